@@ -1,0 +1,88 @@
+// The calculation run: from a run record to a result file.
+//
+// TCalcEngine is the GUI-free engine that the progress dialog carries. It
+// owns the layer model between the set-up of a run and its end; grids,
+// files and the progress display are released on every path out of
+// RunCalculation, exceptions included.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "LayerModel.h"
+#include "UserPrompts.h"
+
+namespace globelayers {
+
+// Every value the Calc command hands to the engine, in this order.
+struct TRunParameters {
+  std::string dataFile;                // computation point file
+  std::vector<std::string> layerRows;  // one layer row text per table row, uppermost first
+  int rowCount = 0;                    // number of layer rows, at least 2
+  double gravityConstant = 0.006673;   // turns g/cm3 times metres into mGal
+  double phiFrom = 0;                  // degrees, inner spherical distance of the zone
+  double phiTo = 180;                  // degrees, outer spherical distance of the zone
+  double earthRadius = 6371001;        // metres
+  std::string appendText;              // inserted into the result file name
+  double lambdaFrom = 0;               // degrees, start of the azimuth range
+  double lambdaTo = 360;               // degrees, end of the azimuth range
+  double increment = 0;                // metres; 0: no DTE(i), no VGDRE
+  int priority = 0;                    // crossing rule: 0 change layers & sign, 1 top grid, 2 bottom grid
+  int outputUnit = 0;                  // 0 mGal, 1 microGal
+  double segmentSize = 3600;           // arc-seconds
+  bool sumOnly = false;                // write only the summed columns
+};
+
+// How the caller's environment wants the run done; not part of the record.
+struct TRunOptions {
+  char decimalSeparator = '.';  // of the layer constants (the window passes its locale's)
+  int threads = 1;              // worker threads for the point loop; 0 = all cores
+};
+
+// The progress display of a run, and the Cancel button.
+class IRunProgress {
+ public:
+  virtual ~IRunProgress() = default;
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual void SetMaximum(int maximum) = 0;
+  virtual void SetPosition(int position) = 0;
+  // Lets the toolkit deliver pending events (repaint, the Cancel click).
+  virtual void ProcessMessages() = 0;
+  // True when Cancel was pressed since the last call; the request is cleared.
+  virtual bool TakeCancelRequest() = 0;
+};
+
+// A progress display that shows nothing and is never cancelled.
+class TSilentProgress : public IRunProgress {
+ public:
+  void Show() override {}
+  void Hide() override {}
+  void SetCaption(const std::string&) override {}
+  void SetMaximum(int) override {}
+  void SetPosition(int) override {}
+  void ProcessMessages() override {}
+  bool TakeCancelRequest() override { return false; }
+};
+
+enum class TRunOutcome {
+  Completed,  // every point computed and written
+  Cancelled,  // the user confirmed Cancel; complete lines only
+  Failed,     // refused or failed; the message was already shown
+};
+
+class TCalcEngine {
+ public:
+  // Runs a whole calculation. Messages go to `prompts`. Exceptions from the
+  // set-up (a layer cell that is not a number) propagate after everything
+  // was released.
+  TRunOutcome RunCalculation(const TRunParameters& params, IRunProgress& progress,
+                             IUserPrompts& prompts, const TRunOptions& options = {});
+
+  // The layer model of the last run; its grids live only during a run.
+  TLayerModel layerModel;
+};
+
+}  // namespace globelayers

@@ -1,0 +1,68 @@
+// The layer model: one parsed layer row per boundary surface, uppermost first.
+//
+// Layer row text: four cells joined by ';' — elevation constant (m above sea
+// level), elevation grid path, density constant (g/cm3), density grid path —
+// with "@" for an empty cell. Row k is surface k; layer i is the shell between
+// surfaces i and i+1 and takes the density of row i+1.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "GridImports.h"
+#include "UserPrompts.h"
+
+namespace globelayers {
+
+// The double nearest to -1e38: marks a constant that is not in use.
+inline constexpr double NoValue = std::bit_cast<double>(std::uint64_t{0xC7D2CED32A16A1B1});
+inline constexpr int MaxLayerRows = 15;
+
+struct TLayerDef {
+  double elevation = NoValue;                   // metres above sea level, when constant
+  std::unique_ptr<TGridImports> elevationGrid;  // or the surface's elevation grid
+  double density = NoValue;                     // g/cm3 of the layer above, when constant
+  std::unique_ptr<TGridImports> densityGrid;    // or that layer's density grid
+};
+
+using TLayerModel = std::array<TLayerDef, MaxLayerRows>;
+
+// A layer cell that does not convert: "'%s' is not a valid floating point value".
+class TConversionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A row text with fewer than four cells: "List index out of bounds (%d)".
+class TListIndexError : public std::out_of_range {
+ public:
+  using std::out_of_range::out_of_range;
+};
+
+// Parses row text k into model[k] and loads the grids it names. Returns false
+// at the first grid that fails to load (the reader reported why); the failed
+// grid stays attached, unloaded. Throws TConversionError for a constant cell
+// that is not a number, TListIndexError for a missing cell.
+bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText,
+                   char decimalSeparator, IUserPrompts& prompts);
+
+// Releases every grid of rows 0 .. rowCount-1.
+void ReleaseGrids(TLayerModel& model, int rowCount);
+
+// Bilinear interpolation at (lambda, phi) in degrees; extrapolates linearly
+// outside the grid. A sample that takes a blank node with a nonzero weight is
+// itself blank (returns a value above 1e38). The grid has nx, ny >= 2.
+double SampleGrid(const TGridImports& grid, double lambdaDeg, double phiDeg);
+
+inline double SampleElevation(const TLayerModel& model, int k, double lambdaDeg, double phiDeg) {
+  return SampleGrid(*model[k].elevationGrid, lambdaDeg, phiDeg);
+}
+inline double SampleDensity(const TLayerModel& model, int k, double lambdaDeg, double phiDeg) {
+  return SampleGrid(*model[k].densityGrid, lambdaDeg, phiDeg);
+}
+
+}  // namespace globelayers

@@ -1,0 +1,37 @@
+// Computation point files: one point per line (longitude, latitude, point
+// number, height), numbers separated by blanks, tabs or commas, always with
+// the decimal point. Comment lines start with '/', header lines contain
+// "LINE". Lines are read in pieces of at most 126 characters; a CR LF pair is
+// one line break on every platform.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "UserPrompts.h"
+
+namespace globelayers {
+
+struct TCalcPoint {
+  double lambda = 0;       // longitude, degrees
+  double phi = 0;          // latitude, degrees
+  double pointNumber = 0;  // written back with no decimals
+  double height = 0;       // metres; the point lies at earthRadius + height
+};
+
+inline constexpr int kPointLineChars = 126;
+
+// Reads the next piece of the stream (up to and including a line break, at
+// most 126 characters) and judges it. `atEnd` becomes true once the stream
+// reports its end. Empty when the piece is passed over or is not a point.
+std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd);
+
+// The same rule on one piece already read (at most 126 characters).
+std::optional<TCalcPoint> ParsePointLine(std::string piece);
+
+// Counts the points of a file. Empty after showing "Error by opening file %s"
+// when the file cannot be opened.
+std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts);
+
+}  // namespace globelayers

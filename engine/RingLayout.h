@@ -1,0 +1,48 @@
+// Integration rings: the zone between two spherical distances cut into rings
+// of spherical distance, each ring into equal azimuth segments that always go
+// round the full circle. The azimuth span only sets how many segments a ring
+// gets. Computed once per run; depends on no point.
+#pragma once
+
+#include <array>
+#include <optional>
+
+namespace globelayers {
+
+inline constexpr int MaxRings = 8640;
+
+struct TRingLayout {
+  bool capPresent = false;   // the zone starts at the point: ring 0 is the cap
+  double startDistance = 0;  // psi0, radians
+  int nearCount = 0;         // n1: rings below 90 degrees, the cap included
+  int farCount = 0;          // n2: rings beyond 90 degrees
+  double nearWidth = 0;      // d1, radians
+  double farWidth = 0;       // d2, radians
+  double farBase = 0;        // b: inner distance of the first far ring, radians
+  std::array<int, MaxRings> segmentCounts{};  // m_k
+
+  int ringCount() const { return nearCount + farCount; }
+};
+
+// Angles in radians, segmentSizeArcSec in arc-seconds, earthRadiusM in metres.
+// Empty when the zone needs more than MaxRings rings, or when the segment size
+// is not a positive number.
+std::optional<TRingLayout> BuildRingLayout(double phiFrom, double phiTo, double lambdaFrom,
+                                           double lambdaTo, double segmentSizeArcSec,
+                                           double earthRadiusM);
+
+struct TRingBounds {
+  double psiIn = 0;   // radians
+  double psiOut = 0;  // radians
+  bool skip = false;  // lies beyond 90 degrees (near) or 180 degrees (far)
+  bool cap = false;   // the cap: one segment, sampled at the point itself
+};
+
+// Bounds of ring k, 0 <= k < ringCount().
+TRingBounds RingBounds(const TRingLayout& layout, int k);
+
+// Mid distance of a ring and mid azimuth of segment j of m (radians).
+inline double RingMidDistance(const TRingBounds& b) { return (b.psiIn + b.psiOut) * 0.5; }
+double SegmentMidAzimuth(int j, int m);
+
+}  // namespace globelayers

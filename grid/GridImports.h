@@ -1,0 +1,54 @@
+// One geographic grid in memory, and the readers that load it from the three
+// binary grid formats (Surfer 7 "DSRB", Surfer 6 "DSBB", Geosoft 16-bit).
+//
+// Orientation: node (ix, iy) lies at x = xMin + ix*xStep (longitude, degrees)
+// and y = yMin + iy*yStep (latitude, degrees); row 0 is the row at yMin, which
+// every format stores first. Values are 32-bit floats in one column-major
+// buffer: node (ix, iy) at index ix*ny + iy, read through at(ix, iy).
+// Blank nodes keep their marker value (about 1.70141e38).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "UserPrompts.h"
+
+namespace globelayers {
+
+struct TGridImports {
+  std::uint8_t fileFormat = 3;  // 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit, 3 nothing loaded
+  std::vector<float> values;    // column-major: node (ix, iy) at ix * ny + iy
+  double blankValue = 0;        // a value at or above it is a blank node
+  std::int32_t blankCount = 0;  // blank nodes found while reading
+  std::int16_t nx = 0;          // columns (x, longitude), 2 .. 32767 once loaded
+  std::int16_t ny = 0;          // rows (y, latitude), 2 .. 32767 once loaded
+  double xMin = 0, xMax = 0, xRange = 0, xStep = 0;  // x of column 0 / nx-1, spacing
+  double yMin = 0, yMax = 0, yRange = 0, yStep = 0;  // y of row 0 / ny-1, spacing
+  double zMin = 0, zMax = 0, zRange = 0;             // value range
+
+  float at(int ix, int iy) const { return values[std::size_t(ix) * std::size_t(ny) + std::size_t(iy)]; }
+  float& at(int ix, int iy) { return values[std::size_t(ix) * std::size_t(ny) + std::size_t(iy)]; }
+  bool loaded() const { return fileFormat <= 2; }
+};
+
+// Tries Surfer 7, Surfer 6 and Geosoft in this order. True when one of them
+// loaded the file; otherwise fileFormat is 3 and the grid must not be sampled.
+// Problems are reported through `prompts`: "Error by opening file %s\n" once
+// per reader for a file that cannot be opened, "\nError by reading grid %s"
+// for a file that is truncated or whose header does not make a usable grid.
+bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+
+// Each returns 0 when it loaded the grid, 1 when it did not (silently when the
+// file is not of its format).
+int ReadSurfer7Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+int ReadSurfer6Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+int ReadGeosoftGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+
+// Geometry completion, then AllocateValues.
+void StepsFromBounds(TGridImports& grid);  // bounds known, spacings computed
+void BoundsFromSteps(TGridImports& grid);  // spacings known, bounds computed
+void AllocateValues(TGridImports& grid);   // nx*ny floats
+
+}  // namespace globelayers

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running globelayers needs on Debian 12.
+# Run as root (or with sudo available). Installs only what is missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  qt6-base-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libgeographiclib-dev      # independent oracle for the geodesy tests
+  libsimpleini-dev          # INI settings store
+  locales                   # a decimal-comma locale for the locale tests
+  xvfb xauth                # runs the window headless when no display is there
+  clang libclang-rt-14-dev  # libFuzzer and sanitizers (optional targets)
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# A German locale whose decimal separator is a comma: the tests prove that
+# files keep the decimal point whatever the process locale says.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
+  as_root sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen >/dev/null
+fi
