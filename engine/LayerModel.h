@@ -21,6 +21,9 @@ namespace globelayers {
 // The double nearest to -1e38: marks a constant that is not in use.
 inline constexpr double NoValue = std::bit_cast<double>(std::uint64_t{0xC7D2CED32A16A1B1});
 inline constexpr int MaxLayerRows = 15;
+// What a sample returns where a blank node takes part: above 1e38, like the
+// grid's own blank marker, so the run drops the segment.
+inline constexpr double kBlankSample = 1.70141e38;
 
 struct TLayerDef {
   double elevation = NoValue;                   // metres above sea level, when constant

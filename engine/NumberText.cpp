@@ -109,7 +109,11 @@ bool TextToFloat(std::string_view text, char decimalSeparator, double& value) {
 
 bool TextToInt(std::string_view text, int& value) {
   std::string_view s = Trim(text);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  // from_chars takes a '-' but no '+'; one sign at most.
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return false;
+  }
   if (s.empty()) return false;
   int v = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
