@@ -1,0 +1,329 @@
+// Whole runs over small fixtures: result files compared as text, the
+// physics of complete shells, and every way a run can end.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Calculation.h"
+#include "GridFixtures.h"
+#include "RingLayout.h"
+#include "TestPrompts.h"
+
+namespace globelayers {
+namespace {
+
+using testing_fixtures::TempDir;
+using testing_fixtures::WriteGlobalGrid;
+
+// Records what the run shows; presses Cancel before the given points.
+class TRecordingProgress : public IRunProgress {
+ public:
+  void Show() override { ++shows; visible = true; }
+  void Hide() override { ++hides; visible = false; }
+  void SetCaption(const std::string& c) override { caption = c; }
+  void SetMaximum(int m) override { maximum = m; }
+  void SetPosition(int p) override { positions.push_back(p); }
+  void ProcessMessages() override { ++processed; }
+  bool TakeCancelRequest() override {
+    // Asked once after every point's line.
+    // positions holds the opening 0, then one entry per point begun.
+    return cancelAfterPoint.count(static_cast<int>(positions.size()) - 1) > 0;
+  }
+  int shows = 0, hides = 0, maximum = -1, processed = 0;
+  bool visible = false;
+  std::string caption;
+  std::vector<int> positions;
+  std::set<int> cancelAfterPoint;  // 1-based point numbers after which Cancel is pressed
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::vector<double> Numbers(const std::string& line) {
+  std::vector<double> v;
+  std::istringstream in(line);
+  for (double x; in >> x;) v.push_back(x);
+  return v;
+}
+
+class Run : public testing::Test {
+ protected:
+  Run() {
+    params.dataFile = dir.Write("points.dat", "0 0 1 0\n");
+    params.layerRows = {"0;@;@;@", "-1000;@;2.67;@"};
+    params.rowCount = 2;
+  }
+  TRunOutcome Calc(const TRunOptions& options = {}) {
+    params.rowCount = static_cast<int>(params.layerRows.size());
+    return engine.RunCalculation(params, progress, prompts, options);
+  }
+  std::string Result() const { return ReadFile(dir.File("points" + params.appendText + "_dce.dat")); }
+  bool ResultExists() const {
+    return std::filesystem::exists(dir.File("points" + params.appendText + "_dce.dat"));
+  }
+
+  TempDir dir;
+  TRunParameters params;
+  TCalcEngine engine;
+  TRecordingProgress progress;
+  TRecordingPrompts prompts;
+};
+
+constexpr double kR = 6371001.0;
+constexpr double kG = 0.006673;
+
+double ShellAttraction(double rTop, double rBot, double rPoint, double rho) {
+  // G M / r^2 of a complete shell below the point, in mGal.
+  return 2 * 3.141592653589793 * kG * rho * 2 * (rTop * rTop * rTop - rBot * rBot * rBot) /
+         (3 * rPoint * rPoint);
+}
+
+TEST_F(Run, ConstantLayerIsTheClosedFormShell) {
+  params.increment = 1;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const auto lines = Lines(Result());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "     Lambda          Fi      Point     Height          DTE       DTE(i)        VGDRE");
+  const auto v = Numbers(lines[1]);
+  ASSERT_EQ(v.size(), 7u);
+  EXPECT_NEAR(v[4], ShellAttraction(kR, kR - 1000, kR, 2.67), 1e-5);
+  EXPECT_NEAR(v[5], ShellAttraction(kR, kR - 1000, kR + 1, 2.67), 1e-5);
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_EQ(progress.shows, 1);
+  EXPECT_EQ(progress.hides, 1);
+  EXPECT_EQ(progress.caption, "T4");
+  EXPECT_EQ(progress.maximum, 1);
+
+  // The closed form does not depend on the segment size or azimuth range.
+  const std::string first = Result();
+  params.segmentSize = 1800;
+  params.lambdaTo = 90;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  EXPECT_EQ(Result(), first);
+}
+
+TEST_F(Run, CompleteShellIsGMOverRSquared) {
+  // microGal: the printed digits resolve 1e-11 of the value.
+  params.outputUnit = 1;
+  params.dataFile = dir.Write("points.dat", "10 20 1 5000\n-170 -80 2 250000\n");
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const auto lines = Lines(Result());
+  ASSERT_EQ(lines.size(), 3u);
+  for (int i = 1; i <= 2; ++i) {
+    const auto v = Numbers(lines[i]);
+    const double expected = 1000 * ShellAttraction(kR, kR - 1000, kR + v[3], 2.67);
+    EXPECT_NEAR(v[4], expected, 1e-9 * expected) << lines[i];
+  }
+}
+
+TEST_F(Run, CrossingConstantsFollowThePriority) {
+  params.layerRows = {"-1000;@;@;@", "0;@;2.67;@"};  // top below bottom
+  params.priority = 0;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const double negative = Numbers(Lines(Result())[1])[4];
+  EXPECT_NEAR(negative, -ShellAttraction(kR, kR - 1000, kR, 2.67), 1e-5);
+  for (int priority : {1, 2}) {
+    params.priority = priority;
+    ASSERT_EQ(Calc(), TRunOutcome::Completed);
+    EXPECT_EQ(Numbers(Lines(Result())[1])[4], 0.0) << priority;
+  }
+}
+
+TEST_F(Run, ConstantGridEqualsConstantLayerOverTheWholeGlobe) {
+  params.dataFile = dir.Write("points.dat", "12.5 48.25 1 350\n-120 -33 2 0\n0 89.5 3 10\n");
+  params.increment = 1;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const std::string constant = Result();
+  // The ring sum of a constant layer telescopes to the closed form.
+  const std::string zero = WriteGlobalGrid(dir.File("zero.grd"), [](double, double) { return 0.0f; });
+  params.layerRows = {"@;" + zero + ";@;@", "-1000;@;2.67;@"};
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  EXPECT_EQ(Result(), constant);
+}
+
+TEST_F(Run, BlankSegmentContributesNothingButKeepsTheRingCount) {
+  // One ring of 4 segments (azimuths 45, 135, 225, 315 degrees) around a
+  // point on the equator; the north-east quarter of the grid is blank.
+  params.phiFrom = 10;
+  params.phiTo = 11.5;  // one ring of 1.5 degrees
+  const auto segments = [&] {
+    return BuildRingLayout(10 * 0.017453292519943295, 11.5 * 0.017453292519943295, 0,
+                           params.lambdaTo * 0.017453292519943295, 3600, kR)->segmentCounts[0];
+  };
+  // floor(sin(11.5 deg) * dLambda / 1.5 deg) segments: 4 for dLambda just above 30 degrees.
+  params.lambdaTo = 4 * 1.5 / std::cos((90 - 11.5) * 0.017453292519943295) + 0.01;
+  ASSERT_EQ(segments(), 4);
+  const std::string full = WriteGlobalGrid(dir.File("full.grd"), [](double, double) { return 0.0f; });
+  const std::string holed = WriteGlobalGrid(dir.File("holed.grd"), [](double x, double y) {
+    return x >= 2 && y >= 2 ? 1.70141e38f : 0.0f;
+  });
+  params.layerRows = {"@;" + full + ";@;@", "-1000;@;2.67;@"};
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const double whole = Numbers(Lines(Result())[1])[4];
+  params.layerRows = {"@;" + holed + ";@;@", "-1000;@;2.67;@"};
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const double threeQuarters = Numbers(Lines(Result())[1])[4];
+  EXPECT_GT(whole, 0);
+  EXPECT_NEAR(threeQuarters, 0.75 * whole, 2e-5);
+}
+
+TEST_F(Run, UnitsAndGradientColumns) {
+  params.increment = 2;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const auto mgal = Numbers(Lines(Result())[1]);
+  params.outputUnit = 1;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const auto ugal = Numbers(Lines(Result())[1]);
+  ASSERT_EQ(mgal.size(), 7u);
+  ASSERT_EQ(ugal.size(), 7u);
+  EXPECT_NEAR(ugal[4], 1000 * mgal[4], 1e-2);
+  EXPECT_NEAR(ugal[5], 1000 * mgal[5], 1e-2);
+  EXPECT_EQ(ugal[6], mgal[6]);  // VGDRE stays in mGal per metre
+  EXPECT_NEAR(mgal[6], (mgal[5] - mgal[4]) / 2, 1e-5);
+
+  params.increment = 0;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  EXPECT_EQ(Numbers(Lines(Result())[1]).size(), 5u);
+}
+
+TEST_F(Run, SumOnlyEqualsTheSumsOfThePerLayerRun) {
+  const std::string topo = WriteGlobalGrid(dir.File("topo.grd"), [](double x, double y) {
+    return float(1000 * std::sin(x * 0.05) * std::cos(y * 0.07));
+  });
+  params.layerRows = {"@;" + topo + ";@;@", "0;@;1.03;@", "-2000;@;2.67;@", "-10000;@;2.9;@",
+                      "-35000;@;3.1;@"};
+  params.dataFile = dir.Write("points.dat", "10 20 1 100\n");
+  params.increment = 1;
+  params.segmentSize = 7200;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const auto perLayer = Lines(Result());
+  ASSERT_EQ(perLayer.size(), 2u);
+  const auto v = Numbers(perLayer[1]);
+  ASSERT_EQ(v.size(), 4u + 3 * 5);
+  params.sumOnly = true;
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const auto sums = Numbers(Lines(Result())[1]);
+  ASSERT_EQ(sums.size(), 7u);
+  EXPECT_EQ(sums[4], v[16]);
+  EXPECT_EQ(sums[5], v[17]);
+  double layerSum = 0;
+  for (int i = 0; i < 4; ++i) layerSum += v[4 + 3 * i];
+  EXPECT_NEAR(layerSum, v[16], 4e-5);
+}
+
+TEST_F(Run, EmptyPointFileGivesTheHeaderOnly) {
+  params.dataFile = dir.Write("points.dat", "/ nothing here\nLINE 1\n");
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  EXPECT_EQ(Lines(Result()).size(), 1u);
+}
+
+TEST_F(Run, RefusalsWriteNothing) {
+  struct Case {
+    const char* name;
+    std::function<void(TRunParameters&)> change;
+    std::string message;
+  };
+  const std::string missingPoints = dir.File("nope.dat");
+  const Case cases[] = {
+      {"missing_point_file", [&](TRunParameters& p) { p.dataFile = missingPoints; },
+       "Error by opening file " + missingPoints},
+      {"ring_limit", [](TRunParameters& p) { p.segmentSize = 74; }, "Grid cell size must be greater then 1'"},
+      {"segment_size_zero", [](TRunParameters& p) { p.segmentSize = 0; }, "Grid cell size must be greater then 1'"},
+      {"sixteen_rows",
+       [](TRunParameters& p) {
+         p.layerRows.assign(16, "0;@;2;@");
+       },
+       "Number of layers must be less or equal 15"},
+      {"no_elevation", [](TRunParameters& p) { p.layerRows[1] = "@;@;2.67;@"; },
+       "Layer 2: One of const height or grid height must be defined"},
+      {"no_density", [](TRunParameters& p) { p.layerRows.push_back("-5;@;@;@"); },
+       "Layer 3: One of const density or grid density must be defined"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    params = TRunParameters{};
+    params.dataFile = dir.Write("points.dat", "0 0 1 0\n");
+    params.layerRows = {"0;@;@;@", "-1000;@;2.67;@"};
+    std::filesystem::remove(dir.File("points_dce.dat"));
+    prompts.messages.clear();
+    c.change(params);
+    EXPECT_EQ(Calc(), TRunOutcome::Failed);
+    EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});
+    EXPECT_FALSE(ResultExists());
+    EXPECT_FALSE(progress.visible);
+  }
+}
+
+TEST_F(Run, MissingGridLeavesTheHeaderOnly) {
+  const std::string missing = dir.File("missing.grd");
+  params.layerRows = {"0;@;@;@", "@;" + missing + ";2.67;@"};
+  EXPECT_EQ(Calc(), TRunOutcome::Failed);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Error by opening file " + missing + "\n"));
+  EXPECT_EQ(Lines(Result()).size(), 1u);
+  EXPECT_FALSE(engine.layerModel[1].elevationGrid);  // released
+  EXPECT_FALSE(progress.visible);
+}
+
+TEST_F(Run, CancelYesKeepsCompleteLinesOnly) {
+  params.dataFile = dir.Write("points.dat", "1 1 1 0\n2 2 2 0\n3 3 3 0\n4 4 4 0\n");
+  progress.cancelAfterPoint = {2};
+  prompts.answers = {true};
+  EXPECT_EQ(Calc(), TRunOutcome::Cancelled);
+  EXPECT_EQ(prompts.questions, std::vector<std::string>{"Cancel calculation?"});
+  const auto lines = Lines(Result());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(Numbers(lines[2])[2], 2);
+  EXPECT_EQ(Result().back(), '\n');
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 1}));
+  EXPECT_FALSE(progress.visible);
+}
+
+TEST_F(Run, CancelNoGoesOnAndAsksAgain) {
+  params.dataFile = dir.Write("points.dat", "1 1 1 0\n2 2 2 0\n3 3 3 0\n");
+  progress.cancelAfterPoint = {1, 2};
+  prompts.answers = {false, false};
+  EXPECT_EQ(Calc(), TRunOutcome::Completed);
+  EXPECT_EQ(prompts.questions.size(), 2u);
+  EXPECT_EQ(Lines(Result()).size(), 4u);
+  EXPECT_EQ(progress.maximum, 3);
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 1, 2}));
+}
+
+TEST_F(Run, ConversionErrorReachesTheCallerAfterCleanUp) {
+  const std::string grid = WriteGlobalGrid(dir.File("g.grd"), [](double, double) { return 0.0f; });
+  params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2,67;@"};
+  EXPECT_THROW(Calc(), TConversionError);
+  EXPECT_FALSE(engine.layerModel[0].elevationGrid);
+  EXPECT_FALSE(progress.visible);
+  EXPECT_EQ(progress.hides, 1);
+  // The result file was closed: its header is on disk.
+  EXPECT_EQ(Lines(Result()).size(), 1u);
+}
+
+TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::filesystem::create_symlink("/dev/full", dir.File("points_dce.dat"));
+  EXPECT_EQ(Calc(), TRunOutcome::Failed);
+  EXPECT_EQ(prompts.messages,
+            std::vector<std::string>{"Error by writing file " + dir.File("points_dce.dat") + "\n"});
+}
+
+}  // namespace
+}  // namespace globelayers
