@@ -1,0 +1,112 @@
+// Benchmarks of the innermost operations and of a whole run.
+//   cmake -S . -B build -DGLOBELAYERS_BENCH=ON && cmake --build build -j
+//   build/bench/globelayers_bench
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Calculation.h"
+#include "Geodesy.h"
+#include "RingLayout.h"
+
+namespace gl = globelayers;
+
+namespace {
+
+void BM_AttractionKernel(benchmark::State& state) {
+  double psi = 0.25, r1 = 6371000.0, r = 6371100.0;  // radians, metres
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(psi);
+    benchmark::DoNotOptimize(gl::AttractionKernel(psi, r1, r));
+  }
+}
+BENCHMARK(BM_AttractionKernel);
+
+void BM_GeodeticDirect(benchmark::State& state) {
+  double lat = 0.8, lon = 0.2, psi = 0.3, azi = 1.1;  // radians
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(lat);
+    benchmark::DoNotOptimize(gl::GeodeticDirect(lat, lon, psi, azi, 6371001.0, 0.0));
+  }
+}
+BENCHMARK(BM_GeodeticDirect);
+
+class TQuietPrompts : public gl::IUserPrompts {
+ public:
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  bool AskYesNo(const std::string&) override { return false; }
+};
+
+// A global 1-degree Surfer 6 grid of smooth synthetic topography.
+std::string MakeTopography(const std::filesystem::path& dir) {
+  const std::string path = (dir / "topo1deg.grd").string();
+  std::ofstream out(path, std::ios::binary);
+  const std::int16_t nx = 361, ny = 181;
+  const double head[] = {-180, 180, -90, 90, -8000, 6000};
+  out.write("DSBB", 4);
+  out.write(reinterpret_cast<const char*>(&nx), 2);
+  out.write(reinterpret_cast<const char*>(&ny), 2);
+  out.write(reinterpret_cast<const char*>(head), sizeof head);
+  for (int iy = 0; iy < ny; ++iy) {
+    for (int ix = 0; ix < nx; ++ix) {
+      const double x = -180 + ix, y = -90 + iy;
+      const float v = float(3000 * std::sin(x * 0.05) * std::cos(y * 0.07) - 1000);
+      out.write(reinterpret_cast<const char*>(&v), 4);
+    }
+  }
+  return path;
+}
+
+// A whole run: default zone, one layer between a 1-degree grid and sea level.
+// Arguments: points, increment (m), threads.
+void BM_WholeRun(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  const auto dir = std::filesystem::temp_directory_path() / "globelayers_bench";
+  std::filesystem::create_directories(dir);
+  const std::string grid = MakeTopography(dir);
+  {
+    std::ofstream pts(dir / "points.dat");
+    for (int i = 0; i < points; ++i) {
+      pts << (-170 + (i * 37) % 340) << ' ' << (-80 + (i * 23) % 160) << ' ' << i + 1 << " 100\n";
+    }
+  }
+  gl::TRunParameters p;
+  p.dataFile = (dir / "points.dat").string();
+  p.layerRows = {"@;" + grid + ";@;@", "0;@;2.67;@"};
+  p.rowCount = 2;
+  p.increment = static_cast<double>(state.range(1));
+  gl::TRunOptions options;
+  options.threads = static_cast<int>(state.range(2));
+  const auto layout = gl::BuildRingLayout(0, gl::kPi, 0, gl::kTwoPi, 3600, 6371001);
+  long segments = 0;
+  for (int k = 0; k < layout->ringCount(); ++k) segments += layout->segmentCounts[k];
+
+  gl::TCalcEngine engine;
+  gl::TSilentProgress progress;
+  TQuietPrompts prompts;
+  for (auto _ : state) {
+    if (engine.RunCalculation(p, progress, prompts, options) != gl::TRunOutcome::Completed) {
+      state.SkipWithError("run failed");
+      break;
+    }
+  }
+  state.counters["s_per_point"] = benchmark::Counter(
+      double(points), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_segment"] = benchmark::Counter(
+      double(points) * segments * 1e-9,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_WholeRun)
+    ->Args({20, 0, 1})
+    ->Args({20, 1, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
