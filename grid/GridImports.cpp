@@ -1,0 +1,490 @@
+// The three grid readers. Every number in every format is little-endian and
+// is decoded byte by byte, so the host's byte order does not matter.
+//
+// A reader first recognises its format by the first bytes, then checks the
+// header (counts 2 .. 32767, finite bounds and non-zero spacings) and that
+// the file is long enough for the values it declares, and only then
+// allocates. Values are read in chunks of a few megabytes and converted in
+// memory, so a grid of 21601 x 10801 nodes needs little more than its floats.
+// A reader builds the grid aside and hands it over only when it loaded
+// completely: a failed load leaves the caller's grid as it was.
+#include "GridImports.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "GridSource.h"
+
+namespace globelayers {
+
+namespace {
+
+constexpr char kOpenError[] = "Error by opening file %s\n";
+constexpr char kReadError[] = "\nError by reading grid %s";
+
+// Surfer's blank marker; Surfer 6 files use it, the Geosoft reader stores it
+// for its blank integers.
+constexpr double kSurferBlank = 1.70141e38;
+constexpr float kSurferBlankFloat = static_cast<float>(kSurferBlank);
+
+constexpr int kMinNodes = 2;      // the sampler interpolates in cells of 2 x 2 nodes
+constexpr int kMaxNodes = 32767;  // nx and ny are 16-bit
+
+// Bytes read from the file at a time while reading values.
+constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
+
+// Surfer 7 section tags: four ASCII letters read as a little-endian integer.
+constexpr std::uint32_t kTagHeader = 0x42525344;  // "DSRB"
+constexpr std::uint32_t kTagGrid = 0x44495247;    // "GRID"
+constexpr std::uint32_t kTagData = 0x41544144;    // "DATA"
+constexpr std::uint32_t kTagFault = 0x49544C46;   // "FLTI"
+
+constexpr std::size_t kSurfer6HeaderBytes = 56;
+constexpr std::size_t kSurfer7GridBytes = 4 + 72;  // section length, then the grid header
+constexpr std::size_t kGeosoftHeaderBytes = 76;     // the part of the header that is read
+constexpr std::uint64_t kGeosoftValuesOffset = 512;
+
+enum class TReadStatus { kLoaded, kNotMine, kRejected };
+
+std::string WithFileName(const char* format, const std::string& fileName) {
+  // The name is inserted, never used as a format: a '%' in it stays a '%'.
+  std::string text(format);
+  if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, fileName);
+  return text;
+}
+
+std::uint16_t U16(const unsigned char* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint32_t U32(const unsigned char* p) {
+  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+         (std::uint32_t(p[3]) << 24);
+}
+std::uint64_t U64(const unsigned char* p) { return U32(p) | (std::uint64_t(U32(p + 4)) << 32); }
+std::int16_t I16(const unsigned char* p) { return std::int16_t(U16(p)); }
+std::int32_t I32(const unsigned char* p) { return std::int32_t(U32(p)); }
+float F32(const unsigned char* p) { return std::bit_cast<float>(U32(p)); }
+double F64(const unsigned char* p) { return std::bit_cast<double>(U64(p)); }
+
+bool ReadExactly(IGridSource& source, void* destination, std::size_t count) {
+  return source.Read(destination, count) == count;
+}
+
+bool ReadWord(IGridSource& source, std::uint32_t& word) {
+  unsigned char bytes[4];
+  if (!ReadExactly(source, bytes, sizeof bytes)) return false;
+  word = U32(bytes);
+  return true;
+}
+
+bool CountUsable(std::int64_t count) { return count >= kMinNodes && count <= kMaxNodes; }
+
+// True when `count` elements of `elementBytes` each, starting at `offset`,
+// lie inside the source: checked before anything is allocated for them.
+bool FitsInSource(const IGridSource& source, std::uint64_t offset, std::uint64_t count,
+                  std::uint64_t elementBytes) {
+  const std::uint64_t length = source.Length();
+  return offset <= length && count * elementBytes <= length - offset;  // counts < 2^30: no overflow
+}
+
+void CompleteStepsFromBounds(TGridImports& grid) {
+  grid.xRange = grid.xMax - grid.xMin;
+  grid.xStep = grid.xRange / (grid.nx - 1);
+  grid.yRange = grid.yMax - grid.yMin;
+  grid.yStep = grid.yRange / (grid.ny - 1);
+  grid.zRange = grid.zMax - grid.zMin;
+}
+
+void CompleteBoundsFromSteps(TGridImports& grid) {
+  grid.xRange = (grid.nx - 1) * grid.xStep;
+  grid.xMax = grid.xMin + grid.xRange;
+  grid.yRange = (grid.ny - 1) * grid.yStep;
+  grid.yMax = grid.yMin + grid.yRange;
+  grid.zRange = grid.zMax - grid.zMin;
+}
+
+// Node positions must be numbers and distinct: the sampler divides by the
+// spacings. z bounds describe the grid only and are taken as they come.
+bool GeometryUsable(const TGridImports& grid) {
+  for (const double v : {grid.xMin, grid.xMax, grid.xStep, grid.yMin, grid.yMax, grid.yStep})
+    if (!std::isfinite(v)) return false;
+  return grid.xStep != 0 && grid.yStep != 0;
+}
+
+// Reads `vectorCount` vectors of `vectorLength` elements of `elementBytes`
+// each, in chunks. `decode` turns one element into a float (and may count
+// blanks or track a range: it sees the elements in file order); `place`
+// receives each chunk of decoded floats as (first vector, vectors, floats).
+template <class Decode, class Place>
+bool ReadVectors(IGridSource& source, int vectorCount, int vectorLength, std::size_t elementBytes,
+                 Decode&& decode, Place&& place) {
+  const std::size_t vectorBytes = std::size_t(vectorLength) * elementBytes;
+  const int perChunk = int(std::clamp<std::size_t>(kChunkBytes / vectorBytes, 1, std::size_t(vectorCount)));
+  std::vector<unsigned char> raw(std::size_t(perChunk) * vectorBytes);
+  std::vector<float> decoded(std::size_t(perChunk) * std::size_t(vectorLength));
+  for (int first = 0; first < vectorCount; first += perChunk) {
+    const int vectors = std::min(perChunk, vectorCount - first);
+    const std::size_t elements = std::size_t(vectors) * std::size_t(vectorLength);
+    if (!ReadExactly(source, raw.data(), elements * elementBytes)) return false;
+    const unsigned char* p = raw.data();
+    for (std::size_t i = 0; i < elements; ++i, p += elementBytes) decoded[i] = decode(p);
+    place(first, vectors, decoded.data());
+  }
+  return true;
+}
+
+// Rows of nx floats (row `firstRow` first) into the column-major values.
+// Column by column, so that the writes run along memory.
+void PlaceRows(TGridImports& grid, int firstRow, int rows, const float* rowMajor) {
+  const std::size_t nx = std::size_t(grid.nx), ny = std::size_t(grid.ny);
+  for (std::size_t ix = 0; ix < nx; ++ix) {
+    float* column = grid.values.data() + ix * ny + std::size_t(firstRow);
+    for (std::size_t r = 0; r < std::size_t(rows); ++r) column[r] = rowMajor[r * nx + ix];
+  }
+}
+
+// Whole columns of ny floats: already the memory order.
+void PlaceColumns(TGridImports& grid, int firstColumn, int columns, const float* columnMajor) {
+  const std::size_t ny = std::size_t(grid.ny);
+  std::memcpy(grid.values.data() + std::size_t(firstColumn) * ny, columnMajor,
+              std::size_t(columns) * ny * sizeof(float));
+}
+
+TReadStatus ParseSurfer6(TGridImports& grid, IGridSource& source) {
+  unsigned char h[kSurfer6HeaderBytes];
+  const std::size_t got = source.Read(h, sizeof h);
+  if (got < 4 || std::memcmp(h, "DSBB", 4) != 0) return TReadStatus::kNotMine;
+  if (got < sizeof h) return TReadStatus::kRejected;
+
+  grid.nx = I16(h + 4);
+  grid.ny = I16(h + 6);
+  grid.xMin = F64(h + 8);
+  grid.xMax = F64(h + 16);
+  grid.yMin = F64(h + 24);
+  grid.yMax = F64(h + 32);
+  grid.zMin = F64(h + 40);
+  grid.zMax = F64(h + 48);
+  if (!CountUsable(grid.nx) || !CountUsable(grid.ny)) return TReadStatus::kRejected;
+  if (!FitsInSource(source, kSurfer6HeaderBytes, std::uint64_t(grid.nx) * std::uint64_t(grid.ny), 4))
+    return TReadStatus::kRejected;
+  CompleteStepsFromBounds(grid);
+  if (!GeometryUsable(grid)) return TReadStatus::kRejected;
+  AllocateValues(grid);
+
+  grid.blankCount = 0;
+  grid.blankValue = kSurferBlank;
+  const double blank = grid.blankValue;
+  std::int32_t blanks = 0;
+  // Rows of nx floats, row 0 (at yMin) first.
+  const bool complete = ReadVectors(
+      source, grid.ny, grid.nx, 4,
+      [&](const unsigned char* p) {
+        const float v = F32(p);
+        if (v >= blank) ++blanks;
+        return v;
+      },
+      [&](int first, int rows, const float* chunk) { PlaceRows(grid, first, rows, chunk); });
+  if (!complete) return TReadStatus::kRejected;
+  grid.blankCount = blanks;
+  grid.fileFormat = 1;
+  return TReadStatus::kLoaded;
+}
+
+// The grid section after its tag: the header, then the data section that
+// must follow it at once.
+TReadStatus ParseSurfer7GridSection(TGridImports& grid, IGridSource& source) {
+  unsigned char h[kSurfer7GridBytes];
+  if (!ReadExactly(source, h, sizeof h)) return TReadStatus::kRejected;
+  const unsigned char* g = h + 4;  // past the section length, which is not needed
+  const std::int32_t rows = I32(g);
+  const std::int32_t columns = I32(g + 4);
+  if (!CountUsable(rows) || !CountUsable(columns)) return TReadStatus::kRejected;
+  grid.ny = std::int16_t(rows);
+  grid.nx = std::int16_t(columns);
+  grid.xMin = F64(g + 8);
+  grid.yMin = F64(g + 16);
+  grid.xStep = F64(g + 24);
+  grid.yStep = F64(g + 32);
+  grid.zMin = F64(g + 40);
+  grid.zMax = F64(g + 48);
+  // g + 56: rotation, not used
+  grid.blankValue = F64(g + 64);
+  grid.blankCount = 0;
+  CompleteBoundsFromSteps(grid);
+  if (!GeometryUsable(grid)) return TReadStatus::kRejected;
+
+  std::uint32_t tag = 0;
+  unsigned char length[4];
+  if (!ReadWord(source, tag) || tag != kTagData || !ReadExactly(source, length, sizeof length))
+    return TReadStatus::kRejected;
+  if (!FitsInSource(source, source.Position(), std::uint64_t(rows) * std::uint64_t(columns), 8))
+    return TReadStatus::kRejected;
+  AllocateValues(grid);
+
+  const double blank = grid.blankValue;
+  std::int32_t blanks = 0;
+  const bool complete = ReadVectors(
+      source, grid.ny, grid.nx, 8,
+      [&](const unsigned char* p) {
+        // The blank test compares the double, before it is narrowed.
+        const double v = F64(p);
+        if (v >= blank) ++blanks;
+        return static_cast<float>(v);
+      },
+      [&](int first, int count, const float* chunk) { PlaceRows(grid, first, count, chunk); });
+  if (!complete) return TReadStatus::kRejected;
+  grid.blankCount = blanks;
+  grid.fileFormat = 0;
+  return TReadStatus::kLoaded;
+}
+
+bool SkipSection(IGridSource& source) {
+  unsigned char length[4];
+  if (!ReadExactly(source, length, sizeof length)) return false;
+  const std::int32_t bytes = I32(length);
+  if (bytes < 0) return false;  // would walk backwards, possibly for ever
+  return source.Seek(source.Position() + std::uint64_t(bytes));
+}
+
+TReadStatus ParseSurfer7(TGridImports& grid, IGridSource& source) {
+  std::uint32_t tag = 0;
+  if (!ReadWord(source, tag) || tag != kTagHeader) return TReadStatus::kNotMine;
+  // The header section's length and version are not needed; sections start
+  // at byte 12 whatever the length says.
+  source.Seek(12);
+  // Sections other than grid and fault information are walked over word by
+  // word. The first grid section, with its data, is the grid; the scan ends
+  // there.
+  while (ReadWord(source, tag)) {
+    if (tag == kTagGrid) return ParseSurfer7GridSection(grid, source);
+    if (tag == kTagFault) {
+      if (!SkipSection(source)) return TReadStatus::kRejected;
+      // Fault vertices come in the data section right after; the word read
+      // here is consumed whatever it is.
+      if (ReadWord(source, tag) && tag == kTagData && !SkipSection(source))
+        return TReadStatus::kRejected;
+    }
+  }
+  return TReadStatus::kRejected;  // no grid section
+}
+
+TReadStatus ParseGeosoft(TGridImports& grid, IGridSource& source) {
+  unsigned char h[kGeosoftHeaderBytes];
+  const std::size_t got = source.Read(h, sizeof h);
+  if (got < 4 || I32(h) != 2) return TReadStatus::kNotMine;  // only 16-bit integer grids
+  if (got < sizeof h) return TReadStatus::kRejected;
+
+  const std::int32_t perVector = I32(h + 8);    // E
+  const std::int32_t vectorCount = I32(h + 12);  // V
+  const bool vectorsAreColumns = I32(h + 16) == -1;
+  const double elementSpacing = F64(h + 20);  // dE
+  const double vectorSpacing = F64(h + 28);   // dV
+  grid.xMin = F64(h + 36);
+  grid.yMin = F64(h + 44);
+  // h + 52: rotation, not used
+  const double base = F64(h + 60);
+  const double multiplier = F64(h + 68);
+  if (!CountUsable(perVector) || !CountUsable(vectorCount)) return TReadStatus::kRejected;
+  if (!FitsInSource(source, kGeosoftValuesOffset,
+                    std::uint64_t(perVector) * std::uint64_t(vectorCount), 2))
+    return TReadStatus::kRejected;
+
+  if (vectorsAreColumns) {
+    grid.nx = std::int16_t(vectorCount);
+    grid.ny = std::int16_t(perVector);
+    grid.xStep = vectorSpacing;
+    grid.yStep = elementSpacing;
+  } else {
+    grid.nx = std::int16_t(perVector);
+    grid.ny = std::int16_t(vectorCount);
+    grid.xStep = elementSpacing;
+    grid.yStep = vectorSpacing;
+  }
+  grid.xRange = (grid.nx - 1) * grid.xStep;
+  grid.xMax = grid.xMin + grid.xRange;
+  grid.yRange = (grid.ny - 1) * grid.yStep;
+  grid.yMax = grid.yMin + grid.yRange;
+  if (!GeometryUsable(grid)) return TReadStatus::kRejected;
+  AllocateValues(grid);
+
+  std::int32_t blanks = 0;
+  double zMin = 1e39, zMax = -1e39;  // stay so when every node is blank
+  if (!source.Seek(kGeosoftValuesOffset)) return TReadStatus::kRejected;
+  const bool complete = ReadVectors(
+      source, vectorCount, perVector, 2,
+      [&](const unsigned char* p) {
+        const std::int16_t raw = I16(p);
+        if (raw <= -32767) {
+          ++blanks;
+          return kSurferBlankFloat;
+        }
+        const double z = raw / multiplier + base;
+        if (z < zMin) zMin = z;
+        if (z > zMax) zMax = z;
+        return static_cast<float>(z);
+      },
+      [&](int first, int count, const float* chunk) {
+        if (vectorsAreColumns)
+          PlaceColumns(grid, first, count, chunk);
+        else
+          PlaceRows(grid, first, count, chunk);
+      });
+  if (!complete) return TReadStatus::kRejected;
+  grid.blankCount = blanks;
+  grid.zMin = zMin;
+  grid.zMax = zMax;
+  grid.zRange = zMax - zMin;
+  grid.fileFormat = 2;
+  return TReadStatus::kLoaded;
+}
+
+// Runs one parser on a grid built aside and hands it over on success.
+// The Geosoft format carries no blank value, so the caller's stays.
+template <class Parse>
+int RunReader(Parse parse, TGridImports& grid, IGridSource& source, const std::string& fileName,
+              IUserPrompts& prompts) {
+  TGridImports work;
+  work.blankValue = grid.blankValue;
+  TReadStatus status = TReadStatus::kRejected;
+  try {
+    source.Seek(0);
+    status = parse(work, source);
+  } catch (const std::exception&) {
+    // Memory for the values could not be had: the grid is unusable like a
+    // damaged one. No exception leaves a reader.
+    status = TReadStatus::kRejected;
+  }
+  if (status == TReadStatus::kLoaded) {
+    grid = std::move(work);
+    return 0;
+  }
+  if (status == TReadStatus::kRejected) prompts.ShowMessage(WithFileName(kReadError, fileName));
+  return 1;
+}
+
+struct TFileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+class TFileGridSource final : public IGridSource {
+ public:
+  // Empty when the file cannot be opened for reading as a regular file
+  // (a directory opens on some systems but yields no bytes).
+  static std::unique_ptr<TFileGridSource> Open(const std::string& fileName) {
+    std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) return nullptr;
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    return std::unique_ptr<TFileGridSource>(
+        new TFileGridSource(std::move(file), std::uint64_t(info.st_size)));
+  }
+
+  std::uint64_t Length() const override { return length_; }
+  std::uint64_t Position() const override { return position_; }
+  bool Seek(std::uint64_t offset) override {
+    if (offset > std::uint64_t(INT64_MAX)) return false;
+    if (fseeko(file_.get(), off_t(offset), SEEK_SET) != 0) return false;
+    position_ = offset;
+    return true;
+  }
+  std::size_t Read(void* destination, std::size_t count) override {
+    const std::size_t got = std::fread(destination, 1, count, file_.get());
+    position_ += got;
+    return got;
+  }
+
+ private:
+  TFileGridSource(std::unique_ptr<std::FILE, TFileCloser> file, std::uint64_t length)
+      : file_(std::move(file)), length_(length) {}
+
+  std::unique_ptr<std::FILE, TFileCloser> file_;
+  std::uint64_t length_;
+  std::uint64_t position_ = 0;
+};
+
+template <class Parse>
+int ReadFile(Parse parse, TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+  const auto file = TFileGridSource::Open(fileName);
+  if (!file) {
+    prompts.ShowMessage(WithFileName(kOpenError, fileName));
+    return 1;
+  }
+  return RunReader(parse, grid, *file, fileName, prompts);
+}
+
+}  // namespace
+
+std::size_t TMemoryGridSource::Read(void* destination, std::size_t count) {
+  if (position_ >= bytes_.size()) return 0;
+  const std::size_t got = std::min<std::uint64_t>(count, bytes_.size() - position_);
+  std::memcpy(destination, bytes_.data() + position_, got);
+  position_ += got;
+  return got;
+}
+
+void AllocateValues(TGridImports& grid) {
+  if (grid.nx <= 0 || grid.ny <= 0) {
+    grid.values.clear();
+    return;
+  }
+  grid.values.assign(std::size_t(grid.nx) * std::size_t(grid.ny), 0.0f);
+}
+
+void StepsFromBounds(TGridImports& grid) {
+  CompleteStepsFromBounds(grid);
+  AllocateValues(grid);
+}
+
+void BoundsFromSteps(TGridImports& grid) {
+  CompleteBoundsFromSteps(grid);
+  AllocateValues(grid);
+}
+
+int ReadSurfer7Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
+                    IUserPrompts& prompts) {
+  return RunReader(ParseSurfer7, grid, source, fileName, prompts);
+}
+int ReadSurfer6Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
+                    IUserPrompts& prompts) {
+  return RunReader(ParseSurfer6, grid, source, fileName, prompts);
+}
+int ReadGeosoftGrid(TGridImports& grid, IGridSource& source, const std::string& fileName,
+                    IUserPrompts& prompts) {
+  return RunReader(ParseGeosoft, grid, source, fileName, prompts);
+}
+
+int ReadSurfer7Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+  return ReadFile(ParseSurfer7, grid, fileName, prompts);
+}
+int ReadSurfer6Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+  return ReadFile(ParseSurfer6, grid, fileName, prompts);
+}
+int ReadGeosoftGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+  return ReadFile(ParseGeosoft, grid, fileName, prompts);
+}
+
+bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+  if (ReadSurfer7Grid(grid, fileName, prompts) == 0) return true;
+  if (ReadSurfer6Grid(grid, fileName, prompts) == 0) return true;
+  if (ReadGeosoftGrid(grid, fileName, prompts) == 0) return true;
+  grid.fileFormat = 3;
+  return false;
+}
+
+bool LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes,
+                       const std::string& fileName, IUserPrompts& prompts) {
+  TMemoryGridSource source(bytes);
+  if (ReadSurfer7Grid(grid, source, fileName, prompts) == 0) return true;
+  if (ReadSurfer6Grid(grid, source, fileName, prompts) == 0) return true;
+  if (ReadGeosoftGrid(grid, source, fileName, prompts) == 0) return true;
+  grid.fileFormat = 3;
+  return false;
+}
+
+}  // namespace globelayers
