@@ -1,0 +1,293 @@
+#include "IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace globelayers {
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimTrailingBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// The line as parsed: without the '\r' of a CR LF line end.
+std::string_view Content(const std::string& line) {
+  std::string_view s = line;
+  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// "[name]" with blanks allowed around; a missing ']' takes the rest of the line.
+bool SectionName(const std::string& line, std::string_view& name) {
+  std::string_view s = TrimBlanks(Content(line));
+  if (s.empty() || s.front() != '[') return false;
+  s.remove_prefix(1);
+  const std::size_t close = s.find(']');
+  name = TrimBlanks(close == npos ? s : s.substr(0, close));
+  return true;
+}
+
+// "key=value"; comment lines (';' or '#') and lines without '=' hold no key.
+bool KeyName(const std::string& line, std::string_view& key, std::string_view& value) {
+  const std::string_view s = Content(line);
+  const std::string_view trimmed = TrimBlanks(s);
+  if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#' || trimmed.front() == '[') {
+    return false;
+  }
+  const std::size_t eq = s.find('=');
+  if (eq == npos) return false;
+  key = TrimBlanks(s.substr(0, eq));
+  if (key.empty()) return false;
+  value = TrimBlanks(s.substr(eq + 1));
+  return true;
+}
+
+std::string OneLine(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A file descriptor closed on every path; Release hands the close to the caller.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+void TIniFile::Load() const {
+  if (loaded_) return;
+  FilePtr file(std::fopen(fileName_.c_str(), "rb"));
+  if (!file) {
+    // A file that is not there yet is a file without keys.
+    if (errno == ENOENT || errno == ENOTDIR) {
+      loaded_ = true;
+      return;
+    }
+    throw TIniFileError("cannot read " + fileName_ + ": " + ErrnoText(errno));
+  }
+  std::string text;
+  char buffer[8192];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
+  if (std::ferror(file.get())) throw TIniFileError("cannot read " + fileName_);
+
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == npos) {
+      lines.emplace_back(text.substr(start));
+      break;
+    }
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  crlf_ = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r';
+  lines_ = std::move(lines);
+  loaded_ = true;
+}
+
+std::size_t TIniFile::FindKey(std::string_view section, std::string_view key) const {
+  Load();
+  bool inSection = false;
+  bool sectionSeen = false;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    std::string_view name, k, v;
+    if (SectionName(lines_[i], name)) {
+      // Only the first section of a name counts.
+      if (inSection) return npos;
+      inSection = !sectionSeen && SameName(name, section);
+      sectionSeen = sectionSeen || inSection;
+    } else if (inSection && KeyName(lines_[i], k, v) && SameName(k, key)) {
+      return i;
+    }
+  }
+  return npos;
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) const {
+  const std::size_t at = FindKey(section, key);
+  std::string_view value;
+  if (at == npos) {
+    value = TrimTrailingBlanks(defaultValue);
+  } else {
+    std::string_view k;
+    KeyName(lines_[at], k, value);
+  }
+  return std::string(value.substr(0, kIniValueChars));
+}
+
+bool TIniFile::ParseInteger(std::string_view text, int& value) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    const std::string_view digits = text.substr(2);
+    if (digits.size() > 8) return false;
+    std::uint32_t v = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, 16);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return false;
+    value = static_cast<int>(v);  // 0xFFFFFFFF is -1, as a 32-bit integer
+    return true;
+  }
+  std::string_view s = text;
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return false;
+  }
+  if (s.empty()) return false;
+  int v = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size()) return false;
+  value = v;
+  return true;
+}
+
+int TIniFile::ReadInteger(std::string_view section, std::string_view key, int defaultValue) const {
+  int value = defaultValue;
+  if (!ParseInteger(ReadString(section, key, ""), value)) return defaultValue;
+  return value;
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
+  return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  Load();
+  const std::string lineEnd = crlf_ ? "\r" : "";
+  const std::size_t at = FindKey(section, key);
+  if (at != npos) {
+    std::string_view k, v;
+    KeyName(lines_[at], k, v);
+    lines_[at] = std::string(k) + "=" + OneLine(value) + lineEnd;
+    return;
+  }
+  const std::string newLine = std::string(key) + "=" + OneLine(value) + lineEnd;
+  // Find the first section of that name, and the last key line within it.
+  std::size_t header = npos, lastKey = npos;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    std::string_view name, k, v;
+    if (SectionName(lines_[i], name)) {
+      if (header != npos) break;
+      if (SameName(name, section)) header = i;
+    } else if (header != npos && KeyName(lines_[i], k, v)) {
+      lastKey = i;
+    }
+  }
+  if (header == npos) {
+    lines_.push_back("[" + std::string(section) + "]" + lineEnd);
+    lines_.push_back(newLine);
+    return;
+  }
+  const std::size_t after = lastKey != npos ? lastKey : header;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after + 1), newLine);
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::UpdateFile() {
+  Load();
+  std::string text;
+  for (const std::string& line : lines_) {
+    text += line;
+    text += '\n';
+  }
+
+  // The new file takes the old one's permissions, or the usual ones (umask
+  // applied) when there was none.
+  mode_t mode = 0666;
+  struct stat old {};
+  if (::stat(fileName_.c_str(), &old) == 0) mode = old.st_mode & 07777;
+
+  static std::atomic<unsigned> counter{0};
+  const std::string tempName = fileName_ + ".~" + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter.fetch_add(1));
+  Fd fd(::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (fd.get() < 0) throw TIniFileError("cannot create " + tempName + ": " + ErrnoText(errno));
+  bool ok = WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
+  int error = errno;
+  if (::close(fd.Release()) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(tempName.c_str(), fileName_.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(tempName.c_str());
+    throw TIniFileError("cannot save " + fileName_ + ": " + ErrnoText(error));
+  }
+}
+
+}  // namespace globelayers

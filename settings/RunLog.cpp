@@ -1,0 +1,77 @@
+#include "RunLog.h"
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "NumberText.h"
+#include "ResultFile.h"
+
+namespace globelayers {
+namespace {
+
+// Item texts as the radio groups hold them: the doubled ampersand is the
+// toolkit's escape for one, and the log shows the stored form.
+const char* const kPriorityItems[] = {"Change layers && sign", "Top grid", "Bottom grid"};
+const char* const kUnitItems[] = {"mGal", "microGal"};
+
+template <std::size_t N>
+std::string Item(const char* const (&items)[N], int index) {
+  return index >= 0 && static_cast<std::size_t>(index) < N ? items[index] : "";
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+TClockTime LocalClockTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+std::string RunLogFileName(const TWindowState& state) {
+  return OutputFileName(state.dataPath, state.TXT_Append, "_dce.con");
+}
+
+std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end) {
+  std::string log;
+  log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
+  log += CFormat("End time: %2d:%02d:%02d\n", end.h, end.m, end.s);
+  log += FormatMessage("Data file: %s\n", state.dataPath);
+  log += FormatMessage("Append text: %s\n", state.TXT_Append);
+  log += FormatMessage("Increment: %s\n", state.txt_incr);
+  log += FormatMessage("Gravity constant: %s\n", state.TXT_gravc);
+  log += FormatMessage("Phi from: %s\n", state.TXT_T3DIST);
+  log += FormatMessage("Phi to: %s\n", state.TXT_T4DIST);
+  log += FormatMessage("Earth radius: %s\n", state.TXT_R);
+  log += FormatMessage("Lambda from: %s\n", state.TXT_LambdaFrom);
+  log += FormatMessage("Lambda to: %s\n", state.TXT_LambdaTo);
+  log += FormatMessage("Priority: %s\n", Item(kPriorityItems, state.rg1));
+  log += FormatMessage("Number of layer: %s\n", state.txt_number);
+  log += FormatMessage("Segment size: %s\n", state.txt_segment);
+  log += FormatMessage("Output unit: %s\n", Item(kUnitItems, state.rg2));
+  log += "Calulation for: Globe layers\n";
+  for (int r = 1; r <= state.LayerRowCount(); ++r) {
+    log += CFormat("Layer %d: ", r);
+    for (const std::string& cell : state.layerRows[r - 1]) log += FormatMessage("%s ", cell);
+    log += "\n";
+  }
+  return log;
+}
+
+TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TClockTime start,
+                          TClockTime end) {
+  const std::string text = RunLogText(state, start, end);
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
+  if (!file) return {false, FormatMessage("Error by opening file %s\n", path)};
+  const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!written || !closed) return {false, FormatMessage("Error by writing file %s\n", path)};
+  return {};
+}
+
+}  // namespace globelayers

@@ -1,0 +1,39 @@
+// The run log ("_dce.con"): every parameter of a run as the window showed
+// it, with the start and end times, written beside the point file after the
+// engine returned, whatever the run's outcome.
+#pragma once
+
+#include <string>
+
+#include "WindowState.h"
+
+namespace globelayers {
+
+// A local clock reading.
+struct TClockTime {
+  int h = 0;  // 0..23
+  int m = 0;  // 0..59
+  int s = 0;  // 0..60
+};
+
+// The local clock now.
+TClockTime LocalClockTime();
+
+// The data file name with its extension replaced by the append text and
+// "_dce.con".
+std::string RunLogFileName(const TWindowState& state);
+
+// The log's text: field texts as they stand, numbers in the C locale.
+std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end);
+
+struct TRunLogResult {
+  bool ok = true;
+  std::string message;  // "Error by opening file %s\n" or "Error by writing file %s\n" with the name
+};
+
+// Creates `path` anew and writes RunLogText into it; the file is closed on
+// every path.
+[[nodiscard]] TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state,
+                                        TClockTime start, TClockTime end);
+
+}  // namespace globelayers

@@ -1,0 +1,45 @@
+// From the window's texts to a run record: the layer row texts, the checks
+// of the Calc command and the conversion of every number, all before
+// anything runs, so that a refused or unconvertible input never leaves a
+// disabled window or a half-started run behind.
+#pragma once
+
+#include <string>
+
+#include "Calculation.h"
+#include "WindowState.h"
+
+namespace globelayers {
+
+// One table row as a layer row text: the four cells joined by ';', an empty
+// cell written as "@". Cells are taken as they stand (a blank stays a blank).
+std::string LayerRowText(const TLayerCells& cells);
+
+enum class TRunSetupFault {
+  None,        // the run may start
+  Check,       // one of the Calc command's checks refused the input: a plain message
+  Conversion,  // a field does not hold a number: the conversion error's text
+};
+
+struct TRunSetup {
+  TRunSetupFault fault = TRunSetupFault::None;
+  std::string message;       // what to show when fault != None
+  std::string focusControl;  // control to focus: "" (leave it), "TXT_T3DIST", "TXT_LambdaFrom", "sg1"
+  TRunParameters params;     // complete when fault == None
+
+  bool ok() const { return fault == TRunSetupFault::None; }
+};
+
+// The checks in the Calc command's order, each with its message:
+//   1 dataPath empty                  "Input data file is required"
+//   2 no layer row                    "At least two elevation grid are required"
+//   3 Phi_to not above Phi_from       "Phi_to must be greater then Phi_from"        focus TXT_T3DIST
+//   4 Lambda_to not above Lambda_from "Lambda_to must be greater then Lambda_from"  focus TXT_LambdaFrom
+//   5 fewer than two layer rows       "Number of layers must be grater or equal 2"  focus sg1
+// The angles are converted where their check needs them; then the segment
+// size, the gravitational constant, the Earth radius, the increment and the
+// constant cells of the layer rows. A text that does not convert gives
+// "'%s' is not a valid floating point value" with that text.
+TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator);
+
+}  // namespace globelayers

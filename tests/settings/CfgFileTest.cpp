@@ -1,0 +1,257 @@
+// The settings file of the main window: key order and forms of a first
+// save, the round trip, hand-edited files, damaged values, and the Default
+// button.
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "WindowState.h"
+
+namespace globelayers {
+namespace {
+
+using testing_support::ReadFileText;
+using testing_support::TempDir;
+using testing_support::WriteFileText;
+
+TWindowState ThreeRowState() {
+  TWindowState s;
+  s.dataPath = "  /data/points.dat \t";
+  s.TXT_Append = "";
+  s.txt_incr = "1";
+  s.rg1 = 2;
+  s.rg2 = 1;  // not stored
+  s.txt_number = "3";
+  s.chb_sum = true;
+  s.colWidths = {20, 60, 259, 55, 259};
+  s.layerRows = {
+      {"@", "topo.grd", "", ""},
+      {"0", "", "2.67", ""},
+      {"", "/grids/moho.grd", " ", "rho.grd"},
+  };
+  return s;
+}
+
+TEST(CfgFile, FirstSaveWritesKeysInOrder) {
+  TempDir dir;
+  const std::string path = dir / "globelayers.ini";
+  ASSERT_TRUE(SaveCfgFile(ThreeRowState(), path));
+  EXPECT_EQ(ReadFileText(path),
+            "[frmMain]\n"
+            "datafile=/data/points.dat\n"
+            "appendtext= \n"
+            "gravc=0.006673\n"
+            "t3dist=0\n"
+            "t4dist=180\n"
+            "R=6371001\n"
+            "LonFrom=0\n"
+            "LonTo=360\n"
+            "incr=1\n"
+            "priority=2\n"
+            "number=3\n"
+            "nlayer=3\n"
+            "column0=20\n"
+            "column1=60\n"
+            "column2=259\n"
+            "column3=55\n"
+            "column4=259\n"
+            "segsize=3600\n"
+            "sum=1\n"
+            "cell_row-1_col-1=@\n"
+            "cell_row-1_col-2=topo.grd\n"
+            "cell_row-1_col-3= \n"
+            "cell_row-1_col-4= \n"
+            "cell_row-2_col-1=0\n"
+            "cell_row-2_col-2= \n"
+            "cell_row-2_col-3=2.67\n"
+            "cell_row-2_col-4= \n"
+            "cell_row-3_col-1= \n"
+            "cell_row-3_col-2=/grids/moho.grd\n"
+            "cell_row-3_col-3= \n"
+            "cell_row-3_col-4=rho.grd\n");
+}
+
+TEST(CfgFile, RoundTripGivesTheWindowBack) {
+  TempDir dir;
+  const std::string path = dir / "rt.ini";
+  TWindowState saved = ThreeRowState();
+  saved.TXT_Append = "  _v2 ";
+  ASSERT_TRUE(SaveCfgFile(saved, path));
+
+  TWindowState read = TWindowState::StartValues('.');
+  ASSERT_TRUE(ReadCfgFile(read, path));
+
+  TWindowState expected = saved;
+  expected.dataPath = "/data/points.dat";  // trimmed on writing
+  expected.TXT_Append = "_v2";
+  expected.layerRows[2][2] = "";  // a blank cell comes back empty
+  expected.rg2 = 0;               // the output unit is not stored
+  EXPECT_EQ(read, expected);
+}
+
+TEST(CfgFile, MissingFileKeepsStartValues) {
+  TempDir dir;
+  TWindowState state = TWindowState::StartValues(',');
+  ASSERT_TRUE(ReadCfgFile(state, dir / "none.ini"));
+  EXPECT_EQ(state, TWindowState::StartValues(','));
+  EXPECT_EQ(state.LayerRowCount(), 0);
+  EXPECT_EQ(state.txt_number, "1");
+}
+
+TEST(CfgFile, RemovedRowsStayInTheFileUnread) {
+  TempDir dir;
+  const std::string path = dir / "rows.ini";
+  TWindowState state = ThreeRowState();
+  ASSERT_TRUE(SaveCfgFile(state, path));
+  state.layerRows.pop_back();
+  ASSERT_TRUE(SaveCfgFile(state, path));
+
+  const std::string text = ReadFileText(path);
+  EXPECT_NE(text.find("nlayer=2\n"), std::string::npos);
+  EXPECT_NE(text.find("cell_row-3_col-4=rho.grd\n"), std::string::npos);
+
+  TWindowState read;
+  ASSERT_TRUE(ReadCfgFile(read, path));
+  ASSERT_EQ(read.LayerRowCount(), 2);
+  EXPECT_EQ(read.layerRows[1][2], "2.67");
+}
+
+// Hand-edited files: each case starts from the start values with the first
+// priority item replaced by "Top grid" so that "kept" is visible.
+struct EditCase {
+  const char* name;
+  const char* keys;  // lines of section frmMain
+  std::function<void(TWindowState&)> expect;
+};
+
+const EditCase kEdits[] = {
+    {"EmptyValueEmptiesField", "gravc=\n", [](TWindowState& s) { s.TXT_gravc = ""; }},
+    {"PriorityWordKeepsSelection", "priority=abc\n", [](TWindowState&) {}},
+    {"PriorityOutOfRangeKept", "priority=3\n", [](TWindowState&) {}},
+    {"PriorityNegativeKept", "priority=-1\n", [](TWindowState&) {}},
+    {"PriorityTwo", "priority=2\n", [](TWindowState& s) { s.rg1 = 2; }},
+    {"SumTwoChecks", "sum=2\n", [](TWindowState& s) { s.chb_sum = true; }},
+    {"SumWordKeeps", "sum=yes\n", [](TWindowState&) {}},
+    {"HexRowCount", "nlayer=0x10\n", [](TWindowState& s) { s.layerRows.resize(16); }},
+    {"NegativeRowCountKept", "nlayer=-1\n", [](TWindowState&) {}},
+    {"HugeRowCountKept", "nlayer=1001\n", [](TWindowState&) {}},
+    {"LargestRowCount", "nlayer=1000\n", [](TWindowState& s) { s.layerRows.resize(1000); }},
+    {"NegativeWidthKept", "column1=-5\ncolumn3=0\n", [](TWindowState& s) { s.colWidths[3] = 0; }},
+    {"CellsOfReadRowsOnly",
+     "nlayer=2\ncell_row-1_col-1=0\ncell_row-1_col-3= 2.67 \ncell_row-3_col-1=9\n",
+     [](TWindowState& s) {
+       s.layerRows = {{"0", "", "2.67", ""}, {"", "", "", ""}};
+     }},
+    {"TextsTrimmed", "datafile=  a b.dat  \nappendtext= \nsegsize=\t900\n",
+     [](TWindowState& s) {
+       s.dataPath = "a b.dat";
+       s.txt_segment = "900";
+     }},
+};
+
+class CfgFileEdits : public testing::TestWithParam<EditCase> {};
+
+TEST_P(CfgFileEdits, ReadAsExpected) {
+  const EditCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir / "edit.ini";
+  WriteFileText(path, std::string("[frmMain]\n") + c.keys);
+  TWindowState state;
+  state.rg1 = 1;
+  TWindowState expected = state;
+  c.expect(expected);
+  ASSERT_TRUE(ReadCfgFile(state, path));
+  EXPECT_EQ(state, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hand, CfgFileEdits, testing::ValuesIn(kEdits),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CfgFile, SaveKeepsOtherSectionsAndComments) {
+  TempDir dir;
+  const std::string path = dir / "mixed.ini";
+  WriteFileText(path,
+                "; kept\n"
+                "[Window]\n"
+                "left=10\n"
+                "\n"
+                "[frmMain]\n"
+                "; who wrote this\n"
+                "gravc=1\n"
+                "extra=stays\n");
+  TWindowState state;
+  state.layerRows = {{"0", "", "", ""}};
+  ASSERT_TRUE(SaveCfgFile(state, path));
+  const std::string text = ReadFileText(path);
+  EXPECT_EQ(text.rfind("; kept\n[Window]\nleft=10\n\n[frmMain]\n; who wrote this\ngravc=0.006673\n"
+                       "extra=stays\ndatafile=\nappendtext= \nt3dist=0\n",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find("cell_row-1_col-4= \n"), std::string::npos);
+}
+
+TEST(CfgFile, FailuresAreReported) {
+  TempDir dir;
+  const std::string folder = dir / "a-folder.ini";
+  std::filesystem::create_directory(folder);
+  TWindowState state = ThreeRowState();
+  const TWindowState before = state;
+  EXPECT_FALSE(ReadCfgFile(state, folder));
+  EXPECT_EQ(state, before);
+  EXPECT_FALSE(SaveCfgFile(state, folder));
+  EXPECT_FALSE(SaveCfgFile(state, dir / "missing/folder.ini"));
+  EXPECT_STREQ(kReadCfgErrorText, "Error by read config file - use default");
+  EXPECT_STREQ(kSaveCfgErrorText, "Error by save config file");
+}
+
+TEST(WindowStart, NumbersUseTheUsersSeparator) {
+  const TWindowState comma = TWindowState::StartValues(',');
+  EXPECT_EQ(comma.TXT_gravc, "0,006673");
+  TWindowState expected;  // decimal point
+  EXPECT_EQ(expected.TXT_gravc, "0.006673");
+  expected.TXT_gravc = "0,006673";
+  EXPECT_EQ(comma, expected);
+  EXPECT_EQ(expected.TXT_T3DIST, "0");
+  EXPECT_EQ(expected.TXT_T4DIST, "180");
+  EXPECT_EQ(expected.TXT_R, "6371001");
+  EXPECT_EQ(expected.TXT_LambdaFrom, "0");
+  EXPECT_EQ(expected.TXT_LambdaTo, "360");
+  EXPECT_EQ(expected.txt_incr, "0");
+  EXPECT_EQ(expected.txt_number, "1");
+  EXPECT_EQ(expected.txt_segment, "3600");
+  EXPECT_EQ(expected.colWidths, (std::array<int, 5>{20, 55, 260, 55, 260}));
+}
+
+TEST(DefaultButton, SetsItsFieldsAndNothingElse) {
+  for (const char separator : {'.', ','}) {
+    SCOPED_TRACE(separator);
+    TWindowState state = ThreeRowState();
+    state.TXT_Append = "_x";
+    state.txt_segment = "900";
+    TWindowState expected = state;
+    ApplyDefaults(state, separator);
+    const std::string sep(1, separator);
+    expected.TXT_gravc = "0" + sep + "006673";
+    expected.TXT_T3DIST = "1" + sep + "499444";
+    expected.TXT_T4DIST = "180";
+    expected.TXT_R = "6371001";
+    expected.TXT_Append = "";
+    expected.TXT_LambdaFrom = "0.0";
+    expected.TXT_LambdaTo = "360.0";
+    expected.txt_incr = "0.0";
+    EXPECT_EQ(state, expected);
+  }
+}
+
+TEST(SettingsFile, NamedAfterTheApplication) {
+  EXPECT_EQ(SettingsFileName("/opt/gl/bin/globelayers"), "/opt/gl/bin/globelayers.ini");
+  EXPECT_EQ(SettingsFileName("/opt/gl.d/app.exe"), "/opt/gl.d/app.ini");
+  EXPECT_EQ(SettingsFileName("/opt/gl.d/app"), "/opt/gl.d/app.ini");
+}
+
+}  // namespace
+}  // namespace globelayers

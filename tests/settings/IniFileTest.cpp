@@ -1,0 +1,249 @@
+// The settings store: reading, integer and boolean forms, where writes go,
+// what a save keeps, and that a failed save leaves the old file whole.
+#include "IniFile.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+
+namespace globelayers {
+namespace {
+
+using testing_support::ReadFileText;
+using testing_support::TempDir;
+using testing_support::WriteFileText;
+
+constexpr char kSample[] =
+    "; settings written by hand\n"
+    "[Other]\n"
+    "gravc=from another section\n"
+    "\n"
+    "[frmMain]\n"
+    "  gravc  =  0.5  \n"
+    "empty=\n"
+    "spaces=   \n"
+    "tabbed=\tx y\t\n"
+    "gravc=second one is ignored\n"
+    "; note=this is a comment\n"
+    "# also=a comment\n"
+    "no equals sign here\n"
+    "R=6371000\n"
+    "\n"
+    "[frmmain]\n"
+    "late=a second section of the same name is not read\n";
+
+TEST(IniFileRead, ValuesDefaultsAndNames) {
+  TempDir dir;
+  const std::string path = dir / "a.ini";
+  WriteFileText(path, kSample);
+  const TIniFile ini(path);
+
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"frmMain", "gravc", "d", "0.5"},            // blanks around key and value go
+      {"FRMMAIN", "GRAVC", "d", "0.5"},            // names ignore case
+      {"Other", "gravc", "d", "from another section"},
+      {"frmMain", "empty", "d", ""},               // present but empty: not the default
+      {"frmMain", "spaces", "d", ""},
+      {"frmMain", "tabbed", "d", "x y"},
+      {"frmMain", "R", "d", "6371000"},
+      {"frmMain", "note", "d", "d"},               // comment lines hold no keys
+      {"frmMain", "also", "d", "d"},
+      {"frmMain", "late", "d", "d"},
+      {"frmMain", "missing", " kept  ", " kept"},  // default: trailing blanks go, leading stay
+      {"frmMain", "missing", " ", ""},             // a lone space reads as empty
+      {"Nowhere", "gravc", "0", "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.section) + "/" + c.key);
+    EXPECT_EQ(ini.ReadString(c.section, c.key, c.defaultValue), c.expected);
+  }
+}
+
+TEST(IniFileRead, LongValuesAreCut) {
+  TempDir dir;
+  const std::string path = dir / "long.ini";
+  const std::string longValue(3000, 'x');
+  WriteFileText(path, "[s]\nk=" + longValue + "\n");
+  const TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("s", "k", ""), std::string(kIniValueChars, 'x'));
+  EXPECT_EQ(ini.ReadString("s", "absent", longValue), std::string(kIniValueChars, 'x'));
+}
+
+TEST(IniFileRead, IntegersAndBooleans) {
+  struct Case {
+    const char* text;
+    int expected;  // with default -99
+  };
+  const Case cases[] = {
+      {"16", 16},          {"0x10", 16},       {"0X1f", 31},      {"-5", -5},
+      {"+7", 7},           {"0", 0},           {"0xFFFFFFFF", -1}, {"abc", -99},
+      {"12abc", -99},      {"1.5", -99},       {"", -99},          {"0x", -99},
+      {"0x123456789", -99}, {"99999999999", -99}, {"+-3", -99},    {"$10", -99},
+      {"1 2", -99},
+  };
+  TempDir dir;
+  const std::string path = dir / "int.ini";
+  std::string text = "[s]\n";
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    text += "k" + std::to_string(i) + "=" + cases[i].text + "\n";
+  }
+  WriteFileText(path, text);
+  const TIniFile ini(path);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].text);
+    EXPECT_EQ(ini.ReadInteger("s", "k" + std::to_string(i), -99), cases[i].expected);
+  }
+  EXPECT_EQ(ini.ReadInteger("s", "absent", 42), 42);
+
+  WriteFileText(path, "[s]\ntwo=2\nzero=0\nword=abc\nhex=0x0\n");
+  const TIniFile bools(path);
+  EXPECT_TRUE(bools.ReadBool("s", "two", false));
+  EXPECT_FALSE(bools.ReadBool("s", "zero", true));
+  EXPECT_TRUE(bools.ReadBool("s", "word", true));  // not an integer: the default
+  EXPECT_FALSE(bools.ReadBool("s", "word", false));
+  EXPECT_FALSE(bools.ReadBool("s", "hex", true));
+  EXPECT_TRUE(bools.ReadBool("s", "absent", true));
+}
+
+TEST(IniFileRead, MissingFileIsEmptyAndStaysMissing) {
+  TempDir dir;
+  const std::string path = dir / "none.ini";
+  const TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("frmMain", "gravc", "0.006673"), "0.006673");
+  EXPECT_EQ(ini.ReadInteger("frmMain", "nlayer", 3), 3);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(IniFileRead, UnreadableFileIsAnError) {
+  TempDir dir;
+  const std::string path = dir / "folder.ini";
+  std::filesystem::create_directory(path);  // exists, but reading it fails
+  const TIniFile ini(path);
+  EXPECT_THROW(ini.ReadString("frmMain", "gravc", ""), TIniFileError);
+}
+
+TEST(IniFileWrite, ReplacesInPlaceAppendsAndKeepsTheRest) {
+  TempDir dir;
+  const std::string path = dir / "w.ini";
+  WriteFileText(path,
+                "; head comment\n"
+                "[Other]\n"
+                "k = v  \n"
+                "\n"
+                "[frmMain]\n"
+                "zeta=1\n"
+                "  gravc  =  0.5  \n"
+                "R=6\n"
+                "; trailing comment of the section\n"
+                "\n"
+                "[Last]\n"
+                "a=b\n"
+                "; end comment");  // no final line break
+  TIniFile ini(path);
+  ini.WriteString("frmMain", "GRAVC", "0.006673");  // the existing spelling stays
+  ini.WriteString("frmMain", "added", "new");
+  ini.WriteInteger("frmMain", "number", -12);
+  ini.WriteBool("Last", "sum", true);
+  ini.WriteBool("Fresh", "sum", false);
+  ini.WriteString("frmMain", "R", " ");
+  ini.UpdateFile();
+  EXPECT_EQ(ReadFileText(path),
+            "; head comment\n"
+            "[Other]\n"
+            "k = v  \n"
+            "\n"
+            "[frmMain]\n"
+            "zeta=1\n"
+            "gravc=0.006673\n"
+            "R= \n"
+            "added=new\n"
+            "number=-12\n"
+            "; trailing comment of the section\n"
+            "\n"
+            "[Last]\n"
+            "a=b\n"
+            "sum=1\n"
+            "; end comment\n"
+            "[Fresh]\n"
+            "sum=0\n");
+  // The written file reads back by the same rules.
+  const TIniFile again(path);
+  EXPECT_EQ(again.ReadString("frmMain", "R", "x"), "");
+  EXPECT_EQ(again.ReadInteger("frmMain", "number", 0), -12);
+}
+
+TEST(IniFileWrite, KeepsCrLfLineEnds) {
+  TempDir dir;
+  const std::string path = dir / "crlf.ini";
+  WriteFileText(path, "[frmMain]\r\ngravc=1\r\n");
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("frmMain", "gravc", ""), "1");
+  ini.WriteString("frmMain", "gravc", "2");
+  ini.WriteString("frmMain", "incr", "0");
+  ini.UpdateFile();
+  EXPECT_EQ(ReadFileText(path), "[frmMain]\r\ngravc=2\r\nincr=0\r\n");
+}
+
+TEST(IniFileWrite, LineBreaksInValuesCannotAddKeys) {
+  TempDir dir;
+  const std::string path = dir / "nl.ini";
+  TIniFile ini(path);
+  ini.WriteString("frmMain", "datafile", "a\nnlayer=999");
+  ini.UpdateFile();
+  EXPECT_EQ(ReadFileText(path), "[frmMain]\ndatafile=a nlayer=999\n");
+}
+
+TEST(IniFileSave, FolderMissingThrowsAndLeavesNothing) {
+  TempDir dir;
+  TIniFile ini(dir / "no/such/folder/x.ini");
+  ini.WriteString("frmMain", "gravc", "1");
+  EXPECT_THROW(ini.UpdateFile(), TIniFileError);
+}
+
+// A write that fails half-way (here: the file size limit) must leave the
+// previous file exactly as it was, and no temporary file behind.
+TEST(IniFileSave, FailedSaveLeavesOldFileWhole) {
+  TempDir dir;
+  const std::string path = dir / "keep.ini";
+  const std::string before = "[frmMain]\ngravc=1\n";
+  WriteFileText(path, before);
+
+  TIniFile ini(path);
+  ini.WriteString("frmMain", "datafile", std::string(4096, 'p'));
+
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool threw = false;
+  try {
+    ini.UpdateFile();
+  } catch (const TIniFileError&) {
+    threw = true;
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_TRUE(threw);
+  EXPECT_EQ(ReadFileText(path), before);
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace globelayers
