@@ -1,0 +1,638 @@
+// The grid readers on small binary fixtures built here byte by byte, on
+// grids written by GDAL, and on damaged files of every kind.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "GridImports.h"
+#include "GridSource.h"
+
+// The largest single request for memory, so a test can prove that a tiny
+// file declaring a huge grid is refused before anything is allocated.
+namespace {
+std::atomic<std::size_t> largestRequest{0};
+}  // namespace
+// Out of line, so that the compiler does not pair an inlined free() with a
+// new expression and warn.
+__attribute__((noinline)) void* operator new(std::size_t bytes) {
+  std::size_t seen = largestRequest.load();
+  while (bytes > seen && !largestRequest.compare_exchange_weak(seen, bytes)) {
+  }
+  if (void* p = std::malloc(bytes == 0 ? 1 : bytes)) return p;
+  throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace globelayers {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+constexpr double kSurferBlank = 1.70141e38;
+const std::string kReadError = "\nError by reading grid ";
+const std::string kOpenError = "Error by opening file ";
+
+class TRecordingPrompts : public IUserPrompts {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  bool AskYesNo(const std::string& text) override {
+    messages.push_back(text);
+    return false;
+  }
+  std::vector<std::string> messages;
+};
+
+// Little-endian writer for binary fixtures.
+class TBytes {
+ public:
+  TBytes& raw(std::string_view text) {
+    data.insert(data.end(), text.begin(), text.end());
+    return *this;
+  }
+  TBytes& i16(std::int16_t v) { return put(std::uint16_t(v), 2); }
+  TBytes& i32(std::int32_t v) { return put(std::uint32_t(v), 4); }
+  TBytes& f32(float v) {
+    std::uint32_t u;
+    std::memcpy(&u, &v, 4);
+    return put(u, 4);
+  }
+  TBytes& f64(double v) {
+    std::uint64_t u;
+    std::memcpy(&u, &v, 8);
+    return put(u, 8);
+  }
+  TBytes& zeros(std::size_t n) {
+    data.insert(data.end(), n, 0);
+    return *this;
+  }
+  Bytes data;
+
+ private:
+  TBytes& put(std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) data.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    return *this;
+  }
+};
+
+struct TSurfer6 {
+  std::int16_t nx = 3, ny = 2;
+  double xMin = 10, xMax = 12, yMin = 40, yMax = 41, zMin = 1, zMax = 6;
+  std::vector<float> values{1, 2, 3, 4, 5, 6};  // row 0 first
+
+  Bytes Write() const {
+    TBytes b;
+    b.raw("DSBB").i16(nx).i16(ny).f64(xMin).f64(xMax).f64(yMin).f64(yMax).f64(zMin).f64(zMax);
+    for (float v : values) b.f32(v);
+    return b.data;
+  }
+};
+
+struct TSurfer7 {
+  std::int32_t rows = 2, columns = 3;
+  double xMin = 10, yMin = 40, xStep = 0.5, yStep = 0.25, zMin = 1, zMax = 6, rotation = 0;
+  double blank = kSurferBlank;
+  std::vector<double> values{1, 2, 3, 4, 5, 6};  // row 0 first
+  bool faultsBefore = false;  // a fault section with its data before the grid
+  bool faultsAfter = false;   // ... after the grid's data
+  bool dataSection = true;
+
+  static void Faults(TBytes& b) {
+    b.raw("FLTI").i32(8).i32(1).i32(2);  // one trace of two vertices
+    b.raw("DATA").i32(4 + 32).i32(2).f64(10).f64(40).f64(11).f64(41);
+  }
+  Bytes Write() const {
+    TBytes b;
+    b.raw("DSRB").i32(4).i32(2);
+    if (faultsBefore) Faults(b);
+    b.raw("GRID").i32(72).i32(rows).i32(columns);
+    b.f64(xMin).f64(yMin).f64(xStep).f64(yStep).f64(zMin).f64(zMax).f64(rotation).f64(blank);
+    if (dataSection) {
+      b.raw("DATA").i32(std::int32_t(8 * values.size()));
+      for (double v : values) b.f64(v);
+    }
+    if (faultsAfter) Faults(b);
+    return b.data;
+  }
+};
+
+struct TGeosoft {
+  std::int32_t elementBytes = 2, perVector = 4, vectors = 3, orientation = 1;
+  double elementSpacing = 0.5, vectorSpacing = 0.25, xMin = 10, yMin = 40, rotation = 0;
+  double base = 100, multiplier = 10;
+  std::vector<std::int16_t> raws{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};  // vector 0 first
+
+  Bytes Write() const {
+    TBytes b;
+    b.i32(elementBytes).i32(0).i32(perVector).i32(vectors).i32(orientation);
+    b.f64(elementSpacing).f64(vectorSpacing).f64(xMin).f64(yMin).f64(rotation).f64(base).f64(multiplier);
+    b.zeros(512 - b.data.size());
+    for (std::int16_t r : raws) b.i16(r);
+    return b.data;
+  }
+};
+
+// Each test writes its files into a folder of its own.
+class GridFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name)
+      if (c == '/') c = '_';
+    folder_ = fs::path(testing::TempDir()) / ("grid_" + std::to_string(getpid()) + "_" + name);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string Put(const Bytes& bytes, const std::string& name = "test.grd") const {
+    const fs::path path = folder_ / name;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path.string();
+  }
+
+  fs::path folder_;
+};
+
+void ExpectSameGrid(const TGridImports& a, const TGridImports& b) {
+  EXPECT_EQ(a.fileFormat, b.fileFormat);
+  EXPECT_EQ(a.nx, b.nx);
+  EXPECT_EQ(a.ny, b.ny);
+  EXPECT_EQ(a.blankCount, b.blankCount);
+  EXPECT_EQ(a.blankValue, b.blankValue);
+  for (auto [p, q] : {std::pair{a.xMin, b.xMin}, {a.xMax, b.xMax}, {a.xStep, b.xStep}, {a.xRange, b.xRange},
+                      {a.yMin, b.yMin}, {a.yMax, b.yMax}, {a.yStep, b.yStep}, {a.yRange, b.yRange},
+                      {a.zMin, b.zMin}, {a.zMax, b.zMax}, {a.zRange, b.zRange}})
+    EXPECT_EQ(p, q);
+  EXPECT_EQ(a.values, b.values);
+}
+
+// ---------------------------------------------------------------- Surfer 6
+
+TEST_F(GridFiles, Surfer6RowsFirstIntoColumns) {
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Put(TSurfer6{}.Write()), prompts));
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_EQ(grid.fileFormat, 1);
+  ASSERT_EQ(grid.nx, 3);
+  ASSERT_EQ(grid.ny, 2);
+  EXPECT_EQ(grid.at(2, 0), 3.0f);  // third value of the file
+  EXPECT_EQ(grid.at(0, 1), 4.0f);  // fourth
+  const float expected[3][2] = {{1, 4}, {2, 5}, {3, 6}};
+  for (int ix = 0; ix < 3; ++ix)
+    for (int iy = 0; iy < 2; ++iy) EXPECT_EQ(grid.at(ix, iy), expected[ix][iy]) << ix << "," << iy;
+  // Bounds from the file, spacings computed: (12 - 10) / (3 - 1) = 1.
+  EXPECT_EQ(grid.xMin, 10);
+  EXPECT_EQ(grid.xMax, 12);
+  EXPECT_EQ(grid.xRange, 2);
+  EXPECT_EQ(grid.xStep, 1);
+  EXPECT_EQ(grid.yRange, 1);
+  EXPECT_EQ(grid.yStep, 1);
+  EXPECT_EQ(grid.zMin, 1);
+  EXPECT_EQ(grid.zMax, 6);
+  EXPECT_EQ(grid.zRange, 5);
+  EXPECT_EQ(grid.blankValue, kSurferBlank);
+  EXPECT_EQ(grid.blankCount, 0);
+}
+
+TEST_F(GridFiles, Surfer6CountsBlanksAtOrAboveTheMarker) {
+  TSurfer6 file;
+  const float blank = static_cast<float>(kSurferBlank);
+  file.values = {1, blank, 3, 1.7e38f, 2e38f, 6};  // 1.7e38 lies below the marker
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
+  EXPECT_EQ(grid.blankCount, 2);
+  EXPECT_EQ(grid.at(1, 0), blank);
+  EXPECT_EQ(grid.at(1, 1), 2e38f);
+}
+
+// ---------------------------------------------------------------- Surfer 7
+
+TEST_F(GridFiles, Surfer7BoundsFromSpacings) {
+  TSurfer7 file;
+  file.columns = 5;
+  file.values = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_EQ(grid.fileFormat, 0);
+  EXPECT_EQ(grid.nx, 5);
+  EXPECT_EQ(grid.ny, 2);
+  EXPECT_EQ(grid.xMin, 10);
+  EXPECT_EQ(grid.xStep, 0.5);
+  EXPECT_EQ(grid.xMax, 12);
+  EXPECT_EQ(grid.xRange, 2);
+  EXPECT_EQ(grid.yMax, 40.25);
+  EXPECT_EQ(grid.yRange, 0.25);
+  EXPECT_EQ(grid.zRange, 5);
+  for (int iy = 0; iy < 2; ++iy)
+    for (int ix = 0; ix < 5; ++ix) EXPECT_EQ(grid.at(ix, iy), float(1 + iy * 5 + ix));
+}
+
+TEST_F(GridFiles, Surfer7BlanksCountedOnTheDoubleAndKeptNarrowed) {
+  TSurfer7 file;
+  file.blank = 1e30;
+  // 1e30 as a float is a little below 1e30, 0.1 loses digits: the blank test
+  // must see the double, the stored value the float.
+  file.values = {0.1, 1e30, 3, std::nextafter(1e30, 0.0), 2e30, -6};
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
+  EXPECT_EQ(grid.blankValue, 1e30);
+  EXPECT_EQ(grid.blankCount, 2);
+  EXPECT_EQ(grid.at(0, 0), 0.1f);
+  EXPECT_EQ(grid.at(1, 0), static_cast<float>(1e30));
+  EXPECT_EQ(grid.at(1, 1), static_cast<float>(2e30));
+  EXPECT_EQ(grid.at(2, 1), -6.0f);
+}
+
+TEST_F(GridFiles, Surfer7FaultSectionsDoNotChangeTheGrid) {
+  TRecordingPrompts prompts;
+  TGridImports plain;
+  ASSERT_TRUE(LoadGrid(plain, Put(TSurfer7{}.Write(), "plain.grd"), prompts));
+  for (const auto& [before, after] : {std::pair{false, true}, {true, false}, {true, true}}) {
+    SCOPED_TRACE(testing::Message() << "faults before " << before << ", after " << after);
+    TSurfer7 file;
+    file.faultsBefore = before;
+    file.faultsAfter = after;
+    TGridImports grid;
+    ASSERT_TRUE(LoadGrid(grid, Put(file.Write(), "faults.grd"), prompts));
+    ExpectSameGrid(grid, plain);
+  }
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(GridFiles, Surfer7SectionsOfOtherKindsAreWalkedOver) {
+  // An unknown section between the header and the grid, its length a
+  // multiple of four as Surfer writes them.
+  Bytes bytes = TSurfer7{}.Write();
+  TBytes extra;
+  extra.raw("XTRA").i32(8).f64(-1);
+  bytes.insert(bytes.begin() + 12, extra.data.begin(), extra.data.end());
+  TRecordingPrompts prompts;
+  TGridImports grid, plain;
+  ASSERT_TRUE(LoadGrid(grid, Put(bytes), prompts));
+  ASSERT_TRUE(LoadGrid(plain, Put(TSurfer7{}.Write(), "plain.grd"), prompts));
+  ExpectSameGrid(grid, plain);
+}
+
+// ---------------------------------------------------------------- Geosoft
+
+struct GeosoftOrientationCase {
+  const char* name;
+  std::int32_t orientation;
+  int nx, ny;
+  double xStep, yStep;
+  int secondX, secondY;  // where the file's second value lands
+};
+const GeosoftOrientationCase kOrientations[] = {
+    {"Rows", 1, 4, 3, 0.5, 0.25, 1, 0},
+    {"RowsAnyOtherValue", 7, 4, 3, 0.5, 0.25, 1, 0},
+    {"Columns", -1, 3, 4, 0.25, 0.5, 0, 1},
+};
+
+class GeosoftOrientation : public GridFiles, public testing::WithParamInterface<GeosoftOrientationCase> {};
+
+TEST_P(GeosoftOrientation, PlacesVectorsAsRowsOrColumns) {
+  const auto& c = GetParam();
+  TGeosoft file;  // E = 4, V = 3, dE = 0.5, dV = 0.25, z = raw / 10 + 100
+  file.orientation = c.orientation;
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_EQ(grid.fileFormat, 2);
+  ASSERT_EQ(grid.nx, c.nx);
+  ASSERT_EQ(grid.ny, c.ny);
+  EXPECT_EQ(grid.xStep, c.xStep);
+  EXPECT_EQ(grid.yStep, c.yStep);
+  EXPECT_EQ(grid.xMin, 10);
+  EXPECT_EQ(grid.yMin, 40);
+  EXPECT_EQ(grid.xRange, (c.nx - 1) * c.xStep);
+  EXPECT_EQ(grid.xMax, 10 + (c.nx - 1) * c.xStep);
+  EXPECT_EQ(grid.yMax, 40 + (c.ny - 1) * c.yStep);
+  EXPECT_EQ(grid.at(c.secondX, c.secondY), static_cast<float>(2 / 10.0 + 100));
+  // Every value: vector v, element e of the file.
+  for (int k = 0; k < 12; ++k) {
+    const int v = k / 4, e = k % 4;
+    const float z = static_cast<float>((k + 1) / 10.0 + 100);
+    EXPECT_EQ(c.orientation == -1 ? grid.at(v, e) : grid.at(e, v), z) << "value " << k;
+  }
+  EXPECT_EQ(grid.zMin, 1 / 10.0 + 100);
+  EXPECT_EQ(grid.zMax, 12 / 10.0 + 100);
+  EXPECT_EQ(grid.zRange, grid.zMax - grid.zMin);
+  EXPECT_EQ(grid.blankCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Geosoft, GeosoftOrientation, testing::ValuesIn(kOrientations),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(GridFiles, GeosoftBlanksAreTheTwoLowestIntegers) {
+  TGeosoft file;
+  file.perVector = 2;
+  file.vectors = 2;
+  file.raws = {-32768, -32767, -32766, 5};
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  grid.blankValue = 123;  // the format has none: the grid's stays
+  ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
+  EXPECT_EQ(grid.blankCount, 2);
+  EXPECT_EQ(grid.blankValue, 123);
+  const float blank = static_cast<float>(kSurferBlank);
+  EXPECT_EQ(grid.at(0, 0), blank);
+  EXPECT_EQ(grid.at(1, 0), blank);
+  EXPECT_EQ(grid.at(0, 1), static_cast<float>(-32766 / 10.0 + 100));
+  // The range covers the values only.
+  EXPECT_EQ(grid.zMin, -32766 / 10.0 + 100);
+  EXPECT_EQ(grid.zMax, 5 / 10.0 + 100);
+}
+
+TEST_F(GridFiles, GeosoftAllBlankKeepsTheStartingRange) {
+  TGeosoft file;
+  file.raws.assign(12, -32767);
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
+  EXPECT_EQ(grid.blankCount, 12);
+  EXPECT_EQ(grid.zMin, 1e39);
+  EXPECT_EQ(grid.zMax, -1e39);
+  EXPECT_EQ(grid.zRange, -2e39);
+}
+
+// ---------------------------------------------------------------- detection
+
+TEST_F(GridFiles, OtherFilesAreLeftSilently) {
+  TGeosoft fourByteValues;
+  fourByteValues.elementBytes = 4;
+  const std::string names[] = {
+      Put(fourByteValues.Write(), "float.grd"),
+      Put(Bytes{'D', 'S', 'A', 'A', '\n', '1', ' ', '2', '\n'}, "text.grd"),
+      Put(Bytes{}, "empty.grd"),
+      Put(Bytes{'D', 'S', 'R'}, "three.grd"),
+  };
+  for (const auto& name : names) {
+    SCOPED_TRACE(name);
+    TRecordingPrompts prompts;
+    TGridImports grid;
+    grid.nx = 7;  // untouched by a reader that does not know the file
+    EXPECT_EQ(ReadSurfer7Grid(grid, name, prompts), 1);
+    EXPECT_EQ(ReadSurfer6Grid(grid, name, prompts), 1);
+    EXPECT_EQ(ReadGeosoftGrid(grid, name, prompts), 1);
+    EXPECT_EQ(grid.nx, 7);
+    EXPECT_EQ(grid.fileFormat, 3);
+    EXPECT_FALSE(LoadGrid(grid, name, prompts));
+    EXPECT_EQ(grid.fileFormat, 3);
+    EXPECT_TRUE(grid.values.empty());
+    EXPECT_TRUE(prompts.messages.empty());
+  }
+}
+
+TEST_F(GridFiles, FileThatCannotBeOpenedIsReportedByEachReader) {
+  // Missing, a folder, and a missing file whose name is long and holds '%s'.
+  const std::string longName = (folder_ / (std::string(300, 'n') + "%s%d.grd")).string();
+  for (const std::string& name : {(folder_ / "missing.grd").string(), folder_.string(), longName}) {
+    SCOPED_TRACE(name);
+    TRecordingPrompts prompts;
+    TGridImports grid;
+    EXPECT_FALSE(LoadGrid(grid, name, prompts));
+    EXPECT_EQ(grid.fileFormat, 3);
+    const std::string expected = kOpenError + name + "\n";
+    EXPECT_EQ(prompts.messages, std::vector<std::string>(3, expected));
+  }
+}
+
+TEST_F(GridFiles, LongPathsLoad) {
+  fs::path deep = folder_;
+  for (int i = 0; i < 6; ++i) deep /= std::string(60, char('a' + i));
+  fs::create_directories(deep);
+  const std::string name = (deep / "grid with spaces.grd").string();
+  ASSERT_GT(name.size(), 360u);
+  {
+    std::ofstream out(name, std::ios::binary);
+    const Bytes bytes = TSurfer6{}.Write();
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  EXPECT_TRUE(LoadGrid(grid, name, prompts));
+  EXPECT_EQ(grid.at(2, 1), 6.0f);
+}
+
+// ---------------------------------------------------------------- rejected files
+
+struct RejectedCase {
+  const char* name;
+  std::function<Bytes()> write;
+};
+
+Bytes Truncated(Bytes bytes, std::size_t drop) {
+  bytes.resize(bytes.size() - drop);
+  return bytes;
+}
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+const RejectedCase kRejected[] = {
+    // Surfer 6
+    {"S6ValuesTruncated", [] { return Truncated(TSurfer6{}.Write(), 1); }},
+    {"S6HeaderTruncated", [] { return Truncated(TSurfer6{}.Write(), 24 + 30); }},
+    {"S6OneColumn", [] { TSurfer6 f; f.nx = 1; f.values.resize(2); return f.Write(); }},
+    {"S6OneRow", [] { TSurfer6 f; f.ny = 1; f.values.resize(3); return f.Write(); }},
+    {"S6ZeroColumns", [] { TSurfer6 f; f.nx = 0; return f.Write(); }},
+    {"S6NegativeRows", [] { TSurfer6 f; f.ny = -2; return f.Write(); }},
+    {"S6XMinNaN", [] { TSurfer6 f; f.xMin = kNaN; return f.Write(); }},
+    {"S6YMaxInfinite", [] { TSurfer6 f; f.yMax = kInf; return f.Write(); }},
+    {"S6ZeroXSpacing", [] { TSurfer6 f; f.xMax = f.xMin; return f.Write(); }},
+    {"S6ZeroYSpacing", [] { TSurfer6 f; f.yMax = f.yMin; return f.Write(); }},
+    {"S6RangeOverflows", [] { TSurfer6 f; f.xMin = -1.7e308; f.xMax = 1.7e308; return f.Write(); }},
+    {"S6HugeInTinyFile", [] { TSurfer6 f; f.nx = 32767; f.ny = 32767; return f.Write(); }},
+    // Surfer 7
+    {"S7NoGridSection", [] { return TBytes().raw("DSRB").i32(4).i32(2).data; }},
+    {"S7HeaderTagOnly", [] { return TBytes().raw("DSRB").data; }},
+    {"S7NoDataSection", [] { TSurfer7 f; f.dataSection = false; return f.Write(); }},
+    {"S7FaultsInsteadOfData", [] { TSurfer7 f; f.dataSection = false; f.faultsAfter = true; return f.Write(); }},
+    {"S7GridHeaderTruncated", [] { TSurfer7 f; f.dataSection = false; return Truncated(f.Write(), 1); }},
+    {"S7ValuesTruncated", [] { return Truncated(TSurfer7{}.Write(), 1); }},
+    {"S7DataLengthMissing", [] { TSurfer7 f; f.values.clear(); return Truncated(f.Write(), 2); }},
+    {"S7OneRow", [] { TSurfer7 f; f.rows = 1; f.values.resize(3); return f.Write(); }},
+    {"S7OneColumn", [] { TSurfer7 f; f.columns = 1; f.values.resize(2); return f.Write(); }},
+    {"S7ZeroRows", [] { TSurfer7 f; f.rows = 0; return f.Write(); }},
+    {"S7NegativeColumns", [] { TSurfer7 f; f.columns = -3; return f.Write(); }},
+    {"S7Columns40000", [] { TSurfer7 f; f.columns = 40000; return f.Write(); }},
+    // 65538 keeps 2 in its low 16 bits: must not pass as a 2-column grid.
+    {"S7Columns65538", [] { TSurfer7 f; f.columns = 65538; f.values.resize(4); return f.Write(); }},
+    {"S7Rows32768", [] { TSurfer7 f; f.rows = 32768; return f.Write(); }},
+    {"S7ZeroXSpacing", [] { TSurfer7 f; f.xStep = 0; return f.Write(); }},
+    {"S7YSpacingNaN", [] { TSurfer7 f; f.yStep = kNaN; return f.Write(); }},
+    {"S7XMinInfinite", [] { TSurfer7 f; f.xMin = -kInf; return f.Write(); }},
+    {"S7XMaxOverflows", [] { TSurfer7 f; f.xStep = 1e308; return f.Write(); }},
+    {"S7HugeInTinyFile", [] { TSurfer7 f; f.rows = 32767; f.columns = 32767; return f.Write(); }},
+    {"S7FaultLengthNegative",
+     [] { return TBytes().raw("DSRB").i32(4).i32(2).raw("FLTI").i32(-16).i32(0).data; }},
+    {"S7FaultDataLengthNegative",
+     [] { return TBytes().raw("DSRB").i32(4).i32(2).raw("FLTI").i32(0).raw("DATA").i32(-4).data; }},
+    // Geosoft
+    {"GsValuesTruncated", [] { return Truncated(TGeosoft{}.Write(), 1); }},
+    {"GsHeaderTruncated", [] { return Truncated(TGeosoft{}.Write(), 24 + 436 + 1); }},
+    {"GsNoValues", [] { return Truncated(TGeosoft{}.Write(), 24); }},
+    {"GsOneElement", [] { TGeosoft f; f.perVector = 1; return f.Write(); }},
+    {"GsOneVector", [] { TGeosoft f; f.vectors = 1; f.orientation = -1; return f.Write(); }},
+    {"GsZeroElements", [] { TGeosoft f; f.perVector = 0; return f.Write(); }},
+    {"GsNegativeVectors", [] { TGeosoft f; f.vectors = -1; return f.Write(); }},
+    {"GsVectors40000", [] { TGeosoft f; f.vectors = 40000; return f.Write(); }},
+    {"GsZeroElementSpacing", [] { TGeosoft f; f.elementSpacing = 0; return f.Write(); }},
+    {"GsVectorSpacingInfinite", [] { TGeosoft f; f.vectorSpacing = kInf; return f.Write(); }},
+    {"GsYMinNaN", [] { TGeosoft f; f.yMin = kNaN; return f.Write(); }},
+    {"GsHugeInTinyFile", [] { TGeosoft f; f.perVector = 32767; f.vectors = 32767; return f.Write(); }},
+};
+
+class RejectedFile : public GridFiles, public testing::WithParamInterface<RejectedCase> {};
+
+TEST_P(RejectedFile, IsReportedOnceAndNotLoaded) {
+  const std::string name = Put(GetParam().write());
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  largestRequest = 0;
+  EXPECT_FALSE(LoadGrid(grid, name, prompts));
+  // Nothing near the declared size was asked for: a few chunk buffers at most.
+  EXPECT_LT(largestRequest.load(), std::size_t{64} << 20);
+  EXPECT_EQ(grid.fileFormat, 3);
+  EXPECT_TRUE(grid.values.empty());
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{kReadError + name});
+}
+
+INSTANTIATE_TEST_SUITE_P(Grid, RejectedFile, testing::ValuesIn(kRejected),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(GridFiles, ReadersReportTheirOwnRejection) {
+  // A damaged Surfer 7 file: its reader says so, the others do not know it.
+  TSurfer7 f;
+  f.xStep = 0;
+  const std::string name = Put(f.Write());
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  EXPECT_EQ(ReadSurfer7Grid(grid, name, prompts), 1);
+  EXPECT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(ReadSurfer6Grid(grid, name, prompts), 1);
+  EXPECT_EQ(ReadGeosoftGrid(grid, name, prompts), 1);
+  EXPECT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(grid.nx, 0);  // a failed load leaves the grid as it was
+}
+
+// ---------------------------------------------------------------- every prefix
+
+struct PrefixCase {
+  const char* name;
+  std::function<Bytes()> write;
+  std::size_t loadsFrom;  // shortest prefix that is a whole grid
+};
+
+const PrefixCase kPrefixes[] = {
+    {"Surfer6", [] { return TSurfer6{}.Write(); }, 56 + 24},
+    {"Surfer7", [] { return TSurfer7{}.Write(); }, 12 + 80 + 8 + 48},
+    {"Surfer7FaultsAfter", [] { TSurfer7 f; f.faultsAfter = true; return f.Write(); }, 12 + 80 + 8 + 48},
+    {"Surfer7FaultsBefore", [] { TSurfer7 f; f.faultsBefore = true; return f.Write(); },
+     12 + 16 + 44 + 80 + 8 + 48},
+    {"GeosoftRows", [] { return TGeosoft{}.Write(); }, 512 + 24},
+    {"GeosoftColumns", [] { TGeosoft f; f.orientation = -1; return f.Write(); }, 512 + 24},
+};
+
+class EveryPrefix : public GridFiles, public testing::WithParamInterface<PrefixCase> {};
+
+TEST_P(EveryPrefix, LoadsWholeOrIsRefused) {
+  const Bytes whole = GetParam().write();
+  for (std::size_t n = 0; n <= whole.size(); ++n) {
+    SCOPED_TRACE(testing::Message() << "first " << n << " of " << whole.size() << " bytes");
+    const Bytes prefix(whole.begin(), whole.begin() + std::ptrdiff_t(n));
+    const std::string name = Put(prefix);
+    TRecordingPrompts prompts;
+    TGridImports grid;
+    const bool loaded = LoadGrid(grid, name, prompts);
+    ASSERT_EQ(loaded, n >= GetParam().loadsFrom);
+    if (loaded) {
+      EXPECT_TRUE(prompts.messages.empty());
+      EXPECT_EQ(grid.values.size(), std::size_t(grid.nx) * std::size_t(grid.ny));
+    } else {
+      // Too short to recognise: silent; recognised: refused once.
+      EXPECT_EQ(prompts.messages.size(), n < 4 ? 0u : 1u);
+      EXPECT_TRUE(grid.values.empty());
+    }
+    // The same bytes in memory give the same outcome.
+    TGridImports fromMemory;
+    TRecordingPrompts quiet;
+    EXPECT_EQ(LoadGridFromBytes(fromMemory, prefix, name, quiet), loaded);
+    EXPECT_EQ(quiet.messages, prompts.messages);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Grid, EveryPrefix, testing::ValuesIn(kPrefixes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- written by GDAL
+
+struct GdalCase {
+  const char* file;
+  std::uint8_t format;
+};
+
+class GdalFiles : public testing::TestWithParam<GdalCase> {};
+
+TEST_P(GdalFiles, MatchTheAsciiSource) {
+  const std::string name = std::string(GRID_TEST_DATA_DIR) + "/" + GetParam().file;
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, name, prompts));
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_EQ(grid.fileFormat, GetParam().format);
+  ASSERT_EQ(grid.nx, 4);
+  ASSERT_EQ(grid.ny, 3);
+  // source.asc: lower-left corner (10, 40), cells of 0.5; nodes at the centres.
+  EXPECT_EQ(grid.xMin, 10.25);
+  EXPECT_EQ(grid.xMax, 11.75);
+  EXPECT_EQ(grid.xStep, 0.5);
+  EXPECT_EQ(grid.yMin, 40.25);
+  EXPECT_EQ(grid.yMax, 41.25);
+  EXPECT_EQ(grid.yStep, 0.5);
+  EXPECT_EQ(grid.zMin, -5);
+  EXPECT_EQ(grid.zMax, 1234.5);
+  // The text lists the northern row first; row 0 is the southern one.
+  const float blank = static_cast<float>(kSurferBlank);
+  const float southFirst[3][4] = {
+      {9, 10.5, 11, 1234.5},
+      {-5, blank, 7.125, 8},
+      {1.5, 2.5, 3.25, 4},
+  };
+  for (int iy = 0; iy < 3; ++iy)
+    for (int ix = 0; ix < 4; ++ix) EXPECT_EQ(grid.at(ix, iy), southFirst[iy][ix]) << ix << "," << iy;
+  EXPECT_EQ(grid.blankCount, 1);
+  EXPECT_GE(grid.at(1, 1), grid.blankValue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gdal, GdalFiles,
+                         testing::Values(GdalCase{"surfer6.grd", 1}, GdalCase{"surfer7.grd", 0}),
+                         [](const auto& info) { return std::string(info.param.format == 1 ? "Surfer6" : "Surfer7"); });
+
+}  // namespace
+}  // namespace globelayers
