@@ -104,6 +104,7 @@ void BM_WholeRun(benchmark::State& state) {
 BENCHMARK(BM_WholeRun)
     ->Args({20, 0, 1})
     ->Args({20, 1, 1})
+    ->Args({40, 0, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

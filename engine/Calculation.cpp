@@ -1,6 +1,13 @@
 #include "Calculation.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <climits>
 #include <cstdio>
 #include <memory>
@@ -12,153 +19,16 @@
 #include "NumberText.h"
 #include "PointFile.h"
 #include "ResultFile.h"
+#include "PointEvaluation.h"
 #include "RingLayout.h"
 
 namespace globelayers {
 namespace {
 
-constexpr double kBlankAbove = 1e38;  // a sampled value above it is a blank
-
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Everything a point needs, fixed before the point loop and only read during
-// it: points can be evaluated on any thread without changing a digit.
-struct TRunContext {
-  const TLayerModel& model;
-  const TRingLayout& rings;
-  int rowCount;
-  double earthRadius;  // metres
-  double psiFrom;      // radians
-  double psiTo;        // radians
-  double increment;    // metres
-  int priority;
-  double twoPiG;
-  double unitFactor;
-  TResultLayout layout;
-};
-
-// The crossing rule, on the top and bottom elevations of one layer in metres.
-void ApplyCrossingRule(int priority, double& top, double& bottom, double& sign) {
-  if (top >= bottom) return;
-  switch (priority) {
-    case 0:  // the crossing part counts as negative mass
-      std::swap(top, bottom);
-      sign = -1;
-      break;
-    case 1:  // top grid wins: no thickness
-      bottom = top;
-      break;
-    case 2:  // bottom grid wins: no thickness
-      top = bottom;
-      break;
-    default:
-      break;
-  }
-}
-
-// The attraction of the band psiIn..psiOut between the radii rT and rB, per
-// radian of azimuth, at a point of radius rP.
-double BandIntegral(double psiIn, double psiOut, double rT, double rB, double rP) {
-  return (AttractionKernel(psiOut, rT, rP) - AttractionKernel(psiIn, rT, rP)) -
-         (AttractionKernel(psiOut, rB, rP) - AttractionKernel(psiIn, rB, rP));
-}
-
-struct TSums {
-  double dte = 0;
-  double dteI = 0;
-};
-
-// One layer for one point. Adds every contribution to the point's running
-// totals as it goes (the totals are not the sum of the layer results: their
-// rounding follows the segments) and returns the layer's own sums.
-TSums EvaluateLayer(const TRunContext& ctx, int i, const TCalcPoint& p, TSums& total) {
-  const TLayerDef& upper = ctx.model[i];
-  const TLayerDef& lower = ctx.model[i + 1];
-  const bool topGrid = upper.elevationGrid != nullptr;
-  const bool bottomGrid = lower.elevationGrid != nullptr;
-  const bool densityGrid = lower.densityGrid != nullptr;
-  const double R = ctx.earthRadius;
-  const bool withIncrement = ctx.increment != 0;
-  TSums layer;
-
-  if (!topGrid && !bottomGrid && !densityGrid) {
-    // Constants throughout: the whole band in closed form.
-    double T = upper.elevation, B = lower.elevation, sign = +1;
-    const double rho = lower.density;
-    ApplyCrossingRule(ctx.priority, T, B, sign);
-    const double rT = R + T, rB = R + B;
-    const double c = rho * BandIntegral(ctx.psiFrom, ctx.psiTo, rT, rB, R + p.height) * sign;
-    layer.dte += c;
-    total.dte += c;
-    if (withIncrement) {
-      const double ci =
-          rho * BandIntegral(ctx.psiFrom, ctx.psiTo, rT, rB, R + p.height + ctx.increment) * sign;
-      layer.dteI += ci;
-      total.dteI += ci;
-    }
-    return layer;
-  }
-
-  const double phiRad = p.phi * kDegToRad;
-  const double lambdaRad = p.lambda * kDegToRad;
-  const TRingLayout& L = ctx.rings;
-  for (int k = 0; k < L.ringCount(); ++k) {
-    const TRingBounds b = RingBounds(L, k);
-    if (b.skip) continue;
-    const int m = L.segmentCounts[k];
-    const double psiMid = RingMidDistance(b);
-    for (int j = 0; j < m; ++j) {
-      // The cap ring is sampled at the point itself.
-      TGeoPoint centre{p.phi, p.lambda};
-      if (!b.cap) centre = GeodeticDirect(phiRad, lambdaRad, psiMid, SegmentMidAzimuth(j, m), R, 0.0);
-      double T = topGrid ? SampleElevation(ctx.model, i, centre.lonDeg, centre.latDeg) : upper.elevation;
-      double B = bottomGrid ? SampleElevation(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
-                            : lower.elevation;
-      const double rho =
-          densityGrid ? SampleDensity(ctx.model, i + 1, centre.lonDeg, centre.latDeg) : lower.density;
-      if (T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove) continue;
-      double sign = +1;
-      ApplyCrossingRule(ctx.priority, T, B, sign);
-      const double rT = R + T, rB = R + B;
-      const double c = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height) * sign / m;
-      layer.dte += c;
-      total.dte += c;
-      if (withIncrement) {
-        const double ci =
-            rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height + ctx.increment) * sign / m;
-        layer.dteI += ci;
-        total.dteI += ci;
-      }
-    }
-  }
-  return layer;
-}
-
-// The whole result line of one point.
-std::string EvaluatePoint(const TRunContext& ctx, const TCalcPoint& p) {
-  std::string line;
-  TSums total;
-  const bool withIncrement = ctx.increment != 0;
-  for (int i = 0; i <= ctx.rowCount - 2; ++i) {
-    TSums layer = EvaluateLayer(ctx, i, p, total);
-    layer.dte *= ctx.twoPiG;
-    layer.dteI *= ctx.twoPiG;
-    if (ctx.layout.perLayer) {
-      TResultGroup g{layer.dte * ctx.unitFactor, layer.dteI * ctx.unitFactor, 0};
-      if (withIncrement) g.vgdre = (layer.dteI - layer.dte) / ctx.increment;
-      line += ResultLayerPiece(ctx.layout, p, i, g);
-    }
-  }
-  total.dte *= ctx.twoPiG;
-  total.dteI *= ctx.twoPiG;
-  TResultGroup s{total.dte * ctx.unitFactor, total.dteI * ctx.unitFactor, 0};
-  if (withIncrement) s.vgdre = (total.dteI - total.dte) / ctx.increment;
-  line += ResultLineEnd(ctx.layout, p, s);
-  return line;
-}
 
 // Rows the layer dialog would never produce, refused before anything is
 // written. Rows are numbered from 1 as in the layer table.
@@ -202,6 +72,113 @@ class TRunEnd {
   TLayerModel& model_;
   int rowCount_;
   IRunProgress& progress_;
+};
+
+
+// Points in flight. With one worker the calling thread evaluates each point
+// when its line is asked for, exactly in turn. With more, workers take points
+// in file order and the calling thread collects the lines in the same order,
+// letting the toolkit process messages while it waits.
+class TPointPipeline {
+ public:
+  TPointPipeline(const TRunContext& ctx, int workers) : ctx_(ctx) {
+    if (workers <= 1) {
+      inline_.emplace(ctx);
+      return;
+    }
+    for (int w = 0; w < workers; ++w) {
+      threads_.emplace_back([this] { Work(); });
+    }
+  }
+  ~TPointPipeline() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    jobReady_.notify_all();
+    threads_.clear();  // joins
+  }
+  TPointPipeline(const TPointPipeline&) = delete;
+  TPointPipeline& operator=(const TPointPipeline&) = delete;
+
+  // How many points may be read ahead of the last line written.
+  long window() const { return inline_ ? 1 : static_cast<long>(threads_.size()) * 4; }
+
+  void Submit(long index, const TCalcPoint& point) {
+    if (inline_) {
+      pendingInline_ = {index, point};
+      return;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      jobs_.push_back({index, point});
+    }
+    jobReady_.notify_one();
+  }
+
+  // The line of point `index`; `idle` runs every few milliseconds meanwhile.
+  template <typename Idle>
+  std::string Take(long index, Idle idle) {
+    if (inline_) return inline_->Evaluate(pendingInline_.point);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (error_) std::rethrow_exception(error_);
+      const auto it = results_.find(index);
+      if (it != results_.end()) {
+        std::string line = std::move(it->second);
+        results_.erase(it);
+        return line;
+      }
+      lineReady_.wait_for(lock, std::chrono::milliseconds(20));
+      lock.unlock();
+      idle();
+      lock.lock();
+    }
+  }
+
+ private:
+  struct Job {
+    long index = 0;
+    TCalcPoint point;
+  };
+
+  void Work() {
+    TPointEvaluator evaluator(ctx_);
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        jobReady_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+        if (stop_) return;
+        job = jobs_.front();
+        jobs_.pop_front();
+      }
+      std::string line;
+      std::exception_ptr error;
+      try {
+        line = evaluator.Evaluate(job.point);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      {
+        std::lock_guard lock(mutex_);
+        if (error) error_ = error;
+        results_.emplace(job.index, std::move(line));
+      }
+      lineReady_.notify_all();
+    }
+  }
+
+  const TRunContext& ctx_;
+  std::optional<TPointEvaluator> inline_;
+  Job pendingInline_;
+  std::mutex mutex_;
+  std::condition_variable jobReady_, lineReady_;
+  std::deque<Job> jobs_;
+  std::map<long, std::string> results_;
+  std::exception_ptr error_;
+  bool stop_ = false;
+  std::vector<std::jthread> threads_;  // last: joined before the rest goes
 };
 
 }  // namespace
@@ -272,25 +249,36 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     }
   }
 
+  const TRingTable table = BuildRingTable(*rings, params.earthRadius);
   const TRunContext ctx{layerModel,        *rings,
-                        params.rowCount,   params.earthRadius,
-                        phiFrom,           phiTo,
-                        params.increment,  params.priority,
-                        2.0 * kPi * params.gravityConstant,
+                        table,             params.rowCount,
+                        params.earthRadius, phiFrom,
+                        phiTo,             params.increment,
+                        params.priority,   2.0 * kPi * params.gravityConstant,
                         unitFactor,        layout};
+  int workers = options.threads;
+  if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
   std::rewind(points.get());
   TRunOutcome outcome = TRunOutcome::Completed;
-  long done = 0;
+  TPointPipeline pipeline(ctx, workers);
+  long read = 0, done = 0;
   bool atEnd = false;
-  while (!atEnd) {
-    const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd);
-    if (!point) continue;
+  for (;;) {
+    // Keep the workers fed with the next points of the file, in file order.
+    while (!atEnd && read - done < pipeline.window()) {
+      if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+        pipeline.Submit(read++, *point);
+      }
+    }
+    if (done == read) break;
     progress.SetPosition(static_cast<int>(std::min<long>(done, INT_MAX)));
     progress.ProcessMessages();
+    const std::string line = pipeline.Take(done, [&progress] { progress.ProcessMessages(); });
     ++done;
-    if (std::fputs(EvaluatePoint(ctx, *point).c_str(), result.get()) == EOF) return writeFailed();
+    if (std::fputs(line.c_str(), result.get()) == EOF) return writeFailed();
     progress.ProcessMessages();
+    // Cancel is looked at between points only: the file holds whole lines.
     if (progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
       outcome = TRunOutcome::Cancelled;
       break;

@@ -5,23 +5,7 @@
 namespace globelayers {
 
 double AttractionKernel(double psi, double r1, double r) {
-  // Each line is one rounding step; the order is part of the result.
-  const double t = std::cos(psi);
-  const double A = r1 * r1;
-  const double B = r * r;
-  const double T1 = A / (3 * B);
-  const double T2 = (r1 * t) / (3 * r);
-  const double T3 = t * t;
-  const double P = 2 * r * r1 * t;
-  const double c = T1 + T2 + T3 - 0.6666666666666666;
-  double m = (B - P) + A;  // squared distance point to element
-  if (m < 0) m = 0;        // rounding when r1 ~ r and t ~ 1; NaN stays NaN
-  const double l = std::sqrt(m);
-  const double Q = (t * t * t - t) * r;
-  const double u = 2 * l + 2 * (r1 - r * t);
-  // ln u is taken only where it exists; at psi = 0 with r1 <= r, Q is 0 too.
-  if (u > 0 || std::isnan(u)) return c * l + Q * std::log(u);
-  return c * l;
+  return AttractionKernelCos(std::cos(psi), r1, r);
 }
 
 TGeoPoint GeodeticDirect(double phi1, double lambda1, double psi, double alpha1, double a,

@@ -1,0 +1,131 @@
+// The fast point evaluation against the straightforward reference: varied
+// layer stacks, zones and points (poles and the dateline included) must give
+// the same result lines, character for character.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "Calculation.h"
+#include "Geodesy.h"
+#include "GridFixtures.h"
+#include "PointEvaluation.h"
+#include "TestPrompts.h"
+
+namespace globelayers {
+namespace {
+
+std::unique_ptr<TGridImports> SyntheticGrid(std::mt19937_64& rng, double base, double amplitude,
+                                            bool blanks) {
+  auto g = std::make_unique<TGridImports>();
+  std::uniform_int_distribution<int> pick(0, 2);
+  const int kind = pick(rng);  // global 1-degree, global 2-degree 0..360, regional patch
+  if (kind == 0) {
+    g->nx = 361, g->ny = 181, g->xMin = -180, g->xStep = 1, g->yMin = -90, g->yStep = 1;
+  } else if (kind == 1) {
+    g->nx = 181, g->ny = 91, g->xMin = 0, g->xStep = 2, g->yMin = -90, g->yStep = 2;
+  } else {
+    g->nx = 41, g->ny = 31, g->xMin = -20, g->xStep = 1, g->yMin = 30, g->yStep = 1;
+  }
+  g->fileFormat = 1;
+  g->values.resize(std::size_t(g->nx) * g->ny);
+  std::uniform_real_distribution<double> phase(0, 6.28);
+  const double a = phase(rng), b = phase(rng);
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (int ix = 0; ix < g->nx; ++ix) {
+    for (int iy = 0; iy < g->ny; ++iy) {
+      const double x = g->xMin + ix * g->xStep, y = g->yMin + iy * g->yStep;
+      float v = float(base + amplitude * std::sin(x * 0.07 + a) * std::cos(y * 0.05 + b));
+      if (blanks && unit(rng) < 0.02) v = 1.70141e38f;
+      g->at(ix, iy) = v;
+    }
+  }
+  return g;
+}
+
+TEST(FastPath, SameLinesAsTheReference) {
+  std::mt19937_64 rng(4242);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const double segmentSizes[] = {3600, 5400, 7200, 10800, 18000};
+  int lines = 0;
+  for (int run = 0; run < 300; ++run) {
+    SCOPED_TRACE(run);
+    TLayerModel model;
+    const int rowCount = 2 + static_cast<int>(unit(rng) * 4);  // 2..5
+    double level = 500;
+    for (int k = 0; k < rowCount; ++k) {
+      TLayerDef& row = model[k];
+      // Surfaces step down with overlaps, so crossings happen.
+      level -= unit(rng) * 3000;
+      if (unit(rng) < 0.5) {
+        row.elevationGrid = SyntheticGrid(rng, level, 2500, unit(rng) < 0.3);
+        row.elevation = NoValue;
+      } else {
+        row.elevation = level;
+      }
+      if (k >= 1 && unit(rng) < 0.3) {
+        row.densityGrid = SyntheticGrid(rng, 2.67, 0.3, unit(rng) < 0.3);
+        row.density = NoValue;
+      } else {
+        row.density = k == 0 ? NoValue : 1 + 2 * unit(rng);
+      }
+    }
+    const double phiFrom = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
+    const double phiTo = std::min(180.0, phiFrom + 5 + unit(rng) * 175);
+    const double lambdaTo = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
+    const double segment = segmentSizes[static_cast<int>(unit(rng) * 5)];
+    const auto layout = BuildRingLayout(phiFrom * kDegToRad, phiTo * kDegToRad, 0, lambdaTo * kDegToRad,
+                                        segment, 6371001);
+    ASSERT_TRUE(layout);
+    const TRingTable table = BuildRingTable(*layout, 6371001);
+    const double increment = unit(rng) < 0.5 ? 0 : 0.5 + unit(rng) * 100;
+    const TRunContext ctx{model,   *layout,   table,
+                          rowCount, 6371001, phiFrom * kDegToRad,
+                          phiTo * kDegToRad, increment, static_cast<int>(unit(rng) * 3),
+                          2.0 * kPi * 0.006673, unit(rng) < 0.5 ? 1.0 : 1000.0,
+                          MakeResultLayout(increment, unit(rng) < 0.2, rowCount)};
+    TPointEvaluator fast(ctx);
+    const TCalcPoint points[] = {
+        {-180 + 360 * unit(rng), -90 + 180 * unit(rng), 1, 3000 * unit(rng)},
+        {unit(rng) < 0.5 ? 180.0 : -180.0, 90 * (unit(rng) - 0.5), 2, 0},
+        {360 * unit(rng), unit(rng) < 0.5 ? 90.0 : -90.0, 3, -50},
+    };
+    for (const TCalcPoint& p : points) {
+      ASSERT_EQ(fast.Evaluate(p), EvaluatePointReference(ctx, p)) << p.lambda << " " << p.phi;
+      ++lines;
+    }
+  }
+  EXPECT_EQ(lines, 900);
+}
+
+TEST(FastPath, ThreadsDoNotChangeTheFile) {
+  testing_fixtures::TempDir dir;
+  std::string pts;
+  for (int i = 0; i < 40; ++i) {
+    pts += std::to_string(-179.5 + i * 9) + " " + std::to_string(-89 + i * 4.5) + " " + std::to_string(i) + " 10\n";
+  }
+  TRunParameters params;
+  params.dataFile = dir.Write("points.dat", pts);
+  const std::string topo = testing_fixtures::WriteGlobalGrid(
+      dir.File("topo.grd"), [](double x, double y) { return float(2000 * std::sin(x / 9) * std::cos(y / 7)); });
+  params.layerRows = {"@;" + topo + ";@;@", "0;@;2.67;@", "-3000;@;2.9;@"};
+  params.rowCount = 3;
+  params.increment = 1;
+  params.segmentSize = 10800;
+  TCalcEngine engine;
+  TSilentProgress progress;
+  TRecordingPrompts prompts;
+  std::string files[3];
+  for (int threads : {1, 2, 3}) {
+    params.appendText = "_t" + std::to_string(threads);
+    ASSERT_EQ(engine.RunCalculation(params, progress, prompts, {'.', threads}), TRunOutcome::Completed);
+    std::ifstream in(dir.File("points" + params.appendText + "_dce.dat"));
+    files[threads - 1].assign(std::istreambuf_iterator<char>(in), {});
+  }
+  EXPECT_EQ(std::count(files[0].begin(), files[0].end(), '\n'), 41);
+  EXPECT_EQ(files[1], files[0]);
+  EXPECT_EQ(files[2], files[0]);
+}
+
+}  // namespace
+}  // namespace globelayers
