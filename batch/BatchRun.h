@@ -1,0 +1,26 @@
+// The headless front end: one calculation from a settings file of the main
+// window, with the window's checks, files and run log, and messages on
+// standard error instead of message boxes.
+//
+//   globelayers-batch [--unit mGal|microGal] [--threads N] SETTINGS.ini
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace globelayers {
+
+inline constexpr int kBatchCompleted = 0;  // the run went through every point
+inline constexpr int kBatchFailed = 1;     // refused by a check, or failed with a message
+inline constexpr int kBatchUsage = 2;      // bad command line
+
+std::string BatchUsage();
+
+// Runs the front end on `args` (without the program name). Help goes to
+// `out`; messages, usage errors and the progress to `err`. The progress
+// ("point i of n") is shown only when `errIsTerminal`. Returns the exit code.
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             bool errIsTerminal);
+
+}  // namespace globelayers
