@@ -1,0 +1,170 @@
+#include "Layer.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include "FormFont.h"
+#include "NumberText.h"
+#include "UserLocale.h"
+
+namespace globelayers {
+namespace {
+
+// Controls are owned by their parent widget (Qt's ownership tree).
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->setObjectName(name);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setGeometry(geometry);
+  return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  // Neither button is a default button: Enter presses nothing.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
+}
+
+}  // namespace
+
+TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
+    : QDialog(owner), prompts_(prompts), exitWatcher_(this) {
+  setObjectName("frmLayer");
+  setWindowTitle("Elevation layer");
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  ApplyFormFont(this);
+  setFixedSize(270, 230);
+
+  // Creation order is the tab order.
+  Label1 = MakeLabel(this, "Label1", "Constant height [m]", 8, 16);
+  txt_height = MakeEdit(this, "txt_height", {136, 8, 89, 21});
+  Label2 = MakeLabel(this, "Label2", "Or", 152, 32);
+  Label3 = MakeLabel(this, "Label3", "Grid name for elevation", 8, 40);
+  txt_gridHeight = MakeEdit(this, "txt_gridHeight", {8, 56, 217, 21});
+  btn_elevation = MakeButton(this, "btn_elevation", "...", {232, 56, 21, 21});
+  Label4 = MakeLabel(this, "Label4", "Constant density [g.cm-3]", 8, 88);
+  txt_density = MakeEdit(this, "txt_density", {136, 88, 89, 21});
+  Label5 = MakeLabel(this, "Label5", "Or", 159, 115);
+  Label6 = MakeLabel(this, "Label6", "Grid name for density", 8, 133);
+  txt_gridDensity = MakeEdit(this, "txt_gridDensity", {8, 152, 217, 21});
+  btn_density = MakeButton(this, "btn_density", "...", {231, 152, 21, 21});
+  btn_save = MakeButton(this, "btn_save", "&Save", {64, 187, 89, 25});
+  btn_cancel = MakeButton(this, "btn_cancel", "&Cancel", {159, 187, 89, 25});
+
+  QWidget* tabOrder[] = {txt_height,  txt_gridHeight, btn_elevation, txt_density,
+                         txt_gridDensity, btn_density, btn_save,     btn_cancel};
+  for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+  exitWatcher_.Watch(txt_height, [this](QWidget*) { CheckNumber(txt_height); });
+  exitWatcher_.Watch(txt_density, [this](QWidget*) { CheckNumber(txt_density); });
+  exitWatcher_.Watch(txt_gridHeight, [this](QWidget*) { txt_gridHeightExit(); });
+  exitWatcher_.Watch(txt_gridDensity, [this](QWidget*) { txt_gridDensityExit(); });
+  connect(btn_elevation, &QPushButton::clicked, this, [this] { btn_elevationClick(); });
+  connect(btn_density, &QPushButton::clicked, this, [this] { btn_densityClick(); });
+  connect(btn_save, &QPushButton::clicked, this, [this] { btn_saveClick(); });
+  connect(btn_cancel, &QPushButton::clicked, this, [this] { btn_cancelClick(); });
+}
+
+int TfrmLayer::ShowModal() {
+  setResult(QDialog::Rejected);
+  return exec();
+}
+
+void TfrmLayer::FormActivate() {
+  txt_height->setFocus(Qt::OtherFocusReason);
+  // The window keeps its size either way: the space stays empty.
+  const bool showDensity = !firstLayer;
+  for (QWidget* w : std::initializer_list<QWidget*>{txt_density, txt_gridDensity, btn_density,
+                                                     Label4, Label5, Label6})
+    w->setVisible(showDensity);
+}
+
+void TfrmLayer::CheckNumber(QLineEdit* sender) {
+  const QString text = sender->text();
+  if (text.isEmpty()) return;  // an empty constant is judged by Save
+  double value = 0;
+  if (TextToFloat(text.toStdString(), UserDecimalSeparator(), value)) {
+    // A constant replaces the grid of its pair.
+    if (sender == txt_height) txt_gridHeight->clear();
+    if (sender == txt_density) txt_gridDensity->clear();
+    return;
+  }
+  prompts_.ShowMessage(text.toStdString() + " Is not a number");
+  exitWatcher_.ReturnFocus(sender);
+}
+
+void TfrmLayer::txt_gridHeightExit() {
+  // The name is not checked here: the file need not exist yet.
+  if (!txt_gridHeight->text().isEmpty()) txt_height->clear();
+}
+
+void TfrmLayer::txt_gridDensityExit() {
+  if (!txt_gridDensity->text().isEmpty()) txt_density->clear();
+}
+
+void TfrmLayer::btn_elevationClick() {
+  if (auto path = prompts_.PickOpenFile("Open Globe Elevation Grid",
+                                        "Elevation Grid (*.grd)|*.GRD", "GRD")) {
+    txt_gridHeight->setText(QString::fromStdString(*path));
+    txt_height->clear();
+  }
+}
+
+void TfrmLayer::btn_densityClick() {
+  if (auto path = prompts_.PickOpenFile("Open Globe Density Grid",
+                                        "Density Grid (*.grd)|*.grd", "grd")) {
+    txt_gridDensity->setText(QString::fromStdString(*path));
+    txt_density->clear();
+  }
+}
+
+void TfrmLayer::btn_saveClick() {
+  if (txt_height->text().isEmpty() && txt_gridHeight->text().isEmpty()) {
+    prompts_.ShowMessage("One of const height or grid height must be defined");
+    return;
+  }
+  if (firstLayer) {  // the first layer row has no density
+    accept();
+    return;
+  }
+  if (txt_density->text().isEmpty() && txt_gridDensity->text().isEmpty()) {
+    prompts_.ShowMessage("One of const density or grid density must be defined");
+    return;
+  }
+  accept();
+}
+
+void TfrmLayer::btn_cancelClick() { reject(); }
+
+void TfrmLayer::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormActivate();
+}
+
+void TfrmLayer::keyPressEvent(QKeyEvent* event) {
+  // Neither button is the cancel button: Escape does not close the dialog.
+  // Closing the window through its title bar still gives Cancel
+  // (QDialog::closeEvent rejects).
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+}  // namespace globelayers
