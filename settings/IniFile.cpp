@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -239,7 +240,9 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     }
   }
   if (header == npos) {
-    lines_.push_back("[" + std::string(section) + "]" + lineEnd);
+    std::string headerLine = "[";
+    headerLine.append(section).append("]").append(lineEnd);
+    lines_.push_back(std::move(headerLine));
     lines_.push_back(newLine);
     return;
   }
@@ -263,14 +266,23 @@ void TIniFile::UpdateFile() {
     text += '\n';
   }
 
+  // A settings file that is a symbolic link is replaced at the link's
+  // target, so the link stays a link.
+  std::string target = fileName_;
+  std::error_code ec;
+  if (std::filesystem::is_symlink(fileName_, ec)) {
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(fileName_, ec);
+    if (!ec) target = resolved.string();
+  }
+
   // The new file takes the old one's permissions, or the usual ones (umask
   // applied) when there was none.
   mode_t mode = 0666;
   struct stat old {};
-  if (::stat(fileName_.c_str(), &old) == 0) mode = old.st_mode & 07777;
+  if (::stat(target.c_str(), &old) == 0) mode = old.st_mode & 07777;
 
   static std::atomic<unsigned> counter{0};
-  const std::string tempName = fileName_ + ".~" + std::to_string(::getpid()) + "-" +
+  const std::string tempName = target + ".~" + std::to_string(::getpid()) + "-" +
                                std::to_string(counter.fetch_add(1));
   Fd fd(::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (fd.get() < 0) throw TIniFileError("cannot create " + tempName + ": " + ErrnoText(errno));
@@ -280,7 +292,7 @@ void TIniFile::UpdateFile() {
     ok = false;
     error = errno;
   }
-  if (ok && ::rename(tempName.c_str(), fileName_.c_str()) != 0) {
+  if (ok && ::rename(tempName.c_str(), target.c_str()) != 0) {
     ok = false;
     error = errno;
   }

@@ -96,14 +96,18 @@ TEST(IniFileRead, IntegersAndBooleans) {
   TempDir dir;
   const std::string path = dir / "int.ini";
   std::string text = "[s]\n";
+  const auto key = [](std::size_t i) {
+    std::string k = "k";
+    return k.append(std::to_string(i));
+  };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    text += "k" + std::to_string(i) + "=" + cases[i].text + "\n";
+    text.append(key(i)).append("=").append(cases[i].text).append("\n");
   }
   WriteFileText(path, text);
   const TIniFile ini(path);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].text);
-    EXPECT_EQ(ini.ReadInteger("s", "k" + std::to_string(i), -99), cases[i].expected);
+    EXPECT_EQ(ini.ReadInteger("s", key(i), -99), cases[i].expected);
   }
   EXPECT_EQ(ini.ReadInteger("s", "absent", 42), 42);
 
@@ -203,6 +207,18 @@ TEST(IniFileWrite, LineBreaksInValuesCannotAddKeys) {
   ini.WriteString("frmMain", "datafile", "a\nnlayer=999");
   ini.UpdateFile();
   EXPECT_EQ(ReadFileText(path), "[frmMain]\ndatafile=a nlayer=999\n");
+}
+
+TEST(IniFileSave, LinkStaysALink) {
+  TempDir dir;
+  const std::string real = dir / "real.ini", link = dir / "link.ini";
+  WriteFileText(real, "[frmMain]\ngravc=1\n");
+  std::filesystem::create_symlink(real, link);
+  TIniFile ini(link);
+  ini.WriteString("frmMain", "gravc", "2");
+  ini.UpdateFile();
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileText(real), "[frmMain]\ngravc=2\n");
 }
 
 TEST(IniFileSave, FolderMissingThrowsAndLeavesNothing) {
