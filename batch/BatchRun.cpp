@@ -208,6 +208,7 @@ std::string BatchUsage() {
          "\n"
          "  --unit U     output unit of DTE and DTE(i): mGal (default) or microGal\n"
          "  --threads N  worker threads (0 = all cores)\n"
+         "               default 1; the results are the same for every N\n"
          "  --help       show this help\n"
          "\n"
          "Exit status: 0 the run completed, 1 it was refused or failed, 2 usage error.\n";
