@@ -1,0 +1,78 @@
+#include "LayerGrid.h"
+
+#include <QHeaderView>
+
+#include <algorithm>
+#include <memory>
+
+namespace globelayers {
+
+TLayerGrid::TLayerGrid(QWidget* parent) : QTableWidget(parent) {
+  setColumnCount(kColumns);
+  setHorizontalHeaderLabels({"", "Elevation", "Elevation Grid", "Density", "Density Grid"});
+  verticalHeader()->hide();  // column 0 is the fixed column
+  verticalHeader()->setMinimumSectionSize(1);
+  verticalHeader()->setDefaultSectionSize(kRowHeight);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  horizontalHeader()->setFixedHeight(kRowHeight);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  horizontalHeader()->setMinimumSectionSize(1);
+  horizontalHeader()->setStretchLastSection(false);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setSectionsClickable(false);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setShowGrid(true);
+  setSelectionMode(QAbstractItemView::ContiguousSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
+  for (int c = 0; c < kColumns; ++c) setColumnWidth(c, c == 2 || c == 4 ? 260 : c == 0 ? 20 : 55);
+  SetRowCount(2);
+}
+
+void TLayerGrid::SetRowCount(int rows) {
+  rows = std::max(rows, 2);
+  const int oldCurrent = currentRow();
+  const int column = std::max(currentColumn(), 1);
+  const int before = rowCount();
+  setRowCount(rows - 1);
+  for (int r = before; r < rows - 1; ++r) FillRow(r);
+  // Like a string grid, the table always has a current row: it stays where
+  // it was while that row exists and otherwise moves to the last row.
+  const int target = oldCurrent < 0 ? 0 : std::min(oldCurrent, rowCount() - 1);
+  if (currentRow() != target) setCurrentCell(target, column);
+}
+
+void TLayerGrid::FillRow(int qtRow) {
+  // Column 0 is fixed: shown in the header colour, never edited or selected.
+  auto fixed = std::make_unique<QTableWidgetItem>();
+  fixed->setFlags(Qt::ItemIsEnabled);
+  fixed->setBackground(palette().button());
+  setItem(qtRow, 0, fixed.release());  // the table owns its items
+  for (int c = 1; c < kColumns; ++c) setItem(qtRow, c, std::make_unique<QTableWidgetItem>().release());
+}
+
+QString TLayerGrid::CellText(int row, int column) const {
+  if (row == 0) {
+    const QTableWidgetItem* header = horizontalHeaderItem(column);
+    return header ? header->text() : QString();
+  }
+  const QTableWidgetItem* cell = item(row - 1, column);
+  return cell ? cell->text() : QString();
+}
+
+void TLayerGrid::SetCellText(int row, int column, const QString& text) {
+  if (row == 0) {
+    if (QTableWidgetItem* header = horizontalHeaderItem(column)) header->setText(text);
+    return;
+  }
+  if (QTableWidgetItem* cell = item(row - 1, column)) cell->setText(text);
+}
+
+void TLayerGrid::SetCurrentRow(int row) {
+  if (row < 1 || row > rowCount()) return;
+  setCurrentCell(row - 1, std::max(currentColumn(), 1));
+}
+
+}  // namespace globelayers

@@ -1,0 +1,40 @@
+// The layer table as a string grid, addressed as the rest of the window
+// addresses it: row 0 is the header row (Qt's horizontal header), rows 1 to
+// RowCount() - 2 are the layer rows, row RowCount() - 1 is the entry row;
+// column 0 is the blank fixed column.
+#pragma once
+
+#include <QTableWidget>
+
+namespace globelayers {
+
+class TLayerGrid : public QTableWidget {
+ public:
+  static constexpr int kColumns = 5;
+  static constexpr int kRowHeight = 21;  // pixels, header row included
+
+  explicit TLayerGrid(QWidget* parent);
+
+  // Rows counted with the header row, as everywhere in the window: the
+  // number of layer rows is RowCount() - 2.
+  int RowCount() const { return rowCount() + 1; }
+  // At least 2 (the header and the entry row). New rows are empty; the
+  // current row is kept where it still exists, else moved to the last row.
+  void SetRowCount(int rows);
+
+  // Cell text by (row, column); row 0 is the header.
+  QString CellText(int row, int column) const;
+  void SetCellText(int row, int column, const QString& text);
+
+  int ColWidth(int column) const { return columnWidth(column); }
+  void SetColWidth(int column, int widthPx) { setColumnWidth(column, widthPx); }
+
+  // The focused cell's row; 0 when there is none.
+  int CurrentRow() const { return currentRow() + 1; }
+  void SetCurrentRow(int row);
+
+ private:
+  void FillRow(int qtRow);
+};
+
+}  // namespace globelayers

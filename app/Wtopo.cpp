@@ -1,0 +1,323 @@
+#include "Wtopo.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QScreen>
+
+#include <algorithm>
+
+#include "FormFont.h"
+#include "GlobePicture.h"
+#include "Layer.h"
+#include "LayerGrid.h"
+#include "RadioGroup.h"
+#include "UserLocale.h"
+#include "Wt4.h"
+
+namespace globelayers {
+namespace {
+
+// Every control below is owned by its parent widget (Qt's ownership tree).
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+  auto* group = new QGroupBox(QString::fromUtf8(caption), parent);
+  group->setObjectName(name);
+  group->setGeometry(geometry);
+  return group;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->setObjectName(name);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, const char* hint = nullptr) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setGeometry(geometry);
+  if (hint != nullptr) edit->setToolTip(QString::fromUtf8(hint));
+  return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry,
+                        const char* hint = nullptr) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  if (hint != nullptr) button->setToolTip(QString::fromUtf8(hint));
+  return button;
+}
+
+TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const char* caption,
+                            const QStringList& items, QRect geometry) {
+  auto* group = new TRadioGroup(QString::fromUtf8(caption), items, parent);
+  group->setObjectName(name);
+  group->setGeometry(geometry);
+  group->SetItemIndex(0);
+  return group;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(IUserPrompts& prompts, QWidget* parent)
+    : QWidget(parent, Qt::Window), prompts_(prompts), exitWatcher_(this) {
+  setObjectName("frmMain");
+  setWindowTitle("Rm8_roved");
+  // A fixed frame that can still be maximized: the window is never smaller
+  // than its design size. (Only some window systems can forbid dragging the
+  // edge while allowing maximizing; elsewhere a larger size behaves like
+  // maximizing.)
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  ApplyFormFont(this);
+  setMinimumSize(kDesignClientWidth, kDesignClientHeight);
+  resize(kDesignClientWidth, kDesignClientHeight);
+  BuildControls();
+  SetStartValues();
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::BuildControls() {
+  // Creation order inside each parent is the tab order within it.
+  GB_T4 = MakeGroup(this, "GB_T4", "Globe layers", {8, 114, 721, 441});
+  btn_add = MakeButton(GB_T4, "btn_add", "&+", {696, 16, 21, 21}, "Add new globe layer");
+  btn_del = MakeButton(GB_T4, "btn_del", "&-", {696, 40, 21, 21}, "Delete selected globe layer");
+  sg1 = new TLayerGrid(GB_T4);
+  sg1->setObjectName("sg1");
+  sg1->setGeometry(9, 16, 681, 290);
+  sg1->setToolTip("Elevation and Elevation grid must be meters above sea");
+  rg1 = MakeRadioGroup(GB_T4, "rg1", "Correction priority for crossing grids",
+                       {"Change layers && sign", "Top grid", "Bottom grid"}, {505, 312, 185, 121});
+  rg1->setToolTip("For crossing grids use value of grid with priority");
+  btn_update = MakeButton(GB_T4, "btn_update", "&u", {696, 64, 21, 21}, "Update selected layer");
+  Label8 = MakeLabel(GB_T4, "Label8", "Number of layers", 16, 333);
+  txt_number = MakeEdit(GB_T4, "txt_number", {112, 325, 105, 21});
+
+  GroupBox1 = MakeGroup(this, "GroupBox1", "Data", {4, 0, 609, 108});
+  Label1 = MakeLabel(GroupBox1, "Label1", "Data file (lambda, phi, point, h)", 8, 16);
+  dataPath = MakeEdit(GroupBox1, "dataPath", {168, 12, 401, 21});
+  btn_path = MakeButton(GroupBox1, "btn_path", "...", {576, 12, 25, 25},
+                        "Open dialog for  data path");
+  Label10 = MakeLabel(GroupBox1, "Label10", "Append text to output file name", 8, 40);
+  TXT_Append = MakeEdit(GroupBox1, "TXT_Append", {168, 35, 169, 21});
+  Label13 = MakeLabel(GroupBox1, "Label13", "Increment height [m]", 58, 68);
+  txt_incr = MakeEdit(GroupBox1, "txt_incr", {168, 60, 65, 21});
+  rg2 = MakeRadioGroup(GroupBox1, "rg2", "Output unit", {"mGal", "microGal"}, {352, 39, 129, 49});
+  chb_sum = new QCheckBox("write only result sum", GroupBox1);
+  chb_sum->setObjectName("chb_sum");
+  chb_sum->setGeometry(53, 85, 127, 17);
+  chb_sum->setLayoutDirection(Qt::RightToLeft);  // the text left of the box
+
+  Image1 = new QLabel(this);
+  Image1->setObjectName("Image1");
+  Image1->setPixmap(QPixmap::fromImage(MakeGlobePicture()));
+  Image1->setGeometry(616, 0, 101, 101);
+
+  GB_Options = MakeGroup(this, "GB_Options", "T4 - Calc options", {8, 561, 721, 105});
+  Label5 = MakeLabel(GB_Options, "Label5", "Phi_from [0 - 180 degree]", 8, 24);
+  TXT_T3DIST = MakeEdit(GB_Options, "TXT_T3DIST", {152, 16, 137, 21},
+                        "Start radius from point of calc");
+  Label6 = MakeLabel(GB_Options, "Label6", "Phi_to     [0 - 180 degree]", 8, 48);
+  TXT_T4DIST = MakeEdit(GB_Options, "TXT_T4DIST", {152, 40, 137, 21},
+                        "End radius from point of calc");
+  Label4 = MakeLabel(GB_Options, "Label4", "Earth radius [m]", 8, 72);
+  TXT_R = MakeEdit(GB_Options, "TXT_R", {152, 64, 137, 21});
+  Label11 = MakeLabel(GB_Options, "Label11", "Lambda_from [0 - 360 degree]", 296, 24);
+  TXT_LambdaFrom = MakeEdit(GB_Options, "TXT_LambdaFrom", {448, 16, 137, 21},
+                            "Start angle for segments");
+  Label12 = MakeLabel(GB_Options, "Label12", "Lambda_to [0 - 360 degree]", 296, 48);
+  TXT_LambdaTo = MakeEdit(GB_Options, "TXT_LambdaTo", {448, 40, 137, 21}, "End angle for segments");
+  Label7 = MakeLabel(GB_Options, "Label7", "Gravity constant", 296, 72);
+  TXT_gravc = MakeEdit(GB_Options, "TXT_gravc", {448, 64, 137, 21});
+  Label17 = MakeLabel(GB_Options, "Label17", "Segment size [sec]", 608, 24);
+  txt_segment = MakeEdit(GB_Options, "txt_segment", {608, 40, 105, 21});
+  BTN_Default = MakeButton(GB_Options, "BTN_Default", "Default", {640, 67, 73, 25});
+
+  btn_Calc = MakeButton(this, "btn_Calc", "&Calc", {577, 679, 73, 25});
+  btn_Exit = MakeButton(this, "btn_Exit", "&Exit", {656, 679, 73, 25});
+
+  // Tab order: the window's controls by their order (Calc, Exit, "Globe
+  // layers", "Data", "T4 - Calc options"), each group's by its own.
+  std::vector<QWidget*> chain = {btn_Calc, btn_Exit, btn_add, btn_del, sg1};
+  for (int i = 0; i < rg1->ItemCount(); ++i) chain.push_back(rg1->Button(i));
+  chain.insert(chain.end(), {btn_update, txt_number, dataPath, btn_path, TXT_Append, txt_incr});
+  for (int i = 0; i < rg2->ItemCount(); ++i) chain.push_back(rg2->Button(i));
+  chain.insert(chain.end(), {chb_sum, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc, BTN_Default,
+                             TXT_LambdaFrom, TXT_LambdaTo, txt_segment});
+  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+
+  Anchor(GB_T4, akLeft | akTop | akRight | akBottom);
+  Anchor(GB_Options, akLeft | akBottom);
+  Anchor(btn_Calc, akRight | akBottom);
+  Anchor(btn_Exit, akRight | akBottom);
+  Anchor(btn_add, akTop | akRight);
+  Anchor(btn_del, akTop | akRight);
+  Anchor(btn_update, akTop | akRight);
+  Anchor(sg1, akLeft | akTop | akRight | akBottom);
+  Anchor(rg1, akLeft | akBottom);
+  Anchor(Label8, akLeft | akBottom);
+  Anchor(txt_number, akLeft | akBottom);
+
+  connect(btn_path, &QPushButton::clicked, this, [this] { btn_pathClick(); });
+  connect(btn_Exit, &QPushButton::clicked, this, [this] { btn_ExitClick(); });
+  connect(btn_add, &QPushButton::clicked, this, [this] { btn_addClick(); });
+  connect(btn_del, &QPushButton::clicked, this, [this] { btn_delClick(); });
+  connect(btn_update, &QPushButton::clicked, this, [this] { btn_updateClick(); });
+}
+
+void TfrmMain::SetStartValues() {
+  TXT_gravc->setText(FloatToStr(0.006673));
+  TXT_T3DIST->setText(QString::number(0));
+  TXT_T4DIST->setText(QString::number(180));
+  TXT_R->setText(FloatToStr(6371001));
+  TXT_Append->setText("");
+  TXT_LambdaFrom->setText(QString::number(0));
+  TXT_LambdaTo->setText(QString::number(360));
+  txt_incr->setText(QString::number(0));
+  // The table: the header and the entry row, no layer row yet.
+  sg1->SetRowCount(2);
+  const int widths[TLayerGrid::kColumns] = {20, 55, 260, 55, 260};  // pixels
+  for (int c = 0; c < TLayerGrid::kColumns; ++c) sg1->SetColWidth(c, widths[c]);
+  txt_number->setText("1");
+  txt_segment->setText("3600");
+}
+
+void TfrmMain::AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer) {
+  frmWt4_ = &wt4;
+  frmLayer_ = &layer;
+}
+
+void TfrmMain::FormCreate() {
+  // Nothing is stored yet: the start values of the constructor stand.
+}
+
+void TfrmMain::Anchor(QWidget* control, unsigned anchors) {
+  anchored_.push_back({control, control->geometry(), anchors});
+}
+
+void TfrmMain::ApplyAnchors() {
+  // Every anchored control sits either on the window or in "Globe layers",
+  // which itself grows with the window: both see the same growth.
+  const int dx = width() - kDesignClientWidth;
+  const int dy = height() - kDesignClientHeight;
+  for (const TAnchored& a : anchored_) {
+    QRect r = a.design;
+    if ((a.anchors & akLeft) && (a.anchors & akRight))
+      r.setWidth(r.width() + dx);
+    else if (a.anchors & akRight)
+      r.moveLeft(r.left() + dx);
+    if ((a.anchors & akTop) && (a.anchors & akBottom))
+      r.setHeight(r.height() + dy);
+    else if (a.anchors & akBottom)
+      r.moveTop(r.top() + dy);
+    a.control->setGeometry(r);
+  }
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  ApplyAnchors();
+  FormResize();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shownOnce_) {
+    // The stored column widths are read before the first showing.
+    shownOnce_ = true;
+    FormResize();
+  }
+}
+
+void TfrmMain::FormResize() {
+  // Columns 0, 1 and 3 keep their widths; 32 pixels go to the borders and
+  // the scroll bar. Columns dragged wider than the table leave 20 pixels
+  // to each grid column instead of a negative width.
+  constexpr int kMinGridColumnPx = 20;
+  const int w = sg1->width() - (sg1->ColWidth(0) + sg1->ColWidth(1) + sg1->ColWidth(3) + 32);
+  const int h = std::max(w / 2, kMinGridColumnPx);
+  sg1->SetColWidth(2, h);
+  sg1->SetColWidth(4, h);
+}
+
+void TfrmMain::btn_pathClick() {
+  if (auto path = prompts_.PickOpenFile("Data file", "Data file - x,y,point,h (*.dat)|*.DAT", "DAT"))
+    dataPath->setText(QString::fromStdString(*path));
+}
+
+void TfrmMain::btn_ExitClick() { close(); }
+
+void TfrmMain::btn_addClick() {
+  if (frmLayer_ == nullptr) return;
+  TfrmLayer& dlg = *frmLayer_;
+  dlg.txt_height->setText("");
+  dlg.txt_gridHeight->setText("");
+  dlg.txt_density->setText("");
+  dlg.txt_gridDensity->setText("");
+  dlg.firstLayer = sg1->RowCount() <= 2;
+  if (dlg.ShowModal() != QDialog::Accepted) return;
+  // The entry row becomes the new layer row; a fresh entry row follows.
+  const int r = sg1->RowCount() - 1;
+  sg1->SetCellText(r, 1, dlg.txt_height->text());
+  sg1->SetCellText(r, 2, dlg.txt_gridHeight->text());
+  sg1->SetCellText(r, 3, dlg.txt_density->text());
+  sg1->SetCellText(r, 4, dlg.txt_gridDensity->text());
+  sg1->SetRowCount(sg1->RowCount() + 1);
+  txt_number->setText(QString::number(sg1->RowCount() - 2));
+}
+
+void TfrmMain::btn_updateClick() {
+  if (frmLayer_ == nullptr) return;
+  const int r = sg1->CurrentRow();
+  if (r < 1) return;  // no current row
+  // The entry row is no layer: updating it adds a layer, so the table keeps
+  // ending in one empty entry row.
+  if (r == sg1->RowCount() - 1) {
+    btn_addClick();
+    return;
+  }
+  TfrmLayer& dlg = *frmLayer_;
+  dlg.firstLayer = r <= 1;
+  dlg.txt_height->setText(sg1->CellText(r, 1));
+  dlg.txt_gridHeight->setText(sg1->CellText(r, 2));
+  // The first layer row carries no density: it is shown and returned empty.
+  dlg.txt_density->setText(dlg.firstLayer ? QString() : sg1->CellText(r, 3));
+  dlg.txt_gridDensity->setText(dlg.firstLayer ? QString() : sg1->CellText(r, 4));
+  if (dlg.ShowModal() != QDialog::Accepted) return;
+  sg1->SetCellText(r, 1, dlg.txt_height->text());
+  sg1->SetCellText(r, 2, dlg.txt_gridHeight->text());
+  sg1->SetCellText(r, 3, dlg.txt_density->text());
+  sg1->SetCellText(r, 4, dlg.txt_gridDensity->text());
+}
+
+void TfrmMain::btn_delClick() {
+  const int r = sg1->CurrentRow();
+  if (r < 1) return;  // no current row
+  const int rows = sg1->RowCount();
+  if (rows == 2) {
+    // No layer row: only what was typed into the entry row goes.
+    for (int c = 1; c < TLayerGrid::kColumns; ++c) sg1->SetCellText(1, c, "");
+    return;
+  }
+  if (r == rows - 1) return;  // the entry row is no layer
+  for (int i = r; i <= rows - 2; ++i)
+    for (int c = 1; c < TLayerGrid::kColumns; ++c) sg1->SetCellText(i, c, sg1->CellText(i + 1, c));
+  sg1->SetRowCount(rows - 1);
+  txt_number->setText(QString::number(sg1->RowCount() - 2));
+}
+
+}  // namespace globelayers

@@ -1,0 +1,128 @@
+// The main window: the data of a run, the layer table and the calculation
+// options. Its handlers carry the application's logic; the two dialogs are
+// created after it and attached with AttachDialogs.
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+
+#include <vector>
+
+#include "ExitWatcher.h"
+#include "UserPrompts.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace globelayers {
+
+class TfrmLayer;
+class TfrmWt4;
+class TLayerGrid;
+class TRadioGroup;
+
+class TfrmMain : public QWidget {
+ public:
+  static constexpr int kDesignClientWidth = 737;   // pixels at 96 dpi
+  static constexpr int kDesignClientHeight = 712;  // pixels at 96 dpi
+
+  // Builds every control and puts the start values into the fields.
+  // `prompts` must outlive the window.
+  explicit TfrmMain(IUserPrompts& prompts, QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // The progress dialog (which carries the engine) and the layer dialog,
+  // created after this window; both must outlive its use of them.
+  void AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer);
+
+  // The creation event: runs once after the constructor, before the window
+  // is first shown.
+  void FormCreate();
+
+  // Columns 2 and 4 of the layer table share the width left by the others.
+  void FormResize();
+
+  void btn_pathClick();
+  void btn_ExitClick();
+
+  // The layer table, edited through the layer dialog.
+  void btn_addClick();
+  void btn_delClick();
+  void btn_updateClick();
+
+  IUserPrompts& Prompts() const { return prompts_; }
+
+  // Controls, named as their object names. Owned by the window.
+  QGroupBox* GroupBox1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* dataPath = nullptr;
+  QPushButton* btn_path = nullptr;
+  QLabel* Label10 = nullptr;
+  QLineEdit* TXT_Append = nullptr;
+  QLabel* Label13 = nullptr;
+  QLineEdit* txt_incr = nullptr;
+  TRadioGroup* rg2 = nullptr;
+  QCheckBox* chb_sum = nullptr;
+
+  QLabel* Image1 = nullptr;
+
+  QGroupBox* GB_T4 = nullptr;
+  QPushButton* btn_add = nullptr;
+  QPushButton* btn_del = nullptr;
+  TLayerGrid* sg1 = nullptr;
+  TRadioGroup* rg1 = nullptr;
+  QPushButton* btn_update = nullptr;
+  QLabel* Label8 = nullptr;
+  QLineEdit* txt_number = nullptr;
+
+  QGroupBox* GB_Options = nullptr;
+  QLabel* Label5 = nullptr;
+  QLineEdit* TXT_T3DIST = nullptr;
+  QLabel* Label6 = nullptr;
+  QLineEdit* TXT_T4DIST = nullptr;
+  QLabel* Label4 = nullptr;
+  QLineEdit* TXT_R = nullptr;
+  QLabel* Label11 = nullptr;
+  QLineEdit* TXT_LambdaFrom = nullptr;
+  QLabel* Label12 = nullptr;
+  QLineEdit* TXT_LambdaTo = nullptr;
+  QLabel* Label7 = nullptr;
+  QLineEdit* TXT_gravc = nullptr;
+  QLabel* Label17 = nullptr;
+  QLineEdit* txt_segment = nullptr;
+  QPushButton* BTN_Default = nullptr;
+
+  QPushButton* btn_Calc = nullptr;
+  QPushButton* btn_Exit = nullptr;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+  IUserPrompts& prompts_;
+  TfrmWt4* frmWt4_ = nullptr;
+  TfrmLayer* frmLayer_ = nullptr;
+  // "On leaving" events for the numeric fields.
+  TExitWatcher exitWatcher_;
+
+ private:
+  // Which edges of its parent a control keeps its distance to.
+  enum TAnchor : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
+  struct TAnchored {
+    QWidget* control;
+    QRect design;  // at the design client size
+    unsigned anchors;
+  };
+  void Anchor(QWidget* control, unsigned anchors);
+  void ApplyAnchors();
+  void BuildControls();
+  void SetStartValues();
+
+  std::vector<TAnchored> anchored_;
+  bool shownOnce_ = false;
+};
+
+}  // namespace globelayers

@@ -1,0 +1,30 @@
+// globelayers: the desktop application. Reads no arguments of its own.
+#include <exception>
+
+#include "Application.h"
+#include "Layer.h"
+#include "QtPrompts.h"
+#include "Wt4.h"
+#include "Wtopo.h"
+
+int main(int argc, char** argv) {
+  globelayers::TApplication app(argc, argv);
+  globelayers::TQtPrompts prompts;
+  app.SetErrorDisplay(&prompts);
+  try {
+    // Created once, in this order, and kept until the application ends; the
+    // first one is the main window, the dialogs stay hidden until used.
+    globelayers::TfrmMain frmMain(prompts);
+    globelayers::TfrmWt4 frmWt4(&frmMain);
+    globelayers::TfrmLayer frmLayer(prompts, &frmMain);
+    frmMain.AttachDialogs(frmWt4, frmLayer);
+    frmMain.FormCreate();
+    frmMain.show();
+    app.exec();
+  } catch (const std::exception& e) {
+    app.ShowException(e.what());
+  } catch (...) {
+    app.ShowException("Unknown exception");
+  }
+  return 0;
+}

@@ -1,0 +1,676 @@
+// The main window, its layer table, the application's error display and
+// the progress dialog, driven through the real widgets offscreen.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+#include "Application.h"
+#include "Layer.h"
+#include "LayerGrid.h"
+#include "QtPrompts.h"
+#include "RadioGroup.h"
+#include "RecordingPrompts.h"
+#include "Wt4.h"
+#include "Wtopo.h"
+
+using namespace globelayers;
+using Recorder = test::TRecordingPrompts<>;
+
+namespace {
+
+class TAppRecorder : public test::TRecordingPrompts<IAppPrompts> {
+ public:
+  std::vector<std::string> errors;
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+};
+
+QStringList ToQt(const std::vector<std::string>& texts) {
+  QStringList list;
+  for (const auto& t : texts) list << QString::fromStdString(t);
+  return list;
+}
+
+// The layer dialog with a scripted person in front of it: it records what
+// the dialog showed, types the scripted texts and presses Save or Cancel.
+class TScriptedLayer : public TfrmLayer {
+ public:
+  using TfrmLayer::TfrmLayer;
+
+  QStringList typed;   // four texts to type; empty: keep what is shown
+  bool pressSave = true;
+
+  int runs = 0;
+  bool seenFirstLayer = false;
+  QStringList seenFields;
+
+  int ShowModal() override {
+    ++runs;
+    seenFirstLayer = firstLayer;
+    seenFields = {txt_height->text(), txt_gridHeight->text(), txt_density->text(),
+                  txt_gridDensity->text()};
+    if (!typed.isEmpty()) {
+      txt_height->setText(typed[0]);
+      txt_gridHeight->setText(typed[1]);
+      txt_density->setText(typed[2]);
+      txt_gridDensity->setText(typed[3]);
+    }
+    setResult(QDialog::Rejected);
+    if (pressSave)
+      btn_saveClick();  // refuses, with its message, while a pair is empty
+    else
+      btn_cancelClick();
+    return result();
+  }
+};
+
+// The three windows as start-up creates them.
+struct TWindows {
+  Recorder prompts;
+  TfrmMain main{prompts};
+  TfrmWt4 wt4{&main};
+  TScriptedLayer layer{prompts, &main};
+  TWindows() { main.AttachDialogs(wt4, layer); main.FormCreate(); }
+};
+
+using TRows = QList<QStringList>;  // layer rows, columns 1..4
+
+void SetLayerRows(TLayerGrid& grid, const TRows& rows, const QStringList& entry) {
+  grid.SetRowCount(static_cast<int>(rows.size()) + 2);
+  for (int r = 0; r < rows.size(); ++r)
+    for (int c = 0; c < 4; ++c) grid.SetCellText(r + 1, c + 1, rows[r][c]);
+  for (int c = 0; c < 4; ++c) grid.SetCellText(grid.RowCount() - 1, c + 1, entry.value(c));
+}
+
+TRows LayerRows(const TLayerGrid& grid) {
+  TRows rows;
+  for (int r = 1; r <= grid.RowCount() - 2; ++r) {
+    QStringList cells;
+    for (int c = 1; c <= 4; ++c) cells << grid.CellText(r, c);
+    rows << cells;
+  }
+  return rows;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+  void startValues_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("gravc");
+    QTest::newRow("decimal point") << QLocale(QLocale::English, QLocale::UnitedStates) << "0.006673";
+    QTest::newRow("decimal comma") << QLocale(QLocale::German, QLocale::Germany) << "0,006673";
+  }
+  void startValues() {
+    QFETCH(QLocale, locale);
+    QFETCH(QString, gravc);
+    QLocale::setDefault(locale);
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+
+    QCOMPARE(w.main.windowTitle(), QString("Rm8_roved"));
+    QCOMPARE(w.main.size(), QSize(737, 712));
+    const std::pair<const char*, QString> texts[] = {
+        {"dataPath", ""},        {"TXT_Append", ""},      {"txt_incr", "0"},
+        {"TXT_T3DIST", "0"},     {"TXT_T4DIST", "180"},   {"TXT_R", "6371001"},
+        {"TXT_LambdaFrom", "0"}, {"TXT_LambdaTo", "360"}, {"TXT_gravc", gravc},
+        {"txt_number", "1"},     {"txt_segment", "3600"},
+    };
+    for (const auto& [name, text] : texts) {
+      auto* edit = w.main.findChild<QLineEdit*>(name);
+      QVERIFY2(edit, name);
+      QCOMPARE(edit->text(), text);
+    }
+    QCOMPARE(w.main.rg1->ItemIndex(), 0);
+    QCOMPARE(w.main.rg2->ItemIndex(), 0);
+    QVERIFY(!w.main.chb_sum->isChecked());
+    // The table: header and entry row, columns 2 and 4 set by the resize rule.
+    TLayerGrid& sg1 = *w.main.sg1;
+    QCOMPARE(sg1.RowCount(), 2);
+    const QStringList headers = {"", "Elevation", "Elevation Grid", "Density", "Density Grid"};
+    const int widths[] = {20, 55, 259, 55, 259};
+    for (int c = 0; c < 5; ++c) {
+      QCOMPARE(sg1.CellText(0, c), headers[c]);
+      QCOMPARE(sg1.CellText(1, c), QString());
+      QCOMPARE(sg1.ColWidth(c), widths[c]);
+    }
+    QCOMPARE(sg1.rowHeight(0), 21);
+    QCOMPARE(sg1.CurrentRow(), 1);
+    // The dialogs stay hidden until used.
+    QVERIFY(!w.wt4.isVisible());
+    QVERIFY(!w.layer.isVisible());
+  }
+
+  void controls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");  // width -1: a label sized to its caption
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("hint");
+    auto row = [](const char* name, const char* parent, QRect r, const char* caption,
+                  const char* hint = "") {
+      QTest::newRow(name) << name << parent << r << caption << hint;
+    };
+    row("GroupBox1", "frmMain", {4, 0, 609, 108}, "Data");
+    row("Image1", "frmMain", {616, 0, 101, 101}, "");
+    row("GB_T4", "frmMain", {8, 114, 721, 441}, "Globe layers");
+    row("GB_Options", "frmMain", {8, 561, 721, 105}, "T4 - Calc options");
+    row("btn_Calc", "frmMain", {577, 679, 73, 25}, "&Calc");
+    row("btn_Exit", "frmMain", {656, 679, 73, 25}, "&Exit");
+    row("Label1", "GroupBox1", {8, 16, -1, 0}, "Data file (lambda, phi, point, h)");
+    row("dataPath", "GroupBox1", {168, 12, 401, 21}, "");
+    row("btn_path", "GroupBox1", {576, 12, 25, 25}, "...", "Open dialog for  data path");
+    row("Label10", "GroupBox1", {8, 40, -1, 0}, "Append text to output file name");
+    row("TXT_Append", "GroupBox1", {168, 35, 169, 21}, "");
+    row("Label13", "GroupBox1", {58, 68, -1, 0}, "Increment height [m]");
+    row("txt_incr", "GroupBox1", {168, 60, 65, 21}, "");
+    row("rg2", "GroupBox1", {352, 39, 129, 49}, "Output unit");
+    row("chb_sum", "GroupBox1", {53, 85, 127, 17}, "write only result sum");
+    row("btn_add", "GB_T4", {696, 16, 21, 21}, "&+", "Add new globe layer");
+    row("btn_del", "GB_T4", {696, 40, 21, 21}, "&-", "Delete selected globe layer");
+    row("sg1", "GB_T4", {9, 16, 681, 290}, "", "Elevation and Elevation grid must be meters above sea");
+    row("rg1", "GB_T4", {505, 312, 185, 121}, "Correction priority for crossing grids",
+        "For crossing grids use value of grid with priority");
+    row("btn_update", "GB_T4", {696, 64, 21, 21}, "&u", "Update selected layer");
+    row("Label8", "GB_T4", {16, 333, -1, 0}, "Number of layers");
+    row("txt_number", "GB_T4", {112, 325, 105, 21}, "");
+    row("Label5", "GB_Options", {8, 24, -1, 0}, "Phi_from [0 - 180 degree]");
+    row("TXT_T3DIST", "GB_Options", {152, 16, 137, 21}, "", "Start radius from point of calc");
+    row("Label6", "GB_Options", {8, 48, -1, 0}, "Phi_to     [0 - 180 degree]");
+    row("TXT_T4DIST", "GB_Options", {152, 40, 137, 21}, "", "End radius from point of calc");
+    row("Label4", "GB_Options", {8, 72, -1, 0}, "Earth radius [m]");
+    row("TXT_R", "GB_Options", {152, 64, 137, 21}, "");
+    row("Label11", "GB_Options", {296, 24, -1, 0}, "Lambda_from [0 - 360 degree]");
+    row("TXT_LambdaFrom", "GB_Options", {448, 16, 137, 21}, "", "Start angle for segments");
+    row("Label12", "GB_Options", {296, 48, -1, 0}, "Lambda_to [0 - 360 degree]");
+    row("TXT_LambdaTo", "GB_Options", {448, 40, 137, 21}, "", "End angle for segments");
+    row("Label7", "GB_Options", {296, 72, -1, 0}, "Gravity constant");
+    row("TXT_gravc", "GB_Options", {448, 64, 137, 21}, "");
+    row("Label17", "GB_Options", {608, 24, -1, 0}, "Segment size [sec]");
+    row("txt_segment", "GB_Options", {608, 40, 105, 21}, "");
+    row("BTN_Default", "GB_Options", {640, 67, 73, 25}, "Default");
+  }
+  void controls() {
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    QFETCH(QString, hint);
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    auto* control = w.main.findChild<QWidget*>(name);
+    QVERIFY(control);
+    QCOMPARE(control->parentWidget()->objectName(), parent);
+    QCOMPARE(control->pos(), geometry.topLeft());
+    if (geometry.width() >= 0) QCOMPARE(control->size(), geometry.size());
+    QCOMPARE(control->toolTip(), hint);  // only the listed hints
+    if (auto* label = qobject_cast<QLabel*>(control); label && name != "Image1")
+      QCOMPARE(label->text(), caption);
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) QCOMPARE(button->text(), caption);
+    if (auto* group = qobject_cast<QGroupBox*>(control)) QCOMPARE(group->title(), caption);
+    if (name == "Image1") QCOMPARE(qobject_cast<QLabel*>(control)->pixmap().size(), QSize(101, 101));
+  }
+
+  void radioItems() {
+    TWindows w;
+    QCOMPARE(w.main.rg1->ItemCount(), 3);
+    // Stored with the doubled ampersand, which the screen shows as one.
+    QCOMPARE(w.main.rg1->ItemText(0), QString("Change layers && sign"));
+    QCOMPARE(w.main.rg1->ItemText(1), QString("Top grid"));
+    QCOMPARE(w.main.rg1->ItemText(2), QString("Bottom grid"));
+    QCOMPARE(w.main.rg2->ItemCount(), 2);
+    QCOMPARE(w.main.rg2->ItemText(0), QString("mGal"));
+    QCOMPARE(w.main.rg2->ItemText(1), QString("microGal"));
+    w.main.rg1->SetItemIndex(2);
+    QCOMPARE(w.main.rg1->ItemIndex(), 2);
+  }
+
+  void tabOrder() {
+    TWindows w;
+    const QStringList expected = {
+        "btn_Calc", "btn_Exit", "btn_add", "btn_del", "sg1", "rg1.item0", "rg1.item1",
+        "rg1.item2", "btn_update", "txt_number", "dataPath", "btn_path", "TXT_Append",
+        "txt_incr", "rg2.item0", "rg2.item1", "chb_sum", "TXT_R", "TXT_T3DIST", "TXT_T4DIST",
+        "TXT_gravc", "BTN_Default", "TXT_LambdaFrom", "TXT_LambdaTo", "txt_segment"};
+    QStringList actual;
+    QWidget* x = w.main.btn_Calc;
+    do {
+      if ((x->focusPolicy() & Qt::TabFocus) && x->isVisibleTo(&w.main)) {
+        actual << (qobject_cast<QRadioButton*>(x) ? x->parentWidget()->objectName() + "." : QString()) +
+                      x->objectName();
+      }
+      x = x->nextInFocusChain();
+    } while (x != w.main.btn_Calc);
+    QCOMPARE(actual, expected);
+  }
+
+  // Anchors and the resize rule: the growth of the client area moves and
+  // stretches the anchored controls and is split evenly between columns 2
+  // and 4 (an odd pixel dropped).
+  void resize_data() {
+    QTest::addColumn<int>("dx");
+    QTest::addColumn<int>("dy");
+    QTest::addColumn<int>("gridColumn");
+    QTest::newRow("design size") << 0 << 0 << 259;
+    QTest::newRow("odd growth") << 101 << 50 << 310;
+    QTest::newRow("even growth") << 100 << 0 << 309;
+    QTest::newRow("large screen") << 543 << 168 << 531;
+  }
+  void resize() {
+    QFETCH(int, dx);
+    QFETCH(int, dy);
+    QFETCH(int, gridColumn);
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    w.main.resize(737 + dx, 712 + dy);
+    QTRY_COMPARE(w.main.sg1->width(), 681 + dx);
+    QCOMPARE(w.main.sg1->height(), 290 + dy);
+    QCOMPARE(w.main.sg1->ColWidth(2), gridColumn);
+    QCOMPARE(w.main.sg1->ColWidth(4), gridColumn);
+    QCOMPARE(w.main.sg1->ColWidth(1), 55);
+    QCOMPARE(w.main.GB_T4->geometry(), QRect(8, 114, 721 + dx, 441 + dy));
+    QCOMPARE(w.main.GB_Options->pos(), QPoint(8, 561 + dy));
+    QCOMPARE(w.main.GroupBox1->pos(), QPoint(4, 0));
+    QCOMPARE(w.main.btn_Calc->pos(), QPoint(577 + dx, 679 + dy));
+    QCOMPARE(w.main.btn_Exit->pos(), QPoint(656 + dx, 679 + dy));
+    QCOMPARE(w.main.btn_add->pos(), QPoint(696 + dx, 16));
+    QCOMPARE(w.main.btn_update->pos(), QPoint(696 + dx, 64));
+    QCOMPARE(w.main.rg1->pos(), QPoint(505, 312 + dy));
+    QCOMPARE(w.main.txt_number->pos(), QPoint(112, 325 + dy));
+    // Back to the design size: back to the design layout.
+    w.main.resize(737, 712);
+    QTRY_COMPARE(w.main.sg1->width(), 681);
+    QCOMPARE(w.main.sg1->ColWidth(2), 259);
+    QCOMPARE(w.main.btn_Calc->pos(), QPoint(577, 679));
+  }
+
+  // Columns the user dragged keep their widths; columns 2 and 4 take what
+  // is left, never less than 20 pixels.
+  void resizeRuleWithDraggedColumns_data() {
+    QTest::addColumn<int>("col0");
+    QTest::addColumn<int>("col1");
+    QTest::addColumn<int>("col3");
+    QTest::addColumn<int>("gridColumn");
+    QTest::newRow("design widths") << 20 << 55 << 55 << 259;
+    QTest::newRow("elevation widened") << 20 << 100 << 55 << 237;
+    QTest::newRow("exactly nothing left") << 20 << 574 << 55 << 20;
+    QTest::newRow("wider than the table") << 20 << 900 << 55 << 20;
+  }
+  void resizeRuleWithDraggedColumns() {
+    QFETCH(int, col0);
+    QFETCH(int, col1);
+    QFETCH(int, col3);
+    QFETCH(int, gridColumn);
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    w.main.sg1->SetColWidth(0, col0);
+    w.main.sg1->SetColWidth(1, col1);
+    w.main.sg1->SetColWidth(3, col3);
+    w.main.FormResize();
+    QCOMPARE(w.main.sg1->ColWidth(2), gridColumn);
+    QCOMPARE(w.main.sg1->ColWidth(4), gridColumn);
+    QCOMPARE(w.main.sg1->ColWidth(1), col1);
+  }
+
+  void pickDataFile() {
+    TWindows w;
+    w.main.show();
+    w.main.dataPath->setText("typed by hand.dat");
+    w.prompts.fileReplies = {std::nullopt, std::string("/data/points/stations.dat")};
+    QTest::mouseClick(w.main.btn_path, Qt::LeftButton);  // cancelled
+    QCOMPARE(w.main.dataPath->text(), QString("typed by hand.dat"));
+    QTest::mouseClick(w.main.btn_path, Qt::LeftButton);  // confirmed
+    QCOMPARE(w.main.dataPath->text(), QString("/data/points/stations.dat"));
+    QCOMPARE(w.prompts.picks.size(), std::size_t(2));
+    QCOMPARE(QString::fromStdString(w.prompts.picks[0].title), QString("Data file"));
+    QCOMPARE(QString::fromStdString(w.prompts.picks[0].filter),
+             QString("Data file - x,y,point,h (*.dat)|*.DAT"));
+    QCOMPARE(QString::fromStdString(w.prompts.picks[0].defaultExt), QString("DAT"));
+  }
+
+  void exitClosesTheWindow() {
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    QTest::mouseClick(w.main.btn_Exit, Qt::LeftButton);
+    QVERIFY(!w.main.isVisible());
+  }
+};
+
+// ---------------------------------------------------------------------------
+
+class LayerTableTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void edit_data() {
+    QTest::addColumn<TRows>("rows");           // layer rows before
+    QTest::addColumn<QStringList>("entry");    // what was typed into the entry row
+    QTest::addColumn<int>("current");          // current row
+    QTest::addColumn<QString>("button");       // "add", "update", "delete"
+    QTest::addColumn<QStringList>("typed");    // typed into the dialog; empty: keep
+    QTest::addColumn<bool>("save");            // Save, else Cancel
+    QTest::addColumn<int>("runs");             // times the dialog was shown
+    QTest::addColumn<bool>("seenFirstLayer");
+    QTest::addColumn<QStringList>("seenFields");
+    QTest::addColumn<TRows>("rowsAfter");
+    QTest::addColumn<QString>("number");       // txt_number afterwards ("keep": untouched)
+    QTest::addColumn<QStringList>("messages");
+
+    const QStringList none;
+    const QStringList empty = {"", "", "", ""};
+    const QStringList top = {"0", "", "", ""};
+    const QStringList second = {"-1000", "", "2.67", ""};
+    const QStringList third = {"", "moho.grd", "", "rho.grd"};
+    const QString noDensity = "One of const density or grid density must be defined";
+
+    QTest::newRow("add to an empty table: no density asked")
+        << TRows{} << none << 1 << "add" << top << true << 1 << true << empty
+        << TRows{top} << "1" << none;
+    QTest::newRow("add a second layer without density: refused")
+        << TRows{top} << none << 1 << "add" << QStringList{"-1000", "", "", ""} << true << 1
+        << false << empty << TRows{top} << "keep" << QStringList{noDensity};
+    QTest::newRow("add a second layer")
+        << TRows{top} << none << 1 << "add" << second << true << 1 << false << empty
+        << TRows{top, second} << "2" << none;
+    QTest::newRow("add cancelled") << TRows{top} << none << 2 << "add" << second << false << 1
+                                   << false << empty << TRows{top} << "keep" << none;
+    QTest::newRow("update row 1 empties its density")
+        << TRows{{"0", "", "9", "x.grd"}, second} << none << 1 << "update" << none << true << 1
+        << true << top << TRows{top, second} << "keep" << none;
+    QTest::newRow("update a later row")
+        << TRows{top, second} << none << 2 << "update" << third << true << 1 << false << second
+        << TRows{top, third} << "keep" << none;
+    QTest::newRow("update cancelled")
+        << TRows{top, second} << none << 2 << "update" << third << false << 1 << false << second
+        << TRows{top, second} << "keep" << none;
+    QTest::newRow("update on the entry row adds")
+        << TRows{top} << none << 2 << "update" << second << true << 1 << false << empty
+        << TRows{top, second} << "2" << none;
+    QTest::newRow("update on the entry row of an empty table adds")
+        << TRows{} << QStringList{"typed", "", "", ""} << 1 << "update" << top << true << 1
+        << true << empty << TRows{top} << "1" << none;
+    QTest::newRow("delete the only layer row")
+        << TRows{top} << none << 1 << "delete" << none << true << 0 << false << none
+        << TRows{} << "0" << none;
+    QTest::newRow("delete with no layer row clears the entry row")
+        << TRows{} << QStringList{"typed", "a.grd", "", ""} << 1 << "delete" << none << true << 0
+        << false << none << TRows{} << "keep" << none;
+    QTest::newRow("delete a middle row keeps the order")
+        << TRows{top, second, third} << none << 2 << "delete" << none << true << 0 << false
+        << none << TRows{top, third} << "2" << none;
+    QTest::newRow("delete the last layer row")
+        << TRows{top, second} << none << 2 << "delete" << none << true << 0 << false << none
+        << TRows{top} << "1" << none;
+    QTest::newRow("delete on the entry row does nothing")
+        << TRows{top, second} << none << 3 << "delete" << none << true << 0 << false << none
+        << TRows{top, second} << "keep" << none;
+  }
+  void edit() {
+    QFETCH(TRows, rows);
+    QFETCH(QStringList, entry);
+    QFETCH(int, current);
+    QFETCH(QString, button);
+    QFETCH(QStringList, typed);
+    QFETCH(bool, save);
+    QFETCH(int, runs);
+    QFETCH(bool, seenFirstLayer);
+    QFETCH(QStringList, seenFields);
+    QFETCH(TRows, rowsAfter);
+    QFETCH(QString, number);
+    QFETCH(QStringList, messages);
+
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    TLayerGrid& sg1 = *w.main.sg1;
+    SetLayerRows(sg1, rows, entry);
+    sg1.SetCurrentRow(current);
+    QCOMPARE(sg1.CurrentRow(), current);
+    w.main.txt_number->setText("keep");
+    // Leftovers of an earlier showing must not reach the table.
+    w.layer.txt_height->setText("old");
+    w.layer.txt_gridDensity->setText("old.grd");
+    w.layer.typed = typed;
+    w.layer.pressSave = save;
+
+    QPushButton* pressed = button == "add"      ? w.main.btn_add
+                           : button == "update" ? w.main.btn_update
+                                                : w.main.btn_del;
+    QTest::mouseClick(pressed, Qt::LeftButton);
+
+    QCOMPARE(w.layer.runs, runs);
+    if (runs > 0) {
+      QCOMPARE(w.layer.seenFirstLayer, seenFirstLayer);
+      QCOMPARE(w.layer.seenFields, seenFields);
+    }
+    QCOMPARE(LayerRows(sg1), rowsAfter);
+    QCOMPARE(sg1.RowCount(), rowsAfter.size() + 2);
+    QCOMPARE(w.main.txt_number->text(), number);
+    QCOMPARE(ToQt(w.prompts.messages), messages);
+    // Header, fixed column and the one empty entry row are never disturbed,
+    // except by typing into the entry row, which only Add overwrites.
+    const bool entryKept = button == "update" && runs == 0;
+    for (int c = 1; c <= 4; ++c) {
+      if (!entryKept) QCOMPARE(sg1.CellText(sg1.RowCount() - 1, c), QString());
+    }
+    for (int r = 1; r < sg1.RowCount(); ++r) QCOMPARE(sg1.CellText(r, 0), QString());
+    QCOMPARE(sg1.CellText(0, 1), QString("Elevation"));
+    QVERIFY(sg1.CurrentRow() >= 1 && sg1.CurrentRow() < sg1.RowCount());
+  }
+
+  void cellsAreEditableExceptTheFixedColumn() {
+    TWindows w;
+    TLayerGrid& sg1 = *w.main.sg1;
+    SetLayerRows(sg1, {{"0", "", "", ""}}, {});
+    QVERIFY(!(sg1.item(0, 0)->flags() & Qt::ItemIsEditable));
+    for (int c = 1; c <= 4; ++c) QVERIFY(sg1.item(0, c)->flags() & Qt::ItemIsEditable);
+    // Typed text is kept as typed, blanks included.
+    sg1.SetCellText(1, 3, " ");
+    QCOMPARE(sg1.CellText(1, 3), QString(" "));
+  }
+};
+
+// ---------------------------------------------------------------------------
+
+class ApplicationTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void errorText_data() {
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("letter") << "Disk full" << "Disk full.";
+    QTest::newRow("digit") << "Error 5" << "Error 5.";
+    QTest::newRow("slash, just above the point") << "a/b" << "a/b.";
+    QTest::newRow("point itself") << "Done." << "Done.";
+    QTest::newRow("minus, just below") << "x -" << "x -";
+    QTest::newRow("closing parenthesis") << "(x)" << "(x)";
+    QTest::newRow("empty") << "" << "";
+  }
+  void errorText() {
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(QString::fromStdString(ErrorDisplayText(message.toStdString())), shown);
+  }
+
+  // An exception escaping a handler is shown and the event loop goes on.
+  void escapedExceptionIsShown() {
+    auto* app = static_cast<TApplication*>(QCoreApplication::instance());
+    TAppRecorder display;
+    app->SetErrorDisplay(&display);
+    bool laterEventRan = false;
+    QTimer::singleShot(0, [] { throw std::runtime_error("'abc' is not a valid floating point value"); });
+    QTimer::singleShot(0, [] { throw 42; });
+    QTimer::singleShot(1, [&] { laterEventRan = true; });
+    QTRY_VERIFY(laterEventRan);
+    app->SetErrorDisplay(nullptr);
+    QCOMPARE(ToQt(display.errors),
+             QStringList({"'abc' is not a valid floating point value.", "Unknown exception."}));
+  }
+
+  void filterForQt_data() {
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("qt");
+    QTest::newRow("data file") << "Data file - x,y,point,h (*.dat)|*.DAT"
+                               << "Data file - x,y,point,h (*.dat) (*.DAT)";
+    QTest::newRow("elevation grid") << "Elevation Grid (*.grd)|*.GRD" << "Elevation Grid (*.grd) (*.GRD)";
+    QTest::newRow("two entries") << "A|*.a|B|*.b;*.c" << "A (*.a);;B (*.b;*.c)";
+  }
+  void filterForQt() {
+    QFETCH(QString, filter);
+    QFETCH(QString, qt);
+    QCOMPARE(FilterToQt(filter.toStdString()), qt);
+  }
+};
+
+// ---------------------------------------------------------------------------
+
+class ProgressDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  static void WriteFile(const QString& path, const QByteArray& text) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+
+  static TRunParameters TwoConstantRows(const QString& dataFile, const char* density) {
+    TRunParameters p;
+    p.dataFile = dataFile.toStdString();
+    p.layerRows = {"0;@;@;@", std::string("-1000;@;") + density + ";@"};
+    p.rowCount = 2;
+    p.increment = 10;
+    return p;
+  }
+
+ private slots:
+  void cleanup() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+  void layout() {
+    TfrmWt4 wt4;
+    QCOMPARE(wt4.windowTitle(), QString("T4 (166735 m - All Globe)"));
+    QCOMPARE(wt4.size(), QSize(312, 72));
+    QCOMPARE(wt4.ProgressBar1->geometry(), QRect(16, 16, 281, 17));
+    QCOMPARE(wt4.Button1->geometry(), QRect(216, 40, 81, 25));
+    QCOMPARE(wt4.Button1->text(), QString("Cancel"));
+    QVERIFY(!wt4.isModal());
+  }
+
+  void cancelRequest() {
+    TfrmWt4 wt4;
+    wt4.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wt4));
+    QVERIFY(!wt4.TakeCancelRequest());
+    QTest::mouseClick(wt4.Button1, Qt::LeftButton);
+    QVERIFY(wt4.TakeCancelRequest());
+    QVERIFY(!wt4.TakeCancelRequest());  // taken once
+    // Escape does not hide a running dialog; closing it asks to cancel.
+    QTest::keyClick(&wt4, Qt::Key_Escape);
+    QVERIFY(wt4.isVisible());
+    wt4.close();
+    QVERIFY(wt4.isVisible());
+    QVERIFY(wt4.TakeCancelRequest());
+    wt4.Hide();
+    QVERIFY(!wt4.isVisible());
+  }
+
+  // The dialog hands the user's decimal separator to the engine: the same
+  // layer typed as 2.67 in a point locale and as 2,67 in a comma locale
+  // gives the same result file, written with decimal points.
+  void runUsesTheUserDecimalSeparator() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString points = dir.filePath("pts.dat");
+    WriteFile(points, "10.0 45.0 1 100.0\n11.5 46.25 2 0\n");
+    const QString result = dir.filePath("pts_dce.dat");
+    Recorder prompts;
+    TfrmWt4 wt4;
+
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, "2.67"), prompts), TRunOutcome::Completed);
+    QFile pointFile(result);
+    QVERIFY(pointFile.open(QIODevice::ReadOnly));
+    const QByteArray withPoint = pointFile.readAll();
+    pointFile.close();
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, "2,67"), prompts), TRunOutcome::Completed);
+    QVERIFY(pointFile.open(QIODevice::ReadOnly));
+    const QByteArray withComma = pointFile.readAll();
+
+    QVERIFY(prompts.messages.empty());
+    QCOMPARE(withComma, withPoint);
+    QCOMPARE(withPoint.count('\n'), 3);  // header and two points
+    QVERIFY(!withPoint.contains(','));
+    QCOMPARE(wt4.windowTitle(), QString("T4"));
+    QVERIFY(!wt4.isVisible());
+    QCOMPARE(wt4.ProgressBar1->maximum(), 2);
+  }
+
+  // A Cancel click made before the first point is answered after it.
+  void cancelConfirmedAfterTheFirstPoint() {
+    QTemporaryDir dir;
+    const QString points = dir.filePath("pts.dat");
+    WriteFile(points, "10 45 1 0\n11 45 2 0\n12 45 3 0\n");
+    Recorder prompts;
+    prompts.yesNoReplies = {true};
+    TfrmWt4 wt4;
+    wt4.Button1Click();
+    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, "2.67"), prompts), TRunOutcome::Cancelled);
+    QCOMPARE(ToQt(prompts.questions), QStringList{"Cancel calculation?"});
+    QFile f(dir.filePath("pts_dce.dat"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().count('\n'), 2);  // header and the first point
+    QVERIFY(!wt4.isVisible());
+  }
+};
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  // Windows closed by a test must not end the application for the next one.
+  app.setQuitOnLastWindowClosed(false);
+  int failed = 0;
+  {
+    MainWindowTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  {
+    LayerTableTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  {
+    ApplicationTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  {
+    ProgressDialogTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  return failed == 0 ? 0 : 1;
+}
+
+#include "AppTests.moc"

@@ -1,0 +1,75 @@
+// Renders the three windows into PNG files for the documentation:
+//   globelayers_screenshots <folder>
+// writes main-window.png, layer-dialog.png and progress-dialog.png. The
+// windows are the real ones, filled with a small example layer stack.
+#include <QDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTest>
+
+#include <cstdio>
+
+#include "Application.h"
+#include "Layer.h"
+#include "LayerGrid.h"
+#include "QtPrompts.h"
+#include "Wt4.h"
+#include "Wtopo.h"
+
+using namespace globelayers;
+
+namespace {
+
+bool Save(QWidget& window, const QDir& folder, const char* name) {
+  window.show();
+  QTest::qWait(300);  // let the window system map and paint it
+  const QString path = folder.filePath(name);
+  const bool ok = window.grab().save(path, "PNG");
+  std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+  window.hide();
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: globelayers_screenshots <folder>\n");
+    return 2;
+  }
+  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  TQtPrompts prompts;
+  TfrmMain frmMain(prompts);
+  TfrmWt4 frmWt4(&frmMain);
+  TfrmLayer frmLayer(prompts, &frmMain);
+  frmMain.AttachDialogs(frmWt4, frmLayer);
+  frmMain.FormCreate();
+
+  // An example stack: the topography, a sediment base and a flat bottom.
+  const char* rows[][4] = {
+      {"", "/data/grids/topography.grd", "", ""},
+      {"", "/data/grids/sediment_base.grd", "2.67", ""},
+      {"-30000", "", "", "/data/grids/crust_density.grd"},
+  };
+  frmMain.sg1->SetRowCount(2 + 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) frmMain.sg1->SetCellText(r + 1, c + 1, rows[r][c]);
+  frmMain.txt_number->setText("3");
+  frmMain.dataPath->setText("/data/points/stations.dat");
+  frmMain.TXT_Append->setText("_run1");
+  bool ok = Save(frmMain, folder, "main-window.png");
+
+  frmLayer.firstLayer = false;
+  frmLayer.txt_height->setText("");
+  frmLayer.txt_gridHeight->setText("/data/grids/sediment_base.grd");
+  frmLayer.txt_density->setText("2.67");
+  frmLayer.txt_gridDensity->setText("");
+  ok = Save(frmLayer, folder, "layer-dialog.png") && ok;
+
+  frmWt4.SetCaption("T4");
+  frmWt4.SetMaximum(120);
+  frmWt4.SetPosition(45);
+  ok = Save(frmWt4, folder, "progress-dialog.png") && ok;
+  return ok ? 0 : 1;
+}
