@@ -83,7 +83,7 @@ class TConsoleProgress : public IRunProgress {
 struct TBatchArgs {
   std::string settingsPath;
   int outputUnit = 0;  // 0 mGal, 1 microGal
-  int threads = 1;
+  int threads = 0;  // all cores
   bool help = false;
 };
 
@@ -208,7 +208,7 @@ std::string BatchUsage() {
          "\n"
          "  --unit U     output unit of DTE and DTE(i): mGal (default) or microGal\n"
          "  --threads N  worker threads (0 = all cores)\n"
-         "               default 1; the results are the same for every N\n"
+         "               default: all cores; the results are the same for every N\n"
          "  --help       show this help\n"
          "\n"
          "Exit status: 0 the run completed, 1 it was refused or failed, 2 usage error.\n";

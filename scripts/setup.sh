@@ -8,7 +8,6 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgeographiclib-dev      # independent oracle for the geodesy tests
-  libsimpleini-dev          # INI settings store
   locales                   # a decimal-comma locale for the locale tests
   xvfb xauth                # runs the window headless when no display is there
   clang libclang-rt-14-dev  # libFuzzer and sanitizers (optional targets)
