@@ -1,6 +1,7 @@
 #include "Wtopo.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -203,6 +204,20 @@ void TfrmMain::AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer) {
 
 void TfrmMain::FormCreate() {
   // Nothing is stored yet: the start values of the constructor stand.
+}
+
+void TfrmMain::SetWindowEnabled(bool enabled) {
+  windowEnabled_ = enabled;
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (!child->isWindow()) child->setEnabled(enabled);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (!windowEnabled_) {  // a run is going on
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void TfrmMain::Anchor(QWidget* control, unsigned anchors) {

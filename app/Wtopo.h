@@ -53,6 +53,13 @@ class TfrmMain : public QWidget {
   void btn_delClick();
   void btn_updateClick();
 
+  // Disables or enables the window as a whole while a calculation runs.
+  // QWidget::setEnabled(false) would disable the two dialogs too (they are
+  // child windows of this one), so the progress dialog's Cancel could not
+  // be pressed: only the controls are disabled, and closing is refused.
+  void SetWindowEnabled(bool enabled);
+  bool WindowEnabled() const { return windowEnabled_; }
+
   IUserPrompts& Prompts() const { return prompts_; }
 
   // Controls, named as their object names. Owned by the window.
@@ -101,6 +108,7 @@ class TfrmMain : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
   IUserPrompts& prompts_;
   TfrmWt4* frmWt4_ = nullptr;
@@ -123,6 +131,7 @@ class TfrmMain : public QWidget {
 
   std::vector<TAnchored> anchored_;
   bool shownOnce_ = false;
+  bool windowEnabled_ = true;
 };
 
 }  // namespace globelayers

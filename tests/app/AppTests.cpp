@@ -350,6 +350,28 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(w.prompts.picks[0].defaultExt), QString("DAT"));
   }
 
+  // While a run goes on the window takes no input, but the progress
+  // dialog, a child window of it, must still take the Cancel click.
+  void disabledWindowLeavesTheProgressDialogUsable() {
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    w.main.SetWindowEnabled(false);
+    w.wt4.Show();
+    QVERIFY(!w.main.btn_Calc->isEnabled());
+    QVERIFY(!w.main.sg1->isEnabled());
+    QVERIFY(!w.main.TXT_R->isEnabled());
+    QVERIFY(w.wt4.Button1->isEnabled());
+    QTest::mouseClick(w.wt4.Button1, Qt::LeftButton);
+    QVERIFY(w.wt4.TakeCancelRequest());
+    w.main.close();
+    QVERIFY(w.main.isVisible());
+    w.wt4.Hide();
+    w.main.SetWindowEnabled(true);
+    QVERIFY(w.main.btn_Calc->isEnabled());
+    QVERIFY(w.main.close());
+  }
+
   void exitClosesTheWindow() {
     TWindows w;
     w.main.show();
