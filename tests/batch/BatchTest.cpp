@@ -204,6 +204,8 @@ TEST_F(BatchFolder, ExampleRun) {
   EXPECT_EQ(result.rfind("     Lambda          Fi      Point     Height         DTE1", 0), 0u);
   EXPECT_EQ(result.find("nan"), std::string::npos);
   EXPECT_EQ(result.find("inf"), std::string::npos);
+  // Byte for byte the file the reviewed engine wrote when the example was made.
+  EXPECT_EQ(result, ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
   const std::string log = ReadText("stations_example_dce.con");
   EXPECT_EQ(CountLines(log), 19);
   EXPECT_NE(log.find("Layer 3:  crustbase.grd 2.67  \n"), std::string::npos) << log;
