@@ -42,13 +42,21 @@ void TRadioGroup::resizeEvent(QResizeEvent* event) {
 
 void TRadioGroup::ArrangeItems() {
   // The items share the space inside the frame evenly, one per line; the
-  // style decides where its caption ends.
+  // style decides where its caption ends. Styles that draw the caption
+  // above the frame leave a small group too little room: the items then
+  // move up towards the caption rather than overlap each other.
   if (buttons_.empty()) return;
-  const QRect inside = contentsRect();
   const int count = static_cast<int>(buttons_.size());
-  const int itemHeight = inside.height() / count;
+  const QRect inside = contentsRect();
+  int top = inside.top();
+  int itemHeight = inside.height() / count;
+  const int needed = buttons_.front()->sizeHint().height();
+  if (itemHeight < needed) {
+    itemHeight = std::min(needed, (height() - fontMetrics().height() - 2) / count);
+    top = std::max(fontMetrics().height(), height() - 2 - count * itemHeight);
+  }
   for (int i = 0; i < count; ++i)
-    buttons_[i]->setGeometry(inside.left() + 6, inside.top() + i * itemHeight,
+    buttons_[i]->setGeometry(inside.left() + 6, top + i * itemHeight,
                              std::max(inside.width() - 8, 0), itemHeight);
 }
 
