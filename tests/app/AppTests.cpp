@@ -2,11 +2,14 @@
 // the progress dialog, driven through the real widgets offscreen.
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -551,6 +554,83 @@ class ApplicationTest : public QObject {
     app->SetErrorDisplay(nullptr);
     QCOMPARE(ToQt(display.errors),
              QStringList({"'abc' is not a valid floating point value.", "Unknown exception."}));
+  }
+
+  void title() { QCOMPARE(ApplicationTitle(), QString("app_tests")); }
+
+  // The Qt prompts: the box's icon, buttons and title, answered by a timer
+  // standing in for the person.
+  void qtMessageBoxes_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("press");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<bool>("answer");
+    const int ok = QMessageBox::Ok, yes = QMessageBox::Yes, no = QMessageBox::No;
+    QTest::newRow("plain message") << "message" << ok << int(QMessageBox::NoIcon) << ok << false;
+    QTest::newRow("question, Yes") << "question" << yes << int(QMessageBox::Question) << (yes | no) << true;
+    QTest::newRow("question, No") << "question" << no << int(QMessageBox::Question) << (yes | no) << false;
+    QTest::newRow("error") << "error" << ok << int(QMessageBox::Critical) << ok << false;
+  }
+  void qtMessageBoxes() {
+    QFETCH(QString, kind);
+    QFETCH(int, press);
+    QFETCH(int, icon);
+    QFETCH(int, buttons);
+    QFETCH(bool, answer);
+    TQtPrompts prompts;
+    QString title, text;
+    int seenIcon = -1, seenButtons = -1;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      title = box->windowTitle();
+      text = box->text();
+      seenIcon = box->icon();
+      seenButtons = box->standardButtons();
+      box->button(QMessageBox::StandardButton(press))->click();
+    });
+    bool reply = false;
+    if (kind == "message") prompts.ShowMessage("Layers effect calculated");
+    if (kind == "question") reply = prompts.AskYesNo("Layers effect calculated");
+    if (kind == "error") prompts.ShowError("Layers effect calculated");
+    QCOMPARE(title, QString("app_tests"));
+    QCOMPARE(text, QString("Layers effect calculated"));
+    QCOMPARE(seenIcon, icon);
+    QCOMPARE(seenButtons, buttons);
+    QCOMPARE(reply, answer);
+  }
+
+  // The file dialog gets the title and the filter, and a name typed without
+  // an extension gets the default one.
+  void qtFilePicker() {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("stations.DAT"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    TQtPrompts prompts;
+    QString title;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      title = dialog->windowTitle();
+      filters = dialog->nameFilters();
+      dialog->setDirectory(dir.path());
+      dialog->selectFile("stations");
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const auto picked =
+        prompts.PickOpenFile("Data file", "Data file - x,y,point,h (*.dat)|*.DAT", "DAT");
+    QCOMPARE(title, QString("Data file"));
+    QCOMPARE(filters, QStringList{"Data file - x,y,point,h (*.dat) (*.DAT)"});
+    QVERIFY(picked.has_value());
+    QCOMPARE(QString::fromStdString(*picked), QFileInfo(file).absoluteFilePath());
+
+    QTimer::singleShot(0, [] {
+      if (auto* dialog = QApplication::activeModalWidget()) static_cast<QDialog*>(dialog)->reject();
+    });
+    QVERIFY(!prompts.PickOpenFile("Data file", "Data file - x,y,point,h (*.dat)|*.DAT", "DAT"));
   }
 
   void filterForQt_data() {
