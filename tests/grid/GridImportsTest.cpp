@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -308,6 +309,8 @@ struct GeosoftOrientationCase {
   double xStep, yStep;
   int secondX, secondY;  // where the file's second value lands
 };
+void PrintTo(const GeosoftOrientationCase& c, std::ostream* os) { *os << c.name; }
+
 const GeosoftOrientationCase kOrientations[] = {
     {"Rows", 1, 4, 3, 0.5, 0.25, 1, 0},
     {"RowsAnyOtherValue", 7, 4, 3, 0.5, 0.25, 1, 0},
@@ -447,6 +450,8 @@ struct RejectedCase {
   const char* name;
   std::function<Bytes()> write;
 };
+void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
+
 
 Bytes Truncated(Bytes bytes, std::size_t drop) {
   bytes.erase(bytes.end() - std::ptrdiff_t(drop), bytes.end());
@@ -550,6 +555,8 @@ struct PrefixCase {
   std::function<Bytes()> write;
   std::size_t loadsFrom;  // shortest prefix that is a whole grid
 };
+void PrintTo(const PrefixCase& c, std::ostream* os) { *os << c.name; }
+
 
 const PrefixCase kPrefixes[] = {
     {"Surfer6", [] { return TSurfer6{}.Write(); }, 56 + 24},
@@ -598,6 +605,8 @@ struct GdalCase {
   const char* file;
   std::uint8_t format;
 };
+void PrintTo(const GdalCase& c, std::ostream* os) { *os << c.file; }
+
 
 class GdalFiles : public testing::TestWithParam<GdalCase> {};
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ struct LargeCase {
   const char* name;
   std::function<void(TLittleEndianFile&)> write;
 };
+void PrintTo(const LargeCase& c, std::ostream* os) { *os << c.name; }
+
 
 void WriteSurfer7(TLittleEndianFile& f) {
   f.bytes("DSRB", 4), f.put<std::int32_t>(4), f.put<std::int32_t>(2);
