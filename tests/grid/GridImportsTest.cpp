@@ -385,6 +385,60 @@ TEST_F(GridFiles, GeosoftAllBlankKeepsTheStartingRange) {
   EXPECT_EQ(grid.zRange, -2e39);
 }
 
+// ---------------------------------------------------------------- chunked reading
+
+// Values are read a few megabytes at a time: these grids take two or three
+// chunks, the last one partial, and every node must land in its place.
+TEST_F(GridFiles, ValuesSpanningSeveralChunks) {
+  const auto value = [](int ix, int iy) { return float(ix * 2000 + iy); };  // exact as a float
+  TSurfer6 s6;
+  s6.nx = 2001, s6.ny = 1103;
+  TSurfer7 s7;
+  s7.columns = 1001, s7.rows = 1103;
+  TGeosoft gsRows, gsColumns;
+  gsRows.perVector = 101, gsRows.vectors = 22001, gsRows.multiplier = 1, gsRows.base = 0;
+  gsColumns = gsRows;
+  gsColumns.orientation = -1;
+  s6.values.clear(), s7.values.clear(), gsRows.raws.clear(), gsColumns.raws.clear();
+  for (int iy = 0; iy < s6.ny; ++iy)
+    for (int ix = 0; ix < s6.nx; ++ix) s6.values.push_back(value(ix, iy));
+  for (int iy = 0; iy < s7.rows; ++iy)
+    for (int ix = 0; ix < s7.columns; ++ix) s7.values.push_back(value(ix, iy));
+  // 16 bits cannot number every node; this pattern differs between
+  // neighbours in both directions and never reaches the blanks.
+  const auto gsValue = [](int element, int vector) {
+    return std::int16_t((element * 331 + vector) % 64000 - 32000);
+  };
+  for (int v = 0; v < gsRows.vectors; ++v)
+    for (int e = 0; e < gsRows.perVector; ++e) gsRows.raws.push_back(gsValue(e, v));
+  gsColumns.raws = gsRows.raws;
+
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::function<float(int, int)> expected;
+  };
+  const Case cases[] = {
+      {"Surfer6", s6.Write(), value},
+      {"Surfer7", s7.Write(), value},
+      {"GeosoftRows", gsRows.Write(), [&](int ix, int iy) { return float(gsValue(ix, iy)); }},
+      {"GeosoftColumns", gsColumns.Write(), [&](int ix, int iy) { return float(gsValue(iy, ix)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_GT(c.bytes.size(), std::size_t{4} << 20);
+    TRecordingPrompts prompts;
+    TGridImports grid;
+    ASSERT_TRUE(LoadGrid(grid, Put(c.bytes), prompts));
+    int wrong = 0;
+    for (int ix = 0; ix < grid.nx; ++ix)
+      for (int iy = 0; iy < grid.ny; ++iy)
+        if (grid.at(ix, iy) != c.expected(ix, iy) && ++wrong <= 5)
+          ADD_FAILURE() << "node " << ix << "," << iy << ": " << grid.at(ix, iy);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 // ---------------------------------------------------------------- detection
 
 TEST_F(GridFiles, OtherFilesAreLeftSilently) {
