@@ -26,7 +26,9 @@ class TExitWatcher : public QObject {
 
   // A handler that sends the focus back into its field must not run the
   // exit handler of the control the focus was moving to: that control
-  // never really had the focus.
+  // never really had the focus. When a mouse press on a button moved the
+  // focus, that press is dropped too, so a refused entry is not followed by
+  // the button's click (Save would otherwise take the refused text).
   void ReturnFocus(QWidget* field);
 
  protected:
@@ -37,8 +39,15 @@ class TExitWatcher : public QObject {
     QPointer<QWidget> field;
     THandler handler;
   };
+  bool IsWatched(const QWidget* widget) const;
+
   std::vector<TEntry> entries_;
   bool returningFocus_ = false;
+  // Where the focus was going while an exit handler runs.
+  QPointer<QWidget> movingTo_;
+  // The control whose pending mouse press is dropped, until the event being
+  // processed is done.
+  QPointer<QWidget> pressBlocked_;
 };
 
 }  // namespace globelayers

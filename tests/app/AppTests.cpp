@@ -601,6 +601,36 @@ class ApplicationTest : public QObject {
     QCOMPARE(reply, answer);
   }
 
+  // With a real message box in between (which takes the activation away
+  // and gives it back), a refused constant still keeps the focus and the
+  // click on Save that left it is dropped.
+  void refusedConstantWithARealMessageBox() {
+    TQtPrompts prompts;
+    TfrmLayer dlg(prompts);
+    dlg.firstLayer = true;
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    dlg.txt_height->setFocus(Qt::MouseFocusReason);
+    dlg.txt_height->setText("abc");
+    dlg.txt_gridHeight->setText("x.grd");
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        shown = box->text();
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    dlg.setResult(QDialog::Rejected);
+    QTest::mouseClick(dlg.btn_save, Qt::LeftButton);
+    QCOMPARE(shown, QString("abc Is not a number"));
+    QTest::qWait(20);  // the window system hands the activation back
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(dlg.txt_height));
+    QCOMPARE(dlg.txt_gridHeight->text(), QString("x.grd"));
+  }
+
   // The file dialog gets the title and the filter, and a name typed without
   // an extension gets the default one.
   void qtFilePicker() {

@@ -158,6 +158,27 @@ class LayerDialogTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), Edit("txt_height"));
   }
 
+  // Clicking Save out of a refused constant: the message, the focus back,
+  // and no click, so the refused text never reaches the table.
+  void saveClickedOutOfARefusedConstant() {
+    QVERIFY(ShowActive(true));
+    QLineEdit* height = Edit("txt_height");
+    height->setFocus(Qt::MouseFocusReason);
+    height->setText("12,5");
+    dlg_->setResult(QDialog::Rejected);
+    QTest::mouseClick(dlg_->btn_save, Qt::LeftButton);
+    QCOMPARE(ToQt(prompts_.messages), QStringList{"12,5 Is not a number"});
+    QVERIFY(dlg_->isVisible());
+    QCOMPARE(dlg_->result(), int(QDialog::Rejected));
+    QCOMPARE(QApplication::focusWidget(), height);
+    // Once the field is put right, the next click saves.
+    height->setText("12.5");
+    QTest::qWait(1);  // the dropped press is only the one that moved the focus
+    QTest::mouseClick(dlg_->btn_save, Qt::LeftButton);
+    QCOMPARE(dlg_->result(), int(QDialog::Accepted));
+    QCOMPARE(prompts_.messages.size(), std::size_t(1));
+  }
+
   void leavingGridName_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("name");
