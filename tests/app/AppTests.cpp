@@ -25,6 +25,7 @@
 #include "QtPrompts.h"
 #include "RadioGroup.h"
 #include "RecordingPrompts.h"
+#include "UserLocale.h"
 #include "Wt4.h"
 #include "Wtopo.h"
 
@@ -524,6 +525,8 @@ class ApplicationTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
   void errorText_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
@@ -661,6 +664,34 @@ class ApplicationTest : public QObject {
       if (auto* dialog = QApplication::activeModalWidget()) static_cast<QDialog*>(dialog)->reject();
     });
     QVERIFY(!prompts.PickOpenFile("Data file", "Data file - x,y,point,h (*.dat)|*.DAT", "DAT"));
+  }
+
+  // The windows' number-to-text conversion: 15 significant digits, no
+  // trailing zeros, a short exponent, the user's separator.
+  void floatToStr_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    QTest::newRow("gravitational constant") << en << 0.006673 << "0.006673";
+    QTest::newRow("same, decimal comma") << de << 0.006673 << "0,006673";
+    QTest::newRow("whole number") << de << 6371001.0 << "6371001";
+    QTest::newRow("Default's Phi_from") << en << 1.499444 << "1.499444";
+    QTest::newRow("15 digits round 0.1 + 0.2") << en << 0.1 + 0.2 << "0.3";
+    QTest::newRow("negative") << de << -2.5 << "-2,5";
+    QTest::newRow("small") << en << 0.00001 << "1E-5";
+    QTest::newRow("large") << de << 1.5e20 << "1,5E20";
+    QTest::newRow("just fixed") << en << 123456789012345.0 << "123456789012345";
+    QTest::newRow("just exponent") << en << 1e15 << "1E15";
+  }
+  void floatToStr() {
+    QFETCH(QLocale, locale);
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QLocale::setDefault(locale);
+    QCOMPARE(FloatToStr(value), text);
+    QCOMPARE(UserDecimalSeparator(), locale.decimalPoint().at(0).toLatin1());
   }
 
   void filterForQt_data() {
