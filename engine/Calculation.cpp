@@ -35,15 +35,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 std::optional<std::string> CheckLayerRows(const TRunParameters& params) {
   if (params.rowCount > MaxLayerRows) return "Number of layers must be less or equal 15";
   for (int k = 0; k < params.rowCount; ++k) {
-    const std::string& text = params.layerRows[k];
-    std::vector<std::string> cells;
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t semi = text.find(';', start);
-      cells.push_back(text.substr(start, semi == std::string::npos ? std::string::npos : semi - start));
-      if (semi == std::string::npos) break;
-      start = semi + 1;
-    }
+    const std::vector<std::string> cells = SplitLayerRow(params.layerRows[k]);
     if (cells.size() < 4) continue;  // the set-up reports the missing cell
     if (cells[0] == "@" && cells[1] == "@") {
       return CFormat("Layer %d: One of const height or grid height must be defined", k + 1);

@@ -10,21 +10,6 @@ namespace {
 
 constexpr char kEmptyCell[] = "@";
 
-// Cells at every ';', blanks kept, an empty stretch an empty cell.
-std::vector<std::string> SplitCells(const std::string& text) {
-  std::vector<std::string> cells;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t semi = text.find(';', start);
-    if (semi == std::string::npos) {
-      cells.push_back(text.substr(start));
-      return cells;
-    }
-    cells.push_back(text.substr(start, semi - start));
-    start = semi + 1;
-  }
-}
-
 const std::string& Cell(const std::vector<std::string>& cells, int index) {
   if (index >= static_cast<int>(cells.size())) {
     throw TListIndexError(CFormat("List index out of bounds (%d)", index));
@@ -50,10 +35,24 @@ bool AttachAndLoad(std::unique_ptr<TGridImports>& slot, const std::string& path,
 
 }  // namespace
 
+std::vector<std::string> SplitLayerRow(const std::string& text) {
+  std::vector<std::string> cells;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t semi = text.find(';', start);
+    if (semi == std::string::npos) {
+      cells.push_back(text.substr(start));
+      return cells;
+    }
+    cells.push_back(text.substr(start, semi - start));
+    start = semi + 1;
+  }
+}
+
 bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText, char decimalSeparator,
                    IUserPrompts& prompts) {
   TLayerDef& row = model.at(static_cast<std::size_t>(k));
-  const std::vector<std::string> cells = SplitCells(rowText);
+  const std::vector<std::string> cells = SplitLayerRow(rowText);
 
   const std::string& elevation = Cell(cells, 0);
   if (elevation != kEmptyCell) {

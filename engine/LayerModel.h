@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "GridImports.h"
 #include "UserPrompts.h"
@@ -45,6 +46,10 @@ class TListIndexError : public std::out_of_range {
  public:
   using std::out_of_range::out_of_range;
 };
+
+// The cells of a layer row text: split at every ';', blanks kept, an empty
+// stretch an empty cell.
+std::vector<std::string> SplitLayerRow(const std::string& rowText);
 
 // Parses row text k into model[k] and loads the grids it names. Returns false
 // at the first grid that fails to load (the reader reported why); the failed
