@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "NumberText.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -194,17 +196,7 @@ bool TIniFile::ParseInteger(std::string_view text, int& value) {
     value = static_cast<int>(v);  // 0xFFFFFFFF is -1, as a 32-bit integer
     return true;
   }
-  std::string_view s = text;
-  if (!s.empty() && s.front() == '+') {
-    s.remove_prefix(1);
-    if (!s.empty() && s.front() == '-') return false;
-  }
-  if (s.empty()) return false;
-  int v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size()) return false;
-  value = v;
-  return true;
+  return TextToInt(text, value);  // plain decimal
 }
 
 int TIniFile::ReadInteger(std::string_view section, std::string_view key, int defaultValue) const {
