@@ -38,8 +38,12 @@ constexpr float kSurferBlankFloat = static_cast<float>(kSurferBlank);
 constexpr int kMinNodes = 2;      // the sampler interpolates in cells of 2 x 2 nodes
 constexpr int kMaxNodes = 32767;  // nx and ny are 16-bit
 
-// Bytes read from the file at a time while reading values.
-constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
+// Bytes read from the file at a time while reading values. The fuzzing
+// build makes it tiny, so that small inputs cross chunk boundaries.
+#ifndef GLOBELAYERS_GRID_CHUNK_BYTES
+#define GLOBELAYERS_GRID_CHUNK_BYTES (std::size_t{4} << 20)
+#endif
+constexpr std::size_t kChunkBytes = GLOBELAYERS_GRID_CHUNK_BYTES;
 
 // Surfer 7 section tags: four ASCII letters read as a little-endian integer.
 constexpr std::uint32_t kTagHeader = 0x42525344;  // "DSRB"
