@@ -385,9 +385,11 @@ class TFileGridSource final : public IGridSource {
     if (!file) return nullptr;
     struct stat info {};
     if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    return std::unique_ptr<TFileGridSource>(
-        new TFileGridSource(std::move(file), std::uint64_t(info.st_size)));
+    return std::make_unique<TFileGridSource>(std::move(file), std::uint64_t(info.st_size));
   }
+
+  TFileGridSource(std::unique_ptr<std::FILE, TFileCloser> file, std::uint64_t length)
+      : file_(std::move(file)), length_(length) {}
 
   std::uint64_t Length() const override { return length_; }
   std::uint64_t Position() const override { return position_; }
@@ -404,9 +406,6 @@ class TFileGridSource final : public IGridSource {
   }
 
  private:
-  TFileGridSource(std::unique_ptr<std::FILE, TFileCloser> file, std::uint64_t length)
-      : file_(std::move(file)), length_(length) {}
-
   std::unique_ptr<std::FILE, TFileCloser> file_;
   std::uint64_t length_;
   std::uint64_t position_ = 0;
