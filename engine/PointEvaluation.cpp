@@ -173,11 +173,16 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   density_.resize(ctx.rowCount);
   for (int i = 0; i <= ctx.rowCount - 2; ++i) anyGrid_ = anyGrid_ || HasGrid(ctx, i);
   if (!anyGrid_) return;
-  lat_.resize(segments);
-  lon_.resize(segments);
   for (int k = 0; k < ctx.rowCount; ++k) {
-    if (ctx.model[k].elevationGrid) elevation_[k].resize(segments);
-    if (k >= 1 && ctx.model[k].densityGrid) density_[k].resize(segments);
+    if (ctx.model[k].elevationGrid) {
+      elevation_[k].resize(segments);
+      sampled_.push_back({ctx.model[k].elevationGrid.get(), elevation_[k].data()});
+    }
+    // The density of row 0 belongs to no layer.
+    if (k >= 1 && ctx.model[k].densityGrid) {
+      density_[k].resize(segments);
+      sampled_.push_back({ctx.model[k].densityGrid.get(), density_[k].data()});
+    }
   }
 }
 
@@ -218,10 +223,14 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
     const double tanU = (1 * std::sin(phiRad)) / std::cos(phiRad);
     const double cosU = 1 / std::sqrt(tanU * tanU + 1);
     const double sinU = tanU * cosU;
+    // Each grid is sampled once per segment, whichever layers share it,
+    // right where the centre is found.
+    const auto sampleAll = [this](int s, double lonDeg, double latDeg) {
+      for (const TSampledGrid& g : sampled_) g.samples[s] = SampleGrid(*g.grid, lonDeg, latDeg);
+    };
     for (const TRingTable::Ring& ring : table.rings) {
       if (ring.cap) {
-        lat_[ring.first] = p.phi;
-        lon_[ring.first] = p.lambda;
+        sampleAll(ring.first, p.lambda, p.phi);
         continue;
       }
       const double sy = ring.sinSigma, cy = ring.cosSigma;
@@ -235,19 +244,7 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
         double lambda2 = (lambdaRad + dLambda) * kRadToDeg;
         if (lambda2 < -180) lambda2 += 360;
         if (lambda2 > 180) lambda2 -= 360;
-        lat_[s] = phi2 * kRadToDeg;
-        lon_[s] = lambda2;
-      }
-    }
-    // Each grid is sampled once per segment, whichever layers share it.
-    for (int k = 0; k < ctx_.rowCount; ++k) {
-      if (!elevation_[k].empty()) {
-        const TGridImports& g = *ctx_.model[k].elevationGrid;
-        for (int s = 0; s < table.segmentCount(); ++s) elevation_[k][s] = SampleGrid(g, lon_[s], lat_[s]);
-      }
-      if (!density_[k].empty()) {
-        const TGridImports& g = *ctx_.model[k].densityGrid;
-        for (int s = 0; s < table.segmentCount(); ++s) density_[k][s] = SampleGrid(g, lon_[s], lat_[s]);
+        sampleAll(s, lambda2, phi2 * kRadToDeg);
       }
     }
   }

@@ -66,8 +66,12 @@ class TPointEvaluator {
  private:
   const TRunContext& ctx_;
   bool anyGrid_ = false;
-  std::vector<double> lat_, lon_;                       // segment centres, degrees
-  std::vector<std::vector<double>> elevation_, density_;  // samples per row
+  std::vector<std::vector<double>> elevation_, density_;  // samples per row and segment
+  struct TSampledGrid {
+    const TGridImports* grid;
+    double* samples;  // into elevation_ or density_
+  };
+  std::vector<TSampledGrid> sampled_;  // every grid the point's layers read
 };
 
 }  // namespace globelayers
