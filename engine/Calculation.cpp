@@ -2,24 +2,24 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <exception>
 #include <map>
-#include <mutex>
-#include <thread>
-#include <climits>
-#include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "Geodesy.h"
 #include "NumberText.h"
+#include "PointEvaluation.h"
 #include "PointFile.h"
 #include "ResultFile.h"
-#include "PointEvaluation.h"
 #include "RingLayout.h"
 
 namespace globelayers {
