@@ -12,13 +12,21 @@
 #include <QResizeEvent>
 #include <QScreen>
 
-#include <algorithm>
+#include <QDir>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+#include "FieldCheck.h"
 #include "FormFont.h"
 #include "GlobePicture.h"
 #include "Layer.h"
 #include "LayerGrid.h"
 #include "RadioGroup.h"
+#include "RunLog.h"
+#include "RunSetup.h"
 #include "UserLocale.h"
 #include "Wt4.h"
 
@@ -59,6 +67,32 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   return button;
 }
 
+// Texts cross between the widgets and the Qt-free code as UTF-8, the 8-bit
+// form file names have here.
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+// Only a changed text is set, so that a field keeps its cursor and undo
+// history when its value stays.
+void SetText(QLineEdit* edit, const std::string& text) {
+  const QString value = QString::fromStdString(text);
+  if (edit->text() != value) edit->setText(value);
+}
+
+// The main window takes no input while the engine runs, and takes it again
+// however the run ends.
+class TDisabledWhileRunning {
+ public:
+  explicit TDisabledWhileRunning(TfrmMain& window) : window_(window) {
+    window_.SetWindowEnabled(false);
+  }
+  ~TDisabledWhileRunning() { window_.SetWindowEnabled(true); }
+  TDisabledWhileRunning(const TDisabledWhileRunning&) = delete;
+  TDisabledWhileRunning& operator=(const TDisabledWhileRunning&) = delete;
+
+ private:
+  TfrmMain& window_;
+};
+
 TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const char* caption,
                             const QStringList& items, QRect geometry) {
   auto* group = new TRadioGroup(QString::fromUtf8(caption), items, parent);
@@ -70,7 +104,7 @@ TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const char* capti
 
 }  // namespace
 
-TfrmMain::TfrmMain(IUserPrompts& prompts, QWidget* parent)
+TfrmMain::TfrmMain(IAppPrompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window), prompts_(prompts), exitWatcher_(this) {
   setObjectName("frmMain");
   setWindowTitle("Rm8_roved");
@@ -178,6 +212,12 @@ void TfrmMain::BuildControls() {
   connect(btn_add, &QPushButton::clicked, this, [this] { btn_addClick(); });
   connect(btn_del, &QPushButton::clicked, this, [this] { btn_delClick(); });
   connect(btn_update, &QPushButton::clicked, this, [this] { btn_updateClick(); });
+  connect(btn_Calc, &QPushButton::clicked, this, [this] { btn_CalcClick(); });
+  connect(BTN_Default, &QPushButton::clicked, this, [this] { BTN_DefaultClick(); });
+
+  for (QLineEdit* field : {txt_incr, txt_number, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc,
+                           TXT_LambdaFrom, TXT_LambdaTo})
+    exitWatcher_.Watch(field, [this](QWidget* sender) { CheckForNumber(sender); });
 }
 
 void TfrmMain::SetStartValues() {
@@ -202,8 +242,151 @@ void TfrmMain::AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer) {
   frmLayer_ = &layer;
 }
 
-void TfrmMain::FormCreate() {
-  // Nothing is stored yet: the start values of the constructor stand.
+void TfrmMain::FormCreate() { ReadCfgFile(); }
+
+TWindowState TfrmMain::WindowToState() const {
+  TWindowState state;
+  state.dataPath = Text(dataPath);
+  state.TXT_Append = Text(TXT_Append);
+  state.txt_incr = Text(txt_incr);
+  state.TXT_gravc = Text(TXT_gravc);
+  state.TXT_T3DIST = Text(TXT_T3DIST);
+  state.TXT_T4DIST = Text(TXT_T4DIST);
+  state.TXT_R = Text(TXT_R);
+  state.TXT_LambdaFrom = Text(TXT_LambdaFrom);
+  state.TXT_LambdaTo = Text(TXT_LambdaTo);
+  state.rg1 = rg1->ItemIndex();
+  state.rg2 = rg2->ItemIndex();
+  state.txt_number = Text(txt_number);
+  state.txt_segment = Text(txt_segment);
+  state.chb_sum = chb_sum->isChecked();
+  for (int c = 0; c < TLayerGrid::kColumns; ++c) state.colWidths[c] = sg1->ColWidth(c);
+  // Rows 1 .. RowCount - 2: the header and the entry row are no layers.
+  for (int r = 1; r <= sg1->RowCount() - 2; ++r) {
+    TLayerCells cells;
+    for (int c = 1; c <= 4; ++c) cells[c - 1] = sg1->CellText(r, c).toStdString();
+    state.layerRows.push_back(std::move(cells));
+  }
+  return state;
+}
+
+void TfrmMain::StateToWindow(const TWindowState& state) {
+  SetText(dataPath, state.dataPath);
+  SetText(TXT_Append, state.TXT_Append);
+  SetText(TXT_gravc, state.TXT_gravc);
+  SetText(TXT_T3DIST, state.TXT_T3DIST);
+  SetText(TXT_T4DIST, state.TXT_T4DIST);
+  SetText(TXT_R, state.TXT_R);
+  SetText(TXT_LambdaFrom, state.TXT_LambdaFrom);
+  SetText(TXT_LambdaTo, state.TXT_LambdaTo);
+  SetText(txt_incr, state.txt_incr);
+  rg1->SetItemIndex(state.rg1);
+  rg2->SetItemIndex(state.rg2);
+  SetText(txt_number, state.txt_number);
+  // The header row, the layer rows and the entry row, which keeps what was
+  // typed into it while the number of layer rows stays.
+  sg1->SetRowCount(state.LayerRowCount() + 2);
+  for (int r = 1; r <= state.LayerRowCount(); ++r) {
+    for (int c = 1; c <= 4; ++c) {
+      const QString cell = QString::fromStdString(state.layerRows[r - 1][c - 1]);
+      if (sg1->CellText(r, c) != cell) sg1->SetCellText(r, c, cell);
+    }
+  }
+  for (int c = 0; c < TLayerGrid::kColumns; ++c) {
+    if (sg1->ColWidth(c) != state.colWidths[c]) sg1->SetColWidth(c, state.colWidths[c]);
+  }
+  SetText(txt_segment, state.txt_segment);
+  chb_sum->setChecked(state.chb_sum);
+}
+
+void TfrmMain::ReadCfgFile() {
+  // Keys absent from the file keep what the window holds now.
+  TWindowState state = WindowToState();
+  const bool read = globelayers::ReadCfgFile(state, settings_.ReadFile().toStdString());
+  // What was read before a failure stays, as the message says nothing else.
+  StateToWindow(state);
+  if (!read) prompts_.ShowMessage(kReadCfgErrorText);
+}
+
+void TfrmMain::SaveCfgFile() {
+  const QString path = settings_.SaveFile();
+  // The configuration folder may not exist yet; beside the executable it
+  // always does.
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  if (!globelayers::SaveCfgFile(WindowToState(), path.toStdString()))
+    prompts_.ShowMessage(kSaveCfgErrorText);
+}
+
+void TfrmMain::BTN_DefaultClick() {
+  TWindowState state = WindowToState();
+  ApplyDefaults(state, UserDecimalSeparator());
+  StateToWindow(state);
+}
+
+void TfrmMain::CheckForNumber(QWidget* sender) {
+  auto* field = qobject_cast<QLineEdit*>(sender);
+  if (field == nullptr) return;
+  const std::optional<std::string> message = globelayers::CheckForNumber(
+      field->objectName().toStdString(), Text(field), UserDecimalSeparator());
+  if (!message) return;
+  prompts_.ShowMessage(*message);
+  exitWatcher_.ReturnFocus(field);
+}
+
+void TfrmMain::FocusControl(const std::string& name) {
+  if (name.empty()) return;
+  if (name == "sg1") {
+    sg1->setFocus(Qt::OtherFocusReason);
+  } else if (auto* edit = findChild<QLineEdit*>(QString::fromStdString(name))) {
+    edit->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void TfrmMain::btn_CalcClick() {
+  const TClockTime start = LocalClockTime();
+  const TWindowState state = WindowToState();
+  // Every check is made and every number converted before anything runs:
+  // a refused or unconvertible input leaves the window as it was.
+  const TRunSetup setup = PrepareRun(state, UserDecimalSeparator());
+  if (setup.fault == TRunSetupFault::Check) {
+    prompts_.ShowMessage(setup.message);
+    FocusControl(setup.focusControl);
+    return;
+  }
+  if (setup.fault == TRunSetupFault::Conversion) {
+    // Shown as the application shows a conversion error no handler caught.
+    prompts_.ShowError(ErrorDisplayText(setup.message));
+    return;
+  }
+  if (frmWt4_ == nullptr) return;
+
+  TDisabledWhileRunning disabled(*this);
+  TRunOutcome outcome = TRunOutcome::Failed;
+  std::exception_ptr escaped;
+  try {
+    outcome = frmWt4_->RunCalculation(setup.params, prompts_);
+  } catch (...) {
+    // The engine has released everything; the log is still written.
+    escaped = std::current_exception();
+  }
+  const TClockTime end = LocalClockTime();
+
+  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end);
+  if (!log.ok) prompts_.ShowMessage(log.message);
+
+  if (escaped) {
+    try {
+      std::rethrow_exception(escaped);
+    } catch (const std::exception& e) {
+      prompts_.ShowError(ErrorDisplayText(e.what()));
+    } catch (...) {
+      prompts_.ShowError(ErrorDisplayText("Unknown exception"));
+    }
+    return;
+  }
+  // A failed run has shown the engine's own message, which stands alone.
+  if (outcome == TRunOutcome::Completed) prompts_.ShowMessage("Layers effect calculated");
+  if (outcome == TRunOutcome::Cancelled) prompts_.ShowMessage("Calculation cancelled");
 }
 
 void TfrmMain::SetWindowEnabled(bool enabled) {
@@ -217,6 +400,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // A failed save is reported; the window closes all the same.
+  SaveCfgFile();
   QWidget::closeEvent(event);
 }
 

@@ -6,10 +6,14 @@
 #include <QRect>
 #include <QWidget>
 
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "AppPrompts.h"
 #include "ExitWatcher.h"
-#include "UserPrompts.h"
+#include "SettingsLocation.h"
+#include "WindowState.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -31,7 +35,7 @@ class TfrmMain : public QWidget {
 
   // Builds every control and puts the start values into the fields.
   // `prompts` must outlive the window.
-  explicit TfrmMain(IUserPrompts& prompts, QWidget* parent = nullptr);
+  explicit TfrmMain(IAppPrompts& prompts, QWidget* parent = nullptr);
   ~TfrmMain() override;
 
   // The progress dialog (which carries the engine) and the layer dialog,
@@ -39,8 +43,30 @@ class TfrmMain : public QWidget {
   void AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer);
 
   // The creation event: runs once after the constructor, before the window
-  // is first shown.
+  // is first shown. Reads the settings file.
   void FormCreate();
+
+  // Where the settings file is read and written; the application's own
+  // locations unless set (before FormCreate) to others.
+  void SetSettingsLocation(TSettingsLocation location) { settings_ = std::move(location); }
+  const TSettingsLocation& SettingsLocation() const { return settings_; }
+
+  // The settings file: read at creation, written on close. A failure is
+  // reported and the window goes on with what it has.
+  void ReadCfgFile();
+  void SaveCfgFile();
+  void BTN_DefaultClick();
+
+  // Checks, runs the engine on the window's values and writes the run log.
+  void btn_CalcClick();
+
+  // The exit check of the eight numeric fields; other senders are ignored.
+  void CheckForNumber(QWidget* sender);
+
+  // The window's values as texts, and back: everything the settings file,
+  // the run set-up and the run log need.
+  TWindowState WindowToState() const;
+  void StateToWindow(const TWindowState& state);
 
   // Columns 2 and 4 of the layer table share the width left by the others.
   void FormResize();
@@ -60,7 +86,7 @@ class TfrmMain : public QWidget {
   void SetWindowEnabled(bool enabled);
   bool WindowEnabled() const { return windowEnabled_; }
 
-  IUserPrompts& Prompts() const { return prompts_; }
+  IAppPrompts& Prompts() const { return prompts_; }
 
   // Controls, named as their object names. Owned by the window.
   QGroupBox* GroupBox1 = nullptr;
@@ -110,7 +136,7 @@ class TfrmMain : public QWidget {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
-  IUserPrompts& prompts_;
+  IAppPrompts& prompts_;
   TfrmWt4* frmWt4_ = nullptr;
   TfrmLayer* frmLayer_ = nullptr;
   // "On leaving" events for the numeric fields.
@@ -129,7 +155,11 @@ class TfrmMain : public QWidget {
   void BuildControls();
   void SetStartValues();
 
+  // Moves the focus where a refused Calc wants it: "sg1" or an edit's name.
+  void FocusControl(const std::string& name);
+
   std::vector<TAnchored> anchored_;
+  TSettingsLocation settings_ = TSettingsLocation::ForApplication();
   bool shownOnce_ = false;
   bool windowEnabled_ = true;
 };

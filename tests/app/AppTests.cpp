@@ -25,68 +25,19 @@
 #include "QtPrompts.h"
 #include "RadioGroup.h"
 #include "RecordingPrompts.h"
+#include "TestWindows.h"
 #include "UserLocale.h"
 #include "Wt4.h"
 #include "Wtopo.h"
 
 using namespace globelayers;
 using Recorder = test::TRecordingPrompts<>;
+using test::TAppRecorder;
+using test::ToQt;
+using test::TScriptedLayer;
+using test::TWindows;
 
 namespace {
-
-class TAppRecorder : public test::TRecordingPrompts<IAppPrompts> {
- public:
-  std::vector<std::string> errors;
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-};
-
-QStringList ToQt(const std::vector<std::string>& texts) {
-  QStringList list;
-  for (const auto& t : texts) list << QString::fromStdString(t);
-  return list;
-}
-
-// The layer dialog with a scripted person in front of it: it records what
-// the dialog showed, types the scripted texts and presses Save or Cancel.
-class TScriptedLayer : public TfrmLayer {
- public:
-  using TfrmLayer::TfrmLayer;
-
-  QStringList typed;   // four texts to type; empty: keep what is shown
-  bool pressSave = true;
-
-  int runs = 0;
-  bool seenFirstLayer = false;
-  QStringList seenFields;
-
-  int ShowModal() override {
-    ++runs;
-    seenFirstLayer = firstLayer;
-    seenFields = {txt_height->text(), txt_gridHeight->text(), txt_density->text(),
-                  txt_gridDensity->text()};
-    if (!typed.isEmpty()) {
-      txt_height->setText(typed[0]);
-      txt_gridHeight->setText(typed[1]);
-      txt_density->setText(typed[2]);
-      txt_gridDensity->setText(typed[3]);
-    }
-    setResult(QDialog::Rejected);
-    if (pressSave)
-      btn_saveClick();  // refuses, with its message, while a pair is empty
-    else
-      btn_cancelClick();
-    return result();
-  }
-};
-
-// The three windows as start-up creates them.
-struct TWindows {
-  Recorder prompts;
-  TfrmMain main{prompts};
-  TfrmWt4 wt4{&main};
-  TScriptedLayer layer{prompts, &main};
-  TWindows() { main.AttachDialogs(wt4, layer); main.FormCreate(); }
-};
 
 using TRows = QList<QStringList>;  // layer rows, columns 1..4
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
   TfrmWt4 frmWt4(&frmMain);
   TfrmLayer frmLayer(prompts, &frmMain);
   frmMain.AttachDialogs(frmWt4, frmLayer);
+  // The pictures show the start values, not whatever settings lie around.
+  QTemporaryDir settingsFolder;
+  frmMain.SetSettingsLocation({settingsFolder.filePath("screenshots.ini"), QString()});
   frmMain.FormCreate();
 
   // An example stack: the topography, a sediment base and a flat bottom.

@@ -1,0 +1,94 @@
+// The three windows as start-up creates them, with a recording person in
+// front of them and a settings file in a folder of the test's own.
+#pragma once
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+#include "AppPrompts.h"
+#include "Layer.h"
+#include "RecordingPrompts.h"
+#include "SettingsLocation.h"
+#include "Wt4.h"
+#include "Wtopo.h"
+
+namespace globelayers::test {
+
+class TAppRecorder : public test::TRecordingPrompts<IAppPrompts> {
+ public:
+  std::vector<std::string> errors;
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+};
+
+QStringList ToQt(const std::vector<std::string>& texts) {
+  QStringList list;
+  for (const auto& t : texts) list << QString::fromStdString(t);
+  return list;
+}
+
+// The layer dialog with a scripted person in front of it: it records what
+// the dialog showed, types the scripted texts and presses Save or Cancel.
+class TScriptedLayer : public TfrmLayer {
+ public:
+  using TfrmLayer::TfrmLayer;
+
+  QStringList typed;   // four texts to type; empty: keep what is shown
+  bool pressSave = true;
+
+  int runs = 0;
+  bool seenFirstLayer = false;
+  QStringList seenFields;
+
+  int ShowModal() override {
+    ++runs;
+    seenFirstLayer = firstLayer;
+    seenFields = {txt_height->text(), txt_gridHeight->text(), txt_density->text(),
+                  txt_gridDensity->text()};
+    if (!typed.isEmpty()) {
+      txt_height->setText(typed[0]);
+      txt_gridHeight->setText(typed[1]);
+      txt_density->setText(typed[2]);
+      txt_gridDensity->setText(typed[3]);
+    }
+    setResult(QDialog::Rejected);
+    if (pressSave)
+      btn_saveClick();  // refuses, with its message, while a pair is empty
+    else
+      btn_cancelClick();
+    return result();
+  }
+};
+
+// Settings files in `folder`: "app.ini" beside the executable, always
+// writable, and "config/app.ini" in the configuration folder.
+inline TSettingsLocation TestSettings(const QString& folder) {
+  TSettingsLocation location;
+  location.besideApp = folder + "/app.ini";
+  location.userConfig = folder + "/config/app.ini";
+  location.canWrite = [](const QString&) { return true; };
+  return location;
+}
+
+// The three windows as start-up creates them. The settings file is never
+// the one beside the test executable: a temporary folder's unless given.
+struct TWindows {
+  QTemporaryDir settingsFolder;
+  TAppRecorder prompts;
+  TfrmMain main{prompts};
+  TfrmWt4 wt4{&main};
+  TScriptedLayer layer{prompts, &main};
+  TWindows() : TWindows(TSettingsLocation{}) {}
+  explicit TWindows(TSettingsLocation settings) {
+    main.SetSettingsLocation(settings.besideApp.isEmpty() ? TestSettings(settingsFolder.path())
+                                                          : std::move(settings));
+    main.AttachDialogs(wt4, layer);
+    main.FormCreate();
+  }
+};
+
+}  // namespace globelayers::test

@@ -1,0 +1,678 @@
+// The main window's Calc command, its settings file, the Default button and
+// the checks on leaving a numeric field, driven through the real widgets
+// offscreen; and a run from the window against the batch front end on the
+// settings file the window wrote.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sstream>
+
+#include "Application.h"
+#include "BatchRun.h"
+#include "GridFixtures.h"
+#include "LayerGrid.h"
+#include "RadioGroup.h"
+#include "TestWindows.h"
+
+using namespace globelayers;
+using test::TAppRecorder;
+using test::TestSettings;
+using test::ToQt;
+using test::TWindows;
+
+namespace {
+
+using TRows = QList<QStringList>;  // layer rows, columns 1..4
+
+const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
+const QLocale kGerman(QLocale::German, QLocale::Germany);
+
+void SetLayerRows(TLayerGrid& grid, const TRows& rows) {
+  grid.SetRowCount(static_cast<int>(rows.size()) + 2);
+  for (int r = 0; r < rows.size(); ++r)
+    for (int c = 0; c < 4; ++c) grid.SetCellText(r + 1, c + 1, rows[r][c]);
+}
+
+TRows LayerRows(const TLayerGrid& grid) {
+  TRows rows;
+  for (int r = 1; r <= grid.RowCount() - 2; ++r) {
+    QStringList cells;
+    for (int c = 1; c <= 4; ++c) cells << grid.CellText(r, c);
+    rows << cells;
+  }
+  return rows;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The window shown and active, so that focus moves send their events.
+bool ShowActive(TfrmMain& window) {
+  window.show();
+  window.activateWindow();
+  return QTest::qWaitForWindowActive(&window);
+}
+
+// A small run: two points, a global elevation grid on top, a constant
+// surface and a constant bottom below it, a zone of 5 degrees.
+struct TRunFixture {
+  QTemporaryDir dir;
+  QString points, grid;
+
+  TRunFixture() {
+    points = dir.filePath("pts.dat");
+    WriteAll(points, "lon lat point h\n10.0 45.0 1 250.0\n11.5 46.25 2 0\n");
+    grid = dir.filePath("topo.grd");
+    testing_fixtures::WriteGlobalGrid(grid.toStdString(), [](double x, double y) {
+      return static_cast<float>(500.0 + 3.0 * x - 2.0 * y);
+    });
+  }
+
+  QString File(const QString& name) const { return dir.filePath(name); }
+
+  TRows Rows() const {
+    return {{"", grid, "", ""}, {"-1000", "", "2.67", ""}, {"-5000", "", "3.3", ""}};
+  }
+
+  // Fills the window as a person would for this run.
+  void Fill(TfrmMain& w) const {
+    w.dataPath->setText(points);
+    w.TXT_Append->setText("_w");
+    w.txt_incr->setText("10");
+    w.TXT_T3DIST->setText("0");
+    w.TXT_T4DIST->setText("5");
+    w.TXT_LambdaFrom->setText("0");
+    w.TXT_LambdaTo->setText("360");
+    w.txt_segment->setText("3600");
+    w.rg1->SetItemIndex(0);
+    w.rg2->SetItemIndex(1);
+    w.txt_number->setText("3");
+    SetLayerRows(*w.sg1, Rows());
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+class CalcTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { QLocale::setDefault(kEnglish); }
+
+  // The checks in their order, and the conversions made before anything
+  // runs: a refusal shows its message, moves the focus as told, and
+  // nothing is written; the window stays enabled.
+  void refusals_data() {
+    QTest::addColumn<bool>("dataFile");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QStringList>("fields");  // name=text pairs to type
+    QTest::addColumn<QString>("message");     // plain message, or ""
+    QTest::addColumn<QString>("error");       // error display, or ""
+    QTest::addColumn<QString>("focus");       // focused control afterwards
+
+    QTest::newRow("no data file") << false << 3 << QStringList{} << "Input data file is required"
+                                  << "" << "btn_Calc";
+    QTest::newRow("no layer row") << true << 0 << QStringList{}
+                                  << "At least two elevation grid are required" << "" << "btn_Calc";
+    QTest::newRow("no layer row comes before the angles")
+        << true << 0 << QStringList{"TXT_T4DIST=0"} << "At least two elevation grid are required"
+        << "" << "btn_Calc";
+    QTest::newRow("Phi_to equal to Phi_from")
+        << true << 3 << QStringList{"TXT_T3DIST=10", "TXT_T4DIST=10"}
+        << "Phi_to must be greater then Phi_from" << "" << "TXT_T3DIST";
+    QTest::newRow("Lambda_to below Lambda_from")
+        << true << 3 << QStringList{"TXT_LambdaFrom=360", "TXT_LambdaTo=0"}
+        << "Lambda_to must be greater then Lambda_from" << "" << "TXT_LambdaFrom";
+    QTest::newRow("one layer row") << true << 1 << QStringList{}
+                                   << "Number of layers must be grater or equal 2" << "" << "sg1";
+    QTest::newRow("one layer row, after the angle checks")
+        << true << 1 << QStringList{"TXT_T3DIST=10", "TXT_T4DIST=10"}
+        << "Phi_to must be greater then Phi_from" << "" << "TXT_T3DIST";
+    QTest::newRow("segment size not a number")
+        << true << 3 << QStringList{"txt_segment=abc"} << ""
+        << "'abc' is not a valid floating point value." << "btn_Calc";
+    QTest::newRow("Phi_to not a number")
+        << true << 3 << QStringList{"TXT_T4DIST=1O"} << ""
+        << "'1O' is not a valid floating point value." << "btn_Calc";
+    QTest::newRow("layer constant with the wrong separator")
+        << true << 3 << QStringList{"cell=2,67"} << ""
+        << "'2,67' is not a valid floating point value." << "btn_Calc";
+  }
+  void refusals() {
+    QFETCH(bool, dataFile);
+    QFETCH(int, rows);
+    QFETCH(QStringList, fields);
+    QFETCH(QString, message);
+    QFETCH(QString, error);
+    QFETCH(QString, focus);
+
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    if (!dataFile) w.main.dataPath->setText("");
+    SetLayerRows(*w.main.sg1, run.Rows().mid(0, rows));
+    for (const QString& field : fields) {
+      const QString name = field.section('=', 0, 0), text = field.section('=', 1);
+      if (name == "cell")
+        w.main.sg1->SetCellText(2, 3, text);
+      else
+        w.main.findChild<QLineEdit*>(name)->setText(text);
+    }
+    QVERIFY(ShowActive(w.main));
+    w.main.btn_Calc->setFocus(Qt::MouseFocusReason);
+    QTest::mouseClick(w.main.btn_Calc, Qt::LeftButton);
+
+    QCOMPARE(ToQt(w.prompts.messages), message.isEmpty() ? QStringList{} : QStringList{message});
+    QCOMPARE(ToQt(w.prompts.errors), error.isEmpty() ? QStringList{} : QStringList{error});
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    QVERIFY(w.main.WindowEnabled());
+    QVERIFY(w.main.btn_Calc->isEnabled());
+    // Nothing ran, nothing was written.
+    QVERIFY(w.prompts.questions.empty());
+    QCOMPARE(QDir(run.dir.path()).entryList(QDir::Files),
+             QStringList({"pts.dat", "topo.grd"}));
+  }
+
+  // A whole run from the window: the result file, a log of every field as
+  // it stands, the window disabled while the engine works.
+  void completedRun() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    QVERIFY(ShowActive(w.main));
+    bool enabledDuringRun = true;
+    QTimer::singleShot(0, &w.main, [&] { enabledDuringRun = w.main.btn_Calc->isEnabled(); });
+    w.main.btn_CalcClick();
+
+    QVERIFY(!enabledDuringRun);
+    QVERIFY(w.main.WindowEnabled());
+    QVERIFY(w.main.TXT_R->isEnabled());
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Layers effect calculated"});
+    QVERIFY(w.prompts.errors.empty());
+    const QByteArray result = ReadAll(run.File("pts_w_dce.dat"));
+    QCOMPARE(result.count('\n'), 3);  // the header and two points
+
+    const QStringList log = QString::fromUtf8(ReadAll(run.File("pts_w_dce.con"))).split('\n');
+    const QStringList expected = {
+        "Data file: " + run.points,
+        "Append text: _w",
+        "Increment: 10",
+        "Gravity constant: 0.006673",
+        "Phi from: 0",
+        "Phi to: 5",
+        "Earth radius: 6371001",
+        "Lambda from: 0",
+        "Lambda to: 360",
+        "Priority: Change layers && sign",
+        "Number of layer: 3",
+        "Segment size: 3600",
+        "Output unit: microGal",
+        "Calulation for: Globe layers",
+        "Layer 1:  " + run.grid + "   ",
+        "Layer 2: -1000  2.67  ",
+        "Layer 3: -5000  3.3  ",
+        "",
+    };
+    QCOMPARE(log.size(), expected.size() + 2);
+    const QRegularExpression time("^ ?\\d{1,2}:\\d\\d:\\d\\d$");
+    QVERIFY2(log[0].startsWith("Start time: ") && time.match(log[0].mid(12)).hasMatch(),
+             qPrintable(log[0]));
+    QVERIFY2(log[1].startsWith("End time: ") && time.match(log[1].mid(10)).hasMatch(),
+             qPrintable(log[1]));
+    QCOMPARE(log.mid(2), expected);
+  }
+
+  // Cancel confirmed: the complete lines stay, the log is written, and the
+  // final message says what happened.
+  void cancelledRun() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    w.prompts.yesNoReplies = {true};
+    w.wt4.Button1Click();  // pressed before the first point, answered after it
+    w.main.btn_CalcClick();
+
+    QCOMPARE(ToQt(w.prompts.questions), QStringList{"Cancel calculation?"});
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Calculation cancelled"});
+    QCOMPARE(ReadAll(run.File("pts_w_dce.dat")).count('\n'), 2);
+    QVERIFY(ReadAll(run.File("pts_w_dce.con")).contains("Layer 3: -5000  3.3  \n"));
+    QVERIFY(w.main.WindowEnabled());
+  }
+
+  // The engine's own message stands alone after a failure; the log is
+  // still written.
+  void failedRun() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    const QString missing = run.File("nowhere.grd");
+    w.main.sg1->SetCellText(1, 2, missing);
+    w.main.btn_CalcClick();
+
+    // Each of the three grid readers tells that it could not open the file.
+    const std::string opening = "Error by opening file " + missing.toStdString() + "\n";
+    QCOMPARE(ToQt(w.prompts.messages), ToQt({opening, opening, opening}));
+    QVERIFY(ReadAll(run.File("pts_w_dce.con")).contains(("Layer 1:  " + missing).toUtf8()));
+    QVERIFY(w.main.WindowEnabled());
+  }
+
+  // A log that cannot be created is reported with its name; the run's own
+  // ending still follows and the window takes input again.
+  void logCannotBeCreated() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    const QString log = run.File("pts_w_dce.con");
+    QVERIFY(QDir().mkdir(log));  // a folder in the log's place
+    w.main.btn_CalcClick();
+
+    QCOMPARE(ToQt(w.prompts.messages),
+             QStringList({"Error by opening file " + log + "\n", "Layers effect calculated"}));
+    QCOMPARE(ReadAll(run.File("pts_w_dce.dat")).count('\n'), 3);
+    QVERIFY(w.main.WindowEnabled());
+  }
+
+  // The window and the batch front end on the settings file the window
+  // wrote compute the same result file, byte for byte, and log the same
+  // parameters.
+  void windowAndBatchAgree() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    w.main.rg1->SetItemIndex(1);
+    w.main.TXT_LambdaFrom->setText("10.5");
+    w.main.TXT_LambdaTo->setText("200");
+    w.main.btn_CalcClick();
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Layers effect calculated"});
+    const QByteArray windowResult = ReadAll(run.File("pts_w_dce.dat"));
+    const QByteArray windowLog = ReadAll(run.File("pts_w_dce.con"));
+    QVERIFY(!windowResult.isEmpty());
+    QVERIFY(QFile::remove(run.File("pts_w_dce.dat")));
+    QVERIFY(QFile::remove(run.File("pts_w_dce.con")));
+
+    w.main.SaveCfgFile();
+    const QString settings = w.main.SettingsLocation().SaveFile();
+    std::ostringstream out, err;
+    // The output unit is not stored: the batch takes it from its command line.
+    QCOMPARE(RunBatch({"--unit", "microGal", settings.toStdString()}, out, err, false),
+             kBatchCompleted);
+    QCOMPARE(QString::fromStdString(err.str()), QString());
+    QCOMPARE(ReadAll(run.File("pts_w_dce.dat")), windowResult);
+    const QByteArray batchLog = ReadAll(run.File("pts_w_dce.con"));
+    // Alike from the data file line on; the two time lines differ.
+    QCOMPARE(batchLog.mid(batchLog.indexOf("Data file:")),
+             windowLog.mid(windowLog.indexOf("Data file:")));
+  }
+};
+
+// ---------------------------------------------------------------------------
+
+class SettingsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { QLocale::setDefault(kEnglish); }
+
+  // Closing writes the window, and a new window reads it back.
+  void roundTrip() {
+    QTemporaryDir folder;
+    const TRows rows = {{"", "/grids/topo.grd", "", ""},
+                        {"-1000", "", "2.67", ""},
+                        {" ", "", "", "/grids/rho grid.grd"}};
+    {
+      TWindows w(TestSettings(folder.path()));
+      w.main.dataPath->setText("  /data/points.dat ");
+      w.main.TXT_Append->setText("");
+      w.main.txt_incr->setText("12,5");  // texts are stored as they stand
+      w.main.TXT_gravc->setText("0.0066");
+      w.main.TXT_T3DIST->setText("1.5");
+      w.main.TXT_T4DIST->setText("90");
+      w.main.TXT_R->setText("6370000");
+      w.main.TXT_LambdaFrom->setText("15");
+      w.main.TXT_LambdaTo->setText("345");
+      w.main.rg1->SetItemIndex(2);
+      w.main.rg2->SetItemIndex(1);
+      w.main.txt_number->setText("3");
+      w.main.txt_segment->setText("1800");
+      w.main.chb_sum->setChecked(true);
+      SetLayerRows(*w.main.sg1, rows);
+      // Set after the first showing, whose resize rule would recompute 2 and 4.
+      QVERIFY(ShowActive(w.main));
+      w.main.sg1->SetColWidth(0, 24);
+      w.main.sg1->SetColWidth(1, 70);
+      w.main.sg1->SetColWidth(2, 111);
+      w.main.sg1->SetColWidth(3, 80);
+      w.main.sg1->SetColWidth(4, 222);
+      QVERIFY(w.main.close());
+      QVERIFY(w.prompts.messages.empty());
+    }
+    TWindows w(TestSettings(folder.path()));
+    QVERIFY(w.prompts.messages.empty());
+    QCOMPARE(w.main.dataPath->text(), QString("/data/points.dat"));
+    QCOMPARE(w.main.TXT_Append->text(), QString());
+    QCOMPARE(w.main.txt_incr->text(), QString("12,5"));
+    QCOMPARE(w.main.TXT_gravc->text(), QString("0.0066"));
+    QCOMPARE(w.main.TXT_T3DIST->text(), QString("1.5"));
+    QCOMPARE(w.main.TXT_T4DIST->text(), QString("90"));
+    QCOMPARE(w.main.TXT_R->text(), QString("6370000"));
+    QCOMPARE(w.main.TXT_LambdaFrom->text(), QString("15"));
+    QCOMPARE(w.main.TXT_LambdaTo->text(), QString("345"));
+    QCOMPARE(w.main.rg1->ItemIndex(), 2);
+    QCOMPARE(w.main.rg2->ItemIndex(), 0);  // the output unit is not stored
+    QCOMPARE(w.main.txt_number->text(), QString("3"));
+    QCOMPARE(w.main.txt_segment->text(), QString("1800"));
+    QVERIFY(w.main.chb_sum->isChecked());
+    // A cell of one blank comes back empty, as the store trims every value.
+    TRows expected = rows;
+    expected[2][0] = "";
+    QCOMPARE(LayerRows(*w.main.sg1), expected);
+    QCOMPARE(w.main.sg1->RowCount(), 5);
+    for (int c = 1; c <= 4; ++c) QCOMPARE(w.main.sg1->CellText(4, c), QString());
+    const int widths[] = {24, 70, 111, 80, 222};
+    for (int c = 0; c < 5; ++c) QCOMPARE(w.main.sg1->ColWidth(c), widths[c]);
+    // The first showing recomputes the two grid columns from the others.
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    const int grid = (681 - (24 + 70 + 80 + 32)) / 2;
+    QCOMPARE(w.main.sg1->ColWidth(2), grid);
+    QCOMPARE(w.main.sg1->ColWidth(4), grid);
+    QCOMPARE(w.main.sg1->ColWidth(1), 70);
+  }
+
+  // A first save: every key in its place and order, each from its control.
+  void firstSaveKeys() {
+    TWindows w;
+    const QString file = w.main.SettingsLocation().SaveFile();
+    QVERIFY(!QFile::exists(file));
+    w.main.dataPath->setText("pts.dat");
+    w.main.TXT_Append->setText(" _a ");
+    w.main.rg1->SetItemIndex(1);
+    SetLayerRows(*w.main.sg1, {{"0", "", "", ""}, {"", "b.grd", "2.67", ""}});
+    w.main.txt_number->setText("2");
+    w.main.SaveCfgFile();
+    QVERIFY(w.prompts.messages.empty());
+    const int grid = w.main.sg1->ColWidth(2);  // as the resize rule left it
+    const QStringList expected = {
+        "[frmMain]",
+        "datafile=pts.dat",
+        "appendtext=_a",
+        "gravc=0.006673",
+        "t3dist=0",
+        "t4dist=180",
+        "R=6371001",
+        "LonFrom=0",
+        "LonTo=360",
+        "incr=0",
+        "priority=1",
+        "number=2",
+        "nlayer=2",
+        "column0=20",
+        "column1=55",
+        QString("column2=%1").arg(grid),
+        "column3=55",
+        QString("column4=%1").arg(grid),
+        "segsize=3600",
+        "sum=0",
+        "cell_row-1_col-1=0",
+        "cell_row-1_col-2= ",
+        "cell_row-1_col-3= ",
+        "cell_row-1_col-4= ",
+        "cell_row-2_col-1= ",
+        "cell_row-2_col-2=b.grd",
+        "cell_row-2_col-3=2.67",
+        "cell_row-2_col-4= ",
+    };
+    QStringList lines = QString::fromUtf8(ReadAll(file)).split('\n');
+    while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+    QCOMPARE(lines, expected);
+  }
+
+  // A file that cannot be read or written is reported; the window goes on
+  // with its start values and still closes.
+  void unusableFile() {
+    QTemporaryDir folder;
+    TSettingsLocation location = TestSettings(folder.path());
+    QVERIFY(QDir().mkpath(location.besideApp));  // a folder where the file belongs
+    TWindows w(location);
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Error by read config file - use default"});
+    QCOMPARE(w.main.TXT_T4DIST->text(), QString("180"));
+    QCOMPARE(w.main.sg1->RowCount(), 2);
+    QVERIFY(ShowActive(w.main));
+    QVERIFY(w.main.close());
+    QCOMPARE(ToQt(w.prompts.messages),
+             QStringList({"Error by read config file - use default", "Error by save config file"}));
+  }
+
+  // Default: standard values in the user's format, the rest untouched.
+  void defaultButton_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("gravc");
+    QTest::addColumn<QString>("phiFrom");
+    QTest::newRow("decimal point") << kEnglish << "0.006673" << "1.499444";
+    QTest::newRow("decimal comma") << kGerman << "0,006673" << "1,499444";
+  }
+  void defaultButton() {
+    QFETCH(QLocale, locale);
+    QFETCH(QString, gravc);
+    QFETCH(QString, phiFrom);
+    QLocale::setDefault(locale);
+    TWindows w;
+    w.main.TXT_gravc->setText("1");
+    w.main.TXT_T4DIST->setText("3");
+    w.main.TXT_R->setText("4");
+    w.main.TXT_Append->setText("_x");
+    w.main.TXT_LambdaFrom->setText("5");
+    w.main.TXT_LambdaTo->setText("6");
+    w.main.txt_incr->setText("7");
+    w.main.dataPath->setText("pts.dat");
+    w.main.txt_number->setText("2");
+    w.main.txt_segment->setText("7200");
+    w.main.rg1->SetItemIndex(2);
+    w.main.rg2->SetItemIndex(1);
+    w.main.chb_sum->setChecked(true);
+    const TRows rows = {{"0", "", "", ""}, {"-10", "", "2.67", ""}};
+    SetLayerRows(*w.main.sg1, rows);
+    QTest::mouseClick(w.main.BTN_Default, Qt::LeftButton);
+
+    QCOMPARE(w.main.TXT_gravc->text(), gravc);
+    QCOMPARE(w.main.TXT_T3DIST->text(), phiFrom);
+    QCOMPARE(w.main.TXT_T4DIST->text(), QString("180"));
+    QCOMPARE(w.main.TXT_R->text(), QString("6371001"));
+    QCOMPARE(w.main.TXT_Append->text(), QString());
+    QCOMPARE(w.main.TXT_LambdaFrom->text(), QString("0.0"));
+    QCOMPARE(w.main.TXT_LambdaTo->text(), QString("360.0"));
+    QCOMPARE(w.main.txt_incr->text(), QString("0.0"));
+    QCOMPARE(w.main.dataPath->text(), QString("pts.dat"));
+    QCOMPARE(w.main.txt_number->text(), QString("2"));
+    QCOMPARE(w.main.txt_segment->text(), QString("7200"));
+    QCOMPARE(w.main.rg1->ItemIndex(), 2);
+    QCOMPARE(w.main.rg2->ItemIndex(), 1);
+    QVERIFY(w.main.chb_sum->isChecked());
+    QCOMPARE(LayerRows(*w.main.sg1), rows);
+    QVERIFY(w.prompts.messages.empty());
+  }
+
+  // Which file is read and which written, by whether the file beside the
+  // executable can be written and which files exist.
+  void location_data() {
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("besideExists");
+    QTest::addColumn<bool>("configExists");
+    QTest::addColumn<QString>("read");
+    QTest::addColumn<QString>("save");
+    QTest::newRow("writable, nothing yet") << true << false << false << "beside" << "beside";
+    QTest::newRow("writable wins over a config file") << true << true << true << "beside" << "beside";
+    QTest::newRow("read-only, nothing yet") << false << false << false << "beside" << "config";
+    QTest::newRow("read-only with a shipped file") << false << true << false << "beside" << "config";
+    QTest::newRow("read-only, saved before") << false << true << true << "config" << "config";
+    QTest::newRow("read-only, only the config file") << false << false << true << "config" << "config";
+  }
+  void location() {
+    QFETCH(bool, writable);
+    QFETCH(bool, besideExists);
+    QFETCH(bool, configExists);
+    QFETCH(QString, read);
+    QFETCH(QString, save);
+    QTemporaryDir folder;
+    TSettingsLocation location = TestSettings(folder.path());
+    location.canWrite = [&](const QString& path) {
+      return path == location.besideApp ? writable : true;
+    };
+    QVERIFY(QDir().mkpath(folder.filePath("config")));
+    if (besideExists) QVERIFY(WriteAll(location.besideApp, "[frmMain]\n"));
+    if (configExists) QVERIFY(WriteAll(location.userConfig, "[frmMain]\n"));
+    const auto which = [&](const QString& path) {
+      return path == location.besideApp ? QString("beside")
+             : path == location.userConfig ? QString("config")
+                                           : path;
+    };
+    QCOMPARE(which(location.ReadFile()), read);
+    QCOMPARE(which(location.SaveFile()), save);
+  }
+
+  // An application folder the user cannot write to: the settings go to the
+  // configuration folder (created when needed) and come back from there;
+  // the file shipped beside the executable is read first and left alone.
+  void configFolderFallback() {
+    QTemporaryDir folder;
+    TSettingsLocation location = TestSettings(folder.path());
+    location.userConfig = folder.filePath("home/.config/globelayers/app.ini");
+    location.canWrite = [beside = location.besideApp](const QString& path) {
+      return path != beside;
+    };
+    const QByteArray shipped = "[frmMain]\nR=6378137\n";
+    QVERIFY(WriteAll(location.besideApp, shipped));
+    {
+      TWindows w(location);
+      QCOMPARE(w.main.TXT_R->text(), QString("6378137"));
+      w.main.TXT_Append->setText("_mine");
+      QVERIFY(ShowActive(w.main));
+      QVERIFY(w.main.close());
+      QVERIFY(w.prompts.messages.empty());
+    }
+    QCOMPARE(ReadAll(location.besideApp), shipped);
+    QVERIFY(ReadAll(location.userConfig).contains("appendtext=_mine\n"));
+    TWindows w(location);
+    QCOMPARE(w.main.TXT_Append->text(), QString("_mine"));
+    QCOMPARE(w.main.TXT_R->text(), QString("6378137"));
+  }
+};
+
+// ---------------------------------------------------------------------------
+
+class FieldCheckTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void cleanup() { QLocale::setDefault(kEnglish); }
+
+  void leaveField_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");  // "" when accepted
+    const QString required = "Parameter is required";
+    QTest::newRow("180 in Phi_to") << kEnglish << "TXT_T4DIST" << "180" << "";
+    QTest::newRow("181 in Phi_to") << kEnglish << "TXT_T4DIST" << "181" << "181 Is out of valid range";
+    QTest::newRow("-0.5 in Phi_from") << kEnglish << "TXT_T3DIST" << "-0.5" << "-0.5 Is out of valid range";
+    QTest::newRow("0 in Lambda_from") << kEnglish << "TXT_LambdaFrom" << "0" << "";
+    QTest::newRow("360 in Lambda_to") << kEnglish << "TXT_LambdaTo" << "360" << "";
+    QTest::newRow("-0.1 in Lambda_from") << kEnglish << "TXT_LambdaFrom" << "-0.1"
+                                         << "-0.1 Is out of valid range";
+    QTest::newRow("360.5 in Lambda_to") << kEnglish << "TXT_LambdaTo" << "360.5"
+                                        << "360.5 Is out of valid range";
+    QTest::newRow("2.5 layers") << kEnglish << "txt_number" << "2.5" << "2.5 Is not a number";
+    QTest::newRow("-3 layers") << kEnglish << "txt_number" << "-3" << "";
+    QTest::newRow("negative radius") << kEnglish << "TXT_R" << "-6371001" << "";
+    QTest::newRow("negative constant") << kEnglish << "TXT_gravc" << "-0.006673" << "";
+    QTest::newRow("letters in the increment") << kEnglish << "txt_incr" << "ten" << "ten Is not a number";
+    QTest::newRow("two separators") << kEnglish << "TXT_gravc" << "0.006.673"
+                                    << "0.006.673 Is not a number";
+    QTest::newRow("empty increment") << kEnglish << "txt_incr" << "" << required;
+    QTest::newRow("empty layer count") << kEnglish << "txt_number" << "" << required;
+    QTest::newRow("empty Lambda_to") << kEnglish << "TXT_LambdaTo" << "" << required;
+    QTest::newRow("decimal comma, 12,5") << kGerman << "txt_incr" << "12,5" << "";
+    QTest::newRow("decimal comma, 12.5") << kGerman << "txt_incr" << "12.5" << "12.5 Is not a number";
+    QTest::newRow("decimal comma, range") << kGerman << "TXT_T4DIST" << "180,5"
+                                          << "180,5 Is out of valid range";
+    QTest::newRow("decimal point, 12,5") << kEnglish << "TXT_R" << "12,5" << "12,5 Is not a number";
+  }
+  void leaveField() {
+    QFETCH(QLocale, locale);
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QLocale::setDefault(locale);
+    TWindows w;
+    QVERIFY(ShowActive(w.main));
+    auto* edit = w.main.findChild<QLineEdit*>(field);
+    QVERIFY(edit);
+    edit->setFocus(Qt::MouseFocusReason);
+    edit->setText(text);
+    w.main.dataPath->setFocus(Qt::TabFocusReason);  // leaving the field
+
+    QCOMPARE(ToQt(w.prompts.messages), message.isEmpty() ? QStringList{} : QStringList{message});
+    QCOMPARE(QApplication::focusWidget(), message.isEmpty() ? static_cast<QWidget*>(w.main.dataPath)
+                                                            : static_cast<QWidget*>(edit));
+    QCOMPARE(edit->text(), text);  // never changed by the check
+  }
+
+  // Fields without a check, and leaving a field for another window.
+  void uncheckedLeaves() {
+    TWindows w;
+    QVERIFY(ShowActive(w.main));
+    for (QLineEdit* edit : {w.main.txt_segment, w.main.dataPath, w.main.TXT_Append}) {
+      edit->setFocus(Qt::MouseFocusReason);
+      edit->setText("abc");
+      w.main.TXT_R->setFocus(Qt::TabFocusReason);
+    }
+    QVERIFY(w.prompts.messages.empty());
+    // A click on a button after a refused entry is dropped with the focus.
+    w.main.TXT_T4DIST->setFocus(Qt::MouseFocusReason);
+    w.main.TXT_T4DIST->setText("200");
+    QTest::mouseClick(w.main.BTN_Default, Qt::LeftButton);
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"200 Is out of valid range"});
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.main.TXT_T4DIST));
+    QCOMPARE(w.main.TXT_T4DIST->text(), QString("200"));
+  }
+};
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  int failed = 0;
+  {
+    CalcTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  {
+    SettingsTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  {
+    FieldCheckTest t;
+    failed += QTest::qExec(&t, argc, argv);
+  }
+  return failed == 0 ? 0 : 1;
+}
+
+#include "WindowRunTests.moc"
