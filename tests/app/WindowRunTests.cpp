@@ -275,6 +275,26 @@ class CalcTest : public QObject {
     QVERIFY(w.main.WindowEnabled());
   }
 
+  // An exception out of the engine: a ';' inside a grid name shifts the
+  // cells of the layer row text, so the engine meets a density constant
+  // that the checks before the run never saw. The error is shown as the
+  // application shows one, the log is written, the window takes input.
+  void engineException() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    w.main.sg1->SetCellText(2, 1, "");
+    w.main.sg1->SetCellText(2, 2, run.grid + ";xyz");
+    w.main.btn_CalcClick();
+
+    QCOMPARE(ToQt(w.prompts.errors), QStringList{"'xyz' is not a valid floating point value."});
+    QVERIFY(w.prompts.messages.empty());
+    QVERIFY(ReadAll(run.File("pts_w_dce.con")).contains("Layer 3: -5000  3.3  \n"));
+    QVERIFY(w.main.WindowEnabled());
+    QVERIFY(w.main.btn_Calc->isEnabled());
+    QVERIFY(!w.wt4.isVisible());
+  }
+
   // A log that cannot be created is reported with its name; the run's own
   // ending still follows and the window takes input again.
   void logCannotBeCreated() {
