@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -567,6 +568,17 @@ class SettingsTest : public QObject {
     };
     QCOMPARE(which(location.ReadFile()), read);
     QCOMPARE(which(location.SaveFile()), save);
+  }
+
+  // The application's own places: beside the executable, and the same name
+  // in the configuration folder.
+  void applicationLocation() {
+    const TSettingsLocation location = TSettingsLocation::ForApplication();
+    QCOMPARE(location.besideApp,
+             QCoreApplication::applicationDirPath() + "/window_run_tests.ini");
+    QCOMPARE(QFileInfo(location.userConfig).fileName(), QString("window_run_tests.ini"));
+    QVERIFY(location.userConfig.startsWith(
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/"));
   }
 
   // An application folder the user cannot write to: the settings go to the
