@@ -19,6 +19,7 @@
 #include <exception>
 #include <optional>
 
+#include "Controls.h"
 #include "FieldCheck.h"
 #include "FormFont.h"
 #include "GlobePicture.h"
@@ -32,40 +33,6 @@
 
 namespace globelayers {
 namespace {
-
-// Every control below is owned by its parent widget (Qt's ownership tree).
-QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* group = new QGroupBox(QString::fromUtf8(caption), parent);
-  group->setObjectName(name);
-  group->setGeometry(geometry);
-  return group;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(name);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, const char* hint = nullptr) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(name);
-  edit->setGeometry(geometry);
-  if (hint != nullptr) edit->setToolTip(QString::fromUtf8(hint));
-  return edit;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry,
-                        const char* hint = nullptr) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(name);
-  button->setGeometry(geometry);
-  button->setAutoDefault(false);
-  if (hint != nullptr) button->setToolTip(QString::fromUtf8(hint));
-  return button;
-}
 
 // Texts cross between the widgets and the Qt-free code as UTF-8, the 8-bit
 // form file names have here.

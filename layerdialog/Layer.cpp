@@ -6,40 +6,12 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "Controls.h"
 #include "FormFont.h"
 #include "NumberText.h"
 #include "UserLocale.h"
 
 namespace globelayers {
-namespace {
-
-// Controls are owned by their parent widget (Qt's ownership tree).
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(name);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(name);
-  edit->setGeometry(geometry);
-  return edit;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(name);
-  button->setGeometry(geometry);
-  // Neither button is a default button: Enter presses nothing.
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
-}
-
-}  // namespace
 
 TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
     : QDialog(owner), prompts_(prompts), exitWatcher_(this) {
