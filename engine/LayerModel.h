@@ -8,6 +8,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -64,13 +65,62 @@ void ReleaseGrids(TLayerModel& model, int rowCount);
 // Bilinear interpolation at (lambda, phi) in degrees; extrapolates linearly
 // outside the grid. A sample that takes a blank node with a nonzero weight is
 // itself blank (returns a value above 1e38). The grid has nx, ny >= 2.
-double SampleGrid(const TGridImports& grid, double lambdaDeg, double phiDeg);
+// Inline: it runs for every segment, grid and point.
+inline double SampleGrid(const TGridImports& grid, double lambdaDeg, double phiDeg);
 
 inline double SampleElevation(const TLayerModel& model, int k, double lambdaDeg, double phiDeg) {
   return SampleGrid(*model[k].elevationGrid, lambdaDeg, phiDeg);
 }
 inline double SampleDensity(const TLayerModel& model, int k, double lambdaDeg, double phiDeg) {
   return SampleGrid(*model[k].densityGrid, lambdaDeg, phiDeg);
+}
+
+inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+  constexpr double kToDeg = 1.0 / 3600;
+  constexpr double kBlankFrom = 1e38;  // a node at or above it is blank
+  const double X = lambdaDeg * 3600;
+  const double Y = phiDeg * 3600;
+  const double X0 = g.xMin * 3600;
+  const double Y0 = g.yMin * 3600;
+  const double dX = g.xStep * 3600;
+  const double dY = g.yStep * 3600;
+
+  // Cell index: floor of the quotient, then clamped into the grid. Testing
+  // the double before converting keeps huge or NaN quotients defined.
+  const auto cellIndex = [](double quotient, int count) {
+    const double q = std::floor(quotient);
+    if (!(q > 0)) return 0;  // negative, zero, or not a number
+    if (q >= count - 1) return count - 2;
+    return static_cast<int>(q);
+  };
+  const int ix = cellIndex((X - X0) / dX, g.nx);
+  const int iy = cellIndex((Y - Y0) / dY, g.ny);
+
+  const double xa = (X0 + ix * dX) * kToDeg;
+  const double xb = (X0 + (ix + 1) * dX) * kToDeg;
+  const double ya = (Y0 + iy * dY) * kToDeg;
+  const double yb = (Y0 + (iy + 1) * dY) * kToDeg;
+  const double lambda1 = X * kToDeg;
+  const double phi1 = Y * kToDeg;
+  // Weights are not clamped: outside the grid the edge cell extrapolates.
+  const double t = (lambda1 - xa) / (xb - xa);
+  const double u = (phi1 - ya) / (yb - ya);
+
+  const double v00 = g.at(ix, iy);
+  const double v10 = g.at(ix + 1, iy);
+  const double v11 = g.at(ix + 1, iy + 1);
+  const double v01 = g.at(ix, iy + 1);
+  const double w00 = (1 - t) * (1 - u);
+  const double w10 = t * (1 - u);
+  const double w11 = t * u;
+  const double w01 = (1 - t) * u;
+  // A blank node that takes part in the sample makes the sample blank: a
+  // weighted share of the marker would pass for a real elevation or density.
+  if ((v00 >= kBlankFrom && w00 != 0) || (v10 >= kBlankFrom && w10 != 0) ||
+      (v11 >= kBlankFrom && w11 != 0) || (v01 >= kBlankFrom && w01 != 0)) {
+    return kBlankSample;
+  }
+  return w00 * v00 + w10 * v10 + w11 * v11 + w01 * v01;
 }
 
 }  // namespace globelayers

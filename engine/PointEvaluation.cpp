@@ -1,5 +1,6 @@
 #include "PointEvaluation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -173,6 +174,10 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   density_.resize(ctx.rowCount);
   for (int i = 0; i <= ctx.rowCount - 2; ++i) anyGrid_ = anyGrid_ || HasGrid(ctx, i);
   if (!anyGrid_) return;
+  int widest = 0;
+  for (const TRingTable::Ring& ring : ctx.table.rings) widest = std::max(widest, ring.segments);
+  ringLat_.resize(widest);
+  ringLon_.resize(widest);
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
       elevation_[k].resize(segments);
@@ -223,28 +228,35 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
     const double tanU = (1 * std::sin(phiRad)) / std::cos(phiRad);
     const double cosU = 1 / std::sqrt(tanU * tanU + 1);
     const double sinU = tanU * cosU;
-    // Each grid is sampled once per segment, whichever layers share it,
-    // right where the centre is found.
-    const auto sampleAll = [this](int s, double lonDeg, double latDeg) {
-      for (const TSampledGrid& g : sampled_) g.samples[s] = SampleGrid(*g.grid, lonDeg, latDeg);
-    };
+    // Centres ring by ring into a small buffer, then every grid sampled
+    // once per segment, whichever layers share it. Separate tight loops let
+    // the processor overlap the divisions of neighbouring samples.
     for (const TRingTable::Ring& ring : table.rings) {
+      const int m = ring.segments;
       if (ring.cap) {
-        sampleAll(ring.first, p.lambda, p.phi);
-        continue;
+        ringLat_[0] = p.phi;
+        ringLon_[0] = p.lambda;
+      } else {
+        const double sy = ring.sinSigma, cy = ring.cosSigma;
+        const double cosUcy = cosU * cy, sinUsy = sinU * sy, sinUcy = sinU * cy, cosUsy = cosU * sy;
+        const double* sinAz = table.sinAzimuth.data() + ring.first;
+        const double* cosAz = table.cosAzimuth.data() + ring.first;
+        for (int j = 0; j < m; ++j) {
+          const double sinAlpha = sinAz[j], cosAlpha = cosAz[j];
+          const double sinA = cosU * sinAlpha;
+          const double b = cosUcy * cosAlpha - sinUsy;
+          const double phi2 = std::atan2(sinUcy + cosUsy * cosAlpha, 1 * std::sqrt(sinA * sinA + b * b));
+          const double dLambda = std::atan2(sy * sinAlpha, cosUcy - sinUsy * cosAlpha);
+          double lambda2 = (lambdaRad + dLambda) * kRadToDeg;
+          if (lambda2 < -180) lambda2 += 360;
+          if (lambda2 > 180) lambda2 -= 360;
+          ringLat_[j] = phi2 * kRadToDeg;
+          ringLon_[j] = lambda2;
+        }
       }
-      const double sy = ring.sinSigma, cy = ring.cosSigma;
-      const double cosUcy = cosU * cy, sinUsy = sinU * sy, sinUcy = sinU * cy, cosUsy = cosU * sy;
-      for (int s = ring.first, end = ring.first + ring.segments; s < end; ++s) {
-        const double sinAlpha = table.sinAzimuth[s], cosAlpha = table.cosAzimuth[s];
-        const double sinA = cosU * sinAlpha;
-        const double b = cosUcy * cosAlpha - sinUsy;
-        const double phi2 = std::atan2(sinUcy + cosUsy * cosAlpha, 1 * std::sqrt(sinA * sinA + b * b));
-        const double dLambda = std::atan2(sy * sinAlpha, cosUcy - sinUsy * cosAlpha);
-        double lambda2 = (lambdaRad + dLambda) * kRadToDeg;
-        if (lambda2 < -180) lambda2 += 360;
-        if (lambda2 > 180) lambda2 -= 360;
-        sampleAll(s, lambda2, phi2 * kRadToDeg);
+      for (const TSampledGrid& g : sampled_) {
+        double* out = g.samples + ring.first;
+        for (int j = 0; j < m; ++j) out[j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
       }
     }
   }

@@ -66,6 +66,7 @@ class TPointEvaluator {
  private:
   const TRunContext& ctx_;
   bool anyGrid_ = false;
+  std::vector<double> ringLat_, ringLon_;                 // centres of one ring, degrees
   std::vector<std::vector<double>> elevation_, density_;  // samples per row and segment
   struct TSampledGrid {
     const TGridImports* grid;
