@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev libgl-dev
+  fonts-liberation          # a sans-serif face with the metrics the windows were laid out for
   libgtest-dev libgmock-dev libbenchmark-dev
   libgeographiclib-dev      # independent oracle for the geodesy tests
   locales                   # a decimal-comma locale for the locale tests
