@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <utility>
 
 #include "Geodesy.h"
@@ -36,11 +37,6 @@ double BandIntegral(double psiIn, double psiOut, double rT, double rB, double rP
   return (AttractionKernel(psiOut, rT, rP) - AttractionKernel(psiIn, rT, rP)) -
          (AttractionKernel(psiOut, rB, rP) - AttractionKernel(psiIn, rB, rP));
 }
-
-struct TSums {
-  double dte = 0;
-  double dteI = 0;
-};
 
 // Appends a layer's piece and returns nothing; the totals are scaled by the
 // caller. VGDRE is formed from values before the unit factor.
@@ -91,6 +87,7 @@ bool HasGrid(const TRunContext& ctx, int i) {
 
 TRingTable BuildRingTable(const TRingLayout& L, double earthRadius) {
   TRingTable table;
+  std::map<int, int> azimuthTables;  // segment count -> first entry
   for (int k = 0; k < L.ringCount(); ++k) {
     const TRingBounds b = RingBounds(L, k);
     if (b.skip) continue;
@@ -102,15 +99,21 @@ TRingTable BuildRingTable(const TRingLayout& L, double earthRadius) {
     ring.cap = b.cap;
     ring.segments = L.segmentCounts[k];
     ring.first = table.segmentCount();
+    table.segmentTotal += ring.segments;
     // The arc to the centres as the general geodesic forms it on a sphere:
     // (a * psi) / a, which need not be psi to the last bit.
     const double sigma = earthRadius * RingMidDistance(b) / 1 / earthRadius / 1;
     ring.sinSigma = std::sin(sigma);
     ring.cosSigma = std::cos(sigma);
-    for (int j = 0; j < ring.segments; ++j) {
-      const double azimuth = b.cap ? 0 : SegmentMidAzimuth(j, ring.segments);
-      table.sinAzimuth.push_back(std::sin(azimuth));
-      table.cosAzimuth.push_back(std::cos(azimuth));
+    // Rings with the same segment count share one table of azimuths.
+    const auto [known, isNew] = azimuthTables.try_emplace(ring.segments, static_cast<int>(table.sinAzimuth.size()));
+    ring.azimuth = known->second;
+    if (isNew) {
+      for (int j = 0; j < ring.segments; ++j) {
+        const double azimuth = SegmentMidAzimuth(j, ring.segments);
+        table.sinAzimuth.push_back(std::sin(azimuth));
+        table.cosAzimuth.push_back(std::cos(azimuth));
+      }
     }
     table.rings.push_back(ring);
   }
@@ -169,23 +172,28 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
 }
 
 TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
-  const int segments = ctx.table.segmentCount();
   elevation_.resize(ctx.rowCount);
   density_.resize(ctx.rowCount);
-  for (int i = 0; i <= ctx.rowCount - 2; ++i) anyGrid_ = anyGrid_ || HasGrid(ctx, i);
-  if (!anyGrid_) return;
+  int gridLayers = 0;
+  for (int i = 0; i <= ctx.rowCount - 2; ++i) gridLayers += HasGrid(ctx, i) ? 1 : 0;
+  if (gridLayers == 0) return;
+  // With one layer on grids, rings are walked once: each ring's samples go
+  // into small buffers and are used at once. Several such layers keep every
+  // sample of the point, since each layer walks all rings in turn.
+  fused_ = gridLayers == 1;
   int widest = 0;
   for (const TRingTable::Ring& ring : ctx.table.rings) widest = std::max(widest, ring.segments);
   ringLat_.resize(widest);
   ringLon_.resize(widest);
+  const int length = fused_ ? widest : ctx.table.segmentCount();
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
-      elevation_[k].resize(segments);
+      elevation_[k].resize(length);
       sampled_.push_back({ctx.model[k].elevationGrid.get(), elevation_[k].data()});
     }
     // The density of row 0 belongs to no layer.
     if (k >= 1 && ctx.model[k].densityGrid) {
-      density_[k].resize(segments);
+      density_[k].resize(length);
       sampled_.push_back({ctx.model[k].densityGrid.get(), density_[k].data()});
     }
   }
@@ -213,51 +221,100 @@ struct TConstantPairs {
 
 }  // namespace
 
+void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerms& pt) {
+  if (ring.cap) {  // the cap ring is sampled at the point itself
+    ringLat_[0] = pt.phiDeg;
+    ringLon_[0] = pt.lambdaDeg;
+    return;
+  }
+  // As the general direct problem gives them with flattening 0: one pass of
+  // its loop, every term it adds is 0.
+  const double sy = ring.sinSigma, cy = ring.cosSigma;
+  const double cosU = pt.cosU, sinU = pt.sinU;
+  const double cosUcy = cosU * cy, sinUsy = sinU * sy, sinUcy = sinU * cy, cosUsy = cosU * sy;
+  const double* sinAz = ctx_.table.sinAzimuth.data() + ring.azimuth;
+  const double* cosAz = ctx_.table.cosAzimuth.data() + ring.azimuth;
+  for (int j = 0; j < ring.segments; ++j) {
+    const double sinAlpha = sinAz[j], cosAlpha = cosAz[j];
+    const double sinA = cosU * sinAlpha;
+    const double b = cosUcy * cosAlpha - sinUsy;
+    const double phi2 = std::atan2(sinUcy + cosUsy * cosAlpha, 1 * std::sqrt(sinA * sinA + b * b));
+    const double dLambda = std::atan2(sy * sinAlpha, cosUcy - sinUsy * cosAlpha);
+    double lambda2 = (pt.lambdaRad + dLambda) * kRadToDeg;
+    if (lambda2 < -180) lambda2 += 360;
+    if (lambda2 > 180) lambda2 -= 360;
+    ringLat_[j] = phi2 * kRadToDeg;
+    ringLon_[j] = lambda2;
+  }
+}
+
+void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset) {
+  // Every grid once per segment, whichever layers share it; a tight loop of
+  // independent samples lets the processor overlap their divisions.
+  for (const TSampledGrid& g : sampled_) {
+    double* out = g.samples + offset;
+    for (int j = 0; j < ring.segments; ++j) out[j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
+  }
+}
+
+void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP,
+                                     double rPi, TSums& layer, TSums& total) const {
+  const TLayerDef& upper = ctx_.model[i];
+  const TLayerDef& lower = ctx_.model[i + 1];
+  const double* top = upper.elevationGrid ? elevation_[i].data() + offset : nullptr;
+  const double* bottom = lower.elevationGrid ? elevation_[i + 1].data() + offset : nullptr;
+  const double* density = lower.densityGrid ? density_[i + 1].data() + offset : nullptr;
+  const double R = ctx_.earthRadius;
+  const bool withIncrement = ctx_.increment != 0;
+  // Radii of constant surfaces; NaN (never equal) where the surface is a grid.
+  const double nan = std::nan("");
+  const double rTopConst = top ? nan : R + upper.elevation;
+  const double rBottomConst = bottom ? nan : R + lower.elevation;
+  const auto pairs = [&](double rPoint) {
+    return TConstantPairs{rTopConst, top ? nan : KernelPair(ring, rTopConst, rPoint), rBottomConst,
+                          bottom ? nan : KernelPair(ring, rBottomConst, rPoint)};
+  };
+  const TConstantPairs at = pairs(rP);
+  const TConstantPairs atI = withIncrement ? pairs(rPi) : at;
+  const int m = ring.segments;
+  for (int j = 0; j < m; ++j) {
+    double T = top ? top[j] : upper.elevation;
+    double B = bottom ? bottom[j] : lower.elevation;
+    const double rho = density ? density[j] : lower.density;
+    if (T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove) continue;
+    double sign = +1;
+    ApplyCrossingRule(ctx_.priority, T, B, sign);
+    const double rT = R + T, rB = R + B;
+    const double c = rho * (at.Pair(ring, rT, rP) - at.Pair(ring, rB, rP)) * sign / m;
+    layer.dte += c;
+    total.dte += c;
+    if (withIncrement) {
+      const double ci = rho * (atI.Pair(ring, rT, rPi) - atI.Pair(ring, rB, rPi)) * sign / m;
+      layer.dteI += ci;
+      total.dteI += ci;
+    }
+  }
+}
+
 std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
   const TRingTable& table = ctx_.table;
   const double R = ctx_.earthRadius;
-  const bool withIncrement = ctx_.increment != 0;
   const double rP = R + p.height;
   const double rPi = R + p.height + ctx_.increment;
 
-  if (anyGrid_) {
-    // Segment centres, as the general direct problem gives them with
-    // flattening 0 (one pass of its loop; every term it adds is 0).
-    const double phiRad = p.phi * kDegToRad;
-    const double lambdaRad = p.lambda * kDegToRad;
-    const double tanU = (1 * std::sin(phiRad)) / std::cos(phiRad);
-    const double cosU = 1 / std::sqrt(tanU * tanU + 1);
-    const double sinU = tanU * cosU;
-    // Centres ring by ring into a small buffer, then every grid sampled
-    // once per segment, whichever layers share it. Separate tight loops let
-    // the processor overlap the divisions of neighbouring samples.
+  TPointTerms pt;
+  pt.phiDeg = p.phi;
+  pt.lambdaDeg = p.lambda;
+  pt.lambdaRad = p.lambda * kDegToRad;
+  const double phiRad = p.phi * kDegToRad;
+  const double tanU = (1 * std::sin(phiRad)) / std::cos(phiRad);
+  pt.cosU = 1 / std::sqrt(tanU * tanU + 1);
+  pt.sinU = tanU * pt.cosU;
+
+  if (!sampled_.empty() && !fused_) {
     for (const TRingTable::Ring& ring : table.rings) {
-      const int m = ring.segments;
-      if (ring.cap) {
-        ringLat_[0] = p.phi;
-        ringLon_[0] = p.lambda;
-      } else {
-        const double sy = ring.sinSigma, cy = ring.cosSigma;
-        const double cosUcy = cosU * cy, sinUsy = sinU * sy, sinUcy = sinU * cy, cosUsy = cosU * sy;
-        const double* sinAz = table.sinAzimuth.data() + ring.first;
-        const double* cosAz = table.cosAzimuth.data() + ring.first;
-        for (int j = 0; j < m; ++j) {
-          const double sinAlpha = sinAz[j], cosAlpha = cosAz[j];
-          const double sinA = cosU * sinAlpha;
-          const double b = cosUcy * cosAlpha - sinUsy;
-          const double phi2 = std::atan2(sinUcy + cosUsy * cosAlpha, 1 * std::sqrt(sinA * sinA + b * b));
-          const double dLambda = std::atan2(sy * sinAlpha, cosUcy - sinUsy * cosAlpha);
-          double lambda2 = (lambdaRad + dLambda) * kRadToDeg;
-          if (lambda2 < -180) lambda2 += 360;
-          if (lambda2 > 180) lambda2 -= 360;
-          ringLat_[j] = phi2 * kRadToDeg;
-          ringLon_[j] = lambda2;
-        }
-      }
-      for (const TSampledGrid& g : sampled_) {
-        double* out = g.samples + ring.first;
-        for (int j = 0; j < m; ++j) out[j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
-      }
+      RingCentres(ring, pt);
+      SampleRing(ring, ring.first);
     }
   }
 
@@ -268,40 +325,14 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
       AppendLayer(ctx_, p, i, ClosedFormLayer(ctx_, i, p, total), line);
       continue;
     }
-    const TLayerDef& upper = ctx_.model[i];
-    const TLayerDef& lower = ctx_.model[i + 1];
-    const double* topSamples = upper.elevationGrid ? elevation_[i].data() : nullptr;
-    const double* bottomSamples = lower.elevationGrid ? elevation_[i + 1].data() : nullptr;
-    const double* densitySamples = lower.densityGrid ? density_[i + 1].data() : nullptr;
-    // Radii of constant surfaces; NaN (never equal) where the surface is a grid.
-    const double nan = std::nan("");
-    const double rTopConst = topSamples ? nan : R + upper.elevation;
-    const double rBottomConst = bottomSamples ? nan : R + lower.elevation;
     TSums layer;
     for (const TRingTable::Ring& ring : table.rings) {
-      const int m = ring.segments;
-      const auto pairs = [&](double rPoint) {
-        return TConstantPairs{rTopConst, topSamples ? nan : KernelPair(ring, rTopConst, rPoint),
-                              rBottomConst, bottomSamples ? nan : KernelPair(ring, rBottomConst, rPoint)};
-      };
-      const TConstantPairs at = pairs(rP);
-      const TConstantPairs atI = withIncrement ? pairs(rPi) : at;
-      for (int s = ring.first, end = ring.first + m; s < end; ++s) {
-        double T = topSamples ? topSamples[s] : upper.elevation;
-        double B = bottomSamples ? bottomSamples[s] : lower.elevation;
-        const double rho = densitySamples ? densitySamples[s] : lower.density;
-        if (T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove) continue;
-        double sign = +1;
-        ApplyCrossingRule(ctx_.priority, T, B, sign);
-        const double rT = R + T, rB = R + B;
-        const double c = rho * (at.Pair(ring, rT, rP) - at.Pair(ring, rB, rP)) * sign / m;
-        layer.dte += c;
-        total.dte += c;
-        if (withIncrement) {
-          const double ci = rho * (atI.Pair(ring, rT, rPi) - atI.Pair(ring, rB, rPi)) * sign / m;
-          layer.dteI += ci;
-          total.dteI += ci;
-        }
+      if (fused_) {
+        RingCentres(ring, pt);
+        SampleRing(ring, 0);
+        AccumulateRing(i, ring, 0, rP, rPi, layer, total);
+      } else {
+        AccumulateRing(i, ring, ring.first, rP, rPi, layer, total);
       }
     }
     AppendLayer(ctx_, p, i, layer, line);

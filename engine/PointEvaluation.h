@@ -29,12 +29,15 @@ struct TRingTable {
     double sinSigma = 0;           // sine and cosine of the arc to the
     double cosSigma = 0;           //   segment centres
     int segments = 0;              // m_k
-    int first = 0;                 // index of its first segment in the tables
+    int first = 0;                 // index of its first segment among the point's samples
+    int azimuth = 0;               // its first entry in the azimuth tables
     bool cap = false;              // sampled at the point itself
   };
   std::vector<Ring> rings;
-  std::vector<double> sinAzimuth, cosAzimuth;  // per segment
-  int segmentCount() const { return static_cast<int>(sinAzimuth.size()); }
+  // Sine and cosine of the mid azimuths, one run per distinct segment count.
+  std::vector<double> sinAzimuth, cosAzimuth;
+  int segmentTotal = 0;  // segments of all rings
+  int segmentCount() const { return segmentTotal; }
 };
 
 TRingTable BuildRingTable(const TRingLayout& layout, double earthRadius);
@@ -58,16 +61,34 @@ struct TRunContext {
 std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& point);
 
 // The fast evaluation; one evaluator per thread (it owns scratch buffers).
+// DTE and DTE(i) of a layer or of the whole stack, before 2 pi G.
+struct TSums {
+  double dte = 0;
+  double dteI = 0;
+};
+
 class TPointEvaluator {
  public:
   explicit TPointEvaluator(const TRunContext& ctx);
   std::string Evaluate(const TCalcPoint& point);
 
  private:
+  struct TPointTerms {
+    double phiDeg = 0, lambdaDeg = 0, lambdaRad = 0;
+    double cosU = 0, sinU = 0;  // of the latitude, as the direct problem forms them
+  };
+  // Centres of one ring's segments into ringLat_ and ringLon_.
+  void RingCentres(const TRingTable::Ring& ring, const TPointTerms& terms);
+  // Samples of every grid at those centres, from `offset` on.
+  void SampleRing(const TRingTable::Ring& ring, int offset);
+  // Layer i over one ring, its samples from `offset` on.
+  void AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP, double rPi,
+                      TSums& layer, TSums& total) const;
+
   const TRunContext& ctx_;
-  bool anyGrid_ = false;
+  bool fused_ = false;  // exactly one layer reads grids
   std::vector<double> ringLat_, ringLon_;                 // centres of one ring, degrees
-  std::vector<std::vector<double>> elevation_, density_;  // samples per row and segment
+  std::vector<std::vector<double>> elevation_, density_;  // samples per row
   struct TSampledGrid {
     const TGridImports* grid;
     double* samples;  // into elevation_ or density_
