@@ -764,27 +764,7 @@ class ProgressDialogTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  TApplication app(argc, argv);
-  // Windows closed by a test must not end the application for the next one.
-  app.setQuitOnLastWindowClosed(false);
-  int failed = 0;
-  {
-    MainWindowTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  {
-    LayerTableTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  {
-    ApplicationTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  {
-    ProgressDialogTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  return failed == 0 ? 0 : 1;
+  return globelayers::test::RunSuites<MainWindowTest, LayerTableTest, ApplicationTest, ProgressDialogTest>(argc, argv);
 }
 
 #include "AppTests.moc"

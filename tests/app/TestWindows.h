@@ -6,11 +6,13 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <string>
 #include <vector>
 
 #include "AppPrompts.h"
+#include "Application.h"
 #include "Layer.h"
 #include "RecordingPrompts.h"
 #include "SettingsLocation.h"
@@ -90,5 +92,22 @@ struct TWindows {
     main.FormCreate();
   }
 };
+
+template <typename Suite>
+int RunSuite(int argc, char** argv) {
+  Suite suite;
+  return QTest::qExec(&suite, argc, argv);
+}
+
+// Runs every Qt Test suite of a test program, in order, under one
+// application whose windows closed by one suite must not end it for the next.
+template <typename... Suites>
+int RunSuites(int argc, char** argv) {
+  TApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  int failed = 0;
+  ((failed += RunSuite<Suites>(argc, argv)), ...);
+  return failed == 0 ? 0 : 1;
+}
 
 }  // namespace globelayers::test

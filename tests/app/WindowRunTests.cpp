@@ -689,22 +689,7 @@ class FieldCheckTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  TApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);
-  int failed = 0;
-  {
-    CalcTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  {
-    SettingsTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  {
-    FieldCheckTest t;
-    failed += QTest::qExec(&t, argc, argv);
-  }
-  return failed == 0 ? 0 : 1;
+  return globelayers::test::RunSuites<CalcTest, SettingsTest, FieldCheckTest>(argc, argv);
 }
 
 #include "WindowRunTests.moc"
