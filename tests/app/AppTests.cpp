@@ -36,29 +36,9 @@ using test::TAppRecorder;
 using test::ToQt;
 using test::TScriptedLayer;
 using test::TWindows;
-
-namespace {
-
-using TRows = QList<QStringList>;  // layer rows, columns 1..4
-
-void SetLayerRows(TLayerGrid& grid, const TRows& rows, const QStringList& entry) {
-  grid.SetRowCount(static_cast<int>(rows.size()) + 2);
-  for (int r = 0; r < rows.size(); ++r)
-    for (int c = 0; c < 4; ++c) grid.SetCellText(r + 1, c + 1, rows[r][c]);
-  for (int c = 0; c < 4; ++c) grid.SetCellText(grid.RowCount() - 1, c + 1, entry.value(c));
-}
-
-TRows LayerRows(const TLayerGrid& grid) {
-  TRows rows;
-  for (int r = 1; r <= grid.RowCount() - 2; ++r) {
-    QStringList cells;
-    for (int c = 1; c <= 4; ++c) cells << grid.CellText(r, c);
-    rows << cells;
-  }
-  return rows;
-}
-
-}  // namespace
+using test::LayerRows;
+using test::SetLayerRows;
+using test::TRows;
 
 // ---------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include "AppPrompts.h"
 #include "Application.h"
 #include "Layer.h"
+#include "LayerGrid.h"
 #include "RecordingPrompts.h"
 #include "SettingsLocation.h"
 #include "Wt4.h"
@@ -92,6 +93,27 @@ struct TWindows {
     main.FormCreate();
   }
 };
+
+using TRows = QList<QStringList>;  // layer rows of sg1, columns 1..4
+
+// Puts layer rows into the table, then the entry row (empty unless given).
+inline void SetLayerRows(TLayerGrid& grid, const TRows& rows, const QStringList& entry = {}) {
+  grid.SetRowCount(static_cast<int>(rows.size()) + 2);
+  for (int r = 0; r < rows.size(); ++r)
+    for (int c = 0; c < 4; ++c) grid.SetCellText(r + 1, c + 1, rows[r][c]);
+  for (int c = 0; c < 4; ++c) grid.SetCellText(grid.RowCount() - 1, c + 1, entry.value(c));
+}
+
+// The table's layer rows, without the header and the entry row.
+inline TRows LayerRows(const TLayerGrid& grid) {
+  TRows rows;
+  for (int r = 1; r <= grid.RowCount() - 2; ++r) {
+    QStringList cells;
+    for (int c = 1; c <= 4; ++c) cells << grid.CellText(r, c);
+    rows << cells;
+  }
+  return rows;
+}
 
 template <typename Suite>
 int RunSuite(int argc, char** argv) {

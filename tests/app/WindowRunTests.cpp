@@ -29,29 +29,14 @@ using test::TAppRecorder;
 using test::TestSettings;
 using test::ToQt;
 using test::TWindows;
+using test::LayerRows;
+using test::SetLayerRows;
+using test::TRows;
 
 namespace {
 
-using TRows = QList<QStringList>;  // layer rows, columns 1..4
-
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
 const QLocale kGerman(QLocale::German, QLocale::Germany);
-
-void SetLayerRows(TLayerGrid& grid, const TRows& rows) {
-  grid.SetRowCount(static_cast<int>(rows.size()) + 2);
-  for (int r = 0; r < rows.size(); ++r)
-    for (int c = 0; c < 4; ++c) grid.SetCellText(r + 1, c + 1, rows[r][c]);
-}
-
-TRows LayerRows(const TLayerGrid& grid) {
-  TRows rows;
-  for (int r = 1; r <= grid.RowCount() - 2; ++r) {
-    QStringList cells;
-    for (int c = 1; c <= 4; ++c) cells << grid.CellText(r, c);
-    rows << cells;
-  }
-  return rows;
-}
 
 QByteArray ReadAll(const QString& path) {
   QFile f(path);
