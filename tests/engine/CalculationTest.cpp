@@ -13,7 +13,7 @@
 #include "Calculation.h"
 #include "GridFixtures.h"
 #include "RingLayout.h"
-#include "TestPrompts.h"
+#include "RecordingPrompts.h"
 
 namespace globelayers {
 namespace {
@@ -83,7 +83,7 @@ class Run : public testing::Test {
   TRunParameters params;
   TCalcEngine engine;
   TRecordingProgress progress;
-  TRecordingPrompts prompts;
+  test::TRecordingPrompts<> prompts;
 };
 
 constexpr double kR = 6371001.0;
@@ -284,7 +284,7 @@ TEST_F(Run, MissingGridLeavesTheHeaderOnly) {
 TEST_F(Run, CancelYesKeepsCompleteLinesOnly) {
   params.dataFile = dir.Write("points.dat", "1 1 1 0\n2 2 2 0\n3 3 3 0\n4 4 4 0\n");
   progress.cancelAfterPoint = {2};
-  prompts.answers = {true};
+  prompts.yesNoReplies = {true};
   EXPECT_EQ(Calc(), TRunOutcome::Cancelled);
   EXPECT_EQ(prompts.questions, std::vector<std::string>{"Cancel calculation?"});
   const auto lines = Lines(Result());
@@ -298,7 +298,7 @@ TEST_F(Run, CancelYesKeepsCompleteLinesOnly) {
 TEST_F(Run, CancelNoGoesOnAndAsksAgain) {
   params.dataFile = dir.Write("points.dat", "1 1 1 0\n2 2 2 0\n3 3 3 0\n");
   progress.cancelAfterPoint = {1, 2};
-  prompts.answers = {false, false};
+  prompts.yesNoReplies = {false, false};
   EXPECT_EQ(Calc(), TRunOutcome::Completed);
   EXPECT_EQ(prompts.questions.size(), 2u);
   EXPECT_EQ(Lines(Result()).size(), 4u);

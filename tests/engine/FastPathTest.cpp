@@ -10,7 +10,7 @@
 #include "Geodesy.h"
 #include "GridFixtures.h"
 #include "PointEvaluation.h"
-#include "TestPrompts.h"
+#include "RecordingPrompts.h"
 
 namespace globelayers {
 namespace {
@@ -114,7 +114,7 @@ TEST(FastPath, ThreadsDoNotChangeTheFile) {
   params.segmentSize = 10800;
   TCalcEngine engine;
   TSilentProgress progress;
-  TRecordingPrompts prompts;
+  test::TRecordingPrompts<> prompts;
   std::string files[3];
   for (int threads : {1, 2, 3}) {
     params.appendText = "_t" + std::to_string(threads);

@@ -6,7 +6,7 @@
 
 #include "GridFixtures.h"
 #include "LayerModel.h"
-#include "TestPrompts.h"
+#include "RecordingPrompts.h"
 
 namespace globelayers {
 namespace {
@@ -77,7 +77,7 @@ TEST(SampleGrid, ElevationAndDensityReadTheirOwnGrid) {
 class SetupRow : public testing::Test {
  protected:
   TempDir dir;
-  TRecordingPrompts prompts;
+  test::TRecordingPrompts<> prompts;
   TLayerModel model;
   std::string Grid(const std::string& name, float v) {
     return WriteSurfer6(dir.File(name), 3, 3, 0, 2, 0, 2, [v](double, double) { return v; });

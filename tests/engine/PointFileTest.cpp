@@ -6,9 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "GermanLocale.h"
 #include "NumberText.h"
 #include "PointFile.h"
-#include "TestPrompts.h"
+#include "RecordingPrompts.h"
 
 namespace globelayers {
 namespace {
@@ -112,7 +113,7 @@ TEST_F(PointFile, CrLfIsOneLineBreakAndTheLastLineNeedsNone) {
 }
 
 TEST_F(PointFile, CountPointsCountsWhatTheLoopComputes) {
-  TRecordingPrompts prompts;
+  test::TRecordingPrompts<> prompts;
   EXPECT_EQ(CountPoints(Write("/c\nLINE 1\n1 2 3 4\n\n5,6,7,8\n1 2 3\n"), prompts), 2);
   EXPECT_EQ(CountPoints(Write(""), prompts), 0);
   EXPECT_EQ(CountPoints(Write("/ only a comment\n"), prompts), 0);
@@ -120,22 +121,18 @@ TEST_F(PointFile, CountPointsCountsWhatTheLoopComputes) {
 }
 
 TEST_F(PointFile, MissingFileIsReported) {
-  TRecordingPrompts prompts;
+  test::TRecordingPrompts<> prompts;
   EXPECT_FALSE(CountPoints("/nonexistent/dir/points%s.dat", prompts));
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "Error by opening file /nonexistent/dir/points%s.dat");
 }
 
 TEST(PointFileLocale, DecimalCommaLocaleStillReadsDecimalPoints) {
-  const char* old = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = old ? old : "C";
-  ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "scripts/setup.sh generates de_DE.UTF-8";
-  char plain[32];
-  std::snprintf(plain, sizeof plain, "%.1f", 1.5);  // what plain printf does here
-  EXPECT_STREQ(plain, "1,5");
+  const test::TGermanLocale german;
+  ASSERT_TRUE(german.active()) << "scripts/setup.sh generates de_DE.UTF-8";
+  EXPECT_EQ(test::TGermanLocale::PlainPrintf(), "1,5");
   const auto p = ParsePointLine("12.5,48.25,101,350\n");
   const std::string formatted = CFormat("%11.6lf", 12.5);
-  std::setlocale(LC_ALL, saved.c_str());
   ASSERT_TRUE(p);
   EXPECT_EQ(p->lambda, 12.5);
   EXPECT_EQ(p->phi, 48.25);

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "GermanLocale.h"
 #include "ResultFile.h"
 
 namespace globelayers {
@@ -69,15 +70,11 @@ TEST(ResultFile, SumsOnlyWithoutGradient) {
 }
 
 TEST(ResultFile, DecimalCommaLocaleStillWritesDecimalPoints) {
-  const char* old = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = old ? old : "C";
-  ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "scripts/setup.sh generates de_DE.UTF-8";
-  char plain[32];
-  std::snprintf(plain, sizeof plain, "%.1f", 1.5);  // what plain printf does here
-  EXPECT_STREQ(plain, "1,5");
+  const test::TGermanLocale german;
+  ASSERT_TRUE(german.active()) << "scripts/setup.sh generates de_DE.UTF-8";
+  EXPECT_EQ(test::TGermanLocale::PlainPrintf(), "1,5");
   const TResultLayout L = MakeResultLayout(0, true, 2);
   const std::string line = ResultLineEnd(L, kPoint, {1.5, 0, 0});
-  std::setlocale(LC_ALL, saved.c_str());
   EXPECT_EQ(line, "  12.500000   48.250000        101    350.000      1.50000\n");
 }
 

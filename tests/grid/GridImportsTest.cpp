@@ -23,6 +23,7 @@
 
 #include "GridImports.h"
 #include "GridSource.h"
+#include "RecordingPrompts.h"
 
 // The largest single request for memory, so a test can prove that a tiny
 // file declaring a huge grid is refused before anything is allocated.
@@ -51,15 +52,7 @@ constexpr double kSurferBlank = 1.70141e38;
 const std::string kReadError = "\nError by reading grid ";
 const std::string kOpenError = "Error by opening file ";
 
-class TRecordingPrompts : public IUserPrompts {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  bool AskYesNo(const std::string& text) override {
-    messages.push_back(text);
-    return false;
-  }
-  std::vector<std::string> messages;
-};
+using TRecordingPrompts = test::TRecordingPrompts<>;
 
 // Little-endian writer for binary fixtures.
 class TBytes {
