@@ -3,6 +3,7 @@
 //   build/bench/globelayers_bench
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "GridImports.h"
 #include "LayerModel.h"
 #include "RingLayout.h"
+#include "VectorMath.h"
 
 namespace gl = globelayers;
 
@@ -105,10 +107,11 @@ void BM_WholeRun(benchmark::State& state) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 // The irreducible work of the same run, without any bookkeeping: per segment
-// the two atan2 and the square root of its centre, one grid sample, and the
-// square root and logarithm of each kernel evaluation (2 per segment, 4 with
-// an increment). The whole run's ns_per_segment over this one's is the
-// overhead ratio. Arguments: points, increment.
+// the two arc tangents of its centre (through the same vector function, a
+// ring at a time), its square root, one grid sample, and the square root and
+// logarithm of each kernel evaluation (2 per segment, 4 with an increment).
+// The whole run's ns_per_segment over this one's is the overhead ratio.
+// Arguments: points, increment.
 void BM_FloorLoop(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
   const int kernels = state.range(1) != 0 ? 4 : 2;
@@ -119,35 +122,50 @@ void BM_FloorLoop(benchmark::State& state) {
   gl::TGridImports grid;
   gl::LoadGrid(grid, gridPath, prompts);
   const auto layout = gl::BuildRingLayout(0, gl::kPi, 0, gl::kTwoPi, 3600, 6371001);
-  std::vector<double> sinA, cosA, tRing;
-  std::vector<int> ringOf;
+  struct TRing {
+    std::vector<double> sinA, cosA;
+    double t;
+  };
+  std::vector<TRing> rings;
+  std::size_t segments = 0, widest = 0;
   for (int k = 0; k < layout->ringCount(); ++k) {
     const int m = layout->segmentCounts[k];
-    const double psiOut = gl::RingBounds(*layout, k).psiOut;
+    TRing ring{{}, {}, std::cos(gl::RingBounds(*layout, k).psiOut)};
     for (int j = 0; j < m; ++j) {
       const double a = gl::SegmentMidAzimuth(j, m);
-      sinA.push_back(std::sin(a));
-      cosA.push_back(std::cos(a));
-      tRing.push_back(std::cos(psiOut));
+      ring.sinA.push_back(std::sin(a));
+      ring.cosA.push_back(std::cos(a));
     }
+    segments += m;
+    widest = std::max<std::size_t>(widest, m);
+    rings.push_back(std::move(ring));
   }
-  const std::size_t segments = sinA.size();
+  std::vector<double> y1(widest), x1(widest), y2(widest), x2(widest), phi(widest), dl(widest);
   double sink = 0;
   for (auto _ : state) {
     for (int p = 0; p < points; ++p) {
       const double lat = (-80 + (p * 23) % 160) * gl::kDegToRad, lon = (-170 + (p * 37) % 340);
       const double su = std::sin(lat), cu = std::cos(lat);
-      for (std::size_t s = 0; s < segments; ++s) {
-        const double b = cu * cosA[s] - su * 0.3;
-        const double phi = std::atan2(su + cu * cosA[s], std::sqrt(sinA[s] * sinA[s] + b * b));
-        const double dl = std::atan2(0.3 * sinA[s], cu - su * cosA[s]);
-        const double h = gl::SampleGrid(grid, lon + dl * gl::kRadToDeg, phi * gl::kRadToDeg);
-        double acc = 0;
-        for (int k = 0; k < kernels; ++k) {
-          const double m = 2.0e10 + h * 1e5 + k - tRing[s] * 1e7;
-          acc += std::sqrt(m) + std::log(m);
+      for (const TRing& ring : rings) {
+        const std::size_t m = ring.sinA.size();
+        for (std::size_t j = 0; j < m; ++j) {
+          const double b = cu * ring.cosA[j] - su * 0.3;
+          y1[j] = su + cu * ring.cosA[j];
+          x1[j] = std::sqrt(ring.sinA[j] * ring.sinA[j] + b * b);
+          y2[j] = 0.3 * ring.sinA[j];
+          x2[j] = cu - su * ring.cosA[j];
         }
-        sink += acc;
+        gl::Atan2Array(y1.data(), x1.data(), phi.data(), m);
+        gl::Atan2Array(y2.data(), x2.data(), dl.data(), m);
+        for (std::size_t j = 0; j < m; ++j) {
+          const double h = gl::SampleGrid(grid, lon + dl[j] * gl::kRadToDeg, phi[j] * gl::kRadToDeg);
+          double acc = 0;
+          for (int k = 0; k < kernels; ++k) {
+            const double v = 2.0e10 + h * 1e5 + k - ring.t * 1e7;
+            acc += std::sqrt(v) + std::log(v);
+          }
+          sink += acc;
+        }
       }
     }
     benchmark::DoNotOptimize(sink);

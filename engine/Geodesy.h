@@ -24,8 +24,16 @@ inline constexpr double kTiny = 1e-10;  // radians: cap threshold
 // the centre for mass below the point. Result in metres. Pure.
 double AttractionKernel(double psi, double r1, double r);
 
-// The same with t = cos(psi) already known: same operations, same bits.
-inline double AttractionKernelCos(double t, double r1, double r) {
+// The kernel in two steps, so that many evaluations can take their
+// logarithms in one tight loop: the terms before the logarithm, then the sum.
+// AttractionKernelCos is exactly KernelFinish(KernelTerms(...), log(u)).
+struct TKernelTerms {
+  double cl;  // c * l
+  double Q;   // factor of the logarithm
+  double u;   // its argument
+};
+
+inline TKernelTerms KernelTerms(double t, double r1, double r) {
   // Each line is one rounding step; the order is part of the result.
   const double A = r1 * r1;
   const double B = r * r;
@@ -39,9 +47,20 @@ inline double AttractionKernelCos(double t, double r1, double r) {
   const double l = std::sqrt(m);
   const double Q = (t * t * t - t) * r;
   const double u = 2 * l + 2 * (r1 - r * t);
-  // ln u is taken only where it exists; at psi = 0 with r1 <= r, Q is 0 too.
-  if (u > 0 || std::isnan(u)) return c * l + Q * std::log(u);
-  return c * l;
+  return {c * l, Q, u};
+}
+
+// ln u is taken only where it exists; at psi = 0 with r1 <= r, Q is 0 too.
+inline bool KernelTakesLog(double u) { return u > 0 || std::isnan(u); }
+
+inline double KernelFinish(const TKernelTerms& k, double logU) {
+  return KernelTakesLog(k.u) ? k.cl + k.Q * logU : k.cl;
+}
+
+// The kernel with t = cos(psi) already known: same operations, same bits.
+inline double AttractionKernelCos(double t, double r1, double r) {
+  const TKernelTerms k = KernelTerms(t, r1, r);
+  return KernelTakesLog(k.u) ? k.cl + k.Q * std::log(k.u) : k.cl;
 }
 
 struct TGeoPoint {

@@ -75,9 +75,16 @@ inline double SampleDensity(const TLayerModel& model, int k, double lambdaDeg, d
   return SampleGrid(*model[k].densityGrid, lambdaDeg, phiDeg);
 }
 
-inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+// Where a position falls in a grid: the cell (clamped into the grid) and the
+// position's weights t, u across it (not clamped: outside the grid the edge
+// cell extrapolates).
+struct TGridCell {
+  int ix = 0, iy = 0;
+  double t = 0, u = 0;
+};
+
+inline TGridCell LocateInGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
   constexpr double kToDeg = 1.0 / 3600;
-  constexpr double kBlankFrom = 1e38;  // a node at or above it is blank
   const double X = lambdaDeg * 3600;
   const double Y = phiDeg * 3600;
   const double X0 = g.xMin * 3600;
@@ -93,23 +100,28 @@ inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg)
     if (q >= count - 1) return count - 2;
     return static_cast<int>(q);
   };
-  const int ix = cellIndex((X - X0) / dX, g.nx);
-  const int iy = cellIndex((Y - Y0) / dY, g.ny);
+  TGridCell c;
+  c.ix = cellIndex((X - X0) / dX, g.nx);
+  c.iy = cellIndex((Y - Y0) / dY, g.ny);
 
-  const double xa = (X0 + ix * dX) * kToDeg;
-  const double xb = (X0 + (ix + 1) * dX) * kToDeg;
-  const double ya = (Y0 + iy * dY) * kToDeg;
-  const double yb = (Y0 + (iy + 1) * dY) * kToDeg;
+  const double xa = (X0 + c.ix * dX) * kToDeg;
+  const double xb = (X0 + (c.ix + 1) * dX) * kToDeg;
+  const double ya = (Y0 + c.iy * dY) * kToDeg;
+  const double yb = (Y0 + (c.iy + 1) * dY) * kToDeg;
   const double lambda1 = X * kToDeg;
   const double phi1 = Y * kToDeg;
-  // Weights are not clamped: outside the grid the edge cell extrapolates.
-  const double t = (lambda1 - xa) / (xb - xa);
-  const double u = (phi1 - ya) / (yb - ya);
+  c.t = (lambda1 - xa) / (xb - xa);
+  c.u = (phi1 - ya) / (yb - ya);
+  return c;
+}
 
-  const double v00 = g.at(ix, iy);
-  const double v10 = g.at(ix + 1, iy);
-  const double v11 = g.at(ix + 1, iy + 1);
-  const double v01 = g.at(ix, iy + 1);
+inline double InterpolateCell(const TGridImports& g, const TGridCell& c) {
+  constexpr double kBlankFrom = 1e38;  // a node at or above it is blank
+  const double t = c.t, u = c.u;
+  const double v00 = g.at(c.ix, c.iy);
+  const double v10 = g.at(c.ix + 1, c.iy);
+  const double v11 = g.at(c.ix + 1, c.iy + 1);
+  const double v01 = g.at(c.ix, c.iy + 1);
   const double w00 = (1 - t) * (1 - u);
   const double w10 = t * (1 - u);
   const double w11 = t * u;
@@ -121,6 +133,10 @@ inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg)
     return kBlankSample;
   }
   return w00 * v00 + w10 * v10 + w11 * v11 + w01 * v01;
+}
+
+inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+  return InterpolateCell(g, LocateInGrid(g, lambdaDeg, phiDeg));
 }
 
 }  // namespace globelayers

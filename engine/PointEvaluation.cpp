@@ -6,11 +6,19 @@
 #include <utility>
 
 #include "Geodesy.h"
+#include "VectorMath.h"
 
 namespace globelayers {
 namespace {
 
 constexpr double kBlankAbove = 1e38;  // a sampled value above it is a blank
+
+// Segment centres come from a vector arc tangent that may differ from the C
+// library's by one unit in the last place, which moves a centre by about
+// 1e-14 degrees. Where such a move could change more than the last bits of a
+// sample, the centre is formed again with the C library: within this many
+// degrees of the antimeridian or of a grid's node line.
+constexpr double kGuardDeg = 1e-9;
 
 // The crossing rule, on the top and bottom elevations of one layer in metres.
 inline void ApplyCrossingRule(int priority, double& top, double& bottom, double& sign) {
@@ -183,8 +191,15 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   fused_ = gridLayers == 1;
   int widest = 0;
   for (const TRingTable::Ring& ring : ctx.table.rings) widest = std::max(widest, ring.segments);
-  ringLat_.resize(widest);
-  ringLon_.resize(widest);
+  for (std::vector<double>* v :
+       {&ringLat_, &ringLon_, &latY_, &latX_, &lonY_, &lonX_, &rTop_, &rBottom_, &rho_, &sign_, &pairTop_,
+        &pairBottom_, &pairTopI_, &pairBottomI_, &jobR_, &jobPair_, &clOut_, &qOut_, &uOut_, &logOut_,
+        &clIn_, &qIn_, &uIn_, &logIn_}) {
+    v->resize(widest);
+  }
+  nearLine_.resize(widest);
+  keep_.resize(widest);
+  jobIndex_.resize(widest);
   const int length = fused_ ? widest : ctx.table.segmentCount();
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
@@ -207,18 +222,6 @@ inline double KernelPair(const TRingTable::Ring& ring, double r1, double rP) {
   return AttractionKernelCos(ring.tOut, r1, rP) - AttractionKernelCos(ring.tIn, r1, rP);
 }
 
-// Kernel pairs of the layer's constant surfaces for one ring and one point
-// radius: every segment of the ring whose surface is that constant reuses
-// them.
-struct TConstantPairs {
-  double rTop, pairTop, rBottom, pairBottom;
-  double Pair(const TRingTable::Ring& ring, double r1, double rP) const {
-    if (r1 == rTop) return pairTop;
-    if (r1 == rBottom) return pairBottom;
-    return KernelPair(ring, r1, rP);
-  }
-};
-
 }  // namespace
 
 void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerms& pt) {
@@ -228,37 +231,130 @@ void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerm
     return;
   }
   // As the general direct problem gives them with flattening 0: one pass of
-  // its loop, every term it adds is 0.
+  // its loop, every term it adds is 0. The arguments of the two arc tangents
+  // are kept, so that any centre can be formed again exactly.
   const double sy = ring.sinSigma, cy = ring.cosSigma;
   const double cosU = pt.cosU, sinU = pt.sinU;
   const double cosUcy = cosU * cy, sinUsy = sinU * sy, sinUcy = sinU * cy, cosUsy = cosU * sy;
   const double* sinAz = ctx_.table.sinAzimuth.data() + ring.azimuth;
   const double* cosAz = ctx_.table.cosAzimuth.data() + ring.azimuth;
-  for (int j = 0; j < ring.segments; ++j) {
+  const int m = ring.segments;
+  for (int j = 0; j < m; ++j) {
     const double sinAlpha = sinAz[j], cosAlpha = cosAz[j];
     const double sinA = cosU * sinAlpha;
     const double b = cosUcy * cosAlpha - sinUsy;
-    const double phi2 = std::atan2(sinUcy + cosUsy * cosAlpha, 1 * std::sqrt(sinA * sinA + b * b));
-    const double dLambda = std::atan2(sy * sinAlpha, cosUcy - sinUsy * cosAlpha);
-    double lambda2 = (pt.lambdaRad + dLambda) * kRadToDeg;
+    latY_[j] = sinUcy + cosUsy * cosAlpha;
+    latX_[j] = 1 * std::sqrt(sinA * sinA + b * b);
+    lonY_[j] = sy * sinAlpha;
+    lonX_[j] = cosUcy - sinUsy * cosAlpha;
+  }
+  Atan2Array(latY_.data(), latX_.data(), ringLat_.data(), m);
+  Atan2Array(lonY_.data(), lonX_.data(), ringLon_.data(), m);
+  for (int j = 0; j < m; ++j) {
+    double lambda2 = (pt.lambdaRad + ringLon_[j]) * kRadToDeg;
+    ringLat_[j] *= kRadToDeg;
+    // Next to the antimeridian one unit in the last place can decide the
+    // wrap, and so which edge of a grid is read: take the exact centre.
+    if (std::fabs(std::fabs(lambda2) - 180) < kGuardDeg) {
+      ExactCentre(j, pt);
+      continue;
+    }
     if (lambda2 < -180) lambda2 += 360;
     if (lambda2 > 180) lambda2 -= 360;
-    ringLat_[j] = phi2 * kRadToDeg;
     ringLon_[j] = lambda2;
   }
 }
 
-void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset) {
+void TPointEvaluator::ExactCentre(int j, const TPointTerms& pt) {
+  const double phi2 = std::atan2(latY_[j], latX_[j]);
+  const double dLambda = std::atan2(lonY_[j], lonX_[j]);
+  double lambda2 = (pt.lambdaRad + dLambda) * kRadToDeg;
+  if (lambda2 < -180) lambda2 += 360;
+  if (lambda2 > 180) lambda2 -= 360;
+  ringLat_[j] = phi2 * kRadToDeg;
+  ringLon_[j] = lambda2;
+}
+
+namespace {
+
+// Whether a position lies within kGuardDeg of a node line of its cell. There
+// a sample can change by more than rounding when the position moves by one
+// unit in the last place: a blank node's weight turns from zero to nonzero.
+inline bool NearNodeLine(const TGridImports& g, const TGridCell& c) {
+  const double wx = std::fabs(g.xStep), wy = std::fabs(g.yStep);
+  return std::fabs(c.t) * wx < kGuardDeg || std::fabs(1 - c.t) * wx < kGuardDeg ||
+         std::fabs(c.u) * wy < kGuardDeg || std::fabs(1 - c.u) * wy < kGuardDeg;
+}
+
+}  // namespace
+
+void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset, const TPointTerms& pt) {
+  const int m = ring.segments;
+  if (ring.cap) {  // the point itself: nothing approximate
+    for (const TSampledGrid& g : sampled_) g.samples[offset] = SampleGrid(*g.grid, ringLon_[0], ringLat_[0]);
+    return;
+  }
   // Every grid once per segment, whichever layers share it; a tight loop of
   // independent samples lets the processor overlap their divisions.
+  std::fill(nearLine_.begin(), nearLine_.begin() + m, 0);
   for (const TSampledGrid& g : sampled_) {
     double* out = g.samples + offset;
-    for (int j = 0; j < ring.segments; ++j) out[j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
+    for (int j = 0; j < m; ++j) {
+      const TGridCell c = LocateInGrid(*g.grid, ringLon_[j], ringLat_[j]);
+      nearLine_[j] |= NearNodeLine(*g.grid, c) ? 1 : 0;
+      out[j] = InterpolateCell(*g.grid, c);
+    }
+  }
+  // Those few segments are sampled again at their exact centres.
+  for (int j = 0; j < m; ++j) {
+    if (!nearLine_[j]) continue;
+    ExactCentre(j, pt);
+    for (const TSampledGrid& g : sampled_) g.samples[offset + j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
   }
 }
 
+void TPointEvaluator::KernelPairs(const TRingTable::Ring& ring, int n, double rPoint) {
+  // The terms of both bounds for every radius, then every logarithm in one
+  // tight loop, then the sums: the same operations as KernelPair, in an
+  // order that keeps the processor busy.
+  for (int k = 0; k < n; ++k) {
+    const TKernelTerms out = KernelTerms(ring.tOut, jobR_[k], rPoint);
+    const TKernelTerms in = KernelTerms(ring.tIn, jobR_[k], rPoint);
+    clOut_[k] = out.cl, qOut_[k] = out.Q, uOut_[k] = out.u;
+    clIn_[k] = in.cl, qIn_[k] = in.Q, uIn_[k] = in.u;
+  }
+  for (int k = 0; k < n; ++k) {
+    logOut_[k] = KernelTakesLog(uOut_[k]) ? std::log(uOut_[k]) : 0;
+    logIn_[k] = KernelTakesLog(uIn_[k]) ? std::log(uIn_[k]) : 0;
+  }
+  for (int k = 0; k < n; ++k) {
+    jobPair_[k] = KernelFinish({clOut_[k], qOut_[k], uOut_[k]}, logOut_[k]) -
+                  KernelFinish({clIn_[k], qIn_[k], uIn_[k]}, logIn_[k]);
+  }
+}
+
+void TPointEvaluator::SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m,
+                                   const TConstantPairs& known, double rPoint, double* pairs) {
+  int n = 0;
+  for (int j = 0; j < m; ++j) {
+    if (!keep_[j]) continue;
+    const double r1 = radii[j];
+    if (r1 == known.rTop) {
+      pairs[j] = known.pairTop;
+    } else if (r1 == known.rBottom) {
+      pairs[j] = known.pairBottom;
+    } else {
+      jobIndex_[n] = j;
+      jobR_[n] = r1;
+      ++n;
+    }
+  }
+  KernelPairs(ring, n, rPoint);
+  for (int k = 0; k < n; ++k) pairs[jobIndex_[k]] = jobPair_[k];
+}
+
 void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP,
-                                     double rPi, TSums& layer, TSums& total) const {
+                                     double rPi, TSums& layer, TSums& total) {
   const TLayerDef& upper = ctx_.model[i];
   const TLayerDef& lower = ctx_.model[i + 1];
   const double* top = upper.elevationGrid ? elevation_[i].data() + offset : nullptr;
@@ -266,30 +362,44 @@ void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int of
   const double* density = lower.densityGrid ? density_[i + 1].data() + offset : nullptr;
   const double R = ctx_.earthRadius;
   const bool withIncrement = ctx_.increment != 0;
-  // Radii of constant surfaces; NaN (never equal) where the surface is a grid.
-  const double nan = std::nan("");
-  const double rTopConst = top ? nan : R + upper.elevation;
-  const double rBottomConst = bottom ? nan : R + lower.elevation;
-  const auto pairs = [&](double rPoint) {
-    return TConstantPairs{rTopConst, top ? nan : KernelPair(ring, rTopConst, rPoint), rBottomConst,
-                          bottom ? nan : KernelPair(ring, rBottomConst, rPoint)};
-  };
-  const TConstantPairs at = pairs(rP);
-  const TConstantPairs atI = withIncrement ? pairs(rPi) : at;
   const int m = ring.segments;
+  // The layer per segment: blanks dropped, the crossing rule applied.
   for (int j = 0; j < m; ++j) {
     double T = top ? top[j] : upper.elevation;
     double B = bottom ? bottom[j] : lower.elevation;
     const double rho = density ? density[j] : lower.density;
-    if (T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove) continue;
+    keep_[j] = !(T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove);
     double sign = +1;
     ApplyCrossingRule(ctx_.priority, T, B, sign);
-    const double rT = R + T, rB = R + B;
-    const double c = rho * (at.Pair(ring, rT, rP) - at.Pair(ring, rB, rP)) * sign / m;
+    rTop_[j] = R + T;
+    rBottom_[j] = R + B;
+    rho_[j] = rho;
+    sign_[j] = sign;
+  }
+  // Radii of constant surfaces; NaN (never equal) where the surface is a grid.
+  const double nan = std::nan("");
+  const double rTopConst = top ? nan : R + upper.elevation;
+  const double rBottomConst = bottom ? nan : R + lower.elevation;
+  const auto known = [&](double rPoint) {
+    return TConstantPairs{rTopConst, top ? nan : KernelPair(ring, rTopConst, rPoint), rBottomConst,
+                          bottom ? nan : KernelPair(ring, rBottomConst, rPoint)};
+  };
+  const TConstantPairs at = known(rP);
+  SurfacePairs(ring, rTop_.data(), m, at, rP, pairTop_.data());
+  SurfacePairs(ring, rBottom_.data(), m, at, rP, pairBottom_.data());
+  if (withIncrement) {
+    const TConstantPairs atI = known(rPi);
+    SurfacePairs(ring, rTop_.data(), m, atI, rPi, pairTopI_.data());
+    SurfacePairs(ring, rBottom_.data(), m, atI, rPi, pairBottomI_.data());
+  }
+  // Sums in segment order.
+  for (int j = 0; j < m; ++j) {
+    if (!keep_[j]) continue;
+    const double c = rho_[j] * (pairTop_[j] - pairBottom_[j]) * sign_[j] / m;
     layer.dte += c;
     total.dte += c;
     if (withIncrement) {
-      const double ci = rho * (atI.Pair(ring, rT, rPi) - atI.Pair(ring, rB, rPi)) * sign / m;
+      const double ci = rho_[j] * (pairTopI_[j] - pairBottomI_[j]) * sign_[j] / m;
       layer.dteI += ci;
       total.dteI += ci;
     }
@@ -314,7 +424,7 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
   if (!sampled_.empty() && !fused_) {
     for (const TRingTable::Ring& ring : table.rings) {
       RingCentres(ring, pt);
-      SampleRing(ring, ring.first);
+      SampleRing(ring, ring.first, pt);
     }
   }
 
@@ -329,7 +439,7 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
     for (const TRingTable::Ring& ring : table.rings) {
       if (fused_) {
         RingCentres(ring, pt);
-        SampleRing(ring, 0);
+        SampleRing(ring, 0, pt);
         AccumulateRing(i, ring, 0, rP, rPi, layer, total);
       } else {
         AccumulateRing(i, ring, ring.first, rP, rPi, layer, total);

@@ -6,9 +6,14 @@
 // step by step (one geodesic, up to three samples and four kernel calls per
 // segment and layer); the fast evaluator precomputes what does not depend on
 // the point, shares segment centres and grid samples between layers and
-// kernel values of constant surfaces between the segments of a ring. Both
-// give the same bits: every value enters the same operations in the same
-// order.
+// kernel values of constant surfaces between the segments of a ring, and
+// works ring by ring in tight loops. Every value enters the same operations
+// in the same order, with one exception: the centres' arc tangents come from
+// a vector function within one unit in the last place of the C library's.
+// Where that could move a sample by more than rounding (next to the
+// antimeridian or a grid's node line) the centre is formed exactly, so the
+// printed numbers agree with the reference's, but for a value that sits on a
+// rounding boundary.
 #pragma once
 
 #include <string>
@@ -79,15 +84,36 @@ class TPointEvaluator {
   };
   // Centres of one ring's segments into ringLat_ and ringLon_.
   void RingCentres(const TRingTable::Ring& ring, const TPointTerms& terms);
+  // Centre j of the current ring with the C library's arc tangent.
+  void ExactCentre(int j, const TPointTerms& terms);
   // Samples of every grid at those centres, from `offset` on.
-  void SampleRing(const TRingTable::Ring& ring, int offset);
+  void SampleRing(const TRingTable::Ring& ring, int offset, const TPointTerms& terms);
   // Layer i over one ring, its samples from `offset` on.
   void AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP, double rPi,
-                      TSums& layer, TSums& total) const;
+                      TSums& layer, TSums& total);
+  // Kernel pairs of the layer's constant surfaces for one ring and one point
+  // radius: every segment whose surface is that constant reuses them.
+  struct TConstantPairs {
+    double rTop, pairTop, rBottom, pairBottom;
+  };
+  // pairs[j] for the kept segments j < m of a ring, one surface's radii.
+  void SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m, const TConstantPairs& known,
+                    double rPoint, double* pairs);
+  // jobPair_[k] = K(out) - K(in) at jobR_[k] for k < n.
+  void KernelPairs(const TRingTable::Ring& ring, int n, double rPoint);
 
   const TRunContext& ctx_;
   bool fused_ = false;  // exactly one layer reads grids
   std::vector<double> ringLat_, ringLon_;                 // centres of one ring, degrees
+  std::vector<double> latY_, latX_, lonY_, lonX_;         // their arc tangents' arguments
+  std::vector<char> nearLine_;                            // per segment: sample again exactly
+  // One ring of one layer: kept segments, radii after the crossing rule,
+  // density and sign, kernel pairs of both surfaces (and at the raised point).
+  std::vector<char> keep_;
+  std::vector<double> rTop_, rBottom_, rho_, sign_, pairTop_, pairBottom_, pairTopI_, pairBottomI_;
+  // Kernel evaluations still to do: segment, radius, result, and their terms.
+  std::vector<int> jobIndex_;
+  std::vector<double> jobR_, jobPair_, clOut_, qOut_, uOut_, logOut_, clIn_, qIn_, uIn_, logIn_;
   std::vector<std::vector<double>> elevation_, density_;  // samples per row
   struct TSampledGrid {
     const TGridImports* grid;

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   fonts-liberation          # a sans-serif face with the metrics the windows were laid out for
   libgtest-dev libgmock-dev libbenchmark-dev
+  libsleef-dev              # vector arc tangents for the segment centres
   libgeographiclib-dev      # independent oracle for the geodesy tests
   locales                   # a decimal-comma locale for the locale tests
   xvfb xauth                # runs the window headless when no display is there

