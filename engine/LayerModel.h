@@ -83,36 +83,47 @@ struct TGridCell {
   double t = 0, u = 0;
 };
 
-inline TGridCell LocateInGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+// A grid's origin and spacing in arc seconds, and its node counts: all that
+// locating a position needs.
+struct TGridFrame {
+  double X0, Y0, dX, dY;
+  int nx, ny;
+};
+
+inline TGridFrame GridFrame(const TGridImports& g) {
+  return {g.xMin * 3600, g.yMin * 3600, g.xStep * 3600, g.yStep * 3600, g.nx, g.ny};
+}
+
+inline TGridCell LocateInFrame(const TGridFrame& f, double lambdaDeg, double phiDeg) {
   constexpr double kToDeg = 1.0 / 3600;
   const double X = lambdaDeg * 3600;
   const double Y = phiDeg * 3600;
-  const double X0 = g.xMin * 3600;
-  const double Y0 = g.yMin * 3600;
-  const double dX = g.xStep * 3600;
-  const double dY = g.yStep * 3600;
 
   // Cell index: floor of the quotient, then clamped into the grid. Testing
   // the double before converting keeps huge or NaN quotients defined.
   const auto cellIndex = [](double quotient, int count) {
-    const double q = std::floor(quotient);
-    if (!(q > 0)) return 0;  // negative, zero, or not a number
-    if (q >= count - 1) return count - 2;
+    double q = std::floor(quotient);
+    q = q > 0 ? q : 0;                   // negative, zero, or not a number: the first cell
+    q = q >= count - 1 ? count - 2 : q;  // on or past the last node: the last cell
     return static_cast<int>(q);
   };
   TGridCell c;
-  c.ix = cellIndex((X - X0) / dX, g.nx);
-  c.iy = cellIndex((Y - Y0) / dY, g.ny);
+  c.ix = cellIndex((X - f.X0) / f.dX, f.nx);
+  c.iy = cellIndex((Y - f.Y0) / f.dY, f.ny);
 
-  const double xa = (X0 + c.ix * dX) * kToDeg;
-  const double xb = (X0 + (c.ix + 1) * dX) * kToDeg;
-  const double ya = (Y0 + c.iy * dY) * kToDeg;
-  const double yb = (Y0 + (c.iy + 1) * dY) * kToDeg;
+  const double xa = (f.X0 + c.ix * f.dX) * kToDeg;
+  const double xb = (f.X0 + (c.ix + 1) * f.dX) * kToDeg;
+  const double ya = (f.Y0 + c.iy * f.dY) * kToDeg;
+  const double yb = (f.Y0 + (c.iy + 1) * f.dY) * kToDeg;
   const double lambda1 = X * kToDeg;
   const double phi1 = Y * kToDeg;
   c.t = (lambda1 - xa) / (xb - xa);
   c.u = (phi1 - ya) / (yb - ya);
   return c;
+}
+
+inline TGridCell LocateInGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+  return LocateInFrame(GridFrame(g), lambdaDeg, phiDeg);
 }
 
 inline double InterpolateCell(const TGridImports& g, const TGridCell& c) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Geodesy.h"
+#include "SegmentLoops.h"
 #include "VectorMath.h"
 
 namespace globelayers {
@@ -200,6 +201,8 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   nearLine_.resize(widest);
   keep_.resize(widest);
   jobIndex_.resize(widest);
+  for (std::vector<int>* v : {&cellX_, &cellY_}) v->resize(widest);
+  for (std::vector<double>* v : {&cellT_, &cellU_}) v->resize(widest);
   const int length = fused_ ? widest : ctx.table.segmentCount();
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
@@ -235,33 +238,18 @@ void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerm
   // are kept, so that any centre can be formed again exactly.
   const double sy = ring.sinSigma, cy = ring.cosSigma;
   const double cosU = pt.cosU, sinU = pt.sinU;
-  const double cosUcy = cosU * cy, sinUsy = sinU * sy, sinUcy = sinU * cy, cosUsy = cosU * sy;
-  const double* sinAz = ctx_.table.sinAzimuth.data() + ring.azimuth;
-  const double* cosAz = ctx_.table.cosAzimuth.data() + ring.azimuth;
+  const TCentreTerms terms{cosU, sinU, sy, cosU * cy, sinU * sy, sinU * cy, cosU * sy};
   const int m = ring.segments;
-  for (int j = 0; j < m; ++j) {
-    const double sinAlpha = sinAz[j], cosAlpha = cosAz[j];
-    const double sinA = cosU * sinAlpha;
-    const double b = cosUcy * cosAlpha - sinUsy;
-    latY_[j] = sinUcy + cosUsy * cosAlpha;
-    latX_[j] = 1 * std::sqrt(sinA * sinA + b * b);
-    lonY_[j] = sy * sinAlpha;
-    lonX_[j] = cosUcy - sinUsy * cosAlpha;
-  }
+  CentreArguments(m, ctx_.table.sinAzimuth.data() + ring.azimuth, ctx_.table.cosAzimuth.data() + ring.azimuth,
+                  terms, latY_.data(), latX_.data(), lonY_.data(), lonX_.data());
   Atan2Array(latY_.data(), latX_.data(), ringLat_.data(), m);
   Atan2Array(lonY_.data(), lonX_.data(), ringLon_.data(), m);
-  for (int j = 0; j < m; ++j) {
-    double lambda2 = (pt.lambdaRad + ringLon_[j]) * kRadToDeg;
-    ringLat_[j] *= kRadToDeg;
-    // Next to the antimeridian one unit in the last place can decide the
-    // wrap, and so which edge of a grid is read: take the exact centre.
-    if (std::fabs(std::fabs(lambda2) - 180) < kGuardDeg) {
-      ExactCentre(j, pt);
-      continue;
+  // Next to the antimeridian one unit in the last place can decide the wrap,
+  // and so which edge of a grid is read: there the centre is formed exactly.
+  if (CentresToDegrees(m, pt.lambdaRad, kGuardDeg, ringLat_.data(), ringLon_.data(), nearLine_.data())) {
+    for (int j = 0; j < m; ++j) {
+      if (nearLine_[j]) ExactCentre(j, pt);
     }
-    if (lambda2 < -180) lambda2 += 360;
-    if (lambda2 > 180) lambda2 -= 360;
-    ringLon_[j] = lambda2;
   }
 }
 
@@ -275,19 +263,6 @@ void TPointEvaluator::ExactCentre(int j, const TPointTerms& pt) {
   ringLon_[j] = lambda2;
 }
 
-namespace {
-
-// Whether a position lies within kGuardDeg of a node line of its cell. There
-// a sample can change by more than rounding when the position moves by one
-// unit in the last place: a blank node's weight turns from zero to nonzero.
-inline bool NearNodeLine(const TGridImports& g, const TGridCell& c) {
-  const double wx = std::fabs(g.xStep), wy = std::fabs(g.yStep);
-  return std::fabs(c.t) * wx < kGuardDeg || std::fabs(1 - c.t) * wx < kGuardDeg ||
-         std::fabs(c.u) * wy < kGuardDeg || std::fabs(1 - c.u) * wy < kGuardDeg;
-}
-
-}  // namespace
-
 void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset, const TPointTerms& pt) {
   const int m = ring.segments;
   if (ring.cap) {  // the point itself: nothing approximate
@@ -296,14 +271,15 @@ void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset, const
   }
   // Every grid once per segment, whichever layers share it; a tight loop of
   // independent samples lets the processor overlap their divisions.
+  // A position within kGuardDeg of a node line is sampled again at its exact
+  // centre: there one unit in the last place can turn a blank node's weight
+  // from zero to nonzero.
   std::fill(nearLine_.begin(), nearLine_.begin() + m, 0);
   for (const TSampledGrid& g : sampled_) {
+    LocateArray(*g.grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
+                cellT_.data(), cellU_.data(), nearLine_.data());
     double* out = g.samples + offset;
-    for (int j = 0; j < m; ++j) {
-      const TGridCell c = LocateInGrid(*g.grid, ringLon_[j], ringLat_[j]);
-      nearLine_[j] |= NearNodeLine(*g.grid, c) ? 1 : 0;
-      out[j] = InterpolateCell(*g.grid, c);
-    }
+    for (int j = 0; j < m; ++j) out[j] = InterpolateCell(*g.grid, {cellX_[j], cellY_[j], cellT_[j], cellU_[j]});
   }
   // Those few segments are sampled again at their exact centres.
   for (int j = 0; j < m; ++j) {
@@ -317,20 +293,14 @@ void TPointEvaluator::KernelPairs(const TRingTable::Ring& ring, int n, double rP
   // The terms of both bounds for every radius, then every logarithm in one
   // tight loop, then the sums: the same operations as KernelPair, in an
   // order that keeps the processor busy.
-  for (int k = 0; k < n; ++k) {
-    const TKernelTerms out = KernelTerms(ring.tOut, jobR_[k], rPoint);
-    const TKernelTerms in = KernelTerms(ring.tIn, jobR_[k], rPoint);
-    clOut_[k] = out.cl, qOut_[k] = out.Q, uOut_[k] = out.u;
-    clIn_[k] = in.cl, qIn_[k] = in.Q, uIn_[k] = in.u;
-  }
+  KernelTermsArray(n, ring.tOut, jobR_.data(), rPoint, clOut_.data(), qOut_.data(), uOut_.data());
+  KernelTermsArray(n, ring.tIn, jobR_.data(), rPoint, clIn_.data(), qIn_.data(), uIn_.data());
   for (int k = 0; k < n; ++k) {
     logOut_[k] = KernelTakesLog(uOut_[k]) ? std::log(uOut_[k]) : 0;
     logIn_[k] = KernelTakesLog(uIn_[k]) ? std::log(uIn_[k]) : 0;
   }
-  for (int k = 0; k < n; ++k) {
-    jobPair_[k] = KernelFinish({clOut_[k], qOut_[k], uOut_[k]}, logOut_[k]) -
-                  KernelFinish({clIn_[k], qIn_[k], uIn_[k]}, logIn_[k]);
-  }
+  KernelPairsFinish(n, clOut_.data(), qOut_.data(), uOut_.data(), logOut_.data(), clIn_.data(), qIn_.data(),
+                    uIn_.data(), logIn_.data(), jobPair_.data());
 }
 
 void TPointEvaluator::SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m,

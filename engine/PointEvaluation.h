@@ -106,7 +106,9 @@ class TPointEvaluator {
   bool fused_ = false;  // exactly one layer reads grids
   std::vector<double> ringLat_, ringLon_;                 // centres of one ring, degrees
   std::vector<double> latY_, latX_, lonY_, lonX_;         // their arc tangents' arguments
-  std::vector<char> nearLine_;                            // per segment: sample again exactly
+  std::vector<char> nearLine_;                            // per segment: form again exactly
+  std::vector<int> cellX_, cellY_;                        // one grid's cells at those centres
+  std::vector<double> cellT_, cellU_;                     //   and the weights across them
   // One ring of one layer: kept segments, radii after the crossing rule,
   // density and sign, kernel pairs of both surfaces (and at the raised point).
   std::vector<char> keep_;

@@ -1,0 +1,41 @@
+// The per-segment arithmetic of one ring as flat loops over arrays, so the
+// compiler can vectorise them. Each loop does, per element, exactly the
+// operations of the scalar code it replaces (IEEE additions, products,
+// quotients and square roots give the same bits in any vector width), and
+// no loop sums across elements.
+#pragma once
+
+#include "GridImports.h"
+
+namespace globelayers {
+
+// Per point and ring: the products the direct problem forms from the
+// latitude terms and the ring's arc.
+struct TCentreTerms {
+  double cosU, sinU, sinSigma, cosUcy, sinUsy, sinUcy, cosUsy;
+};
+
+// The arguments of each centre's two arc tangents: latitude atan2(latY, latX),
+// longitude offset atan2(lonY, lonX).
+void CentreArguments(int m, const double* sinAz, const double* cosAz, const TCentreTerms& k, double* latY,
+                     double* latX, double* lonY, double* lonX);
+
+// Radians to degrees with one wrap of the longitude into -180 .. 180.
+// nearWrap[j] is set where the longitude before the wrap lies within `guard`
+// degrees of +-180; returns whether any is.
+bool CentresToDegrees(int m, double lambdaRad, double guard, double* lat, double* lon, char* nearWrap);
+
+// KernelTerms(t, r1[k], r) for k < n.
+void KernelTermsArray(int n, double t, const double* r1, double r, double* cl, double* q, double* u);
+
+// pair[k] = KernelFinish(out k, logOut[k]) - KernelFinish(in k, logIn[k]).
+void KernelPairsFinish(int n, const double* clOut, const double* qOut, const double* uOut, const double* logOut,
+                       const double* clIn, const double* qIn, const double* uIn, const double* logIn,
+                       double* pair);
+
+// LocateInGrid for m positions; near[j] |= 1 where a position lies within
+// `guard` degrees of a node line of its cell.
+void LocateArray(const TGridImports& g, int m, const double* lon, const double* lat, double guard, int* ix,
+                 int* iy, double* t, double* u, char* near);
+
+}  // namespace globelayers
