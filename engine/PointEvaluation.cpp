@@ -200,6 +200,8 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   }
   nearLine_.resize(widest);
   keep_.resize(widest);
+  sourceTop_.resize(widest);
+  sourceBottom_.resize(widest);
   jobIndex_.resize(widest);
   for (std::vector<int>* v : {&cellX_, &cellY_}) v->resize(widest);
   for (std::vector<double>* v : {&cellT_, &cellU_}) v->resize(widest);
@@ -304,23 +306,32 @@ void TPointEvaluator::KernelPairs(const TRingTable::Ring& ring, int n, double rP
 }
 
 void TPointEvaluator::SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m,
-                                   const TConstantPairs& known, double rPoint, double* pairs) {
+                                   const TConstantPairs& at, const TConstantPairs* atI, double rP, double rPi,
+                                   signed char* source, double* pairs, double* pairsI) {
+  // Where a kept segment's radius is a constant surface's, its pair is that
+  // surface's (source 0 or 1); the others are evaluated here (source 2).
   int n = 0;
   for (int j = 0; j < m; ++j) {
     if (!keep_[j]) continue;
     const double r1 = radii[j];
-    if (r1 == known.rTop) {
-      pairs[j] = known.pairTop;
-    } else if (r1 == known.rBottom) {
-      pairs[j] = known.pairBottom;
+    if (r1 == at.rTop) {
+      source[j] = 0;
+    } else if (r1 == at.rBottom) {
+      source[j] = 1;
     } else {
+      source[j] = 2;
       jobIndex_[n] = j;
       jobR_[n] = r1;
       ++n;
     }
   }
-  KernelPairs(ring, n, rPoint);
+  if (n == 0) return;
+  KernelPairs(ring, n, rP);
   for (int k = 0; k < n; ++k) pairs[jobIndex_[k]] = jobPair_[k];
+  if (atI) {
+    KernelPairs(ring, n, rPi);
+    for (int k = 0; k < n; ++k) pairsI[jobIndex_[k]] = jobPair_[k];
+  }
 }
 
 void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP,
@@ -355,21 +366,26 @@ void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int of
                           bottom ? nan : KernelPair(ring, rBottomConst, rPoint)};
   };
   const TConstantPairs at = known(rP);
-  SurfacePairs(ring, rTop_.data(), m, at, rP, pairTop_.data());
-  SurfacePairs(ring, rBottom_.data(), m, at, rP, pairBottom_.data());
-  if (withIncrement) {
-    const TConstantPairs atI = known(rPi);
-    SurfacePairs(ring, rTop_.data(), m, atI, rPi, pairTopI_.data());
-    SurfacePairs(ring, rBottom_.data(), m, atI, rPi, pairBottomI_.data());
-  }
+  const TConstantPairs atI = withIncrement ? known(rPi) : at;
+  const TConstantPairs* raised = withIncrement ? &atI : nullptr;
+  SurfacePairs(ring, rTop_.data(), m, at, raised, rP, rPi, sourceTop_.data(), pairTop_.data(), pairTopI_.data());
+  SurfacePairs(ring, rBottom_.data(), m, at, raised, rP, rPi, sourceBottom_.data(), pairBottom_.data(),
+               pairBottomI_.data());
+  const double knownAt[2] = {at.pairTop, at.pairBottom};
+  const double knownAtI[2] = {atI.pairTop, atI.pairBottom};
   // Sums in segment order.
   for (int j = 0; j < m; ++j) {
     if (!keep_[j]) continue;
-    const double c = rho_[j] * (pairTop_[j] - pairBottom_[j]) * sign_[j] / m;
+    const int sT = sourceTop_[j], sB = sourceBottom_[j];
+    const double pT = sT < 2 ? knownAt[sT] : pairTop_[j];
+    const double pB = sB < 2 ? knownAt[sB] : pairBottom_[j];
+    const double c = rho_[j] * (pT - pB) * sign_[j] / m;
     layer.dte += c;
     total.dte += c;
     if (withIncrement) {
-      const double ci = rho_[j] * (pairTopI_[j] - pairBottomI_[j]) * sign_[j] / m;
+      const double pTi = sT < 2 ? knownAtI[sT] : pairTopI_[j];
+      const double pBi = sB < 2 ? knownAtI[sB] : pairBottomI_[j];
+      const double ci = rho_[j] * (pTi - pBi) * sign_[j] / m;
       layer.dteI += ci;
       total.dteI += ci;
     }

@@ -96,9 +96,13 @@ class TPointEvaluator {
   struct TConstantPairs {
     double rTop, pairTop, rBottom, pairBottom;
   };
-  // pairs[j] for the kept segments j < m of a ring, one surface's radii.
-  void SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m, const TConstantPairs& known,
-                    double rPoint, double* pairs);
+  // One surface's kernel pairs for the kept segments j < m of a ring: where
+  // its radius is a constant surface's, source[j] names that surface (0 top,
+  // 1 bottom); elsewhere source[j] is 2 and pairs[j] (and pairsI[j] at the
+  // raised point, given atI) holds the pair.
+  void SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m, const TConstantPairs& at,
+                    const TConstantPairs* atI, double rP, double rPi, signed char* source, double* pairs,
+                    double* pairsI);
   // jobPair_[k] = K(out) - K(in) at jobR_[k] for k < n.
   void KernelPairs(const TRingTable::Ring& ring, int n, double rPoint);
 
@@ -112,6 +116,7 @@ class TPointEvaluator {
   // One ring of one layer: kept segments, radii after the crossing rule,
   // density and sign, kernel pairs of both surfaces (and at the raised point).
   std::vector<char> keep_;
+  std::vector<signed char> sourceTop_, sourceBottom_;  // see SurfacePairs
   std::vector<double> rTop_, rBottom_, rho_, sign_, pairTop_, pairBottom_, pairTopI_, pairBottomI_;
   // Kernel evaluations still to do: segment, radius, result, and their terms.
   std::vector<int> jobIndex_;
