@@ -271,8 +271,8 @@ void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset, const
     for (const TSampledGrid& g : sampled_) g.samples[offset] = SampleGrid(*g.grid, ringLon_[0], ringLat_[0]);
     return;
   }
-  // Every grid once per segment, whichever layers share it; a tight loop of
-  // independent samples lets the processor overlap their divisions.
+  // Every grid once per segment, whichever layers share it: first the cells
+  // and weights of the whole ring (a vector loop), then the interpolations.
   // A position within kGuardDeg of a node line is sampled again at its exact
   // centre: there one unit in the last place can turn a blank node's weight
   // from zero to nonzero.
