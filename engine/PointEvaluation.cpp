@@ -240,7 +240,7 @@ void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerm
   // are kept, so that any centre can be formed again exactly.
   const double sy = ring.sinSigma, cy = ring.cosSigma;
   const double cosU = pt.cosU, sinU = pt.sinU;
-  const TCentreTerms terms{cosU, sinU, sy, cosU * cy, sinU * sy, sinU * cy, cosU * sy};
+  const TCentreTerms terms{cosU, sy, cosU * cy, sinU * sy, sinU * cy, cosU * sy};
   const int m = ring.segments;
   CentreArguments(m, ctx_.table.sinAzimuth.data() + ring.azimuth, ctx_.table.cosAzimuth.data() + ring.azimuth,
                   terms, latY_.data(), latX_.data(), lonY_.data(), lonX_.data());

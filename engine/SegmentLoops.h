@@ -12,7 +12,7 @@ namespace globelayers {
 // Per point and ring: the products the direct problem forms from the
 // latitude terms and the ring's arc.
 struct TCentreTerms {
-  double cosU, sinU, sinSigma, cosUcy, sinUsy, sinUcy, cosUsy;
+  double cosU, sinSigma, cosUcy, sinUsy, sinUcy, cosUsy;
 };
 
 // The arguments of each centre's two arc tangents: latitude atan2(latY, latX),
