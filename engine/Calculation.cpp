@@ -1,8 +1,11 @@
 #include "Calculation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -70,26 +73,28 @@ class TRunEnd {
 // Points in flight. With one worker the calling thread evaluates each point
 // when its line is asked for, exactly in turn. With more, workers take points
 // in file order and the calling thread collects the lines in the same order,
-// letting the toolkit process messages while it waits.
+// letting the toolkit process messages while it waits. A stop request drops
+// the points in progress: every evaluator gives up at its next ring.
 class TPointPipeline {
  public:
-  TPointPipeline(const TRunContext& ctx, int workers) : ctx_(ctx) {
+  TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress) : ctx_(ctx) {
     if (workers <= 1) {
       inline_.emplace(ctx);
+      inline_->SetAbandonCheck([&progress] { return progress.StopRequested(); });
       return;
     }
-    for (int w = 0; w < workers; ++w) {
-      threads_.emplace_back([this] { Work(); });
+    try {
+      threads_.reserve(static_cast<std::size_t>(workers));
+      for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
+    } catch (const std::exception& e) {
+      // Threads already running wait for jobs: stop and join them, or this
+      // constructor's unwinding would wait for them for ever.
+      const std::size_t started = threads_.size();
+      Stop();
+      throw std::runtime_error(CFormat("Could not start worker thread %zu of %d (%s).", started + 1, workers, e.what()));
     }
   }
-  ~TPointPipeline() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    jobReady_.notify_all();
-    threads_.clear();  // joins
-  }
+  ~TPointPipeline() { Stop(); }
   TPointPipeline(const TPointPipeline&) = delete;
   TPointPipeline& operator=(const TPointPipeline&) = delete;
 
@@ -108,10 +113,17 @@ class TPointPipeline {
     jobReady_.notify_one();
   }
 
-  // The line of point `index`; `idle` runs every few milliseconds meanwhile.
+  // The line of point `index`; `idle` runs every few milliseconds meanwhile
+  // and returns true to stop waiting. Empty when stopped.
   template <typename Idle>
-  std::string Take(long index, Idle idle) {
-    if (inline_) return inline_->Evaluate(pendingInline_.point);
+  std::optional<std::string> Take(long index, Idle idle) {
+    if (inline_) {
+      try {
+        return inline_->Evaluate(pendingInline_.point);
+      } catch (const TPointAbandoned&) {
+        return std::nullopt;
+      }
+    }
     std::unique_lock lock(mutex_);
     for (;;) {
       if (error_) std::rethrow_exception(error_);
@@ -123,8 +135,12 @@ class TPointPipeline {
       }
       lineReady_.wait_for(lock, std::chrono::milliseconds(20));
       lock.unlock();
-      idle();
+      const bool stop = idle();
       lock.lock();
+      if (stop) {
+        abandon_ = true;
+        return std::nullopt;
+      }
     }
   }
 
@@ -134,28 +150,47 @@ class TPointPipeline {
     TCalcPoint point;
   };
 
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    abandon_ = true;
+    jobReady_.notify_all();
+    threads_.clear();  // joins
+  }
+
   void Work() {
-    TPointEvaluator evaluator(ctx_);
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock lock(mutex_);
-        jobReady_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
-        if (stop_) return;
-        job = jobs_.front();
-        jobs_.pop_front();
+    // Everything a worker throws, its set-up included, ends the run through
+    // the collecting thread; nothing may escape a thread.
+    try {
+      TPointEvaluator evaluator(ctx_);
+      evaluator.SetAbandonCheck([this] { return abandon_.load(std::memory_order_relaxed); });
+      for (;;) {
+        Job job;
+        {
+          std::unique_lock lock(mutex_);
+          jobReady_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+          if (stop_) return;
+          job = jobs_.front();
+          jobs_.pop_front();
+        }
+        std::string line;
+        try {
+          line = evaluator.Evaluate(job.point);
+        } catch (const TPointAbandoned&) {
+          return;
+        }
+        {
+          std::lock_guard lock(mutex_);
+          results_.emplace(job.index, std::move(line));
+        }
+        lineReady_.notify_all();
       }
-      std::string line;
-      std::exception_ptr error;
-      try {
-        line = evaluator.Evaluate(job.point);
-      } catch (...) {
-        error = std::current_exception();
-      }
+    } catch (...) {
       {
         std::lock_guard lock(mutex_);
-        if (error) error_ = error;
-        results_.emplace(job.index, std::move(line));
+        if (!error_) error_ = std::current_exception();
       }
       lineReady_.notify_all();
     }
@@ -170,8 +205,46 @@ class TPointPipeline {
   std::map<long, std::string> results_;
   std::exception_ptr error_;
   bool stop_ = false;
+  std::atomic<bool> abandon_{false};
   std::vector<std::jthread> threads_;  // last: joined before the rest goes
 };
+
+// The largest Earth radius a run accepts, metres: larger ones make the
+// kernel's squares overflow.
+constexpr double kMaxEarthRadius = 1e9;
+
+// Values that no run can use, refused before anything is read or written:
+// each would end in numbers that are not finite, or in a counter that
+// overflows.
+std::optional<std::string> CheckRunValues(const TRunParameters& params) {
+  if (!(params.earthRadius > 0 && params.earthRadius <= kMaxEarthRadius)) {
+    return CFormat("The Earth radius must be a positive number of metres, at most %.0e, not %.10g.",
+                   kMaxEarthRadius, params.earthRadius);
+  }
+  if (!std::isfinite(params.gravityConstant)) {
+    return CFormat("The gravitational constant must be a finite number, not %.10g.", params.gravityConstant);
+  }
+  if (!std::isfinite(params.increment)) {
+    return CFormat("The increment must be a finite number of metres, not %.10g.", params.increment);
+  }
+  if (!std::isfinite(params.lambdaFrom) || !std::isfinite(params.lambdaTo)) {
+    return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.lambdaFrom,
+                   params.lambdaTo);
+  }
+  // A layout that does not build is refused later, with its own message.
+  const std::optional<TRingLayout> rings =
+      BuildRingLayout(params.phiFrom * kDegToRad, params.phiTo * kDegToRad, params.lambdaFrom * kDegToRad,
+                      params.lambdaTo * kDegToRad, params.segmentSize, params.earthRadius);
+  if (rings) {
+    const std::int64_t segments = SegmentTotal(*rings);
+    if (segments > kMaxSegmentsPerPoint) {
+      return CFormat("The zone needs %lld segments per point, more than the limit of %lld: choose a larger "
+                     "segment size or a smaller azimuth range.",
+                     static_cast<long long>(segments), static_cast<long long>(kMaxSegmentsPerPoint));
+    }
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -193,6 +266,10 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   const double unitFactor = params.outputUnit == 0 ? 1.0 : 1000.0;
 
+  if (const auto refusal = CheckRunValues(params)) {
+    prompts.ShowMessage(*refusal);
+    return TRunOutcome::Failed;
+  }
   const std::optional<long> count = CountPoints(params.dataFile, prompts);
   if (!count) return TRunOutcome::Failed;
 
@@ -221,8 +298,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   progress.SetCaption("T4");
 
   const std::string resultName = OutputFileName(params.dataFile, params.appendText, "_dce.dat");
-  FilePtr result(std::fopen(resultName.c_str(), "w"));
-  if (!result) {
+  TResultFileWriter result;
+  if (!result.Open(resultName)) {
     prompts.ShowMessage(FormatMessage("Error by opening file  %s\n", resultName));
     return TRunOutcome::Failed;
   }
@@ -231,54 +308,84 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     return TRunOutcome::Failed;
   };
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
-  if (std::fputs(ResultHeader(layout).c_str(), result.get()) == EOF) return writeFailed();
+  if (!result.Write(ResultHeader(layout))) return writeFailed();
 
   for (int k = 0; k < params.rowCount; ++k) {
     if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts)) {
       // The reader said why; the file keeps its header only.
-      if (std::fflush(result.get()) != 0) return writeFailed();
+      if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
     }
   }
 
   const TRingTable table = BuildRingTable(*rings, params.earthRadius);
-  const TRunContext ctx{layerModel,        *rings,
-                        table,             params.rowCount,
-                        params.earthRadius, phiFrom,
-                        phiTo,             params.increment,
-                        params.priority,   2.0 * kPi * params.gravityConstant,
-                        unitFactor,        layout};
+  const TRunContext ctx{.model = layerModel,
+                        .rings = *rings,
+                        .table = table,
+                        .rowCount = params.rowCount,
+                        .earthRadius = params.earthRadius,
+                        .psiFrom = phiFrom,
+                        .psiTo = phiTo,
+                        .increment = params.increment,
+                        .priority = params.priority,
+                        .twoPiG = 2.0 * kPi * params.gravityConstant,
+                        .unitFactor = unitFactor,
+                        .layout = layout};
   int workers = options.threads;
   if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
   std::rewind(points.get());
   TRunOutcome outcome = TRunOutcome::Completed;
-  TPointPipeline pipeline(ctx, workers);
-  long read = 0, done = 0;
-  bool atEnd = false;
-  for (;;) {
-    // Keep the workers fed with the next points of the file, in file order.
-    while (!atEnd && read - done < pipeline.window()) {
-      if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
-        pipeline.Submit(read++, *point);
+  // Whatever a point or a worker throws (memory, a value that is not
+  // finite, a thread that cannot start) fails the run with its message; the
+  // file keeps the lines before it.
+  try {
+    TPointPipeline pipeline(ctx, workers, progress);
+    long read = 0, done = 0;
+    bool atEnd = false;
+    for (;;) {
+      // An interrupt stops at once, without a question.
+      if (progress.StopRequested()) {
+        outcome = TRunOutcome::Cancelled;
+        break;
+      }
+      // Keep the workers fed with the next points of the file, in file order.
+      while (!atEnd && read - done < pipeline.window()) {
+        if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+          pipeline.Submit(read++, *point);
+        }
+      }
+      if (done == read) break;
+      progress.SetPosition(static_cast<int>(std::min<long>(done, INT_MAX)));
+      progress.ProcessMessages();
+      const std::optional<std::string> line = pipeline.Take(done, [&progress] {
+        progress.ProcessMessages();
+        return progress.StopRequested();
+      });
+      if (!line) {
+        outcome = TRunOutcome::Cancelled;
+        break;
+      }
+      ++done;
+      if (!result.Write(*line)) return writeFailed();
+      progress.ProcessMessages();
+      // Cancel is looked at between points only: the file holds whole lines.
+      if (progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
+        outcome = TRunOutcome::Cancelled;
+        break;
       }
     }
-    if (done == read) break;
-    progress.SetPosition(static_cast<int>(std::min<long>(done, INT_MAX)));
-    progress.ProcessMessages();
-    const std::string line = pipeline.Take(done, [&progress] { progress.ProcessMessages(); });
-    ++done;
-    if (std::fputs(line.c_str(), result.get()) == EOF) return writeFailed();
-    progress.ProcessMessages();
-    // Cancel is looked at between points only: the file holds whole lines.
-    if (progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
-      outcome = TRunOutcome::Cancelled;
-      break;
-    }
+  } catch (const std::bad_alloc&) {
+    prompts.ShowMessage("The calculation ran out of memory.");
+    if (!result.Finish()) writeFailed();
+    return TRunOutcome::Failed;
+  } catch (const std::exception& e) {
+    prompts.ShowMessage(e.what());
+    if (!result.Finish()) writeFailed();
+    return TRunOutcome::Failed;
   }
   // Buffered data meets the disk only now: a full disk shows here.
-  if (std::fflush(result.get()) != 0 || std::ferror(result.get())) return writeFailed();
-  if (std::fclose(result.release()) != 0) return writeFailed();
+  if (!result.Finish()) return writeFailed();
   return outcome;
 }
 

@@ -53,6 +53,10 @@ class IRunProgress {
   virtual void ProcessMessages() = 0;
   // True when Cancel was pressed since the last call; the request is cleared.
   virtual bool TakeCancelRequest() = 0;
+  // True once the run must stop without a question (an interrupt signal):
+  // the point in progress is dropped, the file keeps its complete lines and
+  // the run ends as cancelled. Polled between points and while waiting.
+  virtual bool StopRequested() { return false; }
 };
 
 // A progress display that shows nothing and is never cancelled.

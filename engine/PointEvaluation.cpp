@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <stdexcept>
 #include <utility>
 
 #include "Geodesy.h"
+#include "NumberText.h"
 #include "SegmentLoops.h"
 #include "VectorMath.h"
 
@@ -47,6 +49,17 @@ double BandIntegral(double psiIn, double psiOut, double rT, double rB, double rP
          (AttractionKernel(psiOut, rB, rP) - AttractionKernel(psiIn, rB, rP));
 }
 
+// A result file never holds NaN or infinity: a value that is not finite
+// (a height at or below the centre of the Earth, grid values near the float
+// limit) fails the run, naming the point.
+void RequireFinite(const TCalcPoint& p, const TResultGroup& g) {
+  if (std::isfinite(g.dte) && std::isfinite(g.dteI) && std::isfinite(g.vgdre)) return;
+  throw std::runtime_error(
+      CFormat("Point %.10g at longitude %.10g, latitude %.10g, height %.10g m: the attraction is not a "
+              "finite number. Check the point's height and the layers' heights and densities around it.",
+              p.pointNumber, p.lambda, p.phi, p.height));
+}
+
 // Appends a layer's piece and returns nothing; the totals are scaled by the
 // caller. VGDRE is formed from values before the unit factor.
 void AppendLayer(const TRunContext& ctx, const TCalcPoint& p, int i, TSums layer, std::string& line) {
@@ -55,6 +68,7 @@ void AppendLayer(const TRunContext& ctx, const TCalcPoint& p, int i, TSums layer
   if (!ctx.layout.perLayer) return;
   TResultGroup g{layer.dte * ctx.unitFactor, layer.dteI * ctx.unitFactor, 0};
   if (ctx.increment != 0) g.vgdre = (layer.dteI - layer.dte) / ctx.increment;
+  RequireFinite(p, g);
   line += ResultLayerPiece(ctx.layout, p, i, g);
 }
 
@@ -63,6 +77,7 @@ void AppendLineEnd(const TRunContext& ctx, const TCalcPoint& p, TSums total, std
   total.dteI *= ctx.twoPiG;
   TResultGroup s{total.dte * ctx.unitFactor, total.dteI * ctx.unitFactor, 0};
   if (ctx.increment != 0) s.vgdre = (total.dteI - total.dte) / ctx.increment;
+  RequireFinite(p, s);
   line += ResultLineEnd(ctx.layout, p, s);
 }
 
@@ -94,9 +109,9 @@ bool HasGrid(const TRunContext& ctx, int i) {
 
 }  // namespace
 
-TRingTable BuildRingTable(const TRingLayout& L, double earthRadius) {
+TRingTable BuildRingTable(const TRingLayout& L, double earthRadius, const TEvaluationLimits& limits) {
   TRingTable table;
-  std::map<int, int> azimuthTables;  // segment count -> first entry
+  std::map<int, std::int64_t> azimuthTables;  // segment count -> first entry
   for (int k = 0; k < L.ringCount(); ++k) {
     const TRingBounds b = RingBounds(L, k);
     if (b.skip) continue;
@@ -109,15 +124,19 @@ TRingTable BuildRingTable(const TRingLayout& L, double earthRadius) {
     ring.segments = L.segmentCounts[k];
     ring.first = table.segmentCount();
     table.segmentTotal += ring.segments;
+    table.widestRing = std::max(table.widestRing, ring.segments);
     // The arc to the centres as the general geodesic forms it on a sphere:
     // (a * psi) / a, which need not be psi to the last bit.
     const double sigma = earthRadius * RingMidDistance(b) / 1 / earthRadius / 1;
     ring.sinSigma = std::sin(sigma);
     ring.cosSigma = std::cos(sigma);
-    // Rings with the same segment count share one table of azimuths.
-    const auto [known, isNew] = azimuthTables.try_emplace(ring.segments, static_cast<int>(table.sinAzimuth.size()));
-    ring.azimuth = known->second;
-    if (isNew) {
+    // Rings with the same segment count share one table of azimuths, while
+    // the tables stay within their budget.
+    if (const auto known = azimuthTables.find(ring.segments); known != azimuthTables.end()) {
+      ring.azimuth = known->second;
+    } else if (static_cast<std::int64_t>(table.sinAzimuth.size()) + ring.segments <= limits.azimuthTableEntries) {
+      ring.azimuth = static_cast<std::int64_t>(table.sinAzimuth.size());
+      azimuthTables.emplace(ring.segments, ring.azimuth);
       for (int j = 0; j < ring.segments; ++j) {
         const double azimuth = SegmentMidAzimuth(j, ring.segments);
         table.sinAzimuth.push_back(std::sin(azimuth));
@@ -183,29 +202,35 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
 TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   elevation_.resize(ctx.rowCount);
   density_.resize(ctx.rowCount);
-  int gridLayers = 0;
+  layerGrids_.resize(ctx.rowCount);
+  int gridLayers = 0, gridCount = 0;
   for (int i = 0; i <= ctx.rowCount - 2; ++i) gridLayers += HasGrid(ctx, i) ? 1 : 0;
-  if (gridLayers == 0) return;
-  // With one layer on grids, rings are walked once: each ring's samples go
-  // into small buffers and are used at once. Several such layers keep every
-  // sample of the point, since each layer walks all rings in turn.
-  fused_ = gridLayers == 1;
-  int widest = 0;
-  for (const TRingTable::Ring& ring : ctx.table.rings) widest = std::max(widest, ring.segments);
-  for (std::vector<double>* v :
-       {&ringLat_, &ringLon_, &latY_, &latX_, &lonY_, &lonX_, &rTop_, &rBottom_, &rho_, &sign_, &pairTop_,
-        &pairBottom_, &pairTopI_, &pairBottomI_, &jobR_, &jobPair_, &clOut_, &qOut_, &uOut_, &logOut_,
-        &clIn_, &qIn_, &uIn_, &logIn_}) {
-    v->resize(widest);
+  for (int k = 0; k < ctx.rowCount; ++k) {
+    gridCount += ctx.model[k].elevationGrid ? 1 : 0;
+    gridCount += k >= 1 && ctx.model[k].densityGrid ? 1 : 0;
   }
-  nearLine_.resize(widest);
-  keep_.resize(widest);
-  sourceTop_.resize(widest);
-  sourceBottom_.resize(widest);
-  jobIndex_.resize(widest);
-  for (std::vector<int>* v : {&cellX_, &cellY_}) v->resize(widest);
-  for (std::vector<double>* v : {&cellT_, &cellU_}) v->resize(widest);
-  const int length = fused_ ? widest : ctx.table.segmentCount();
+  if (gridLayers == 0) return;
+  // Several layers on grids keep every sample of the point, so that a grid
+  // that two layers read is sampled once, as long as that fits the budget.
+  // Otherwise each layer walks the rings on its own, a stretch at a time;
+  // the centres and samples it forms are the same, and so are the numbers.
+  shared_ = gridLayers > 1 &&
+            ctx.table.segmentCount() * gridCount * std::int64_t{sizeof(double)} <= ctx.limits.pointSampleBytes;
+  const int width = std::max(1, std::min(ctx.table.widestRing, std::max(1, ctx.limits.stretchSegments)));
+  for (std::vector<double>* v :
+       {&azimuthSin_, &azimuthCos_, &ringLat_, &ringLon_, &latY_, &latX_, &lonY_, &lonX_, &rTop_, &rBottom_, &rho_,
+        &sign_, &pairTop_, &pairBottom_, &pairTopI_, &pairBottomI_, &jobR_, &jobPair_, &clOut_, &qOut_,
+        &uOut_, &logOut_, &clIn_, &qIn_, &uIn_, &logIn_, &cellT_, &cellU_}) {
+    v->resize(width);
+  }
+  nearLine_.resize(width);
+  keep_.resize(width);
+  sourceTop_.resize(width);
+  sourceBottom_.resize(width);
+  jobIndex_.resize(width);
+  cellX_.resize(width);
+  cellY_.resize(width);
+  const std::size_t length = shared_ ? static_cast<std::size_t>(ctx.table.segmentCount()) : width;
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
       elevation_[k].resize(length);
@@ -217,6 +242,31 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
       sampled_.push_back({ctx.model[k].densityGrid.get(), density_[k].data()});
     }
   }
+  for (int i = 0; i <= ctx.rowCount - 2; ++i) {
+    if (ctx.model[i].elevationGrid) layerGrids_[i].push_back({ctx.model[i].elevationGrid.get(), elevation_[i].data()});
+    if (ctx.model[i + 1].elevationGrid) {
+      layerGrids_[i].push_back({ctx.model[i + 1].elevationGrid.get(), elevation_[i + 1].data()});
+    }
+    if (ctx.model[i + 1].densityGrid) {
+      layerGrids_[i].push_back({ctx.model[i + 1].densityGrid.get(), density_[i + 1].data()});
+    }
+  }
+}
+
+std::size_t TPointEvaluator::ScratchBytes() const {
+  std::size_t bytes = 0;
+  for (const std::vector<double>* v :
+       {&azimuthSin_, &azimuthCos_, &ringLat_, &ringLon_, &latY_, &latX_, &lonY_, &lonX_, &rTop_, &rBottom_, &rho_,
+        &sign_, &pairTop_, &pairBottom_, &pairTopI_, &pairBottomI_, &jobR_, &jobPair_, &clOut_, &qOut_, &uOut_,
+        &logOut_, &clIn_, &qIn_, &uIn_, &logIn_, &cellT_, &cellU_}) {
+    bytes += v->capacity() * sizeof(double);
+  }
+  for (const auto* rows : {&elevation_, &density_}) {
+    for (const std::vector<double>& v : *rows) bytes += v.capacity() * sizeof(double);
+  }
+  bytes += nearLine_.capacity() + keep_.capacity() + sourceTop_.capacity() + sourceBottom_.capacity();
+  bytes += (jobIndex_.capacity() + cellX_.capacity() + cellY_.capacity()) * sizeof(int);
+  return bytes;
 }
 
 namespace {
@@ -229,7 +279,19 @@ inline double KernelPair(const TRingTable::Ring& ring, double r1, double rP) {
 
 }  // namespace
 
-void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerms& pt) {
+template <typename Each>
+void TPointEvaluator::ForEachStretch(Each each) {
+  const int width = static_cast<int>(ringLat_.size());
+  for (const TRingTable::Ring& ring : ctx_.table.rings) {
+    if (abandonCheck_ && abandonCheck_()) throw TPointAbandoned{};
+    for (int first = 0; first < ring.segments; first += width) {
+      each(TStretch{ring, first, std::min(width, ring.segments - first)});
+    }
+  }
+}
+
+void TPointEvaluator::RingCentres(const TStretch& s, const TPointTerms& pt) {
+  const TRingTable::Ring& ring = s.ring;
   if (ring.cap) {  // the cap ring is sampled at the point itself
     ringLat_[0] = pt.phiDeg;
     ringLon_[0] = pt.lambdaDeg;
@@ -241,9 +303,22 @@ void TPointEvaluator::RingCentres(const TRingTable::Ring& ring, const TPointTerm
   const double sy = ring.sinSigma, cy = ring.cosSigma;
   const double cosU = pt.cosU, sinU = pt.sinU;
   const TCentreTerms terms{cosU, sy, cosU * cy, sinU * sy, sinU * cy, cosU * sy};
-  const int m = ring.segments;
-  CentreArguments(m, ctx_.table.sinAzimuth.data() + ring.azimuth, ctx_.table.cosAzimuth.data() + ring.azimuth,
-                  terms, latY_.data(), latX_.data(), lonY_.data(), lonX_.data());
+  const int m = s.count;
+  const double* sinAz = nullptr;
+  const double* cosAz = nullptr;
+  if (ring.azimuth >= 0) {
+    sinAz = ctx_.table.sinAzimuth.data() + ring.azimuth + s.first;
+    cosAz = ctx_.table.cosAzimuth.data() + ring.azimuth + s.first;
+  } else {  // no room in the shared tables: the same values, formed here
+    for (int j = 0; j < m; ++j) {
+      const double azimuth = SegmentMidAzimuth(s.first + j, ring.segments);
+      azimuthSin_[j] = std::sin(azimuth);
+      azimuthCos_[j] = std::cos(azimuth);
+    }
+    sinAz = azimuthSin_.data();
+    cosAz = azimuthCos_.data();
+  }
+  CentreArguments(m, sinAz, cosAz, terms, latY_.data(), latX_.data(), lonY_.data(), lonX_.data());
   Atan2Array(latY_.data(), latX_.data(), ringLat_.data(), m);
   Atan2Array(lonY_.data(), lonX_.data(), ringLon_.data(), m);
   // Next to the antimeridian one unit in the last place can decide the wrap,
@@ -265,29 +340,34 @@ void TPointEvaluator::ExactCentre(int j, const TPointTerms& pt) {
   ringLon_[j] = lambda2;
 }
 
-void TPointEvaluator::SampleRing(const TRingTable::Ring& ring, int offset, const TPointTerms& pt) {
-  const int m = ring.segments;
-  if (ring.cap) {  // the point itself: nothing approximate
-    for (const TSampledGrid& g : sampled_) g.samples[offset] = SampleGrid(*g.grid, ringLon_[0], ringLat_[0]);
+void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGrid>& fill, std::int64_t offset,
+                                 const TPointTerms& pt) {
+  const int m = s.count;
+  if (s.ring.cap) {  // the point itself: nothing approximate
+    for (const TSampledGrid& g : fill) g.samples[offset] = SampleGrid(*g.grid, ringLon_[0], ringLat_[0]);
     return;
   }
   // Every grid once per segment, whichever layers share it: first the cells
-  // and weights of the whole ring (a vector loop), then the interpolations.
-  // A position within kGuardDeg of a node line is sampled again at its exact
-  // centre: there one unit in the last place can turn a blank node's weight
-  // from zero to nonzero.
+  // and weights of the whole stretch (a vector loop), then the interpolations.
+  // A position within kGuardDeg of a node line of any of the point's grids
+  // is sampled again at its exact centre: there one unit in the last place
+  // can turn a blank node's weight from zero to nonzero. Grids that are not
+  // filled now are located all the same, so that a segment's centre does not
+  // depend on which layer asks.
   std::fill(nearLine_.begin(), nearLine_.begin() + m, 0);
   for (const TSampledGrid& g : sampled_) {
     LocateArray(*g.grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
                 cellT_.data(), cellU_.data(), nearLine_.data());
-    double* out = g.samples + offset;
+    const auto filled = std::find_if(fill.begin(), fill.end(), [&g](const TSampledGrid& f) { return f.grid == g.grid; });
+    if (filled == fill.end()) continue;
+    double* out = filled->samples + offset;
     for (int j = 0; j < m; ++j) out[j] = InterpolateCell(*g.grid, {cellX_[j], cellY_[j], cellT_[j], cellU_[j]});
   }
   // Those few segments are sampled again at their exact centres.
   for (int j = 0; j < m; ++j) {
     if (!nearLine_[j]) continue;
     ExactCentre(j, pt);
-    for (const TSampledGrid& g : sampled_) g.samples[offset + j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
+    for (const TSampledGrid& g : fill) g.samples[offset + j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
   }
 }
 
@@ -334,8 +414,9 @@ void TPointEvaluator::SurfacePairs(const TRingTable::Ring& ring, const double* r
   }
 }
 
-void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP,
-                                     double rPi, TSums& layer, TSums& total) {
+void TPointEvaluator::AccumulateRing(int i, const TStretch& s, std::int64_t offset, double rP, double rPi,
+                                     TSums& layer, TSums& total) {
+  const TRingTable::Ring& ring = s.ring;
   const TLayerDef& upper = ctx_.model[i];
   const TLayerDef& lower = ctx_.model[i + 1];
   const double* top = upper.elevationGrid ? elevation_[i].data() + offset : nullptr;
@@ -343,7 +424,8 @@ void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int of
   const double* density = lower.densityGrid ? density_[i + 1].data() + offset : nullptr;
   const double R = ctx_.earthRadius;
   const bool withIncrement = ctx_.increment != 0;
-  const int m = ring.segments;
+  const int m = s.count;
+  const int segments = ring.segments;  // of the whole ring: each segment's share
   // The layer per segment: blanks dropped, the crossing rule applied.
   for (int j = 0; j < m; ++j) {
     double T = top ? top[j] : upper.elevation;
@@ -379,13 +461,13 @@ void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int of
     const int sT = sourceTop_[j], sB = sourceBottom_[j];
     const double pT = sT < 2 ? knownAt[sT] : pairTop_[j];
     const double pB = sB < 2 ? knownAt[sB] : pairBottom_[j];
-    const double c = rho_[j] * (pT - pB) * sign_[j] / m;
+    const double c = rho_[j] * (pT - pB) * sign_[j] / segments;
     layer.dte += c;
     total.dte += c;
     if (withIncrement) {
       const double pTi = sT < 2 ? knownAtI[sT] : pairTopI_[j];
       const double pBi = sB < 2 ? knownAtI[sB] : pairBottomI_[j];
-      const double ci = rho_[j] * (pTi - pBi) * sign_[j] / m;
+      const double ci = rho_[j] * (pTi - pBi) * sign_[j] / segments;
       layer.dteI += ci;
       total.dteI += ci;
     }
@@ -393,7 +475,6 @@ void TPointEvaluator::AccumulateRing(int i, const TRingTable::Ring& ring, int of
 }
 
 std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
-  const TRingTable& table = ctx_.table;
   const double R = ctx_.earthRadius;
   const double rP = R + p.height;
   const double rPi = R + p.height + ctx_.increment;
@@ -407,11 +488,11 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
   pt.cosU = 1 / std::sqrt(tanU * tanU + 1);
   pt.sinU = tanU * pt.cosU;
 
-  if (!sampled_.empty() && !fused_) {
-    for (const TRingTable::Ring& ring : table.rings) {
-      RingCentres(ring, pt);
-      SampleRing(ring, ring.first, pt);
-    }
+  if (shared_) {
+    ForEachStretch([&](const TStretch& s) {
+      RingCentres(s, pt);
+      SampleRing(s, sampled_, s.ring.first + s.first, pt);
+    });
   }
 
   std::string line;
@@ -422,15 +503,15 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
       continue;
     }
     TSums layer;
-    for (const TRingTable::Ring& ring : table.rings) {
-      if (fused_) {
-        RingCentres(ring, pt);
-        SampleRing(ring, 0, pt);
-        AccumulateRing(i, ring, 0, rP, rPi, layer, total);
+    ForEachStretch([&](const TStretch& s) {
+      if (shared_) {
+        AccumulateRing(i, s, s.ring.first + s.first, rP, rPi, layer, total);
       } else {
-        AccumulateRing(i, ring, ring.first, rP, rPi, layer, total);
+        RingCentres(s, pt);
+        SampleRing(s, layerGrids_[i], 0, pt);
+        AccumulateRing(i, s, 0, rP, rPi, layer, total);
       }
-    }
+    });
     AppendLayer(ctx_, p, i, layer, line);
   }
   AppendLineEnd(ctx_, p, total, line);

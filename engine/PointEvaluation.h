@@ -16,6 +16,8 @@
 // rounding boundary.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,20 @@
 
 namespace globelayers {
 
+// Memory that the evaluation may hold, whatever the segment size.
+struct TEvaluationLimits {
+  // Sine and cosine entries of the shared azimuth tables (16 bytes each, one
+  // set for all threads). Rings whose segment count finds no room form their
+  // azimuths per point instead.
+  std::int64_t azimuthTableEntries = 2 * 1024 * 1024;
+  // Per thread: bytes of samples that a point may keep for every grid at once,
+  // so that layers sharing a grid sample it once. Beyond it each layer walks
+  // the rings on its own, giving the same numbers.
+  std::int64_t pointSampleBytes = 8 * 1024 * 1024;
+  // Per thread: segments handled at a time; wider rings go in stretches.
+  int stretchSegments = 4096;
+};
+
 // Per-run tables of the rings that are walked (skipped rings left out).
 struct TRingTable {
   struct Ring {
@@ -34,18 +50,20 @@ struct TRingTable {
     double sinSigma = 0;           // sine and cosine of the arc to the
     double cosSigma = 0;           //   segment centres
     int segments = 0;              // m_k
-    int first = 0;                 // index of its first segment among the point's samples
-    int azimuth = 0;               // its first entry in the azimuth tables
+    std::int64_t first = 0;        // index of its first segment among the point's samples
+    std::int64_t azimuth = -1;     // its first entry in the azimuth tables; -1: formed per point
     bool cap = false;              // sampled at the point itself
   };
   std::vector<Ring> rings;
-  // Sine and cosine of the mid azimuths, one run per distinct segment count.
+  // Sine and cosine of the mid azimuths, one run per distinct segment count,
+  // as far as TEvaluationLimits::azimuthTableEntries allows.
   std::vector<double> sinAzimuth, cosAzimuth;
-  int segmentTotal = 0;  // segments of all rings
-  int segmentCount() const { return segmentTotal; }
+  std::int64_t segmentTotal = 0;  // segments of all rings
+  int widestRing = 0;             // segments of the ring with the most
+  std::int64_t segmentCount() const { return segmentTotal; }
 };
 
-TRingTable BuildRingTable(const TRingLayout& layout, double earthRadius);
+TRingTable BuildRingTable(const TRingLayout& layout, double earthRadius, const TEvaluationLimits& limits = {});
 
 struct TRunContext {
   const TLayerModel& model;
@@ -60,7 +78,11 @@ struct TRunContext {
   double twoPiG;       // 2 pi G
   double unitFactor;   // 1 for mGal, 1000 for microGal
   TResultLayout layout;
+  TEvaluationLimits limits{};
 };
+
+// Thrown by TPointEvaluator::Evaluate when its abandon check says so.
+struct TPointAbandoned {};
 
 // The straightforward evaluation, kept as the yardstick of the fast one.
 std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& point);
@@ -75,31 +97,54 @@ struct TSums {
 class TPointEvaluator {
  public:
   explicit TPointEvaluator(const TRunContext& ctx);
+  // The result line of one point. Throws std::runtime_error naming the point
+  // when a value is not finite, TPointAbandoned when the abandon check fires.
   std::string Evaluate(const TCalcPoint& point);
+  // Asked once per ring of a point: true drops the point. May be empty.
+  void SetAbandonCheck(std::function<bool()> check) { abandonCheck_ = std::move(check); }
+  // Whether all grids of a point are sampled once and shared by its layers
+  // (else each layer walks the rings on its own), and the bytes of scratch
+  // buffers this evaluator holds.
+  bool SharesSamples() const { return shared_; }
+  std::size_t ScratchBytes() const;
 
  private:
   struct TPointTerms {
     double phiDeg = 0, lambdaDeg = 0, lambdaRad = 0;
     double cosU = 0, sinU = 0;  // of the latitude, as the direct problem forms them
   };
-  // Centres of one ring's segments into ringLat_ and ringLon_.
-  void RingCentres(const TRingTable::Ring& ring, const TPointTerms& terms);
-  // Centre j of the current ring with the C library's arc tangent.
+  struct TSampledGrid {
+    const TGridImports* grid;
+    double* samples;  // into elevation_ or density_
+  };
+  // A stretch of one ring: its segments from `first` on, `count` of them.
+  struct TStretch {
+    const TRingTable::Ring& ring;
+    int first;
+    int count;
+  };
+  // Centres of a stretch's segments into ringLat_ and ringLon_.
+  void RingCentres(const TStretch& s, const TPointTerms& terms);
+  // Centre j of the current stretch with the C library's arc tangent.
   void ExactCentre(int j, const TPointTerms& terms);
-  // Samples of every grid at those centres, from `offset` on.
-  void SampleRing(const TRingTable::Ring& ring, int offset, const TPointTerms& terms);
-  // Layer i over one ring, its samples from `offset` on.
-  void AccumulateRing(int i, const TRingTable::Ring& ring, int offset, double rP, double rPi,
-                      TSums& layer, TSums& total);
+  // Samples of the grids `fill` at a stretch's centres, from `offset` on.
+  void SampleRing(const TStretch& s, const std::vector<TSampledGrid>& fill, std::int64_t offset,
+                  const TPointTerms& terms);
+  // Layer i over one stretch, its samples from `offset` on.
+  void AccumulateRing(int i, const TStretch& s, std::int64_t offset, double rP, double rPi, TSums& layer,
+                      TSums& total);
+  // Calls `each` for every stretch of every ring, asking the abandon check per ring.
+  template <typename Each>
+  void ForEachStretch(Each each);
   // Kernel pairs of the layer's constant surfaces for one ring and one point
   // radius: every segment whose surface is that constant reuses them.
   struct TConstantPairs {
     double rTop, pairTop, rBottom, pairBottom;
   };
-  // One surface's kernel pairs for the kept segments j < m of a ring: where
-  // its radius is a constant surface's, source[j] names that surface (0 top,
-  // 1 bottom); elsewhere source[j] is 2 and pairs[j] (and pairsI[j] at the
-  // raised point, given atI) holds the pair.
+  // One surface's kernel pairs for the kept segments j < m of a stretch:
+  // where its radius is a constant surface's, source[j] names that surface
+  // (0 top, 1 bottom); elsewhere source[j] is 2 and pairs[j] (and pairsI[j]
+  // at the raised point, given atI) holds the pair.
   void SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m, const TConstantPairs& at,
                     const TConstantPairs* atI, double rP, double rPi, signed char* source, double* pairs,
                     double* pairsI);
@@ -107,13 +152,15 @@ class TPointEvaluator {
   void KernelPairs(const TRingTable::Ring& ring, int n, double rPoint);
 
   const TRunContext& ctx_;
-  bool fused_ = false;  // exactly one layer reads grids
-  std::vector<double> ringLat_, ringLon_;                 // centres of one ring, degrees
+  bool shared_ = false;  // samples of the whole point, shared by the layers
+  std::function<bool()> abandonCheck_;
+  std::vector<double> azimuthSin_, azimuthCos_;           // a stretch's azimuths, when not in the tables
+  std::vector<double> ringLat_, ringLon_;                 // centres of one stretch, degrees
   std::vector<double> latY_, latX_, lonY_, lonX_;         // their arc tangents' arguments
   std::vector<char> nearLine_;                            // per segment: form again exactly
   std::vector<int> cellX_, cellY_;                        // one grid's cells at those centres
   std::vector<double> cellT_, cellU_;                     //   and the weights across them
-  // One ring of one layer: kept segments, radii after the crossing rule,
+  // One stretch of one layer: kept segments, radii after the crossing rule,
   // density and sign, kernel pairs of both surfaces (and at the raised point).
   std::vector<char> keep_;
   std::vector<signed char> sourceTop_, sourceBottom_;  // see SurfacePairs
@@ -122,11 +169,8 @@ class TPointEvaluator {
   std::vector<int> jobIndex_;
   std::vector<double> jobR_, jobPair_, clOut_, qOut_, uOut_, logOut_, clIn_, qIn_, uIn_, logIn_;
   std::vector<std::vector<double>> elevation_, density_;  // samples per row
-  struct TSampledGrid {
-    const TGridImports* grid;
-    double* samples;  // into elevation_ or density_
-  };
-  std::vector<TSampledGrid> sampled_;  // every grid the point's layers read
+  std::vector<TSampledGrid> sampled_;                     // every grid the point's layers read
+  std::vector<std::vector<TSampledGrid>> layerGrids_;     // per layer, the grids it reads
 };
 
 }  // namespace globelayers

@@ -1,5 +1,11 @@
 #include "ResultFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include "NumberText.h"
 
 namespace globelayers {
@@ -62,6 +68,69 @@ std::string ResultLineEnd(const TResultLayout& L, const TCalcPoint& p, const TRe
   }
   return CFormat("%11.6lf %11.6lf %10.0lf %10.3lf %12.5lf\n", p.lambda, p.phi, p.pointNumber,
                  p.height, s.dte);
+}
+
+namespace {
+
+// Pending text is written once it reaches this many bytes.
+constexpr std::size_t kResultBlockBytes = 64 * 1024;
+
+}  // namespace
+
+TResultFileWriter::~TResultFileWriter() {
+  if (fd_ < 0) return;
+  if (!failed_) Flush();
+  ::close(fd_);
+}
+
+bool TResultFileWriter::Open(const std::string& path) {
+  // Without blocking: a FIFO that nobody reads is refused, not waited for.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return false;
+  if (::fcntl(fd, F_SETFL, 0) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool TResultFileWriter::Write(const std::string& text) {
+  if (failed_ || fd_ < 0) return false;
+  pending_ += text;
+  pieceEnds_.push_back(pending_.size());
+  return pending_.size() < kResultBlockBytes || Flush();
+}
+
+bool TResultFileWriter::Flush() {
+  std::size_t done = 0;
+  while (done < pending_.size()) {
+    const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // The file holds `done` bytes of the pending text: keep the whole
+      // pieces among them.
+      const auto whole = std::upper_bound(pieceEnds_.begin(), pieceEnds_.end(), done);
+      const std::size_t keep = whole == pieceEnds_.begin() ? 0 : *(whole - 1);
+      while (::ftruncate(fd_, static_cast<off_t>(written_ + keep)) != 0 && errno == EINTR) {
+      }
+      failed_ = true;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  written_ += static_cast<std::int64_t>(pending_.size());
+  pending_.clear();
+  pieceEnds_.clear();
+  return true;
+}
+
+bool TResultFileWriter::Finish() {
+  if (fd_ < 0) return false;
+  const bool flushed = !failed_ && Flush();
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  return flushed && closed;
 }
 
 }  // namespace globelayers

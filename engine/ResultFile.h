@@ -4,7 +4,9 @@
 // thread and written in point order.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "PointFile.h"
 
@@ -40,5 +42,34 @@ std::string ResultLayerPiece(const TResultLayout& layout, const TCalcPoint& poin
 // four values in front), ending in "\n".
 std::string ResultLineEnd(const TResultLayout& layout, const TCalcPoint& point,
                           const TResultGroup& sum);
+
+// Writes a result file in whole lines. Text is buffered and written in large
+// blocks; when a write fails (a full disk, a file size limit), the file is
+// cut back to the end of the last whole piece that reached it, so that it
+// never ends in half a line. Each Write hands over whole lines.
+class TResultFileWriter {
+ public:
+  TResultFileWriter() = default;
+  ~TResultFileWriter();  // writes what is pending (whole pieces only) and closes
+  TResultFileWriter(const TResultFileWriter&) = delete;
+  TResultFileWriter& operator=(const TResultFileWriter&) = delete;
+
+  // Creates the file anew, or empties it. False when it cannot be opened,
+  // and for a FIFO that no process reads.
+  bool Open(const std::string& path);
+  // False once a write failed; the file then ends after the last whole piece.
+  bool Write(const std::string& text);
+  // Writes what is pending and closes; false when a write or the close failed.
+  bool Finish();
+
+ private:
+  bool Flush();
+
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string pending_;                  // text not yet written
+  std::vector<std::size_t> pieceEnds_;   // ends of the pieces in pending_
+  std::int64_t written_ = 0;             // bytes in the file before pending_
+};
 
 }  // namespace globelayers

@@ -122,6 +122,14 @@ TRingBounds RingBounds(const TRingLayout& L, int k) {
   return b;
 }
 
+std::int64_t SegmentTotal(const TRingLayout& L) {
+  std::int64_t total = 0;
+  for (int k = 0; k < L.ringCount(); ++k) {
+    if (!RingBounds(L, k).skip) total += L.segmentCounts[k];
+  }
+  return total;
+}
+
 double SegmentMidAzimuth(int j, int m) {
   const double step = kTwoPi / m;
   return (j * step + (j + 1) * step) * 0.5;

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 namespace globelayers {
 
 inline constexpr int MaxRings = 8640;
+
+// The most segments a point's zone may have: ten times a full circle at the
+// finest segment size that MaxRings allows. Beyond it a run is refused.
+inline constexpr std::int64_t kMaxSegmentsPerPoint = 1'000'000'000;
 
 struct TRingLayout {
   bool capPresent = false;   // the zone starts at the point: ring 0 is the cap
@@ -40,6 +45,10 @@ struct TRingBounds {
 
 // Bounds of ring k, 0 <= k < ringCount().
 TRingBounds RingBounds(const TRingLayout& layout, int k);
+
+// Segments of all rings that are walked (skipped rings left out), counted
+// without overflow.
+std::int64_t SegmentTotal(const TRingLayout& layout);
 
 // Mid distance of a ring and mid azimuth of segment j of m (radians).
 inline double RingMidDistance(const TRingBounds& b) { return (b.psiIn + b.psiOut) * 0.5; }

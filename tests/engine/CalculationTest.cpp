@@ -1,8 +1,13 @@
 // Whole runs over small fixtures: result files compared as text, the
 // physics of complete shells, and every way a run can end.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -255,6 +260,34 @@ TEST_F(Run, RefusalsWriteNothing) {
        "Layer 2: One of const height or grid height must be defined"},
       {"no_density", [](TRunParameters& p) { p.layerRows.push_back("-5;@;@;@"); },
        "Layer 3: One of const density or grid density must be defined"},
+      // Values that would overflow a counter or give numbers that are not
+      // finite are refused before the point file is read.
+      {"earth_radius_huge", [](TRunParameters& p) { p.earthRadius = 1e308; },
+       "The Earth radius must be a positive number of metres, at most 1e+09, not 1e+308."},
+      {"earth_radius_zero", [](TRunParameters& p) { p.earthRadius = 0; },
+       "The Earth radius must be a positive number of metres, at most 1e+09, not 0."},
+      {"earth_radius_nan", [](TRunParameters& p) { p.earthRadius = std::nan(""); },
+       "The Earth radius must be a positive number of metres, at most 1e+09, not nan."},
+      {"gravity_constant_infinite", [](TRunParameters& p) { p.gravityConstant = HUGE_VAL; },
+       "The gravitational constant must be a finite number, not inf."},
+      {"increment_nan", [](TRunParameters& p) { p.increment = std::nan(""); },
+       "The increment must be a finite number of metres, not nan."},
+      {"azimuth_infinite", [](TRunParameters& p) { p.lambdaTo = -HUGE_VAL; },
+       "The azimuths must be finite numbers of degrees, not 0 to -inf."},
+      // Every ring but the cap at the int limit: 179 * 2147483647 + 1.
+      {"azimuth_span_overflows",
+       [](TRunParameters& p) {
+         p.lambdaFrom = -1e308;
+         p.lambdaTo = 1e308;
+       },
+       "The zone needs 384399572814 segments per point, more than the limit of 1000000000: choose a larger "
+       "segment size or a smaller azimuth range."},
+      {"refused_before_the_point_file_is_read",
+       [&](TRunParameters& p) {
+         p.dataFile = missingPoints;
+         p.earthRadius = -1;
+       },
+       "The Earth radius must be a positive number of metres, at most 1e+09, not -1."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -324,6 +357,117 @@ TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
   EXPECT_EQ(prompts.messages,
             std::vector<std::string>{"Error by writing file " + dir.File("points_dce.dat") + "\n"});
 }
+
+// An interrupt signal as the batch reports it: StopRequested turns true at
+// its n-th call and stays true. With one thread it is asked once per ring
+// of a point too, so the interrupt lands in the middle of a point.
+class TInterruptedProgress : public TSilentProgress {
+ public:
+  explicit TInterruptedProgress(int trueFromCall) : trueFromCall_(trueFromCall) {}
+  bool StopRequested() override { return ++calls_ >= trueFromCall_; }
+
+ private:
+  const int trueFromCall_;
+  std::atomic<int> calls_{0};
+};
+
+struct StopCase {
+  const char* name;
+  int threads;
+  int stopAtCall;  // with one thread the calls include one per ring
+};
+
+class Stopping : public Run, public testing::WithParamInterface<StopCase> {};
+
+TEST_P(Stopping, InterruptKeepsWholeLinesAndAsksNothing) {
+  std::string points;
+  for (int i = 0; i < 12; ++i) points += std::to_string(i * 30 - 170) + " " + std::to_string(i * 14 - 80) + " " + std::to_string(i + 1) + " 5\n";
+  params.dataFile = dir.Write("points.dat", points);
+  const std::string grid =
+      WriteGlobalGrid(dir.File("g.grd"), [](double x, double y) { return float(800 * std::sin(x / 13) + y); });
+  params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
+  params.segmentSize = 7200;
+  params.appendText = "_all";
+  ASSERT_EQ(Calc({'.', GetParam().threads}), TRunOutcome::Completed);
+  const std::vector<std::string> all = Lines(Result());
+
+  params.appendText = "_stopped";
+  TInterruptedProgress interrupted(GetParam().stopAtCall);
+  EXPECT_EQ(engine.RunCalculation(params, interrupted, prompts, {'.', GetParam().threads}), TRunOutcome::Cancelled);
+  EXPECT_TRUE(prompts.questions.empty());
+  const std::string text = Result();
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  const std::vector<std::string> kept = Lines(text);
+  ASSERT_LT(kept.size(), all.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], all[i]) << "line " << i;
+}
+
+const StopCase kStopCases[] = {
+    {"one_thread_mid_point", 1, 400},
+    {"two_threads", 2, 5},
+    {"before_the_first_point", 2, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Interrupt, Stopping, testing::ValuesIn(kStopCases),
+                         [](const testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+// Runs `body` in a child process (for resource limits that must not touch
+// the test process) and returns its exit status, or -signal when a signal
+// ended it. The child gets `seconds` before SIGALRM ends it: a hang fails.
+int InChild(unsigned seconds, const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(seconds);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+TEST_F(Run, FullDiskCutsTheFileBackToWholeLines) {
+  std::string points;
+  for (int i = 0; i < 40; ++i) points += std::to_string(i) + " 10 " + std::to_string(i + 1) + " 0\n";
+  params.dataFile = dir.Write("points.dat", points);
+  params.appendText = "_all";
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const std::vector<std::string> all = Lines(Result());
+  ASSERT_EQ(all.size(), 41u);
+
+  // The disk fills up in the middle of the fourth line.
+  const rlim_t limit = all[0].size() + 1 + 3 * (all[1].size() + 1) + 20;
+  params.appendText = "_full";
+  const int status = InChild(60, [&] {
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit fileSize{limit, limit};
+    if (::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) return 10;
+    if (Calc() != TRunOutcome::Failed) return 11;
+    return prompts.messages == std::vector<std::string>{"Error by writing file " + dir.File("points_full_dce.dat") + "\n"}
+               ? 0
+               : 12;
+  });
+  EXPECT_EQ(status, 0);
+  const std::string text = Result();
+  const std::vector<std::string> kept = Lines(text);
+  EXPECT_EQ(text.back(), '\n');
+  ASSERT_EQ(kept.size(), 4u);
+  for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], all[i]);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory needs no address-space limit
+TEST_F(Run, ThreadsThatCannotStartFailTheRunWithoutHanging) {
+  params.dataFile = dir.Write("points.dat", "0 0 1 0\n1 1 2 0\n");
+  const int status = InChild(120, [&] {
+    // Every thread's stack takes address space: a few hundred fit.
+    const rlimit space{rlim_t{1} << 30, rlim_t{1} << 30};
+    if (::setrlimit(RLIMIT_AS, &space) != 0) return 10;
+    if (Calc({'.', 100000}) != TRunOutcome::Failed) return 11;
+    if (prompts.messages.size() != 1 || prompts.messages[0].rfind("Could not start worker thread ", 0) != 0) return 12;
+    return Lines(Result()).size() == 1 ? 0 : 13;  // the header only
+  });
+  EXPECT_EQ(status, 0);
+}
+#endif
 
 }  // namespace
 }  // namespace globelayers

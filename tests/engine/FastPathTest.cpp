@@ -90,6 +90,32 @@ TEST(FastPath, LineComparisonFollowsTheRule) {
   EXPECT_EQ(CompareLines("  1.00000\n", "  1.00000   -2.50000\n"), TLineMatch::Different);
 }
 
+// A stack of 2..5 rows whose surfaces step down with overlaps, so that
+// crossings happen, each surface and density a constant or a grid at random.
+// Returns the row count.
+int RandomStack(std::mt19937_64& rng, TLayerModel& model) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  const int rowCount = 2 + static_cast<int>(unit(rng) * 4);  // 2..5
+  double level = 500;
+  for (int k = 0; k < rowCount; ++k) {
+    TLayerDef& row = model[k];
+    level -= unit(rng) * 3000;
+    if (unit(rng) < 0.5) {
+      row.elevationGrid = SyntheticGrid(rng, level, 2500, unit(rng) < 0.3);
+      row.elevation = NoValue;
+    } else {
+      row.elevation = level;
+    }
+    if (k >= 1 && unit(rng) < 0.3) {
+      row.densityGrid = SyntheticGrid(rng, 2.67, 0.3, unit(rng) < 0.3);
+      row.density = NoValue;
+    } else {
+      row.density = k == 0 ? NoValue : 1 + 2 * unit(rng);
+    }
+  }
+  return rowCount;
+}
+
 TEST(FastPath, SameNumbersAsTheReference) {
   std::mt19937_64 rng(4242);
   std::uniform_real_distribution<double> unit(0, 1);
@@ -98,25 +124,7 @@ TEST(FastPath, SameNumbersAsTheReference) {
   for (int run = 0; run < 300; ++run) {
     SCOPED_TRACE(run);
     TLayerModel model;
-    const int rowCount = 2 + static_cast<int>(unit(rng) * 4);  // 2..5
-    double level = 500;
-    for (int k = 0; k < rowCount; ++k) {
-      TLayerDef& row = model[k];
-      // Surfaces step down with overlaps, so crossings happen.
-      level -= unit(rng) * 3000;
-      if (unit(rng) < 0.5) {
-        row.elevationGrid = SyntheticGrid(rng, level, 2500, unit(rng) < 0.3);
-        row.elevation = NoValue;
-      } else {
-        row.elevation = level;
-      }
-      if (k >= 1 && unit(rng) < 0.3) {
-        row.densityGrid = SyntheticGrid(rng, 2.67, 0.3, unit(rng) < 0.3);
-        row.density = NoValue;
-      } else {
-        row.density = k == 0 ? NoValue : 1 + 2 * unit(rng);
-      }
-    }
+    const int rowCount = RandomStack(rng, model);
     const double phiFrom = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
     const double phiTo = std::min(180.0, phiFrom + 5 + unit(rng) * 175);
     const double lambdaTo = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
@@ -152,6 +160,85 @@ TEST(FastPath, SameNumbersAsTheReference) {
   EXPECT_LE(oneUnitOff, 3);
   RecordProperty("OneUnitOffLines", oneUnitOff);
   std::cout << "lines " << lines << ", identical " << identical << ", one unit off " << oneUnitOff << "\n";
+}
+
+// Memory budgets decide how the evaluation walks the rings (samples shared
+// by the layers or formed per layer, azimuths from the tables or formed per
+// point, rings whole or in stretches); none may change a bit of a line.
+TEST(FastPath, MemoryBudgetsDoNotChangeALine) {
+  struct Budget {
+    const char* name;
+    TEvaluationLimits limits;
+  };
+  const Budget budgets[] = {
+      {"nothing_shared_one_segment_at_a_time", {.azimuthTableEntries = 0, .pointSampleBytes = 0, .stretchSegments = 1}},
+      {"few_tables_samples_shared_short_stretches", {.azimuthTableEntries = 100, .pointSampleBytes = 1LL << 40, .stretchSegments = 7}},
+      {"tables_but_samples_per_layer", {.azimuthTableEntries = 1LL << 30, .pointSampleBytes = 0, .stretchSegments = 4096}},
+  };
+  std::mt19937_64 rng(77);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int perLayerRuns = 0;
+  for (int run = 0; run < 40; ++run) {
+    SCOPED_TRACE(run);
+    TLayerModel model;
+    const int rowCount = RandomStack(rng, model);
+    const double phiFrom = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
+    const double phiTo = std::min(180.0, phiFrom + 5 + unit(rng) * 175);
+    const double lambdaTo = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
+    const double increment = unit(rng) < 0.5 ? 0 : 0.5 + unit(rng) * 100;
+    const auto layout = BuildRingLayout(phiFrom * kDegToRad, phiTo * kDegToRad, 0, lambdaTo * kDegToRad, 7200, 6371001);
+    ASSERT_TRUE(layout);
+    const auto context = [&](const TRingTable& table, const TEvaluationLimits& limits) {
+      return TRunContext{.model = model, .rings = *layout, .table = table, .rowCount = rowCount,
+                         .earthRadius = 6371001, .psiFrom = phiFrom * kDegToRad, .psiTo = phiTo * kDegToRad,
+                         .increment = increment, .priority = run % 3, .twoPiG = 2.0 * kPi * 0.006673,
+                         .unitFactor = 1.0, .layout = MakeResultLayout(increment, false, rowCount),
+                         .limits = limits};
+    };
+    const TRingTable table = BuildRingTable(*layout, 6371001);
+    const TRunContext ctx = context(table, {});
+    TPointEvaluator usual(ctx);
+    const TCalcPoint points[] = {
+        {-180 + 360 * unit(rng), -90 + 180 * unit(rng), 1, 3000 * unit(rng)},
+        {180.0, 90 * (unit(rng) - 0.5), 2, 0},
+        {360 * unit(rng), -90.0, 3, -50},
+    };
+    for (const Budget& b : budgets) {
+      SCOPED_TRACE(b.name);
+      const TRingTable tight = BuildRingTable(*layout, 6371001, b.limits);
+      const TRunContext tightCtx = context(tight, b.limits);
+      TPointEvaluator bounded(tightCtx);
+      perLayerRuns += bounded.SharesSamples() ? 0 : 1;
+      for (const TCalcPoint& p : points) EXPECT_EQ(bounded.Evaluate(p), usual.Evaluate(p));
+    }
+  }
+  EXPECT_GT(perLayerRuns, 20);
+}
+
+// The finest segments that the ring limit allows: about 95 million per point.
+// The shared azimuth tables and each evaluator's buffers stay within their
+// budgets, whatever the number of grids.
+TEST(FastPath, FinestSegmentsKeepMemoryBounded) {
+  const auto layout = BuildRingLayout(0, kPi, 0, 2 * kPi, 75, 6371001);
+  ASSERT_TRUE(layout);
+  const TRingTable table = BuildRingTable(*layout, 6371001);
+  EXPECT_GT(table.segmentCount(), 90'000'000);
+  const TEvaluationLimits limits;
+  EXPECT_LE(static_cast<std::int64_t>(table.sinAzimuth.size()), limits.azimuthTableEntries);
+
+  std::mt19937_64 rng(5);
+  TLayerModel model;
+  for (int k = 0; k < 4; ++k) {
+    model[k].elevationGrid = SyntheticGrid(rng, -1000.0 * k, 500, false);
+    model[k].density = k == 0 ? NoValue : 2.67;
+  }
+  model[3].densityGrid = SyntheticGrid(rng, 3.1, 0.2, false);
+  const TRunContext ctx{.model = model, .rings = *layout, .table = table, .rowCount = 4, .earthRadius = 6371001,
+                        .psiFrom = 0, .psiTo = kPi, .increment = 1, .priority = 0, .twoPiG = 2.0 * kPi * 0.006673,
+                        .unitFactor = 1.0, .layout = MakeResultLayout(1, false, 4)};
+  const TPointEvaluator evaluator(ctx);
+  EXPECT_FALSE(evaluator.SharesSamples());
+  EXPECT_LT(evaluator.ScratchBytes(), std::size_t{2} << 20);
 }
 
 TEST(FastPath, ThreadsDoNotChangeTheFile) {

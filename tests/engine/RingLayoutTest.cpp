@@ -18,14 +18,6 @@ std::optional<TRingLayout> Layout(double fromDeg, double toDeg, double segArcSec
                          lamToDeg * kDegToRad, segArcSec, kR);
 }
 
-long SegmentTotal(const TRingLayout& L) {
-  long n = 0;
-  for (int k = 0; k < L.ringCount(); ++k) {
-    if (!RingBounds(L, k).skip) n += L.segmentCounts[k];
-  }
-  return n;
-}
-
 TEST(RingLayout, DefaultZone) {
   const auto L = Layout(0, 180, 3600);
   ASSERT_TRUE(L);
