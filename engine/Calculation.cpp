@@ -290,7 +290,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
-  FilePtr points(std::fopen(params.dataFile.c_str(), "r"));
+  FilePtr points(OpenPointFile(params.dataFile));
   if (!points) {
     prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params.dataFile));
     return TRunOutcome::Failed;

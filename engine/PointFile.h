@@ -24,14 +24,24 @@ inline constexpr int kPointLineChars = 126;
 
 // Reads the next piece of the stream (up to and including a line break, at
 // most 126 characters) and judges it. `atEnd` becomes true once the stream
-// reports its end. Empty when the piece is passed over or is not a point.
+// reports its end. Empty when the piece is passed over or is not a point,
+// and when one of its four numbers is not finite (nan, inf, 1e999): such a
+// point would turn every sum of the run into NaN.
 std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd);
 
 // The same rule on one piece already read (at most 126 characters).
 std::optional<TCalcPoint> ParsePointLine(std::string piece);
 
+// Opens a point file for reading, like fopen(fileName, "r"), but returns
+// nullptr at once for anything but a regular file: a directory would read
+// as no points, a FIFO would block, /dev/zero would never end. The caller
+// closes the stream.
+std::FILE* OpenPointFile(const std::string& fileName);
+
 // Counts the points of a file. Empty after showing "Error by opening file %s"
-// when the file cannot be opened.
+// when the file cannot be opened or is not a regular file, and after
+// "Line %ld of %s holds a number that is not finite: '%s'" (line number from
+// 1, file name, the number as written) at the first point holding one.
 std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts);
 
 }  // namespace globelayers

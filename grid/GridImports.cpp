@@ -2,15 +2,19 @@
 // is decoded byte by byte, so the host's byte order does not matter.
 //
 // A reader first recognises its format by the first bytes, then checks the
-// header (counts 2 .. 32767, finite bounds and non-zero spacings) and that
-// the file is long enough for the values it declares, and only then
-// allocates. Values are read in chunks of a few megabytes and converted in
-// memory, so a grid of 21601 x 10801 nodes needs little more than its floats.
+// header (counts 2 .. 32767, a geometry the sampler can work in, see
+// GeometryUsable) and that the file is long enough for the values it
+// declares, and only then allocates. Values are read in chunks of a few
+// megabytes and converted in memory, so a grid of 21601 x 10801 nodes needs
+// little more than its floats.
 // A reader builds the grid aside and hands it over only when it loaded
 // completely: a failed load leaves the caller's grid as it was.
+//
+// A value that is not a finite float (NaN, an infinity, a double or a
+// scaled integer beyond the float range) is no elevation or density: it is
+// stored as Surfer's blank marker and counted as a blank, so that the
+// sampler passes it over like any other blank.
 #include "GridImports.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -22,6 +26,7 @@
 #include <utility>
 
 #include "GridSource.h"
+#include "InputFile.h"
 
 namespace globelayers {
 
@@ -56,7 +61,12 @@ constexpr std::size_t kSurfer7GridBytes = 4 + 72;  // section length, then the g
 constexpr std::size_t kGeosoftHeaderBytes = 76;     // the part of the header that is read
 constexpr std::uint64_t kGeosoftValuesOffset = 512;
 
-enum class TReadStatus { kLoaded, kNotMine, kRejected };
+enum class TReadStatus {
+  kLoaded,
+  kNotMine,   // not of the reader's format: nothing said
+  kRejected,  // of its format but unusable: reported by RunReader
+  kUnopened,  // the file could not be opened: reported by ReadFile
+};
 
 std::string WithFileName(const char* format, const std::string& fileName) {
   // The name is inserted, never used as a format: a '%' in it stays a '%'.
@@ -113,12 +123,28 @@ void CompleteBoundsFromSteps(TGridImports& grid) {
   grid.zRange = grid.zMax - grid.zMin;
 }
 
-// Node positions must be numbers and distinct: the sampler divides by the
-// spacings. z bounds describe the grid only and are taken as they come.
+// The sampler works in arc-seconds: origin and spacing times 3600, node i at
+// (origin + i * spacing) / 3600, a weight as a distance over a cell's width.
+// Within these bounds each of them is a finite number and no cell is of zero
+// width: near 1e6 degrees one unit in the last place is about 1.2e-10
+// degrees, well below the least spacing; and the largest weight (2e6 degrees
+// over 1e-9) squared, times the largest float, is still far from overflow.
+constexpr double kMaxNodeDeg = 1e6;      // degrees: magnitude of any node position
+constexpr double kMinSpacingDeg = 1e-9;  // degrees (3.6e-6 arc-seconds, 0.1 mm on the ground)
+
+bool AxisUsable(double minDeg, double maxDeg, double spacingDeg) {
+  return std::fabs(minDeg) <= kMaxNodeDeg && std::fabs(maxDeg) <= kMaxNodeDeg &&
+         std::fabs(spacingDeg) >= kMinSpacingDeg;
+}
+
+// A spacing may be negative (nodes from east to west or north to south):
+// the sampler takes either. z bounds describe the grid only and are taken
+// as they come.
 bool GeometryUsable(const TGridImports& grid) {
-  for (const double v : {grid.xMin, grid.xMax, grid.xStep, grid.yMin, grid.yMax, grid.yStep})
+  for (const double v : {grid.xMin, grid.xMax, grid.xRange, grid.xStep, grid.yMin, grid.yMax,
+                         grid.yRange, grid.yStep})
     if (!std::isfinite(v)) return false;
-  return grid.xStep != 0 && grid.yStep != 0;
+  return AxisUsable(grid.xMin, grid.xMax, grid.xStep) && AxisUsable(grid.yMin, grid.yMax, grid.yStep);
 }
 
 // Reads `vectorCount` vectors of `vectorLength` elements of `elementBytes`
@@ -190,6 +216,10 @@ TReadStatus ParseSurfer6(TGridImports& grid, IGridSource& source) {
       source, grid.ny, grid.nx, 4,
       [&](const unsigned char* p) {
         const float v = F32(p);
+        if (!std::isfinite(v)) {
+          ++blanks;
+          return kSurferBlankFloat;
+        }
         if (v >= blank) ++blanks;
         return v;
       },
@@ -238,8 +268,13 @@ TReadStatus ParseSurfer7GridSection(TGridImports& grid, IGridSource& source) {
       [&](const unsigned char* p) {
         // The blank test compares the double, before it is narrowed.
         const double v = F64(p);
+        const float narrowed = static_cast<float>(v);
+        if (!std::isfinite(narrowed)) {
+          ++blanks;
+          return kSurferBlankFloat;
+        }
         if (v >= blank) ++blanks;
-        return static_cast<float>(v);
+        return narrowed;
       },
       [&](int first, int count, const float* chunk) { PlaceRows(grid, first, count, chunk); });
   if (!complete) return TReadStatus::kRejected;
@@ -295,6 +330,9 @@ TReadStatus ParseGeosoft(TGridImports& grid, IGridSource& source) {
   const double base = F64(h + 60);
   const double multiplier = F64(h + 68);
   if (!CountUsable(perVector) || !CountUsable(vectorCount)) return TReadStatus::kRejected;
+  // Every value is raw / multiplier + base: one bad number spoils them all.
+  if (!std::isfinite(base) || !std::isfinite(multiplier) || multiplier == 0)
+    return TReadStatus::kRejected;
   if (!FitsInSource(source, kGeosoftValuesOffset,
                     std::uint64_t(perVector) * std::uint64_t(vectorCount), 2))
     return TReadStatus::kRejected;
@@ -329,9 +367,14 @@ TReadStatus ParseGeosoft(TGridImports& grid, IGridSource& source) {
           return kSurferBlankFloat;
         }
         const double z = raw / multiplier + base;
+        const float stored = static_cast<float>(z);
+        if (!std::isfinite(stored)) {  // a tiny multiplier: beyond the float range
+          ++blanks;
+          return kSurferBlankFloat;
+        }
         if (z < zMin) zMin = z;
         if (z > zMax) zMax = z;
-        return static_cast<float>(z);
+        return stored;
       },
       [&](int first, int count, const float* chunk) {
         if (vectorsAreColumns)
@@ -348,11 +391,12 @@ TReadStatus ParseGeosoft(TGridImports& grid, IGridSource& source) {
   return TReadStatus::kLoaded;
 }
 
+using TParse = TReadStatus (*)(TGridImports&, IGridSource&);
+
 // Runs one parser on a grid built aside and hands it over on success.
 // The Geosoft format carries no blank value, so the caller's stays.
-template <class Parse>
-int RunReader(Parse parse, TGridImports& grid, IGridSource& source, const std::string& fileName,
-              IUserPrompts& prompts) {
+TReadStatus RunReader(TParse parse, TGridImports& grid, IGridSource& source,
+                      const std::string& fileName, IUserPrompts& prompts) {
   TGridImports work;
   work.blankValue = grid.blankValue;
   TReadStatus status = TReadStatus::kRejected;
@@ -364,31 +408,22 @@ int RunReader(Parse parse, TGridImports& grid, IGridSource& source, const std::s
     // damaged one. No exception leaves a reader.
     status = TReadStatus::kRejected;
   }
-  if (status == TReadStatus::kLoaded) {
-    grid = std::move(work);
-    return 0;
-  }
+  if (status == TReadStatus::kLoaded) grid = std::move(work);
   if (status == TReadStatus::kRejected) prompts.ShowMessage(WithFileName(kReadError, fileName));
-  return 1;
+  return status;
 }
-
-struct TFileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 class TFileGridSource final : public IGridSource {
  public:
-  // Empty when the file cannot be opened for reading as a regular file
-  // (a directory opens on some systems but yields no bytes).
+  // Empty when the file cannot be opened or is not a regular file (a
+  // directory, a FIFO that would block, a device that never ends).
   static std::unique_ptr<TFileGridSource> Open(const std::string& fileName) {
-    std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    return std::make_unique<TFileGridSource>(std::move(file), std::uint64_t(info.st_size));
+    TInputFile input = OpenInputFile(fileName);
+    if (input.status != TInputOpen::kOpened) return nullptr;
+    return std::make_unique<TFileGridSource>(std::move(input.file), input.sizeBytes);
   }
 
-  TFileGridSource(std::unique_ptr<std::FILE, TFileCloser> file, std::uint64_t length)
+  TFileGridSource(TInputFilePtr file, std::uint64_t length)
       : file_(std::move(file)), length_(length) {}
 
   std::uint64_t Length() const override { return length_; }
@@ -406,19 +441,38 @@ class TFileGridSource final : public IGridSource {
   }
 
  private:
-  std::unique_ptr<std::FILE, TFileCloser> file_;
+  TInputFilePtr file_;
   std::uint64_t length_;
   std::uint64_t position_ = 0;
 };
 
-template <class Parse>
-int ReadFile(Parse parse, TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+TReadStatus ReadFile(TParse parse, TGridImports& grid, const std::string& fileName,
+                     IUserPrompts& prompts) {
   const auto file = TFileGridSource::Open(fileName);
   if (!file) {
     prompts.ShowMessage(WithFileName(kOpenError, fileName));
-    return 1;
+    return TReadStatus::kUnopened;
   }
   return RunReader(parse, grid, *file, fileName, prompts);
+}
+
+int ExitCode(TReadStatus status) { return status == TReadStatus::kLoaded ? 0 : 1; }
+
+// Surfer 7, Surfer 6, Geosoft in this order, each through `read`. A file
+// that no reader knows gets the reading message here, since none of them
+// said anything.
+template <class Read>
+bool LoadWithEachReader(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
+                        Read read) {
+  bool recognised = false;
+  for (const TParse parse : {TParse(ParseSurfer7), TParse(ParseSurfer6), TParse(ParseGeosoft)}) {
+    const TReadStatus status = read(parse);
+    if (status == TReadStatus::kLoaded) return true;
+    recognised = recognised || status != TReadStatus::kNotMine;
+  }
+  if (!recognised) prompts.ShowMessage(WithFileName(kReadError, fileName));
+  grid.fileFormat = 3;
+  return false;
 }
 
 }  // namespace
@@ -451,43 +505,39 @@ void BoundsFromSteps(TGridImports& grid) {
 
 int ReadSurfer7Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
                     IUserPrompts& prompts) {
-  return RunReader(ParseSurfer7, grid, source, fileName, prompts);
+  return ExitCode(RunReader(ParseSurfer7, grid, source, fileName, prompts));
 }
 int ReadSurfer6Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
                     IUserPrompts& prompts) {
-  return RunReader(ParseSurfer6, grid, source, fileName, prompts);
+  return ExitCode(RunReader(ParseSurfer6, grid, source, fileName, prompts));
 }
 int ReadGeosoftGrid(TGridImports& grid, IGridSource& source, const std::string& fileName,
                     IUserPrompts& prompts) {
-  return RunReader(ParseGeosoft, grid, source, fileName, prompts);
+  return ExitCode(RunReader(ParseGeosoft, grid, source, fileName, prompts));
 }
 
 int ReadSurfer7Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
-  return ReadFile(ParseSurfer7, grid, fileName, prompts);
+  return ExitCode(ReadFile(ParseSurfer7, grid, fileName, prompts));
 }
 int ReadSurfer6Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
-  return ReadFile(ParseSurfer6, grid, fileName, prompts);
+  return ExitCode(ReadFile(ParseSurfer6, grid, fileName, prompts));
 }
 int ReadGeosoftGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
-  return ReadFile(ParseGeosoft, grid, fileName, prompts);
+  return ExitCode(ReadFile(ParseGeosoft, grid, fileName, prompts));
 }
 
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
-  if (ReadSurfer7Grid(grid, fileName, prompts) == 0) return true;
-  if (ReadSurfer6Grid(grid, fileName, prompts) == 0) return true;
-  if (ReadGeosoftGrid(grid, fileName, prompts) == 0) return true;
-  grid.fileFormat = 3;
-  return false;
+  return LoadWithEachReader(grid, fileName, prompts, [&](TParse parse) {
+    return ReadFile(parse, grid, fileName, prompts);
+  });
 }
 
 bool LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes,
                        const std::string& fileName, IUserPrompts& prompts) {
   TMemoryGridSource source(bytes);
-  if (ReadSurfer7Grid(grid, source, fileName, prompts) == 0) return true;
-  if (ReadSurfer6Grid(grid, source, fileName, prompts) == 0) return true;
-  if (ReadGeosoftGrid(grid, source, fileName, prompts) == 0) return true;
-  grid.fileFormat = 3;
-  return false;
+  return LoadWithEachReader(grid, fileName, prompts, [&](TParse parse) {
+    return RunReader(parse, grid, source, fileName, prompts);
+  });
 }
 
 }  // namespace globelayers

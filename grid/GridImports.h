@@ -5,7 +5,8 @@
 // and y = yMin + iy*yStep (latitude, degrees); row 0 is the row at yMin, which
 // every format stores first. Values are 32-bit floats in one column-major
 // buffer: node (ix, iy) at index ix*ny + iy, read through at(ix, iy).
-// Blank nodes keep their marker value (about 1.70141e38).
+// Blank nodes keep their marker value (about 1.70141e38); a value that is
+// not a finite float (NaN, an infinity) is a blank stored as 1.70141e38.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +37,9 @@ struct TGridImports {
 // Tries Surfer 7, Surfer 6 and Geosoft in this order. True when one of them
 // loaded the file; otherwise fileFormat is 3 and the grid must not be sampled.
 // Problems are reported through `prompts`: "Error by opening file %s\n" once
-// per reader for a file that cannot be opened, "\nError by reading grid %s"
-// for a file that is truncated or whose header does not make a usable grid.
+// per reader for a file that cannot be opened or is not a regular file,
+// "\nError by reading grid %s" once for a file that is truncated, whose
+// header does not make a usable grid, or that is of none of the formats.
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
 
 // Each returns 0 when it loaded the grid, 1 when it did not (silently when the

@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "InputFile.h"
 #include "NumberText.h"
 
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <utility>
 
 namespace globelayers {
@@ -41,14 +41,16 @@ std::string_view Content(const std::string& line) {
   return s;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+// Names compare without regard to ASCII case: equal names have equal keys.
+std::string NameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   }
-  return true;
+  return key;
 }
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // UTF-8
 
 // "[name]" with blanks allowed around; a missing ']' takes the rest of the line.
 bool SectionName(const std::string& line, std::string_view& name) {
@@ -82,11 +84,6 @@ std::string OneLine(std::string_view value) {
   }
   return out;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // A file descriptor closed on every path; Release hands the close to the caller.
 class Fd {
@@ -124,22 +121,33 @@ TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
 void TIniFile::Load() const {
   if (loaded_) return;
-  FilePtr file(std::fopen(fileName_.c_str(), "rb"));
-  if (!file) {
+  const TInputFile input = OpenInputFile(fileName_);
+  if (input.status == TInputOpen::kFailed) {
     // A file that is not there yet is a file without keys.
-    if (errno == ENOENT || errno == ENOTDIR) {
+    if (input.error == ENOENT || input.error == ENOTDIR) {
       loaded_ = true;
       return;
     }
-    throw TIniFileError("cannot read " + fileName_ + ": " + ErrnoText(errno));
+    throw TIniFileError("cannot read " + fileName_ + ": " + ErrnoText(input.error));
   }
+  const auto cannotRead = [&](const std::string& reason) {
+    return TIniFileError("cannot read " + fileName_ + ": " + reason);
+  };
+  if (input.status == TInputOpen::kNotRegular) throw cannotRead("not a regular file");
+  const std::string tooLarge = "larger than " + std::to_string(kIniMaxFileBytes >> 20) + " MiB";
+  if (input.sizeBytes > kIniMaxFileBytes) throw cannotRead(tooLarge);
   std::string text;
   char buffer[8192];
   std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
-  if (std::ferror(file.get())) throw TIniFileError("cannot read " + fileName_);
+  while ((n = std::fread(buffer, 1, sizeof buffer, input.file.get())) > 0) {
+    text.append(buffer, n);
+    if (text.size() > kIniMaxFileBytes) throw cannotRead(tooLarge);  // grew while being read
+  }
+  if (std::ferror(input.file.get())) throw TIniFileError("cannot read " + fileName_);
+  byteOrderMark_ = text.starts_with(kByteOrderMark);
+  if (byteOrderMark_) text.erase(0, kByteOrderMark.size());
 
-  std::vector<std::string> lines;
+  TLines lines;
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t end = text.find('\n', start);
@@ -152,36 +160,43 @@ void TIniFile::Load() const {
   }
   crlf_ = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r';
   lines_ = std::move(lines);
+  BuildIndex();
   loaded_ = true;
 }
 
-std::size_t TIniFile::FindKey(std::string_view section, std::string_view key) const {
-  Load();
-  bool inSection = false;
-  bool sectionSeen = false;
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    std::string_view name, k, v;
-    if (SectionName(lines_[i], name)) {
-      // Only the first section of a name counts.
-      if (inSection) return npos;
-      inSection = !sectionSeen && SameName(name, section);
-      sectionSeen = sectionSeen || inSection;
-    } else if (inSection && KeyName(lines_[i], k, v) && SameName(k, key)) {
-      return i;
+void TIniFile::BuildIndex() const {
+  sections_.clear();
+  TSection* current = nullptr;  // the section being walked, when it is the first of its name
+  for (auto line = lines_.begin(); line != lines_.end(); ++line) {
+    std::string_view name, key, value;
+    if (SectionName(*line, name)) {
+      const auto [entry, first] = sections_.try_emplace(NameKey(name));
+      current = first ? &entry->second : nullptr;
+      if (first) current->lastKey = line;
+    } else if (current != nullptr && KeyName(*line, key, value)) {
+      current->keys.try_emplace(NameKey(key), line);  // the first key of a name counts
+      current->lastKey = line;
     }
   }
-  return npos;
+}
+
+TIniFile::TLines::iterator TIniFile::FindKey(std::string_view section, std::string_view key) const {
+  Load();
+  const auto s = sections_.find(NameKey(section));
+  if (s == sections_.end()) return lines_.end();
+  const auto k = s->second.keys.find(NameKey(key));
+  return k == s->second.keys.end() ? lines_.end() : k->second;
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
-  const std::size_t at = FindKey(section, key);
+  const auto at = FindKey(section, key);
   std::string_view value;
-  if (at == npos) {
+  if (at == lines_.end()) {
     value = TrimTrailingBlanks(defaultValue);
   } else {
     std::string_view k;
-    KeyName(lines_[at], k, value);
+    KeyName(*at, k, value);
   }
   return std::string(value.substr(0, kIniValueChars));
 }
@@ -212,34 +227,36 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   Load();
   const std::string lineEnd = crlf_ ? "\r" : "";
-  const std::size_t at = FindKey(section, key);
-  if (at != npos) {
+  const auto at = FindKey(section, key);
+  if (at != lines_.end()) {
+    // Same key text, no line break in the value: the index still holds.
     std::string_view k, v;
-    KeyName(lines_[at], k, v);
-    lines_[at] = std::string(k) + "=" + OneLine(value) + lineEnd;
+    KeyName(*at, k, v);
+    *at = std::string(k) + "=" + OneLine(value) + lineEnd;
     return;
   }
   const std::string newLine = std::string(key) + "=" + OneLine(value) + lineEnd;
-  // Find the first section of that name, and the last key line within it.
-  std::size_t header = npos, lastKey = npos;
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    std::string_view name, k, v;
-    if (SectionName(lines_[i], name)) {
-      if (header != npos) break;
-      if (SameName(name, section)) header = i;
-    } else if (header != npos && KeyName(lines_[i], k, v)) {
-      lastKey = i;
-    }
-  }
-  if (header == npos) {
+  const auto s = sections_.find(NameKey(section));
+  if (s == sections_.end()) {
+    // A new section at the end. Rare enough to index afresh, which also
+    // covers names whose header reads back as another name.
     std::string headerLine = "[";
     headerLine.append(section).append("]").append(lineEnd);
     lines_.push_back(std::move(headerLine));
     lines_.push_back(newLine);
+    BuildIndex();
     return;
   }
-  const std::size_t after = lastKey != npos ? lastKey : header;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after + 1), newLine);
+  // After the last key line of the first section of that name.
+  TSection& target = s->second;
+  const auto inserted = lines_.insert(std::next(target.lastKey), newLine);
+  std::string_view name, k, v;
+  if (SectionName(*inserted, name)) {
+    BuildIndex();  // a key written as "[x": the line now starts a section
+  } else if (KeyName(*inserted, k, v)) {
+    target.keys.try_emplace(NameKey(k), inserted);
+    target.lastKey = inserted;
+  }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
@@ -252,7 +269,7 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 
 void TIniFile::UpdateFile() {
   Load();
-  std::string text;
+  std::string text(byteOrderMark_ ? kByteOrderMark : std::string_view());
   for (const std::string& line : lines_) {
     text += line;
     text += '\n';

@@ -10,7 +10,11 @@
 //   - a boolean is true when its integer value is not 0;
 //   - section and key names compare without regard to ASCII case; the first
 //     section and the first key of a name count;
-//   - a missing file reads as a file without keys.
+//   - a missing file reads as a file without keys;
+//   - a UTF-8 byte-order mark at the start is passed over (and kept on
+//     saving);
+//   - anything but a regular file (a directory, a FIFO, a device) and a file
+//     larger than kIniMaxFileBytes cannot be read.
 //
 // Writing replaces an existing key's value where it stands, adds a new key
 // after the last key of its section and a new section at the end of the
@@ -21,14 +25,18 @@
 #pragma once
 
 #include <cstddef>
+#include <list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <unordered_map>
 
 namespace globelayers {
 
 inline constexpr std::size_t kIniValueChars = 2047;
+// Far beyond any settings file (a table of 1000 layer rows takes a few
+// hundred KiB), so that a wrong name cannot fill the memory.
+inline constexpr std::size_t kIniMaxFileBytes = std::size_t{64} << 20;  // 64 MiB
 
 // The file exists but cannot be read, or the changes cannot be saved.
 class TIniFileError : public std::runtime_error {
@@ -40,10 +48,17 @@ class TIniFile {
  public:
   // Does not touch the file: it is read on first use.
   explicit TIniFile(std::string fileName);
+  // The index points into the lines: a copy would point into the original,
+  // while a move takes the lines along.
+  TIniFile(const TIniFile&) = delete;
+  TIniFile& operator=(const TIniFile&) = delete;
+  TIniFile(TIniFile&&) = default;
+  TIniFile& operator=(TIniFile&&) = default;
 
   const std::string& FileName() const { return fileName_; }
 
-  // The reads throw TIniFileError when the file exists but cannot be read.
+  // The reads throw TIniFileError when the file exists but cannot be read:
+  // "cannot read <file>: <reason>".
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view defaultValue) const;
   int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
@@ -63,15 +78,28 @@ class TIniFile {
   static bool ParseInteger(std::string_view text, int& value);
 
  private:
+  // A list, so that the index below stays valid while lines are inserted.
+  using TLines = std::list<std::string>;
+  // The first section of a name: only that one is read and written.
+  struct TSection {
+    TLines::iterator lastKey;  // a new key goes after it; the header while there is no key
+    std::unordered_map<std::string, TLines::iterator> keys;  // lower-case name: its first line
+  };
+
   void Load() const;
-  // Index of the line holding `key` in `section`, or npos.
-  std::size_t FindKey(std::string_view section, std::string_view key) const;
+  void BuildIndex() const;
+  // The line holding `key` in `section`, or lines_.end().
+  TLines::iterator FindKey(std::string_view section, std::string_view key) const;
 
   std::string fileName_;
   // The file's lines without their '\n'; a line keeps its '\r' if it had one.
-  mutable std::vector<std::string> lines_;
+  mutable TLines lines_;
+  // Section and key lines by lower-case name, so that a read does not walk
+  // the file: the window reads thousands of keys.
+  mutable std::unordered_map<std::string, TSection> sections_;
   mutable bool loaded_ = false;
   mutable bool crlf_ = false;  // the file ends its lines with CR LF: new lines do too
+  mutable bool byteOrderMark_ = false;  // the file starts with one: a save writes it back
 };
 
 }  // namespace globelayers

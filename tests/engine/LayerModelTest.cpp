@@ -122,6 +122,29 @@ TEST_F(SetupRow, MissingGridStopsTheRow) {
   EXPECT_EQ(model[1].density, 1.5);  // the density cells were not processed
 }
 
+TEST_F(SetupRow, GridOfNoKnownFormatStopsTheRowWithAMessage) {
+  const std::string text = dir.Write("heights.txt", "10 20 30\n40 50 60\n");
+  EXPECT_FALSE(SetupLayerRow(model, 1, "100;" + text + ";2.67;@", '.', prompts));
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{"\nError by reading grid " + text});
+}
+
+// A node that is NaN or an infinity is a blank: near it the sample is
+// blank (the run drops the segment), and where it has no weight the sample
+// is the neighbours' value, never NaN from 0 times an infinity.
+TEST_F(SetupRow, NonFiniteNodesSampleLikeBlanks) {
+  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+    SCOPED_TRACE(bad);
+    const std::string grid = WriteSurfer6(dir.File("bad.grd"), 3, 3, 0, 2, 0, 2, [bad](double x, double y) {
+      return x == 1 && y == 1 ? bad : 7.0f;
+    });
+    ASSERT_TRUE(SetupLayerRow(model, 0, "@;" + grid + ";@;@", '.', prompts));
+    EXPECT_EQ(SampleElevation(model, 0, 0.5, 0.5), kBlankSample);
+    EXPECT_EQ(SampleElevation(model, 0, 0, 2), 7.0);
+    EXPECT_EQ(SampleElevation(model, 0, 2, 1.5), 7.0);
+  }
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
 TEST_F(SetupRow, CellErrors) {
   // "@ " is not an empty cell: a number that does not convert, or a path.
   try {

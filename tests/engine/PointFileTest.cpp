@@ -1,10 +1,15 @@
 // The point line rule, the 126-character pieces and the point count.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "GermanLocale.h"
 #include "NumberText.h"
@@ -20,6 +25,7 @@ struct LineCase {
   bool isPoint;
   double lambda = 0, phi = 0, number = 0, height = 0;
 };
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 const LineCase kLines[] = {
     {"commas_no_blanks", "12.5,48.25,101,350\n", true, 12.5, 48.25, 101, 350},
@@ -38,6 +44,13 @@ const LineCase kLines[] = {
     {"bare_line_break", "\n", false},
     {"high_byte_first", "\xC3\xA9" "12.5 48.25 101 350\n", false},
     {"decimal_comma_is_a_separator", "12,5 48,25\n", true, 12, 5, 48, 25},
+    // Not finite: never a point, or every sum of the run is NaN.
+    {"nan_longitude", "nan 48.25 101 350\n", false},
+    {"upper_case_NAN_height_with_commas", "12.5,48.25,101,NAN\n", false},
+    {"negative_infinity_latitude", "12.5 -infinity 101 350\n", false},
+    {"inf_point_number", "12.5 48.25 inf 350\n", false},
+    {"overflowing_height", "12.5 48.25 101 1e999\n", false},
+    {"subnormal_height_is_finite", "12.5 48.25 101 1e-310\n", true, 12.5, 48.25, 101, 1e-310},
 };
 
 class PointLine : public testing::TestWithParam<LineCase> {};
@@ -120,11 +133,75 @@ TEST_F(PointFile, CountPointsCountsWhatTheLoopComputes) {
   EXPECT_TRUE(prompts.messages.empty());
 }
 
+struct NotFiniteCase {
+  const char* name;
+  std::string content;
+  int line;
+  const char* number;  // as quoted in the message
+};
+void PrintTo(const NotFiniteCase& c, std::ostream* os) { *os << c.name; }
+
+// A first piece of 126 characters holding a point, with no line break.
+std::string FullFirstPiece() {
+  std::string piece = "1 2 3 4";
+  piece.resize(126, ' ');
+  return piece;
+}
+
+// Line numbers count line breaks, not the 126-character pieces.
+const NotFiniteCase kNotFinite[] = {
+    {"nan_after_comment_and_header", "/ stations\nLINE 1\nnan 48.25 101 350\n", 3, "nan"},
+    {"overflow_after_a_point_crlf", "1 2 3 4\r\n5 6 7 1e999\r\n", 2, "1e999"},
+    {"negative_nan_on_last_line_without_break", "1 2 3 4\n\n1,2,3,-NaN", 3, "-NaN"},
+    {"second_piece_of_a_long_line", FullFirstPiece() + "5 6 -inf 8\n", 1, "-inf"},
+};
+
+class PointFileNotFinite : public PointFile, public testing::WithParamInterface<NotFiniteCase> {};
+
+TEST_P(PointFileNotFinite, RefusesTheRunNamingLineAndNumber) {
+  const NotFiniteCase& c = GetParam();
+  const std::string path = Write(c.content);
+  test::TRecordingPrompts<> prompts;
+  EXPECT_FALSE(CountPoints(path, prompts));
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{"Line " + std::to_string(c.line) + " of " + path +
+                                                       " holds a number that is not finite: '" +
+                                                       c.number + "'"});
+  // The loop that computes passes it over as well.
+  for (const TCalcPoint& p : ReadAll(path)) {
+    for (double v : {p.lambda, p.phi, p.pointNumber, p.height}) EXPECT_TRUE(std::isfinite(v));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, PointFileNotFinite, testing::ValuesIn(kNotFinite),
+                         [](const auto& i) { return std::string(i.param.name); });
+
 TEST_F(PointFile, MissingFileIsReported) {
   test::TRecordingPrompts<> prompts;
   EXPECT_FALSE(CountPoints("/nonexistent/dir/points%s.dat", prompts));
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages[0], "Error by opening file /nonexistent/dir/points%s.dat");
+}
+
+// A directory used to read as a file of no points; a FIFO blocked the run
+// and /dev/zero never ended. Each is refused at once like a missing file.
+TEST_F(PointFile, WhatIsNotARegularFileIsReportedLikeAMissingOne) {
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("gl_points_dir_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string fifo = (folder / "points.dat").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name : {folder.string(), fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(name);
+    test::TRecordingPrompts<> prompts;
+    alarm(20);  // a blocking open ends the test process instead of hanging the run
+    EXPECT_FALSE(CountPoints(name, prompts));
+    std::FILE* stream = OpenPointFile(name);
+    alarm(0);
+    EXPECT_EQ(stream, nullptr);
+    if (stream) std::fclose(stream);
+    EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + name});
+  }
+  std::filesystem::remove_all(folder);
 }
 
 TEST(PointFileLocale, DecimalCommaLocaleStillReadsDecimalPoints) {

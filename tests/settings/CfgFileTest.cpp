@@ -170,6 +170,22 @@ TEST_P(CfgFileEdits, ReadAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Hand, CfgFileEdits, testing::ValuesIn(kEdits),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Saved by an editor that starts UTF-8 with a byte-order mark: the run
+// used to find no point file and no layers.
+TEST(CfgFile, ByteOrderMarkOfAnEditorIsPassedOver) {
+  TempDir dir;
+  const std::string path = dir / "bom.ini";
+  WriteFileText(path,
+                "\xEF\xBB\xBF[frmMain]\r\n"
+                "datafile=stations.dat\r\n"
+                "nlayer=1\r\n"
+                "cell_row-1_col-1=0\r\n");
+  TWindowState state;
+  ASSERT_TRUE(ReadCfgFile(state, path));
+  EXPECT_EQ(state.dataPath, "stations.dat");
+  EXPECT_EQ(state.layerRows, (std::vector<TLayerCells>{{"0", "", "", ""}}));
+}
+
 TEST(CfgFile, SaveKeepsOtherSectionsAndComments) {
   TempDir dir;
   const std::string path = dir / "mixed.ini";

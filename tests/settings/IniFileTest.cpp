@@ -3,10 +3,13 @@
 #include "IniFile.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +141,80 @@ TEST(IniFileRead, UnreadableFileIsAnError) {
   EXPECT_THROW(ini.ReadString("frmMain", "gravc", ""), TIniFileError);
 }
 
+// A FIFO blocked the read, /dev/zero filled the memory; a directory failed
+// with no reason given.
+TEST(IniFileRead, WhatIsNotARegularFileIsRefusedAtOnce) {
+  TempDir dir;
+  const std::string fifo = dir / "fifo.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {dir.path().string(), fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    const TIniFile ini(path);
+    alarm(20);  // a blocking read ends the test process instead of hanging the run
+    try {
+      ini.ReadString("frmMain", "datafile", "");
+      ADD_FAILURE() << "read";
+    } catch (const TIniFileError& e) {
+      EXPECT_EQ(std::string(e.what()), "cannot read " + path + ": not a regular file");
+    }
+    alarm(0);
+  }
+}
+
+TEST(IniFileRead, FileBeyondTheSizeBoundIsRefused) {
+  TempDir dir;
+  const std::string path = dir / "huge.ini";
+  WriteFileText(path, "[frmMain]\ndatafile=a.dat\n");
+  std::filesystem::resize_file(path, kIniMaxFileBytes + 1);  // sparse: costs no disk
+  const TIniFile ini(path);
+  try {
+    ini.ReadString("frmMain", "datafile", "");
+    ADD_FAILURE() << "read";
+  } catch (const TIniFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot read " + path + ": larger than 64 MiB");
+  }
+}
+
+// Editors on some systems start a UTF-8 file with a byte-order mark; the
+// first section used to read as no section at all.
+TEST(IniFileRead, ByteOrderMarkIsPassedOverAndKept) {
+  const std::string mark = "\xEF\xBB\xBF";
+  for (const std::string lineEnd : {"\n", "\r\n"}) {
+    SCOPED_TRACE(lineEnd.size());
+    TempDir dir;
+    const std::string path = dir / "bom.ini";
+    WriteFileText(path, mark + "[frmMain]" + lineEnd + "datafile=a.dat" + lineEnd);
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("frmMain", "datafile", ""), "a.dat");
+    ini.WriteString("frmMain", "R", "6371000");
+    ini.UpdateFile();
+    EXPECT_EQ(ReadFileText(path),
+              mark + "[frmMain]" + lineEnd + "datafile=a.dat" + lineEnd + "R=6371000" + lineEnd);
+  }
+}
+
+// Keys are found through an index built once (its speed is measured by
+// bench/settings_read.cpp): every one of a large table, in any case, the
+// last first.
+TEST(IniFileRead, EveryKeyOfALargeTableIsFound) {
+  constexpr int kKeys = 50000;
+  TempDir dir;
+  const std::string path = dir / "many.ini";
+  std::string text = "; a large table\n[Other]\nk=0\n[frmMain]\n";
+  for (int i = 0; i < kKeys; ++i) {
+    text += "cell_row-" + std::to_string(i) + "_col-1=grid" + std::to_string(i) + ".grd\n";
+  }
+  WriteFileText(path, text);
+  const TIniFile ini(path);
+  int wrong = 0;
+  for (int i = kKeys - 1; i >= 0; --i) {
+    const std::string key = "CELL_ROW-" + std::to_string(i) + "_COL-1";
+    wrong += ini.ReadString("frmMain", key, "") != "grid" + std::to_string(i) + ".grd";
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(ini.ReadString("Other", "K", ""), "0");
+}
+
 TEST(IniFileWrite, ReplacesInPlaceAppendsAndKeepsTheRest) {
   TempDir dir;
   const std::string path = dir / "w.ini";
@@ -186,6 +263,44 @@ TEST(IniFileWrite, ReplacesInPlaceAppendsAndKeepsTheRest) {
   const TIniFile again(path);
   EXPECT_EQ(again.ReadString("frmMain", "R", "x"), "");
   EXPECT_EQ(again.ReadInteger("frmMain", "number", 0), -12);
+}
+
+// Writes change the lines that later reads and writes look up: each read
+// must see every earlier write, with the same first-section, first-key and
+// where-it-goes rules as a file read afresh.
+TEST(IniFileWrite, ReadsAndWritesSeeEveryEarlierWrite) {
+  TempDir dir;
+  const std::string path = dir / "idx.ini";
+  WriteFileText(path, "[a]\nk=1\n[b]\nx=1\n[A]\nk=late\n");
+  TIniFile ini(path);
+  ini.WriteString("a", "new", "2");  // between k=1 and [b]
+  ini.WriteString("a", "K", "3");    // in place; the spelling in the file stays
+  ini.WriteString("c", "z", "9");    // a new section at the end ...
+  ini.WriteString("c", "y", "8");    // ... that takes its next key after z
+  ini.WriteString("b", "[q", "1");   // reads back as a header: section "q=1" starts there
+  ini.WriteString("b", "w", "2");    // so [b] ends before it
+  ini.WriteString("Q=1", "m", "v");  // the new section's first key, right after its header
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"a", "new", "2"}, {"A", "k", "3"}, {"c", "y", "8"}, {"C", "Z", "9"},
+      {"b", "w", "2"},   {"b", "[q", "-"}, {"q=1", "m", "v"}, {"a", "late", "-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.section) + "/" + c.key);
+    EXPECT_EQ(ini.ReadString(c.section, c.key, "-"), c.expected);
+  }
+  ini.UpdateFile();
+  const std::string expected = "[a]\nk=3\nnew=2\n[b]\nx=1\nw=2\n[q=1\nm=v\n[A]\nk=late\n[c]\nz=9\ny=8\n";
+  EXPECT_EQ(ReadFileText(path), expected);
+  const TIniFile again(path);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("again ") + c.section + "/" + c.key);
+    EXPECT_EQ(again.ReadString(c.section, c.key, "-"), c.expected);
+  }
 }
 
 TEST(IniFileWrite, KeepsCrLfLineEnds) {
