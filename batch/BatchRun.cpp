@@ -1,10 +1,18 @@
 #include "BatchRun.h"
 
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <ctime>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <thread>
 
 #include "Calculation.h"
 #include "NumberText.h"
@@ -18,6 +26,70 @@ namespace {
 // Settings files of the batch hold numbers with a decimal point, whatever
 // the locale of the machine that runs it.
 constexpr char kFileSeparator = '.';
+
+// More worker threads than this per core only cost memory and switches; a
+// larger --threads is a typing slip.
+constexpr unsigned kMaxThreadsPerCore = 4;
+
+// The first SIGINT or SIGTERM of a run (0: none) and the time it came
+// (seconds since the epoch). Written by the handler, so lock-free atomics
+// only; the time is stored before the signal, so whoever sees the signal
+// sees its time.
+std::atomic<int> gStopSignal{0};
+std::atomic<std::int64_t> gStopTime{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+void RecordStopSignal(int signal) {
+  // Only the first counts: a second Ctrl-C while the run winds down must not
+  // change what the log says, nor end the process mid-write.
+  if (gStopSignal.load() != 0) return;
+  gStopTime.store(static_cast<std::int64_t>(std::time(nullptr)));
+  int none = 0;
+  gStopSignal.compare_exchange_strong(none, signal);
+}
+
+int StopSignal() { return gStopSignal.load(); }
+
+// SIGINT and SIGTERM turn into a stop request while this lives; the
+// previous handlers come back afterwards, so a front end run in-process
+// leaves its host as it was.
+class TStopSignals {
+ public:
+  TStopSignals() {
+    gStopSignal.store(0);
+    gStopTime.store(0);
+    struct sigaction action {};
+    action.sa_handler = RecordStopSignal;
+    // Restarted calls: a write of the result file must not fail with EINTR.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    Install(SIGINT, action, previousInt_);
+    Install(SIGTERM, action, previousTerm_);
+  }
+  ~TStopSignals() {
+    ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+ private:
+  static void Install(int signal, const struct sigaction& action, struct sigaction& previous) {
+    ::sigaction(signal, nullptr, &previous);
+    // A signal ignored from the start stays ignored: a script's background
+    // job is meant to outlive the Ctrl-C that ends the script.
+    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) return;
+    ::sigaction(signal, &action, nullptr);
+  }
+
+  struct sigaction previousInt_ {};
+  struct sigaction previousTerm_ {};
+};
+
+const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
 
 // Standard error shared by the messages and the progress line, so that a
 // message never lands in the middle of "point i of n".
@@ -45,7 +117,7 @@ class TConsole {
   bool midLine_ = false;
 };
 
-// Nobody can answer a question headless, and nothing is there to cancel.
+// Nobody can answer a question headless; a stop comes as a signal.
 class TConsolePrompts : public IUserPrompts {
  public:
   explicit TConsolePrompts(TConsole& console) : console_(console) {}
@@ -74,10 +146,17 @@ class TConsoleProgress : public IRunProgress {
   }
   void ProcessMessages() override {}
   bool TakeCancelRequest() override { return false; }
+  bool StopRequested() override { return StopSignal() != 0; }
 
  private:
   TConsole& console_;
   int maximum_ = 0;
+};
+
+// Standard error is not a terminal: no progress line, but signals still stop.
+class TQuietProgress : public TSilentProgress {
+ public:
+  bool StopRequested() override { return StopSignal() != 0; }
 };
 
 struct TBatchArgs {
@@ -140,6 +219,14 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::s
         error = "--threads needs a whole number of 0 or more, not '" + value + "'";
         return std::nullopt;
       }
+      const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+      const unsigned maxThreads = kMaxThreadsPerCore * cores;
+      if (static_cast<unsigned>(threads) > maxThreads) {
+        error = CFormat("--threads %d is more than %u times this machine's %u %s (at most %u)",
+                        threads, kMaxThreadsPerCore, cores, cores == 1 ? "core" : "cores",
+                        maxThreads);
+        return std::nullopt;
+      }
       parsed.threads = threads;
     }
   }
@@ -178,20 +265,36 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
 
   TConsolePrompts prompts(console);
   TConsoleProgress terminal(console);
-  TSilentProgress silent;
-  IRunProgress& progress = showProgress ? static_cast<IRunProgress&>(terminal) : silent;
+  TQuietProgress quiet;
+  IRunProgress& progress = showProgress ? static_cast<IRunProgress&>(terminal) : quiet;
   TRunOptions options;
   options.decimalSeparator = kFileSeparator;
   options.threads = args.threads;
+  // Until the log is written, so that a second signal cannot cut it short.
+  const TStopSignals stopSignals;
   TCalcEngine engine;
   const TRunOutcome outcome = engine.RunCalculation(setup.params, progress, prompts, options);
   const TClockTime end = LocalClockTime();
 
+  // A failure has said why already; otherwise a signal decides the status,
+  // even one that came after the last point: whoever sent it wants to know
+  // the run did not go on as planned.
+  const int signal = StopSignal();
+  std::optional<TRunInterruption> interruption;
+  if (signal != 0 && outcome != TRunOutcome::Failed) {
+    interruption = TRunInterruption{SignalName(signal),
+                                    LocalClockTime(static_cast<std::time_t>(gStopTime.load()))};
+  }
+
   // As in the window: the log follows every return of the engine.
-  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end);
+  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, interruption);
   if (!log.ok) {
     console.Message(log.message);
     return kBatchFailed;
+  }
+  if (interruption) {
+    console.Message(InterruptionText(*interruption));
+    return signal == SIGINT ? kBatchInterrupted : kBatchTerminated;
   }
   return outcome == TRunOutcome::Completed ? kBatchCompleted : kBatchFailed;
 }
@@ -207,11 +310,15 @@ std::string BatchUsage() {
          "Relative paths in the settings file are taken from the current directory.\n"
          "\n"
          "  --unit U     output unit of DTE and DTE(i): mGal (default) or microGal\n"
-         "  --threads N  worker threads (0 = all cores)\n"
+         "  --threads N  worker threads (0 = all cores), at most 4 per core\n"
          "               default: all cores; the results are the same for every N\n"
          "  --help       show this help\n"
          "\n"
-         "Exit status: 0 the run completed, 1 it was refused or failed, 2 usage error.\n";
+         "SIGINT (Ctrl-C) or SIGTERM stops the run after the points completed so\n"
+         "far: the result file keeps whole lines and the run log says why it ended.\n"
+         "\n"
+         "Exit status: 0 the run completed, 1 it was refused or failed, 2 usage error,\n"
+         "130 stopped by SIGINT, 143 stopped by SIGTERM.\n";
 }
 
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -229,9 +336,17 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   TConsole console(err);
   try {
     return Run(*parsed, console, errIsTerminal);
+  } catch (const std::bad_alloc&) {
+    // Its what() names a type, not the problem.
+    console.Message("Not enough memory for this run");
+    return kBatchFailed;
   } catch (const std::exception& e) {
-    // A layer cell the set-up could not read, or memory for a grid.
+    // Written for the user: a layer cell the set-up could not read, a worker
+    // thread that would not start.
     console.Message(e.what());
+    return kBatchFailed;
+  } catch (...) {
+    console.Message("The run stopped on an unexpected error");
     return kBatchFailed;
   }
 }

@@ -14,12 +14,19 @@ namespace globelayers {
 inline constexpr int kBatchCompleted = 0;  // the run went through every point
 inline constexpr int kBatchFailed = 1;     // refused by a check, or failed with a message
 inline constexpr int kBatchUsage = 2;      // bad command line
+// Stopped by a signal after the points completed so far; the shell's
+// 128 + signal number, as if the signal had ended the process.
+inline constexpr int kBatchInterrupted = 130;  // SIGINT
+inline constexpr int kBatchTerminated = 143;   // SIGTERM
 
 std::string BatchUsage();
 
 // Runs the front end on `args` (without the program name). Help goes to
 // `out`; messages, usage errors and the progress to `err`. The progress
-// ("point i of n") is shown only when `errIsTerminal`. Returns the exit code.
+// ("point i of n") is shown only when `errIsTerminal`. SIGINT and SIGTERM
+// (unless ignored on entry) stop the calculation; they are caught until its
+// log is written and the previous handlers are back on return. Returns the
+// exit code.
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              bool errIsTerminal);
 

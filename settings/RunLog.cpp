@@ -26,18 +26,27 @@ struct FileCloser {
 
 }  // namespace
 
-TClockTime LocalClockTime() {
-  const std::time_t now = std::time(nullptr);
+TClockTime LocalClockTime() { return LocalClockTime(std::time(nullptr)); }
+
+TClockTime LocalClockTime(std::time_t when) {
   std::tm local{};
-  localtime_r(&now, &local);
+  localtime_r(&when, &local);
   return {local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+std::string InterruptionText(const TRunInterruption& interruption) {
+  const TClockTime& t = interruption.at;
+  return FormatMessage("Run interrupted by %s", interruption.cause) +
+         CFormat(" at %02d:%02d:%02d; the result file holds the points completed before it.", t.h,
+                 t.m, t.s);
 }
 
 std::string RunLogFileName(const TWindowState& state) {
   return OutputFileName(state.dataPath, state.TXT_Append, "_dce.con");
 }
 
-std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end) {
+std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
+                       const std::optional<TRunInterruption>& interruption) {
   std::string log;
   log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
   log += CFormat("End time: %2d:%02d:%02d\n", end.h, end.m, end.s);
@@ -60,12 +69,14 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
     for (const std::string& cell : state.layerRows[r - 1]) log += FormatMessage("%s ", cell);
     log += "\n";
   }
+  // Last, so that readers which take the lines above by position still can.
+  if (interruption) log += InterruptionText(*interruption) + "\n";
   return log;
 }
 
 TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TClockTime start,
-                          TClockTime end) {
-  const std::string text = RunLogText(state, start, end);
+                          TClockTime end, const std::optional<TRunInterruption>& interruption) {
+  const std::string text = RunLogText(state, start, end, interruption);
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
   if (!file) return {false, FormatMessage("Error by opening file %s\n", path)};
   const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;

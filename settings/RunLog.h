@@ -3,6 +3,8 @@
 // engine returned, whatever the run's outcome.
 #pragma once
 
+#include <ctime>
+#include <optional>
 #include <string>
 
 #include "WindowState.h"
@@ -16,15 +18,28 @@ struct TClockTime {
   int s = 0;  // 0..60
 };
 
-// The local clock now.
+// The local clock now, or at `when`.
 TClockTime LocalClockTime();
+TClockTime LocalClockTime(std::time_t when);
+
+// Why a run stopped before its last point without anybody being asked.
+struct TRunInterruption {
+  std::string cause;  // what stopped it, e.g. "SIGINT"
+  TClockTime at;      // when it arrived
+};
+
+// "Run interrupted by SIGINT at 12:34:56; the result file holds the points
+// completed before it.", without the newline.
+std::string InterruptionText(const TRunInterruption& interruption);
 
 // The data file name with its extension replaced by the append text and
 // "_dce.con".
 std::string RunLogFileName(const TWindowState& state);
 
-// The log's text: field texts as they stand, numbers in the C locale.
-std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end);
+// The log's text: field texts as they stand, numbers in the C locale. An
+// interruption adds its line at the end.
+std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
+                       const std::optional<TRunInterruption>& interruption = std::nullopt);
 
 struct TRunLogResult {
   bool ok = true;
@@ -33,7 +48,8 @@ struct TRunLogResult {
 
 // Creates `path` anew and writes RunLogText into it; the file is closed on
 // every path.
-[[nodiscard]] TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state,
-                                        TClockTime start, TClockTime end);
+[[nodiscard]] TRunLogResult WriteRunLog(
+    const std::string& path, const TWindowState& state, TClockTime start, TClockTime end,
+    const std::optional<TRunInterruption>& interruption = std::nullopt);
 
 }  // namespace globelayers

@@ -1,16 +1,26 @@
 // The headless front end: exit codes, messages, the files of a run, the
-// progress line, the example data set, and the executable itself.
+// progress line, the example data set, the executable itself, and a run
+// stopped by a signal.
 #include "BatchRun.h"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -42,8 +52,10 @@ class BatchFolder : public testing::Test {
  protected:
   void SetUp() override {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info->name();
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised names hold '/'
     dir_ = fs::temp_directory_path() /
-           ("globelayers-batch-" + std::to_string(::getpid()) + "-" + info->name());
+           ("globelayers-batch-" + std::to_string(::getpid()) + "-" + name);
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     previous_ = fs::current_path();
@@ -101,6 +113,24 @@ TEST_F(BatchFolder, UsageErrors) {
     EXPECT_NE(err_.str().find("globelayers-batch: "), std::string::npos);
     EXPECT_NE(err_.str().find("Usage: globelayers-batch"), std::string::npos);
     EXPECT_EQ(out_.str(), "");
+  }
+}
+
+// Far more threads than cores is a slip of the keyboard, not a wish.
+TEST_F(BatchFolder, ThreadsCappedAtFourPerCore) {
+  WriteText("points.dat", kPoints);
+  WriteText("run.ini", kConstantRun);
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::string most = std::to_string(4 * cores);
+  const std::string coresText = std::to_string(cores) + (cores == 1 ? " core" : " cores");
+
+  EXPECT_EQ(Run({"--threads", most, "run.ini"}), kBatchCompleted) << err_.str();
+  for (const std::string& over : {std::to_string(4 * cores + 1), std::string("100000")}) {
+    SCOPED_TRACE(over);
+    EXPECT_EQ(Run({"--threads=" + over, "run.ini"}), kBatchUsage);
+    EXPECT_EQ(err_.str().substr(0, err_.str().find('\n') + 1),
+              "globelayers-batch: --threads " + over + " is more than 4 times this machine's " +
+                  coresText + " (at most " + most + ")\n");
   }
 }
 
@@ -241,6 +271,217 @@ TEST_F(BatchFolder, ExecutableExitCodes) {
   EXPECT_EQ(exitCode("refused.ini"), 1);
   EXPECT_EQ(exitCode("--unit nowhere run.ini"), 2);
   EXPECT_EQ(exitCode(""), 2);
+}
+
+// A stop signal to the executable, while it runs a calculation that would
+// take about a minute on two cores: the run ends early with whole lines, a
+// log that says so, and the shell's status for the signal.
+struct StopCase {
+  const char* name;
+  int signal;
+  int status;
+  int second = 0;  // sent right after the first; 0: none
+};
+// A second signal neither ends the process nor changes what it reports.
+// Two signals pending together arrive lowest number first, so SIGINT (2)
+// then SIGTERM (15) reaches the handler in this order whatever the timing.
+const StopCase kStops[] = {
+    {"SIGINT", SIGINT, 130},
+    {"SIGTERM", SIGTERM, 143},
+    {"SIGINTThenSIGTERM", SIGINT, 130, SIGTERM},
+};
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class StoppedRun : public BatchFolder, public testing::WithParamInterface<StopCase> {};
+
+// Names of the result file's header; "DTE 2" is one name with a blank
+// before its one-digit layer number.
+int HeaderNames(const std::string& header) {
+  std::istringstream in(header);
+  std::string word;
+  int names = 0;
+  while (in >> word) names += word.find_first_not_of("0123456789") != std::string::npos;
+  return names;
+}
+
+int Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::string word;
+  int fields = 0;
+  while (in >> word) ++fields;
+  return fields;
+}
+
+// The child's wait status, or nothing if it still runs after `timeout`.
+std::optional<int> WaitForExit(pid_t pid, std::chrono::seconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// stop.ini in the current folder: the example grids under 10000 points,
+// some 10 ms of one core each. Whole degrees keep the point file free of
+// decimal separators. It writes many_dce.dat and many_dce.con.
+constexpr int kLongRunPoints = 10000;
+
+void WriteLongRun(const fs::path& dir) {
+  for (const char* name : {"topography.grd", "crustbase.grd"}) {
+    fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir / name);
+  }
+  std::string points = "/ many points\nLINE 1\n";
+  for (int i = 0; i < kLongRunPoints; ++i) {
+    points += std::to_string(-179 + (i * 7) % 358) + " " + std::to_string(-70 + (i * 11) % 140) +
+              " " + std::to_string(i + 1) + " " + std::to_string(i % 5) + "\n";
+  }
+  WriteText("many.dat", points);
+  WriteText("stop.ini",
+            "[frmMain]\n"
+            "datafile=many.dat\n"
+            "incr=1\n"
+            "segsize=3600\n"
+            "nlayer=3\n"
+            "cell_row-1_col-2=topography.grd\n"
+            "cell_row-2_col-1=0\n"
+            "cell_row-2_col-3=2.67\n"
+            "cell_row-3_col-2=crustbase.grd\n"
+            "cell_row-3_col-3=2.67\n");
+}
+
+// The interruption line, as the log and standard error show it.
+std::regex InterruptionLine(const std::string& signalName) {
+  return std::regex("Run interrupted by " + signalName +
+                    " at [0-2][0-9]:[0-5][0-9]:[0-6][0-9]; the result file holds the points "
+                    "completed before it\\.\n");
+}
+
+TEST_P(StoppedRun, KeepsWholeLinesAndSaysWhy) {
+  const StopCase& c = GetParam();
+  WriteLongRun(dir_);
+
+  // Default dispositions and no blocked signals, whatever the test runner set.
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "stderr.txt",
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attr, &signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  posix_spawnattr_setsigdefault(&attr, &signals);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::string exe = GLOBELAYERS_BATCH_EXE, threads = "--threads", two = "2", ini = "stop.ini";
+  char* argv[] = {exe.data(), threads.data(), two.data(), ini.data(), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, exe.c_str(), &files, &attr, argv, environ);
+  posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attr);
+  ASSERT_EQ(spawned, 0);
+  // Whatever fails below, the child does not outlive the test.
+  struct Reaper {
+    pid_t pid;
+    bool reaped = false;
+    ~Reaper() {
+      if (reaped) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{pid};
+
+  // Header and a first point on disk: the signal comes in the middle of the
+  // points. The result file is written in blocks, so this takes some
+  // hundreds of points.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (CountLines(ReadText("many_dce.dat")) < 2) {
+    int status = 0;
+    ASSERT_NE(::waitpid(pid, &status, WNOHANG), pid)
+        << "ended before its first point, status " << status << ": " << ReadText("stderr.txt");
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no point written in 120 s";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(::kill(pid, c.signal), 0);
+  if (c.second != 0) {
+    ASSERT_EQ(::kill(pid, c.second), 0);
+  }
+
+  const std::optional<int> status = WaitForExit(pid, std::chrono::seconds(120));
+  ASSERT_TRUE(status.has_value()) << "still running 120 s after " << c.name;
+  reaper.reaped = true;
+  ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);
+  EXPECT_EQ(WEXITSTATUS(*status), c.status);
+
+  const std::string result = ReadText("many_dce.dat");
+  ASSERT_FALSE(result.empty());
+  EXPECT_EQ(result.back(), '\n') << "the last line is cut";
+  std::istringstream lines(result);
+  std::string header, line;
+  std::getline(lines, header);
+  // Point columns, then DTE, DTE(i) and VGDRE of two layers and of their sum.
+  ASSERT_EQ(HeaderNames(header), 4 + 3 * 3) << header;
+  int written = 0;
+  while (std::getline(lines, line)) {
+    ++written;
+    EXPECT_EQ(Fields(line), 13) << "line " << written + 1 << ": " << line;
+  }
+  EXPECT_GE(written, 1);
+  EXPECT_LT(written, kLongRunPoints) << "the run was not stopped";
+
+  const std::string log = ReadText("many_dce.con");
+  EXPECT_EQ(CountLines(log), 20) << log;  // the log of a whole run, and one line more
+  const std::size_t lastLine = log.rfind('\n', log.size() - 2) + 1;
+  const std::string signalName = c.signal == SIGINT ? "SIGINT" : "SIGTERM";
+  EXPECT_TRUE(std::regex_match(log.substr(lastLine), InterruptionLine(signalName)))
+      << log.substr(lastLine);
+  EXPECT_NE(ReadText("stderr.txt").find("Run interrupted by " + signalName + " at "),
+            std::string::npos)
+      << ReadText("stderr.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedRun, testing::ValuesIn(kStops),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// In-process, with the progress line of a terminal: the signal stops the
+// run all the same, the message starts on a line of its own, and the host's
+// own SIGINT handling is back afterwards.
+TEST_F(BatchFolder, InterruptOnATerminal) {
+  WriteLongRun(dir_);
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGINT, nullptr, &before), 0);
+
+  std::atomic<bool> finished{false};
+  std::jthread interrupter([&finished] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!finished && std::chrono::steady_clock::now() < deadline) {
+      if (CountLines(ReadText("many_dce.dat")) >= 2) {
+        ::kill(::getpid(), SIGINT);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const int status = Run({"--threads", "2", "stop.ini"}, /*terminal=*/true);
+  finished = true;
+  interrupter.join();
+
+  EXPECT_EQ(status, kBatchInterrupted);
+  const std::string err = err_.str();
+  const std::size_t said = err.find("\nRun interrupted by ");
+  ASSERT_NE(said, std::string::npos) << err.substr(err.size() > 200 ? err.size() - 200 : 0);
+  EXPECT_EQ(err.rfind("\rpoint ", said), err.rfind('\r'));  // the progress line comes before it
+  EXPECT_TRUE(std::regex_match(err.substr(said + 1), InterruptionLine("SIGINT")))
+      << err.substr(said + 1);
+  EXPECT_LT(CountLines(ReadText("many_dce.dat")), kLongRunPoints + 1);
+
+  struct sigaction after {};
+  ASSERT_EQ(::sigaction(SIGINT, nullptr, &after), 0);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 }  // namespace

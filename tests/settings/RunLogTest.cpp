@@ -1,7 +1,10 @@
 // The run log: its seventeen kinds of lines, its name, a log that cannot be
-// created, and the local clock reading.
+// created, the line of an interrupted run, and the local clock reading.
 #include "RunLog.h"
 
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <regex>
 #include <string>
 
@@ -88,6 +91,54 @@ TEST(RunLog, TimesByPattern) {
   EXPECT_TRUE(std::regex_match(text, pattern)) << text.substr(0, 40);
   EXPECT_GE(now.h, 0);
   EXPECT_LE(now.h, 23);
+}
+
+// The interruption line comes last, after the layers, and everything before
+// it is the log of the same run without one.
+TEST(RunLog, InterruptedRunEndsWithItsLine) {
+  TempDir dir;
+  const TWindowState state = LoggedState(dir / "points.dat");
+  const std::string path = RunLogFileName(state);
+  const std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
+
+  const TRunLogResult result =
+      WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}, TRunInterruption{"SIGTERM", {9, 5, 7}});
+  ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(ReadFileText(path),
+            plain +
+                "Run interrupted by SIGTERM at 09:05:07; the result file holds the points "
+                "completed before it.\n");
+
+  // A cause holding '%' is text, not a format.
+  EXPECT_EQ(InterruptionText({"%s%n", {23, 59, 60}}),
+            "Run interrupted by %s%n at 23:59:60; the result file holds the points completed "
+            "before it.");
+}
+
+// A clock reading of a given instant follows the zone of the process.
+TEST(RunLog, ClockAtAnInstant) {
+  const char* const saved = std::getenv("TZ");
+  const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
+  const std::time_t instant = 86400 + 45296;  // 2 January 1970, 12:34:56 UTC
+  const struct {
+    const char* zone;
+    int h;
+  } zones[] = {{"UTC0", 12}, {"CET-1", 13}, {"EST5", 7}};
+  for (const auto& z : zones) {
+    SCOPED_TRACE(z.zone);
+    ::setenv("TZ", z.zone, 1);
+    ::tzset();
+    const TClockTime t = LocalClockTime(instant);
+    EXPECT_EQ(t.h, z.h);
+    EXPECT_EQ(t.m, 34);
+    EXPECT_EQ(t.s, 56);
+  }
+  if (previous) {
+    ::setenv("TZ", previous->c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
 }
 
 TEST(RunLog, CannotBeCreated) {
