@@ -60,6 +60,14 @@ void RequireFinite(const TCalcPoint& p, const TResultGroup& g) {
               p.pointNumber, p.lambda, p.phi, p.height));
 }
 
+// A point at or below the centre of the Earth has no attraction to speak of.
+void RequireAboveCentre(const TRunContext& ctx, const TCalcPoint& p) {
+  if (ctx.earthRadius + p.height > 0) return;
+  throw std::runtime_error(CFormat("Point %.10g at longitude %.10g, latitude %.10g: its height of %.10g m puts it "
+                                   "at or below the centre of the Earth.",
+                                   p.pointNumber, p.lambda, p.phi, p.height));
+}
+
 // Appends a layer's piece and returns nothing; the totals are scaled by the
 // caller. VGDRE is formed from values before the unit factor.
 void AppendLayer(const TRunContext& ctx, const TCalcPoint& p, int i, TSums layer, std::string& line) {
@@ -149,6 +157,7 @@ TRingTable BuildRingTable(const TRingLayout& L, double earthRadius, const TEvalu
 }
 
 std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) {
+  RequireAboveCentre(ctx, p);
   std::string line;
   TSums total;
   const double R = ctx.earthRadius;
@@ -475,6 +484,7 @@ void TPointEvaluator::AccumulateRing(int i, const TStretch& s, std::int64_t offs
 }
 
 std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
+  RequireAboveCentre(ctx_, p);
   const double R = ctx_.earthRadius;
   const double rP = R + p.height;
   const double rPi = R + p.height + ctx_.increment;

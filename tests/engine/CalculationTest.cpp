@@ -358,6 +358,38 @@ TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
             std::vector<std::string>{"Error by writing file " + dir.File("points_dce.dat") + "\n"});
 }
 
+// Numbers that are not finite never reach the file: the run fails at the
+// point, naming it, and keeps the lines before it.
+TEST_F(Run, PointThatGivesNoFiniteNumberFailsTheRunNamingIt) {
+  struct Case {
+    const char* name;
+    std::string secondPoint;
+    std::vector<std::string> layerRows;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"at_the_centre_of_the_earth", "5 6 2 -6371001", {"0;@;@;@", "-1000;@;2.67;@"},
+       "Point 2 at longitude 5, latitude 6: its height of -6371001 m puts it at or below the centre of the Earth."},
+      {"below_it", "5 6 2 -7e6", {"0;@;@;@", "-1000;@;2.67;@"},
+       "Point 2 at longitude 5, latitude 6: its height of -7000000 m puts it at or below the centre of the Earth."},
+      {"density_beyond_doubles", "5 6 2 0", {"0;@;@;@", "-1000;@;1e308;@"},
+       "Point 1 at longitude 0, latitude 0, height 0 m: the attraction is not a finite number. Check the point's "
+       "height and the layers' heights and densities around it."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    params.dataFile = dir.Write("points.dat", "0 0 1 0\n" + c.secondPoint + "\n");
+    params.layerRows = c.layerRows;
+    prompts.messages.clear();
+    EXPECT_EQ(Calc(), TRunOutcome::Failed);
+    EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});
+    const std::string text = Result();
+    EXPECT_EQ(text.find("nan"), std::string::npos);
+    EXPECT_EQ(text.find("inf"), std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
+  }
+}
+
 // An interrupt signal as the batch reports it: StopRequested turns true at
 // its n-th call and stays true. With one thread it is asked once per ring
 // of a point too, so the interrupt lands in the middle of a point.
