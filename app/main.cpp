@@ -2,10 +2,10 @@
 #include <exception>
 
 #include "Application.h"
-#include "Layer.h"
+#include "LayerDialog.h"
 #include "QtPrompts.h"
-#include "Wt4.h"
-#include "Wtopo.h"
+#include "ProgressDialog.h"
+#include "MainWindow.h"
 
 int main(int argc, char** argv) {
   globelayers::TApplication app(argc, argv);

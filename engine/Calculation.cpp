@@ -1,37 +1,30 @@
 #include "Calculation.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <exception>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "FilePtr.h"
 #include "Geodesy.h"
 #include "NumberText.h"
 #include "PointEvaluation.h"
 #include "PointFile.h"
+#include "PointPipeline.h"
 #include "ResultFile.h"
 #include "RingLayout.h"
 
 namespace globelayers {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Rows the layer dialog would never produce, refused before anything is
 // written. Rows are numbered from 1 as in the layer table.
@@ -69,145 +62,6 @@ class TRunEnd {
   IRunProgress& progress_;
 };
 
-
-// Points in flight. With one worker the calling thread evaluates each point
-// when its line is asked for, exactly in turn. With more, workers take points
-// in file order and the calling thread collects the lines in the same order,
-// letting the toolkit process messages while it waits. A stop request drops
-// the points in progress: every evaluator gives up at its next ring.
-class TPointPipeline {
- public:
-  TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress) : ctx_(ctx) {
-    if (workers <= 1) {
-      inline_.emplace(ctx);
-      inline_->SetAbandonCheck([&progress] { return progress.StopRequested(); });
-      return;
-    }
-    try {
-      threads_.reserve(static_cast<std::size_t>(workers));
-      for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
-    } catch (const std::exception& e) {
-      // Threads already running wait for jobs: stop and join them, or this
-      // constructor's unwinding would wait for them for ever.
-      const std::size_t started = threads_.size();
-      Stop();
-      throw std::runtime_error(CFormat("Could not start worker thread %zu of %d (%s).", started + 1, workers, e.what()));
-    }
-  }
-  ~TPointPipeline() { Stop(); }
-  TPointPipeline(const TPointPipeline&) = delete;
-  TPointPipeline& operator=(const TPointPipeline&) = delete;
-
-  // How many points may be read ahead of the last line written.
-  long window() const { return inline_ ? 1 : static_cast<long>(threads_.size()) * 4; }
-
-  void Submit(long index, const TCalcPoint& point) {
-    if (inline_) {
-      pendingInline_ = {index, point};
-      return;
-    }
-    {
-      std::lock_guard lock(mutex_);
-      jobs_.push_back({index, point});
-    }
-    jobReady_.notify_one();
-  }
-
-  // The line of point `index`; `idle` runs every few milliseconds meanwhile
-  // and returns true to stop waiting. Empty when stopped.
-  template <typename Idle>
-  std::optional<std::string> Take(long index, Idle idle) {
-    if (inline_) {
-      try {
-        return inline_->Evaluate(pendingInline_.point);
-      } catch (const TPointAbandoned&) {
-        return std::nullopt;
-      }
-    }
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      if (error_) std::rethrow_exception(error_);
-      const auto it = results_.find(index);
-      if (it != results_.end()) {
-        std::string line = std::move(it->second);
-        results_.erase(it);
-        return line;
-      }
-      lineReady_.wait_for(lock, std::chrono::milliseconds(20));
-      lock.unlock();
-      const bool stop = idle();
-      lock.lock();
-      if (stop) {
-        abandon_ = true;
-        return std::nullopt;
-      }
-    }
-  }
-
- private:
-  struct Job {
-    long index = 0;
-    TCalcPoint point;
-  };
-
-  void Stop() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    abandon_ = true;
-    jobReady_.notify_all();
-    threads_.clear();  // joins
-  }
-
-  void Work() {
-    // Everything a worker throws, its set-up included, ends the run through
-    // the collecting thread; nothing may escape a thread.
-    try {
-      TPointEvaluator evaluator(ctx_);
-      evaluator.SetAbandonCheck([this] { return abandon_.load(std::memory_order_relaxed); });
-      for (;;) {
-        Job job;
-        {
-          std::unique_lock lock(mutex_);
-          jobReady_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
-          if (stop_) return;
-          job = jobs_.front();
-          jobs_.pop_front();
-        }
-        std::string line;
-        try {
-          line = evaluator.Evaluate(job.point);
-        } catch (const TPointAbandoned&) {
-          return;
-        }
-        {
-          std::lock_guard lock(mutex_);
-          results_.emplace(job.index, std::move(line));
-        }
-        lineReady_.notify_all();
-      }
-    } catch (...) {
-      {
-        std::lock_guard lock(mutex_);
-        if (!error_) error_ = std::current_exception();
-      }
-      lineReady_.notify_all();
-    }
-  }
-
-  const TRunContext& ctx_;
-  std::optional<TPointEvaluator> inline_;
-  Job pendingInline_;
-  std::mutex mutex_;
-  std::condition_variable jobReady_, lineReady_;
-  std::deque<Job> jobs_;
-  std::map<long, std::string> results_;
-  std::exception_ptr error_;
-  bool stop_ = false;
-  std::atomic<bool> abandon_{false};
-  std::vector<std::jthread> threads_;  // last: joined before the rest goes
-};
 
 // The largest Earth radius a run accepts, metres: larger ones make the
 // kernel's squares overflow.
@@ -290,7 +144,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
-  FilePtr points(OpenPointFile(params.dataFile));
+  TFilePtr points(OpenPointFile(params.dataFile));
   if (!points) {
     prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params.dataFile));
     return TRunOutcome::Failed;

@@ -79,7 +79,7 @@ std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd) {
 std::FILE* OpenPointFile(const std::string& fileName) { return OpenInputStream(fileName); }
 
 std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts) {
-  const TInputFilePtr file(OpenPointFile(fileName));
+  const TFilePtr file(OpenPointFile(fileName));
   if (!file) {
     prompts.ShowMessage(FormatMessage("Error by opening file %s", fileName));
     return std::nullopt;

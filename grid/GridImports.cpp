@@ -423,7 +423,7 @@ class TFileGridSource final : public IGridSource {
     return std::make_unique<TFileGridSource>(std::move(input.file), input.sizeBytes);
   }
 
-  TFileGridSource(TInputFilePtr file, std::uint64_t length)
+  TFileGridSource(TFilePtr file, std::uint64_t length)
       : file_(std::move(file)), length_(length) {}
 
   std::uint64_t Length() const override { return length_; }
@@ -441,7 +441,7 @@ class TFileGridSource final : public IGridSource {
   }
 
  private:
-  TInputFilePtr file_;
+  TFilePtr file_;
   std::uint64_t length_;
   std::uint64_t position_ = 0;
 };

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <memory>
 
+#include "FilePtr.h"
+#include "InputFile.h"
 #include "NumberText.h"
 #include "ResultFile.h"
 
@@ -19,10 +21,6 @@ template <std::size_t N>
 std::string Item(const char* const (&items)[N], int index) {
   return index >= 0 && static_cast<std::size_t>(index) < N ? items[index] : "";
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 
@@ -77,7 +75,7 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
 TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TClockTime start,
                           TClockTime end, const std::optional<TRunInterruption>& interruption) {
   const std::string text = RunLogText(state, start, end, interruption);
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
+  TFilePtr file = OpenOutputStream(path);
   if (!file) return {false, FormatMessage("Error by opening file %s\n", path)};
   const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;
   const bool closed = std::fclose(file.release()) == 0;

@@ -20,15 +20,15 @@
 #include <stdexcept>
 
 #include "Application.h"
-#include "Layer.h"
+#include "LayerDialog.h"
 #include "LayerGrid.h"
 #include "QtPrompts.h"
 #include "RadioGroup.h"
 #include "RecordingPrompts.h"
 #include "TestWindows.h"
 #include "UserLocale.h"
-#include "Wt4.h"
-#include "Wtopo.h"
+#include "ProgressDialog.h"
+#include "MainWindow.h"
 
 using namespace globelayers;
 using Recorder = test::TRecordingPrompts<>;

@@ -11,11 +11,11 @@
 #include <cstdio>
 
 #include "Application.h"
-#include "Layer.h"
+#include "LayerDialog.h"
 #include "LayerGrid.h"
 #include "QtPrompts.h"
-#include "Wt4.h"
-#include "Wtopo.h"
+#include "ProgressDialog.h"
+#include "MainWindow.h"
 
 using namespace globelayers;
 

@@ -13,12 +13,12 @@
 
 #include "AppPrompts.h"
 #include "Application.h"
-#include "Layer.h"
+#include "LayerDialog.h"
 #include "LayerGrid.h"
 #include "RecordingPrompts.h"
 #include "SettingsLocation.h"
-#include "Wt4.h"
-#include "Wtopo.h"
+#include "ProgressDialog.h"
+#include "MainWindow.h"
 
 namespace globelayers::test {
 

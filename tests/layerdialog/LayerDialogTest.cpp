@@ -7,7 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "Layer.h"
+#include "LayerDialog.h"
 #include "RecordingPrompts.h"
 
 using globelayers::TfrmLayer;

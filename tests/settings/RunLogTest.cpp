@@ -2,6 +2,9 @@
 // created, the line of an interrupted run, and the local clock reading.
 #include "RunLog.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -143,10 +146,18 @@ TEST(RunLog, ClockAtAnInstant) {
 
 TEST(RunLog, CannotBeCreated) {
   TempDir dir;
-  const std::string path = dir / "missing/points_dce.con";
-  const TRunLogResult result = WriteRunLog(path, LoggedState(dir / "missing/points.dat"), {}, {});
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, "Error by opening file " + path + "\n");
+  const std::string missingFolder = dir / "missing/points_dce.con";
+  // A FIFO in the log's place that nobody reads: refused, not waited for.
+  const std::string fifo = dir / "fifo_dce.con";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {missingFolder, fifo}) {
+    SCOPED_TRACE(path);
+    ::alarm(20);  // a hang ends the test program instead of the suite
+    const TRunLogResult result = WriteRunLog(path, LoggedState(dir / "missing/points.dat"), {}, {});
+    ::alarm(0);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Error by opening file " + path + "\n");
+  }
 }
 
 }  // namespace

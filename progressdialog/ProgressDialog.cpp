@@ -1,4 +1,4 @@
-#include "Wt4.h"
+#include "ProgressDialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

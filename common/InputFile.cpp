@@ -43,4 +43,12 @@ std::FILE* OpenInputStream(const std::string& fileName) {
   return OpenInputFile(fileName).file.release();
 }
 
+TFilePtr OpenOutputStream(const std::string& fileName) {
+  const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = ::fcntl(fd, F_SETFL, 0) == 0 ? ::fdopen(fd, "w") : nullptr;
+  if (!stream) ::close(fd);
+  return TFilePtr(stream);
+}
+
 }  // namespace globelayers

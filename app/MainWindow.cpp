@@ -1,4 +1,4 @@
-#include "Wtopo.h"
+#include "MainWindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,13 +23,13 @@
 #include "FieldCheck.h"
 #include "FormFont.h"
 #include "GlobePicture.h"
-#include "Layer.h"
+#include "LayerDialog.h"
 #include "LayerGrid.h"
 #include "RadioGroup.h"
 #include "RunLog.h"
 #include "RunSetup.h"
 #include "UserLocale.h"
-#include "Wt4.h"
+#include "ProgressDialog.h"
 
 namespace globelayers {
 namespace {

@@ -1,4 +1,5 @@
-// Opening the files a run reads: grids, point files, the settings file.
+// Opening the files a run reads (grids, point files, the settings file)
+// and the small files it writes (the run log).
 //
 // A name given where a data file belongs may be something else: a FIFO
 // blocks the open until some writer appears, a device such as /dev/zero
@@ -13,12 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "FilePtr.h"
+
 namespace globelayers {
 
-struct TInputFileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using TInputFilePtr = std::unique_ptr<std::FILE, TInputFileCloser>;
 
 enum class TInputOpen {
   kOpened,
@@ -29,7 +28,7 @@ enum class TInputOpen {
 struct TInputFile {
   TInputOpen status = TInputOpen::kFailed;
   int error = 0;                 // errno of the failed call when kFailed (ENOENT: not there)
-  TInputFilePtr file;            // the stream when kOpened, read from its start
+  TFilePtr file;            // the stream when kOpened, read from its start
   std::uint64_t sizeBytes = 0;   // file length in bytes at opening, when kOpened
 };
 
@@ -38,5 +37,10 @@ TInputFile OpenInputFile(const std::string& fileName);
 // The stream alone, for callers that only need to know whether they may read:
 // nullptr unless the file opened as a regular file. The caller closes it.
 std::FILE* OpenInputStream(const std::string& fileName);
+
+// A file to write, created anew or emptied, as a stdio stream; nullptr when
+// it cannot be opened. Opened without blocking, so that a FIFO that nobody
+// reads is refused instead of waited for.
+TFilePtr OpenOutputStream(const std::string& fileName);
 
 }  // namespace globelayers

@@ -1,4 +1,4 @@
-#include "Layer.h"
+#include "LayerDialog.h"
 
 #include <QKeyEvent>
 #include <QLabel>

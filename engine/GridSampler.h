@@ -1,0 +1,95 @@
+// Sampling a grid at any position: bilinear interpolation between the four
+// nodes of the cell that holds it, linear extrapolation outside the grid,
+// blanks kept apart. Inline: it runs for every segment, grid and point.
+#pragma once
+
+#include <cmath>
+
+#include "GridImports.h"
+
+namespace globelayers {
+
+// What a sample returns where a blank node takes part: above 1e38, like the
+// grid's own blank marker, so the run drops the segment.
+inline constexpr double kBlankSample = 1.70141e38;
+
+// Where a position falls in a grid: the cell (clamped into the grid) and the
+// position's weights t, u across it (not clamped: outside the grid the edge
+// cell extrapolates).
+struct TGridCell {
+  int ix = 0, iy = 0;
+  double t = 0, u = 0;
+};
+
+// A grid's origin and spacing in arc seconds, and its node counts: all that
+// locating a position needs.
+struct TGridFrame {
+  double X0, Y0, dX, dY;
+  int nx, ny;
+};
+
+inline TGridFrame GridFrame(const TGridImports& g) {
+  return {g.xMin * 3600, g.yMin * 3600, g.xStep * 3600, g.yStep * 3600, g.nx, g.ny};
+}
+
+inline TGridCell LocateInFrame(const TGridFrame& f, double lambdaDeg, double phiDeg) {
+  constexpr double kToDeg = 1.0 / 3600;
+  const double X = lambdaDeg * 3600;
+  const double Y = phiDeg * 3600;
+
+  // Cell index: floor of the quotient, then clamped into the grid. Testing
+  // the double before converting keeps huge or NaN quotients defined.
+  const auto cellIndex = [](double quotient, int count) {
+    double q = std::floor(quotient);
+    q = q > 0 ? q : 0;                   // negative, zero, or not a number: the first cell
+    q = q >= count - 1 ? count - 2 : q;  // on or past the last node: the last cell
+    return static_cast<int>(q);
+  };
+  TGridCell c;
+  c.ix = cellIndex((X - f.X0) / f.dX, f.nx);
+  c.iy = cellIndex((Y - f.Y0) / f.dY, f.ny);
+
+  const double xa = (f.X0 + c.ix * f.dX) * kToDeg;
+  const double xb = (f.X0 + (c.ix + 1) * f.dX) * kToDeg;
+  const double ya = (f.Y0 + c.iy * f.dY) * kToDeg;
+  const double yb = (f.Y0 + (c.iy + 1) * f.dY) * kToDeg;
+  const double lambda1 = X * kToDeg;
+  const double phi1 = Y * kToDeg;
+  c.t = (lambda1 - xa) / (xb - xa);
+  c.u = (phi1 - ya) / (yb - ya);
+  return c;
+}
+
+inline TGridCell LocateInGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+  return LocateInFrame(GridFrame(g), lambdaDeg, phiDeg);
+}
+
+inline double InterpolateCell(const TGridImports& g, const TGridCell& c) {
+  constexpr double kBlankFrom = 1e38;  // a node at or above it is blank
+  const double t = c.t, u = c.u;
+  const double v00 = g.at(c.ix, c.iy);
+  const double v10 = g.at(c.ix + 1, c.iy);
+  const double v11 = g.at(c.ix + 1, c.iy + 1);
+  const double v01 = g.at(c.ix, c.iy + 1);
+  const double w00 = (1 - t) * (1 - u);
+  const double w10 = t * (1 - u);
+  const double w11 = t * u;
+  const double w01 = (1 - t) * u;
+  // A blank node that takes part in the sample makes the sample blank: a
+  // weighted share of the marker would pass for a real elevation or density.
+  if ((v00 >= kBlankFrom && w00 != 0) || (v10 >= kBlankFrom && w10 != 0) ||
+      (v11 >= kBlankFrom && w11 != 0) || (v01 >= kBlankFrom && w01 != 0)) {
+    return kBlankSample;
+  }
+  return w00 * v00 + w10 * v10 + w11 * v11 + w01 * v01;
+}
+
+// Bilinear interpolation at (lambda, phi) in degrees; extrapolates linearly
+// outside the grid. A sample that takes a blank node with a nonzero weight is
+// itself blank (returns a value above 1e38). The grid has nx, ny >= 2.
+// Inline: it runs for every segment, grid and point.
+inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
+  return InterpolateCell(g, LocateInGrid(g, lambdaDeg, phiDeg));
+}
+
+}  // namespace globelayers

@@ -1,0 +1,93 @@
+#include "PointPipeline.h"
+
+#include <stdexcept>
+
+#include "NumberText.h"
+
+namespace globelayers {
+
+TPointPipeline::TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress) : ctx_(ctx) {
+  if (workers <= 1) {
+    inline_.emplace(ctx);
+    inline_->SetAbandonCheck([&progress] { return progress.StopRequested(); });
+    return;
+  }
+  try {
+    threads_.reserve(static_cast<std::size_t>(workers));
+    for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
+  } catch (const std::exception& e) {
+    // Threads already running wait for jobs: stop and join them, or this
+    // constructor's unwinding would wait for them for ever.
+    const std::size_t started = threads_.size();
+    Stop();
+    throw std::runtime_error(CFormat("Could not start worker thread %zu of %d (%s).", started + 1, workers, e.what()));
+  }
+}
+
+void TPointPipeline::Submit(long index, const TCalcPoint& point) {
+  if (inline_) {
+    pendingInline_ = {index, point};
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.push_back({index, point});
+  }
+  jobReady_.notify_one();
+}
+
+std::optional<std::string> TPointPipeline::TakeInline() {
+  try {
+    return inline_->Evaluate(pendingInline_.point);
+  } catch (const TPointAbandoned&) {
+    return std::nullopt;
+  }
+}
+
+void TPointPipeline::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  abandon_ = true;
+  jobReady_.notify_all();
+  threads_.clear();  // joins
+}
+
+void TPointPipeline::Work() {
+  // Everything a worker throws, its set-up included, ends the run through
+  // the collecting thread; nothing may escape a thread.
+  try {
+    TPointEvaluator evaluator(ctx_);
+    evaluator.SetAbandonCheck([this] { return abandon_.load(std::memory_order_relaxed); });
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        jobReady_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+        if (stop_) return;
+        job = jobs_.front();
+        jobs_.pop_front();
+      }
+      std::string line;
+      try {
+        line = evaluator.Evaluate(job.point);
+      } catch (const TPointAbandoned&) {
+        return;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        results_.emplace(job.index, std::move(line));
+      }
+      lineReady_.notify_all();
+    }
+  } catch (...) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!error_) error_ = std::current_exception();
+    }
+    lineReady_.notify_all();
+  }
+}
+
+}  // namespace globelayers
