@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "WindowState.h"
+
 namespace globelayers {
+
+static_assert(kStartColumnWidthsPx.size() == TLayerGrid::kColumns);
 
 TLayerGrid::TLayerGrid(QWidget* parent) : QTableWidget(parent) {
   setColumnCount(kColumns);
@@ -27,7 +31,7 @@ TLayerGrid::TLayerGrid(QWidget* parent) : QTableWidget(parent) {
   setSelectionBehavior(QAbstractItemView::SelectItems);
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                   QAbstractItemView::AnyKeyPressed);
-  for (int c = 0; c < kColumns; ++c) setColumnWidth(c, c == 2 || c == 4 ? 260 : c == 0 ? 20 : 55);
+  for (int c = 0; c < kColumns; ++c) setColumnWidth(c, kStartColumnWidthsPx[c]);
   SetRowCount(2);
 }
 

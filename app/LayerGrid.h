@@ -10,7 +10,7 @@ namespace globelayers {
 
 class TLayerGrid : public QTableWidget {
  public:
-  static constexpr int kColumns = 5;
+  static constexpr int kColumns = 5;  // the fixed column 0 and the four cells of a layer row
   static constexpr int kRowHeight = 21;  // pixels, header row included
 
   explicit TLayerGrid(QWidget* parent);

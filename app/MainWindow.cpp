@@ -188,20 +188,8 @@ void TfrmMain::BuildControls() {
 }
 
 void TfrmMain::SetStartValues() {
-  TXT_gravc->setText(FloatToStr(0.006673));
-  TXT_T3DIST->setText(QString::number(0));
-  TXT_T4DIST->setText(QString::number(180));
-  TXT_R->setText(FloatToStr(6371001));
-  TXT_Append->setText("");
-  TXT_LambdaFrom->setText(QString::number(0));
-  TXT_LambdaTo->setText(QString::number(360));
-  txt_incr->setText(QString::number(0));
-  // The table: the header and the entry row, no layer row yet.
-  sg1->SetRowCount(2);
-  const int widths[TLayerGrid::kColumns] = {20, 55, 260, 55, 260};  // pixels
-  for (int c = 0; c < TLayerGrid::kColumns; ++c) sg1->SetColWidth(c, widths[c]);
-  txt_number->setText("1");
-  txt_segment->setText("3600");
+  // The table gets the header and the entry row, no layer row yet.
+  StateToWindow(TWindowState::StartValues(UserDecimalSeparator()));
 }
 
 void TfrmMain::AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer) {
@@ -213,21 +201,21 @@ void TfrmMain::FormCreate() { ReadCfgFile(); }
 
 TWindowState TfrmMain::WindowToState() const {
   TWindowState state;
-  state.dataPath = Text(dataPath);
-  state.TXT_Append = Text(TXT_Append);
-  state.txt_incr = Text(txt_incr);
-  state.TXT_gravc = Text(TXT_gravc);
-  state.TXT_T3DIST = Text(TXT_T3DIST);
-  state.TXT_T4DIST = Text(TXT_T4DIST);
-  state.TXT_R = Text(TXT_R);
-  state.TXT_LambdaFrom = Text(TXT_LambdaFrom);
-  state.TXT_LambdaTo = Text(TXT_LambdaTo);
-  state.rg1 = rg1->ItemIndex();
-  state.rg2 = rg2->ItemIndex();
-  state.txt_number = Text(txt_number);
-  state.txt_segment = Text(txt_segment);
-  state.chb_sum = chb_sum->isChecked();
-  for (int c = 0; c < TLayerGrid::kColumns; ++c) state.colWidths[c] = sg1->ColWidth(c);
+  state.pointFile = Text(dataPath);
+  state.appendText = Text(TXT_Append);
+  state.incrementMText = Text(txt_incr);
+  state.gravityConstantText = Text(TXT_gravc);
+  state.innerDistanceDegText = Text(TXT_T3DIST);
+  state.outerDistanceDegText = Text(TXT_T4DIST);
+  state.earthRadiusMText = Text(TXT_R);
+  state.azimuthFromDegText = Text(TXT_LambdaFrom);
+  state.azimuthToDegText = Text(TXT_LambdaTo);
+  state.crossingPriority = rg1->ItemIndex();
+  state.outputUnit = rg2->ItemIndex();
+  state.layerCountText = Text(txt_number);
+  state.segmentSizeArcSecText = Text(txt_segment);
+  state.sumsOnly = chb_sum->isChecked();
+  for (int c = 0; c < TLayerGrid::kColumns; ++c) state.columnWidthsPx[c] = sg1->ColWidth(c);
   // Rows 1 .. RowCount - 2: the header and the entry row are no layers.
   for (int r = 1; r <= sg1->RowCount() - 2; ++r) {
     TLayerCells cells;
@@ -238,18 +226,18 @@ TWindowState TfrmMain::WindowToState() const {
 }
 
 void TfrmMain::StateToWindow(const TWindowState& state) {
-  SetText(dataPath, state.dataPath);
-  SetText(TXT_Append, state.TXT_Append);
-  SetText(TXT_gravc, state.TXT_gravc);
-  SetText(TXT_T3DIST, state.TXT_T3DIST);
-  SetText(TXT_T4DIST, state.TXT_T4DIST);
-  SetText(TXT_R, state.TXT_R);
-  SetText(TXT_LambdaFrom, state.TXT_LambdaFrom);
-  SetText(TXT_LambdaTo, state.TXT_LambdaTo);
-  SetText(txt_incr, state.txt_incr);
-  rg1->SetItemIndex(state.rg1);
-  rg2->SetItemIndex(state.rg2);
-  SetText(txt_number, state.txt_number);
+  SetText(dataPath, state.pointFile);
+  SetText(TXT_Append, state.appendText);
+  SetText(TXT_gravc, state.gravityConstantText);
+  SetText(TXT_T3DIST, state.innerDistanceDegText);
+  SetText(TXT_T4DIST, state.outerDistanceDegText);
+  SetText(TXT_R, state.earthRadiusMText);
+  SetText(TXT_LambdaFrom, state.azimuthFromDegText);
+  SetText(TXT_LambdaTo, state.azimuthToDegText);
+  SetText(txt_incr, state.incrementMText);
+  rg1->SetItemIndex(state.crossingPriority);
+  rg2->SetItemIndex(state.outputUnit);
+  SetText(txt_number, state.layerCountText);
   // The header row, the layer rows and the entry row, which keeps what was
   // typed into it while the number of layer rows stays.
   sg1->SetRowCount(state.LayerRowCount() + 2);
@@ -260,10 +248,10 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
     }
   }
   for (int c = 0; c < TLayerGrid::kColumns; ++c) {
-    if (sg1->ColWidth(c) != state.colWidths[c]) sg1->SetColWidth(c, state.colWidths[c]);
+    if (sg1->ColWidth(c) != state.columnWidthsPx[c]) sg1->SetColWidth(c, state.columnWidthsPx[c]);
   }
-  SetText(txt_segment, state.txt_segment);
-  chb_sum->setChecked(state.chb_sum);
+  SetText(txt_segment, state.segmentSizeArcSecText);
+  chb_sum->setChecked(state.sumsOnly);
 }
 
 void TfrmMain::ReadCfgFile() {
@@ -290,23 +278,35 @@ void TfrmMain::BTN_DefaultClick() {
   StateToWindow(state);
 }
 
+std::optional<TFieldRule> TfrmMain::FieldRule(const QLineEdit* field) const {
+  if (field == nullptr) return std::nullopt;
+  if (field == txt_number) return TFieldRule::WholeNumber;
+  if (field == TXT_T3DIST || field == TXT_T4DIST) return TFieldRule::DistanceDeg;
+  if (field == TXT_LambdaFrom || field == TXT_LambdaTo) return TFieldRule::AzimuthDeg;
+  if (field == txt_incr || field == TXT_R || field == TXT_gravc) return TFieldRule::Number;
+  return std::nullopt;
+}
+
 void TfrmMain::CheckForNumber(QWidget* sender) {
   auto* field = qobject_cast<QLineEdit*>(sender);
-  if (field == nullptr) return;
-  const std::optional<std::string> message = globelayers::CheckForNumber(
-      field->objectName().toStdString(), Text(field), UserDecimalSeparator());
+  const std::optional<TFieldRule> rule = FieldRule(field);
+  if (!rule) return;
+  const std::optional<std::string> message =
+      globelayers::CheckForNumber(*rule, Text(field), UserDecimalSeparator());
   if (!message) return;
   prompts_.ShowMessage(*message);
   exitWatcher_.ReturnFocus(field);
 }
 
-void TfrmMain::FocusControl(const std::string& name) {
-  if (name.empty()) return;
-  if (name == "sg1") {
-    sg1->setFocus(Qt::OtherFocusReason);
-  } else if (auto* edit = findChild<QLineEdit*>(QString::fromStdString(name))) {
-    edit->setFocus(Qt::OtherFocusReason);
+void TfrmMain::FocusControl(TRunField field) {
+  QWidget* control = nullptr;
+  switch (field) {
+    case TRunField::None: return;
+    case TRunField::InnerDistance: control = TXT_T3DIST; break;
+    case TRunField::AzimuthFrom: control = TXT_LambdaFrom; break;
+    case TRunField::LayerTable: control = sg1; break;
   }
+  if (control != nullptr) control->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmMain::btn_CalcClick() {
@@ -317,7 +317,7 @@ void TfrmMain::btn_CalcClick() {
   const TRunSetup setup = PrepareRun(state, UserDecimalSeparator());
   if (setup.fault == TRunSetupFault::Check) {
     prompts_.ShowMessage(setup.message);
-    FocusControl(setup.focusControl);
+    FocusControl(setup.focusField);
     return;
   }
   if (setup.fault == TRunSetupFault::Conversion) {

@@ -6,12 +6,15 @@
 #include <QRect>
 #include <QWidget>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "AppPrompts.h"
 #include "ExitWatcher.h"
+#include "FieldCheck.h"
+#include "RunSetup.h"
 #include "SettingsLocation.h"
 #include "WindowState.h"
 
@@ -155,8 +158,13 @@ class TfrmMain : public QWidget {
   void BuildControls();
   void SetStartValues();
 
-  // Moves the focus where a refused Calc wants it: "sg1" or an edit's name.
-  void FocusControl(const std::string& name);
+  // The check rule of one of the eight numeric fields; none for any other
+  // control.
+  std::optional<TFieldRule> FieldRule(const QLineEdit* field) const;
+
+  // Moves the focus to the control that shows what a refused Calc wants
+  // mended.
+  void FocusControl(TRunField field);
 
   std::vector<TAnchored> anchored_;
   TSettingsLocation settings_ = TSettingsLocation::ForApplication();

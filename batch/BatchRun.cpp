@@ -54,18 +54,25 @@ int StopSignal() { return gStopSignal.load(); }
 // SIGINT and SIGTERM turn into a stop request while this lives; the
 // previous handlers come back afterwards, so a front end run in-process
 // leaves its host as it was.
+struct sigaction StopAction() {
+  struct sigaction action {};
+  action.sa_handler = RecordStopSignal;
+  // Restarted calls: a write of the result file must not fail with EINTR.
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  return action;
+}
+
+// Records SIGINT and SIGTERM for the duration of a run; the handlers that
+// were there before come back afterwards.
 class TStopSignals {
  public:
   TStopSignals() {
     gStopSignal.store(0);
     gStopTime.store(0);
-    struct sigaction action {};
-    action.sa_handler = RecordStopSignal;
-    // Restarted calls: a write of the result file must not fail with EINTR.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
+    const struct sigaction action = StopAction();
     Install(SIGINT, action, previousInt_);
     Install(SIGTERM, action, previousTerm_);
   }
@@ -76,7 +83,6 @@ class TStopSignals {
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;
 
- private:
   static void Install(int signal, const struct sigaction& action, struct sigaction& previous) {
     ::sigaction(signal, nullptr, &previous);
     // A signal ignored from the start stays ignored: a script's background
@@ -85,9 +91,21 @@ class TStopSignals {
     ::sigaction(signal, &action, nullptr);
   }
 
+ private:
   struct sigaction previousInt_ {};
   struct sigaction previousTerm_ {};
 };
+
+}  // namespace
+
+void KeepStopSignalsUntilExit() {
+  const struct sigaction action = StopAction();
+  struct sigaction previous {};
+  TStopSignals::Install(SIGINT, action, previous);
+  TStopSignals::Install(SIGTERM, action, previous);
+}
+
+namespace {
 
 const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
 
@@ -254,7 +272,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
     console.Message(FormatMessage("Error by read config file %s\n", args.settingsPath));
     return kBatchFailed;
   }
-  state.rg2 = args.outputUnit;
+  state.outputUnit = args.outputUnit;
 
   const TClockTime start = LocalClockTime();
   const TRunSetup setup = PrepareRun(state, kFileSeparator);

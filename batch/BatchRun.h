@@ -30,4 +30,10 @@ std::string BatchUsage();
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              bool errIsTerminal);
 
+// For the executable: SIGINT and SIGTERM (unless ignored) are recorded from
+// now until the process exits, so that a signal that arrives after a run's
+// log was written cannot end the process with another status. RunBatch
+// puts back the handlers it found, which are then these.
+void KeepStopSignalsUntilExit();
+
 }  // namespace globelayers

@@ -81,14 +81,14 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
   if (!std::isfinite(params.increment)) {
     return CFormat("The increment must be a finite number of metres, not %.10g.", params.increment);
   }
-  if (!std::isfinite(params.lambdaFrom) || !std::isfinite(params.lambdaTo)) {
-    return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.lambdaFrom,
-                   params.lambdaTo);
+  if (!std::isfinite(params.azimuthFromDeg) || !std::isfinite(params.azimuthToDeg)) {
+    return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.azimuthFromDeg,
+                   params.azimuthToDeg);
   }
   // A layout that does not build is refused later, with its own message.
   const std::optional<TRingLayout> rings =
-      BuildRingLayout(params.phiFrom * kDegToRad, params.phiTo * kDegToRad, params.lambdaFrom * kDegToRad,
-                      params.lambdaTo * kDegToRad, params.segmentSize, params.earthRadius);
+      BuildRingLayout(params.psiFromDeg * kDegToRad, params.psiToDeg * kDegToRad, params.azimuthFromDeg * kDegToRad,
+                      params.azimuthToDeg * kDegToRad, params.segmentSize, params.earthRadius);
   if (rings) {
     const std::int64_t segments = SegmentTotal(*rings);
     if (segments > kMaxSegmentsPerPoint) {
@@ -107,10 +107,10 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (params.rowCount > static_cast<int>(params.layerRows.size())) {
     throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
   }
-  const double phiFrom = params.phiFrom * kDegToRad;
-  const double phiTo = params.phiTo * kDegToRad;
-  const double lambdaFrom = params.lambdaFrom * kDegToRad;
-  const double lambdaTo = params.lambdaTo * kDegToRad;
+  const double psiFromRad = params.psiFromDeg * kDegToRad;
+  const double psiToRad = params.psiToDeg * kDegToRad;
+  const double azimuthFromRad = params.azimuthFromDeg * kDegToRad;
+  const double azimuthToRad = params.azimuthToDeg * kDegToRad;
 
   progress.Show();
   // Declared before the files, so it runs after they are closed.
@@ -128,7 +128,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (!count) return TRunOutcome::Failed;
 
   const std::optional<TRingLayout> rings =
-      BuildRingLayout(phiFrom, phiTo, lambdaFrom, lambdaTo, params.segmentSize, params.earthRadius);
+      BuildRingLayout(psiFromRad, psiToRad, azimuthFromRad, azimuthToRad, params.segmentSize, params.earthRadius);
   if (!rings) {
     prompts.ShowMessage("Grid cell size must be greater then 1'");
     return TRunOutcome::Failed;
@@ -178,8 +178,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
                         .table = table,
                         .rowCount = params.rowCount,
                         .earthRadius = params.earthRadius,
-                        .psiFrom = phiFrom,
-                        .psiTo = phiTo,
+                        .psiFrom = psiFromRad,
+                        .psiTo = psiToRad,
                         .increment = params.increment,
                         .priority = params.priority,
                         .twoPiG = 2.0 * kPi * params.gravityConstant,

@@ -11,27 +11,32 @@
 #include <vector>
 
 #include "LayerModel.h"
+#include "StartValues.h"
 #include "UserPrompts.h"
 
 namespace globelayers {
 
-// Every value the Calc command hands to the engine, in this order.
+// Every value the Calc command hands to the engine, in this order. The zone
+// is given in spherical distance psi from the computation point and in
+// azimuth (not latitude and longitude, which phi and lambda mean elsewhere
+// in the core).
 struct TRunParameters {
-  std::string dataFile;                // computation point file
-  std::vector<std::string> layerRows;  // one layer row text per table row, uppermost first
-  int rowCount = 0;                    // number of layer rows, at least 2
-  double gravityConstant = 0.006673;   // turns g/cm3 times metres into mGal
-  double phiFrom = 0;                  // degrees, inner spherical distance of the zone
-  double phiTo = 180;                  // degrees, outer spherical distance of the zone
-  double earthRadius = 6371001;        // metres
-  std::string appendText;              // inserted into the result file name
-  double lambdaFrom = 0;               // degrees, start of the azimuth range
-  double lambdaTo = 360;               // degrees, end of the azimuth range
-  double increment = 0;                // metres; 0: no DTE(i), no VGDRE
-  int priority = 0;                    // crossing rule: 0 change layers & sign, 1 top grid, 2 bottom grid
-  int outputUnit = 0;                  // 0 mGal, 1 microGal
-  double segmentSize = 3600;           // arc-seconds
-  bool sumOnly = false;                // write only the summed columns
+  std::string dataFile;                             // path of the computation point file (no unit)
+  std::vector<std::string> layerRows;               // texts: one layer row text per row, uppermost first
+  int rowCount = 0;                                 // count of layer rows used, at least 2
+  double gravityConstant = kStartGravityConstant;   // mGal per (g/cm3 times metres)
+  double psiFromDeg = kStartPsiFromDeg;             // degrees, inner spherical distance of the zone
+  double psiToDeg = kStartPsiToDeg;                 // degrees, outer spherical distance of the zone
+  double earthRadius = kStartEarthRadiusM;          // metres
+  std::string appendText;                           // text (no unit) inserted into the result file name
+  double azimuthFromDeg = kStartAzimuthFromDeg;     // degrees, start of the azimuth range
+  double azimuthToDeg = kStartAzimuthToDeg;         // degrees, end of the azimuth range
+  double increment = kStartIncrementM;              // metres; 0: no DTE(i), no VGDRE
+  int priority = 0;                                 // index (no unit), crossing rule: 0 change layers & sign,
+                                                    // 1 top grid, 2 bottom grid
+  int outputUnit = 0;                               // index (no unit): 0 mGal, 1 microGal
+  double segmentSize = kStartSegmentSizeArcSec;     // arc-seconds
+  bool sumOnly = false;                             // flag (no unit): write only the summed columns
 };
 
 // How the caller's environment wants the run done; not part of the record.

@@ -8,6 +8,19 @@ double AttractionKernel(double psi, double r1, double r) {
   return AttractionKernelCos(std::cos(psi), r1, r);
 }
 
+// Vincenty's symbols: s path length (metres), k = 1 - f (no unit), U reduced
+// latitude (radians; its sine, cosine and tangent are formed), sigma arc on
+// the auxiliary sphere (radians), sigma1 that arc from the equator to the
+// start, alpha the geodesic's azimuth where it crosses the equator (radians),
+// c, d coefficients of the series in sigma (no unit), phi2, lambda2 the
+// latitude and longitude reached (radians, then degrees).
+//
+// With f = 0, k is 1 and c is 1, so `k * x`, `x / k` and `/ c` multiply or
+// divide by exactly 1 and change no bit. They stay: f is a parameter and
+// this is the ellipsoid's formula; the fast evaluation, which knows f = 0,
+// leaves them out. The product `a * psi`, divided by a again below, is no
+// such case: (a * psi) / a need not be psi to the last bit, and the fast
+// evaluation forms it the same way.
 TGeoPoint GeodeticDirect(double phi1, double lambda1, double psi, double alpha1, double a,
                          double f) {
   const double s = a * psi;
@@ -49,7 +62,7 @@ TGeoPoint GeodeticDirect(double phi1, double lambda1, double psi, double alpha1,
   lambda2 *= kRadToDeg;
   if (lambda2 < -180) lambda2 += 360;
   if (lambda2 > 180) lambda2 -= 360;
-  return {phi2, lambda2};
+  return {.latDeg = phi2, .lonDeg = lambda2};
 }
 
 }  // namespace globelayers

@@ -4,7 +4,8 @@
 //   psi  spherical distance from the computation point
 //   r1   geocentric radius of an integration corner (Earth radius + elevation)
 //   r    geocentric radius of the computation point (Earth radius + height)
-//   t    cos(psi);  l  distance point to mass element, sqrt(r1^2 + r^2 - 2 r1 r t)
+//   t    cos(psi), no unit;  l  distance point to mass element, sqrt(r1^2 + r^2 - 2 r1 r t)
+//   phi, lambda  latitude and longitude;  alpha  azimuth, clockwise from north
 #pragma once
 
 #include <cmath>
@@ -28,9 +29,9 @@ double AttractionKernel(double psi, double r1, double r);
 // logarithms in one tight loop: the terms before the logarithm, then the sum.
 // AttractionKernelCos is exactly KernelFinish(KernelTerms(...), log(u)).
 struct TKernelTerms {
-  double cl;  // c * l
-  double Q;   // factor of the logarithm
-  double u;   // its argument
+  double cl;  // c * l, metres
+  double Q;   // factor of the logarithm, metres
+  double u;   // its argument, metres
 };
 
 inline TKernelTerms KernelTerms(double t, double r1, double r) {
@@ -47,7 +48,7 @@ inline TKernelTerms KernelTerms(double t, double r1, double r) {
   const double l = std::sqrt(m);
   const double Q = (t * t * t - t) * r;
   const double u = 2 * l + 2 * (r1 - r * t);
-  return {c * l, Q, u};
+  return {.cl = c * l, .Q = Q, .u = u};
 }
 
 // ln u is taken only where it exists; at psi = 0 with r1 <= r, Q is 0 too.
@@ -64,16 +65,21 @@ inline double AttractionKernelCos(double t, double r1, double r) {
 }
 
 struct TGeoPoint {
-  double latDeg = 0;  // degrees, positive north
-  double lonDeg = 0;  // degrees, in -180 .. 180 after one wrap
+  double latDeg = 0;  // latitude, degrees, positive north
+  double lonDeg = 0;  // longitude, degrees, in -180 .. 180 after one wrap
 };
 
-// Direct geodetic problem (Vincenty's nested form, iterating on sigma):
-// the point reached from (phi1, lambda1) [radians] after the arc psi
-// [radians; distance a*psi] leaving at azimuth alpha1 [radians, clockwise from
-// north] on the ellipsoid of semi-major axis a [m] and flattening f. The
-// engine passes f = 0, where one pass of the loop gives the spherical answer.
-TGeoPoint GeodeticDirect(double phi1, double lambda1, double psi, double alpha1, double a,
-                         double f);
+// Direct geodetic problem (Vincenty's nested form, iterating on sigma, the
+// arc on the auxiliary sphere): the point reached from latitude phi1 and
+// longitude lambda1 after the spherical distance psi (a path of a * psi
+// metres) leaving at azimuth alpha1, on the ellipsoid of semi-major axis a
+// and flattening f. The engine passes f = 0, where one pass of the loop gives
+// the spherical answer.
+TGeoPoint GeodeticDirect(double phi1,     // latitude of the start, radians
+                         double lambda1,  // longitude of the start, radians
+                         double psi,      // spherical distance, radians
+                         double alpha1,   // azimuth at the start, radians, clockwise from north
+                         double a,        // semi-major axis, metres
+                         double f);       // flattening, no unit (0: a sphere of radius a)
 
 }  // namespace globelayers

@@ -9,31 +9,30 @@
 
 namespace globelayers {
 
-// What a sample returns where a blank node takes part: above 1e38, like the
-// grid's own blank marker, so the run drops the segment.
-inline constexpr double kBlankSample = 1.70141e38;
-
 // Where a position falls in a grid: the cell (clamped into the grid) and the
 // position's weights t, u across it (not clamped: outside the grid the edge
 // cell extrapolates).
 struct TGridCell {
-  int ix = 0, iy = 0;
-  double t = 0, u = 0;
+  int ix = 0, iy = 0;   // the cell's first column and row
+  double t = 0, u = 0;  // weights across the cell along x and y, no unit
 };
 
-// A grid's origin and spacing in arc seconds, and its node counts: all that
-// locating a position needs.
+// A grid's origin and spacing, and its node counts: all that locating a
+// position needs.
 struct TGridFrame {
-  double X0, Y0, dX, dY;
-  int nx, ny;
+  double X0, Y0;  // longitude and latitude of node (0, 0), arc-seconds
+  double dX, dY;  // node spacing in longitude and latitude, arc-seconds
+  int nx, ny;     // columns and rows
 };
 
 inline TGridFrame GridFrame(const TGridImports& g) {
-  return {g.xMin * 3600, g.yMin * 3600, g.xStep * 3600, g.yStep * 3600, g.nx, g.ny};
+  return {.X0 = g.xMin * 3600, .Y0 = g.yMin * 3600, .dX = g.xStep * 3600, .dY = g.yStep * 3600,
+          .nx = g.nx, .ny = g.ny};
 }
 
+// lambdaDeg and phiDeg: the position's longitude and latitude, degrees.
 inline TGridCell LocateInFrame(const TGridFrame& f, double lambdaDeg, double phiDeg) {
-  constexpr double kToDeg = 1.0 / 3600;
+  constexpr double kToDeg = 1.0 / 3600;  // degrees per arc-second
   const double X = lambdaDeg * 3600;
   const double Y = phiDeg * 3600;
 
@@ -65,7 +64,6 @@ inline TGridCell LocateInGrid(const TGridImports& g, double lambdaDeg, double ph
 }
 
 inline double InterpolateCell(const TGridImports& g, const TGridCell& c) {
-  constexpr double kBlankFrom = 1e38;  // a node at or above it is blank
   const double t = c.t, u = c.u;
   const double v00 = g.at(c.ix, c.iy);
   const double v10 = g.at(c.ix + 1, c.iy);
@@ -77,16 +75,18 @@ inline double InterpolateCell(const TGridImports& g, const TGridCell& c) {
   const double w01 = (1 - t) * u;
   // A blank node that takes part in the sample makes the sample blank: a
   // weighted share of the marker would pass for a real elevation or density.
-  if ((v00 >= kBlankFrom && w00 != 0) || (v10 >= kBlankFrom && w10 != 0) ||
-      (v11 >= kBlankFrom && w11 != 0) || (v01 >= kBlankFrom && w01 != 0)) {
-    return kBlankSample;
+  // The sample is the marker itself, above kBlankThreshold, so the run drops
+  // the segment.
+  if ((v00 >= kBlankThreshold && w00 != 0) || (v10 >= kBlankThreshold && w10 != 0) ||
+      (v11 >= kBlankThreshold && w11 != 0) || (v01 >= kBlankThreshold && w01 != 0)) {
+    return kBlankMarker;
   }
   return w00 * v00 + w10 * v10 + w11 * v11 + w01 * v01;
 }
 
 // Bilinear interpolation at (lambda, phi) in degrees; extrapolates linearly
 // outside the grid. A sample that takes a blank node with a nonzero weight is
-// itself blank (returns a value above 1e38). The grid has nx, ny >= 2.
+// itself blank (returns kBlankMarker). The grid has nx, ny >= 2.
 // Inline: it runs for every segment, grid and point.
 inline double SampleGrid(const TGridImports& g, double lambdaDeg, double phiDeg) {
   return InterpolateCell(g, LocateInGrid(g, lambdaDeg, phiDeg));

@@ -1,3 +1,13 @@
+// Glossary:
+//   psi       spherical distance from the point, radians; t = cos(psi), no unit
+//   R         Earth radius, metres
+//   T, B      top and bottom elevation of a layer at a segment, metres above sea level
+//   rT, rB    their geocentric radii R + T and R + B, metres
+//   rP, rPi   radii of the point and of the raised point (R + height, plus the increment), metres
+//   rho       density of the layer, g/cm3
+//   m, m_k    segments of a ring
+//   K         the attraction kernel, metres; K(out) - K(in) over a ring is a kernel pair
+//   sigma     arc to a segment centre as the direct problem forms it, radians
 #include "PointEvaluation.h"
 
 #include <algorithm>
@@ -14,8 +24,6 @@
 namespace globelayers {
 namespace {
 
-constexpr double kBlankAbove = 1e38;  // a sampled value above it is a blank
-
 // Segment centres come from a vector arc tangent that may differ from the C
 // library's by one unit in the last place, which moves a centre by about
 // 1e-14 degrees. Where such a move could change more than the last bits of a
@@ -23,7 +31,8 @@ constexpr double kBlankAbove = 1e38;  // a sampled value above it is a blank
 // degrees of the antimeridian or of a grid's node line.
 constexpr double kGuardDeg = 1e-9;
 
-// The crossing rule, on the top and bottom elevations of one layer in metres.
+// The crossing rule, on the top and bottom elevations of one layer in metres;
+// sign becomes -1 where the crossing part counts as negative mass.
 inline void ApplyCrossingRule(int priority, double& top, double& bottom, double& sign) {
   if (top >= bottom) return;
   switch (priority) {
@@ -42,8 +51,9 @@ inline void ApplyCrossingRule(int priority, double& top, double& bottom, double&
   }
 }
 
-// The attraction of the band psiIn..psiOut between the radii rT and rB, per
-// radian of azimuth, at a point of radius rP.
+// The attraction of the band psiIn..psiOut (radians) between the radii rT
+// and rB (metres), per radian of azimuth and unit density, at a point of
+// radius rP (metres). Result in metres: times density and 2 pi G, mGal.
 double BandIntegral(double psiIn, double psiOut, double rT, double rB, double rP) {
   return (AttractionKernel(psiOut, rT, rP) - AttractionKernel(psiIn, rT, rP)) -
          (AttractionKernel(psiOut, rB, rP) - AttractionKernel(psiIn, rB, rP));
@@ -74,7 +84,7 @@ void AppendLayer(const TRunContext& ctx, const TCalcPoint& p, int i, TSums layer
   layer.dte *= ctx.twoPiG;
   layer.dteI *= ctx.twoPiG;
   if (!ctx.layout.perLayer) return;
-  TResultGroup g{layer.dte * ctx.unitFactor, layer.dteI * ctx.unitFactor, 0};
+  TResultGroup g{.dte = layer.dte * ctx.unitFactor, .dteI = layer.dteI * ctx.unitFactor, .vgdre = 0};
   if (ctx.increment != 0) g.vgdre = (layer.dteI - layer.dte) / ctx.increment;
   RequireFinite(p, g);
   line += ResultLayerPiece(ctx.layout, p, i, g);
@@ -83,7 +93,7 @@ void AppendLayer(const TRunContext& ctx, const TCalcPoint& p, int i, TSums layer
 void AppendLineEnd(const TRunContext& ctx, const TCalcPoint& p, TSums total, std::string& line) {
   total.dte *= ctx.twoPiG;
   total.dteI *= ctx.twoPiG;
-  TResultGroup s{total.dte * ctx.unitFactor, total.dteI * ctx.unitFactor, 0};
+  TResultGroup s{.dte = total.dte * ctx.unitFactor, .dteI = total.dteI * ctx.unitFactor, .vgdre = 0};
   if (ctx.increment != 0) s.vgdre = (total.dteI - total.dte) / ctx.increment;
   RequireFinite(p, s);
   line += ResultLineEnd(ctx.layout, p, s);
@@ -134,8 +144,9 @@ TRingTable BuildRingTable(const TRingLayout& L, double earthRadius, const TEvalu
     table.segmentTotal += ring.segments;
     table.widestRing = std::max(table.widestRing, ring.segments);
     // The arc to the centres as the general geodesic forms it on a sphere:
-    // (a * psi) / a, which need not be psi to the last bit.
-    const double sigma = earthRadius * RingMidDistance(b) / 1 / earthRadius / 1;
+    // (a * psi) / a, which need not be psi to the last bit. Its divisions by
+    // 1 - f and c are by exactly 1 there and change no bit (see Geodesy.cpp).
+    const double sigma = earthRadius * RingMidDistance(b) / earthRadius;
     ring.sinSigma = std::sin(sigma);
     ring.cosSigma = std::cos(sigma);
     // Rings with the same segment count share one table of azimuths, while
@@ -180,7 +191,7 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
       const double psiMid = RingMidDistance(b);
       for (int j = 0; j < m; ++j) {
         // The cap ring is sampled at the point itself.
-        TGeoPoint centre{p.phi, p.lambda};
+        TGeoPoint centre{.latDeg = p.phi, .lonDeg = p.lambda};
         if (!b.cap) centre = GeodeticDirect(phiRad, lambdaRad, psiMid, SegmentMidAzimuth(j, m), R, 0.0);
         double T = upper.elevationGrid ? SampleElevation(ctx.model, i, centre.lonDeg, centre.latDeg)
                                        : upper.elevation;
@@ -188,7 +199,7 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
                                        : lower.elevation;
         const double rho = lower.densityGrid ? SampleDensity(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
                                              : lower.density;
-        if (T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove) continue;
+        if (T > kBlankThreshold || B > kBlankThreshold || rho > kBlankThreshold) continue;
         double sign = +1;
         ApplyCrossingRule(ctx.priority, T, B, sign);
         const double rT = R + T, rB = R + B;
@@ -243,21 +254,23 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
       elevation_[k].resize(length);
-      sampled_.push_back({ctx.model[k].elevationGrid.get(), elevation_[k].data()});
+      sampled_.push_back({.grid = ctx.model[k].elevationGrid.get(), .samples = elevation_[k].data()});
     }
     // The density of row 0 belongs to no layer.
     if (k >= 1 && ctx.model[k].densityGrid) {
       density_[k].resize(length);
-      sampled_.push_back({ctx.model[k].densityGrid.get(), density_[k].data()});
+      sampled_.push_back({.grid = ctx.model[k].densityGrid.get(), .samples = density_[k].data()});
     }
   }
   for (int i = 0; i <= ctx.rowCount - 2; ++i) {
-    if (ctx.model[i].elevationGrid) layerGrids_[i].push_back({ctx.model[i].elevationGrid.get(), elevation_[i].data()});
+    if (ctx.model[i].elevationGrid) {
+      layerGrids_[i].push_back({.grid = ctx.model[i].elevationGrid.get(), .samples = elevation_[i].data()});
+    }
     if (ctx.model[i + 1].elevationGrid) {
-      layerGrids_[i].push_back({ctx.model[i + 1].elevationGrid.get(), elevation_[i + 1].data()});
+      layerGrids_[i].push_back({.grid = ctx.model[i + 1].elevationGrid.get(), .samples = elevation_[i + 1].data()});
     }
     if (ctx.model[i + 1].densityGrid) {
-      layerGrids_[i].push_back({ctx.model[i + 1].densityGrid.get(), density_[i + 1].data()});
+      layerGrids_[i].push_back({.grid = ctx.model[i + 1].densityGrid.get(), .samples = density_[i + 1].data()});
     }
   }
 }
@@ -294,7 +307,7 @@ void TPointEvaluator::ForEachStretch(Each each) {
   for (const TRingTable::Ring& ring : ctx_.table.rings) {
     if (abandonCheck_ && abandonCheck_()) throw TPointAbandoned{};
     for (int first = 0; first < ring.segments; first += width) {
-      each(TStretch{ring, first, std::min(width, ring.segments - first)});
+      each(TStretch{.ring = ring, .first = first, .count = std::min(width, ring.segments - first)});
     }
   }
 }
@@ -311,7 +324,12 @@ void TPointEvaluator::RingCentres(const TStretch& s, const TPointTerms& pt) {
   // are kept, so that any centre can be formed again exactly.
   const double sy = ring.sinSigma, cy = ring.cosSigma;
   const double cosU = pt.cosU, sinU = pt.sinU;
-  const TCentreTerms terms{cosU, sy, cosU * cy, sinU * sy, sinU * cy, cosU * sy};
+  const TCentreTerms terms{.cosU = cosU,
+                           .sinSigma = sy,
+                           .cosUcy = cosU * cy,
+                           .sinUsy = sinU * sy,
+                           .sinUcy = sinU * cy,
+                           .cosUsy = cosU * sy};
   const int m = s.count;
   const double* sinAz = nullptr;
   const double* cosAz = nullptr;
@@ -370,7 +388,9 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
     const auto filled = std::find_if(fill.begin(), fill.end(), [&g](const TSampledGrid& f) { return f.grid == g.grid; });
     if (filled == fill.end()) continue;
     double* out = filled->samples + offset;
-    for (int j = 0; j < m; ++j) out[j] = InterpolateCell(*g.grid, {cellX_[j], cellY_[j], cellT_[j], cellU_[j]});
+    for (int j = 0; j < m; ++j) {
+      out[j] = InterpolateCell(*g.grid, {.ix = cellX_[j], .iy = cellY_[j], .t = cellT_[j], .u = cellU_[j]});
+    }
   }
   // Those few segments are sampled again at their exact centres.
   for (int j = 0; j < m; ++j) {
@@ -440,7 +460,7 @@ void TPointEvaluator::AccumulateRing(int i, const TStretch& s, std::int64_t offs
     double T = top ? top[j] : upper.elevation;
     double B = bottom ? bottom[j] : lower.elevation;
     const double rho = density ? density[j] : lower.density;
-    keep_[j] = !(T > kBlankAbove || B > kBlankAbove || rho > kBlankAbove);
+    keep_[j] = !(T > kBlankThreshold || B > kBlankThreshold || rho > kBlankThreshold);
     double sign = +1;
     ApplyCrossingRule(ctx_.priority, T, B, sign);
     rTop_[j] = R + T;
@@ -453,8 +473,10 @@ void TPointEvaluator::AccumulateRing(int i, const TStretch& s, std::int64_t offs
   const double rTopConst = top ? nan : R + upper.elevation;
   const double rBottomConst = bottom ? nan : R + lower.elevation;
   const auto known = [&](double rPoint) {
-    return TConstantPairs{rTopConst, top ? nan : KernelPair(ring, rTopConst, rPoint), rBottomConst,
-                          bottom ? nan : KernelPair(ring, rBottomConst, rPoint)};
+    return TConstantPairs{.rTop = rTopConst,
+                          .pairTop = top ? nan : KernelPair(ring, rTopConst, rPoint),
+                          .rBottom = rBottomConst,
+                          .pairBottom = bottom ? nan : KernelPair(ring, rBottomConst, rPoint)};
   };
   const TConstantPairs at = known(rP);
   const TConstantPairs atI = withIncrement ? known(rPi) : at;
@@ -494,7 +516,8 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
   pt.lambdaDeg = p.lambda;
   pt.lambdaRad = p.lambda * kDegToRad;
   const double phiRad = p.phi * kDegToRad;
-  const double tanU = (1 * std::sin(phiRad)) / std::cos(phiRad);
+  // As the direct problem forms it, (1 - f) sin / cos, with 1 - f exactly 1.
+  const double tanU = std::sin(phiRad) / std::cos(phiRad);
   pt.cosU = 1 / std::sqrt(tanU * tanU + 1);
   pt.sinU = tanU * pt.cosU;
 

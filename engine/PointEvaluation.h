@@ -45,11 +45,11 @@ struct TEvaluationLimits {
 // Per-run tables of the rings that are walked (skipped rings left out).
 struct TRingTable {
   struct Ring {
-    double psiIn = 0, psiOut = 0;  // radians
-    double tIn = 0, tOut = 0;      // cosines of the bounds
-    double sinSigma = 0;           // sine and cosine of the arc to the
-    double cosSigma = 0;           //   segment centres
-    int segments = 0;              // m_k
+    double psiIn = 0, psiOut = 0;  // spherical distances of the bounds, radians
+    double tIn = 0, tOut = 0;      // cosines of the bounds, no unit
+    double sinSigma = 0;           // sine and cosine of the arc to the segment
+    double cosSigma = 0;           //   centres (radians before the sine), no unit
+    int segments = 0;              // m_k: segments round the ring
     std::int64_t first = 0;        // index of its first segment among the point's samples
     std::int64_t azimuth = -1;     // its first entry in the azimuth tables; -1: formed per point
     bool cap = false;              // sampled at the point itself
@@ -63,19 +63,21 @@ struct TRingTable {
   std::int64_t segmentCount() const { return segmentTotal; }
 };
 
-TRingTable BuildRingTable(const TRingLayout& layout, double earthRadius, const TEvaluationLimits& limits = {});
+TRingTable BuildRingTable(const TRingLayout& layout,
+                          double earthRadius,  // metres
+                          const TEvaluationLimits& limits = {});
 
 struct TRunContext {
   const TLayerModel& model;
   const TRingLayout& rings;
   const TRingTable& table;
-  int rowCount;
+  int rowCount;        // layer rows in use, 2 .. MaxLayerRows
   double earthRadius;  // metres
-  double psiFrom;      // radians
-  double psiTo;        // radians
-  double increment;    // metres
-  int priority;        // crossing rule
-  double twoPiG;       // 2 pi G
+  double psiFrom;      // inner spherical distance of the zone, radians
+  double psiTo;        // outer spherical distance of the zone, radians
+  double increment;    // height of the raised point above the point, metres; 0: none
+  int priority;        // crossing rule: 0 negative mass, 1 top wins, 2 bottom wins
+  double twoPiG;       // 2 pi G, mGal per (g/cm3 times metres)
   double unitFactor;   // 1 for mGal, 1000 for microGal
   TResultLayout layout;
   TEvaluationLimits limits{};
@@ -87,13 +89,15 @@ struct TPointAbandoned {};
 // The straightforward evaluation, kept as the yardstick of the fast one.
 std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& point);
 
-// The fast evaluation; one evaluator per thread (it owns scratch buffers).
-// DTE and DTE(i) of a layer or of the whole stack, before 2 pi G.
+// DTE and DTE(i) of a layer or of the whole stack, before 2 pi G: sums of
+// density times kernel differences, in g/cm3 times metres (times twoPiG:
+// mGal).
 struct TSums {
-  double dte = 0;
-  double dteI = 0;
+  double dte = 0;   // at the point, g/cm3 times metres
+  double dteI = 0;  // at the raised point, g/cm3 times metres
 };
 
+// The fast evaluation; one evaluator per thread (it owns scratch buffers).
 class TPointEvaluator {
  public:
   explicit TPointEvaluator(const TRunContext& ctx);
@@ -110,8 +114,10 @@ class TPointEvaluator {
 
  private:
   struct TPointTerms {
-    double phiDeg = 0, lambdaDeg = 0, lambdaRad = 0;
-    double cosU = 0, sinU = 0;  // of the latitude, as the direct problem forms them
+    double phiDeg = 0;     // latitude of the point, degrees
+    double lambdaDeg = 0;  // longitude of the point, degrees
+    double lambdaRad = 0;  // the same longitude, radians
+    double cosU = 0, sinU = 0;  // of the latitude, as the direct problem forms them; no unit
   };
   struct TSampledGrid {
     const TGridImports* grid;
@@ -130,7 +136,8 @@ class TPointEvaluator {
   // Samples of the grids `fill` at a stretch's centres, from `offset` on.
   void SampleRing(const TStretch& s, const std::vector<TSampledGrid>& fill, std::int64_t offset,
                   const TPointTerms& terms);
-  // Layer i over one stretch, its samples from `offset` on.
+  // Layer i over one stretch, its samples from `offset` on, at the point's
+  // radius rP and the raised point's rPi (metres from the centre).
   void AccumulateRing(int i, const TStretch& s, std::int64_t offset, double rP, double rPi, TSums& layer,
                       TSums& total);
   // Calls `each` for every stretch of every ring, asking the abandon check per ring.
@@ -139,36 +146,42 @@ class TPointEvaluator {
   // Kernel pairs of the layer's constant surfaces for one ring and one point
   // radius: every segment whose surface is that constant reuses them.
   struct TConstantPairs {
-    double rTop, pairTop, rBottom, pairBottom;
+    double rTop;        // radius of the top surface, metres; NaN where it is a grid
+    double pairTop;     // its K(out) - K(in), metres
+    double rBottom;     // radius of the bottom surface, metres; NaN where it is a grid
+    double pairBottom;  // its K(out) - K(in), metres
   };
   // One surface's kernel pairs for the kept segments j < m of a stretch:
   // where its radius is a constant surface's, source[j] names that surface
   // (0 top, 1 bottom); elsewhere source[j] is 2 and pairs[j] (and pairsI[j]
-  // at the raised point, given atI) holds the pair.
+  // at the raised point, given atI) holds the pair. Radii rP, rPi and
+  // radii[] in metres from the centre, pairs in metres.
   void SurfacePairs(const TRingTable::Ring& ring, const double* radii, int m, const TConstantPairs& at,
                     const TConstantPairs* atI, double rP, double rPi, signed char* source, double* pairs,
                     double* pairsI);
-  // jobPair_[k] = K(out) - K(in) at jobR_[k] for k < n.
+  // jobPair_[k] = K(out) - K(in) at jobR_[k] for k < n, for a point at
+  // radius rPoint (metres from the centre); pairs in metres.
   void KernelPairs(const TRingTable::Ring& ring, int n, double rPoint);
 
   const TRunContext& ctx_;
   bool shared_ = false;  // samples of the whole point, shared by the layers
   std::function<bool()> abandonCheck_;
-  std::vector<double> azimuthSin_, azimuthCos_;           // a stretch's azimuths, when not in the tables
+  std::vector<double> azimuthSin_, azimuthCos_;           // a stretch's azimuths when not in the tables, no unit
   std::vector<double> ringLat_, ringLon_;                 // centres of one stretch, degrees
   std::vector<double> latY_, latX_, lonY_, lonX_;         // their arc tangents' arguments
   std::vector<char> nearLine_;                            // per segment: form again exactly
   std::vector<int> cellX_, cellY_;                        // one grid's cells at those centres
-  std::vector<double> cellT_, cellU_;                     //   and the weights across them
+  std::vector<double> cellT_, cellU_;                     //   and the weights across them, no unit
   // One stretch of one layer: kept segments, radii after the crossing rule,
   // density and sign, kernel pairs of both surfaces (and at the raised point).
+  // Radii and pairs in metres, densities in g/cm3, signs +1 or -1.
   std::vector<char> keep_;
   std::vector<signed char> sourceTop_, sourceBottom_;  // see SurfacePairs
   std::vector<double> rTop_, rBottom_, rho_, sign_, pairTop_, pairBottom_, pairTopI_, pairBottomI_;
   // Kernel evaluations still to do: segment, radius, result, and their terms.
   std::vector<int> jobIndex_;
   std::vector<double> jobR_, jobPair_, clOut_, qOut_, uOut_, logOut_, clIn_, qIn_, uIn_, logIn_;
-  std::vector<std::vector<double>> elevation_, density_;  // samples per row
+  std::vector<std::vector<double>> elevation_, density_;  // samples per row: metres, g/cm3
   std::vector<TSampledGrid> sampled_;                     // every grid the point's layers read
   std::vector<std::vector<TSampledGrid>> layerGrids_;     // per layer, the grids it reads
 };

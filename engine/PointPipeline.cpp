@@ -26,12 +26,12 @@ TPointPipeline::TPointPipeline(const TRunContext& ctx, int workers, IRunProgress
 
 void TPointPipeline::Submit(long index, const TCalcPoint& point) {
   if (inline_) {
-    pendingInline_ = {index, point};
+    pendingInline_ = {.index = index, .point = point};
     return;
   }
   {
     std::lock_guard lock(mutex_);
-    jobs_.push_back({index, point});
+    jobs_.push_back({.index = index, .point = point});
   }
   jobReady_.notify_one();
 }

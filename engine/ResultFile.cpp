@@ -20,7 +20,7 @@ std::string OutputFileName(const std::string& dataFile, const std::string& appen
 }
 
 TResultLayout MakeResultLayout(double increment, bool sumOnly, int rowCount) {
-  return {increment != 0, !sumOnly && rowCount > 2, rowCount};
+  return {.gradient = increment != 0, .perLayer = !sumOnly && rowCount > 2, .rowCount = rowCount};
 }
 
 std::string ResultHeader(const TResultLayout& L) {

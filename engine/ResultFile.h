@@ -23,15 +23,18 @@ struct TResultLayout {
   int rowCount = 2;       // layer rows; layers are numbered 1 .. rowCount-1
 };
 
-TResultLayout MakeResultLayout(double increment, bool sumOnly, int rowCount);
+TResultLayout MakeResultLayout(double increment,  // metres; 0: no raised point
+                               bool sumOnly,      // only the sums, no per-layer columns
+                               int rowCount);     // layer rows
 
 std::string ResultHeader(const TResultLayout& layout);
 
-// One group of values; dte and dteI already multiplied by the unit factor.
+// One group of values; dte and dteI already multiplied by the unit factor,
+// vgdre formed before it.
 struct TResultGroup {
-  double dte = 0;
-  double dteI = 0;
-  double vgdre = 0;
+  double dte = 0;    // attraction at the point: mGal, or microGal with unit factor 1000
+  double dteI = 0;   // at the raised point: mGal, or microGal with unit factor 1000
+  double vgdre = 0;  // vertical gradient (dteI - dte) / increment, mGal/m whatever the unit
 };
 
 // The piece for layer `layerIndex` (0-based) in the per-layer layout; layer 0

@@ -1,3 +1,10 @@
+// Glossary:
+//   psi     spherical distance from the computation point, radians
+//   psi0    inner distance of the first ring after the cap, radians
+//   s       segment size, degrees
+//   f       1 when ring 0 is the cap, else 0
+//   n1, n2  rings below and beyond 90 degrees
+//   R       Earth radius, metres
 #include "RingLayout.h"
 
 #include <climits>
@@ -9,20 +16,24 @@ namespace globelayers {
 namespace {
 
 constexpr double kArcSecToDeg = 1.0 / 3600;
+// The cap's radius as a fraction of the segment size (a ratio, no unit).
 constexpr double kCapFactor = 0.1;
 
-// floor(cos(...) * dLambda * R / (R * width)), left to right, R not
-// cancelled: some quotients sit on an integer and the rounding decides.
-int SegmentCount(double cosEdge, double dLambda, double R, double width) {
-  const double q = std::floor(cosEdge * dLambda * R / (R * width));
+// Segments of one ring: floor(cosEdge * azimuthSpan * R / (R * width)),
+// left to right, R not cancelled: some quotients sit on an integer and the
+// rounding decides. cosEdge is the radius of an edge circle of the ring on
+// the unit sphere (the sine of the edge's distance); azimuthSpan and width
+// in radians, R in metres.
+int SegmentCount(double cosEdge, double azimuthSpan, double R, double width) {
+  const double q = std::floor(cosEdge * azimuthSpan * R / (R * width));
   if (!(q >= 1)) return 1;  // 0, negative or not a number
   return q >= INT_MAX ? INT_MAX : static_cast<int>(q);
 }
 
 }  // namespace
 
-std::optional<TRingLayout> BuildRingLayout(double phiFrom, double phiTo, double lambdaFrom,
-                                           double lambdaTo, double segmentSizeArcSec,
+std::optional<TRingLayout> BuildRingLayout(double psiFrom, double psiTo, double azimuthFrom,
+                                           double azimuthTo, double segmentSizeArcSec,
                                            double earthRadiusM) {
   // A size that is not a positive finite number gives no meaningful ring
   // count: it is refused like a size that gives too many rings.
@@ -31,28 +42,28 @@ std::optional<TRingLayout> BuildRingLayout(double phiFrom, double phiTo, double 
   TRingLayout L;
   const double s = segmentSizeArcSec * kArcSecToDeg;  // degrees
   int f = 0;
-  if (phiFrom <= kTiny) {
+  if (psiFrom <= kTiny) {
     L.capPresent = true;
     f = 1;
     L.startDistance = kCapFactor * s * kDegToRad;
   } else {
-    L.startDistance = phiFrom;
+    L.startDistance = psiFrom;
   }
   const double psi0 = L.startDistance;
 
   // Ring counts as doubles first: a huge quotient must not overflow an int.
   double n1 = 0, n2 = 0;
   enum { kA, kB, kC } zone;
-  if (psi0 < kHalfPi && phiTo > kHalfPi) {
+  if (psi0 < kHalfPi && psiTo > kHalfPi) {
     zone = kA;
     n1 = std::floor((kHalfPi - psi0) * kRadToDeg / s) + f;
-    n2 = std::floor((phiTo - kHalfPi) * kRadToDeg / s);
-  } else if (phiTo <= kHalfPi) {
+    n2 = std::floor((psiTo - kHalfPi) * kRadToDeg / s);
+  } else if (psiTo <= kHalfPi) {
     zone = kB;
-    n1 = std::floor((phiTo - psi0) * kRadToDeg / s) + f;
+    n1 = std::floor((psiTo - psi0) * kRadToDeg / s) + f;
   } else {
     zone = kC;
-    n2 = std::floor((phiTo - psi0) * kRadToDeg / s);
+    n2 = std::floor((psiTo - psi0) * kRadToDeg / s);
   }
   if (std::isnan(n1) || std::isnan(n2)) return std::nullopt;
   // A band narrower than one segment gives a negative quotient: no rings.
@@ -65,31 +76,31 @@ std::optional<TRingLayout> BuildRingLayout(double phiFrom, double phiTo, double 
   switch (zone) {
     case kA:
       L.nearWidth = (kHalfPi - psi0) / (L.nearCount - f);
-      L.farWidth = (phiTo - kHalfPi) / L.farCount;
+      L.farWidth = (psiTo - kHalfPi) / L.farCount;
       break;
     case kB:
-      L.nearWidth = (phiTo - psi0) / (L.nearCount - f);
+      L.nearWidth = (psiTo - psi0) / (L.nearCount - f);
       L.farWidth = 0;
       break;
     case kC:
       L.nearWidth = 0;
-      L.farWidth = (phiTo - psi0) / L.farCount;
+      L.farWidth = (psiTo - psi0) / L.farCount;
       break;
   }
-  L.farBase = phiFrom > kHalfPi ? phiFrom : kHalfPi;
+  L.farBase = psiFrom > kHalfPi ? psiFrom : kHalfPi;
 
-  const double dLambda = lambdaTo - lambdaFrom;
+  const double azimuthSpan = azimuthTo - azimuthFrom;  // radians
   const double R = earthRadiusM;
   if (L.capPresent && L.nearCount > 0) L.segmentCounts[0] = 1;
   for (int k = f; k < L.nearCount; ++k) {
     double edge = psi0 + (k + 1) * L.nearWidth;
     if (edge > kHalfPi) edge = kHalfPi;
-    L.segmentCounts[k] = SegmentCount(std::cos(kHalfPi - edge), dLambda, R, L.nearWidth);
+    L.segmentCounts[k] = SegmentCount(std::cos(kHalfPi - edge), azimuthSpan, R, L.nearWidth);
   }
   for (int k = L.nearCount; k < L.ringCount(); ++k) {
     double edge = L.farBase + (k - L.nearCount) * L.farWidth;
     if (edge > kTwoPi) edge = kTwoPi;
-    L.segmentCounts[k] = SegmentCount(std::cos(edge - kHalfPi), dLambda, R, L.farWidth);
+    L.segmentCounts[k] = SegmentCount(std::cos(edge - kHalfPi), azimuthSpan, R, L.farWidth);
   }
   return L;
 }

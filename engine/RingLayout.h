@@ -2,6 +2,11 @@
 // of spherical distance, each ring into equal azimuth segments that always go
 // round the full circle. The azimuth span only sets how many segments a ring
 // gets. Computed once per run; depends on no point.
+//
+// Glossary:
+//   psi   spherical distance from the computation point, radians
+//   psi0  inner distance of the first ring after the cap, radians
+//   m_k   segments of ring k, an integer >= 1
 #pragma once
 
 #include <array>
@@ -18,27 +23,30 @@ inline constexpr std::int64_t kMaxSegmentsPerPoint = 1'000'000'000;
 
 struct TRingLayout {
   bool capPresent = false;   // the zone starts at the point: ring 0 is the cap
-  double startDistance = 0;  // psi0, radians
+  double startDistance = 0;  // psi0, radians: the cap's outer edge, or the zone's inner edge
   int nearCount = 0;         // n1: rings below 90 degrees, the cap included
   int farCount = 0;          // n2: rings beyond 90 degrees
-  double nearWidth = 0;      // d1, radians
-  double farWidth = 0;       // d2, radians
+  double nearWidth = 0;      // d1: width of a ring below 90 degrees, radians
+  double farWidth = 0;       // d2: width of a ring beyond 90 degrees, radians
   double farBase = 0;        // b: inner distance of the first far ring, radians
-  std::array<int, MaxRings> segmentCounts{};  // m_k
+  std::array<int, MaxRings> segmentCounts{};  // m_k: segments of ring k
 
   int ringCount() const { return nearCount + farCount; }
 };
 
-// Angles in radians, segmentSizeArcSec in arc-seconds, earthRadiusM in metres.
-// Empty when the zone needs more than MaxRings rings, or when the segment size
-// is not a positive number.
-std::optional<TRingLayout> BuildRingLayout(double phiFrom, double phiTo, double lambdaFrom,
-                                           double lambdaTo, double segmentSizeArcSec,
-                                           double earthRadiusM);
+// The rings of the zone psiFrom .. psiTo around any point. Empty when the
+// zone needs more than MaxRings rings, or when the segment size is not a
+// positive number.
+std::optional<TRingLayout> BuildRingLayout(double psiFrom,            // spherical distance, radians
+                                           double psiTo,              // spherical distance, radians
+                                           double azimuthFrom,        // radians, clockwise from north
+                                           double azimuthTo,          // radians, clockwise from north
+                                           double segmentSizeArcSec,  // arc-seconds
+                                           double earthRadiusM);      // metres
 
 struct TRingBounds {
-  double psiIn = 0;   // radians
-  double psiOut = 0;  // radians
+  double psiIn = 0;   // inner spherical distance, radians
+  double psiOut = 0;  // outer spherical distance, radians
   bool skip = false;  // lies beyond 90 degrees (near) or 180 degrees (far)
   bool cap = false;   // the cap: one segment, sampled at the point itself
 };
@@ -50,8 +58,10 @@ TRingBounds RingBounds(const TRingLayout& layout, int k);
 // without overflow.
 std::int64_t SegmentTotal(const TRingLayout& layout);
 
-// Mid distance of a ring and mid azimuth of segment j of m (radians).
+// Mid spherical distance of a ring (radians).
 inline double RingMidDistance(const TRingBounds& b) { return (b.psiIn + b.psiOut) * 0.5; }
+// Mid azimuth of segment j of a ring of m segments round the full circle
+// (radians, clockwise from north), 0 <= j < m.
 double SegmentMidAzimuth(int j, int m);
 
 }  // namespace globelayers

@@ -27,7 +27,7 @@ void CentreArguments(int m, const double* __restrict sinAz, const double* __rest
     const double sinA = cosU * sinAlpha;
     const double b = cosUcy * cosAlpha - sinUsy;
     latY[j] = sinUcy + cosUsy * cosAlpha;
-    latX[j] = 1 * std::sqrt(sinA * sinA + b * b);
+    latX[j] = std::sqrt(sinA * sinA + b * b);  // (1 - f) sqrt(...) with 1 - f exactly 1
     lonY[j] = sy * sinAlpha;
     lonX[j] = cosUcy - sinUsy * cosAlpha;
   }
@@ -67,7 +67,8 @@ void KernelPairsFinish(int n, const double* __restrict clOut, const double* __re
                        const double* __restrict clIn, const double* __restrict qIn, const double* __restrict uIn,
                        const double* __restrict logIn, double* __restrict pair) {
   for (int k = 0; k < n; ++k) {
-    pair[k] = KernelFinish({clOut[k], qOut[k], uOut[k]}, logOut[k]) - KernelFinish({clIn[k], qIn[k], uIn[k]}, logIn[k]);
+    pair[k] = KernelFinish({.cl = clOut[k], .Q = qOut[k], .u = uOut[k]}, logOut[k]) -
+              KernelFinish({.cl = clIn[k], .Q = qIn[k], .u = uIn[k]}, logIn[k]);
   }
 }
 

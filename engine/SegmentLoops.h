@@ -10,31 +10,38 @@
 namespace globelayers {
 
 // Per point and ring: the products the direct problem forms from the
-// latitude terms and the ring's arc.
+// latitude terms (U: the point's reduced latitude, on a sphere its latitude)
+// and the ring's arc sigma (cy = cos sigma, sy = sin sigma). All without unit.
 struct TCentreTerms {
   double cosU, sinSigma, cosUcy, sinUsy, sinUcy, cosUsy;
 };
 
 // The arguments of each centre's two arc tangents: latitude atan2(latY, latX),
-// longitude offset atan2(lonY, lonX).
+// longitude offset atan2(lonY, lonX), both in radians. sinAz and cosAz are
+// the sine and cosine of the m segments' azimuths; all arrays without unit.
 void CentreArguments(int m, const double* sinAz, const double* cosAz, const TCentreTerms& k, double* latY,
                      double* latX, double* lonY, double* lonX);
 
-// Radians to degrees with one wrap of the longitude into -180 .. 180.
+// Radians to degrees with one wrap of the longitude into -180 .. 180: lat
+// holds latitudes, lon longitude offsets from the point's longitude
+// lambdaRad (radians); both come back in degrees, lon as longitudes.
 // nearWrap[j] is set where the longitude before the wrap lies within `guard`
 // degrees of +-180; returns whether any is.
 bool CentresToDegrees(int m, double lambdaRad, double guard, double* lat, double* lon, char* nearWrap);
 
-// KernelTerms(t, r1[k], r) for k < n.
+// KernelTerms(t, r1[k], r) for k < n: t = cos(psi) without unit, radii r1
+// and r in metres; cl, q and u in metres.
 void KernelTermsArray(int n, double t, const double* r1, double r, double* cl, double* q, double* u);
 
-// pair[k] = KernelFinish(out k, logOut[k]) - KernelFinish(in k, logIn[k]).
+// pair[k] = KernelFinish(out k, logOut[k]) - KernelFinish(in k, logIn[k]),
+// in metres.
 void KernelPairsFinish(int n, const double* clOut, const double* qOut, const double* uOut, const double* logOut,
                        const double* clIn, const double* qIn, const double* uIn, const double* logIn,
                        double* pair);
 
-// LocateInGrid for m positions; near[j] |= 1 where a position lies within
-// `guard` degrees of a node line of its cell.
+// LocateInGrid for m positions (lon, lat in degrees); near[j] |= 1 where a
+// position lies within `guard` degrees of a node line of its cell. t and u
+// are the weights across the cell, without unit.
 void LocateArray(const TGridImports& g, int m, const double* lon, const double* lat, double guard, int* ix,
                  int* iy, double* t, double* u, char* near);
 

@@ -15,7 +15,8 @@ enum class TVectorIsa { Sse2, Avx };
 // The best form this processor runs.
 TVectorIsa BestVectorIsa();
 
-// out[i] = atan2(y[i], x[i]) for i < n. `out` may alias neither input.
+// out[i] = atan2(y[i], x[i]) for i < n, in radians. `out` may alias neither
+// input.
 void Atan2Array(const double* y, const double* x, double* out, std::size_t n);
 
 // The same with a chosen form; Avx only where BestVectorIsa() gives it.

@@ -35,10 +35,10 @@ namespace {
 constexpr char kOpenError[] = "Error by opening file %s\n";
 constexpr char kReadError[] = "\nError by reading grid %s";
 
-// Surfer's blank marker; Surfer 6 files use it, the Geosoft reader stores it
-// for its blank integers.
+// Surfer's blank value: Surfer 6 files declare none and use this one. Kept
+// as the double the blank count compares with; blanks are stored as
+// kBlankMarker, this value rounded to float.
 constexpr double kSurferBlank = 1.70141e38;
-constexpr float kSurferBlankFloat = static_cast<float>(kSurferBlank);
 
 constexpr int kMinNodes = 2;      // the sampler interpolates in cells of 2 x 2 nodes
 constexpr int kMaxNodes = 32767;  // nx and ny are 16-bit
@@ -218,7 +218,7 @@ TReadStatus ParseSurfer6(TGridImports& grid, IGridSource& source) {
         const float v = F32(p);
         if (!std::isfinite(v)) {
           ++blanks;
-          return kSurferBlankFloat;
+          return kBlankMarker;
         }
         if (v >= blank) ++blanks;
         return v;
@@ -271,7 +271,7 @@ TReadStatus ParseSurfer7GridSection(TGridImports& grid, IGridSource& source) {
         const float narrowed = static_cast<float>(v);
         if (!std::isfinite(narrowed)) {
           ++blanks;
-          return kSurferBlankFloat;
+          return kBlankMarker;
         }
         if (v >= blank) ++blanks;
         return narrowed;
@@ -364,13 +364,13 @@ TReadStatus ParseGeosoft(TGridImports& grid, IGridSource& source) {
         const std::int16_t raw = I16(p);
         if (raw <= -32767) {
           ++blanks;
-          return kSurferBlankFloat;
+          return kBlankMarker;
         }
         const double z = raw / multiplier + base;
         const float stored = static_cast<float>(z);
         if (!std::isfinite(stored)) {  // a tiny multiplier: beyond the float range
           ++blanks;
-          return kSurferBlankFloat;
+          return kBlankMarker;
         }
         if (z < zMin) zMin = z;
         if (z > zMax) zMax = z;

@@ -6,7 +6,7 @@
 // every format stores first. Values are 32-bit floats in one column-major
 // buffer: node (ix, iy) at index ix*ny + iy, read through at(ix, iy).
 // Blank nodes keep their marker value (about 1.70141e38); a value that is
-// not a finite float (NaN, an infinity) is a blank stored as 1.70141e38.
+// not a finite float (NaN, an infinity) is a blank stored as kBlankMarker.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,25 @@
 #include "UserPrompts.h"
 
 namespace globelayers {
+
+// What a blank holds: Surfer's blank value 1.70141e38 rounded to float
+// (1.70141001e38, the least float above that double, so the marker is a
+// blank by a Surfer 6 grid's blankValue too). The readers store it for every
+// blank they make up (a value that is no finite float, a Geosoft blank
+// integer); the sampler returns it, widened, for a sample that a blank node
+// takes part in. Only comparisons with kBlankThreshold read it: no printed
+// number depends on its digits.
+inline constexpr float kBlankMarker = 1.70141e38f;
+
+// Where blanks begin for the engine (the readers count blanks against each
+// file's blankValue instead). A grid node at or above it is blank
+// (InterpolateCell); a sampled elevation or density strictly above it drops
+// its segment (the point evaluations). The two tests stay as they are: for a
+// node, a float, they agree, as no float equals this double (the nearest are
+// 9.99999968e37 and 1.00000007e38); a sample is a double and could be
+// exactly 1e38, which then counts as a value.
+inline constexpr double kBlankThreshold = 1e38;
+static_assert(double{kBlankMarker} > kBlankThreshold, "a stored marker must be blank to both tests");
 
 struct TGridImports {
   std::uint8_t fileFormat = 3;  // 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit, 3 nothing loaded

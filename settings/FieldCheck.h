@@ -1,6 +1,7 @@
 // The check made when the user leaves one of the main window's numeric
-// fields, without the widget: the window passes the field's component name
-// and text, shows the returned message and puts the focus back.
+// fields, without the widget: the window picks the field's rule from the
+// control it left, passes the text, shows the returned message and puts the
+// focus back.
 #pragma once
 
 #include <optional>
@@ -8,16 +9,23 @@
 
 namespace globelayers {
 
+// What a numeric field must hold.
+enum class TFieldRule {
+  WholeNumber,  // a whole number, no range (the number of layers)
+  Number,       // a decimal number, no range (increment, Earth radius, gravitational constant)
+  DistanceDeg,  // a decimal number of degrees in 0..180 (the zone's spherical distances)
+  AzimuthDeg,   // a decimal number of degrees in 0..360 (the azimuth range)
+};
+
 // Empty optional when the text is acceptable. Otherwise the message:
 //   "Parameter is required"            the text is empty
-//   text + " Is not a number"          it does not convert ("txt_number": a
-//                                      whole number; others: a decimal
+//   text + " Is not a number"          it does not convert (WholeNumber: a
+//                                      whole number; the others: a decimal
 //                                      number with `decimalSeparator`)
-//   text + " Is out of valid range"    "TXT_T3DIST"/"TXT_T4DIST" outside
-//                                      0..180, "TXT_LambdaFrom"/"TXT_LambdaTo"
-//                                      outside 0..360 (both ends valid)
-// Names compare exactly; any other name is a number without a range.
-std::optional<std::string> CheckForNumber(const std::string& controlName, const std::string& text,
+//   text + " Is out of valid range"    DistanceDeg outside 0..180,
+//                                      AzimuthDeg outside 0..360 (both ends
+//                                      valid)
+std::optional<std::string> CheckForNumber(TFieldRule rule, const std::string& text,
                                           char decimalSeparator);
 
 }  // namespace globelayers

@@ -40,7 +40,7 @@ std::string InterruptionText(const TRunInterruption& interruption) {
 }
 
 std::string RunLogFileName(const TWindowState& state) {
-  return OutputFileName(state.dataPath, state.TXT_Append, "_dce.con");
+  return OutputFileName(state.pointFile, state.appendText, "_dce.con");
 }
 
 std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
@@ -48,19 +48,19 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
   std::string log;
   log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
   log += CFormat("End time: %2d:%02d:%02d\n", end.h, end.m, end.s);
-  log += FormatMessage("Data file: %s\n", state.dataPath);
-  log += FormatMessage("Append text: %s\n", state.TXT_Append);
-  log += FormatMessage("Increment: %s\n", state.txt_incr);
-  log += FormatMessage("Gravity constant: %s\n", state.TXT_gravc);
-  log += FormatMessage("Phi from: %s\n", state.TXT_T3DIST);
-  log += FormatMessage("Phi to: %s\n", state.TXT_T4DIST);
-  log += FormatMessage("Earth radius: %s\n", state.TXT_R);
-  log += FormatMessage("Lambda from: %s\n", state.TXT_LambdaFrom);
-  log += FormatMessage("Lambda to: %s\n", state.TXT_LambdaTo);
-  log += FormatMessage("Priority: %s\n", Item(kPriorityItems, state.rg1));
-  log += FormatMessage("Number of layer: %s\n", state.txt_number);
-  log += FormatMessage("Segment size: %s\n", state.txt_segment);
-  log += FormatMessage("Output unit: %s\n", Item(kUnitItems, state.rg2));
+  log += FormatMessage("Data file: %s\n", state.pointFile);
+  log += FormatMessage("Append text: %s\n", state.appendText);
+  log += FormatMessage("Increment: %s\n", state.incrementMText);
+  log += FormatMessage("Gravity constant: %s\n", state.gravityConstantText);
+  log += FormatMessage("Phi from: %s\n", state.innerDistanceDegText);
+  log += FormatMessage("Phi to: %s\n", state.outerDistanceDegText);
+  log += FormatMessage("Earth radius: %s\n", state.earthRadiusMText);
+  log += FormatMessage("Lambda from: %s\n", state.azimuthFromDegText);
+  log += FormatMessage("Lambda to: %s\n", state.azimuthToDegText);
+  log += FormatMessage("Priority: %s\n", Item(kPriorityItems, state.crossingPriority));
+  log += FormatMessage("Number of layer: %s\n", state.layerCountText);
+  log += FormatMessage("Segment size: %s\n", state.segmentSizeArcSecText);
+  log += FormatMessage("Output unit: %s\n", Item(kUnitItems, state.outputUnit));
   log += "Calulation for: Globe layers\n";
   for (int r = 1; r <= state.LayerRowCount(); ++r) {
     log += CFormat("Layer %d: ", r);

@@ -10,11 +10,11 @@ namespace {
 
 constexpr char kEmptyCell[] = "@";
 
-TRunSetup Refuse(TRunSetupFault fault, std::string message, std::string focus = {}) {
+TRunSetup Refuse(TRunSetupFault fault, std::string message, TRunField focus = TRunField::None) {
   TRunSetup setup;
   setup.fault = fault;
   setup.message = std::move(message);
-  setup.focusControl = std::move(focus);
+  setup.focusField = focus;
   return setup;
 }
 
@@ -47,29 +47,32 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
   std::optional<TRunSetup> refusal;
   TRunParameters p;
 
-  if (state.dataPath.empty()) return Refuse(TRunSetupFault::Check, "Input data file is required");
+  if (state.pointFile.empty()) return Refuse(TRunSetupFault::Check, "Input data file is required");
   if (rows < 1) return Refuse(TRunSetupFault::Check, "At least two elevation grid are required");
 
-  // Phi_to is converted before Phi_from, as the comparison reads them.
-  if (!Convert(state.TXT_T4DIST, decimalSeparator, p.phiTo, refusal)) return *refusal;
-  if (!Convert(state.TXT_T3DIST, decimalSeparator, p.phiFrom, refusal)) return *refusal;
-  if (!(p.phiTo > p.phiFrom)) {
-    return Refuse(TRunSetupFault::Check, "Phi_to must be greater then Phi_from", "TXT_T3DIST");
+  // The outer distance (Phi_to) is converted before the inner one
+  // (Phi_from), as the comparison reads them.
+  if (!Convert(state.outerDistanceDegText, decimalSeparator, p.psiToDeg, refusal)) return *refusal;
+  if (!Convert(state.innerDistanceDegText, decimalSeparator, p.psiFromDeg, refusal)) return *refusal;
+  if (!(p.psiToDeg > p.psiFromDeg)) {
+    return Refuse(TRunSetupFault::Check, "Phi_to must be greater then Phi_from",
+                  TRunField::InnerDistance);
   }
-  if (!Convert(state.TXT_LambdaTo, decimalSeparator, p.lambdaTo, refusal)) return *refusal;
-  if (!Convert(state.TXT_LambdaFrom, decimalSeparator, p.lambdaFrom, refusal)) return *refusal;
-  if (!(p.lambdaTo > p.lambdaFrom)) {
+  if (!Convert(state.azimuthToDegText, decimalSeparator, p.azimuthToDeg, refusal)) return *refusal;
+  if (!Convert(state.azimuthFromDegText, decimalSeparator, p.azimuthFromDeg, refusal)) return *refusal;
+  if (!(p.azimuthToDeg > p.azimuthFromDeg)) {
     return Refuse(TRunSetupFault::Check, "Lambda_to must be greater then Lambda_from",
-                  "TXT_LambdaFrom");
+                  TRunField::AzimuthFrom);
   }
   if (rows < 2) {
-    return Refuse(TRunSetupFault::Check, "Number of layers must be grater or equal 2", "sg1");
+    return Refuse(TRunSetupFault::Check, "Number of layers must be grater or equal 2",
+                  TRunField::LayerTable);
   }
 
-  if (!Convert(state.txt_segment, decimalSeparator, p.segmentSize, refusal)) return *refusal;
-  if (!Convert(state.TXT_gravc, decimalSeparator, p.gravityConstant, refusal)) return *refusal;
-  if (!Convert(state.TXT_R, decimalSeparator, p.earthRadius, refusal)) return *refusal;
-  if (!Convert(state.txt_incr, decimalSeparator, p.increment, refusal)) return *refusal;
+  if (!Convert(state.segmentSizeArcSecText, decimalSeparator, p.segmentSize, refusal)) return *refusal;
+  if (!Convert(state.gravityConstantText, decimalSeparator, p.gravityConstant, refusal)) return *refusal;
+  if (!Convert(state.earthRadiusMText, decimalSeparator, p.earthRadius, refusal)) return *refusal;
+  if (!Convert(state.incrementMText, decimalSeparator, p.increment, refusal)) return *refusal;
 
   // The engine converts the constant cells while it sets up the layers, after
   // the result file has been started; converting them here first refuses a
@@ -83,14 +86,14 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
     }
   }
 
-  p.dataFile = state.dataPath;
-  p.appendText = state.TXT_Append;
+  p.dataFile = state.pointFile;
+  p.appendText = state.appendText;
   p.rowCount = rows;
   p.layerRows.reserve(state.layerRows.size());
   for (const TLayerCells& row : state.layerRows) p.layerRows.push_back(LayerRowText(row));
-  p.priority = state.rg1;
-  p.outputUnit = state.rg2;
-  p.sumOnly = state.chb_sum;
+  p.priority = state.crossingPriority;
+  p.outputUnit = state.outputUnit;
+  p.sumOnly = state.sumsOnly;
 
   TRunSetup setup;
   setup.params = std::move(p);

@@ -21,21 +21,30 @@ enum class TRunSetupFault {
   Conversion,  // a field does not hold a number: the conversion error's text
 };
 
+// The input a refused run wants the user to mend; the window focuses the
+// control that shows it.
+enum class TRunField {
+  None,           // leave the focus where it is
+  InnerDistance,  // the zone's inner spherical distance (Phi_from)
+  AzimuthFrom,    // the start of the azimuth range (Lambda_from)
+  LayerTable,     // the layer rows
+};
+
 struct TRunSetup {
   TRunSetupFault fault = TRunSetupFault::None;
-  std::string message;       // what to show when fault != None
-  std::string focusControl;  // control to focus: "" (leave it), "TXT_T3DIST", "TXT_LambdaFrom", "sg1"
-  TRunParameters params;     // complete when fault == None
+  std::string message;                    // what to show when fault != None
+  TRunField focusField = TRunField::None;  // what to focus after a Check refusal
+  TRunParameters params;                  // complete when fault == None
 
   bool ok() const { return fault == TRunSetupFault::None; }
 };
 
 // The checks in the Calc command's order, each with its message:
-//   1 dataPath empty                  "Input data file is required"
+//   1 pointFile empty                 "Input data file is required"
 //   2 no layer row                    "At least two elevation grid are required"
-//   3 Phi_to not above Phi_from       "Phi_to must be greater then Phi_from"        focus TXT_T3DIST
-//   4 Lambda_to not above Lambda_from "Lambda_to must be greater then Lambda_from"  focus TXT_LambdaFrom
-//   5 fewer than two layer rows       "Number of layers must be grater or equal 2"  focus sg1
+//   3 Phi_to not above Phi_from       "Phi_to must be greater then Phi_from"        focus InnerDistance
+//   4 Lambda_to not above Lambda_from "Lambda_to must be greater then Lambda_from"  focus AzimuthFrom
+//   5 fewer than two layer rows       "Number of layers must be grater or equal 2"  focus LayerTable
 // The angles are converted where their check needs them; then the segment
 // size, the gravitational constant, the Earth radius, the increment and the
 // constant cells of the layer rows. A text that does not convert gives

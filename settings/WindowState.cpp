@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "IniFile.h"
+#include "NumberText.h"
 #include "ResultFile.h"
 
 namespace globelayers {
@@ -35,9 +36,18 @@ const char* const kColumnKeys[5] = {"column0", "column1", "column2", "column3", 
 
 }  // namespace
 
+std::string WindowNumberText(double value, char decimalSeparator) {
+  return WithSeparator(CFormat("%.15G", value), decimalSeparator);
+}
+
 TWindowState TWindowState::StartValues(char decimalSeparator) {
-  TWindowState state;
-  state.TXT_gravc = WithSeparator("0.006673", decimalSeparator);
+  TWindowState state;  // the start values with a decimal point
+  for (std::string* text :
+       {&state.incrementMText, &state.gravityConstantText, &state.innerDistanceDegText,
+        &state.outerDistanceDegText, &state.earthRadiusMText, &state.azimuthFromDegText,
+        &state.azimuthToDegText, &state.segmentSizeArcSecText}) {
+    *text = WithSeparator(*text, decimalSeparator);
+  }
   return state;
 }
 
@@ -51,33 +61,33 @@ bool ReadCfgFile(TWindowState& state, const std::string& path) {
     const auto text = [&](const char* key, std::string& field) {
       field = ini.ReadString(kCfgSection, key, field);
     };
-    text("datafile", state.dataPath);
-    text("appendtext", state.TXT_Append);
-    text("gravc", state.TXT_gravc);
-    text("t3dist", state.TXT_T3DIST);
-    text("t4dist", state.TXT_T4DIST);
-    text("R", state.TXT_R);
-    text("LonFrom", state.TXT_LambdaFrom);
-    text("LonTo", state.TXT_LambdaTo);
-    text("incr", state.txt_incr);
+    text("datafile", state.pointFile);
+    text("appendtext", state.appendText);
+    text("gravc", state.gravityConstantText);
+    text("t3dist", state.innerDistanceDegText);
+    text("t4dist", state.outerDistanceDegText);
+    text("R", state.earthRadiusMText);
+    text("LonFrom", state.azimuthFromDegText);
+    text("LonTo", state.azimuthToDegText);
+    text("incr", state.incrementMText);
 
     // A value the radio group cannot select keeps the current selection.
-    const int priority = ini.ReadInteger(kCfgSection, "priority", state.rg1);
-    if (priority >= 0 && priority <= 2) state.rg1 = priority;
+    const int priority = ini.ReadInteger(kCfgSection, "priority", state.crossingPriority);
+    if (priority >= 0 && priority <= 2) state.crossingPriority = priority;
 
-    text("number", state.txt_number);
+    text("number", state.layerCountText);
 
     // A row count the table cannot take counts as absent.
     const int rows = ini.ReadInteger(kCfgSection, "nlayer", state.LayerRowCount());
     if (rows >= 0 && rows <= kMaxStoredLayerRows) state.layerRows.resize(static_cast<std::size_t>(rows));
 
     for (int c = 0; c < 5; ++c) {
-      const int width = ini.ReadInteger(kCfgSection, kColumnKeys[c], state.colWidths[c]);
-      if (width >= 0) state.colWidths[c] = width;
+      const int width = ini.ReadInteger(kCfgSection, kColumnKeys[c], state.columnWidthsPx[c]);
+      if (width >= 0) state.columnWidthsPx[c] = width;
     }
 
-    text("segsize", state.txt_segment);
-    state.chb_sum = ini.ReadBool(kCfgSection, "sum", state.chb_sum);
+    text("segsize", state.segmentSizeArcSecText);
+    state.sumsOnly = ini.ReadBool(kCfgSection, "sum", state.sumsOnly);
 
     for (int r = 1; r <= state.LayerRowCount(); ++r) {
       for (int c = 1; c <= 4; ++c) {
@@ -94,22 +104,22 @@ bool ReadCfgFile(TWindowState& state, const std::string& path) {
 bool SaveCfgFile(const TWindowState& state, const std::string& path) {
   try {
     TIniFile ini(path);
-    ini.WriteString(kCfgSection, "datafile", TrimText(state.dataPath));
+    ini.WriteString(kCfgSection, "datafile", TrimText(state.pointFile));
     ini.WriteString(kCfgSection, "appendtext",
-                    state.TXT_Append.empty() ? std::string(" ") : TrimText(state.TXT_Append));
-    ini.WriteString(kCfgSection, "gravc", state.TXT_gravc);
-    ini.WriteString(kCfgSection, "t3dist", state.TXT_T3DIST);
-    ini.WriteString(kCfgSection, "t4dist", state.TXT_T4DIST);
-    ini.WriteString(kCfgSection, "R", state.TXT_R);
-    ini.WriteString(kCfgSection, "LonFrom", state.TXT_LambdaFrom);
-    ini.WriteString(kCfgSection, "LonTo", state.TXT_LambdaTo);
-    ini.WriteString(kCfgSection, "incr", state.txt_incr);
-    ini.WriteInteger(kCfgSection, "priority", state.rg1);
-    ini.WriteString(kCfgSection, "number", state.txt_number);
+                    state.appendText.empty() ? std::string(" ") : TrimText(state.appendText));
+    ini.WriteString(kCfgSection, "gravc", state.gravityConstantText);
+    ini.WriteString(kCfgSection, "t3dist", state.innerDistanceDegText);
+    ini.WriteString(kCfgSection, "t4dist", state.outerDistanceDegText);
+    ini.WriteString(kCfgSection, "R", state.earthRadiusMText);
+    ini.WriteString(kCfgSection, "LonFrom", state.azimuthFromDegText);
+    ini.WriteString(kCfgSection, "LonTo", state.azimuthToDegText);
+    ini.WriteString(kCfgSection, "incr", state.incrementMText);
+    ini.WriteInteger(kCfgSection, "priority", state.crossingPriority);
+    ini.WriteString(kCfgSection, "number", state.layerCountText);
     ini.WriteInteger(kCfgSection, "nlayer", state.LayerRowCount());
-    for (int c = 0; c < 5; ++c) ini.WriteInteger(kCfgSection, kColumnKeys[c], state.colWidths[c]);
-    ini.WriteString(kCfgSection, "segsize", state.txt_segment);
-    ini.WriteBool(kCfgSection, "sum", state.chb_sum);
+    for (int c = 0; c < 5; ++c) ini.WriteInteger(kCfgSection, kColumnKeys[c], state.columnWidthsPx[c]);
+    ini.WriteString(kCfgSection, "segsize", state.segmentSizeArcSecText);
+    ini.WriteBool(kCfgSection, "sum", state.sumsOnly);
     for (int r = 1; r <= state.LayerRowCount(); ++r) {
       for (int c = 1; c <= 4; ++c) {
         ini.WriteString(kCfgSection, CellKey(r, c), OrSpace(state.layerRows[r - 1][c - 1]));
@@ -123,15 +133,16 @@ bool SaveCfgFile(const TWindowState& state, const std::string& path) {
 }
 
 void ApplyDefaults(TWindowState& state, char decimalSeparator) {
-  state.TXT_gravc = WithSeparator("0.006673", decimalSeparator);
-  state.TXT_T3DIST = WithSeparator("1.499444", decimalSeparator);
-  state.TXT_T4DIST = "180";
-  state.TXT_R = "6371001";
-  state.TXT_Append.clear();
-  // These three are fixed texts and keep their point whatever the locale.
-  state.TXT_LambdaFrom = "0.0";
-  state.TXT_LambdaTo = "360.0";
-  state.txt_incr = "0.0";
+  state.gravityConstantText = WindowNumberText(kStartGravityConstant, decimalSeparator);
+  state.innerDistanceDegText = WindowNumberText(kDefaultPsiFromDeg, decimalSeparator);
+  state.outerDistanceDegText = WindowNumberText(kStartPsiToDeg, decimalSeparator);
+  state.earthRadiusMText = WindowNumberText(kStartEarthRadiusM, decimalSeparator);
+  state.appendText.clear();
+  // These three are written with one decimal and keep their point whatever
+  // the locale: "0.0", "360.0", "0.0".
+  state.azimuthFromDegText = CFormat("%.1f", kStartAzimuthFromDeg);
+  state.azimuthToDegText = CFormat("%.1f", kStartAzimuthToDeg);
+  state.incrementMText = CFormat("%.1f", kStartIncrementM);
 }
 
 }  // namespace globelayers

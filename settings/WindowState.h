@@ -9,35 +9,52 @@
 #include <string>
 #include <vector>
 
+#include "StartValues.h"
+
 namespace globelayers {
 
 // Cells of one layer row in table columns 1..4: "Elevation", "Elevation
 // Grid", "Density", "Density Grid". An empty text is an empty cell.
 using TLayerCells = std::array<std::string, 4>;
 
-// Numeric fields hold text exactly as typed (in the user's number format);
-// they are converted only when a run is set up.
+// Start values only the window has; those of a run are in StartValues.h.
+inline constexpr int kStartLayerCount = 1;  // layers: what "Number of layers" shows with an empty table
+inline constexpr std::array<int, 5> kStartColumnWidthsPx{20, 55, 260, 55, 260};  // pixels, table columns 0..4
+// The inner spherical distance the Default button puts in, degrees.
+inline constexpr double kDefaultPsiFromDeg = 1.499444;
+
+// A start value as the window writes it: at most 15 significant digits, no
+// trailing zeros, `decimalSeparator` for the point ("0,006673"). For numbers
+// written without an exponent (every start value) this is the text the
+// windows' FloatToStr gives.
+std::string WindowNumberText(double value, char decimalSeparator = '.');
+
+// What the window shows, as the user typed it. Fields named "...Text" hold
+// a number as text exactly as typed (in the user's number format, the
+// decimal separator included): they are converted only when a run is set
+// up, so a text that is not a number survives a save and a restart. A
+// default-constructed record holds the start values with a decimal point.
 struct TWindowState {
-  std::string dataPath;                // point file
-  std::string TXT_Append;              // appended to the output file names
-  std::string txt_incr = "0";          // metres
-  std::string TXT_gravc = "0.006673";  // gravitational constant
-  std::string TXT_T3DIST = "0";        // Phi_from, degrees
-  std::string TXT_T4DIST = "180";      // Phi_to, degrees
-  std::string TXT_R = "6371001";       // Earth radius, metres
-  std::string TXT_LambdaFrom = "0";    // degrees
-  std::string TXT_LambdaTo = "360";    // degrees
-  int rg1 = 0;                         // priority: 0 change layers & sign, 1 top grid, 2 bottom grid
-  int rg2 = 0;                         // output unit: 0 mGal, 1 microGal; not stored in the settings
-  std::string txt_number = "1";        // "Number of layers" field (informative only)
-  std::string txt_segment = "3600";    // segment size, arc-seconds
-  bool chb_sum = false;                // write only the summed columns
-  std::array<int, 5> colWidths{20, 55, 260, 55, 260};  // pixels, table columns 0..4
-  std::vector<TLayerCells> layerRows;  // table rows 1..n (uppermost first); rows[r-1][c-1]
+  std::string pointFile;   // path of the computation point file, as typed
+  std::string appendText;  // inserted into the output file names before "_dce..."
+  // Numbers as typed; the unit is that of the number.
+  std::string incrementMText = WindowNumberText(kStartIncrementM);                // metres; 0: none
+  std::string gravityConstantText = WindowNumberText(kStartGravityConstant);      // mGal per (g/cm3 times m)
+  std::string innerDistanceDegText = WindowNumberText(kStartPsiFromDeg);          // degrees: zone's inner psi
+  std::string outerDistanceDegText = WindowNumberText(kStartPsiToDeg);            // degrees: zone's outer psi
+  std::string earthRadiusMText = WindowNumberText(kStartEarthRadiusM);            // metres
+  std::string azimuthFromDegText = WindowNumberText(kStartAzimuthFromDeg);        // degrees: azimuth range start
+  std::string azimuthToDegText = WindowNumberText(kStartAzimuthToDeg);            // degrees: azimuth range end
+  std::string layerCountText = std::to_string(kStartLayerCount);                  // layers; informative only
+  std::string segmentSizeArcSecText = WindowNumberText(kStartSegmentSizeArcSec);  // arc-seconds
+  int crossingPriority = 0;  // index (no unit): 0 change layers & sign, 1 top grid, 2 bottom grid
+  int outputUnit = 0;        // index (no unit): 0 mGal, 1 microGal; not stored in the settings
+  bool sumsOnly = false;     // flag (no unit): write only the summed columns
+  std::array<int, 5> columnWidthsPx = kStartColumnWidthsPx;  // pixels, layer table columns 0..4
+  std::vector<TLayerCells> layerRows;  // texts as typed: table rows 1..n (uppermost first); rows[r-1][c-1]
 
   // The window's start values with numbers written in the user's format:
-  // "0.006673" becomes "0,006673" with a decimal comma. The default
-  // constructor gives the same with a decimal point.
+  // "0.006673" becomes "0,006673" with a decimal comma.
   static TWindowState StartValues(char decimalSeparator);
 
   int LayerRowCount() const { return static_cast<int>(layerRows.size()); }
@@ -71,8 +88,11 @@ std::string SettingsFileName(const std::string& applicationPath);
 [[nodiscard]] bool SaveCfgFile(const TWindowState& state, const std::string& path);
 
 // The Default button: standard values for the gravitational constant, the
-// zone, the Earth radius, the append text, the azimuth range and the
-// increment. Everything else is left alone.
+// zone (kDefaultPsiFromDeg to the start outer distance), the Earth radius,
+// the append text, the azimuth range and the increment, numbers in the
+// user's format except the azimuths and the increment, which the button
+// writes with one decimal and a decimal point ("0.0", "360.0", "0.0")
+// whatever the locale. Everything else is left alone.
 void ApplyDefaults(TWindowState& state, char decimalSeparator);
 
 }  // namespace globelayers

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -121,14 +123,43 @@ int RunSuite(int argc, char** argv) {
   return QTest::qExec(&suite, argc, argv);
 }
 
-// Runs every Qt Test suite of a test program, in order, under one
-// application whose windows closed by one suite must not end it for the next.
+// For "-classes": 0 when `registered` names every class of the program and
+// nothing else, so that a class without a CTest entry of its own is noticed.
+inline int CheckRegisteredClasses(const std::vector<std::string>& classes,
+                                  const std::vector<std::string>& registered) {
+  int faults = 0;
+  for (const auto& c : classes)
+    if (std::find(registered.begin(), registered.end(), c) == registered.end()) {
+      std::cerr << "class " << c << " has no CTest entry\n";
+      ++faults;
+    }
+  for (const auto& r : registered)
+    if (std::find(classes.begin(), classes.end(), r) == classes.end()) {
+      std::cerr << "CTest names " << r << ", which is no class of this program\n";
+      ++faults;
+    }
+  return faults == 0 ? 0 : 1;
+}
+
+// Runs the Qt Test suites of a test program, in order, under one application
+// whose windows closed by one suite must not end it for the next.
+//   program [args]          every suite, each given the Qt Test arguments
+//   program Class [args]    the suite of that class alone (one CTest entry each)
+//   program -classes A B    checks that A B ... are exactly the classes
 template <typename... Suites>
 int RunSuites(int argc, char** argv) {
-  TApplication app(argc, argv);
+  const std::vector<std::string> classes = {Suites::staticMetaObject.className()...};
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (first == "-classes") return CheckRegisteredClasses(classes, std::vector<std::string>(argv + 2, argv + argc));
+  const bool oneClass = std::find(classes.begin(), classes.end(), first) != classes.end();
+  std::vector<char*> args(argv, argv + argc + 1);  // with the closing null
+  if (oneClass) args.erase(args.begin() + 1);      // Qt Test must not see the class
+  int count = static_cast<int>(args.size()) - 1;
+  TApplication app(count, args.data());
   app.setQuitOnLastWindowClosed(false);
   int failed = 0;
-  ((failed += RunSuite<Suites>(argc, argv)), ...);
+  ((failed += !oneClass || first == Suites::staticMetaObject.className() ? RunSuite<Suites>(count, args.data()) : 0),
+   ...);
   return failed == 0 ? 0 : 1;
 }
 

@@ -119,7 +119,7 @@ TEST_F(Run, ConstantLayerIsTheClosedFormShell) {
   // The closed form does not depend on the segment size or azimuth range.
   const std::string first = Result();
   params.segmentSize = 1800;
-  params.lambdaTo = 90;
+  params.azimuthToDeg = 90;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   EXPECT_EQ(Result(), first);
 }
@@ -166,14 +166,14 @@ TEST_F(Run, ConstantGridEqualsConstantLayerOverTheWholeGlobe) {
 TEST_F(Run, BlankSegmentContributesNothingButKeepsTheRingCount) {
   // One ring of 4 segments (azimuths 45, 135, 225, 315 degrees) around a
   // point on the equator; the north-east quarter of the grid is blank.
-  params.phiFrom = 10;
-  params.phiTo = 11.5;  // one ring of 1.5 degrees
+  params.psiFromDeg = 10;
+  params.psiToDeg = 11.5;  // one ring of 1.5 degrees
   const auto segments = [&] {
     return BuildRingLayout(10 * 0.017453292519943295, 11.5 * 0.017453292519943295, 0,
-                           params.lambdaTo * 0.017453292519943295, 3600, kR)->segmentCounts[0];
+                           params.azimuthToDeg * 0.017453292519943295, 3600, kR)->segmentCounts[0];
   };
   // floor(sin(11.5 deg) * dLambda / 1.5 deg) segments: 4 for dLambda just above 30 degrees.
-  params.lambdaTo = 4 * 1.5 / std::cos((90 - 11.5) * 0.017453292519943295) + 0.01;
+  params.azimuthToDeg = 4 * 1.5 / std::cos((90 - 11.5) * 0.017453292519943295) + 0.01;
   ASSERT_EQ(segments(), 4);
   const std::string full = WriteGlobalGrid(dir.File("full.grd"), [](double, double) { return 0.0f; });
   const std::string holed = WriteGlobalGrid(dir.File("holed.grd"), [](double x, double y) {
@@ -272,13 +272,13 @@ TEST_F(Run, RefusalsWriteNothing) {
        "The gravitational constant must be a finite number, not inf."},
       {"increment_nan", [](TRunParameters& p) { p.increment = std::nan(""); },
        "The increment must be a finite number of metres, not nan."},
-      {"azimuth_infinite", [](TRunParameters& p) { p.lambdaTo = -HUGE_VAL; },
+      {"azimuth_infinite", [](TRunParameters& p) { p.azimuthToDeg = -HUGE_VAL; },
        "The azimuths must be finite numbers of degrees, not 0 to -inf."},
       // Every ring but the cap at the int limit: 179 * 2147483647 + 1.
       {"azimuth_span_overflows",
        [](TRunParameters& p) {
-         p.lambdaFrom = -1e308;
-         p.lambdaTo = 1e308;
+         p.azimuthFromDeg = -1e308;
+         p.azimuthToDeg = 1e308;
        },
        "The zone needs 384399572814 segments per point, more than the limit of 1000000000: choose a larger "
        "segment size or a smaller azimuth range."},
@@ -408,6 +408,7 @@ struct StopCase {
   int threads;
   int stopAtCall;  // with one thread the calls include one per ring
 };
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class Stopping : public Run, public testing::WithParamInterface<StopCase> {};
 
@@ -420,12 +421,13 @@ TEST_P(Stopping, InterruptKeepsWholeLinesAndAsksNothing) {
   params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
   params.segmentSize = 7200;
   params.appendText = "_all";
-  ASSERT_EQ(Calc({'.', GetParam().threads}), TRunOutcome::Completed);
+  ASSERT_EQ(Calc({.decimalSeparator = '.', .threads = GetParam().threads}), TRunOutcome::Completed);
   const std::vector<std::string> all = Lines(Result());
 
   params.appendText = "_stopped";
   TInterruptedProgress interrupted(GetParam().stopAtCall);
-  EXPECT_EQ(engine.RunCalculation(params, interrupted, prompts, {'.', GetParam().threads}), TRunOutcome::Cancelled);
+  const TRunOptions options{.decimalSeparator = '.', .threads = GetParam().threads};
+  EXPECT_EQ(engine.RunCalculation(params, interrupted, prompts, options), TRunOutcome::Cancelled);
   EXPECT_TRUE(prompts.questions.empty());
   const std::string text = Result();
   ASSERT_FALSE(text.empty());
@@ -471,7 +473,7 @@ TEST_F(Run, FullDiskCutsTheFileBackToWholeLines) {
   params.appendText = "_full";
   const int status = InChild(60, [&] {
     std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
-    const rlimit fileSize{limit, limit};
+    const rlimit fileSize{.rlim_cur = limit, .rlim_max = limit};
     if (::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) return 10;
     if (Calc() != TRunOutcome::Failed) return 11;
     return prompts.messages == std::vector<std::string>{"Error by writing file " + dir.File("points_full_dce.dat") + "\n"}
@@ -491,9 +493,9 @@ TEST_F(Run, ThreadsThatCannotStartFailTheRunWithoutHanging) {
   params.dataFile = dir.Write("points.dat", "0 0 1 0\n1 1 2 0\n");
   const int status = InChild(120, [&] {
     // Every thread's stack takes address space: a few hundred fit.
-    const rlimit space{rlim_t{1} << 30, rlim_t{1} << 30};
+    const rlimit space{.rlim_cur = rlim_t{1} << 30, .rlim_max = rlim_t{1} << 30};
     if (::setrlimit(RLIMIT_AS, &space) != 0) return 10;
-    if (Calc({'.', 100000}) != TRunOutcome::Failed) return 11;
+    if (Calc({.decimalSeparator = '.', .threads = 100000}) != TRunOutcome::Failed) return 11;
     if (prompts.messages.size() != 1 || prompts.messages[0].rfind("Could not start worker thread ", 0) != 0) return 12;
     return Lines(Result()).size() == 1 ? 0 : 13;  // the header only
   });

@@ -125,25 +125,33 @@ TEST(FastPath, SameNumbersAsTheReference) {
     SCOPED_TRACE(run);
     TLayerModel model;
     const int rowCount = RandomStack(rng, model);
-    const double phiFrom = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
-    const double phiTo = std::min(180.0, phiFrom + 5 + unit(rng) * 175);
-    const double lambdaTo = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
-    const double segment = segmentSizes[static_cast<int>(unit(rng) * 5)];
-    const auto layout = BuildRingLayout(phiFrom * kDegToRad, phiTo * kDegToRad, 0, lambdaTo * kDegToRad,
-                                        segment, 6371001);
+    const double psiFromDeg = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
+    const double psiToDeg = std::min(180.0, psiFromDeg + 5 + unit(rng) * 175);
+    const double azimuthToDeg = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
+    const double segmentArcSec = segmentSizes[static_cast<int>(unit(rng) * 5)];
+    const auto layout = BuildRingLayout(psiFromDeg * kDegToRad, psiToDeg * kDegToRad, 0, azimuthToDeg * kDegToRad,
+                                        segmentArcSec, 6371001);
     ASSERT_TRUE(layout);
     const TRingTable table = BuildRingTable(*layout, 6371001);
     const double increment = unit(rng) < 0.5 ? 0 : 0.5 + unit(rng) * 100;
-    const TRunContext ctx{model,   *layout,   table,
-                          rowCount, 6371001, phiFrom * kDegToRad,
-                          phiTo * kDegToRad, increment, static_cast<int>(unit(rng) * 3),
-                          2.0 * kPi * 0.006673, unit(rng) < 0.5 ? 1.0 : 1000.0,
-                          MakeResultLayout(increment, unit(rng) < 0.2, rowCount)};
+    // Braced initialisers run in order: the three draws below keep theirs.
+    const TRunContext ctx{.model = model,
+                          .rings = *layout,
+                          .table = table,
+                          .rowCount = rowCount,
+                          .earthRadius = 6371001,
+                          .psiFrom = psiFromDeg * kDegToRad,
+                          .psiTo = psiToDeg * kDegToRad,
+                          .increment = increment,
+                          .priority = static_cast<int>(unit(rng) * 3),
+                          .twoPiG = 2.0 * kPi * 0.006673,
+                          .unitFactor = unit(rng) < 0.5 ? 1.0 : 1000.0,
+                          .layout = MakeResultLayout(increment, unit(rng) < 0.2, rowCount)};
     TPointEvaluator fast(ctx);
     const TCalcPoint points[] = {
-        {-180 + 360 * unit(rng), -90 + 180 * unit(rng), 1, 3000 * unit(rng)},
-        {unit(rng) < 0.5 ? 180.0 : -180.0, 90 * (unit(rng) - 0.5), 2, 0},
-        {360 * unit(rng), unit(rng) < 0.5 ? 90.0 : -90.0, 3, -50},
+        {.lambda = -180 + 360 * unit(rng), .phi = -90 + 180 * unit(rng), .pointNumber = 1, .height = 3000 * unit(rng)},
+        {.lambda = unit(rng) < 0.5 ? 180.0 : -180.0, .phi = 90 * (unit(rng) - 0.5), .pointNumber = 2, .height = 0},
+        {.lambda = 360 * unit(rng), .phi = unit(rng) < 0.5 ? 90.0 : -90.0, .pointNumber = 3, .height = -50},
     };
     for (const TCalcPoint& p : points) {
       const std::string got = fast.Evaluate(p), want = EvaluatePointReference(ctx, p);
@@ -182,15 +190,16 @@ TEST(FastPath, MemoryBudgetsDoNotChangeALine) {
     SCOPED_TRACE(run);
     TLayerModel model;
     const int rowCount = RandomStack(rng, model);
-    const double phiFrom = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
-    const double phiTo = std::min(180.0, phiFrom + 5 + unit(rng) * 175);
-    const double lambdaTo = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
+    const double psiFromDeg = unit(rng) < 0.5 ? 0 : unit(rng) * 120;
+    const double psiToDeg = std::min(180.0, psiFromDeg + 5 + unit(rng) * 175);
+    const double azimuthToDeg = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
     const double increment = unit(rng) < 0.5 ? 0 : 0.5 + unit(rng) * 100;
-    const auto layout = BuildRingLayout(phiFrom * kDegToRad, phiTo * kDegToRad, 0, lambdaTo * kDegToRad, 7200, 6371001);
+    const auto layout =
+        BuildRingLayout(psiFromDeg * kDegToRad, psiToDeg * kDegToRad, 0, azimuthToDeg * kDegToRad, 7200, 6371001);
     ASSERT_TRUE(layout);
     const auto context = [&](const TRingTable& table, const TEvaluationLimits& limits) {
       return TRunContext{.model = model, .rings = *layout, .table = table, .rowCount = rowCount,
-                         .earthRadius = 6371001, .psiFrom = phiFrom * kDegToRad, .psiTo = phiTo * kDegToRad,
+                         .earthRadius = 6371001, .psiFrom = psiFromDeg * kDegToRad, .psiTo = psiToDeg * kDegToRad,
                          .increment = increment, .priority = run % 3, .twoPiG = 2.0 * kPi * 0.006673,
                          .unitFactor = 1.0, .layout = MakeResultLayout(increment, false, rowCount),
                          .limits = limits};
@@ -199,9 +208,9 @@ TEST(FastPath, MemoryBudgetsDoNotChangeALine) {
     const TRunContext ctx = context(table, {});
     TPointEvaluator usual(ctx);
     const TCalcPoint points[] = {
-        {-180 + 360 * unit(rng), -90 + 180 * unit(rng), 1, 3000 * unit(rng)},
-        {180.0, 90 * (unit(rng) - 0.5), 2, 0},
-        {360 * unit(rng), -90.0, 3, -50},
+        {.lambda = -180 + 360 * unit(rng), .phi = -90 + 180 * unit(rng), .pointNumber = 1, .height = 3000 * unit(rng)},
+        {.lambda = 180.0, .phi = 90 * (unit(rng) - 0.5), .pointNumber = 2, .height = 0},
+        {.lambda = 360 * unit(rng), .phi = -90.0, .pointNumber = 3, .height = -50},
     };
     for (const Budget& b : budgets) {
       SCOPED_TRACE(b.name);
@@ -261,7 +270,8 @@ TEST(FastPath, ThreadsDoNotChangeTheFile) {
   std::string files[3];
   for (int threads : {1, 2, 3}) {
     params.appendText = "_t" + std::to_string(threads);
-    ASSERT_EQ(engine.RunCalculation(params, progress, prompts, {'.', threads}), TRunOutcome::Completed);
+    ASSERT_EQ(engine.RunCalculation(params, progress, prompts, {.decimalSeparator = '.', .threads = threads}),
+              TRunOutcome::Completed);
     std::ifstream in(dir.File("points" + params.appendText + "_dce.dat"));
     files[threads - 1].assign(std::istreambuf_iterator<char>(in), {});
   }

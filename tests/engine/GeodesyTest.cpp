@@ -19,6 +19,7 @@ struct DirectCase {
   double latDeg, lonDeg, psiDeg, aziDeg;
   double expectLat, expectLon;
 };
+void PrintTo(const DirectCase& c, std::ostream* os) { *os << c.name; }
 
 class Direct : public testing::TestWithParam<DirectCase> {};
 

@@ -36,6 +36,7 @@ struct ShellCase {
   double rTop, rBot, r;
   double expected;  // closed form of the whole-sphere combination
 };
+void PrintTo(const ShellCase& c, std::ostream* os) { *os << c.name; }
 
 class WholeShell : public testing::TestWithParam<ShellCase> {};
 

@@ -138,7 +138,7 @@ TEST_F(SetupRow, NonFiniteNodesSampleLikeBlanks) {
       return x == 1 && y == 1 ? bad : 7.0f;
     });
     ASSERT_TRUE(SetupLayerRow(model, 0, "@;" + grid + ";@;@", '.', prompts));
-    EXPECT_EQ(SampleElevation(model, 0, 0.5, 0.5), kBlankSample);
+    EXPECT_EQ(SampleElevation(model, 0, 0.5, 0.5), double{kBlankMarker});
     EXPECT_EQ(SampleElevation(model, 0, 0, 2), 7.0);
     EXPECT_EQ(SampleElevation(model, 0, 2, 1.5), 7.0);
   }

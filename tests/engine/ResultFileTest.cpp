@@ -24,7 +24,7 @@ TEST(ResultFile, NameReplacesTheExtension) {
   EXPECT_EQ(OutputFileName("/d/p.dat", "_a", "_dce.con"), "/d/p_a_dce.con");
 }
 
-const TCalcPoint kPoint{12.5, 48.25, 101, 350};
+const TCalcPoint kPoint{.lambda = 12.5, .phi = 48.25, .pointNumber = 101, .height = 350};
 
 TEST(ResultFile, PerLayerWithGradient) {
   const TResultLayout L = MakeResultLayout(1, false, 3);
@@ -32,9 +32,9 @@ TEST(ResultFile, PerLayerWithGradient) {
             "     Lambda          Fi      Point     Height         DTE1      DTE(i)1       VGDRE1"
             "        DTE 2     DTE(i) 2      VGDRE 2"
             "          DTE       DTE(i)        VGDRE\n");
-  const std::string line = ResultLayerPiece(L, kPoint, 0, {1.5, 1.25, -0.25}) +
-                           ResultLayerPiece(L, kPoint, 1, {-2, 3, 0.000004}) +
-                           ResultLineEnd(L, kPoint, {-0.5, 4.25, 4.75});
+  const std::string line = ResultLayerPiece(L, kPoint, 0, {.dte = 1.5, .dteI = 1.25, .vgdre = -0.25}) +
+                           ResultLayerPiece(L, kPoint, 1, {.dte = -2, .dteI = 3, .vgdre = 0.000004}) +
+                           ResultLineEnd(L, kPoint, {.dte = -0.5, .dteI = 4.25, .vgdre = 4.75});
   EXPECT_EQ(line,
             "  12.500000   48.250000        101    350.000      1.50000      1.25000     -0.25000"
             "     -2.00000      3.00000      0.00000"
@@ -47,17 +47,18 @@ TEST(ResultFile, PerLayerWithoutGradientAndTwoDigitLayerNumbers) {
   for (int k = 2; k <= 9; ++k) expected += "        DTE " + std::to_string(k);
   expected += "        DTE10        DTE11          DTE\n";
   EXPECT_EQ(ResultHeader(L), expected);
-  EXPECT_EQ(ResultLayerPiece(L, kPoint, 0, {123456.789012, 0, 0}),
+  EXPECT_EQ(ResultLayerPiece(L, kPoint, 0, {.dte = 123456.789012}),
             "  12.500000   48.250000        101    350.000 123456.78901");
-  EXPECT_EQ(ResultLayerPiece(L, kPoint, 5, {-0.000006, 0, 0}), "     -0.00001");
-  EXPECT_EQ(ResultLineEnd(L, kPoint, {7, 0, 0}), "      7.00000\n");
+  EXPECT_EQ(ResultLayerPiece(L, kPoint, 5, {.dte = -0.000006}), "     -0.00001");
+  EXPECT_EQ(ResultLineEnd(L, kPoint, {.dte = 7}), "      7.00000\n");
 }
 
 TEST(ResultFile, SumsOnlyWithGradientHasEightDecimals) {
   const TResultLayout L = MakeResultLayout(0.5, true, 5);
   EXPECT_EQ(ResultHeader(L),
             "     Lambda          Fi      Point     Height          DTE       DTE(i)        VGDRE\n");
-  EXPECT_EQ(ResultLineEnd(L, {-170.25, -89.999999, 101.6, -4.5}, {1, 2, -0.30864123456}),
+  EXPECT_EQ(ResultLineEnd(L, {.lambda = -170.25, .phi = -89.999999, .pointNumber = 101.6, .height = -4.5},
+                          {.dte = 1, .dteI = 2, .vgdre = -0.30864123456}),
             "-170.250000  -89.999999        102     -4.500      1.00000      2.00000  -0.30864123\n");
 }
 
@@ -65,7 +66,7 @@ TEST(ResultFile, SumsOnlyWithoutGradient) {
   const TResultLayout L = MakeResultLayout(0, false, 2);  // one layer: sums only
   EXPECT_FALSE(L.perLayer);
   EXPECT_EQ(ResultHeader(L), "     Lambda          Fi      Point     Height          DTE\n");
-  EXPECT_EQ(ResultLineEnd(L, kPoint, {-1234567.5, 0, 0}),
+  EXPECT_EQ(ResultLineEnd(L, kPoint, {.dte = -1234567.5}),
             "  12.500000   48.250000        101    350.000 -1234567.50000\n");
 }
 
@@ -74,7 +75,7 @@ TEST(ResultFile, DecimalCommaLocaleStillWritesDecimalPoints) {
   ASSERT_TRUE(german.active()) << "scripts/setup.sh generates de_DE.UTF-8";
   EXPECT_EQ(test::TGermanLocale::PlainPrintf(), "1,5");
   const TResultLayout L = MakeResultLayout(0, true, 2);
-  const std::string line = ResultLineEnd(L, kPoint, {1.5, 0, 0});
+  const std::string line = ResultLineEnd(L, kPoint, {.dte = 1.5});
   EXPECT_EQ(line, "  12.500000   48.250000        101    350.000      1.50000\n");
 }
 

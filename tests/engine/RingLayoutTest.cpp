@@ -12,10 +12,12 @@ namespace {
 
 constexpr double kR = 6371001.0;
 
-std::optional<TRingLayout> Layout(double fromDeg, double toDeg, double segArcSec,
-                                  double lamFromDeg = 0, double lamToDeg = 360) {
-  return BuildRingLayout(fromDeg * kDegToRad, toDeg * kDegToRad, lamFromDeg * kDegToRad,
-                         lamToDeg * kDegToRad, segArcSec, kR);
+// The zone psiFromDeg .. psiToDeg (spherical distances, degrees), segments of
+// segArcSec arc-seconds, azimuths azimuthFromDeg .. azimuthToDeg (degrees).
+std::optional<TRingLayout> Layout(double psiFromDeg, double psiToDeg, double segArcSec,
+                                  double azimuthFromDeg = 0, double azimuthToDeg = 360) {
+  return BuildRingLayout(psiFromDeg * kDegToRad, psiToDeg * kDegToRad, azimuthFromDeg * kDegToRad,
+                         azimuthToDeg * kDegToRad, segArcSec, kR);
 }
 
 TEST(RingLayout, DefaultZone) {

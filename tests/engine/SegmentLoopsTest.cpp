@@ -22,7 +22,12 @@ TEST(SegmentLoops, CentreArgumentsAsTheScalarFormulas) {
   std::vector<double> sinAz(kLength), cosAz(kLength), latY(kLength), latX(kLength), lonY(kLength), lonX(kLength);
   for (int j = 0; j < kLength; ++j) sinAz[j] = std::sin(angle(rng)), cosAz[j] = std::cos(angle(rng));
   const double cosU = 0.6, sinU = 0.8, sy = 0.3, cy = std::sqrt(1 - 0.09);
-  const TCentreTerms k{cosU, sy, cosU * cy, sinU * sy, sinU * cy, cosU * sy};
+  const TCentreTerms k{.cosU = cosU,
+                       .sinSigma = sy,
+                       .cosUcy = cosU * cy,
+                       .sinUsy = sinU * sy,
+                       .sinUcy = sinU * cy,
+                       .cosUsy = cosU * sy};
   CentreArguments(kLength, sinAz.data(), cosAz.data(), k, latY.data(), latX.data(), lonY.data(), lonX.data());
   for (int j = 0; j < kLength; ++j) {
     const double sinA = cosU * sinAz[j];

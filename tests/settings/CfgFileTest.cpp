@@ -1,6 +1,5 @@
 // The settings file of the main window: key order and forms of a first
-// save, the round trip, hand-edited files, damaged values, and the Default
-// button.
+// save, the round trip, hand-edited files and damaged values.
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,14 +18,14 @@ using testing_support::WriteFileText;
 
 TWindowState ThreeRowState() {
   TWindowState s;
-  s.dataPath = "  /data/points.dat \t";
-  s.TXT_Append = "";
-  s.txt_incr = "1";
-  s.rg1 = 2;
-  s.rg2 = 1;  // not stored
-  s.txt_number = "3";
-  s.chb_sum = true;
-  s.colWidths = {20, 60, 259, 55, 259};
+  s.pointFile = "  /data/points.dat \t";
+  s.appendText = "";
+  s.incrementMText = "1";
+  s.crossingPriority = 2;
+  s.outputUnit = 1;  // not stored
+  s.layerCountText = "3";
+  s.sumsOnly = true;
+  s.columnWidthsPx = {20, 60, 259, 55, 259};
   s.layerRows = {
       {"@", "topo.grd", "", ""},
       {"0", "", "2.67", ""},
@@ -78,17 +77,17 @@ TEST(CfgFile, RoundTripGivesTheWindowBack) {
   TempDir dir;
   const std::string path = dir / "rt.ini";
   TWindowState saved = ThreeRowState();
-  saved.TXT_Append = "  _v2 ";
+  saved.appendText = "  _v2 ";
   ASSERT_TRUE(SaveCfgFile(saved, path));
 
   TWindowState read = TWindowState::StartValues('.');
   ASSERT_TRUE(ReadCfgFile(read, path));
 
   TWindowState expected = saved;
-  expected.dataPath = "/data/points.dat";  // trimmed on writing
-  expected.TXT_Append = "_v2";
+  expected.pointFile = "/data/points.dat";  // trimmed on writing
+  expected.appendText = "_v2";
   expected.layerRows[2][2] = "";  // a blank cell comes back empty
-  expected.rg2 = 0;               // the output unit is not stored
+  expected.outputUnit = 0;               // the output unit is not stored
   EXPECT_EQ(read, expected);
 }
 
@@ -98,7 +97,7 @@ TEST(CfgFile, MissingFileKeepsStartValues) {
   ASSERT_TRUE(ReadCfgFile(state, dir / "none.ini"));
   EXPECT_EQ(state, TWindowState::StartValues(','));
   EXPECT_EQ(state.LayerRowCount(), 0);
-  EXPECT_EQ(state.txt_number, "1");
+  EXPECT_EQ(state.layerCountText, "1");
 }
 
 TEST(CfgFile, RemovedRowsStayInTheFileUnread) {
@@ -126,20 +125,21 @@ struct EditCase {
   const char* keys;  // lines of section frmMain
   std::function<void(TWindowState&)> expect;
 };
+void PrintTo(const EditCase& c, std::ostream* os) { *os << c.name; }
 
 const EditCase kEdits[] = {
-    {"EmptyValueEmptiesField", "gravc=\n", [](TWindowState& s) { s.TXT_gravc = ""; }},
+    {"EmptyValueEmptiesField", "gravc=\n", [](TWindowState& s) { s.gravityConstantText = ""; }},
     {"PriorityWordKeepsSelection", "priority=abc\n", [](TWindowState&) {}},
     {"PriorityOutOfRangeKept", "priority=3\n", [](TWindowState&) {}},
     {"PriorityNegativeKept", "priority=-1\n", [](TWindowState&) {}},
-    {"PriorityTwo", "priority=2\n", [](TWindowState& s) { s.rg1 = 2; }},
-    {"SumTwoChecks", "sum=2\n", [](TWindowState& s) { s.chb_sum = true; }},
+    {"PriorityTwo", "priority=2\n", [](TWindowState& s) { s.crossingPriority = 2; }},
+    {"SumTwoChecks", "sum=2\n", [](TWindowState& s) { s.sumsOnly = true; }},
     {"SumWordKeeps", "sum=yes\n", [](TWindowState&) {}},
     {"HexRowCount", "nlayer=0x10\n", [](TWindowState& s) { s.layerRows.resize(16); }},
     {"NegativeRowCountKept", "nlayer=-1\n", [](TWindowState&) {}},
     {"HugeRowCountKept", "nlayer=1001\n", [](TWindowState&) {}},
     {"LargestRowCount", "nlayer=1000\n", [](TWindowState& s) { s.layerRows.resize(1000); }},
-    {"NegativeWidthKept", "column1=-5\ncolumn3=0\n", [](TWindowState& s) { s.colWidths[3] = 0; }},
+    {"NegativeWidthKept", "column1=-5\ncolumn3=0\n", [](TWindowState& s) { s.columnWidthsPx[3] = 0; }},
     {"CellsOfReadRowsOnly",
      "nlayer=2\ncell_row-1_col-1=0\ncell_row-1_col-3= 2.67 \ncell_row-3_col-1=9\n",
      [](TWindowState& s) {
@@ -147,8 +147,8 @@ const EditCase kEdits[] = {
      }},
     {"TextsTrimmed", "datafile=  a b.dat  \nappendtext= \nsegsize=\t900\n",
      [](TWindowState& s) {
-       s.dataPath = "a b.dat";
-       s.txt_segment = "900";
+       s.pointFile = "a b.dat";
+       s.segmentSizeArcSecText = "900";
      }},
 };
 
@@ -160,7 +160,7 @@ TEST_P(CfgFileEdits, ReadAsExpected) {
   const std::string path = dir / "edit.ini";
   WriteFileText(path, std::string("[frmMain]\n") + c.keys);
   TWindowState state;
-  state.rg1 = 1;
+  state.crossingPriority = 1;
   TWindowState expected = state;
   c.expect(expected);
   ASSERT_TRUE(ReadCfgFile(state, path));
@@ -182,7 +182,7 @@ TEST(CfgFile, ByteOrderMarkOfAnEditorIsPassedOver) {
                 "cell_row-1_col-1=0\r\n");
   TWindowState state;
   ASSERT_TRUE(ReadCfgFile(state, path));
-  EXPECT_EQ(state.dataPath, "stations.dat");
+  EXPECT_EQ(state.pointFile, "stations.dat");
   EXPECT_EQ(state.layerRows, (std::vector<TLayerCells>{{"0", "", "", ""}}));
 }
 
@@ -220,47 +220,6 @@ TEST(CfgFile, FailuresAreReported) {
   EXPECT_EQ(state, before);
   EXPECT_FALSE(SaveCfgFile(state, folder));
   EXPECT_FALSE(SaveCfgFile(state, dir / "missing/folder.ini"));
-  EXPECT_STREQ(kReadCfgErrorText, "Error by read config file - use default");
-  EXPECT_STREQ(kSaveCfgErrorText, "Error by save config file");
-}
-
-TEST(WindowStart, NumbersUseTheUsersSeparator) {
-  const TWindowState comma = TWindowState::StartValues(',');
-  EXPECT_EQ(comma.TXT_gravc, "0,006673");
-  TWindowState expected;  // decimal point
-  EXPECT_EQ(expected.TXT_gravc, "0.006673");
-  expected.TXT_gravc = "0,006673";
-  EXPECT_EQ(comma, expected);
-  EXPECT_EQ(expected.TXT_T3DIST, "0");
-  EXPECT_EQ(expected.TXT_T4DIST, "180");
-  EXPECT_EQ(expected.TXT_R, "6371001");
-  EXPECT_EQ(expected.TXT_LambdaFrom, "0");
-  EXPECT_EQ(expected.TXT_LambdaTo, "360");
-  EXPECT_EQ(expected.txt_incr, "0");
-  EXPECT_EQ(expected.txt_number, "1");
-  EXPECT_EQ(expected.txt_segment, "3600");
-  EXPECT_EQ(expected.colWidths, (std::array<int, 5>{20, 55, 260, 55, 260}));
-}
-
-TEST(DefaultButton, SetsItsFieldsAndNothingElse) {
-  for (const char separator : {'.', ','}) {
-    SCOPED_TRACE(separator);
-    TWindowState state = ThreeRowState();
-    state.TXT_Append = "_x";
-    state.txt_segment = "900";
-    TWindowState expected = state;
-    ApplyDefaults(state, separator);
-    const std::string sep(1, separator);
-    expected.TXT_gravc = "0" + sep + "006673";
-    expected.TXT_T3DIST = "1" + sep + "499444";
-    expected.TXT_T4DIST = "180";
-    expected.TXT_R = "6371001";
-    expected.TXT_Append = "";
-    expected.TXT_LambdaFrom = "0.0";
-    expected.TXT_LambdaTo = "360.0";
-    expected.txt_incr = "0.0";
-    EXPECT_EQ(state, expected);
-  }
 }
 
 TEST(SettingsFile, NamedAfterTheApplication) {

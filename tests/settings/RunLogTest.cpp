@@ -23,13 +23,13 @@ using testing_support::TempDir;
 
 TWindowState LoggedState(const std::string& dataPath) {
   TWindowState s;
-  s.dataPath = dataPath;
-  s.TXT_Append = "";
-  s.txt_incr = "0,5";  // texts as typed, separator included
-  s.TXT_T3DIST = "1.499444";
-  s.rg1 = 0;
-  s.rg2 = 1;
-  s.txt_number = "3";
+  s.pointFile = dataPath;
+  s.appendText = "";
+  s.incrementMText = "0,5";  // texts as typed, separator included
+  s.innerDistanceDegText = "1.499444";
+  s.crossingPriority = 0;
+  s.outputUnit = 1;
+  s.layerCountText = "3";
   s.layerRows = {{"", "/g/topo.grd", "", ""}, {"0", "", "2.67", ""}, {" ", "%s moho.grd", "2.9", ""}};
   return s;
 }
@@ -66,7 +66,7 @@ TEST(RunLog, LinesAsExpected) {
 
 TEST(RunLog, ItemTextsAndName) {
   TWindowState state = LoggedState("/d/pts.v1.dat");
-  state.TXT_Append = "_run2";
+  state.appendText = "_run2";
   EXPECT_EQ(RunLogFileName(state), "/d/pts.v1_run2_dce.con");
   const struct {
     int priority, unit;
@@ -78,8 +78,8 @@ TEST(RunLog, ItemTextsAndName) {
       {2, 0, "Priority: Bottom grid\n", "Output unit: mGal\n"},
   };
   for (const auto& c : cases) {
-    state.rg1 = c.priority;
-    state.rg2 = c.unit;
+    state.crossingPriority = c.priority;
+    state.outputUnit = c.unit;
     const std::string text = RunLogText(state, {}, {});
     EXPECT_NE(text.find(c.priorityLine), std::string::npos) << text;
     EXPECT_NE(text.find(c.unitLine), std::string::npos) << text;

@@ -1,11 +1,15 @@
 // The Calc command's set-up: layer row texts, the five checks in their
-// order, number conversion with the user's separator, and the run record.
+// order, number conversion with the user's separator, the run record, and
+// what the start values and the Default button give a run.
 #include "RunSetup.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "FieldCheck.h"
 
 // GCC 12 reports a false -Wrestrict overlap for short string literals
 // assigned inside the case lambdas below (GCC bug 105651).
@@ -34,8 +38,8 @@ TEST(LayerRowText, CellsJoinedEmptyAsAt) {
 
 TWindowState ValidState() {
   TWindowState s;
-  s.dataPath = "points.dat";
-  s.TXT_Append = "_a";
+  s.pointFile = "points.dat";
+  s.appendText = "_a";
   s.layerRows = {{"0", "", "", ""}, {"-1000", "", "2.67", ""}};
   return s;
 }
@@ -47,40 +51,41 @@ struct CheckCase {
   std::function<void(TWindowState&)> change;
   TRunSetupFault fault;
   const char* message;
-  const char* focus;
+  TRunField focus;
 };
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
 const CheckCase kChecks[] = {
-    {"NoDataFile", [](TWindowState& s) { s.dataPath = ""; s.layerRows.clear(); },
-     TRunSetupFault::Check, "Input data file is required", ""},
-    {"NoRows", [](TWindowState& s) { s.layerRows.clear(); s.TXT_T4DIST = "0"; },
-     TRunSetupFault::Check, "At least two elevation grid are required", ""},
+    {"NoDataFile", [](TWindowState& s) { s.pointFile = ""; s.layerRows.clear(); },
+     TRunSetupFault::Check, "Input data file is required", TRunField::None},
+    {"NoRows", [](TWindowState& s) { s.layerRows.clear(); s.outerDistanceDegText = "0"; },
+     TRunSetupFault::Check, "At least two elevation grid are required", TRunField::None},
     {"PhiEqual", [](TWindowState& s) {
-       s.TXT_T3DIST = "10"; s.TXT_T4DIST = "10"; s.TXT_LambdaTo = "0"; s.layerRows.resize(1); },
-     TRunSetupFault::Check, "Phi_to must be greater then Phi_from", "TXT_T3DIST"},
+       s.innerDistanceDegText = "10"; s.outerDistanceDegText = "10"; s.azimuthToDegText = "0"; s.layerRows.resize(1); },
+     TRunSetupFault::Check, "Phi_to must be greater then Phi_from", TRunField::InnerDistance},
     {"LambdaReversed", [](TWindowState& s) {
-       s.TXT_LambdaFrom = "360"; s.TXT_LambdaTo = "0"; s.layerRows.resize(1); },
-     TRunSetupFault::Check, "Lambda_to must be greater then Lambda_from", "TXT_LambdaFrom"},
-    {"OneRow", [](TWindowState& s) { s.layerRows.resize(1); s.txt_segment = "x"; },
-     TRunSetupFault::Check, "Number of layers must be grater or equal 2", "sg1"},
-    {"PhiToNotANumber", [](TWindowState& s) { s.TXT_T4DIST = "18O"; s.TXT_T3DIST = "x"; },
-     TRunSetupFault::Conversion, "'18O' is not a valid floating point value", ""},
-    {"PhiFromNotANumber", [](TWindowState& s) { s.TXT_T3DIST = ""; s.layerRows.resize(1); },
-     TRunSetupFault::Conversion, "'' is not a valid floating point value", ""},
-    {"LambdaNotANumber", [](TWindowState& s) { s.TXT_LambdaFrom = "1,5"; },
-     TRunSetupFault::Conversion, "'1,5' is not a valid floating point value", ""},
-    {"SegmentNotANumber", [](TWindowState& s) { s.txt_segment = "1 h"; s.TXT_gravc = "g"; },
-     TRunSetupFault::Conversion, "'1 h' is not a valid floating point value", ""},
-    {"GravcNotANumber", [](TWindowState& s) { s.TXT_gravc = "6.67e"; s.TXT_R = "r"; },
-     TRunSetupFault::Conversion, "'6.67e' is not a valid floating point value", ""},
-    {"RadiusNotANumber", [](TWindowState& s) { s.TXT_R = "6371 km"; },
-     TRunSetupFault::Conversion, "'6371 km' is not a valid floating point value", ""},
-    {"IncrementNotANumber", [](TWindowState& s) { s.txt_incr = "%s"; },
-     TRunSetupFault::Conversion, "'%s' is not a valid floating point value", ""},
+       s.azimuthFromDegText = "360"; s.azimuthToDegText = "0"; s.layerRows.resize(1); },
+     TRunSetupFault::Check, "Lambda_to must be greater then Lambda_from", TRunField::AzimuthFrom},
+    {"OneRow", [](TWindowState& s) { s.layerRows.resize(1); s.segmentSizeArcSecText = "x"; },
+     TRunSetupFault::Check, "Number of layers must be grater or equal 2", TRunField::LayerTable},
+    {"PhiToNotANumber", [](TWindowState& s) { s.outerDistanceDegText = "18O"; s.innerDistanceDegText = "x"; },
+     TRunSetupFault::Conversion, "'18O' is not a valid floating point value", TRunField::None},
+    {"PhiFromNotANumber", [](TWindowState& s) { s.innerDistanceDegText = ""; s.layerRows.resize(1); },
+     TRunSetupFault::Conversion, "'' is not a valid floating point value", TRunField::None},
+    {"LambdaNotANumber", [](TWindowState& s) { s.azimuthFromDegText = "1,5"; },
+     TRunSetupFault::Conversion, "'1,5' is not a valid floating point value", TRunField::None},
+    {"SegmentNotANumber", [](TWindowState& s) { s.segmentSizeArcSecText = "1 h"; s.gravityConstantText = "g"; },
+     TRunSetupFault::Conversion, "'1 h' is not a valid floating point value", TRunField::None},
+    {"GravcNotANumber", [](TWindowState& s) { s.gravityConstantText = "6.67e"; s.earthRadiusMText = "r"; },
+     TRunSetupFault::Conversion, "'6.67e' is not a valid floating point value", TRunField::None},
+    {"RadiusNotANumber", [](TWindowState& s) { s.earthRadiusMText = "6371 km"; },
+     TRunSetupFault::Conversion, "'6371 km' is not a valid floating point value", TRunField::None},
+    {"IncrementNotANumber", [](TWindowState& s) { s.incrementMText = "%s"; },
+     TRunSetupFault::Conversion, "'%s' is not a valid floating point value", TRunField::None},
     {"LayerConstantNotANumber", [](TWindowState& s) { s.layerRows[1][2] = "2.6.7"; },
-     TRunSetupFault::Conversion, "'2.6.7' is not a valid floating point value", ""},
+     TRunSetupFault::Conversion, "'2.6.7' is not a valid floating point value", TRunField::None},
     {"LayerBlankConstant", [](TWindowState& s) { s.layerRows[0][0] = " "; },
-     TRunSetupFault::Conversion, "' ' is not a valid floating point value", ""},
+     TRunSetupFault::Conversion, "' ' is not a valid floating point value", TRunField::None},
 };
 
 class RunChecks : public testing::TestWithParam<CheckCase> {};
@@ -93,7 +98,7 @@ TEST_P(RunChecks, RefusedWithMessageAndFocus) {
   EXPECT_FALSE(setup.ok());
   EXPECT_EQ(setup.fault, c.fault);
   EXPECT_EQ(setup.message, c.message);
-  EXPECT_EQ(setup.focusControl, c.focus);
+  EXPECT_EQ(setup.focusField, c.focus);
 }
 
 INSTANTIATE_TEST_SUITE_P(Calc, RunChecks, testing::ValuesIn(kChecks),
@@ -101,19 +106,19 @@ INSTANTIATE_TEST_SUITE_P(Calc, RunChecks, testing::ValuesIn(kChecks),
 
 TEST(RunSetup, FillsTheRunRecord) {
   TWindowState s;
-  s.dataPath = "/d/points.dat";
-  s.TXT_Append = "_v2";
-  s.txt_incr = "1,5";
-  s.TXT_gravc = "0,006673";
-  s.TXT_T3DIST = "1,499444";
-  s.TXT_T4DIST = "180";
-  s.TXT_R = "6371001";
-  s.TXT_LambdaFrom = " 0 ";
-  s.TXT_LambdaTo = "3,6e2";
-  s.rg1 = 2;
-  s.rg2 = 1;
-  s.txt_segment = "900";
-  s.chb_sum = true;
+  s.pointFile = "/d/points.dat";
+  s.appendText = "_v2";
+  s.incrementMText = "1,5";
+  s.gravityConstantText = "0,006673";
+  s.innerDistanceDegText = "1,499444";
+  s.outerDistanceDegText = "180";
+  s.earthRadiusMText = "6371001";
+  s.azimuthFromDegText = " 0 ";
+  s.azimuthToDegText = "3,6e2";
+  s.crossingPriority = 2;
+  s.outputUnit = 1;
+  s.segmentSizeArcSecText = "900";
+  s.sumsOnly = true;
   s.layerRows = {{"", "topo.grd", "", ""}, {"0", "", "2,67", ""}, {"@", "moho.grd", "@", "rho.grd"}};
 
   const TRunSetup setup = PrepareRun(s, ',');
@@ -123,12 +128,12 @@ TEST(RunSetup, FillsTheRunRecord) {
   EXPECT_EQ(p.layerRows, (std::vector<std::string>{"@;topo.grd;@;@", "0;@;2,67;@", "@;moho.grd;@;rho.grd"}));
   EXPECT_EQ(p.rowCount, 3);
   EXPECT_EQ(p.gravityConstant, 0.006673);
-  EXPECT_EQ(p.phiFrom, 1.499444);
-  EXPECT_EQ(p.phiTo, 180.0);
+  EXPECT_EQ(p.psiFromDeg, 1.499444);
+  EXPECT_EQ(p.psiToDeg, 180.0);
   EXPECT_EQ(p.earthRadius, 6371001.0);
   EXPECT_EQ(p.appendText, "_v2");
-  EXPECT_EQ(p.lambdaFrom, 0.0);
-  EXPECT_EQ(p.lambdaTo, 360.0);
+  EXPECT_EQ(p.azimuthFromDeg, 0.0);
+  EXPECT_EQ(p.azimuthToDeg, 360.0);
   EXPECT_EQ(p.increment, 1.5);
   EXPECT_EQ(p.priority, 2);
   EXPECT_EQ(p.outputUnit, 1);
@@ -136,10 +141,116 @@ TEST(RunSetup, FillsTheRunRecord) {
   EXPECT_TRUE(p.sumOnly);
 
   // The same texts with a decimal point are not numbers for a comma user.
-  s.TXT_T3DIST = "1.499444";
+  s.innerDistanceDegText = "1.499444";
   const TRunSetup refused = PrepareRun(s, ',');
   EXPECT_EQ(refused.fault, TRunSetupFault::Conversion);
   EXPECT_EQ(refused.message, "'1.499444' is not a valid floating point value");
+}
+
+// Two layer rows that convert with either separator.
+const std::vector<TLayerCells> kTwoRows = {{"0", "", "", ""}, {"-1000", "", "2", ""}};
+
+// A fresh window runs, in either number format, the zone and constants of a
+// run record that nobody has set; every start text passes the check on
+// leaving its field; a default-constructed record is the start values with
+// a decimal point.
+TEST(WindowStart, StartTextsRunAsAnUnsetRunRecord) {
+  EXPECT_EQ(TWindowState{}, TWindowState::StartValues('.'));
+  const TRunParameters unset;
+  for (const char separator : {'.', ','}) {
+    SCOPED_TRACE(separator);
+    TWindowState state = TWindowState::StartValues(separator);
+    state.pointFile = "points.dat";
+    state.layerRows = kTwoRows;
+    const TRunSetup setup = PrepareRun(state, separator);
+    ASSERT_TRUE(setup.ok()) << setup.message;
+    const TRunParameters& p = setup.params;
+    EXPECT_EQ(p.gravityConstant, unset.gravityConstant);
+    EXPECT_EQ(p.psiFromDeg, unset.psiFromDeg);
+    EXPECT_EQ(p.psiToDeg, unset.psiToDeg);
+    EXPECT_EQ(p.earthRadius, unset.earthRadius);
+    EXPECT_EQ(p.azimuthFromDeg, unset.azimuthFromDeg);
+    EXPECT_EQ(p.azimuthToDeg, unset.azimuthToDeg);
+    EXPECT_EQ(p.increment, unset.increment);
+    EXPECT_EQ(p.segmentSize, unset.segmentSize);
+    EXPECT_EQ(p.priority, unset.priority);
+    EXPECT_EQ(p.outputUnit, unset.outputUnit);
+    EXPECT_EQ(p.sumOnly, unset.sumOnly);
+
+    const std::pair<TFieldRule, const std::string*> fields[] = {
+        {TFieldRule::Number, &state.incrementMText},
+        {TFieldRule::WholeNumber, &state.layerCountText},
+        {TFieldRule::Number, &state.earthRadiusMText},
+        {TFieldRule::DistanceDeg, &state.innerDistanceDegText},
+        {TFieldRule::DistanceDeg, &state.outerDistanceDegText},
+        {TFieldRule::Number, &state.gravityConstantText},
+        {TFieldRule::AzimuthDeg, &state.azimuthFromDegText},
+        {TFieldRule::AzimuthDeg, &state.azimuthToDegText},
+    };
+    for (const auto& [rule, text] : fields) {
+      EXPECT_EQ(CheckForNumber(rule, *text, separator), std::nullopt) << *text;
+    }
+  }
+}
+
+// With a decimal point, Default gives a run over the whole globe outside an
+// inner cap: the unset record's outer distance, azimuths, increment and
+// constants, and a larger inner distance.
+TEST(DefaultButton, GivesTheWholeGlobeBeyondAnInnerCap) {
+  TWindowState state;
+  state.pointFile = "points.dat";
+  state.layerRows = kTwoRows;
+  state.innerDistanceDegText = "100";
+  state.outerDistanceDegText = "120";
+  state.earthRadiusMText = "6378137";
+  state.gravityConstantText = "0.00667430";
+  state.azimuthFromDegText = "10";
+  state.azimuthToDegText = "20";
+  state.incrementMText = "5";
+  state.appendText = "_x";
+  ApplyDefaults(state, '.');
+  EXPECT_EQ(state.appendText, "");
+
+  const TRunSetup setup = PrepareRun(state, '.');
+  ASSERT_TRUE(setup.ok()) << setup.message;
+  const TRunParameters& p = setup.params;
+  const TRunParameters unset;
+  EXPECT_GT(p.psiFromDeg, unset.psiFromDeg);
+  EXPECT_LT(p.psiFromDeg, p.psiToDeg);
+  EXPECT_EQ(p.psiToDeg, unset.psiToDeg);
+  EXPECT_EQ(p.earthRadius, unset.earthRadius);
+  EXPECT_EQ(p.gravityConstant, unset.gravityConstant);
+  EXPECT_EQ(p.azimuthFromDeg, unset.azimuthFromDeg);
+  EXPECT_EQ(p.azimuthToDeg, unset.azimuthToDeg);
+  EXPECT_EQ(p.increment, unset.increment);
+  EXPECT_EQ(p.appendText, "");
+}
+
+// Default changes the zone, the constants, the append text and the
+// increment only, in either number format.
+TEST(DefaultButton, LeavesEverythingElseAlone) {
+  for (const char separator : {'.', ','}) {
+    SCOPED_TRACE(separator);
+    TWindowState state;
+    state.pointFile = "/d/points.dat";
+    state.crossingPriority = 2;
+    state.outputUnit = 1;
+    state.layerCountText = "x";
+    state.segmentSizeArcSecText = "900";
+    state.sumsOnly = true;
+    state.columnWidthsPx = {1, 2, 3, 4, 5};
+    state.layerRows = {{"0", "", "", ""}, {"", "moho.grd", " ", "rho.grd"}};
+    const TWindowState before = state;
+    ApplyDefaults(state, separator);
+    EXPECT_EQ(state.pointFile, before.pointFile);
+    EXPECT_EQ(state.crossingPriority, before.crossingPriority);
+    EXPECT_EQ(state.outputUnit, before.outputUnit);
+    EXPECT_EQ(state.layerCountText, before.layerCountText);
+    EXPECT_EQ(state.segmentSizeArcSecText, before.segmentSizeArcSecText);
+    EXPECT_EQ(state.sumsOnly, before.sumsOnly);
+    EXPECT_EQ(state.columnWidthsPx, before.columnWidthsPx);
+    EXPECT_EQ(state.layerRows, before.layerRows);
+  }
 }
 
 }  // namespace
