@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "FilePtr.h"
@@ -67,6 +68,73 @@ class TRunEnd {
 // kernel's squares overflow.
 constexpr double kMaxEarthRadius = 1e9;
 
+// The bands of a run: its zone list, or the one band that the distances and
+// the segment size give.
+std::vector<TZone> RunZones(const TRunParameters& params) {
+  if (!params.zones.empty()) return params.zones;
+  return {TZone{.psiFromDeg = params.psiFromDeg, .psiToDeg = params.psiToDeg, .segmentSizeArcSec = params.segmentSize}};
+}
+
+std::optional<TRingLayout> ZoneLayout(const TRunParameters& params, const TZone& zone) {
+  return BuildRingLayout(zone.psiFromDeg * kDegToRad, zone.psiToDeg * kDegToRad, params.azimuthFromDeg * kDegToRad,
+                         params.azimuthToDeg * kDegToRad, zone.segmentSizeArcSec, params.earthRadius);
+}
+
+// A zone list that does not tile one band from the inner distance outwards,
+// or that gives more rings or segments than a run may have. Zones are
+// numbered from 1 as in the settings file. Needs a valid Earth radius and
+// azimuths.
+std::optional<std::string> CheckZones(const TRunParameters& params) {
+  std::int64_t segments = 0;
+  for (std::size_t k = 0; k < params.zones.size(); ++k) {
+    const TZone& zone = params.zones[k];
+    const int number = static_cast<int>(k) + 1;
+    if (!std::isfinite(zone.psiFromDeg) || !std::isfinite(zone.psiToDeg)) {
+      return CFormat("Zone %d: the distances must be finite numbers of degrees, not %.10g to %.10g.", number,
+                     zone.psiFromDeg, zone.psiToDeg);
+    }
+    if (zone.psiFromDeg < 0 || zone.psiToDeg > 180) {
+      return CFormat("Zone %d: the distances %.10g to %.10g degrees must lie within 0 to 180 degrees.", number,
+                     zone.psiFromDeg, zone.psiToDeg);
+    }
+    if (!(zone.psiToDeg > zone.psiFromDeg)) {
+      return CFormat("Zone %d: its outer distance of %.10g degrees must be greater than its inner distance of "
+                     "%.10g degrees.",
+                     number, zone.psiToDeg, zone.psiFromDeg);
+    }
+    if (k > 0) {
+      const double previousToDeg = params.zones[k - 1].psiToDeg;  // degrees
+      if (zone.psiFromDeg > previousToDeg) {
+        return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must join "
+                       "without a gap.",
+                       number, zone.psiFromDeg, number - 1, previousToDeg);
+      }
+      if (zone.psiFromDeg < previousToDeg) {
+        return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must not "
+                       "overlap.",
+                       number, zone.psiFromDeg, number - 1, previousToDeg);
+      }
+    }
+    if (!(zone.segmentSizeArcSec > 0) || !std::isfinite(zone.segmentSizeArcSec)) {
+      return CFormat("Zone %d: the segment size must be a positive finite number of arc-seconds, not %.10g.", number,
+                     zone.segmentSizeArcSec);
+    }
+    const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
+    if (!rings) {
+      return CFormat("Zone %d (%.10g to %.10g degrees) needs more than %d rings at a segment size of %.10g "
+                     "arc-seconds: choose a larger segment size for it.",
+                     number, zone.psiFromDeg, zone.psiToDeg, MaxRings, zone.segmentSizeArcSec);
+    }
+    segments += SegmentTotal(*rings);
+  }
+  if (segments > kMaxSegmentsPerPoint) {
+    return CFormat("The zones need %lld segments per point, more than the limit of %lld: choose larger segment "
+                   "sizes or a smaller azimuth range.",
+                   static_cast<long long>(segments), static_cast<long long>(kMaxSegmentsPerPoint));
+  }
+  return std::nullopt;
+}
+
 // Values that no run can use, refused before anything is read or written:
 // each would end in numbers that are not finite, or in a counter that
 // overflows.
@@ -85,6 +153,7 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
     return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.azimuthFromDeg,
                    params.azimuthToDeg);
   }
+  if (!params.zones.empty()) return CheckZones(params);
   // A layout that does not build is refused later, with its own message.
   const std::optional<TRingLayout> rings =
       BuildRingLayout(params.psiFromDeg * kDegToRad, params.psiToDeg * kDegToRad, params.azimuthFromDeg * kDegToRad,
@@ -107,10 +176,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (params.rowCount > static_cast<int>(params.layerRows.size())) {
     throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
   }
-  const double psiFromRad = params.psiFromDeg * kDegToRad;
-  const double psiToRad = params.psiToDeg * kDegToRad;
-  const double azimuthFromRad = params.azimuthFromDeg * kDegToRad;
-  const double azimuthToRad = params.azimuthToDeg * kDegToRad;
+  const std::vector<TZone> zones = RunZones(params);
 
   progress.Show();
   // Declared before the files, so it runs after they are closed.
@@ -127,11 +193,16 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   const std::optional<long> count = CountPoints(params.dataFile, prompts);
   if (!count) return TRunOutcome::Failed;
 
-  const std::optional<TRingLayout> rings =
-      BuildRingLayout(psiFromRad, psiToRad, azimuthFromRad, azimuthToRad, params.segmentSize, params.earthRadius);
-  if (!rings) {
-    prompts.ShowMessage("Grid cell size must be greater then 1'");
-    return TRunOutcome::Failed;
+  // A zone list was checked zone by zone above; this refuses the single band.
+  std::vector<TRingLayout> layouts;
+  layouts.reserve(zones.size());
+  for (const TZone& zone : zones) {
+    const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
+    if (!rings) {
+      prompts.ShowMessage("Grid cell size must be greater then 1'");
+      return TRunOutcome::Failed;
+    }
+    layouts.push_back(*rings);
   }
   if (params.rowCount < 2) {
     prompts.ShowMessage("Number of layers must be grater or equal 2");
@@ -172,19 +243,31 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     }
   }
 
-  const TRingTable table = BuildRingTable(*rings, params.earthRadius);
+  // The bands share one budget of azimuth tables, the inner ones first.
+  const TEvaluationLimits limits;
+  std::vector<TRingTable> tables;
+  tables.reserve(layouts.size());
+  std::int64_t azimuthEntries = 0;  // table entries taken so far
+  for (const TRingLayout& rings : layouts) {
+    TEvaluationLimits left = limits;
+    left.azimuthTableEntries = limits.azimuthTableEntries - azimuthEntries;
+    tables.push_back(BuildRingTable(rings, params.earthRadius, left));
+    azimuthEntries += static_cast<std::int64_t>(tables.back().sinAzimuth.size());
+  }
+  std::vector<TZoneRings> zoneRings;
+  for (std::size_t z = 0; z < layouts.size(); ++z) zoneRings.push_back({.rings = layouts[z], .table = tables[z]});
   const TRunContext ctx{.model = layerModel,
-                        .rings = *rings,
-                        .table = table,
+                        .zones = std::move(zoneRings),
                         .rowCount = params.rowCount,
                         .earthRadius = params.earthRadius,
-                        .psiFrom = psiFromRad,
-                        .psiTo = psiToRad,
+                        .psiFrom = zones.front().psiFromDeg * kDegToRad,
+                        .psiTo = zones.back().psiToDeg * kDegToRad,
                         .increment = params.increment,
                         .priority = params.priority,
                         .twoPiG = 2.0 * kPi * params.gravityConstant,
                         .unitFactor = unitFactor,
-                        .layout = layout};
+                        .layout = layout,
+                        .limits = limits};
   int workers = options.threads;
   if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 

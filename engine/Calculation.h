@@ -20,6 +20,14 @@ namespace globelayers {
 // is given in spherical distance psi from the computation point and in
 // azimuth (not latitude and longitude, which phi and lambda mean elsewhere
 // in the core).
+// One band of a zone list: spherical distances and its own segment size.
+struct TZone {
+  double psiFromDeg = 0;          // degrees, inner spherical distance of the band
+  double psiToDeg = 0;            // degrees, outer spherical distance of the band
+  double segmentSizeArcSec = 0;   // arc-seconds
+  bool operator==(const TZone&) const = default;
+};
+
 struct TRunParameters {
   std::string dataFile;                             // path of the computation point file (no unit)
   std::vector<std::string> layerRows;               // texts: one layer row text per row, uppermost first
@@ -37,6 +45,11 @@ struct TRunParameters {
   int outputUnit = 0;                               // index (no unit): 0 mGal, 1 microGal
   double segmentSize = kStartSegmentSizeArcSec;     // arc-seconds
   bool sumOnly = false;                             // flag (no unit): write only the summed columns
+  // Contiguous bands from the inner to the outer distance, each with its own
+  // segment size. Empty: one band, psiFromDeg .. psiToDeg at segmentSize.
+  // When set, the bands define the zone and psiFromDeg, psiToDeg and
+  // segmentSize are not used.
+  std::vector<TZone> zones;
 };
 
 // How the caller's environment wants the run done; not part of the record.

@@ -183,33 +183,36 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
     TSums layer;
     const double phiRad = p.phi * kDegToRad;
     const double lambdaRad = p.lambda * kDegToRad;
-    const TRingLayout& L = ctx.rings;
-    for (int k = 0; k < L.ringCount(); ++k) {
-      const TRingBounds b = RingBounds(L, k);
-      if (b.skip) continue;
-      const int m = L.segmentCounts[k];
-      const double psiMid = RingMidDistance(b);
-      for (int j = 0; j < m; ++j) {
-        // The cap ring is sampled at the point itself.
-        TGeoPoint centre{.latDeg = p.phi, .lonDeg = p.lambda};
-        if (!b.cap) centre = GeodeticDirect(phiRad, lambdaRad, psiMid, SegmentMidAzimuth(j, m), R, 0.0);
-        double T = upper.elevationGrid ? SampleElevation(ctx.model, i, centre.lonDeg, centre.latDeg)
-                                       : upper.elevation;
-        double B = lower.elevationGrid ? SampleElevation(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
-                                       : lower.elevation;
-        const double rho = lower.densityGrid ? SampleDensity(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
-                                             : lower.density;
-        if (T > kBlankThreshold || B > kBlankThreshold || rho > kBlankThreshold) continue;
-        double sign = +1;
-        ApplyCrossingRule(ctx.priority, T, B, sign);
-        const double rT = R + T, rB = R + B;
-        const double c = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height) * sign / m;
-        layer.dte += c;
-        total.dte += c;
-        if (withIncrement) {
-          const double ci = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height + ctx.increment) * sign / m;
-          layer.dteI += ci;
-          total.dteI += ci;
+    // Band after band outwards, each with its own rings; the sums run on.
+    for (const TZoneRings& zone : ctx.zones) {
+      const TRingLayout& L = zone.rings;
+      for (int k = 0; k < L.ringCount(); ++k) {
+        const TRingBounds b = RingBounds(L, k);
+        if (b.skip) continue;
+        const int m = L.segmentCounts[k];
+        const double psiMid = RingMidDistance(b);
+        for (int j = 0; j < m; ++j) {
+          // The cap ring is sampled at the point itself.
+          TGeoPoint centre{.latDeg = p.phi, .lonDeg = p.lambda};
+          if (!b.cap) centre = GeodeticDirect(phiRad, lambdaRad, psiMid, SegmentMidAzimuth(j, m), R, 0.0);
+          double T = upper.elevationGrid ? SampleElevation(ctx.model, i, centre.lonDeg, centre.latDeg)
+                                         : upper.elevation;
+          double B = lower.elevationGrid ? SampleElevation(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
+                                         : lower.elevation;
+          const double rho = lower.densityGrid ? SampleDensity(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
+                                               : lower.density;
+          if (T > kBlankThreshold || B > kBlankThreshold || rho > kBlankThreshold) continue;
+          double sign = +1;
+          ApplyCrossingRule(ctx.priority, T, B, sign);
+          const double rT = R + T, rB = R + B;
+          const double c = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height) * sign / m;
+          layer.dte += c;
+          total.dte += c;
+          if (withIncrement) {
+            const double ci = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height + ctx.increment) * sign / m;
+            layer.dteI += ci;
+            total.dteI += ci;
+          }
         }
       }
     }
@@ -230,13 +233,20 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
     gridCount += k >= 1 && ctx.model[k].densityGrid ? 1 : 0;
   }
   if (gridLayers == 0) return;
+  std::int64_t segmentTotal = 0;  // of all bands
+  int widestRing = 0;             // segments
+  for (const TZoneRings& zone : ctx.zones) {
+    zoneFirst_.push_back(segmentTotal);
+    segmentTotal += zone.table.segmentCount();
+    widestRing = std::max(widestRing, zone.table.widestRing);
+  }
   // Several layers on grids keep every sample of the point, so that a grid
   // that two layers read is sampled once, as long as that fits the budget.
   // Otherwise each layer walks the rings on its own, a stretch at a time;
   // the centres and samples it forms are the same, and so are the numbers.
   shared_ = gridLayers > 1 &&
-            ctx.table.segmentCount() * gridCount * std::int64_t{sizeof(double)} <= ctx.limits.pointSampleBytes;
-  const int width = std::max(1, std::min(ctx.table.widestRing, std::max(1, ctx.limits.stretchSegments)));
+            segmentTotal * gridCount * std::int64_t{sizeof(double)} <= ctx.limits.pointSampleBytes;
+  const int width = std::max(1, std::min(widestRing, std::max(1, ctx.limits.stretchSegments)));
   for (std::vector<double>* v :
        {&azimuthSin_, &azimuthCos_, &ringLat_, &ringLon_, &latY_, &latX_, &lonY_, &lonX_, &rTop_, &rBottom_, &rho_,
         &sign_, &pairTop_, &pairBottom_, &pairTopI_, &pairBottomI_, &jobR_, &jobPair_, &clOut_, &qOut_,
@@ -250,7 +260,7 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   jobIndex_.resize(width);
   cellX_.resize(width);
   cellY_.resize(width);
-  const std::size_t length = shared_ ? static_cast<std::size_t>(ctx.table.segmentCount()) : width;
+  const std::size_t length = shared_ ? static_cast<std::size_t>(segmentTotal) : width;
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
       elevation_[k].resize(length);
@@ -304,10 +314,17 @@ inline double KernelPair(const TRingTable::Ring& ring, double r1, double rP) {
 template <typename Each>
 void TPointEvaluator::ForEachStretch(Each each) {
   const int width = static_cast<int>(ringLat_.size());
-  for (const TRingTable::Ring& ring : ctx_.table.rings) {
-    if (abandonCheck_ && abandonCheck_()) throw TPointAbandoned{};
-    for (int first = 0; first < ring.segments; first += width) {
-      each(TStretch{.ring = ring, .first = first, .count = std::min(width, ring.segments - first)});
+  for (std::size_t z = 0; z < ctx_.zones.size(); ++z) {
+    const TRingTable& table = ctx_.zones[z].table;
+    for (const TRingTable::Ring& ring : table.rings) {
+      if (abandonCheck_ && abandonCheck_()) throw TPointAbandoned{};
+      for (int first = 0; first < ring.segments; first += width) {
+        each(TStretch{.table = table,
+                      .ring = ring,
+                      .first = first,
+                      .count = std::min(width, ring.segments - first),
+                      .sample = zoneFirst_[z] + ring.first + first});
+      }
     }
   }
 }
@@ -334,8 +351,8 @@ void TPointEvaluator::RingCentres(const TStretch& s, const TPointTerms& pt) {
   const double* sinAz = nullptr;
   const double* cosAz = nullptr;
   if (ring.azimuth >= 0) {
-    sinAz = ctx_.table.sinAzimuth.data() + ring.azimuth + s.first;
-    cosAz = ctx_.table.cosAzimuth.data() + ring.azimuth + s.first;
+    sinAz = s.table.sinAzimuth.data() + ring.azimuth + s.first;
+    cosAz = s.table.cosAzimuth.data() + ring.azimuth + s.first;
   } else {  // no room in the shared tables: the same values, formed here
     for (int j = 0; j < m; ++j) {
       const double azimuth = SegmentMidAzimuth(s.first + j, ring.segments);
@@ -524,7 +541,7 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
   if (shared_) {
     ForEachStretch([&](const TStretch& s) {
       RingCentres(s, pt);
-      SampleRing(s, sampled_, s.ring.first + s.first, pt);
+      SampleRing(s, sampled_, s.sample, pt);
     });
   }
 
@@ -538,7 +555,7 @@ std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
     TSums layer;
     ForEachStretch([&](const TStretch& s) {
       if (shared_) {
-        AccumulateRing(i, s, s.ring.first + s.first, rP, rPi, layer, total);
+        AccumulateRing(i, s, s.sample, rP, rPi, layer, total);
       } else {
         RingCentres(s, pt);
         SampleRing(s, layerGrids_[i], 0, pt);

@@ -67,14 +67,23 @@ TRingTable BuildRingTable(const TRingLayout& layout,
                           double earthRadius,  // metres
                           const TEvaluationLimits& limits = {});
 
-struct TRunContext {
-  const TLayerModel& model;
+// One band of the zone with its own segment size: its rings and their
+// tables, both owned by the caller for the whole run.
+struct TZoneRings {
   const TRingLayout& rings;
   const TRingTable& table;
+};
+
+struct TRunContext {
+  const TLayerModel& model;
+  // The bands from the inner distance outwards, contiguous; a run without a
+  // zone list has one. A point's grid layers are the sum over the bands, in
+  // this order.
+  std::vector<TZoneRings> zones;
   int rowCount;        // layer rows in use, 2 .. MaxLayerRows
   double earthRadius;  // metres
-  double psiFrom;      // inner spherical distance of the zone, radians
-  double psiTo;        // outer spherical distance of the zone, radians
+  double psiFrom;      // inner spherical distance of the first band, radians
+  double psiTo;        // outer spherical distance of the last band, radians
   double increment;    // height of the raised point above the point, metres; 0: none
   int priority;        // crossing rule: 0 negative mass, 1 top wins, 2 bottom wins
   double twoPiG;       // 2 pi G, mGal per (g/cm3 times metres)
@@ -125,9 +134,11 @@ class TPointEvaluator {
   };
   // A stretch of one ring: its segments from `first` on, `count` of them.
   struct TStretch {
+    const TRingTable& table;  // of the ring's band
     const TRingTable::Ring& ring;
     int first;
     int count;
+    std::int64_t sample;  // index of its first segment among the point's samples
   };
   // Centres of a stretch's segments into ringLat_ and ringLon_.
   void RingCentres(const TStretch& s, const TPointTerms& terms);
@@ -140,7 +151,8 @@ class TPointEvaluator {
   // radius rP and the raised point's rPi (metres from the centre).
   void AccumulateRing(int i, const TStretch& s, std::int64_t offset, double rP, double rPi, TSums& layer,
                       TSums& total);
-  // Calls `each` for every stretch of every ring, asking the abandon check per ring.
+  // Calls `each` for every stretch of every ring of every band, in order,
+  // asking the abandon check per ring.
   template <typename Each>
   void ForEachStretch(Each each);
   // Kernel pairs of the layer's constant surfaces for one ring and one point
@@ -165,6 +177,7 @@ class TPointEvaluator {
 
   const TRunContext& ctx_;
   bool shared_ = false;  // samples of the whole point, shared by the layers
+  std::vector<std::int64_t> zoneFirst_;  // per band, index of its first segment among the point's samples
   std::function<bool()> abandonCheck_;
   std::vector<double> azimuthSin_, azimuthCos_;           // a stretch's azimuths when not in the tables, no unit
   std::vector<double> ringLat_, ringLon_;                 // centres of one stretch, degrees

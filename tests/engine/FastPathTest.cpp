@@ -6,6 +6,7 @@
 // are counted and must stay rare.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -136,8 +137,7 @@ TEST(FastPath, SameNumbersAsTheReference) {
     const double increment = unit(rng) < 0.5 ? 0 : 0.5 + unit(rng) * 100;
     // Braced initialisers run in order: the three draws below keep theirs.
     const TRunContext ctx{.model = model,
-                          .rings = *layout,
-                          .table = table,
+                          .zones = {{.rings = *layout, .table = table}},
                           .rowCount = rowCount,
                           .earthRadius = 6371001,
                           .psiFrom = psiFromDeg * kDegToRad,
@@ -170,6 +170,77 @@ TEST(FastPath, SameNumbersAsTheReference) {
   std::cout << "lines " << lines << ", identical " << identical << ", one unit off " << oneUnitOff << "\n";
 }
 
+// Zone lists: two or three bands that split the zone at random distances,
+// each with its own segment size, a tight budget now and then so that the
+// bands' samples and azimuth tables are laid side by side in every way.
+TEST(FastPath, ZoneListsGiveTheReferenceNumbers) {
+  std::mt19937_64 rng(2718);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const double segmentSizes[] = {3600, 5400, 7200, 10800};  // arc-seconds
+  int lines = 0, oneUnitOff = 0;
+  for (int run = 0; run < 40; ++run) {
+    SCOPED_TRACE(run);
+    TLayerModel model;
+    const int rowCount = RandomStack(rng, model);
+    const double psiFromDeg = unit(rng) < 0.5 ? 0 : unit(rng) * 60;
+    const double psiToDeg = std::min(180.0, psiFromDeg + 20 + unit(rng) * 160);
+    const double azimuthToDeg = unit(rng) < 0.7 ? 360 : 30 + unit(rng) * 300;
+    const int zoneCount = unit(rng) < 0.5 ? 2 : 3;
+    // Bounds in degrees: the zone's, and cuts between them in ascending order.
+    std::vector<double> bounds = {psiFromDeg, psiToDeg};
+    for (int z = 1; z < zoneCount; ++z) {
+      bounds.push_back(psiFromDeg + (psiToDeg - psiFromDeg) * (0.1 + 0.8 * unit(rng)));
+    }
+    std::sort(bounds.begin(), bounds.end());
+    const TEvaluationLimits limits = unit(rng) < 0.3 ? TEvaluationLimits{.azimuthTableEntries = 300,
+                                                                         .pointSampleBytes = 4096,
+                                                                         .stretchSegments = 50}
+                                                     : TEvaluationLimits{};
+    std::vector<TRingLayout> layouts;
+    std::vector<TRingTable> tables;
+    layouts.reserve(zoneCount);
+    tables.reserve(zoneCount);
+    std::vector<TZoneRings> zones;
+    for (int z = 0; z < zoneCount; ++z) {
+      const double segmentArcSec = segmentSizes[static_cast<int>(unit(rng) * 4)];
+      const auto layout = BuildRingLayout(bounds[z] * kDegToRad, bounds[z + 1] * kDegToRad, 0,
+                                          azimuthToDeg * kDegToRad, segmentArcSec, 6371001);
+      ASSERT_TRUE(layout);
+      layouts.push_back(*layout);
+      tables.push_back(BuildRingTable(layouts.back(), 6371001, limits));
+      zones.push_back({.rings = layouts.back(), .table = tables.back()});
+    }
+    const double increment = unit(rng) < 0.5 ? 0 : 0.5 + unit(rng) * 100;
+    const TRunContext ctx{.model = model,
+                          .zones = zones,
+                          .rowCount = rowCount,
+                          .earthRadius = 6371001,
+                          .psiFrom = psiFromDeg * kDegToRad,
+                          .psiTo = psiToDeg * kDegToRad,
+                          .increment = increment,
+                          .priority = run % 3,
+                          .twoPiG = 2.0 * kPi * 0.006673,
+                          .unitFactor = run % 2 == 0 ? 1.0 : 1000.0,
+                          .layout = MakeResultLayout(increment, run % 5 == 0, rowCount),
+                          .limits = limits};
+    TPointEvaluator fast(ctx);
+    const TCalcPoint points[] = {
+        {.lambda = -180 + 360 * unit(rng), .phi = -90 + 180 * unit(rng), .pointNumber = 1, .height = 3000 * unit(rng)},
+        {.lambda = 180.0, .phi = 90 * (unit(rng) - 0.5), .pointNumber = 2, .height = 0},
+        {.lambda = 360 * unit(rng), .phi = -90.0, .pointNumber = 3, .height = -50},
+    };
+    for (const TCalcPoint& p : points) {
+      const std::string got = fast.Evaluate(p), want = EvaluatePointReference(ctx, p);
+      const TLineMatch match = CompareLines(got, want);
+      ASSERT_NE(match, TLineMatch::Different) << p.lambda << " " << p.phi << "\n" << got << want;
+      oneUnitOff += match == TLineMatch::OneUnitOff ? 1 : 0;
+      ++lines;
+    }
+  }
+  EXPECT_EQ(lines, 120);
+  EXPECT_LE(oneUnitOff, 2);
+}
+
 // Memory budgets decide how the evaluation walks the rings (samples shared
 // by the layers or formed per layer, azimuths from the tables or formed per
 // point, rings whole or in stretches); none may change a bit of a line.
@@ -198,7 +269,7 @@ TEST(FastPath, MemoryBudgetsDoNotChangeALine) {
         BuildRingLayout(psiFromDeg * kDegToRad, psiToDeg * kDegToRad, 0, azimuthToDeg * kDegToRad, 7200, 6371001);
     ASSERT_TRUE(layout);
     const auto context = [&](const TRingTable& table, const TEvaluationLimits& limits) {
-      return TRunContext{.model = model, .rings = *layout, .table = table, .rowCount = rowCount,
+      return TRunContext{.model = model, .zones = {{.rings = *layout, .table = table}}, .rowCount = rowCount,
                          .earthRadius = 6371001, .psiFrom = psiFromDeg * kDegToRad, .psiTo = psiToDeg * kDegToRad,
                          .increment = increment, .priority = run % 3, .twoPiG = 2.0 * kPi * 0.006673,
                          .unitFactor = 1.0, .layout = MakeResultLayout(increment, false, rowCount),
@@ -242,9 +313,9 @@ TEST(FastPath, FinestSegmentsKeepMemoryBounded) {
     model[k].density = k == 0 ? NoValue : 2.67;
   }
   model[3].densityGrid = SyntheticGrid(rng, 3.1, 0.2, false);
-  const TRunContext ctx{.model = model, .rings = *layout, .table = table, .rowCount = 4, .earthRadius = 6371001,
-                        .psiFrom = 0, .psiTo = kPi, .increment = 1, .priority = 0, .twoPiG = 2.0 * kPi * 0.006673,
-                        .unitFactor = 1.0, .layout = MakeResultLayout(1, false, 4)};
+  const TRunContext ctx{.model = model, .zones = {{.rings = *layout, .table = table}}, .rowCount = 4,
+                        .earthRadius = 6371001, .psiFrom = 0, .psiTo = kPi, .increment = 1, .priority = 0,
+                        .twoPiG = 2.0 * kPi * 0.006673, .unitFactor = 1.0, .layout = MakeResultLayout(1, false, 4)};
   const TPointEvaluator evaluator(ctx);
   EXPECT_FALSE(evaluator.SharesSamples());
   EXPECT_LT(evaluator.ScratchBytes(), std::size_t{2} << 20);
