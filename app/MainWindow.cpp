@@ -215,6 +215,7 @@ TWindowState TfrmMain::WindowToState() const {
   state.layerCountText = Text(txt_number);
   state.segmentSizeArcSecText = Text(txt_segment);
   state.sumsOnly = chb_sum->isChecked();
+  state.zones = zones_;
   for (int c = 0; c < TLayerGrid::kColumns; ++c) state.columnWidthsPx[c] = sg1->ColWidth(c);
   // Rows 1 .. RowCount - 2: the header and the entry row are no layers.
   for (int r = 1; r <= sg1->RowCount() - 2; ++r) {
@@ -252,6 +253,7 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
   }
   SetText(txt_segment, state.segmentSizeArcSecText);
   chb_sum->setChecked(state.sumsOnly);
+  zones_ = state.zones;
 }
 
 void TfrmMain::ReadCfgFile() {

@@ -170,6 +170,9 @@ class TfrmMain : public QWidget {
   TSettingsLocation settings_ = TSettingsLocation::ForApplication();
   bool shownOnce_ = false;
   bool windowEnabled_ = true;
+  // The settings file's zone keys: no control shows them, so the window
+  // keeps them as read and writes them back unchanged.
+  TZoneListText zones_;
 };
 
 }  // namespace globelayers

@@ -259,6 +259,50 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   }
 }
 
+std::vector<std::string> TIniFile::ReadSectionKeys(std::string_view section) const {
+  Load();
+  std::vector<std::string> names;
+  const auto s = sections_.find(NameKey(section));
+  if (s == sections_.end()) return names;
+  // The index holds no order: walk the section's lines, from the header on.
+  auto line = s->second.lastKey;
+  while (true) {
+    std::string_view name;
+    if (SectionName(*line, name)) break;
+    if (line == lines_.begin()) break;
+    --line;
+  }
+  for (++line; line != lines_.end(); ++line) {
+    std::string_view name, key, value;
+    if (SectionName(*line, name)) break;
+    if (!KeyName(*line, key, value)) continue;
+    const auto first = s->second.keys.find(NameKey(key));
+    if (first != s->second.keys.end() && first->second == line) names.emplace_back(key);
+  }
+  return names;
+}
+
+void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
+  const auto at = FindKey(section, key);
+  if (at == lines_.end()) return;
+  lines_.erase(at);
+  // A later key of the same name now counts, and the last key may have gone.
+  BuildIndex();
+}
+
+void TIniFile::EraseSection(std::string_view section) {
+  Load();
+  const auto s = sections_.find(NameKey(section));
+  if (s == sections_.end()) return;
+  auto first = s->second.lastKey;
+  std::string_view name;
+  while (!SectionName(*first, name)) --first;  // the header precedes every key
+  auto last = std::next(first);
+  while (last != lines_.end() && !SectionName(*last, name)) ++last;
+  lines_.erase(first, last);
+  BuildIndex();
+}
+
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
   WriteString(section, key, std::to_string(value));
 }

@@ -19,7 +19,7 @@
 // Writing replaces an existing key's value where it stands, adds a new key
 // after the last key of its section and a new section at the end of the
 // file; every other line (other sections, comments, blank lines) is kept
-// byte for byte. Changes are collected in memory and saved by UpdateFile in
+// byte for byte, unless a deletion takes it. Changes are collected in memory and saved by UpdateFile in
 // one step: a temporary file in the same folder, then a rename, so a failed
 // save leaves the previous file whole.
 #pragma once
@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace globelayers {
 
@@ -69,6 +70,15 @@ class TIniFile {
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int value);  // decimal
   void WriteBool(std::string_view section, std::string_view key, bool value);    // "1" / "0"
+
+  // The key names of a section as written, in file order; the first key of a
+  // name only, as reads see them. Empty when the section is absent.
+  std::vector<std::string> ReadSectionKeys(std::string_view section) const;
+  // Removes the key's line (nothing when absent), in memory like the writes.
+  void DeleteKey(std::string_view section, std::string_view key);
+  // Removes a section's header and every line up to the next header (its
+  // keys, comments and blank lines); nothing when absent.
+  void EraseSection(std::string_view section);
 
   // Saves the file atomically. Throws TIniFileError when it cannot.
   void UpdateFile();

@@ -8,6 +8,7 @@
 #include "InputFile.h"
 #include "NumberText.h"
 #include "ResultFile.h"
+#include "RunSetup.h"
 
 namespace globelayers {
 namespace {
@@ -66,6 +67,17 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
     log += CFormat("Layer %d: ", r);
     for (const std::string& cell : state.layerRows[r - 1]) log += FormatMessage("%s ", cell);
     log += "\n";
+  }
+  // After the lines of a run without zones, so their positions hold.
+  if (!state.zones.empty()) {
+    const TZoneListSetup zones = ConvertZoneList(state.zones);
+    if (!zones.ok()) log += zones.message + "\n";  // no run gets this far; said all the same
+    for (std::size_t k = 0; k < zones.zones.size(); ++k) {
+      const TZone& zone = zones.zones[k];
+      log += CFormat("Zone %zu: ", k + 1) + WindowNumberText(zone.psiFromDeg) + " - " +
+             WindowNumberText(zone.psiToDeg) + " deg, segment " +
+             WindowNumberText(zone.segmentSizeArcSec) + "\"\n";
+    }
   }
   // Last, so that readers which take the lines above by position still can.
   if (interruption) log += InterruptionText(*interruption) + "\n";

@@ -36,8 +36,10 @@ std::string InterruptionText(const TRunInterruption& interruption);
 // "_dce.con".
 std::string RunLogFileName(const TWindowState& state);
 
-// The log's text: field texts as they stand, numbers in the C locale. An
-// interruption adds its line at the end.
+// The log's text: field texts as they stand, numbers in the C locale. Zone
+// keys add one line per zone after the layers ("Zone 1: 0 - 0.1 deg,
+// segment 15\"", segment in arc-seconds); an interruption adds its line at
+// the end.
 std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
                        const std::optional<TRunInterruption>& interruption = std::nullopt);
 

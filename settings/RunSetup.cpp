@@ -1,7 +1,9 @@
 #include "RunSetup.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "NumberText.h"
 
@@ -31,7 +33,88 @@ bool Convert(const std::string& text, char decimalSeparator, double& value,
   return false;
 }
 
+constexpr std::string_view kZoneKeyPrefix = "zone";
+constexpr std::string_view kPresetKey = "preset";
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// N of a key "zoneN" (any case), N from 1 without leading zeros; 0 for any
+// other key.
+int ZoneNumber(std::string_view key) {
+  const std::string lower = LowerCase(key);
+  if (!lower.starts_with(kZoneKeyPrefix)) return 0;
+  const std::string_view digits = std::string_view(lower).substr(kZoneKeyPrefix.size());
+  if (digits.empty() || digits.size() > 6 || digits.front() == '0') return 0;  // 6: far beyond any ring limit
+  int number = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
+// "FROM;TO;SEGSIZE": three numbers with a decimal point, whatever the locale
+// of the window that wrote them.
+bool ParseZone(std::string_view value, TZone& zone) {
+  double* const fields[] = {&zone.psiFromDeg, &zone.psiToDeg, &zone.segmentSizeArcSec};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::size_t end = i < 2 ? value.find(';') : value.size();
+    if (end == std::string_view::npos) return false;
+    if (!TextToFloat(value.substr(0, end), '.', *fields[i])) return false;  // ';' in the last is refused here
+    value.remove_prefix(i < 2 ? end + 1 : end);
+  }
+  return true;
+}
+
+TZoneListSetup ZoneFault(std::string message) {
+  TZoneListSetup setup;
+  setup.message = std::move(message);
+  return setup;
+}
+
 }  // namespace
+
+TZoneListSetup ConvertZoneList(const TZoneListText& text) {
+  const std::string& file = text.settingsFile;
+  std::vector<std::pair<int, TZone>> numbered;
+  for (const TZoneKeyText& entry : text.keys) {
+    if (LowerCase(entry.key) == kPresetKey) {
+      return ZoneFault("Zone presets are not available yet: " + entry.key + "=" + entry.value +
+                       " in " + file);
+    }
+    const int number = ZoneNumber(entry.key);
+    if (number == 0) {
+      return ZoneFault("Unknown key " + entry.key + " in [zones] of " + file +
+                       ": the section takes zone1, zone2, ... in order");
+    }
+    TZone zone;
+    if (!ParseZone(entry.value, zone)) {
+      return ZoneFault("Zone key " + entry.key + "=" + entry.value + " in " + file +
+                       " is not FROM;TO;SEGSIZE, three numbers with a decimal point"
+                       " (degrees; degrees; arc-seconds)");
+    }
+    numbered.emplace_back(number, zone);
+  }
+  // The file may list them in any order; the numbers must run from 1 on.
+  std::sort(numbered.begin(), numbered.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  TZoneListSetup setup;
+  for (std::size_t i = 0; i < numbered.size(); ++i) {
+    const int expected = static_cast<int>(i) + 1;
+    if (numbered[i].first != expected) {
+      return ZoneFault("Zone key zone" + std::to_string(expected) + " is missing in [zones] of " +
+                       file + ", which has zone" + std::to_string(numbered[i].first));
+    }
+    setup.zones.push_back(numbered[i].second);
+  }
+  return setup;
+}
 
 std::string LayerRowText(const TLayerCells& cells) {
   std::string text;
@@ -50,13 +133,22 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
   if (state.pointFile.empty()) return Refuse(TRunSetupFault::Check, "Input data file is required");
   if (rows < 1) return Refuse(TRunSetupFault::Check, "At least two elevation grid are required");
 
-  // The outer distance (Phi_to) is converted before the inner one
-  // (Phi_from), as the comparison reads them.
-  if (!Convert(state.outerDistanceDegText, decimalSeparator, p.psiToDeg, refusal)) return *refusal;
-  if (!Convert(state.innerDistanceDegText, decimalSeparator, p.psiFromDeg, refusal)) return *refusal;
-  if (!(p.psiToDeg > p.psiFromDeg)) {
-    return Refuse(TRunSetupFault::Check, "Phi_to must be greater then Phi_from",
-                  TRunField::InnerDistance);
+  // Zones replace the window's one zone and its segment size, so a stale
+  // distance or segment size text cannot refuse a run that does not use it.
+  const bool zoned = !state.zones.empty();
+  if (zoned) {
+    TZoneListSetup zones = ConvertZoneList(state.zones);
+    if (!zones.ok()) return Refuse(TRunSetupFault::Check, zones.message);
+    p.zones = std::move(zones.zones);
+  } else {
+    // The outer distance (Phi_to) is converted before the inner one
+    // (Phi_from), as the comparison reads them.
+    if (!Convert(state.outerDistanceDegText, decimalSeparator, p.psiToDeg, refusal)) return *refusal;
+    if (!Convert(state.innerDistanceDegText, decimalSeparator, p.psiFromDeg, refusal)) return *refusal;
+    if (!(p.psiToDeg > p.psiFromDeg)) {
+      return Refuse(TRunSetupFault::Check, "Phi_to must be greater then Phi_from",
+                    TRunField::InnerDistance);
+    }
   }
   if (!Convert(state.azimuthToDegText, decimalSeparator, p.azimuthToDeg, refusal)) return *refusal;
   if (!Convert(state.azimuthFromDegText, decimalSeparator, p.azimuthFromDeg, refusal)) return *refusal;
@@ -69,7 +161,9 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
                   TRunField::LayerTable);
   }
 
-  if (!Convert(state.segmentSizeArcSecText, decimalSeparator, p.segmentSize, refusal)) return *refusal;
+  if (!zoned && !Convert(state.segmentSizeArcSecText, decimalSeparator, p.segmentSize, refusal)) {
+    return *refusal;
+  }
   if (!Convert(state.gravityConstantText, decimalSeparator, p.gravityConstant, refusal)) return *refusal;
   if (!Convert(state.earthRadiusMText, decimalSeparator, p.earthRadius, refusal)) return *refusal;
   if (!Convert(state.incrementMText, decimalSeparator, p.increment, refusal)) return *refusal;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Calculation.h"
 #include "WindowState.h"
@@ -39,12 +40,30 @@ struct TRunSetup {
   bool ok() const { return fault == TRunSetupFault::None; }
 };
 
+// The [zones] keys as zones, ordered zone1, zone2, ... On a fault `zones` is
+// empty and `message` names the settings file and the key at fault:
+//   a key other than zoneN (N = 1, 2, ...)  "Unknown key ... in [zones] of ..."
+//   preset=NAME                             "Zone presets are not available yet: ..."
+//   a value other than FROM;TO;SEGSIZE      "Zone key zoneN=... in ... is not ..."
+//   a number left out of the sequence       "Zone key zoneN is missing in [zones] of ..."
+// Whether the zones join without gaps is the engine's check.
+struct TZoneListSetup {
+  std::vector<TZone> zones;
+  std::string message;
+  bool ok() const { return message.empty(); }
+};
+TZoneListSetup ConvertZoneList(const TZoneListText& text);
+
 // The checks in the Calc command's order, each with its message:
 //   1 pointFile empty                 "Input data file is required"
 //   2 no layer row                    "At least two elevation grid are required"
 //   3 Phi_to not above Phi_from       "Phi_to must be greater then Phi_from"        focus InnerDistance
 //   4 Lambda_to not above Lambda_from "Lambda_to must be greater then Lambda_from"  focus AzimuthFrom
 //   5 fewer than two layer rows       "Number of layers must be grater or equal 2"  focus LayerTable
+// With zone keys (state.zones), ConvertZoneList takes the place of check 3
+// and of the segment size: the inner and outer distance and the segment size
+// texts are then neither checked nor converted, and a zone fault is a Check
+// refusal with its message.
 // The angles are converted where their check needs them; then the segment
 // size, the gravitational constant, the Earth radius, the increment and the
 // constant cells of the layer rows. A text that does not convert gives

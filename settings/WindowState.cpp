@@ -1,5 +1,6 @@
 #include "WindowState.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "IniFile.h"
@@ -30,6 +31,14 @@ std::string OrSpace(const std::string& text) { return text.empty() ? std::string
 
 std::string CellKey(int row, int column) {
   return "cell_row-" + std::to_string(row) + "_col-" + std::to_string(column);
+}
+
+// Key names compare as the settings store compares them: without ASCII case.
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
 }
 
 const char* const kColumnKeys[5] = {"column0", "column1", "column2", "column3", "column4"};
@@ -95,6 +104,15 @@ bool ReadCfgFile(TWindowState& state, const std::string& path) {
         cell = ini.ReadString(kCfgSection, CellKey(r, c), OrSpace(cell));
       }
     }
+
+    const std::vector<std::string> zoneKeys = ini.ReadSectionKeys(kZoneSection);
+    if (!zoneKeys.empty()) {
+      state.zones.settingsFile = path;
+      state.zones.keys.clear();
+      for (const std::string& key : zoneKeys) {
+        state.zones.keys.push_back({key, ini.ReadString(kZoneSection, key, "")});
+      }
+    }
     return true;
   } catch (const TIniFileError&) {
     return false;
@@ -124,6 +142,18 @@ bool SaveCfgFile(const TWindowState& state, const std::string& path) {
       for (int c = 1; c <= 4; ++c) {
         ini.WriteString(kCfgSection, CellKey(r, c), OrSpace(state.layerRows[r - 1][c - 1]));
       }
+    }
+    if (state.zones.empty()) {
+      ini.EraseSection(kZoneSection);
+    } else {
+      // Keys the state no longer holds go, so a shorter list leaves no stale
+      // zoneN behind; the others are rewritten where they stand.
+      for (const std::string& key : ini.ReadSectionKeys(kZoneSection)) {
+        const bool kept = std::any_of(state.zones.keys.begin(), state.zones.keys.end(),
+                                      [&](const TZoneKeyText& z) { return SameName(z.key, key); });
+        if (!kept) ini.DeleteKey(kZoneSection, key);
+      }
+      for (const TZoneKeyText& zone : state.zones.keys) ini.WriteString(kZoneSection, zone.key, zone.value);
     }
     ini.UpdateFile();
     return true;

@@ -29,6 +29,28 @@ inline constexpr double kDefaultPsiFromDeg = 1.499444;
 // windows' FloatToStr gives.
 std::string WindowNumberText(double value, char decimalSeparator = '.');
 
+// The settings file's optional [zones] section, as it stands there. When it
+// holds zones they define the zone and its segment sizes, and the inner and
+// outer distance and the segment size of the window are not used.
+inline constexpr const char* kZoneSection = "zones";
+
+// One key of the [zones] section: "zone2" with "0.1;1;60", that is
+// FROM;TO;SEGSIZE in degrees; degrees; arc-seconds, always with a decimal
+// point. Kept as text and converted when a run is set up, so a key that does
+// not convert survives a save and is refused by the run, naming it.
+struct TZoneKeyText {
+  std::string key;    // as written in the file, e.g. "zone2"
+  std::string value;  // as written, blanks around removed
+  bool operator==(const TZoneKeyText&) const = default;
+};
+
+struct TZoneListText {
+  std::string settingsFile;          // the file the keys were read from; messages name it
+  std::vector<TZoneKeyText> keys;    // in file order; empty: the window's single zone
+  bool empty() const { return keys.empty(); }
+  bool operator==(const TZoneListText&) const = default;
+};
+
 // What the window shows, as the user typed it. Fields named "...Text" hold
 // a number as text exactly as typed (in the user's number format, the
 // decimal separator included): they are converted only when a run is set
@@ -52,6 +74,8 @@ struct TWindowState {
   bool sumsOnly = false;     // flag (no unit): write only the summed columns
   std::array<int, 5> columnWidthsPx = kStartColumnWidthsPx;  // pixels, layer table columns 0..4
   std::vector<TLayerCells> layerRows;  // texts as typed: table rows 1..n (uppermost first); rows[r-1][c-1]
+  // Not shown by the window, which carries it from the file to the file.
+  TZoneListText zones;
 
   // The window's start values with numbers written in the user's format:
   // "0.006673" becomes "0,006673" with a decimal comma.
@@ -75,14 +99,16 @@ inline constexpr const char* kSaveCfgErrorText = "Error by save config file";
 std::string SettingsFileName(const std::string& applicationPath);
 
 // Reads the settings file into `state`; the values `state` holds are the
-// defaults of absent keys. Values the window cannot take (a row count below
+// defaults of absent keys (a [zones] section without keys counts as absent). Values the window cannot take (a row count below
 // 0 or above kMaxStoredLayerRows, a negative column width, a priority
 // outside 0..2) count as absent. False when the file could not be read: the
 // caller shows kReadCfgErrorText; fields read before the failure keep what
 // was read.
 [[nodiscard]] bool ReadCfgFile(TWindowState& state, const std::string& path);
 
-// Writes every key, then saves the file in one step. False when it could not
+// Writes every key, then saves the file in one step. The [zones] section
+// then holds exactly the state's zone keys; without any it is removed, so a
+// file that had none is written as before. False when it could not
 // be saved (the previous file is left whole): the caller shows
 // kSaveCfgErrorText.
 [[nodiscard]] bool SaveCfgFile(const TWindowState& state, const std::string& path);

@@ -155,6 +155,12 @@ TEST_F(BatchFolder, RefusedByTheChecks) {
       // Settings files hold numbers with a decimal point.
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006673\n",
        "'0,006673' is not a valid floating point value\n"},
+      // Zone keys are refused when the run is set up, naming file and key.
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone3=1;180;3600\n",
+       "Zone key zone2 is missing in [zones] of run.ini, which has zone3\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;180,0;3600\n",
+       "Zone key zone1=0;180,0;3600 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal "
+       "point (degrees; degrees; arc-seconds)\n"},
   };
   WriteText("points.dat", kPoints);
   for (const Case& c : cases) {
@@ -242,6 +248,40 @@ TEST_F(BatchFolder, ExampleRun) {
 
   ASSERT_EQ(Run({"--threads", "0", "example.ini"}), kBatchCompleted) << err_.str();
   EXPECT_EQ(ReadText("stations_example_dce.dat"), result);
+}
+
+// One zone that is the example's zone (t3dist, t4dist, segsize) is the same
+// run: the result file does not change by a byte, even with t4dist and
+// segsize changed, which a zoned run does not use; the log shows the texts
+// of the file and lists the zone after them.
+TEST_F(BatchFolder, ExampleRunWithOneZone) {
+  for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
+    fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
+  }
+  ASSERT_EQ(Run({"example.ini"}), kBatchCompleted) << err_.str();
+  const std::string plainResult = ReadText("stations_example_dce.dat");
+  const std::string plainLog = ReadText("stations_example_dce.con");
+
+  const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  std::string settings = ReadText("example.ini");
+  settings = replaced(settings, "\nt4dist=180\n", "\nt4dist=5\n");
+  settings = replaced(settings, "\nsegsize=3600\n", "\nsegsize=60\n");
+  WriteText("example.ini", settings + "[zones]\nzone1=0;180;3600\n");
+  ASSERT_EQ(Run({"example.ini"}), kBatchCompleted) << err_.str();
+  EXPECT_TRUE(ReadText("stations_example_dce.dat") == plainResult);
+
+  // The first two lines hold the clock times.
+  const auto afterTimes = [](const std::string& text) {
+    return text.substr(text.find('\n', text.find('\n') + 1) + 1);
+  };
+  std::string expectedLog = replaced(afterTimes(plainLog), "Phi to: 180\n", "Phi to: 5\n");
+  expectedLog = replaced(expectedLog, "Segment size: 3600\n", "Segment size: 60\n");
+  EXPECT_EQ(afterTimes(ReadText("stations_example_dce.con")),
+            expectedLog + "Zone 1: 0 - 180 deg, segment 3600\"\n");
 }
 
 // The committed data files are what the generator writes.

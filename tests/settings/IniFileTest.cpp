@@ -303,6 +303,45 @@ TEST(IniFileWrite, ReadsAndWritesSeeEveryEarlierWrite) {
   }
 }
 
+TEST(IniFileSection, KeysInFileOrderAndDeletions) {
+  TempDir dir;
+  const std::string path = dir / "del.ini";
+  WriteFileText(path,
+                "[zones]\n"
+                "; a comment is no key\n"
+                "Zone2=b\n"
+                "zone1=a\n"
+                "ZONE2=second of its name\n"
+                "\n"
+                "[Other]\n"
+                "k=v\n"
+                "[zones]\n"
+                "late=not read\n");
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadSectionKeys("ZONES"), (std::vector<std::string>{"Zone2", "zone1"}));
+  EXPECT_TRUE(ini.ReadSectionKeys("absent").empty());
+
+  ini.DeleteKey("zones", "zone2");
+  EXPECT_EQ(ini.ReadString("zones", "zone2", "-"), "second of its name");  // now the first
+  ini.DeleteKey("zones", "missing");
+  ini.DeleteKey("absent", "k");
+  EXPECT_EQ(ini.ReadSectionKeys("zones"), (std::vector<std::string>{"zone1", "ZONE2"}));
+  ini.WriteString("zones", "zone3", "c");  // after the last key that is left
+  ini.UpdateFile();
+  EXPECT_EQ(ReadFileText(path),
+            "[zones]\n; a comment is no key\nzone1=a\nZONE2=second of its name\nzone3=c\n\n"
+            "[Other]\nk=v\n[zones]\nlate=not read\n");
+
+  ini.EraseSection("Zones");  // the first of the name, up to the next header
+  ini.EraseSection("absent");
+  EXPECT_TRUE(ini.ReadSectionKeys("other") == std::vector<std::string>{"k"});
+  ini.WriteString("Other", "j", "w");
+  ini.UpdateFile();
+  EXPECT_EQ(ReadFileText(path), "[Other]\nk=v\nj=w\n[zones]\nlate=not read\n");
+  const TIniFile again(path);
+  EXPECT_EQ(again.ReadString("zones", "late", "-"), "not read");  // the second is the first now
+}
+
 TEST(IniFileWrite, KeepsCrLfLineEnds) {
   TempDir dir;
   const std::string path = dir / "crlf.ini";
