@@ -30,9 +30,14 @@
 #include "RunSetup.h"
 #include "UserLocale.h"
 #include "ProgressDialog.h"
+#include "ZoneDialog.h"
 
 namespace globelayers {
 namespace {
+
+// What the segment size field shows while the zone list decides the
+// segment sizes.
+constexpr const char* kZonesSegmentText = "zones";
 
 // Texts cross between the widgets and the Qt-free code as UTF-8, the 8-bit
 // form file names have here.
@@ -148,6 +153,8 @@ void TfrmMain::BuildControls() {
   Label17 = MakeLabel(GB_Options, "Label17", "Segment size [sec]", 608, 24);
   txt_segment = MakeEdit(GB_Options, "txt_segment", {608, 40, 105, 21});
   BTN_Default = MakeButton(GB_Options, "BTN_Default", "Default", {640, 67, 73, 25});
+  btn_zones = MakeButton(GB_Options, "btn_zones", "Zones...", {590, 67, 46, 25},
+                         "Bands of spherical distance, each with its own segment size");
 
   btn_Calc = MakeButton(this, "btn_Calc", "&Calc", {577, 679, 73, 25});
   btn_Exit = MakeButton(this, "btn_Exit", "&Exit", {656, 679, 73, 25});
@@ -159,7 +166,7 @@ void TfrmMain::BuildControls() {
   chain.insert(chain.end(), {btn_update, txt_number, dataPath, btn_path, TXT_Append, txt_incr});
   for (int i = 0; i < rg2->ItemCount(); ++i) chain.push_back(rg2->Button(i));
   chain.insert(chain.end(), {chb_sum, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc, BTN_Default,
-                             TXT_LambdaFrom, TXT_LambdaTo, txt_segment});
+                             TXT_LambdaFrom, TXT_LambdaTo, txt_segment, btn_zones});
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
   Anchor(GB_T4, akLeft | akTop | akRight | akBottom);
@@ -181,6 +188,7 @@ void TfrmMain::BuildControls() {
   connect(btn_update, &QPushButton::clicked, this, [this] { btn_updateClick(); });
   connect(btn_Calc, &QPushButton::clicked, this, [this] { btn_CalcClick(); });
   connect(BTN_Default, &QPushButton::clicked, this, [this] { BTN_DefaultClick(); });
+  connect(btn_zones, &QPushButton::clicked, this, [this] { btn_zonesClick(); });
 
   for (QLineEdit* field : {txt_incr, txt_number, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc,
                            TXT_LambdaFrom, TXT_LambdaTo})
@@ -213,7 +221,7 @@ TWindowState TfrmMain::WindowToState() const {
   state.crossingPriority = rg1->ItemIndex();
   state.outputUnit = rg2->ItemIndex();
   state.layerCountText = Text(txt_number);
-  state.segmentSizeArcSecText = Text(txt_segment);
+  state.segmentSizeArcSecText = zones_.empty() ? Text(txt_segment) : segmentSizeText_;
   state.sumsOnly = chb_sum->isChecked();
   state.zones = zones_;
   for (int c = 0; c < TLayerGrid::kColumns; ++c) state.columnWidthsPx[c] = sg1->ColWidth(c);
@@ -251,9 +259,27 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
   for (int c = 0; c < TLayerGrid::kColumns; ++c) {
     if (sg1->ColWidth(c) != state.columnWidthsPx[c]) sg1->SetColWidth(c, state.columnWidthsPx[c]);
   }
-  SetText(txt_segment, state.segmentSizeArcSecText);
-  chb_sum->setChecked(state.sumsOnly);
+  segmentSizeText_ = state.segmentSizeArcSecText;
   zones_ = state.zones;
+  ShowSegmentField();
+  chb_sum->setChecked(state.sumsOnly);
+}
+
+void TfrmMain::ShowSegmentField() {
+  // Enabled only when the field changes, so that a window without zones
+  // keeps its field exactly as it was.
+  const bool zoned = !zones_.empty();
+  SetText(txt_segment, zoned ? std::string(kZonesSegmentText) : segmentSizeText_);
+  if (txt_segment->isEnabled() == zoned) txt_segment->setEnabled(!zoned);
+}
+
+void TfrmMain::btn_zonesClick() {
+  if (zoneDialog_ == nullptr) return;
+  zoneDialog_->SetZones(zones_, settings_.SaveFile().toStdString());
+  if (zoneDialog_->ShowModal() != QDialog::Accepted) return;
+  TWindowState state = WindowToState();
+  state.zones = zoneDialog_->Zones();
+  StateToWindow(state);
 }
 
 void TfrmMain::ReadCfgFile() {

@@ -28,6 +28,7 @@ namespace globelayers {
 
 class TfrmLayer;
 class TfrmWt4;
+class TZoneDialog;
 class TLayerGrid;
 class TRadioGroup;
 
@@ -44,6 +45,9 @@ class TfrmMain : public QWidget {
   // The progress dialog (which carries the engine) and the layer dialog,
   // created after this window; both must outlive its use of them.
   void AttachDialogs(TfrmWt4& wt4, TfrmLayer& layer);
+  // The zone dialog, created after the others; it must outlive the window's
+  // use of it. Without it "Zones..." does nothing.
+  void AttachZoneDialog(TZoneDialog& zones) { zoneDialog_ = &zones; }
 
   // The creation event: runs once after the constructor, before the window
   // is first shown. Reads the settings file.
@@ -81,6 +85,12 @@ class TfrmMain : public QWidget {
   void btn_addClick();
   void btn_delClick();
   void btn_updateClick();
+
+  // The zone list, edited through the zone dialog. While it holds zones the
+  // segment size field reads "zones" and takes no input; the segment size
+  // typed before is kept and comes back when the list is emptied.
+  void btn_zonesClick();
+  const TZoneListText& Zones() const { return zones_; }
 
   // Disables or enables the window as a whole while a calculation runs.
   // QWidget::setEnabled(false) would disable the two dialogs too (they are
@@ -130,6 +140,7 @@ class TfrmMain : public QWidget {
   QLabel* Label17 = nullptr;
   QLineEdit* txt_segment = nullptr;
   QPushButton* BTN_Default = nullptr;
+  QPushButton* btn_zones = nullptr;
 
   QPushButton* btn_Calc = nullptr;
   QPushButton* btn_Exit = nullptr;
@@ -142,6 +153,7 @@ class TfrmMain : public QWidget {
   IAppPrompts& prompts_;
   TfrmWt4* frmWt4_ = nullptr;
   TfrmLayer* frmLayer_ = nullptr;
+  TZoneDialog* zoneDialog_ = nullptr;
   // "On leaving" events for the numeric fields.
   TExitWatcher exitWatcher_;
 
@@ -162,6 +174,10 @@ class TfrmMain : public QWidget {
   // control.
   std::optional<TFieldRule> FieldRule(const QLineEdit* field) const;
 
+  // The segment size field as the zone list wants it: the kept text, or
+  // "zones" and disabled.
+  void ShowSegmentField();
+
   // Moves the focus to the control that shows what a refused Calc wants
   // mended.
   void FocusControl(TRunField field);
@@ -170,9 +186,11 @@ class TfrmMain : public QWidget {
   TSettingsLocation settings_ = TSettingsLocation::ForApplication();
   bool shownOnce_ = false;
   bool windowEnabled_ = true;
-  // The settings file's zone keys: no control shows them, so the window
-  // keeps them as read and writes them back unchanged.
+  // The zone keys as read from the settings file or accepted by the zone
+  // dialog; written back as they stand.
   TZoneListText zones_;
+  // The segment size text while zones hide it, arc-seconds.
+  std::string segmentSizeText_;
 };
 
 }  // namespace globelayers

@@ -6,6 +6,7 @@
 #include "QtPrompts.h"
 #include "ProgressDialog.h"
 #include "MainWindow.h"
+#include "ZoneDialog.h"
 
 int main(int argc, char** argv) {
   globelayers::TApplication app(argc, argv);
@@ -17,7 +18,9 @@ int main(int argc, char** argv) {
     globelayers::TfrmMain frmMain(prompts);
     globelayers::TfrmWt4 frmWt4(&frmMain);
     globelayers::TfrmLayer frmLayer(prompts, &frmMain);
+    globelayers::TZoneDialog zoneDialog(prompts, &frmMain);
     frmMain.AttachDialogs(frmWt4, frmLayer);
+    frmMain.AttachZoneDialog(zoneDialog);
     frmMain.FormCreate();
     frmMain.show();
     app.exec();

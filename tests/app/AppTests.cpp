@@ -35,6 +35,7 @@ using Recorder = test::TRecordingPrompts<>;
 using test::TAppRecorder;
 using test::ToQt;
 using test::TScriptedLayer;
+using test::TScriptedZones;
 using test::TWindows;
 using test::LayerRows;
 using test::SetLayerRows;
@@ -143,6 +144,8 @@ class MainWindowTest : public QObject {
     row("Label17", "GB_Options", {608, 24, -1, 0}, "Segment size [sec]");
     row("txt_segment", "GB_Options", {608, 40, 105, 21}, "");
     row("BTN_Default", "GB_Options", {640, 67, 73, 25}, "Default");
+    row("btn_zones", "GB_Options", {590, 67, 46, 25}, "Zones...",
+        "Bands of spherical distance, each with its own segment size");
   }
   void controls() {
     QFETCH(QString, name);
@@ -186,7 +189,7 @@ class MainWindowTest : public QObject {
         "btn_Calc", "btn_Exit", "btn_add", "btn_del", "sg1", "rg1.item0", "rg1.item1",
         "rg1.item2", "btn_update", "txt_number", "dataPath", "btn_path", "TXT_Append",
         "txt_incr", "rg2.item0", "rg2.item1", "chb_sum", "TXT_R", "TXT_T3DIST", "TXT_T4DIST",
-        "TXT_gravc", "BTN_Default", "TXT_LambdaFrom", "TXT_LambdaTo", "txt_segment"};
+        "TXT_gravc", "BTN_Default", "TXT_LambdaFrom", "TXT_LambdaTo", "txt_segment", "btn_zones"};
     QStringList actual;
     QWidget* x = w.main.btn_Calc;
     do {
@@ -743,8 +746,89 @@ class ProgressDialogTest : public QObject {
   }
 };
 
+// ---------------------------------------------------------------------------
+
+class ZoneListTest : public QObject {
+  Q_OBJECT
+
+  const std::vector<TZoneRowText> kRows = {{"0", "0.5", "10"}, {"0.5", "180", "60"}};
+  const std::vector<TZoneKeyText> kKeys = {{"zone1", "0;0.5;10"}, {"zone2", "0.5;180;60"}};
+
+ private slots:
+  void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+  void zonesTakeTheSegmentField() {
+    TWindows w;
+    w.main.txt_segment->setText("45");
+    w.zones.typed = kRows;
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    QCOMPARE(w.zones.runs, 1);
+    QVERIFY(w.zones.seenRows.empty());
+    QCOMPARE(w.main.Zones().keys, kKeys);
+    QCOMPARE(w.main.txt_segment->text(), QString("zones"));
+    QVERIFY(!w.main.txt_segment->isEnabled());
+    const TWindowState state = w.main.WindowToState();
+    QCOMPARE(state.segmentSizeArcSecText, std::string("45"));  // kept for the file and for later
+    QCOMPARE(state.zones.keys, kKeys);
+
+    // What Calc hands to the engine.
+    TWindowState run = state;
+    run.pointFile = "points.dat";
+    run.layerRows = {{"0", "", "", ""}, {"-1000", "", "2.67", ""}};
+    const TRunSetup setup = PrepareRun(run, '.');
+    QVERIFY2(setup.ok(), setup.message.c_str());
+    QCOMPARE(setup.params.zones, (std::vector<TZone>{{0, 0.5, 10}, {0.5, 180, 60}}));
+
+    // Cancel leaves the list; an emptied table gives the field back.
+    w.zones.typed = {};
+    w.zones.pressOk = false;
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    QCOMPARE(w.zones.seenRows, kRows);
+    QCOMPARE(w.main.Zones().keys, kKeys);
+    w.zones.pressOk = true;
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    QVERIFY(w.main.Zones().empty());
+    QCOMPARE(w.main.txt_segment->text(), QString("45"));
+    QVERIFY(w.main.txt_segment->isEnabled());
+    QVERIFY(w.prompts.messages.empty());
+  }
+
+  void refusedListLeavesTheWindow() {
+    TWindows w;
+    w.zones.typed = {{"0", "1", "10"}, {"2", "180", "60"}};
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    QCOMPARE(ToQt(w.prompts.messages),
+             QStringList{"Zone row 2 starts at 2 degrees, but row 1 ends at 1 degrees: the zones leave a gap"});
+    QVERIFY(w.main.Zones().empty());
+    QVERIFY(w.main.txt_segment->isEnabled());
+  }
+
+  void zonesSurviveSaveAndLoad() {
+    QTemporaryDir folder;
+    {
+      TWindows first(test::TestSettings(folder.path()));
+      first.zones.typed = kRows;
+      QTest::mouseClick(first.main.btn_zones, Qt::LeftButton);
+      first.main.SaveCfgFile();
+    }
+    QFile file(folder.filePath("app.ini"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("[zones]"));
+    QVERIFY(text.contains("zone2=0.5;180;60"));
+
+    TWindows second(test::TestSettings(folder.path()));
+    QCOMPARE(second.main.Zones().keys, kKeys);
+    QCOMPARE(second.main.txt_segment->text(), QString("zones"));
+    QVERIFY(!second.main.txt_segment->isEnabled());
+    QTest::mouseClick(second.main.btn_zones, Qt::LeftButton);
+    QCOMPARE(second.zones.seenRows, kRows);
+  }
+};
+
 int main(int argc, char** argv) {
-  return globelayers::test::RunSuites<MainWindowTest, LayerTableTest, ApplicationTest, ProgressDialogTest>(argc, argv);
+  return globelayers::test::RunSuites<MainWindowTest, LayerTableTest, ApplicationTest, ProgressDialogTest,
+                                      ZoneListTest>(argc, argv);
 }
 
 #include "AppTests.moc"

@@ -1,6 +1,7 @@
 // Renders the three windows into PNG files for the documentation:
 //   globelayers_screenshots <folder>
-// writes main-window.png, layer-dialog.png and progress-dialog.png. The
+// writes main-window.png, layer-dialog.png, progress-dialog.png and
+// zone-dialog.png. The
 // windows are the real ones, filled with a small example layer stack.
 #include <QDir>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "QtPrompts.h"
 #include "ProgressDialog.h"
 #include "MainWindow.h"
+#include "ZoneDialog.h"
 
 using namespace globelayers;
 
@@ -75,5 +77,9 @@ int main(int argc, char** argv) {
   frmWt4.SetMaximum(120);
   frmWt4.SetPosition(45);
   ok = Save(frmWt4, folder, "progress-dialog.png") && ok;
+
+  TZoneDialog zoneDialog(prompts, &frmMain);
+  zoneDialog.SetRows({{"0", "0.1", "5"}, {"0.1", "1", "30"}, {"1", "180", "300"}});
+  ok = Save(zoneDialog, folder, "zone-dialog.png") && ok;
   return ok ? 0 : 1;
 }

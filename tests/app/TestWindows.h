@@ -21,6 +21,7 @@
 #include "SettingsLocation.h"
 #include "ProgressDialog.h"
 #include "MainWindow.h"
+#include "ZoneDialog.h"
 
 namespace globelayers::test {
 
@@ -69,6 +70,32 @@ class TScriptedLayer : public TfrmLayer {
   }
 };
 
+// The zone dialog with a scripted person in front of it: it records the
+// rows shown, puts the scripted rows into the table and presses OK or
+// Cancel.
+class TScriptedZones : public TZoneDialog {
+ public:
+  using TZoneDialog::TZoneDialog;
+
+  std::vector<TZoneRowText> typed;
+  bool pressOk = true;
+
+  int runs = 0;
+  std::vector<TZoneRowText> seenRows;
+
+  int ShowModal() override {
+    ++runs;
+    seenRows = Rows();
+    SetRows(typed);
+    setResult(QDialog::Rejected);
+    if (pressOk)
+      OkClick();  // refuses, with its message, a list that does not join
+    else
+      CancelClick();
+    return result();
+  }
+};
+
 // Settings files in `folder`: "app.ini" beside the executable, always
 // writable, and "config/app.ini" in the configuration folder.
 inline TSettingsLocation TestSettings(const QString& folder) {
@@ -87,11 +114,13 @@ struct TWindows {
   TfrmMain main{prompts};
   TfrmWt4 wt4{&main};
   TScriptedLayer layer{prompts, &main};
+  TScriptedZones zones{prompts, &main};
   TWindows() : TWindows(TSettingsLocation{}) {}
   explicit TWindows(TSettingsLocation settings) {
     main.SetSettingsLocation(settings.besideApp.isEmpty() ? TestSettings(settingsFolder.path())
                                                           : std::move(settings));
     main.AttachDialogs(wt4, layer);
+    main.AttachZoneDialog(zones);
     main.FormCreate();
   }
 };

@@ -1,0 +1,108 @@
+#include "ZoneTable.h"
+
+#include <cmath>
+#include <tuple>
+
+#include "FieldCheck.h"
+#include "NumberText.h"
+
+namespace globelayers {
+namespace {
+
+constexpr double kMaxDistanceDeg = 180;  // degrees: the antipode
+
+const char* ColumnTitle(TZoneColumn column) {
+  switch (column) {
+    case TZoneColumn::FromDeg: return "From (deg)";
+    case TZoneColumn::ToDeg: return "To (deg)";
+    case TZoneColumn::SegmentArcSec: return "Segment (\")";
+  }
+  return "";
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The settings file always holds the decimal point, whatever the window's
+// separator; the digits stay as typed, so nothing is rounded on the way.
+std::string FileNumberText(const std::string& text, char decimalSeparator) {
+  std::string out = Trimmed(text);
+  for (char& c : out)
+    if (c == decimalSeparator) c = '.';
+  return out;
+}
+
+// One cell converted, or the message naming its row, column and text.
+std::optional<std::string> ReadCell(std::size_t row, TZoneColumn column, const std::string& text,
+                                    char decimalSeparator, double& value) {
+  const std::string where = "Zone row " + std::to_string(row) + ": " + ColumnTitle(column);
+  if (Trimmed(text).empty()) return where + " is empty";
+  if (!TextToFloat(text, decimalSeparator, value) || !std::isfinite(value))
+    return where + " \"" + text + "\" is not a number";
+  if (column == TZoneColumn::SegmentArcSec) {
+    if (!(value > 0)) return where + " " + text + " must be greater than 0";
+  } else if (value < 0 || value > kMaxDistanceDeg) {
+    return where + " " + text + " must lie within 0 to 180 degrees";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> CheckZoneCell(TZoneColumn column, const std::string& text,
+                                         char decimalSeparator) {
+  if (Trimmed(text).empty()) return std::nullopt;
+  if (column != TZoneColumn::SegmentArcSec)
+    return CheckForNumber(TFieldRule::DistanceDeg, text, decimalSeparator);
+  if (auto message = CheckForNumber(TFieldRule::Number, text, decimalSeparator)) return message;
+  double arcSec = 0;
+  TextToFloat(text, decimalSeparator, arcSec);
+  if (!(arcSec > 0) || !std::isfinite(arcSec)) return text + " Is out of valid range";
+  return std::nullopt;
+}
+
+TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decimalSeparator,
+                               const std::string& settingsFile) {
+  TZoneTableCheck check;
+  double previousToDeg = 0;  // degrees
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TZoneRowText& row = rows[i];
+    const std::size_t number = i + 1;
+    double fromDeg = 0, toDeg = 0, segmentArcSec = 0;
+    for (auto [column, text, value] :
+         {std::tuple{TZoneColumn::FromDeg, &row.fromDegText, &fromDeg},
+          std::tuple{TZoneColumn::ToDeg, &row.toDegText, &toDeg},
+          std::tuple{TZoneColumn::SegmentArcSec, &row.segmentArcSecText, &segmentArcSec}}) {
+      if (auto message = ReadCell(number, column, *text, decimalSeparator, *value)) {
+        check.message = *message;
+        return check;
+      }
+    }
+    const std::string rowName = "Zone row " + std::to_string(number);
+    if (!(toDeg > fromDeg)) {
+      check.message = rowName + ": To (deg) " + Trimmed(row.toDegText) +
+                      " is not greater than From (deg) " + Trimmed(row.fromDegText);
+      return check;
+    }
+    if (i > 0 && fromDeg != previousToDeg) {
+      const std::string above = Trimmed(rows[i - 1].toDegText);
+      check.message = rowName + " starts at " + Trimmed(row.fromDegText) + " degrees, but row " +
+                      std::to_string(number - 1) + " ends at " + above + " degrees: " +
+                      (fromDeg > previousToDeg ? "the zones leave a gap" : "the zones overlap");
+      return check;
+    }
+    previousToDeg = toDeg;
+    check.zones.keys.push_back(
+        {"zone" + std::to_string(number),
+         FileNumberText(row.fromDegText, decimalSeparator) + ";" +
+             FileNumberText(row.toDegText, decimalSeparator) + ";" +
+             FileNumberText(row.segmentArcSecText, decimalSeparator)});
+  }
+  if (!check.zones.keys.empty()) check.zones.settingsFile = settingsFile;
+  return check;
+}
+
+}  // namespace globelayers

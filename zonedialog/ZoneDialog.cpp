@@ -1,0 +1,148 @@
+#include "ZoneDialog.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "Controls.h"
+#include "FormFont.h"
+#include "RunSetup.h"
+#include "UserLocale.h"
+
+namespace globelayers {
+namespace {
+
+constexpr int kColumnWidthPx = 88;  // pixels: "Segment (\")" and a 15-digit number
+
+TZoneColumn ColumnOf(int column) {
+  return column == 0 ? TZoneColumn::FromDeg
+                     : column == 1 ? TZoneColumn::ToDeg : TZoneColumn::SegmentArcSec;
+}
+
+}  // namespace
+
+TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner), prompts_(prompts) {
+  setObjectName("zoneDialog");
+  setWindowTitle("Zones");
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  ApplyFormFont(this);
+  setFixedSize(400, 250);
+
+  // Creation order is the tab order.
+  zoneTable = new QTableWidget(0, kColumns, this);
+  zoneTable->setObjectName("zoneTable");
+  zoneTable->setGeometry(8, 8, 301, 234);
+  zoneTable->setHorizontalHeaderLabels({"From (deg)", "To (deg)", "Segment (\")"});
+  for (int c = 0; c < kColumns; ++c) zoneTable->setColumnWidth(c, kColumnWidthPx);
+  zoneTable->horizontalHeader()->setStretchLastSection(true);
+  zoneTable->setSelectionMode(QAbstractItemView::SingleSelection);
+  zoneTable->verticalHeader()->setDefaultSectionSize(21);
+  zoneTable->setToolTip("Bands of spherical distance from the point, inner first, each joining "
+                        "the one above; an empty table means no zones");
+  addButton = MakeButton(this, "addButton", "&Add", {317, 8, 75, 25}, "Add a zone row");
+  deleteButton = MakeButton(this, "deleteButton", "&Delete", {317, 38, 75, 25},
+                            "Delete the selected zone row");
+  okButton = MakeButton(this, "okButton", "OK", {317, 186, 75, 25});
+  cancelButton = MakeButton(this, "cancelButton", "Cancel", {317, 217, 75, 25});
+
+  connect(zoneTable, &QTableWidget::itemChanged, this,
+          [this](QTableWidgetItem* item) { CellEdited(item); });
+  connect(addButton, &QPushButton::clicked, this, [this] { AddClick(); });
+  connect(deleteButton, &QPushButton::clicked, this, [this] { DeleteClick(); });
+  connect(okButton, &QPushButton::clicked, this, [this] { OkClick(); });
+  connect(cancelButton, &QPushButton::clicked, this, [this] { CancelClick(); });
+}
+
+void TZoneDialog::SetZones(const TZoneListText& zones, const std::string& settingsFile) {
+  settingsFile_ = settingsFile;
+  accepted_ = zones;
+  std::vector<TZoneRowText> rows;
+  const TZoneListSetup converted = ConvertZoneList(zones);
+  if (!converted.ok()) prompts_.ShowMessage(converted.message + "; the zone table starts empty");
+  for (const TZone& zone : converted.zones) {
+    rows.push_back({FloatToStr(zone.psiFromDeg).toStdString(), FloatToStr(zone.psiToDeg).toStdString(),
+                    FloatToStr(zone.segmentSizeArcSec).toStdString()});
+  }
+  SetRows(rows);
+}
+
+int TZoneDialog::ShowModal() {
+  setResult(QDialog::Rejected);
+  return exec();
+}
+
+std::vector<TZoneRowText> TZoneDialog::Rows() const {
+  std::vector<TZoneRowText> rows;
+  for (int r = 0; r < zoneTable->rowCount(); ++r) {
+    std::string cells[kColumns];
+    for (int c = 0; c < kColumns; ++c)
+      if (const QTableWidgetItem* item = zoneTable->item(r, c)) cells[c] = item->text().toStdString();
+    rows.push_back({cells[0], cells[1], cells[2]});
+  }
+  return rows;
+}
+
+void TZoneDialog::SetRows(const std::vector<TZoneRowText>& rows) {
+  filling_ = true;
+  zoneTable->setRowCount(static_cast<int>(rows.size()));
+  for (int r = 0; r < zoneTable->rowCount(); ++r) {
+    const TZoneRowText& row = rows[r];
+    const std::string* cells[kColumns] = {&row.fromDegText, &row.toDegText, &row.segmentArcSecText};
+    for (int c = 0; c < kColumns; ++c)
+      zoneTable->setItem(r, c, new QTableWidgetItem(QString::fromStdString(*cells[c])));
+  }
+  filling_ = false;
+}
+
+void TZoneDialog::AddClick() {
+  // A new row starts where the last one ends, so that the bands join
+  // without the user retyping the distance.
+  std::vector<TZoneRowText> rows = Rows();
+  rows.push_back({rows.empty() ? std::string() : rows.back().toDegText, {}, {}});
+  SetRows(rows);
+  const int r = zoneTable->rowCount() - 1;
+  const int c = rows.back().fromDegText.empty() ? 0 : 1;
+  zoneTable->setCurrentCell(r, c);
+  zoneTable->setFocus(Qt::OtherFocusReason);
+  zoneTable->editItem(zoneTable->item(r, c));
+}
+
+void TZoneDialog::DeleteClick() {
+  const int r = zoneTable->currentRow();
+  if (r < 0) return;  // no current row
+  zoneTable->removeRow(r);
+}
+
+void TZoneDialog::OkClick() {
+  const TZoneTableCheck check = ZoneRowsToList(Rows(), UserDecimalSeparator(), settingsFile_);
+  if (!check.ok()) {
+    prompts_.ShowMessage(check.message);
+    return;
+  }
+  accepted_ = check.zones;
+  accept();
+}
+
+void TZoneDialog::CancelClick() { reject(); }
+
+void TZoneDialog::CellEdited(QTableWidgetItem* item) {
+  if (filling_ || item == nullptr) return;
+  const auto message =
+      CheckZoneCell(ColumnOf(item->column()), item->text().toStdString(), UserDecimalSeparator());
+  if (!message) return;
+  prompts_.ShowMessage(*message);
+  // The editor is still closing when the change arrives: the cell opens
+  // again once it has.
+  const int r = item->row(), c = item->column();
+  QTimer::singleShot(0, this, [this, r, c] {
+    QTableWidgetItem* cell = zoneTable->item(r, c);
+    if (cell == nullptr) return;
+    zoneTable->setCurrentItem(cell);
+    zoneTable->setFocus(Qt::OtherFocusReason);
+    zoneTable->editItem(cell);
+  });
+}
+
+}  // namespace globelayers

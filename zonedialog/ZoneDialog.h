@@ -1,0 +1,69 @@
+// The zone dialog: the modal table in which the bands of spherical distance
+// of a run are entered, one row per band with its own segment size. The
+// main window's "Zones..." fills it with SetZones, runs ShowModal and, on
+// OK, takes Zones(); an empty table means the run has no zones.
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+#include "UserPrompts.h"
+#include "WindowState.h"
+#include "ZoneTable.h"
+
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+
+namespace globelayers {
+
+class TZoneDialog : public QDialog {
+ public:
+  static constexpr int kColumns = 3;  // From, To, Segment
+
+  // `owner` is the main window; the dialog is centred over it. Messages go
+  // through `prompts`, which must outlive the dialog.
+  explicit TZoneDialog(IUserPrompts& prompts, QWidget* owner = nullptr);
+
+  // The table shows `zones`, numbers with the user's decimal separator. A
+  // list that does not convert (a hand-edited settings file) is reported
+  // and the table starts empty; Cancel then keeps the list as it was.
+  // `settingsFile` is what the returned list's messages will name.
+  void SetZones(const TZoneListText& zones, const std::string& settingsFile);
+
+  // The list OK accepted; empty for an empty table.
+  const TZoneListText& Zones() const { return accepted_; }
+
+  // Shows the dialog modally; QDialog::Accepted when OK accepted the table.
+  // Virtual so that tests can stand in for the person at the keyboard.
+  virtual int ShowModal();
+
+  // The table as typed, and back; each row's three cells.
+  std::vector<TZoneRowText> Rows() const;
+  void SetRows(const std::vector<TZoneRowText>& rows);
+
+  void AddClick();     // appends an empty row and starts editing its From cell
+  void DeleteClick();  // removes the current row, if any
+  void OkClick();      // accepts a joined list, otherwise shows why and stays open
+  void CancelClick();
+
+  QTableWidget* zoneTable = nullptr;
+  QPushButton* addButton = nullptr;
+  QPushButton* deleteButton = nullptr;
+  QPushButton* okButton = nullptr;
+  QPushButton* cancelButton = nullptr;
+
+ private:
+  // The check on leaving an edited cell: a refused text is reported and the
+  // cell is opened again.
+  void CellEdited(QTableWidgetItem* item);
+
+  IUserPrompts& prompts_;
+  std::string settingsFile_;
+  TZoneListText accepted_;
+  bool filling_ = false;  // the program, not the user, is writing cells
+};
+
+}  // namespace globelayers
