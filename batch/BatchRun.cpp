@@ -70,8 +70,9 @@ struct sigaction StopAction() {
 class TStopSignals {
  public:
   TStopSignals() {
-    gStopSignal.store(0);
-    gStopTime.store(0);
+    // The flag is not cleared here: a signal caught since the process
+    // started (KeepStopSignalsUntilExit) stops this run before its first
+    // point. It is cleared when the run is over, for the next one.
     const struct sigaction action = StopAction();
     Install(SIGINT, action, previousInt_);
     Install(SIGTERM, action, previousTerm_);
@@ -79,6 +80,8 @@ class TStopSignals {
   ~TStopSignals() {
     ::sigaction(SIGINT, &previousInt_, nullptr);
     ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    gStopSignal.store(0);
+    gStopTime.store(0);
   }
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;

@@ -524,5 +524,29 @@ TEST_F(BatchFolder, InterruptOnATerminal) {
   EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
+// The executable keeps its handlers from start-up on: a signal that comes
+// before the calculation (while the settings are read) stops the run before
+// its first point, with the log and status of an interrupted run, instead of
+// being lost.
+TEST_F(BatchFolder, SignalBeforeTheRunStopsItAtOnce) {
+  WriteLongRun(dir_);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(60);
+    KeepStopSignalsUntilExit();
+    ::raise(SIGTERM);
+    std::ostringstream out, err;
+    ::_exit(RunBatch({"stop.ini"}, out, err, false));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), kBatchTerminated);
+  EXPECT_EQ(CountLines(ReadText("many_dce.dat")), 1);  // the header only
+  const std::string log = ReadText("many_dce.con");
+  const std::size_t lastLine = log.rfind('\n', log.size() - 2) + 1;
+  EXPECT_TRUE(std::regex_match(log.substr(lastLine), InterruptionLine("SIGTERM"))) << log;
+}
+
 }  // namespace
 }  // namespace globelayers
