@@ -84,6 +84,21 @@ std::optional<TRingLayout> ZoneLayout(const TRunParameters& params, const TZone&
 // or that gives more rings or segments than a run may have. Zones are
 // numbered from 1 as in the settings file. Needs a valid Earth radius and
 // azimuths.
+// Whether the rings of a zone reach from its inner to its outer distance.
+// Rings are cut separately below and beyond 90 degrees, each part into
+// whole segments: a part narrower than one segment gets no ring and would
+// add nothing, silently. (The cap, where the zone starts at the point,
+// covers a tenth of a segment.)
+bool CoversItsBand(const TRingLayout& rings, const TZone& zone) {
+  constexpr double kSlackRad = 1e-12;  // radians: rounding of the ring edges
+  const double toRad = zone.psiToDeg * kDegToRad;
+  const double fromRad = zone.psiFromDeg * kDegToRad;
+  const bool nearPart = rings.startDistance < std::min(toRad, kHalfPi) - kSlackRad;
+  const bool farPart = std::max(fromRad, kHalfPi) < toRad - kSlackRad;
+  const int nearRings = rings.nearCount - (rings.capPresent ? 1 : 0);
+  return (!nearPart || nearRings > 0) && (!farPart || rings.farCount > 0);
+}
+
 std::optional<std::string> CheckZones(const TRunParameters& params) {
   std::int64_t segments = 0;
   for (std::size_t k = 0; k < params.zones.size(); ++k) {
@@ -124,6 +139,11 @@ std::optional<std::string> CheckZones(const TRunParameters& params) {
       return CFormat("Zone %d (%.10g to %.10g degrees) needs more than %d rings at a segment size of %.10g "
                      "arc-seconds: choose a larger segment size for it.",
                      number, zone.psiFromDeg, zone.psiToDeg, MaxRings, zone.segmentSizeArcSec);
+    }
+    if (!CoversItsBand(*rings, zone)) {
+      return CFormat("Zone %d (%.10g to %.10g degrees) would get no rings over part of its band at a segment size "
+                     "of %.10g arc-seconds: on each side of 90 degrees a zone must be at least one segment wide.",
+                     number, zone.psiFromDeg, zone.psiToDeg, zone.segmentSizeArcSec);
     }
     segments += SegmentTotal(*rings);
   }

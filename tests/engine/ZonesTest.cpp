@@ -226,7 +226,7 @@ const RefusalCase kRefusals[] = {
      "Zone 3: its outer distance of 25 degrees must be greater than its inner distance of 30 degrees."},
     {"gap", {{0, 10, 3600}, {10.5, 20, 3600}}, 360,
      "Zone 2 starts at 10.5 degrees, but zone 1 ends at 10 degrees: the zones must join without a gap."},
-    {"gap_of_a_rounding_step", {{0, 0.1, 900}, {0.1000000001, 1, 900}}, 360,
+    {"gap_of_a_rounding_step", {{0, 0.1, 60}, {0.1000000001, 1, 900}}, 360,
      "Zone 2 starts at 0.1000000001 degrees, but zone 1 ends at 0.1 degrees: the zones must join without a gap."},
     {"overlap", {{0, 10, 3600}, {9, 20, 3600}}, 360,
      "Zone 2 starts at 9 degrees, but zone 1 ends at 10 degrees: the zones must not overlap."},
@@ -238,8 +238,16 @@ const RefusalCase kRefusals[] = {
      "Zone 1: the segment size must be a positive finite number of arc-seconds, not nan."},
     {"segment_size_infinite", {{0, 10, kInf}}, 360,
      "Zone 1: the segment size must be a positive finite number of arc-seconds, not inf."},
+    // A part narrower than one segment gets no ring: 0.1 to 1 degree would
+    // be lost behind the cap (0 to 0.1), and 89.5 to 90 below the far rings.
+    {"band_behind_the_cap_too_narrow", {{0, 1, 3600}, {1, 180, 3600}}, 360,
+     "Zone 1 (0 to 1 degrees) would get no rings over part of its band at a segment size of 3600 arc-seconds: on "
+     "each side of 90 degrees a zone must be at least one segment wide."},
+    {"part_below_90_too_narrow", {{0, 89.5, 3600}, {89.5, 180, 3600}}, 360,
+     "Zone 2 (89.5 to 180 degrees) would get no rings over part of its band at a segment size of 3600 "
+     "arc-seconds: on each side of 90 degrees a zone must be at least one segment wide."},
     // 179 degrees at 74 arc-seconds: 8708 rings, beyond the 8640 a band may have.
-    {"ring_limit", {{0, 1, 3600}, {1, 180, 74}}, 360,
+    {"ring_limit", {{0, 1, 360}, {1, 180, 74}}, 360,
      "Zone 2 (1 to 180 degrees) needs more than 8640 rings at a segment size of 74 arc-seconds: choose a larger "
      "segment size for it."},
     // Twenty turns of azimuth: each band alone stays below the limit, the two
