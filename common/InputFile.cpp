@@ -39,9 +39,7 @@ TInputFile OpenInputFile(const std::string& fileName) {
   return in;
 }
 
-std::FILE* OpenInputStream(const std::string& fileName) {
-  return OpenInputFile(fileName).file.release();
-}
+TFilePtr OpenInputStream(const std::string& fileName) { return std::move(OpenInputFile(fileName).file); }
 
 TFilePtr OpenOutputStream(const std::string& fileName) {
   const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);

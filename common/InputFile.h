@@ -35,8 +35,8 @@ struct TInputFile {
 TInputFile OpenInputFile(const std::string& fileName);
 
 // The stream alone, for callers that only need to know whether they may read:
-// nullptr unless the file opened as a regular file. The caller closes it.
-std::FILE* OpenInputStream(const std::string& fileName);
+// empty unless the file opened as a regular file.
+TFilePtr OpenInputStream(const std::string& fileName);
 
 // A file to write, created anew or emptied, as a stdio stream; nullptr when
 // it cannot be opened. Opened without blocking, so that a FIFO that nobody

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "FilePtr.h"
 #include "Geodesy.h"
+#include "InputFile.h"
 #include "NumberText.h"
 #include "PointEvaluation.h"
 #include "PointFile.h"
@@ -235,7 +235,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
-  TFilePtr points(OpenPointFile(params.dataFile));
+  const TFilePtr points = OpenInputStream(params.dataFile);
   if (!points) {
     prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params.dataFile));
     return TRunOutcome::Failed;

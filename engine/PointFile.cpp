@@ -76,10 +76,10 @@ std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd) {
   return ParsePointLine(ReadPiece(stream, atEnd));
 }
 
-std::FILE* OpenPointFile(const std::string& fileName) { return OpenInputStream(fileName); }
-
 std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts) {
-  const TFilePtr file(OpenPointFile(fileName));
+  // Only a regular file: a directory would read as no points, a FIFO would
+  // block, /dev/zero would never end.
+  const TFilePtr file = OpenInputStream(fileName);
   if (!file) {
     prompts.ShowMessage(FormatMessage("Error by opening file %s", fileName));
     return std::nullopt;

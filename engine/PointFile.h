@@ -32,12 +32,6 @@ std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd);
 // The same rule on one piece already read (at most 126 characters).
 std::optional<TCalcPoint> ParsePointLine(std::string piece);
 
-// Opens a point file for reading, like fopen(fileName, "r"), but returns
-// nullptr at once for anything but a regular file: a directory would read
-// as no points, a FIFO would block, /dev/zero would never end. The caller
-// closes the stream.
-std::FILE* OpenPointFile(const std::string& fileName);
-
 // Counts the points of a file. Empty after showing "Error by opening file %s"
 // when the file cannot be opened or is not a regular file, and after
 // "Line %ld of %s holds a number that is not finite: '%s'" (line number from

@@ -12,6 +12,7 @@
 #include <ostream>
 
 #include "GermanLocale.h"
+#include "InputFile.h"
 #include "NumberText.h"
 #include "PointFile.h"
 #include "RecordingPrompts.h"
@@ -195,10 +196,9 @@ TEST_F(PointFile, WhatIsNotARegularFileIsReportedLikeAMissingOne) {
     test::TRecordingPrompts<> prompts;
     alarm(20);  // a blocking open ends the test process instead of hanging the run
     EXPECT_FALSE(CountPoints(name, prompts));
-    std::FILE* stream = OpenPointFile(name);
+    const TFilePtr stream = OpenInputStream(name);
     alarm(0);
     EXPECT_EQ(stream, nullptr);
-    if (stream) std::fclose(stream);
     EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + name});
   }
   std::filesystem::remove_all(folder);
