@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Geodesy.h"
+#include "GridMeans.h"
 #include "InputFile.h"
 #include "NumberText.h"
 #include "PointEvaluation.h"
@@ -173,6 +174,12 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
     return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.azimuthFromDeg,
                    params.azimuthToDeg);
   }
+  if (!params.zonePreset.empty()) {
+    if (PresetZones(params.zonePreset, 60)) return std::nullopt;
+    std::string names;
+    for (const std::string& name : PresetNames()) names += (names.empty() ? "" : ", ") + name;
+    return "Unknown zone preset '" + params.zonePreset + "': the presets are " + names + ".";
+  }
   if (!params.zones.empty()) return CheckZones(params);
   // A layout that does not build is refused later, with its own message.
   const std::optional<TRingLayout> rings =
@@ -191,12 +198,30 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
 
 }  // namespace
 
+double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
+  constexpr double kNoGridArcSec = 60;  // arc-seconds
+  double finest = 0;
+  const auto consider = [&finest](const std::unique_ptr<TGridImports>& grid) {
+    if (!grid || !grid->loaded()) return;
+    const double spacing = FinerSpacingArcSec(*grid);
+    if (spacing > 0 && (finest == 0 || spacing < finest)) finest = spacing;
+  };
+  for (int k = 0; k < std::min(rowCount, MaxLayerRows); ++k) {
+    consider(model[k].elevationGrid);
+    if (k >= 1) consider(model[k].densityGrid);
+  }
+  return finest > 0 ? finest : kNoGridArcSec;
+}
+
 TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgress& progress,
                                         IUserPrompts& prompts, const TRunOptions& options) {
   if (params.rowCount > static_cast<int>(params.layerRows.size())) {
     throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
   }
-  const std::vector<TZone> zones = RunZones(params);
+  usedZones_.clear();
+  // A preset's bands are known once the grids are loaded.
+  const bool preset = !params.zonePreset.empty();
+  std::vector<TZone> zones = preset ? std::vector<TZone>{} : RunZones(params);
 
   progress.Show();
   // Declared before the files, so it runs after they are closed.
@@ -263,6 +288,44 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     }
   }
 
+  if (preset) {
+    TRunParameters withZones = params;
+    withZones.zonePreset.clear();
+    withZones.zones = *PresetZones(params.zonePreset, FinestGridSpacingArcSec(layerModel, params.rowCount));
+    std::optional<std::string> refusal = CheckZones(withZones);
+    for (const TZone& zone : withZones.zones) {
+      if (refusal) break;
+      if (const std::optional<TRingLayout> rings = ZoneLayout(withZones, zone)) {
+        layouts.push_back(*rings);
+      } else {
+        refusal = "Grid cell size must be greater then 1'";
+      }
+    }
+    if (refusal) {
+      prompts.ShowMessage("Zone preset " + params.zonePreset + ": " + *refusal);
+      if (!result.Finish()) return writeFailed();
+      return TRunOutcome::Failed;
+    }
+    zones = std::move(withZones.zones);
+  }
+  usedZones_ = zones;
+
+  // Block means for the bands that ask for them, formed once from the
+  // loaded grids.
+  std::vector<const TGridImports*> grids;
+  for (int k = 0; k < params.rowCount; ++k) {
+    if (layerModel[k].elevationGrid) grids.push_back(layerModel[k].elevationGrid.get());
+    if (k >= 1 && layerModel[k].densityGrid) grids.push_back(layerModel[k].densityGrid.get());
+  }
+  TZoneGridMeans means;
+  try {
+    means = TZoneGridMeans(grids, zones);
+  } catch (const std::bad_alloc&) {
+    prompts.ShowMessage("The calculation ran out of memory while forming the block means of the grids.");
+    if (!result.Finish()) return writeFailed();
+    return TRunOutcome::Failed;
+  }
+
   // The bands share one budget of azimuth tables, the inner ones first.
   const TEvaluationLimits limits;
   std::vector<TRingTable> tables;
@@ -275,7 +338,9 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     azimuthEntries += static_cast<std::int64_t>(tables.back().sinAzimuth.size());
   }
   std::vector<TZoneRings> zoneRings;
-  for (std::size_t z = 0; z < layouts.size(); ++z) zoneRings.push_back({.rings = layouts[z], .table = tables[z]});
+  for (std::size_t z = 0; z < layouts.size(); ++z) {
+    zoneRings.push_back({.rings = layouts[z], .table = tables[z], .standIns = means.ForZone(z)});
+  }
   const TRunContext ctx{.model = layerModel,
                         .zones = std::move(zoneRings),
                         .rowCount = params.rowCount,

@@ -13,6 +13,7 @@
 #include "LayerModel.h"
 #include "StartValues.h"
 #include "UserPrompts.h"
+#include "Zone.h"
 
 namespace globelayers {
 
@@ -20,14 +21,6 @@ namespace globelayers {
 // is given in spherical distance psi from the computation point and in
 // azimuth (not latitude and longitude, which phi and lambda mean elsewhere
 // in the core).
-// One band of a zone list: spherical distances and its own segment size.
-struct TZone {
-  double psiFromDeg = 0;          // degrees, inner spherical distance of the band
-  double psiToDeg = 0;            // degrees, outer spherical distance of the band
-  double segmentSizeArcSec = 0;   // arc-seconds
-  bool operator==(const TZone&) const = default;
-};
-
 struct TRunParameters {
   std::string dataFile;                             // path of the computation point file (no unit)
   std::vector<std::string> layerRows;               // texts: one layer row text per row, uppermost first
@@ -50,6 +43,10 @@ struct TRunParameters {
   // When set, the bands define the zone and psiFromDeg, psiToDeg and
   // segmentSize are not used.
   std::vector<TZone> zones;
+  // A zone preset's name (Zone.h): the bands follow from the finest spacing
+  // of the run's grids once they are loaded. When set, zones is empty and
+  // psiFromDeg, psiToDeg and segmentSize are not used.
+  std::string zonePreset;
 };
 
 // How the caller's environment wants the run done; not part of the record.
@@ -103,8 +100,21 @@ class TCalcEngine {
   TRunOutcome RunCalculation(const TRunParameters& params, IRunProgress& progress,
                              IUserPrompts& prompts, const TRunOptions& options = {});
 
+  // The bands of the last run, once its grids were loaded (a preset's are
+  // known only then); empty for a run that stopped before.
+  const std::vector<TZone>& UsedZones() const { return usedZones_; }
+
   // The layer model of the last run; its grids live only during a run.
   TLayerModel layerModel;
+
+ private:
+  std::vector<TZone> usedZones_;
 };
+
+// The finest node spacing of the grids of rows 0 .. rowCount-1 (elevation
+// grids, and density grids from row 1), arc-seconds; 60 when no grid is
+// loaded (a stack of constants is integrated in closed form, whatever the
+// bands).
+double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount);
 
 }  // namespace globelayers

@@ -195,12 +195,12 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
           // The cap ring is sampled at the point itself.
           TGeoPoint centre{.latDeg = p.phi, .lonDeg = p.lambda};
           if (!b.cap) centre = GeodeticDirect(phiRad, lambdaRad, psiMid, SegmentMidAzimuth(j, m), R, 0.0);
-          double T = upper.elevationGrid ? SampleElevation(ctx.model, i, centre.lonDeg, centre.latDeg)
-                                         : upper.elevation;
-          double B = lower.elevationGrid ? SampleElevation(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
-                                         : lower.elevation;
-          const double rho = lower.densityGrid ? SampleDensity(ctx.model, i + 1, centre.lonDeg, centre.latDeg)
-                                               : lower.density;
+          const auto sample = [&](const std::unique_ptr<TGridImports>& grid) {
+            return SampleGrid(ZoneGrid(zone.standIns, *grid), centre.lonDeg, centre.latDeg);
+          };
+          double T = upper.elevationGrid ? sample(upper.elevationGrid) : upper.elevation;
+          double B = lower.elevationGrid ? sample(lower.elevationGrid) : lower.elevation;
+          const double rho = lower.densityGrid ? sample(lower.densityGrid) : lower.density;
           if (T > kBlankThreshold || B > kBlankThreshold || rho > kBlankThreshold) continue;
           double sign = +1;
           ApplyCrossingRule(ctx.priority, T, B, sign);
@@ -319,7 +319,8 @@ void TPointEvaluator::ForEachStretch(Each each) {
     for (const TRingTable::Ring& ring : table.rings) {
       if (abandonCheck_ && abandonCheck_()) throw TPointAbandoned{};
       for (int first = 0; first < ring.segments; first += width) {
-        each(TStretch{.table = table,
+        each(TStretch{.zone = ctx_.zones[z],
+                      .table = table,
                       .ring = ring,
                       .first = first,
                       .count = std::min(width, ring.segments - first),
@@ -388,7 +389,9 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
                                  const TPointTerms& pt) {
   const int m = s.count;
   if (s.ring.cap) {  // the point itself: nothing approximate
-    for (const TSampledGrid& g : fill) g.samples[offset] = SampleGrid(*g.grid, ringLon_[0], ringLat_[0]);
+    for (const TSampledGrid& g : fill) {
+      g.samples[offset] = SampleGrid(ZoneGrid(s.zone.standIns, *g.grid), ringLon_[0], ringLat_[0]);
+    }
     return;
   }
   // Every grid once per segment, whichever layers share it: first the cells
@@ -399,21 +402,25 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
   // filled now are located all the same, so that a segment's centre does not
   // depend on which layer asks.
   std::fill(nearLine_.begin(), nearLine_.begin() + m, 0);
+  // A band on block means samples them instead, and locates in them.
   for (const TSampledGrid& g : sampled_) {
-    LocateArray(*g.grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
+    const TGridImports& grid = ZoneGrid(s.zone.standIns, *g.grid);
+    LocateArray(grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
                 cellT_.data(), cellU_.data(), nearLine_.data());
     const auto filled = std::find_if(fill.begin(), fill.end(), [&g](const TSampledGrid& f) { return f.grid == g.grid; });
     if (filled == fill.end()) continue;
     double* out = filled->samples + offset;
     for (int j = 0; j < m; ++j) {
-      out[j] = InterpolateCell(*g.grid, {.ix = cellX_[j], .iy = cellY_[j], .t = cellT_[j], .u = cellU_[j]});
+      out[j] = InterpolateCell(grid, {.ix = cellX_[j], .iy = cellY_[j], .t = cellT_[j], .u = cellU_[j]});
     }
   }
   // Those few segments are sampled again at their exact centres.
   for (int j = 0; j < m; ++j) {
     if (!nearLine_[j]) continue;
     ExactCentre(j, pt);
-    for (const TSampledGrid& g : fill) g.samples[offset + j] = SampleGrid(*g.grid, ringLon_[j], ringLat_[j]);
+    for (const TSampledGrid& g : fill) {
+      g.samples[offset + j] = SampleGrid(ZoneGrid(s.zone.standIns, *g.grid), ringLon_[j], ringLat_[j]);
+    }
   }
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "GridMeans.h"
 #include "LayerModel.h"
 #include "PointFile.h"
 #include "ResultFile.h"
@@ -72,6 +73,9 @@ TRingTable BuildRingTable(const TRingLayout& layout,
 struct TZoneRings {
   const TRingLayout& rings;
   const TRingTable& table;
+  // Grids that the band samples in place of the model's (block means), or
+  // null: the model's own.
+  const TGridStandIns* standIns = nullptr;
 };
 
 struct TRunContext {
@@ -134,6 +138,7 @@ class TPointEvaluator {
   };
   // A stretch of one ring: its segments from `first` on, `count` of them.
   struct TStretch {
+    const TZoneRings& zone;   // the ring's band
     const TRingTable& table;  // of the ring's band
     const TRingTable::Ring& ring;
     int first;

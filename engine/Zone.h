@@ -1,0 +1,33 @@
+// One band of a zone list, and the named zone lists that follow from the
+// grid spacing of a run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace globelayers {
+
+// One band of a zone list: spherical distances and its own segment size.
+struct TZone {
+  double psiFromDeg = 0;          // degrees, inner spherical distance of the band
+  double psiToDeg = 0;            // degrees, outer spherical distance of the band
+  double segmentSizeArcSec = 0;   // arc-seconds
+  // Sample block means of the grids at about the segment size instead of
+  // the grids themselves (GridMeans.h): for far bands, where point samples
+  // alias the relief between them.
+  bool blockMeans = false;
+  bool operator==(const TZone&) const = default;
+};
+
+// The zone presets, by name (any case): "standard" and "fine". Each is a
+// rule in the finest grid spacing h of the run (arc-seconds; at most
+// 3600 * 180 / 600): bands from the point out to 180 degrees.
+// An unknown name gives nullopt.
+std::optional<std::vector<TZone>> PresetZones(std::string_view name, double finestSpacingArcSec);
+
+// The preset names, for messages and pickers: "standard, fine".
+std::vector<std::string> PresetNames();
+
+}  // namespace globelayers

@@ -1,0 +1,76 @@
+// The zone presets. Both cut the band from the point to 180 degrees at the
+// same bounds, all in the finest grid spacing h: decades 0.006 h x 10^i up
+// to 60 h, then 600 h, then 180 degrees (for h = 1': 0.0001, 0.001, 0.01,
+// 0.1, 1, 10, 180 degrees). Up to 60 h a band's segment size is its outer
+// bound over a fixed number of rings; beyond, a multiple of h. The far
+// bands sample block means of the grids. docs/zones.md gives the study
+// that chose these numbers and the error of each preset.
+#include <algorithm>
+#include <cmath>
+
+#include "Zone.h"
+
+namespace globelayers {
+namespace {
+
+struct TPresetRule {
+  const char* name;
+  double decadeRings;         // near bands (to 60 h): segment = outer bound / this
+  double middleSpacings;      // 60 h .. 600 h: segment = this times h
+  double farBounds[2];        // degrees per h (times h in arc-seconds / 3600): bounds beyond 600 h, 0 = none
+  double farSpacings[3];      // segment sizes of the far bands, times h
+};
+
+// Far bands: 600 h .. 2700 h (45 degrees at h = 1') and on to 180 degrees.
+constexpr TPresetRule kPresets[] = {
+    {"standard", 16, 15, {0, 0}, {60, 0, 0}},
+    {"fine", 64, 3.75, {2700, 0}, {15, 30, 0}},
+};
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+}  // namespace
+
+std::vector<std::string> PresetNames() {
+  std::vector<std::string> names;
+  for (const TPresetRule& rule : kPresets) names.emplace_back(rule.name);
+  return names;
+}
+
+std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
+  const std::string wanted = LowerCase(name);
+  const auto rule = std::find_if(std::begin(kPresets), std::end(kPresets),
+                                 [&](const TPresetRule& r) { return wanted == r.name; });
+  if (rule == std::end(kPresets) || !(h > 0) || !std::isfinite(h)) return std::nullopt;
+  constexpr double kFullDeg = 180;     // degrees: the presets' outer distance
+  constexpr double kArcSecPerDeg = 3600;
+
+  std::vector<TZone> zones;
+  const auto add = [&](double toDeg, double segmentArcSec, bool means) {
+    const double fromDeg = zones.empty() ? 0 : zones.back().psiToDeg;
+    if (fromDeg >= kFullDeg) return;
+    toDeg = std::min(toDeg, kFullDeg);
+    zones.push_back({.psiFromDeg = fromDeg, .psiToDeg = toDeg, .segmentSizeArcSec = segmentArcSec,
+                     .blockMeans = means});
+  };
+  // Near bands: decades up to 60 h.
+  for (const double spacings : {0.006, 0.06, 0.6, 6.0, 60.0}) {
+    const double toArcSec = spacings * h;
+    add(toArcSec / kArcSecPerDeg, toArcSec / rule->decadeRings, false);
+  }
+  add(600 * h / kArcSecPerDeg, rule->middleSpacings * h, false);
+  int far = 0;
+  for (; far < 2 && rule->farBounds[far] > 0; ++far) {
+    add(rule->farBounds[far] * h / kArcSecPerDeg, rule->farSpacings[far] * h, true);
+  }
+  add(kFullDeg, rule->farSpacings[far] * h, true);
+  return zones;
+}
+
+}  // namespace globelayers
