@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cctype>
 #include <cstdint>
 #include <ctime>
 #include <exception>
@@ -184,6 +186,7 @@ struct TBatchArgs {
   std::string settingsPath;
   int outputUnit = 0;  // 0 mGal, 1 microGal
   int threads = 0;  // all cores
+  std::string zonePreset;  // --zones: replaces the settings file's [zones]
   bool help = false;
 };
 
@@ -214,7 +217,7 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::s
       value = arg.substr(eq + 1);
       hasValue = true;
     }
-    if (name != "--unit" && name != "--threads") {
+    if (name != "--unit" && name != "--threads" && name != "--zones") {
       error = "unknown option " + arg;
       return std::nullopt;
     }
@@ -225,7 +228,21 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::s
       }
       value = args[++i];
     }
-    if (name == "--unit") {
+    if (name == "--zones") {
+      const std::vector<std::string> presets = PresetNames();
+      const auto known = std::find_if(presets.begin(), presets.end(), [&value](const std::string& preset) {
+        return value.size() == preset.size() &&
+               std::equal(value.begin(), value.end(), preset.begin(),
+                          [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+      });
+      if (known == presets.end()) {
+        std::string list;
+        for (const std::string& preset : presets) list += (list.empty() ? "" : ", ") + preset;
+        error = "--zones must name a zone preset (" + list + "), not '" + value + "'";
+        return std::nullopt;
+      }
+      parsed.zonePreset = *known;
+    } else if (name == "--unit") {
       if (value == "mGal") {
         parsed.outputUnit = 0;
       } else if (value == "microGal") {
@@ -276,6 +293,9 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
     return kBatchFailed;
   }
   state.outputUnit = args.outputUnit;
+  if (!args.zonePreset.empty()) {
+    state.zones = TZoneListText{.settingsFile = args.settingsPath, .keys = {{"preset", args.zonePreset}}};
+  }
 
   const TClockTime start = LocalClockTime();
   const TRunSetup setup = PrepareRun(state, kFileSeparator);
@@ -308,7 +328,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
   }
 
   // As in the window: the log follows every return of the engine.
-  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, interruption);
+  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, interruption, engine.UsedZones());
   if (!log.ok) {
     console.Message(log.message);
     return kBatchFailed;
@@ -323,7 +343,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
 }  // namespace
 
 std::string BatchUsage() {
-  return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] SETTINGS.ini\n"
+  return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini\n"
          "\n"
          "Runs the calculation that a settings file of the main window describes\n"
          "(section [frmMain], numbers with a decimal point) and writes the result\n"
@@ -333,6 +353,8 @@ std::string BatchUsage() {
          "  --unit U     output unit of DTE and DTE(i): mGal (default) or microGal\n"
          "  --threads N  worker threads (0 = all cores), at most 4 per core\n"
          "               default: all cores; the results are the same for every N\n"
+         "  --zones P    zone preset standard or fine: bands and segment sizes from\n"
+         "               the finest grid spacing (replaces the file's [zones])\n"
          "  --help       show this help\n"
          "\n"
          "SIGINT (Ctrl-C) or SIGTERM stops the run after the points completed so\n"

@@ -2,7 +2,7 @@
 // window, with the window's checks, files and run log, and messages on
 // standard error instead of message boxes.
 //
-//   globelayers-batch [--unit mGal|microGal] [--threads N] SETTINGS.ini
+//   globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini
 #pragma once
 
 #include <iosfwd>

@@ -45,7 +45,7 @@ std::string RunLogFileName(const TWindowState& state) {
 }
 
 std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
-                       const std::optional<TRunInterruption>& interruption) {
+                       const std::optional<TRunInterruption>& interruption, const std::vector<TZone>& usedZones) {
   std::string log;
   log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
   log += CFormat("End time: %2d:%02d:%02d\n", end.h, end.m, end.s);
@@ -72,11 +72,14 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
   if (!state.zones.empty()) {
     const TZoneListSetup zones = ConvertZoneList(state.zones);
     if (!zones.ok()) log += zones.message + "\n";  // no run gets this far; said all the same
-    for (std::size_t k = 0; k < zones.zones.size(); ++k) {
-      const TZone& zone = zones.zones[k];
+    // A preset's bands are known once the run has loaded its grids.
+    if (!zones.preset.empty()) log += "Zone preset: " + zones.preset + "\n";
+    const std::vector<TZone>& listed = zones.preset.empty() ? zones.zones : usedZones;
+    for (std::size_t k = 0; k < listed.size(); ++k) {
+      const TZone& zone = listed[k];
       log += CFormat("Zone %zu: ", k + 1) + WindowNumberText(zone.psiFromDeg) + " - " +
              WindowNumberText(zone.psiToDeg) + " deg, segment " +
-             WindowNumberText(zone.segmentSizeArcSec) + "\"\n";
+             WindowNumberText(zone.segmentSizeArcSec) + "\"" + (zone.blockMeans ? ", block means" : "") + "\n";
     }
   }
   // Last, so that readers which take the lines above by position still can.
@@ -85,8 +88,9 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
 }
 
 TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TClockTime start,
-                          TClockTime end, const std::optional<TRunInterruption>& interruption) {
-  const std::string text = RunLogText(state, start, end, interruption);
+                          TClockTime end, const std::optional<TRunInterruption>& interruption,
+                          const std::vector<TZone>& usedZones) {
+  const std::string text = RunLogText(state, start, end, interruption, usedZones);
   TFilePtr file = OpenOutputStream(path);
   if (!file) return {false, FormatMessage("Error by opening file %s\n", path)};
   const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;

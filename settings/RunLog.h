@@ -8,6 +8,7 @@
 #include <string>
 
 #include "WindowState.h"
+#include "Zone.h"
 
 namespace globelayers {
 
@@ -38,10 +39,13 @@ std::string RunLogFileName(const TWindowState& state);
 
 // The log's text: field texts as they stand, numbers in the C locale. Zone
 // keys add one line per zone after the layers ("Zone 1: 0 - 0.1 deg,
-// segment 15\"", segment in arc-seconds); an interruption adds its line at
-// the end.
+// segment 15\"", segment in arc-seconds, ", block means" where the zone
+// samples them); a preset adds "Zone preset: NAME" and then the lines of
+// `usedZones`, the bands the engine formed from it (TCalcEngine::UsedZones);
+// an interruption adds its line at the end.
 std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
-                       const std::optional<TRunInterruption>& interruption = std::nullopt);
+                       const std::optional<TRunInterruption>& interruption = std::nullopt,
+                       const std::vector<TZone>& usedZones = {});
 
 struct TRunLogResult {
   bool ok = true;
@@ -52,6 +56,6 @@ struct TRunLogResult {
 // every path.
 [[nodiscard]] TRunLogResult WriteRunLog(
     const std::string& path, const TWindowState& state, TClockTime start, TClockTime end,
-    const std::optional<TRunInterruption>& interruption = std::nullopt);
+    const std::optional<TRunInterruption>& interruption = std::nullopt, const std::vector<TZone>& usedZones = {});
 
 }  // namespace globelayers

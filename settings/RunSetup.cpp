@@ -35,6 +35,7 @@ bool Convert(const std::string& text, char decimalSeparator, double& value,
 
 constexpr std::string_view kZoneKeyPrefix = "zone";
 constexpr std::string_view kPresetKey = "preset";
+constexpr std::string_view kBlockMeansFlag = "mean";
 
 std::string LowerCase(std::string_view text) {
   std::string lower(text);
@@ -60,8 +61,17 @@ int ZoneNumber(std::string_view key) {
 }
 
 // "FROM;TO;SEGSIZE": three numbers with a decimal point, whatever the locale
-// of the window that wrote them.
+// of the window that wrote them, and optionally ";mean" (block means).
 bool ParseZone(std::string_view value, TZone& zone) {
+  if (const std::size_t last = value.rfind(';'); last != std::string_view::npos) {
+    std::string_view flag = value.substr(last + 1);
+    while (!flag.empty() && (flag.front() == ' ' || flag.front() == '\t')) flag.remove_prefix(1);
+    while (!flag.empty() && (flag.back() == ' ' || flag.back() == '\t')) flag.remove_suffix(1);
+    if (LowerCase(flag) == kBlockMeansFlag) {
+      zone.blockMeans = true;
+      value = value.substr(0, last);
+    }
+  }
   double* const fields[] = {&zone.psiFromDeg, &zone.psiToDeg, &zone.segmentSizeArcSec};
   for (std::size_t i = 0; i < 3; ++i) {
     const std::size_t end = i < 2 ? value.find(';') : value.size();
@@ -70,6 +80,12 @@ bool ParseZone(std::string_view value, TZone& zone) {
     value.remove_prefix(i < 2 ? end + 1 : end);
   }
   return true;
+}
+
+std::string PresetList() {
+  std::string names;
+  for (const std::string& name : PresetNames()) names += (names.empty() ? "" : ", ") + name;
+  return names;
 }
 
 TZoneListSetup ZoneFault(std::string message) {
@@ -85,8 +101,17 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
   std::vector<std::pair<int, TZone>> numbered;
   for (const TZoneKeyText& entry : text.keys) {
     if (LowerCase(entry.key) == kPresetKey) {
-      return ZoneFault("Zone presets are not available yet: " + entry.key + "=" + entry.value +
-                       " in " + file);
+      if (text.keys.size() > 1) {
+        return ZoneFault("[zones] of " + file + " holds " + entry.key + "=" + entry.value +
+                         " beside other keys: give either a preset or zone1, zone2, ...");
+      }
+      if (!PresetZones(entry.value, 60)) {
+        return ZoneFault("Unknown zone preset " + entry.key + "=" + entry.value + " in " + file +
+                         ": the presets are " + PresetList());
+      }
+      TZoneListSetup setup;
+      setup.preset = LowerCase(entry.value);
+      return setup;
     }
     const int number = ZoneNumber(entry.key);
     if (number == 0) {
@@ -97,7 +122,7 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
     if (!ParseZone(entry.value, zone)) {
       return ZoneFault("Zone key " + entry.key + "=" + entry.value + " in " + file +
                        " is not FROM;TO;SEGSIZE, three numbers with a decimal point"
-                       " (degrees; degrees; arc-seconds)");
+                       " (degrees; degrees; arc-seconds), optionally followed by ;mean");
     }
     numbered.emplace_back(number, zone);
   }
@@ -140,6 +165,7 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
     TZoneListSetup zones = ConvertZoneList(state.zones);
     if (!zones.ok()) return Refuse(TRunSetupFault::Check, zones.message);
     p.zones = std::move(zones.zones);
+    p.zonePreset = std::move(zones.preset);
   } else {
     // The outer distance (Phi_to) is converted before the inner one
     // (Phi_from), as the comparison reads them.

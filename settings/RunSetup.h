@@ -43,12 +43,15 @@ struct TRunSetup {
 // The [zones] keys as zones, ordered zone1, zone2, ... On a fault `zones` is
 // empty and `message` names the settings file and the key at fault:
 //   a key other than zoneN (N = 1, 2, ...)  "Unknown key ... in [zones] of ..."
-//   preset=NAME                             "Zone presets are not available yet: ..."
+//   preset=NAME beside other keys           "[zones] of ... holds preset=... beside other keys: ..."
+//   preset=NAME with an unknown name        "Unknown zone preset preset=... in ...: the presets are ..."
 //   a value other than FROM;TO;SEGSIZE      "Zone key zoneN=... in ... is not ..."
+//     (optionally followed by ";mean": the band samples block means)
 //   a number left out of the sequence       "Zone key zoneN is missing in [zones] of ..."
 // Whether the zones join without gaps is the engine's check.
 struct TZoneListSetup {
   std::vector<TZone> zones;
+  std::string preset;  // a preset's name, lower case (then zones is empty)
   std::string message;
   bool ok() const { return message.empty(); }
 };

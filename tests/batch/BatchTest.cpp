@@ -160,7 +160,9 @@ TEST_F(BatchFolder, RefusedByTheChecks) {
        "Zone key zone2 is missing in [zones] of run.ini, which has zone3\n"},
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;180,0;3600\n",
        "Zone key zone1=0;180,0;3600 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal "
-       "point (degrees; degrees; arc-seconds)\n"},
+       "point (degrees; degrees; arc-seconds), optionally followed by ;mean\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\npreset=coarse\n",
+       "Unknown zone preset preset=coarse in run.ini: the presets are standard, fine\n"},
   };
   WriteText("points.dat", kPoints);
   for (const Case& c : cases) {

@@ -143,19 +143,19 @@ void PrintTo(const ZoneFaultCase& c, std::ostream* os) { *os << c.name; }
 const ZoneFaultCase kZoneFaults[] = {
     {"TwoNumbers", {{"zone1", "0;180"}},
      "Zone key zone1=0;180 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
-     "(degrees; degrees; arc-seconds)"},
+     "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
     {"FourNumbers", {{"zone1", "0;1;60;5"}},
      "Zone key zone1=0;1;60;5 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
-     "(degrees; degrees; arc-seconds)"},
+     "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
     {"DecimalComma", {{"zone1", "0;1,5;60"}},
      "Zone key zone1=0;1,5;60 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
-     "(degrees; degrees; arc-seconds)"},
+     "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
     {"EmptyField", {{"zone1", "0;;60"}},
      "Zone key zone1=0;;60 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
-     "(degrees; degrees; arc-seconds)"},
+     "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
     {"EmptyValue", {{"zone1", "0;1;60"}, {"zone2", ""}},
      "Zone key zone2= in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
-     "(degrees; degrees; arc-seconds)"},
+     "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
     {"GapInTheNumbers", {{"zone1", "0;1;60"}, {"zone3", "1;180;3600"}},
      "Zone key zone2 is missing in [zones] of run.ini, which has zone3"},
     {"NoFirstZone", {{"zone2", "0;180;3600"}},
@@ -166,8 +166,13 @@ const ZoneFaultCase kZoneFaults[] = {
      "Unknown key zone01 in [zones] of run.ini: the section takes zone1, zone2, ... in order"},
     {"OtherKey", {{"inner", "0"}},
      "Unknown key inner in [zones] of run.ini: the section takes zone1, zone2, ... in order"},
-    {"Preset", {{"Preset", "regional"}},
-     "Zone presets are not available yet: Preset=regional in run.ini"},
+    {"FlagNotMean", {{"zone1", "0;1;60;means"}},
+     "Zone key zone1=0;1;60;means in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
+     "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
+    {"UnknownPreset", {{"Preset", "regional"}},
+     "Unknown zone preset Preset=regional in run.ini: the presets are standard, fine"},
+    {"PresetBesideZones", {{"zone1", "0;180;3600"}, {"preset", "fine"}},
+     "[zones] of run.ini holds preset=fine beside other keys: give either a preset or zone1, zone2, ..."},
 };
 
 class ZoneFaults : public testing::TestWithParam<ZoneFaultCase> {};
@@ -190,11 +195,23 @@ INSTANTIATE_TEST_SUITE_P(Keys, ZoneFaults, testing::ValuesIn(kZoneFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ZoneList, OrderedByNumberWhateverTheFileOrder) {
-  const TZoneListSetup list =
-      ConvertZoneList({"run.ini", {{"Zone2", " 0.1 ; 1 ; 60 "}, {"zone1", "0;0.1;15"}, {"zone3", "1;180;3.6e3"}}});
+  const TZoneListSetup list = ConvertZoneList(
+      {"run.ini", {{"Zone2", " 0.1 ; 1 ; 60 "}, {"zone1", "0;0.1;15"}, {"zone3", "1;180;3.6e3; Mean "}}});
   ASSERT_TRUE(list.ok()) << list.message;
-  const std::vector<TZone> expected{{0, 0.1, 15}, {0.1, 1, 60}, {1, 180, 3600}};
+  const std::vector<TZone> expected{{0, 0.1, 15, false}, {0.1, 1, 60, false}, {1, 180, 3600, true}};
   EXPECT_EQ(list.zones, expected);
+}
+
+// A preset's name reaches the engine, which forms its bands once the grids
+// are loaded; the distances and segment size of the window are not used.
+TEST(ZoneList, PresetNameReachesTheRun) {
+  TWindowState state = RunnableState();
+  state.segmentSizeArcSecText = "not a number";
+  state.zones = {"run.ini", {{"PRESET", "Fine"}}};
+  const TRunSetup setup = PrepareRun(state, '.');
+  ASSERT_TRUE(setup.ok()) << setup.message;
+  EXPECT_EQ(setup.params.zonePreset, "fine");
+  EXPECT_TRUE(setup.params.zones.empty());
 }
 
 // The distances and the segment size of the window are not used by a zoned
