@@ -366,7 +366,8 @@ void TfrmMain::btn_CalcClick() {
   }
   const TClockTime end = LocalClockTime();
 
-  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end);
+  const TRunLogResult log =
+      WriteRunLog(RunLogFileName(state), state, start, end, std::nullopt, frmWt4_->engine.UsedZones());
   if (!log.ok) prompts_.ShowMessage(log.message);
 
   if (escaped) {

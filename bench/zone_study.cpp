@@ -5,6 +5,7 @@
 //   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_BENCH=ON
 //   cmake --build build -j2 --target globelayers_zone_study
 //   build/bench/globelayers_zone_study [seed [referenceFarArcSec]]
+//   build/bench/globelayers_zone_study cost    (the time per point only)
 // (defaults: seed 1, the far bands' references at 56.25"; about 70 s on 2
 // cores). Step 1 splits the zone into decades of distance and
 // converges each band on its own; step 2 runs whole layouts against the sum
@@ -34,10 +35,12 @@
 #include "Calculation.h"
 #include "Geodesy.h"
 #include "GridImports.h"
+#include "GridMeans.h"
 #include "GridSampler.h"
 #include "LayerModel.h"
 #include "PointEvaluation.h"
 #include "RingLayout.h"
+#include "Zone.h"
 
 namespace gl = globelayers;
 
@@ -130,45 +133,6 @@ std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed) {
   return g;
 }
 
-// Block means of the 1-arc-minute grid: a grid of spacing `blockArcSec`
-// (a multiple of h) whose node is the mean of the fine nodes within half a
-// spacing of it (wrapping round in longitude, clipped at the poles).
-std::unique_ptr<gl::TGridImports> BlockMeans(const gl::TGridImports& fine, double blockArcSec) {
-  const int k = int(std::lround(blockArcSec / kSpacingArcSec));  // fine nodes per block side
-  auto g = std::make_unique<gl::TGridImports>();
-  g->fileFormat = 0;
-  g->nx = std::int16_t((kColumns - 1) / k + 1);
-  g->ny = std::int16_t((kRows - 1) / k + 1);
-  g->xMin = -180;
-  g->yMin = -90;
-  g->xStep = g->yStep = blockArcSec / 3600;
-  g->blankValue = gl::kBlankMarker;
-  gl::BoundsFromSteps(*g);
-  const int half = k / 2;
-  const auto fill = [&](int jxFrom, int jxTo) {
-    for (int jx = jxFrom; jx < jxTo; ++jx) {
-      for (int jy = 0; jy < g->ny; ++jy) {
-        double sum = 0;
-        long count = 0;
-        for (int dx = -half; dx < k - half; ++dx) {
-          const int ix = ((jx * k + dx) % (kColumns - 1) + (kColumns - 1)) % (kColumns - 1);
-          for (int dy = -half; dy < k - half; ++dy) {
-            const int iy = jy * k + dy;
-            if (iy < 0 || iy >= kRows) continue;
-            sum += fine.at(ix, iy);
-            ++count;
-          }
-        }
-        g->at(jx, jy) = float(sum / count);
-      }
-    }
-  };
-  std::thread other(fill, 0, g->nx / 2);
-  fill(g->nx / 2, g->nx);
-  other.join();
-  return g;
-}
-
 gl::TLayerModel OneLayer(std::unique_ptr<gl::TGridImports> top) {
   gl::TLayerModel model;
   model[0].elevationGrid = std::move(top);
@@ -183,6 +147,7 @@ struct TBuiltLayout {
   std::vector<gl::TZone> bands;
   std::vector<std::unique_ptr<gl::TRingLayout>> rings;
   std::vector<std::unique_ptr<gl::TRingTable>> tables;
+  std::unique_ptr<gl::TZoneGridMeans> means;  // block means of the bands that ask for them
   std::int64_t segments = 0;  // per point
 };
 
@@ -190,9 +155,10 @@ void AddBand(TBuiltLayout& built, const gl::TZone& band) {
   auto layout = gl::BuildRingLayout(band.psiFromDeg * gl::kDegToRad, band.psiToDeg * gl::kDegToRad, 0,
                                     2 * gl::kPi, band.segmentSizeArcSec, kEarthRadiusM);
   if (!layout) {  // more rings than one band may hold: two bands of half the width
-    const double mid = 0.5 * (band.psiFromDeg + band.psiToDeg);
-    AddBand(built, {band.psiFromDeg, mid, band.segmentSizeArcSec});
-    AddBand(built, {mid, band.psiToDeg, band.segmentSizeArcSec});
+    gl::TZone inner = band, outer = band;
+    inner.psiToDeg = outer.psiFromDeg = 0.5 * (band.psiFromDeg + band.psiToDeg);
+    AddBand(built, inner);
+    AddBand(built, outer);
     return;
   }
   built.bands.push_back(band);
@@ -201,15 +167,20 @@ void AddBand(TBuiltLayout& built, const gl::TZone& band) {
   built.segments += built.tables.back()->segmentCount();
 }
 
-TBuiltLayout Build(const std::vector<gl::TZone>& bands) {
+// The bands' rings, and the block means of `topography` for the bands that
+// ask for them (as a run forms them).
+TBuiltLayout Build(const std::vector<gl::TZone>& bands, const gl::TGridImports& topography) {
   TBuiltLayout built;
   for (const gl::TZone& b : bands) AddBand(built, b);
+  built.means = std::make_unique<gl::TZoneGridMeans>(std::vector<const gl::TGridImports*>{&topography}, built.bands);
   return built;
 }
 
 gl::TRunContext Context(const gl::TLayerModel& model, const TBuiltLayout& built) {
   std::vector<gl::TZoneRings> zones;
-  for (std::size_t z = 0; z < built.bands.size(); ++z) zones.push_back({*built.rings[z], *built.tables[z]});
+  for (std::size_t z = 0; z < built.bands.size(); ++z) {
+    zones.push_back({*built.rings[z], *built.tables[z], built.means->ForZone(z)});
+  }
   return gl::TRunContext{.model = model,
                          .zones = zones,
                          .rowCount = 2,
@@ -250,7 +221,7 @@ TEvaluated Evaluate(const gl::TRunContext& ctx, const std::vector<gl::TCalcPoint
   return out;
 }
 
-double Median3(std::vector<double> v) {
+double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
@@ -271,8 +242,8 @@ std::string Describe(const std::vector<gl::TZone>& bands) {
   std::string s;
   for (const auto& b : bands) {
     char piece[96];
-    std::snprintf(piece, sizeof piece, "%s%g..%g@%g\"", s.empty() ? "" : " ", b.psiFromDeg, b.psiToDeg,
-                  b.segmentSizeArcSec);
+    std::snprintf(piece, sizeof piece, "%s%g..%g@%g\"%s", s.empty() ? "" : " ", b.psiFromDeg, b.psiToDeg,
+                  b.segmentSizeArcSec, b.blockMeans ? "m" : "");
     s += piece;
   }
   return s;
@@ -281,7 +252,9 @@ std::string Describe(const std::vector<gl::TZone>& bands) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::uint64_t seed = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
+  // "cost": only the time per point of the default and the presets.
+  const bool costOnly = argc > 1 && std::string(argv[1]) == "cost";
+  const std::uint64_t seed = argc > 1 && !costOnly ? std::strtoull(argv[1], nullptr, 10) : 1;
   const double h = kSpacingArcSec;  // arc-seconds
   // Segment size of the far bands' references, arc-seconds: finer than h.
   const double refFarArcSec = argc > 2 ? std::strtod(argv[2], nullptr) : 56.25;
@@ -314,6 +287,37 @@ int main(int argc, char** argv) {
   }
   const std::size_t n = points.size();
 
+  if (costOnly) {
+    // The default and the presets in turn, seven rounds, so that a drift of
+    // the machine's speed touches them alike; medians per point.
+    struct TTimed {
+      const char* name;
+      std::vector<gl::TZone> bands;
+      std::vector<double> one, two;  // seconds for all points, per round
+    };
+    std::vector<TTimed> timed = {{"default", {{0, 180, 3600}}, {}, {}},
+                                 {"standard", *gl::PresetZones("standard", h), {}, {}},
+                                 {"fine", *gl::PresetZones("fine", h), {}, {}}};
+    std::vector<TBuiltLayout> built;
+    for (const TTimed& t : timed) built.push_back(Build(t.bands, topo));
+    for (int round = 0; round < 7; ++round) {
+      for (std::size_t k = 0; k < timed.size(); ++k) {
+        const gl::TRunContext ctx = Context(model, built[k]);
+        timed[k].one.push_back(Evaluate(ctx, points, 1).seconds);
+        timed[k].two.push_back(Evaluate(ctx, points, 2).seconds);
+      }
+    }
+    std::printf("\ncost per point, medians of 7 rounds (ms):\n%-9s %9s %9s %9s %12s\n", "layout", "segments",
+                "1 thread", "2 threads", "vs default");
+    const double defaultTwo = Median(timed[0].two);
+    for (std::size_t k = 0; k < timed.size(); ++k) {
+      std::printf("%-9s %9lld %9.2f %9.2f %11.1fx\n", timed[k].name, static_cast<long long>(built[k].segments),
+                  1e3 * Median(timed[k].one) / n, 1e3 * Median(timed[k].two) / n,
+                  Median(timed[k].two) / defaultTwo);
+    }
+    return 0;
+  }
+
   // Step 1: the bands, decades of distance. Each is evaluated at its
   // finest size (the band's reference) and at sizes doubling from there.
   struct TBandStudy {
@@ -339,7 +343,7 @@ int main(int argc, char** argv) {
   for (TBandStudy& b : bands) {
     for (int j = 0; j <= b.doublings; ++j) {
       const double size = b.finestArcSec * std::pow(2.0, j);
-      const TBuiltLayout built = Build({{b.fromDeg, b.toDeg, size}});
+      const TBuiltLayout built = Build({{b.fromDeg, b.toDeg, size}}, topo);
       b.sizes.push_back(size);
       b.dte.push_back(Evaluate(Context(model, built), points, 2).dteMGal);
       std::printf("  %g..%g deg @ %9.4f\" (%10lld segments): %.5f", b.fromDeg, b.toDeg, size,
@@ -381,20 +385,24 @@ int main(int argc, char** argv) {
     out.insert(out.end(), far.begin(), far.end());
     return out;
   };
+  // Far bands sampling block means carry "m" (true below).
   const std::vector<TCandidate> candidates = {
       {"default", {{0, 180, 3600}}},
       {"A", {{0, 0.1, h / 2}, {0.1, 1, 2 * h}, {1, 180, 60 * h}}},
-      {"standard", decades({16, 16, 16, 16, 16}, {{1, 10, 15 * h}, {10, 180, 60 * h}})},
-      {"D32", decades({32, 32, 32, 32, 32}, {{1, 10, 7.5 * h}, {10, 180, 30 * h}})},
-      {"M10", decades({32, 32, 32, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 30 * h}, {45, 180, 60 * h}})},
-      {"M", decades({32, 32, 32, 64, 64}, {{1, 10, 3.75 * h}, {10, 180, 15 * h}})},
-      {"fine", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 180, 15 * h}})},
+      {"std-pt", decades({16, 16, 16, 16, 16}, {{1, 10, 15 * h}, {10, 180, 60 * h}})},
+      {"standard", *gl::PresetZones("standard", h)},
+      {"M10-pt", decades({32, 32, 32, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 30 * h}, {45, 180, 60 * h}})},
+      {"M10", decades({32, 32, 32, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}})},
+      {"fine-pt", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 180, 15 * h}})},
+      {"F30", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 180, 30 * h, true}})},
+      {"fine", *gl::PresetZones("fine", h)},
+      {"fine-900", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}})},
   };
   std::printf("\nstep 2: whole layouts (max over the points, mGal; ms per point)\n");
   std::printf("%-9s %-70s\n          %9s %9s %9s %8s %8s\n", "layout", "bands (deg..deg@size)", "segments", "halving",
               "vs ref", "ms 1thr", "ms 2thr");
   for (const TCandidate& c : candidates) {
-    const TBuiltLayout built = Build(c.bands);
+    const TBuiltLayout built = Build(c.bands, topo);
     const gl::TRunContext ctx = Context(model, built);
     std::vector<double> one, two;
     TEvaluated result;
@@ -403,10 +411,10 @@ int main(int argc, char** argv) {
       one.push_back(result.seconds);
       two.push_back(Evaluate(ctx, points, 2).seconds);
     }
-    const TEvaluated halved = Evaluate(Context(model, Build(Refined(c.bands, 2))), points, 2);
+    const TEvaluated halved = Evaluate(Context(model, Build(Refined(c.bands, 2), topo)), points, 2);
     std::printf("%-9s %-70s\n          %9lld %9.5f %9.5f %8.2f %8.2f\n", c.name, Describe(c.bands).c_str(),
                 static_cast<long long>(built.segments), MaxAbsDiff(result.dteMGal, halved.dteMGal),
-                MaxAbsDiff(result.dteMGal, refTotal), 1e3 * Median3(one) / n, 1e3 * Median3(two) / n);
+                MaxAbsDiff(result.dteMGal, refTotal), 1e3 * Median(one) / n, 1e3 * Median(two) / n);
     std::printf("          per point vs ref:");
     for (std::size_t i = 0; i < n; ++i) std::printf(" %+.5f", result.dteMGal[i] - refTotal[i]);
     std::printf("\n");
@@ -414,18 +422,20 @@ int main(int argc, char** argv) {
   }
 
   // Step 3: far-zone aliasing. The far bands at each coarser size, sampled
-  // on the 1-arc-minute grid and on block means of it at that size.
+  // on the 1-arc-minute grid and on its block means at that size (the
+  // pyramid level a run takes).
   std::printf("\nstep 3: far bands, point samples of the 1' grid vs block means at the segment size;\n"
               "max over the points of |DTE - band reference|, mGal\n");
   for (const TBandStudy& b : bands) {
     if (b.fromDeg < 1) continue;
     for (std::size_t j = 1; j < b.sizes.size(); ++j) {
-      const double blocks = b.sizes[j] / h;  // grid spacings per block side
-      if (blocks < 2 || blocks != std::floor(blocks)) continue;
-      const gl::TLayerModel blockModel = OneLayer(BlockMeans(topo, b.sizes[j]));
-      const TEvaluated means = Evaluate(Context(blockModel, Build({{b.fromDeg, b.toDeg, b.sizes[j]}})), points, 2);
-      std::printf("  %g..%g deg @ %6.0f\": point samples %.5f   block means %.5f\n", b.fromDeg, b.toDeg, b.sizes[j],
-                  MaxAbsDiff(b.dte[j], b.dte.front()), MaxAbsDiff(means.dteMGal, b.dte.front()));
+      if (b.sizes[j] < 2 * h) continue;
+      const TBuiltLayout built = Build({{b.fromDeg, b.toDeg, b.sizes[j], true}}, topo);
+      const TEvaluated means = Evaluate(Context(model, built), points, 2);
+      const gl::TGridImports& level = gl::ZoneGrid(built.means->ForZone(0), topo);
+      std::printf("  %g..%g deg @ %6.0f\" (means every %4.0f\"): point samples %.5f   block means %.5f\n", b.fromDeg,
+                  b.toDeg, b.sizes[j], gl::FinerSpacingArcSec(level), MaxAbsDiff(b.dte[j], b.dte.front()),
+                  MaxAbsDiff(means.dteMGal, b.dte.front()));
       std::fflush(stdout);
     }
   }

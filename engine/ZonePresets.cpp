@@ -24,7 +24,7 @@ struct TPresetRule {
 // Far bands: 600 h .. 2700 h (45 degrees at h = 1') and on to 180 degrees.
 constexpr TPresetRule kPresets[] = {
     {"standard", 16, 15, {0, 0}, {60, 0, 0}},
-    {"fine", 64, 3.75, {2700, 0}, {15, 30, 0}},
+    {"fine", 64, 3.75, {2700, 0}, {30, 60, 0}},
 };
 
 std::string LowerCase(std::string_view text) {

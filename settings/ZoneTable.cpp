@@ -99,10 +99,14 @@ TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decim
         {"zone" + std::to_string(number),
          FileNumberText(row.fromDegText, decimalSeparator) + ";" +
              FileNumberText(row.toDegText, decimalSeparator) + ";" +
-             FileNumberText(row.segmentArcSecText, decimalSeparator)});
+             FileNumberText(row.segmentArcSecText, decimalSeparator) + (row.blockMeans ? ";mean" : "")});
   }
   if (!check.zones.keys.empty()) check.zones.settingsFile = settingsFile;
   return check;
+}
+
+TZoneListText PresetZoneList(const std::string& presetName, const std::string& settingsFile) {
+  return {.settingsFile = settingsFile, .keys = {{"preset", presetName}}};
 }
 
 }  // namespace globelayers

@@ -18,9 +18,11 @@ enum class TZoneColumn {
   SegmentArcSec,  // the band's segment size, arc-seconds above 0
 };
 
-// One table row as typed, numbers with the user's decimal separator.
+// One table row as typed, numbers with the user's decimal separator, and
+// whether the band samples block means of the grids.
 struct TZoneRowText {
   std::string fromDegText, toDegText, segmentArcSecText;
+  bool blockMeans = false;
   bool operator==(const TZoneRowText&) const = default;
 };
 
@@ -45,5 +47,8 @@ struct TZoneTableCheck {
 };
 TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decimalSeparator,
                                const std::string& settingsFile);
+
+// The [zones] list of a preset: the single key preset=NAME.
+TZoneListText PresetZoneList(const std::string& presetName, const std::string& settingsFile);
 
 }  // namespace globelayers

@@ -1,6 +1,10 @@
 #include "ZoneDialog.h"
 
+#include <algorithm>
+
+#include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -9,11 +13,21 @@
 #include "FormFont.h"
 #include "RunSetup.h"
 #include "UserLocale.h"
+#include "Zone.h"
 
 namespace globelayers {
 namespace {
 
-constexpr int kColumnWidthPx = 88;  // pixels: "Segment (\")" and a 15-digit number
+constexpr int kColumnWidthPx = 80;  // pixels: "Segment (\")" and a 15-digit number
+constexpr char kNoPreset[] = "(none)";
+
+// The note shown in the table's place for a preset.
+QString PresetNote(const std::string& preset) {
+  return QString("Preset \"%1\": the bands and their segment sizes follow from the finest grid spacing "
+                 "of the run when it starts (the run log lists them). Choose (none) or Add to enter "
+                 "bands yourself.")
+      .arg(QString::fromStdString(preset));
+}
 
 TZoneColumn ColumnOf(int column) {
   return column == 0 ? TZoneColumn::FromDeg
@@ -34,8 +48,11 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   zoneTable = new QTableWidget(0, kColumns, this);
   zoneTable->setObjectName("zoneTable");
   zoneTable->setGeometry(8, 8, 301, 234);
-  zoneTable->setHorizontalHeaderLabels({"From (deg)", "To (deg)", "Segment (\")"});
-  for (int c = 0; c < kColumns; ++c) zoneTable->setColumnWidth(c, kColumnWidthPx);
+  zoneTable->setHorizontalHeaderLabels({"From (deg)", "To (deg)", "Segment (\")", "Means"});
+  for (int c = 0; c < kMeansColumn; ++c) zoneTable->setColumnWidth(c, kColumnWidthPx);
+  zoneTable->horizontalHeaderItem(kMeansColumn)
+      ->setToolTip("Sample block means of the grids at about the segment size: for far bands, beyond "
+                   "about 10 degrees, where point samples alias the relief between them");
   zoneTable->horizontalHeader()->setStretchLastSection(true);
   zoneTable->setSelectionMode(QAbstractItemView::SingleSelection);
   zoneTable->verticalHeader()->setDefaultSectionSize(21);
@@ -44,6 +61,24 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   addButton = MakeButton(this, "addButton", "&Add", {317, 8, 75, 25}, "Add a zone row");
   deleteButton = MakeButton(this, "deleteButton", "&Delete", {317, 38, 75, 25},
                             "Delete the selected zone row");
+  auto* presetLabel = new QLabel("&Preset:", this);
+  presetLabel->setGeometry(317, 76, 75, 16);
+  presetBox = new QComboBox(this);
+  presetBox->setObjectName("presetBox");
+  presetBox->setGeometry(317, 94, 75, 22);
+  presetBox->addItem(kNoPreset);
+  for (const std::string& name : PresetNames()) presetBox->addItem(QString::fromStdString(name));
+  presetBox->setToolTip("A zone list measured on rough 1-arc-minute topography, formed from the finest grid "
+                        "spacing of the run: standard (about the default's cost), fine (about 0.01 mGal)");
+  presetLabel->setBuddy(presetBox);
+  presetNote = new QLabel(this);
+  presetNote->setObjectName("presetNote");
+  presetNote->setGeometry(8, 8, 301, 234);
+  presetNote->setWordWrap(true);
+  presetNote->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  presetNote->setFrameShape(QFrame::StyledPanel);
+  presetNote->setMargin(6);
+  presetNote->hide();
   okButton = MakeButton(this, "okButton", "OK", {317, 186, 75, 25});
   cancelButton = MakeButton(this, "cancelButton", "Cancel", {317, 217, 75, 25});
 
@@ -53,6 +88,19 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   connect(deleteButton, &QPushButton::clicked, this, [this] { DeleteClick(); });
   connect(okButton, &QPushButton::clicked, this, [this] { OkClick(); });
   connect(cancelButton, &QPushButton::clicked, this, [this] { CancelClick(); });
+  connect(presetBox, &QComboBox::activated, this, [this](int index) {
+    ChoosePreset(index <= 0 ? std::string() : presetBox->itemText(index).toStdString());
+  });
+}
+
+void TZoneDialog::ChoosePreset(const std::string& presetName) {
+  preset_ = presetName;
+  const int index = presetName.empty() ? 0 : presetBox->findText(QString::fromStdString(presetName));
+  presetBox->setCurrentIndex(std::max(0, index));
+  presetNote->setText(PresetNote(presetName));
+  presetNote->setVisible(!presetName.empty());
+  zoneTable->setVisible(presetName.empty());
+  deleteButton->setEnabled(presetName.empty());
 }
 
 void TZoneDialog::SetZones(const TZoneListText& zones, const std::string& settingsFile) {
@@ -63,9 +111,10 @@ void TZoneDialog::SetZones(const TZoneListText& zones, const std::string& settin
   if (!converted.ok()) prompts_.ShowMessage(converted.message + "; the zone table starts empty");
   for (const TZone& zone : converted.zones) {
     rows.push_back({FloatToStr(zone.psiFromDeg).toStdString(), FloatToStr(zone.psiToDeg).toStdString(),
-                    FloatToStr(zone.segmentSizeArcSec).toStdString()});
+                    FloatToStr(zone.segmentSizeArcSec).toStdString(), zone.blockMeans});
   }
   SetRows(rows);
+  ChoosePreset(converted.preset);
 }
 
 int TZoneDialog::ShowModal() {
@@ -76,10 +125,11 @@ int TZoneDialog::ShowModal() {
 std::vector<TZoneRowText> TZoneDialog::Rows() const {
   std::vector<TZoneRowText> rows;
   for (int r = 0; r < zoneTable->rowCount(); ++r) {
-    std::string cells[kColumns];
-    for (int c = 0; c < kColumns; ++c)
+    std::string cells[kMeansColumn];
+    for (int c = 0; c < kMeansColumn; ++c)
       if (const QTableWidgetItem* item = zoneTable->item(r, c)) cells[c] = item->text().toStdString();
-    rows.push_back({cells[0], cells[1], cells[2]});
+    const QTableWidgetItem* means = zoneTable->item(r, kMeansColumn);
+    rows.push_back({cells[0], cells[1], cells[2], means != nullptr && means->checkState() == Qt::Checked});
   }
   return rows;
 }
@@ -89,9 +139,13 @@ void TZoneDialog::SetRows(const std::vector<TZoneRowText>& rows) {
   zoneTable->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < zoneTable->rowCount(); ++r) {
     const TZoneRowText& row = rows[r];
-    const std::string* cells[kColumns] = {&row.fromDegText, &row.toDegText, &row.segmentArcSecText};
-    for (int c = 0; c < kColumns; ++c)
+    const std::string* cells[kMeansColumn] = {&row.fromDegText, &row.toDegText, &row.segmentArcSecText};
+    for (int c = 0; c < kMeansColumn; ++c)
       zoneTable->setItem(r, c, new QTableWidgetItem(QString::fromStdString(*cells[c])));
+    auto* means = new QTableWidgetItem();
+    means->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    means->setCheckState(row.blockMeans ? Qt::Checked : Qt::Unchecked);
+    zoneTable->setItem(r, kMeansColumn, means);
   }
   filling_ = false;
 }
@@ -99,8 +153,9 @@ void TZoneDialog::SetRows(const std::vector<TZoneRowText>& rows) {
 void TZoneDialog::AddClick() {
   // A new row starts where the last one ends, so that the bands join
   // without the user retyping the distance.
+  ChoosePreset({});
   std::vector<TZoneRowText> rows = Rows();
-  rows.push_back({rows.empty() ? std::string() : rows.back().toDegText, {}, {}});
+  rows.push_back({rows.empty() ? std::string() : rows.back().toDegText, {}, {}, false});
   SetRows(rows);
   const int r = zoneTable->rowCount() - 1;
   const int c = rows.back().fromDegText.empty() ? 0 : 1;
@@ -116,6 +171,11 @@ void TZoneDialog::DeleteClick() {
 }
 
 void TZoneDialog::OkClick() {
+  if (!preset_.empty()) {
+    accepted_ = PresetZoneList(preset_, settingsFile_);
+    accept();
+    return;
+  }
   const TZoneTableCheck check = ZoneRowsToList(Rows(), UserDecimalSeparator(), settingsFile_);
   if (!check.ok()) {
     prompts_.ShowMessage(check.message);
@@ -128,7 +188,7 @@ void TZoneDialog::OkClick() {
 void TZoneDialog::CancelClick() { reject(); }
 
 void TZoneDialog::CellEdited(QTableWidgetItem* item) {
-  if (filling_ || item == nullptr) return;
+  if (filling_ || item == nullptr || item->column() == kMeansColumn) return;
   const auto message =
       CheckZoneCell(ColumnOf(item->column()), item->text().toStdString(), UserDecimalSeparator());
   if (!message) return;

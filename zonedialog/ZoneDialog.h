@@ -13,6 +13,8 @@
 #include "WindowState.h"
 #include "ZoneTable.h"
 
+class QComboBox;
+class QLabel;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
@@ -21,7 +23,8 @@ namespace globelayers {
 
 class TZoneDialog : public QDialog {
  public:
-  static constexpr int kColumns = 3;  // From, To, Segment
+  static constexpr int kColumns = 4;  // From, To, Segment, Means (a check box)
+  static constexpr int kMeansColumn = 3;
 
   // `owner` is the main window; the dialog is centred over it. Messages go
   // through `prompts`, which must outlive the dialog.
@@ -40,7 +43,13 @@ class TZoneDialog : public QDialog {
   // Virtual so that tests can stand in for the person at the keyboard.
   virtual int ShowModal();
 
-  // The table as typed, and back; each row's three cells.
+  // A preset in place of the table ("standard", "fine"), or an empty name
+  // for the table's own rows. A preset's bands follow from the grids when a
+  // run starts: the table is hidden while one is chosen, and Add leaves it.
+  void ChoosePreset(const std::string& presetName);
+  std::string Preset() const { return preset_; }
+
+  // The table as typed, and back; each row's three cells and its check box.
   std::vector<TZoneRowText> Rows() const;
   void SetRows(const std::vector<TZoneRowText>& rows);
 
@@ -54,6 +63,8 @@ class TZoneDialog : public QDialog {
   QPushButton* deleteButton = nullptr;
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
+  QComboBox* presetBox = nullptr;    // "(none)", then the presets
+  QLabel* presetNote = nullptr;      // in the table's place while a preset is chosen
 
  private:
   // The check on leaving an edited cell: a refused text is reported and the
@@ -62,6 +73,7 @@ class TZoneDialog : public QDialog {
 
   IUserPrompts& prompts_;
   std::string settingsFile_;
+  std::string preset_;
   TZoneListText accepted_;
   bool filling_ = false;  // the program, not the user, is writing cells
 };

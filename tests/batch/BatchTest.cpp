@@ -286,6 +286,39 @@ TEST_F(BatchFolder, ExampleRunWithOneZone) {
             expectedLog + "Zone 1: 0 - 180 deg, segment 3600\"\n");
 }
 
+// --zones names a preset in place of the file's [zones]: the same run as
+// preset=NAME in the file; the log names the preset and lists its bands,
+// formed from the finest grid's spacing.
+TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
+  for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
+    fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
+  }
+  const std::string settings = ReadText("example.ini");
+  WriteText("example.ini", settings + "[zones]\npreset=fine\n");
+  ASSERT_EQ(Run({"example.ini"}), kBatchCompleted) << err_.str();
+  const std::string fromFile = ReadText("stations_example_dce.dat");
+  const std::string log = ReadText("stations_example_dce.con");
+  // The example's grids are 1-degree grids: the bands end before any far
+  // band with block means would begin.
+  EXPECT_TRUE(log.ends_with("\nZone preset: fine\n"
+                            "Zone 1: 0 - 0.006 deg, segment 0.3375\"\n"
+                            "Zone 2: 0.006 - 0.06 deg, segment 3.375\"\n"
+                            "Zone 3: 0.06 - 0.6 deg, segment 33.75\"\n"
+                            "Zone 4: 0.6 - 6 deg, segment 337.5\"\n"
+                            "Zone 5: 6 - 60 deg, segment 3375\"\n"
+                            "Zone 6: 60 - 180 deg, segment 13500\"\n"))
+      << log;
+
+  WriteText("example.ini", settings + "[zones]\nzone1=0;180;3600\n");
+  ASSERT_EQ(Run({"--zones", "FINE", "example.ini"}), kBatchCompleted) << err_.str();
+  EXPECT_TRUE(ReadText("stations_example_dce.dat") == fromFile);
+  EXPECT_NE(fromFile, ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
+
+  EXPECT_EQ(Run({"--zones=coarse", "example.ini"}), kBatchUsage);
+  EXPECT_EQ(err_.str().substr(0, err_.str().find('\n')),
+            "globelayers-batch: --zones must name a zone preset (standard, fine), not 'coarse'");
+}
+
 // The committed data files are what the generator writes.
 TEST_F(BatchFolder, ExampleDataIsReproducible) {
   const std::string command = std::string("'") + MAKE_EXAMPLES_EXE + "' '" + dir_.string() + "'";

@@ -118,6 +118,23 @@ TEST(RunLog, InterruptedRunEndsWithItsLine) {
             "before it.");
 }
 
+// Zone lines follow the layers: a list's own bands, marked where they
+// sample block means; for a preset its name and the bands the run formed.
+TEST(RunLog, ZoneLines) {
+  TWindowState state = LoggedState("points.dat");
+  const std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
+  state.zones = {"run.ini", {{"zone1", "0;10;225"}, {"zone2", "10;180;3600;mean"}}};
+  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
+            plain + "Zone 1: 0 - 10 deg, segment 225\"\nZone 2: 10 - 180 deg, segment 3600\", block means\n");
+
+  state.zones = {"run.ini", {{"preset", "standard"}}};
+  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}), plain + "Zone preset: standard\n");  // no bands formed
+  const std::vector<TZone> formed = {{0, 0.5, 7.5, false}, {0.5, 180, 900, true}};
+  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}, std::nullopt, formed),
+            plain + "Zone preset: standard\nZone 1: 0 - 0.5 deg, segment 7.5\"\n"
+                    "Zone 2: 0.5 - 180 deg, segment 900\", block means\n");
+}
+
 // A clock reading of a given instant follows the zone of the process.
 TEST(RunLog, ClockAtAnInstant) {
   const char* const saved = std::getenv("TZ");

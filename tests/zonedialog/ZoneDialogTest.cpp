@@ -1,6 +1,8 @@
 // The zone dialog driven through its real table offscreen: cells typed into
 // the editor a double-click opens, the buttons pressed, the messages
 // recorded.
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -166,6 +168,50 @@ class ZoneDialogTest : public QObject {
     dlg.OkClick();
     QVERIFY(prompts.messages.empty());
     QCOMPARE(dlg.Zones(), Keys({{"zone1", "0;1.5;7.5"}, {"zone2", "1.5;180;60"}}));
+  }
+
+  // The Means check box travels as ";mean" on the zone's key, both ways.
+  void blockMeansCheckBox() {
+    Recorder prompts;
+    TZoneDialog dlg(prompts);
+    dlg.SetZones(Keys({{"zone1", "0;10;900"}, {"zone2", "10;180;3600;mean"}}), "zones.ini");
+    QCOMPARE(dlg.Rows(), (TRows{{"0", "10", "900", false}, {"10", "180", "3600", true}}));
+    QCOMPARE(dlg.zoneTable->item(1, TZoneDialog::kMeansColumn)->checkState(), Qt::Checked);
+    dlg.zoneTable->item(0, TZoneDialog::kMeansColumn)->setCheckState(Qt::Checked);
+    dlg.zoneTable->item(1, TZoneDialog::kMeansColumn)->setCheckState(Qt::Unchecked);
+    dlg.OkClick();
+    QVERIFY(prompts.messages.empty());
+    QCOMPARE(dlg.Zones(), Keys({{"zone1", "0;10;900;mean"}, {"zone2", "10;180;3600"}}));
+  }
+
+  // A preset takes the table's place until (none) is chosen or a row added;
+  // OK then gives the single key preset=NAME.
+  void presetInPlaceOfTheTable() {
+    Recorder prompts;
+    TZoneDialog dlg(prompts);
+    dlg.SetZones(Keys({{"zone1", "0;180;60"}}), "zones.ini");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(!dlg.zoneTable->isHidden());
+    dlg.presetBox->setFocus();
+    QTest::keyClick(dlg.presetBox, Qt::Key_Down);  // (none) -> the first preset
+    QCOMPARE(dlg.Preset(), std::string("standard"));
+    QVERIFY(dlg.zoneTable->isHidden());
+    QVERIFY(!dlg.presetNote->isHidden());
+    QVERIFY(dlg.presetNote->text().contains("standard"));
+    dlg.OkClick();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(dlg.Zones(), Keys({{"preset", "standard"}}));
+
+    dlg.SetZones(Keys({{"preset", "Fine"}}), "zones.ini");
+    QCOMPARE(dlg.Preset(), std::string("fine"));
+    QCOMPARE(dlg.presetBox->currentText(), QString("fine"));
+    QVERIFY(dlg.zoneTable->isHidden());
+    dlg.AddClick();  // back to the table, which kept its rows
+    QVERIFY(!dlg.zoneTable->isHidden());
+    QCOMPARE(dlg.presetBox->currentIndex(), 0);
+    QVERIFY(dlg.Preset().empty());
+    QCOMPARE(dlg.zoneTable->rowCount(), 1);
   }
 
   void unreadableListIsReported() {
