@@ -18,7 +18,7 @@
 namespace globelayers {
 namespace {
 
-constexpr int kColumnWidthPx = 80;  // pixels: "Segment (\")" and a 15-digit number
+constexpr int kColumnWidthPx = 72;  // pixels: "Segment (\")" and a 12-digit number; Means takes the rest
 constexpr char kNoPreset[] = "(none)";
 
 // The note shown in the table's place for a preset.
@@ -49,7 +49,9 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   zoneTable->setObjectName("zoneTable");
   zoneTable->setGeometry(8, 8, 301, 234);
   zoneTable->setHorizontalHeaderLabels({"From (deg)", "To (deg)", "Segment (\")", "Means"});
+  zoneTable->horizontalHeader()->setMinimumSectionSize(40);
   for (int c = 0; c < kMeansColumn; ++c) zoneTable->setColumnWidth(c, kColumnWidthPx);
+  zoneTable->setColumnWidth(kMeansColumn, 50);
   zoneTable->horizontalHeaderItem(kMeansColumn)
       ->setToolTip("Sample block means of the grids at about the segment size: for far bands, beyond "
                    "about 10 degrees, where point samples alias the relief between them");

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   ok = Save(frmWt4, folder, "progress-dialog.png") && ok;
 
   TZoneDialog zoneDialog(prompts, &frmMain);
-  zoneDialog.SetRows({{"0", "0.1", "5"}, {"0.1", "1", "30"}, {"1", "180", "300"}});
+  zoneDialog.SetRows({{"0", "0.1", "5.625"}, {"0.1", "1", "56.25"}, {"1", "10", "225"}, {"10", "180", "3600", true}});
   ok = Save(zoneDialog, folder, "zone-dialog.png") && ok;
   return ok ? 0 : 1;
 }
