@@ -68,13 +68,28 @@ TGridRaster RasterOf(const TGridImports& g, int maxSide) {
   r.width = std::min<int>(g.nx, maxSide);
   r.height = std::min<int>(g.ny, maxSide);
   r.values.resize(std::size_t(r.width) * r.height);
+  // Each cell is the mean of the nodes of its block (taking single nodes
+  // would repeat some columns and skip others, which shading shows as
+  // stripes); it is blank when at least half of them are.
   for (int row = 0; row < r.height; ++row) {
-    // Cell centres spread over the nodes; row 0 is the last (northernmost) grid row.
-    const int iy = g.ny - 1 - static_cast<int>((row + 0.5) * g.ny / r.height);
+    // Row 0 holds the northernmost grid rows.
+    const int iyEnd = g.ny - static_cast<int>(std::int64_t(row) * g.ny / r.height);
+    const int iyBegin = g.ny - static_cast<int>(std::int64_t(row + 1) * g.ny / r.height);
     for (int col = 0; col < r.width; ++col) {
-      const int ix = static_cast<int>((col + 0.5) * g.nx / r.width);
-      const float v = g.at(ix, iy);
-      r.values[std::size_t(row) * r.width + col] = v < kBlankThreshold ? v : kNaN;
+      const int ixBegin = static_cast<int>(std::int64_t(col) * g.nx / r.width);
+      const int ixEnd = static_cast<int>(std::int64_t(col + 1) * g.nx / r.width);
+      double sum = 0;
+      int values = 0, blanks = 0;
+      for (int ix = ixBegin; ix < ixEnd; ++ix)
+        for (int iy = iyBegin; iy < iyEnd; ++iy) {
+          const float v = g.at(ix, iy);
+          if (v < kBlankThreshold)
+            sum += v, ++values;
+          else
+            ++blanks;
+        }
+      r.values[std::size_t(row) * r.width + col] =
+          values > blanks ? static_cast<float>(sum / values) : kNaN;
     }
   }
   return r;
@@ -124,6 +139,29 @@ float RasterValueAt(const TGridRaster& r, const TGridFacts& f, double lonDeg, do
     return r.at(col, row);
   }
   return kNaN;
+}
+
+float RasterValueSmooth(const TGridRaster& r, const TGridFacts& f, double lonDeg, double latDeg) {
+  const float nearest = RasterValueAt(r, f, lonDeg, latDeg);
+  if (std::isnan(nearest)) return nearest;
+  const double spanX = f.xMaxDeg - f.xMinDeg, spanY = f.yMaxDeg - f.yMinDeg;
+  const double halfX = f.xStepDeg / 2, halfY = f.yStepDeg / 2;
+  double lon = lonDeg;
+  for (double shift : {0.0, 360.0, -360.0})
+    if (lonDeg + shift >= f.xMinDeg - halfX && lonDeg + shift <= f.xMaxDeg + halfX) {
+      lon = lonDeg + shift;
+      break;
+    }
+  // Cell centres at (col + 0.5) / width of the covered span.
+  const double u = (lon - f.xMinDeg + halfX) / (spanX + 2 * halfX) * r.width - 0.5;
+  const double v = (f.yMaxDeg + halfY - latDeg) / (spanY + 2 * halfY) * r.height - 0.5;
+  const int c0 = std::clamp(static_cast<int>(std::floor(u)), 0, r.width - 1);
+  const int w0 = std::clamp(static_cast<int>(std::floor(v)), 0, r.height - 1);
+  const int c1 = std::min(c0 + 1, r.width - 1), w1 = std::min(w0 + 1, r.height - 1);
+  const double fu = std::clamp(u - c0, 0.0, 1.0), fv = std::clamp(v - w0, 0.0, 1.0);
+  const double a = r.at(c0, w0), b = r.at(c1, w0), c = r.at(c0, w1), d = r.at(c1, w1);
+  if (std::isnan(a) || std::isnan(b) || std::isnan(c) || std::isnan(d)) return nearest;
+  return static_cast<float>((a * (1 - fu) + b * fu) * (1 - fv) + (c * (1 - fu) + d * fu) * fv);
 }
 
 std::vector<float> ShadeRelief(const TGridRaster& r) {

@@ -55,6 +55,10 @@ TGridPicture ReadGridPicture(const std::string& fileName, int maxSide);
 // east and west, for grids and stations that count longitudes differently.
 float RasterValueAt(const TGridRaster& raster, const TGridFacts& facts, double lonDeg, double latDeg);
 
+// The same, interpolated bilinearly between the four cells around the
+// place; the nearest cell where one of them is blank.
+float RasterValueSmooth(const TGridRaster& raster, const TGridFacts& facts, double lonDeg, double latDeg);
+
 // Shaded relief of the raster: brightness 0 (dark) to 1 per cell under a
 // light from the north-west, 45 degrees high; slopes are scaled by their
 // typical size, so that flat lowlands and mountains both show. NaN stays NaN.

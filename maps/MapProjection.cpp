@@ -49,6 +49,11 @@ TLonLatBox TMapFrame::Visible() const {
 
 double GraticuleStep(double spanDeg, int maxSteps) {
   const double raw = spanDeg / std::max(maxSteps, 1);
+  if (raw > 1) {
+    for (double step : {2.0, 5.0, 10.0, 15.0, 20.0, 30.0, 45.0, 60.0, 90.0})
+      if (step >= raw) return step;
+    return 180;
+  }
   const double power = std::pow(10.0, std::floor(std::log10(raw)));
   for (double m : {1.0, 2.0, 5.0, 10.0})
     if (m * power >= raw) return m * power;

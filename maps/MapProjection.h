@@ -37,8 +37,10 @@ class TMapFrame {
   double widthPx_ = 0, heightPx_ = 0;
 };
 
-// A step of 1, 2 or 5 times a power of ten that cuts `spanDeg` into at most
-// `maxSteps` parts (and at least about half as many); spanDeg > 0.
+// The smallest graticule step that cuts `spanDeg` into at most `maxSteps`
+// parts: below a degree 1, 2 or 5 times a power of ten; from a degree on
+// the steps that divide a circle evenly (1, 2, 5, 10, 15, 20, 30, 45, 60,
+// 90); spanDeg > 0.
 double GraticuleStep(double spanDeg, int maxSteps);
 
 }  // namespace globelayers

@@ -107,7 +107,7 @@ QImage TResultMap::ReliefImage(const TMapFrame& frame, QSize mapSize) const {
     for (int x = 0; x < mapSize.width(); ++x) {
       double lon = 0, lat = 0;
       frame.ToLonLat({x + 0.5, y + 0.5}, lon, lat);
-      const float s = RasterValueAt(shade, relief_->facts, lon, lat);
+      const float s = RasterValueSmooth(shade, relief_->facts, lon, lat);
       if (std::isnan(s)) continue;
       // Light greys only, so that the stations' colours stand out.
       const int g = 150 + int(std::lround(95 * s));
@@ -145,7 +145,9 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
     painter.drawText(QPointF(x - metrics.horizontalAdvance(label) / 2.0, m.bottom() + 4 + metrics.ascent()), label);
     painter.restore();
   }
-  for (double lat = std::ceil(v.latMinDeg / stepLat) * stepLat; lat <= v.latMaxDeg; lat += stepLat) {
+  // No parallel beyond the poles.
+  for (double lat = std::ceil(std::max(v.latMinDeg, -90.0) / stepLat) * stepLat;
+       lat <= std::min(v.latMaxDeg, 90.0); lat += stepLat) {
     const double y = m.top() + frame.ToPixel(0, lat).y;
     painter.drawLine(QPointF(m.left(), y), QPointF(m.right(), y));
     const QString label = DegreeLabel(lat, stepLat);

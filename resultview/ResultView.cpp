@@ -209,8 +209,9 @@ bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const s
     }
     cb_column->setCurrentIndex(int(column) - 3);
   }
-  lbl_file->setText(QString::fromStdString(resultFile) +
-                    QString(" - %1 stations").arg(qulonglong(table_->RowCount())));
+  const QString path = QString::fromStdString(resultFile);
+  lbl_file->setText(QFileInfo(path).fileName() + QString(" - %1 stations").arg(qulonglong(table_->RowCount())));
+  lbl_file->setToolTip(path);
   setWindowTitle("Result - " + QFileInfo(QString::fromStdString(resultFile)).fileName());
   return true;
 }
@@ -244,7 +245,7 @@ bool TResultView::SaveMap(const std::string& fileName, QSize size) {
     svg.setSize(size);
     svg.setViewBox(QRect(QPoint(0, 0), size));
     svg.setTitle(windowTitle());
-    svg.setDescription("Stations of " + lbl_file->text());
+    svg.setDescription("Stations of " + lbl_file->toolTip());
     QPainter painter;
     if (painter.begin(&svg)) {
       map->Render(painter, size);

@@ -12,7 +12,8 @@
 namespace globelayers {
 
 TGridPictureCache& SharedGridPictures() {
-  static TGridPictureCache cache;
+  // Rasters of at most 512 x 512 cells (1 MB each), 16 of them.
+  static TGridPictureCache cache(16, 512);
   return cache;
 }
 

@@ -104,7 +104,8 @@ TEST(MapProjection, OneStationAndPolarStationsGetAFiniteMap) {
 
 TEST(MapProjection, GraticuleSteps) {
   struct Case { double span; int steps; double expected; };
-  const Case cases[] = {{4, 5, 1}, {10, 5, 2}, {360, 6, 100}, {0.3, 5, 0.1}, {45, 5, 10}, {1, 10, 0.1}};
+  const Case cases[] = {{4, 5, 1},   {10, 5, 2},     {360, 6, 60},  {400, 6, 90}, {180, 6, 30},
+                        {0.3, 5, 0.1}, {45, 5, 10},  {70, 5, 15},   {1, 10, 0.1}, {2000, 6, 180}};
   for (const Case& c : cases) EXPECT_DOUBLE_EQ(GraticuleStep(c.span, c.steps), c.expected) << c.span;
 }
 
@@ -135,6 +136,12 @@ TEST(GridPicture, FactsAndNorthUpRaster) {
   EXPECT_EQ(p.raster.at(3, 2), 40);
   EXPECT_TRUE(std::isnan(p.raster.at(0, 2)));  // the south-west blank
   EXPECT_EQ(RasterValueAt(p.raster, p.facts, 12.9, 41.9), 42);
+  // Smooth sampling: between the node rows at 40 and 41 N, in the column at
+  // 12 E (no blank among its neighbours), the latitude itself.
+  EXPECT_NEAR(RasterValueSmooth(p.raster, p.facts, 12, 40.25), 40.25, 1e-6);
+  EXPECT_NEAR(RasterValueSmooth(p.raster, p.facts, 12.5, 41.75), 41.75, 1e-6);
+  // Next to the blank corner the nearest cell is taken.
+  EXPECT_TRUE(std::isnan(RasterValueSmooth(p.raster, p.facts, 10.1, 40.1)));
   EXPECT_EQ(RasterValueAt(p.raster, p.facts, 11.2 - 360, 40.6), 41);  // longitudes counted 0..360
   EXPECT_TRUE(std::isnan(RasterValueAt(p.raster, p.facts, 20, 41)));
 }
@@ -150,6 +157,24 @@ TEST(GridPicture, LargeGridsAreSampledNotCopied) {
   EXPECT_GT(p.raster.at(50, 0), 240);   // northern row
   EXPECT_LT(p.raster.at(50, 99), -40);  // southern row
   EXPECT_EQ(p.facts.maxValue, 249);
+}
+
+TEST(GridPicture, CellsAreBlockMeansAndBlankByMajority) {
+  // 4 x 4 nodes into 2 x 2 cells: the south-west block holds one blank (a
+  // mean of the other three), the south-east block three (blank).
+  TGridImports g;
+  g.nx = 4, g.ny = 4;
+  g.values.assign(16, 0);
+  for (int ix = 0; ix < 4; ++ix)
+    for (int iy = 0; iy < 4; ++iy) g.at(ix, iy) = float(10 * ix + iy);
+  g.at(0, 0) = kBlankMarker;
+  g.at(2, 0) = g.at(3, 0) = g.at(3, 1) = kBlankMarker;
+  const TGridRaster r = RasterOf(g, 2);
+  ASSERT_EQ(r.width, 2);
+  EXPECT_FLOAT_EQ(r.at(0, 1), (1 + 10 + 11) / 3.0f);  // south-west
+  EXPECT_TRUE(std::isnan(r.at(1, 1)));              // south-east
+  EXPECT_FLOAT_EQ(r.at(0, 0), (2 + 3 + 12 + 13) / 4.0f);  // north-west
+  EXPECT_FLOAT_EQ(r.at(1, 0), (22 + 23 + 32 + 33) / 4.0f);
 }
 
 TEST(GridPicture, ReadersMessagesAreKeptAsText) {
