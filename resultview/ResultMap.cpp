@@ -44,6 +44,7 @@ void TResultMap::SetTable(const TResultTable* table, std::size_t column) {
   table_ = table;
   highlight_.reset();
   box_ = {};
+  reliefImageFor_ = QSize();
   if (table_ != nullptr && table_->RowCount() > 0) {
     box_ = {table_->At(0, 0), table_->At(0, 0), table_->At(0, 1), table_->At(0, 1)};
     for (std::size_t r = 1; r < table_->RowCount(); ++r) {
@@ -73,6 +74,7 @@ void TResultMap::SetColumn(std::size_t column) {
 void TResultMap::SetRelief(std::shared_ptr<const TGridPicture> relief) {
   relief_ = relief && relief->ok ? std::move(relief) : nullptr;
   shade_ = relief_ ? ShadeRelief(relief_->raster) : std::vector<float>{};
+  reliefImageFor_ = QSize();
   update();
 }
 
@@ -91,19 +93,25 @@ TMapFrame TResultMap::Frame(QSize size) const {
   return TMapFrame::Fit(box_, m.width(), m.height());
 }
 
-QPointF TResultMap::StationPixel(std::size_t row, QSize size) const {
-  const TPixelPoint p = Frame(size).ToPixel(table_->At(row, 0), table_->At(row, 1));
-  const QRect m = MapRect(size);
-  return {m.left() + p.x, m.top() + p.y};
+QPointF TResultMap::StationPixel(std::size_t row, const TMapFrame& frame, QPoint mapTopLeft) const {
+  const TPixelPoint p = frame.ToPixel(table_->At(row, 0), table_->At(row, 1));
+  return {mapTopLeft.x() + p.x, mapTopLeft.y() + p.y};
 }
 
-QImage TResultMap::ReliefImage(const TMapFrame& frame, QSize mapSize) const {
-  QImage image(mapSize, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
+QPointF TResultMap::StationPixel(std::size_t row, QSize size) const {
+  return StationPixel(row, Frame(size), MapRect(size).topLeft());
+}
+
+const QImage& TResultMap::ReliefImage(QSize size) const {
+  const QSize mapSize = MapRect(size).size();
+  if (reliefImageFor_ == mapSize) return reliefImage_;
+  const TMapFrame frame = Frame(size);
+  reliefImage_ = QImage(mapSize, QImage::Format_ARGB32_Premultiplied);
+  reliefImage_.fill(Qt::transparent);
   const TGridRaster& raster = relief_->raster;
-  TGridRaster shade{raster.width, raster.height, shade_};
+  const TGridRaster shade{raster.width, raster.height, shade_};
   for (int y = 0; y < mapSize.height(); ++y) {
-    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    auto* line = reinterpret_cast<QRgb*>(reliefImage_.scanLine(y));
     for (int x = 0; x < mapSize.width(); ++x) {
       double lon = 0, lat = 0;
       frame.ToLonLat({x + 0.5, y + 0.5}, lon, lat);
@@ -114,7 +122,8 @@ QImage TResultMap::ReliefImage(const TMapFrame& frame, QSize mapSize) const {
       line[x] = qRgb(g, g, g);
     }
   }
-  return image;
+  reliefImageFor_ = mapSize;
+  return reliefImage_;
 }
 
 void TResultMap::Render(QPainter& painter, QSize size) const {
@@ -128,7 +137,7 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
     return;
   }
   const TMapFrame frame = Frame(size);
-  if (relief_) painter.drawImage(m.topLeft(), ReliefImage(frame, m.size()));
+  if (relief_) painter.drawImage(m.topLeft(), ReliefImage(size));
 
   // Graticule, clipped to the map, its labels outside it.
   const TLonLatBox v = frame.Visible();
@@ -165,10 +174,10 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
   painter.setPen(QPen(QColor(40, 40, 40), 0.8));
   for (std::size_t r = 0; r < table_->RowCount(); ++r) {
     painter.setBrush(ToQColor(ColourOf(scale_, table_->At(r, column_))));
-    painter.drawEllipse(StationPixel(r, size), kStationRadiusPx, kStationRadiusPx);
+    painter.drawEllipse(StationPixel(r, frame, m.topLeft()), kStationRadiusPx, kStationRadiusPx);
   }
   if (highlight_ && *highlight_ < table_->RowCount()) {
-    const QPointF p = StationPixel(*highlight_, size);
+    const QPointF p = StationPixel(*highlight_, frame, m.topLeft());
     painter.setBrush(ToQColor(ColourOf(scale_, table_->At(*highlight_, column_))));
     painter.setPen(QPen(Qt::black, 2.5));
     painter.drawEllipse(p, kHighlightRadiusPx, kHighlightRadiusPx);
@@ -229,8 +238,10 @@ std::optional<std::size_t> TResultMap::StationAt(QPointF p, double radiusPx) con
   if (table_ == nullptr) return std::nullopt;
   std::optional<std::size_t> best;
   double bestSq = radiusPx * radiusPx;
+  const TMapFrame frame = Frame(size());
+  const QPoint topLeft = MapRect(size()).topLeft();
   for (std::size_t r = 0; r < table_->RowCount(); ++r) {
-    const QPointF d = StationPixel(r, size()) - p;
+    const QPointF d = StationPixel(r, frame, topLeft) - p;
     const double sq = d.x() * d.x() + d.y() * d.y();
     if (sq <= bestSq) bestSq = sq, best = r;
   }

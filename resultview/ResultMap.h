@@ -62,7 +62,10 @@ class TResultMap : public QWidget {
  private:
   QRect MapRect(QSize size) const;
   TMapFrame Frame(QSize size) const;
-  QImage ReliefImage(const TMapFrame& frame, QSize mapSize) const;
+  // The relief under the map drawn into `size`, made again only when the
+  // size or the relief changes.
+  const QImage& ReliefImage(QSize size) const;
+  QPointF StationPixel(std::size_t row, const TMapFrame& frame, QPoint mapTopLeft) const;
 
   const TResultTable* table_ = nullptr;
   std::size_t column_ = 0;
@@ -70,6 +73,8 @@ class TResultMap : public QWidget {
   TLonLatBox box_;
   std::shared_ptr<const TGridPicture> relief_;
   std::vector<float> shade_;  // ShadeRelief of relief_'s raster
+  mutable QImage reliefImage_;
+  mutable QSize reliefImageFor_;  // the map size reliefImage_ was made for
   std::optional<std::size_t> highlight_;
 };
 
