@@ -101,7 +101,7 @@ std::string TResultTable::ValueText(std::size_t row, std::size_t column) const {
   return CFormat("%.*f", columns[column].decimals, At(row, column));
 }
 
-TResultRead ReadResultFile(const std::string& fileName, bool microGal) {
+TResultRead ReadResultFile(const std::string& fileName, bool microGal, std::size_t maxValues) {
   TResultRead out;
   TInputFile input = OpenInputFile(fileName);
   if (input.status != TInputOpen::kOpened) {
@@ -144,9 +144,9 @@ TResultRead ReadResultFile(const std::string& fileName, bool microGal) {
   while (ReadLine(f, line, tooLong)) {
     ++lineNumber;
     if (line.find_first_not_of(" \t") == std::string::npos) continue;  // a blank line
-    if (lineNumber - 1 > kMaxResultLines) {
+    if (table.values.size() + width > maxValues) {
       out.message = LineMessage(fileName, lineNumber,
-                                CFormat("more than %ld points are too many to show", kMaxResultLines));
+                                CFormat("more than %zu points are too many to show", maxValues / width));
       return out;
     }
     std::size_t count = 0, pos = 0;

@@ -16,9 +16,9 @@
 
 namespace globelayers {
 
-// At most this many point lines are read into memory (20 columns of
-// 8 bytes each: about 300 MB); a longer file is refused, naming the line.
-inline constexpr long kMaxResultLines = 2'000'000;
+// At most this many numbers are held in memory (8 bytes each: 320 MB, two
+// million lines of 20 columns); a longer file is refused, naming the line.
+inline constexpr std::size_t kMaxResultValues = 40'000'000;
 
 enum class TResultQuantity {
   Longitude,  // degrees
@@ -58,7 +58,9 @@ struct TResultRead {
 };
 
 // Reads the whole file. `microGal` sets the unit of DTE and DTE(i).
-TResultRead ReadResultFile(const std::string& fileName, bool microGal);
+// `maxValues` bounds the numbers held (point lines times columns).
+TResultRead ReadResultFile(const std::string& fileName, bool microGal,
+                           std::size_t maxValues = kMaxResultValues);
 
 // The run log that a run writes beside its result file: "x_dce.dat" gives
 // "x_dce.con"; empty for a name that does not end in "_dce.dat".

@@ -192,6 +192,18 @@ TEST(ResultFileReader, NamesTheFileAndLineOfWhatItCannotRead) {
             "Error by opening file " + folder.File("") + " (not a regular file)");
 }
 
+TEST(ResultFileReader, RefusesMorePointsThanItMayHold) {
+  const TResultLayout L = MakeResultLayout(0, true, 2);
+  TTempFolder folder;
+  const std::string path = folder.File("r_dce.dat");
+  WriteText(path, WrittenFile(L, 1));  // two points of five numbers
+  EXPECT_TRUE(ReadResultFile(path, false, 10).table);
+  const TResultRead read = ReadResultFile(path, false, 9);
+  EXPECT_FALSE(read.table);
+  EXPECT_EQ(read.message,
+            "Error by reading result file " + path + ", line 3: more than 1 points are too many to show");
+}
+
 TEST(ResultFileReader, TakesCrLfLinesAndBlankLinesAndAnEmptyTable) {
   const std::string header = ResultHeader(MakeResultLayout(0, true, 2));
   std::string crlf = header;
