@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <QHelpEvent>
 
 #include <sstream>
 
@@ -299,6 +301,18 @@ class CalcTest : public QObject {
     QCOMPARE(w.main.sg1->GridCellToolTip(1, 4), QString());  // an empty cell
     QCOMPARE(w.main.sg1->GridCellToolTip(4, 2), QString());  // the entry row
     QVERIFY(w.prompts.messages.empty());
+
+    // Hovering shows it: the grid cell its facts, a constant the table's hint.
+    QVERIFY(ShowActive(w.main));
+    auto hover = [&](int qtRow, int column) {
+      QToolTip::hideText();
+      const QPoint at = w.main.sg1->visualRect(w.main.sg1->model()->index(qtRow, column)).center();
+      QHelpEvent help(QEvent::ToolTip, at, w.main.sg1->viewport()->mapToGlobal(at));
+      QApplication::sendEvent(w.main.sg1->viewport(), &help);
+      return QToolTip::text();
+    };
+    QCOMPARE(hover(0, 2), tip);
+    QCOMPARE(hover(1, 1), QString("Elevation and Elevation grid must be meters above sea"));
   }
 
   // Cancel confirmed: the complete lines stay, the log is written, and the
