@@ -1,10 +1,13 @@
 #include "LayerGrid.h"
 
+#include <QHelpEvent>
 #include <QHeaderView>
+#include <QToolTip>
 
 #include <algorithm>
 #include <memory>
 
+#include "GridPreview.h"
 #include "WindowState.h"
 
 namespace globelayers {
@@ -72,6 +75,26 @@ void TLayerGrid::SetCellText(int row, int column, const QString& text) {
     return;
   }
   if (QTableWidgetItem* cell = item(row - 1, column)) cell->setText(text);
+}
+
+QString TLayerGrid::GridCellToolTip(int row, int column) const {
+  if ((column != 2 && column != 4) || row < 1 || row > RowCount() - 2) return {};
+  const QString name = CellText(row, column);
+  if (name.isEmpty() || name == "@") return {};
+  return name + "\n" + GridToolTip(name.toStdString());
+}
+
+bool TLayerGrid::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString tip = index.isValid() ? GridCellToolTip(index.row() + 1, index.column()) : QString();
+    if (!tip.isEmpty()) {
+      QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+      return true;
+    }
+  }
+  return QTableWidget::viewportEvent(event);
 }
 
 void TLayerGrid::SetCurrentRow(int row) {

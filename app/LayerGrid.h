@@ -29,9 +29,17 @@ class TLayerGrid : public QTableWidget {
   int ColWidth(int column) const { return columnWidth(column); }
   void SetColWidth(int column, int widthPx) { setColumnWidth(column, widthPx); }
 
+  // The tooltip of a grid cell (column 2 or 4 of a layer row naming a
+  // file): the grid's facts, or what its reader says. Empty elsewhere,
+  // where the table's own hint shows.
+  QString GridCellToolTip(int row, int column) const;
+
   // The focused cell's row; 0 when there is none.
   int CurrentRow() const { return currentRow() + 1; }
   void SetCurrentRow(int row);
+
+ protected:
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void FillRow(int qtRow);

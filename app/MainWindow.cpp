@@ -26,6 +26,8 @@
 #include "LayerDialog.h"
 #include "LayerGrid.h"
 #include "RadioGroup.h"
+#include "ResultFile.h"
+#include "ResultView.h"
 #include "RunLog.h"
 #include "RunSetup.h"
 #include "UserLocale.h"
@@ -158,6 +160,8 @@ void TfrmMain::BuildControls() {
 
   btn_Calc = MakeButton(this, "btn_Calc", "&Calc", {577, 679, 73, 25});
   btn_Exit = MakeButton(this, "btn_Exit", "&Exit", {656, 679, 73, 25});
+  btn_results = MakeButton(this, "btn_results", "&Results...", {498, 679, 73, 25},
+                           "Show a result file as a map and a table");
 
   // Tab order: the window's controls by their order (Calc, Exit, "Globe
   // layers", "Data", "T4 - Calc options"), each group's by its own.
@@ -167,12 +171,14 @@ void TfrmMain::BuildControls() {
   for (int i = 0; i < rg2->ItemCount(); ++i) chain.push_back(rg2->Button(i));
   chain.insert(chain.end(), {chb_sum, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc, BTN_Default,
                              TXT_LambdaFrom, TXT_LambdaTo, txt_segment, btn_zones});
+  chain.push_back(btn_results);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
   Anchor(GB_T4, akLeft | akTop | akRight | akBottom);
   Anchor(GB_Options, akLeft | akBottom);
   Anchor(btn_Calc, akRight | akBottom);
   Anchor(btn_Exit, akRight | akBottom);
+  Anchor(btn_results, akRight | akBottom);
   Anchor(btn_add, akTop | akRight);
   Anchor(btn_del, akTop | akRight);
   Anchor(btn_update, akTop | akRight);
@@ -183,6 +189,7 @@ void TfrmMain::BuildControls() {
 
   connect(btn_path, &QPushButton::clicked, this, [this] { btn_pathClick(); });
   connect(btn_Exit, &QPushButton::clicked, this, [this] { btn_ExitClick(); });
+  connect(btn_results, &QPushButton::clicked, this, [this] { btn_resultsClick(); });
   connect(btn_add, &QPushButton::clicked, this, [this] { btn_addClick(); });
   connect(btn_del, &QPushButton::clicked, this, [this] { btn_delClick(); });
   connect(btn_update, &QPushButton::clicked, this, [this] { btn_updateClick(); });
@@ -381,7 +388,12 @@ void TfrmMain::btn_CalcClick() {
     return;
   }
   // A failed run has shown the engine's own message, which stands alone.
-  if (outcome == TRunOutcome::Completed) prompts_.ShowMessage("Layers effect calculated");
+  if (outcome == TRunOutcome::Completed) {
+    prompts_.ShowMessage("Layers effect calculated");
+    // The offer comes after the message, which stays as it always was.
+    const std::string result = OutputFileName(state.pointFile, state.appendText, "_dce.dat");
+    if (prompts_.AskYesNo("Show the result file " + result + " as a map?")) ShowResultFile(result);
+  }
   if (outcome == TRunOutcome::Cancelled) prompts_.ShowMessage("Calculation cancelled");
 }
 
@@ -456,6 +468,28 @@ void TfrmMain::btn_pathClick() {
 }
 
 void TfrmMain::btn_ExitClick() { close(); }
+
+void TfrmMain::btn_resultsClick() {
+  const std::string current = OutputFileName(Text(dataPath), Text(TXT_Append), "_dce.dat");
+  if (!Text(dataPath).empty() && QFileInfo(QString::fromStdString(current)).isFile()) {
+    ShowResultFile(current);
+    return;
+  }
+  if (auto path = prompts_.PickOpenFile("Result file", "Result file (*_dce.dat)|*_dce.dat|All files (*)|*", "dat"))
+    ShowResultFile(*path);
+}
+
+bool TfrmMain::ShowResultFile(const std::string& resultFile) {
+  if (!resultView_) resultView_ = std::make_unique<TResultView>(prompts_, this);
+  // Without a run log beside the file, the unit and the first layer's top
+  // grid are taken from the window.
+  const std::string firstGrid = sg1->RowCount() > 2 ? sg1->CellText(1, 2).toStdString() : "";
+  if (!resultView_->OpenFile(resultFile, rg2->ItemIndex() == 1, firstGrid)) return false;
+  resultView_->show();
+  resultView_->raise();
+  resultView_->activateWindow();
+  return true;
+}
 
 void TfrmMain::btn_addClick() {
   if (frmLayer_ == nullptr) return;

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,6 +32,7 @@ class TfrmWt4;
 class TZoneDialog;
 class TLayerGrid;
 class TRadioGroup;
+class TResultView;
 
 class TfrmMain : public QWidget {
  public:
@@ -80,6 +82,15 @@ class TfrmMain : public QWidget {
 
   void btn_pathClick();
   void btn_ExitClick();
+
+  // The result view: "Results..." shows the result file of the window's
+  // settings when it exists, and otherwise asks for one; after a completed
+  // Calc the final message is followed by the offer to show it.
+  void btn_resultsClick();
+  // Reads `resultFile` into the result view (created on first use) and
+  // shows it; false after a message when the file cannot be read.
+  bool ShowResultFile(const std::string& resultFile);
+  TResultView* ResultView() const { return resultView_.get(); }
 
   // The layer table, edited through the layer dialog.
   void btn_addClick();
@@ -144,6 +155,7 @@ class TfrmMain : public QWidget {
 
   QPushButton* btn_Calc = nullptr;
   QPushButton* btn_Exit = nullptr;
+  QPushButton* btn_results = nullptr;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -154,6 +166,7 @@ class TfrmMain : public QWidget {
   TfrmWt4* frmWt4_ = nullptr;
   TfrmLayer* frmLayer_ = nullptr;
   TZoneDialog* zoneDialog_ = nullptr;
+  std::unique_ptr<TResultView> resultView_;
   // "On leaving" events for the numeric fields.
   TExitWatcher exitWatcher_;
 

@@ -43,6 +43,18 @@ std::optional<std::string> TQtPrompts::PickOpenFile(const std::string& title,
   return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath().toStdString();
 }
 
+std::optional<std::string> TQtPrompts::PickSaveFile(const std::string& title,
+                                                    const std::string& filter,
+                                                    const std::string& defaultExt) {
+  QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(title));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(FilterToQt(filter));
+  dialog.setDefaultSuffix(QString::fromStdString(defaultExt));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath().toStdString();
+}
+
 QString FilterToQt(const std::string& filter) {
   const QStringList parts = QString::fromStdString(filter).split('|');
   QStringList entries;

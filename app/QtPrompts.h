@@ -14,6 +14,8 @@ class TQtPrompts : public IAppPrompts {
   bool AskYesNo(const std::string& text) override;
   std::optional<std::string> PickOpenFile(const std::string& title, const std::string& filter,
                                           const std::string& defaultExt) override;
+  std::optional<std::string> PickSaveFile(const std::string& title, const std::string& filter,
+                                          const std::string& defaultExt) override;
   void ShowError(const std::string& text) override;
 };
 

@@ -24,6 +24,14 @@ class IUserPrompts {
     (void)title, (void)filter, (void)defaultExt;
     return std::nullopt;
   }
+  // A file-save dialog, same filter form (several entries joined by "|");
+  // asks before overwriting. Empty optional when the user cancels.
+  virtual std::optional<std::string> PickSaveFile(const std::string& title,
+                                                  const std::string& filter,
+                                                  const std::string& defaultExt) {
+    (void)title, (void)filter, (void)defaultExt;
+    return std::nullopt;
+  }
 };
 
 }  // namespace globelayers

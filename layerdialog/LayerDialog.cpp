@@ -8,6 +8,7 @@
 
 #include "Controls.h"
 #include "FormFont.h"
+#include "GridPreview.h"
 #include "NumberText.h"
 #include "UserLocale.h"
 
@@ -20,7 +21,8 @@ TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
   ApplyFormFont(this);
-  setFixedSize(270, 230);
+  // The fields on the left, the pictures of their grids on the right.
+  setFixedSize(550, 230);
 
   // Creation order is the tab order.
   Label1 = MakeLabel(this, "Label1", "Constant height [m]", 8, 16);
@@ -37,6 +39,12 @@ TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
   btn_density = MakeButton(this, "btn_density", "...", {231, 152, 21, 21});
   btn_save = MakeButton(this, "btn_save", "&Save", {64, 187, 89, 25});
   btn_cancel = MakeButton(this, "btn_cancel", "&Cancel", {159, 187, 89, 25});
+  preview_elevation = new TGridPreview(this);
+  preview_elevation->setObjectName("preview_elevation");
+  preview_elevation->setGeometry(264, 8, 278, 78);
+  preview_density = new TGridPreview(this);
+  preview_density->setObjectName("preview_density");
+  preview_density->setGeometry(264, 96, 278, 78);
 
   QWidget* tabOrder[] = {txt_height,  txt_gridHeight, btn_elevation, txt_density,
                          txt_gridDensity, btn_density, btn_save,     btn_cancel};
@@ -46,6 +54,14 @@ TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
   exitWatcher_.Watch(txt_density, [this](QWidget*) { CheckNumber(txt_density); });
   exitWatcher_.Watch(txt_gridHeight, [this](QWidget*) { txt_gridHeightExit(); });
   exitWatcher_.Watch(txt_gridDensity, [this](QWidget*) { txt_gridDensityExit(); });
+  // An emptied field empties its picture at once; a name is read when the
+  // field is left or picked, not at every key.
+  connect(txt_gridHeight, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (text.isEmpty()) preview_elevation->ShowGrid(QString());
+  });
+  connect(txt_gridDensity, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (text.isEmpty()) preview_density->ShowGrid(QString());
+  });
   connect(btn_elevation, &QPushButton::clicked, this, [this] { btn_elevationClick(); });
   connect(btn_density, &QPushButton::clicked, this, [this] { btn_densityClick(); });
   connect(btn_save, &QPushButton::clicked, this, [this] { btn_saveClick(); });
@@ -64,6 +80,14 @@ void TfrmLayer::FormActivate() {
   for (QWidget* w : std::initializer_list<QWidget*>{txt_density, txt_gridDensity, btn_density,
                                                      Label4, Label5, Label6})
     w->setVisible(showDensity);
+  preview_density->setVisible(showDensity);
+  ShowGridPreviews();
+}
+
+void TfrmLayer::ShowGridPreviews() {
+  // Through the cache: a file read before and unchanged since is not read again.
+  preview_elevation->ShowGrid(txt_gridHeight->text());
+  preview_density->ShowGrid(txt_gridDensity->text());
 }
 
 void TfrmLayer::CheckNumber(QLineEdit* sender) {
@@ -83,10 +107,12 @@ void TfrmLayer::CheckNumber(QLineEdit* sender) {
 void TfrmLayer::txt_gridHeightExit() {
   // The name is not checked here: the file need not exist yet.
   if (!txt_gridHeight->text().isEmpty()) txt_height->clear();
+  ShowGridPreviews();
 }
 
 void TfrmLayer::txt_gridDensityExit() {
   if (!txt_gridDensity->text().isEmpty()) txt_density->clear();
+  ShowGridPreviews();
 }
 
 void TfrmLayer::btn_elevationClick() {
@@ -94,6 +120,7 @@ void TfrmLayer::btn_elevationClick() {
                                         "Elevation Grid (*.grd)|*.GRD", "GRD")) {
     txt_gridHeight->setText(QString::fromStdString(*path));
     txt_height->clear();
+    ShowGridPreviews();
   }
 }
 
@@ -102,6 +129,7 @@ void TfrmLayer::btn_densityClick() {
                                         "Density Grid (*.grd)|*.grd", "grd")) {
     txt_gridDensity->setText(QString::fromStdString(*path));
     txt_density->clear();
+    ShowGridPreviews();
   }
 }
 

@@ -15,6 +15,8 @@ class QPushButton;
 
 namespace globelayers {
 
+class TGridPreview;
+
 class TfrmLayer : public QDialog {
  public:
   // `owner` is the main window; the dialog is centred over it. Messages and
@@ -60,12 +62,18 @@ class TfrmLayer : public QDialog {
   QPushButton* btn_density = nullptr;
   QPushButton* btn_save = nullptr;
   QPushButton* btn_cancel = nullptr;
+  // Pictures of the two grid files, beside their fields.
+  TGridPreview* preview_elevation = nullptr;
+  TGridPreview* preview_density = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // Shows the grids the two fields name, read as a run reads them.
+  void ShowGridPreviews();
+
   IUserPrompts& prompts_;
   TExitWatcher exitWatcher_;
 };

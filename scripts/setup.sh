@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev libgl-dev
+  qt6-svg-dev               # SVG export of the result map (QSvgGenerator)
   fonts-liberation          # a sans-serif face with the metrics the windows were laid out for
   libgtest-dev libgmock-dev libbenchmark-dev
   libsleef-dev              # vector arc tangents for the segment centres

@@ -112,6 +112,8 @@ class MainWindowTest : public QObject {
     row("GB_Options", "frmMain", {8, 561, 721, 105}, "T4 - Calc options");
     row("btn_Calc", "frmMain", {577, 679, 73, 25}, "&Calc");
     row("btn_Exit", "frmMain", {656, 679, 73, 25}, "&Exit");
+    row("btn_results", "frmMain", {498, 679, 73, 25}, "&Results...",
+        "Show a result file as a map and a table");
     row("Label1", "GroupBox1", {8, 16, -1, 0}, "Data file (lambda, phi, point, h)");
     row("dataPath", "GroupBox1", {168, 12, 401, 21}, "");
     row("btn_path", "GroupBox1", {576, 12, 25, 25}, "...", "Open dialog for  data path");
@@ -189,7 +191,8 @@ class MainWindowTest : public QObject {
         "btn_Calc", "btn_Exit", "btn_add", "btn_del", "sg1", "rg1.item0", "rg1.item1",
         "rg1.item2", "btn_update", "txt_number", "dataPath", "btn_path", "TXT_Append",
         "txt_incr", "rg2.item0", "rg2.item1", "chb_sum", "TXT_R", "TXT_T3DIST", "TXT_T4DIST",
-        "TXT_gravc", "BTN_Default", "TXT_LambdaFrom", "TXT_LambdaTo", "txt_segment", "btn_zones"};
+        "TXT_gravc", "BTN_Default", "TXT_LambdaFrom", "TXT_LambdaTo", "txt_segment", "btn_zones",
+        "btn_results"};
     QStringList actual;
     QWidget* x = w.main.btn_Calc;
     do {

@@ -1,9 +1,11 @@
 // Renders the three windows into PNG files for the documentation:
 //   globelayers_screenshots <folder>
-// writes main-window.png, layer-dialog.png, progress-dialog.png and
-// zone-dialog.png. The
-// windows are the real ones, filled with a small example layer stack.
+// writes main-window.png, layer-dialog.png, progress-dialog.png,
+// zone-dialog.png and result-view.png. The windows are the real ones,
+// filled with a small example layer stack; the layer dialog's grid picture
+// and the result view show the example run of examples/.
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 #include "QtPrompts.h"
 #include "ProgressDialog.h"
 #include "MainWindow.h"
+#include "ResultView.h"
 #include "ZoneDialog.h"
 
 using namespace globelayers;
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: globelayers_screenshots <folder>\n");
     return 2;
   }
-  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  const QDir folder(QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath());
   TQtPrompts prompts;
   TfrmMain frmMain(prompts);
   TfrmWt4 frmWt4(&frmMain);
@@ -66,9 +69,11 @@ int main(int argc, char** argv) {
   frmMain.TXT_Append->setText("_run1");
   bool ok = Save(frmMain, folder, "main-window.png");
 
+  // The example files named as a user in that folder would name them.
+  QDir::setCurrent(GLOBELAYERS_EXAMPLES_DIR);
   frmLayer.firstLayer = false;
   frmLayer.txt_height->setText("");
-  frmLayer.txt_gridHeight->setText("/data/grids/sediment_base.grd");
+  frmLayer.txt_gridHeight->setText("topography.grd");
   frmLayer.txt_density->setText("2.67");
   frmLayer.txt_gridDensity->setText("");
   ok = Save(frmLayer, folder, "layer-dialog.png") && ok;
@@ -81,5 +86,12 @@ int main(int argc, char** argv) {
   TZoneDialog zoneDialog(prompts, &frmMain);
   zoneDialog.SetRows({{"0", "0.1", "5.625"}, {"0.1", "1", "56.25"}, {"1", "10", "225"}, {"10", "180", "3600", true}});
   ok = Save(zoneDialog, folder, "zone-dialog.png") && ok;
+
+  // The example run's stored result over its topography, one station picked.
+  TResultView resultView(prompts);
+  ok = resultView.OpenFile("expected/stations_example_dce.dat", false, "topography.grd") && ok;
+  resultView.resize(1100, 640);
+  resultView.SelectStation(6);
+  ok = Save(resultView, folder, "result-view.png") && ok;
   return ok ? 0 : 1;
 }

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <QHelpEvent>
 
 #include <sstream>
 
@@ -22,6 +24,7 @@
 #include "GridFixtures.h"
 #include "LayerGrid.h"
 #include "RadioGroup.h"
+#include "ResultView.h"
 #include "TestWindows.h"
 
 using namespace globelayers;
@@ -225,6 +228,91 @@ class CalcTest : public QObject {
     QVERIFY2(log[1].startsWith("End time: ") && time.match(log[1].mid(10)).hasMatch(),
              qPrintable(log[1]));
     QCOMPARE(log.mid(2), expected);
+  }
+
+  // After the unchanged final message, the offer to show the result; Yes
+  // opens the result view on the file just written, with the unit and the
+  // relief grid of the run.
+  void completedRunOffersTheResultMap() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    w.prompts.yesNoReplies = {true};
+    w.main.btn_CalcClick();
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Layers effect calculated"});
+    const QString result = run.File("pts_w_dce.dat");
+    QCOMPARE(ToQt(w.prompts.questions), QStringList{"Show the result file " + result + " as a map?"});
+    QVERIFY(w.main.ResultView() != nullptr);
+    QVERIFY(w.main.ResultView()->isVisible());
+    QCOMPARE(w.main.ResultView()->Table()->RowCount(), std::size_t(2));
+    QCOMPARE(QString::fromStdString(w.main.ResultView()->Table()->fileName), result);
+    QVERIFY(w.main.ResultView()->Table()->microGal);
+    QCOMPARE(QString::fromStdString(w.main.ResultView()->ReliefGrid()), run.grid);
+    w.main.ResultView()->close();
+
+    // No: nothing opens.
+    TWindows other;
+    run.Fill(other.main);
+    other.main.btn_CalcClick();
+    QCOMPARE(other.prompts.questions.size(), std::size_t(1));
+    QVERIFY(other.main.ResultView() == nullptr);
+  }
+
+  // "Results...": the result file of the window's settings when there is
+  // one, else the one the user picks; a file that is no result file is
+  // reported.
+  void resultsButton() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    w.main.btn_results->click();  // no result yet: the picker, cancelled
+    QCOMPARE(w.prompts.picks.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(w.prompts.picks[0].title), QString("Result file"));
+    QVERIFY(w.main.ResultView() == nullptr);
+
+    w.main.btn_CalcClick();
+    w.main.btn_results->click();
+    QCOMPARE(w.prompts.picks.size(), std::size_t(1));  // no picker this time
+    QVERIFY(w.main.ResultView()->isVisible());
+    QCOMPARE(QString::fromStdString(w.main.ResultView()->Table()->fileName), run.File("pts_w_dce.dat"));
+
+    w.main.TXT_Append->setText("_other");
+    w.prompts.fileReplies = {run.points.toStdString()};  // the point file is no result file
+    w.main.btn_results->click();
+    QCOMPARE(ToQt(w.prompts.messages).last(),
+             "Error by reading result file " + run.points +
+                 ", line 1: the header is not one of a result file of this program");
+    w.main.ResultView()->close();
+  }
+
+  // The grid cells of the layer table show the grid's facts as a tooltip;
+  // a grid that cannot be read shows the reader's message, never a box.
+  void gridCellToolTips() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    w.main.sg1->SetCellText(2, 4, run.File("none.grd"));
+    const QString tip = w.main.sg1->GridCellToolTip(1, 2);
+    QVERIFY2(tip.startsWith(run.grid + "\nSurfer 6 grid, 361 x 181 nodes\nlon -180 to 180, step 1 deg\n"),
+             qPrintable(tip));
+    QVERIFY(tip.contains("blanks 0.0 %"));
+    QVERIFY(w.main.sg1->GridCellToolTip(2, 4).contains("Error by opening file " + run.File("none.grd")));
+    QCOMPARE(w.main.sg1->GridCellToolTip(2, 1), QString());  // a constant
+    QCOMPARE(w.main.sg1->GridCellToolTip(1, 4), QString());  // an empty cell
+    QCOMPARE(w.main.sg1->GridCellToolTip(4, 2), QString());  // the entry row
+    QVERIFY(w.prompts.messages.empty());
+
+    // Hovering shows it: the grid cell its facts, a constant the table's hint.
+    QVERIFY(ShowActive(w.main));
+    auto hover = [&](int qtRow, int column) {
+      QToolTip::hideText();
+      const QPoint at = w.main.sg1->visualRect(w.main.sg1->model()->index(qtRow, column)).center();
+      QHelpEvent help(QEvent::ToolTip, at, w.main.sg1->viewport()->mapToGlobal(at));
+      QApplication::sendEvent(w.main.sg1->viewport(), &help);
+      return QToolTip::text();
+    };
+    QCOMPARE(hover(0, 2), tip);
+    QCOMPARE(hover(1, 1), QString("Elevation and Elevation grid must be meters above sea"));
   }
 
   // Cancel confirmed: the complete lines stay, the log is written, and the

@@ -7,6 +7,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QTemporaryDir>
+
+#include "ColourMap.h"
+#include "GridFixtures.h"
+#include "GridPreview.h"
 #include "LayerDialog.h"
 #include "RecordingPrompts.h"
 
@@ -79,7 +84,7 @@ class LayerDialogTest : public QObject {
     QFETCH(QRect, geometry);
     QFETCH(QString, caption);
     QCOMPARE(dlg_->windowTitle(), QString("Elevation layer"));
-    QCOMPARE(dlg_->size(), QSize(270, 230));
+    QCOMPARE(dlg_->size(), QSize(550, 230));  // the grid pictures to the right of x = 262
     auto* w = dlg_->findChild<QWidget*>(name);
     QVERIFY(w);
     QCOMPARE(w->pos(), geometry.topLeft());
@@ -216,7 +221,7 @@ class LayerDialogTest : public QObject {
       QCOMPARE(dlg_->findChild<QWidget*>(name)->isVisible(), !firstLayer);
     for (const char* name : {"txt_height", "txt_gridHeight", "btn_elevation", "Label1"})
       QVERIFY(dlg_->findChild<QWidget*>(name)->isVisible());
-    QCOMPARE(dlg_->size(), QSize(270, 230));
+    QCOMPARE(dlg_->size(), QSize(550, 230));  // the grid pictures to the right of x = 262
   }
 
   void save_data() {
@@ -329,6 +334,56 @@ class LayerDialogTest : public QObject {
     QVERIFY(openAfterKeys);
     QVERIFY(!dlg_->isVisible());
     QVERIFY(prompts_.messages.empty());
+  }
+
+  // A grid whose value is its latitude (40 to 42 N, rising northward) with
+  // a blank south-west corner: its picture shows north at the top and the
+  // blank in the neutral grey, its facts beside it.
+  void gridPreviewShowsNorthUpAndBlanks() {
+    QTemporaryDir dir;
+    const std::string grid = dir.filePath("g.grd").toStdString();
+    globelayers::testing_fixtures::WriteSurfer6(grid, 4, 3, 10, 13, 40, 42, [](double x, double y) {
+      return x == 10 && y == 40 ? 1.70141e38f : float(y);
+    });
+    QVERIFY(ShowActive(false));
+    TypeAndLeave(Edit("txt_gridHeight"), QString::fromStdString(grid));
+
+    const QImage picture = dlg_->preview_elevation->Picture();
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.width(), globelayers::TGridPreview::kPictureSidePx);  // 3 by 2 degrees: wider than high
+    QCOMPARE(picture.height(), 48);
+    auto rgb = [](globelayers::TRgb c) { return qRgb(c.r, c.g, c.b); };
+    const QRgb north = rgb(globelayers::SequentialColour(1)), south = rgb(globelayers::SequentialColour(0));
+    const QRgb blank = rgb(globelayers::kBlankColour);
+    QCOMPARE(picture.pixel(picture.width() - 1, 0), north);
+    QCOMPARE(picture.pixel(picture.width() - 1, picture.height() - 1), south);
+    QCOMPARE(picture.pixel(0, picture.height() - 1), blank);
+    QCOMPARE(picture.pixel(0, 0), north);
+    QCOMPARE(dlg_->preview_elevation->Caption(),
+             QString("Surfer 6 grid, 4 x 3 nodes\nlon 10 to 13, step 1 deg\nlat 40 to 42, step 1 deg\n"
+                     "min 40, max 42\nblanks 8.3 %"));
+    // Emptying the field empties the picture.
+    Edit("txt_gridHeight")->clear();
+    QVERIFY(dlg_->preview_elevation->Picture().isNull());
+    QVERIFY(dlg_->preview_elevation->Caption().isEmpty());
+  }
+
+  // A name that is no grid: what the run's reader says, beside the field,
+  // and no message box.
+  void gridPreviewSaysWhatTheReaderSays() {
+    QTemporaryDir dir;
+    QVERIFY(ShowActive(false));
+    prompts_.fileReplies = {dir.filePath("missing.grd").toStdString()};
+    QTest::mouseClick(dlg_->btn_density, Qt::LeftButton);
+    QVERIFY(dlg_->preview_density->Picture().isNull());
+    QVERIFY2(dlg_->preview_density->Caption().startsWith("Error by opening file " + dir.filePath("missing.grd")),
+             qPrintable(dlg_->preview_density->Caption()));
+    QVERIFY(prompts_.messages.empty());
+    // The first layer row has no density: its picture goes with its fields.
+    dlg_->hide();
+    QVERIFY(ShowActive(true));
+    QVERIFY(!dlg_->preview_density->isVisible());
+    QVERIFY(dlg_->preview_elevation->isVisible());
   }
 };
 

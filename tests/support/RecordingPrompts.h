@@ -23,6 +23,8 @@ class TRecordingPrompts : public TBase {
   std::vector<TPick> picks;                           // file dialogs opened
   std::deque<bool> yesNoReplies;                      // answers; No when empty
   std::deque<std::optional<std::string>> fileReplies; // answers; cancelled when empty
+  std::vector<TPick> savePicks;                       // save dialogs opened
+  std::deque<std::optional<std::string>> saveReplies; // answers; cancelled when empty
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
@@ -40,6 +42,15 @@ class TRecordingPrompts : public TBase {
     if (fileReplies.empty()) return std::nullopt;
     auto reply = fileReplies.front();
     fileReplies.pop_front();
+    return reply;
+  }
+
+  std::optional<std::string> PickSaveFile(const std::string& title, const std::string& filter,
+                                          const std::string& defaultExt) override {
+    savePicks.push_back({title, filter, defaultExt});
+    if (saveReplies.empty()) return std::nullopt;
+    auto reply = saveReplies.front();
+    saveReplies.pop_front();
     return reply;
   }
 };

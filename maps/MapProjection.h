@@ -1,0 +1,46 @@
+// Longitude and latitude to pixels for the result map: an equirectangular
+// projection whose standard parallel is the middle latitude of the stations,
+// with one scale in both directions, fitted into a rectangle of pixels with
+// a margin around the stations. North is up; x grows eastward.
+#pragma once
+
+namespace globelayers {
+
+struct TLonLatBox {
+  double lonMinDeg = 0, lonMaxDeg = 0;  // degrees, as the stations hold them
+  double latMinDeg = 0, latMaxDeg = 0;  // degrees
+};
+
+struct TPixelPoint {
+  double x = 0, y = 0;  // pixels from the top left corner
+};
+
+class TMapFrame {
+ public:
+  // Fits `box`, widened by `marginFraction` of its larger side on every
+  // side (and at least minSpanDeg wide and high, so that one station or a
+  // line of stations still gets an area), centred into widthPx x heightPx.
+  static TMapFrame Fit(const TLonLatBox& box, double widthPx, double heightPx,
+                       double marginFraction = 0.08, double minSpanDeg = 0.01);
+
+  TPixelPoint ToPixel(double lonDeg, double latDeg) const;
+  // The inverse of ToPixel.
+  void ToLonLat(TPixelPoint p, double& lonDeg, double& latDeg) const;
+  // The part of the earth that the whole rectangle shows.
+  TLonLatBox Visible() const;
+  double PixelsPerDegreeLat() const { return pxPerDegLat_; }
+
+ private:
+  double centreLonDeg_ = 0, centreLatDeg_ = 0;  // degrees, at the rectangle's centre
+  double pxPerDegLat_ = 1;                      // pixels per degree of latitude
+  double lonScale_ = 1;                         // cosine of the standard parallel
+  double widthPx_ = 0, heightPx_ = 0;
+};
+
+// The smallest graticule step that cuts `spanDeg` into at most `maxSteps`
+// parts: below a degree 1, 2 or 5 times a power of ten; from a degree on
+// the steps that divide a circle evenly (1, 2, 5, 10, 15, 20, 30, 45, 60,
+// 90); spanDeg > 0.
+double GraticuleStep(double spanDeg, int maxSteps);
+
+}  // namespace globelayers

@@ -1,0 +1,284 @@
+#include "ResultMap.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "NumberText.h"
+
+namespace globelayers {
+namespace {
+
+// Room around the map, pixels: graticule labels left and below, the colour
+// bar and its labels to the right.
+constexpr int kLeftPx = 48, kTopPx = 10, kBottomPx = 28, kBarAreaPx = 118;
+constexpr int kBarWidthPx = 16;
+constexpr double kStationRadiusPx = 4.5;
+constexpr double kHighlightRadiusPx = 8;
+const QColor kSeaBackground(250, 250, 250);
+
+QColor ToQColor(TRgb c) { return QColor(c.r, c.g, c.b); }
+
+// A graticule label in degrees, without needless digits.
+QString DegreeLabel(double deg, double step) {
+  const int decimals = step >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(step) - 1e-9)));
+  std::string text = CFormat("%.*f", decimals, deg);
+  if (text == "-0") text = "0";
+  return QString::fromStdString(text) + QChar(0x00B0);
+}
+
+}  // namespace
+
+TResultMap::TResultMap(QWidget* parent) : QWidget(parent) {
+  setObjectName("resultMap");
+  setMouseTracking(true);
+  setMinimumSize(320, 240);
+}
+
+void TResultMap::SetTable(const TResultTable* table, std::size_t column) {
+  table_ = table;
+  highlight_.reset();
+  box_ = {};
+  reliefImageFor_ = QSize();
+  if (table_ != nullptr && table_->RowCount() > 0) {
+    box_ = {table_->At(0, 0), table_->At(0, 0), table_->At(0, 1), table_->At(0, 1)};
+    for (std::size_t r = 1; r < table_->RowCount(); ++r) {
+      box_.lonMinDeg = std::min(box_.lonMinDeg, table_->At(r, 0));
+      box_.lonMaxDeg = std::max(box_.lonMaxDeg, table_->At(r, 0));
+      box_.latMinDeg = std::min(box_.latMinDeg, table_->At(r, 1));
+      box_.latMaxDeg = std::max(box_.latMaxDeg, table_->At(r, 1));
+    }
+  }
+  SetColumn(column);
+}
+
+void TResultMap::SetColumn(std::size_t column) {
+  column_ = column;
+  scale_ = {};
+  if (table_ != nullptr && table_->RowCount() > 0 && column < table_->columns.size()) {
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (std::size_t r = 0; r < table_->RowCount(); ++r) {
+      lo = std::min(lo, table_->At(r, column));
+      hi = std::max(hi, table_->At(r, column));
+    }
+    scale_ = MakeColourScale(lo, hi);
+  }
+  update();
+}
+
+void TResultMap::SetRelief(std::shared_ptr<const TGridPicture> relief) {
+  relief_ = relief && relief->ok ? std::move(relief) : nullptr;
+  shade_ = relief_ ? ShadeRelief(relief_->raster) : std::vector<float>{};
+  reliefImageFor_ = QSize();
+  update();
+}
+
+void TResultMap::SetHighlight(std::optional<std::size_t> row) {
+  highlight_ = row;
+  update();
+}
+
+QRect TResultMap::MapRect(QSize size) const {
+  return QRect(kLeftPx, kTopPx, std::max(size.width() - kLeftPx - kBarAreaPx, 10),
+               std::max(size.height() - kTopPx - kBottomPx, 10));
+}
+
+TMapFrame TResultMap::Frame(QSize size) const {
+  const QRect m = MapRect(size);
+  return TMapFrame::Fit(box_, m.width(), m.height());
+}
+
+QPointF TResultMap::StationPixel(std::size_t row, const TMapFrame& frame, QPoint mapTopLeft) const {
+  const TPixelPoint p = frame.ToPixel(table_->At(row, 0), table_->At(row, 1));
+  return {mapTopLeft.x() + p.x, mapTopLeft.y() + p.y};
+}
+
+QPointF TResultMap::StationPixel(std::size_t row, QSize size) const {
+  return StationPixel(row, Frame(size), MapRect(size).topLeft());
+}
+
+const QImage& TResultMap::ReliefImage(QSize size) const {
+  const QSize mapSize = MapRect(size).size();
+  if (reliefImageFor_ == mapSize) return reliefImage_;
+  const TMapFrame frame = Frame(size);
+  reliefImage_ = QImage(mapSize, QImage::Format_ARGB32_Premultiplied);
+  reliefImage_.fill(Qt::transparent);
+  const TGridRaster& raster = relief_->raster;
+  const TGridRaster shade{raster.width, raster.height, shade_};
+  for (int y = 0; y < mapSize.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(reliefImage_.scanLine(y));
+    for (int x = 0; x < mapSize.width(); ++x) {
+      double lon = 0, lat = 0;
+      frame.ToLonLat({x + 0.5, y + 0.5}, lon, lat);
+      const float s = RasterValueSmooth(shade, relief_->facts, lon, lat);
+      if (std::isnan(s)) continue;
+      // Light greys only, so that the stations' colours stand out.
+      const int g = 150 + int(std::lround(95 * s));
+      line[x] = qRgb(g, g, g);
+    }
+  }
+  reliefImageFor_ = mapSize;
+  return reliefImage_;
+}
+
+void TResultMap::Render(QPainter& painter, QSize size) const {
+  painter.save();
+  painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  const QRect m = MapRect(size);
+  painter.fillRect(m, kSeaBackground);
+  if (table_ == nullptr || table_->RowCount() == 0) {
+    painter.drawText(m, Qt::AlignCenter, table_ == nullptr ? "No result file" : "No station in the result file");
+    painter.restore();
+    return;
+  }
+  const TMapFrame frame = Frame(size);
+  if (relief_) painter.drawImage(m.topLeft(), ReliefImage(size));
+
+  // Graticule, clipped to the map, its labels outside it.
+  const TLonLatBox v = frame.Visible();
+  const QFontMetrics metrics(painter.font());
+  const double stepLon = GraticuleStep(v.lonMaxDeg - v.lonMinDeg, 6);
+  const double stepLat = GraticuleStep(v.latMaxDeg - v.latMinDeg, 6);
+  painter.setPen(QPen(QColor(120, 120, 120, 140), 0.8, Qt::DashLine));
+  for (double lon = std::ceil(v.lonMinDeg / stepLon) * stepLon; lon <= v.lonMaxDeg; lon += stepLon) {
+    const double x = m.left() + frame.ToPixel(lon, 0).x;
+    painter.drawLine(QPointF(x, m.top()), QPointF(x, m.bottom()));
+    const QString label = DegreeLabel(lon, stepLon);
+    painter.save();
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(x - metrics.horizontalAdvance(label) / 2.0, m.bottom() + 4 + metrics.ascent()), label);
+    painter.restore();
+  }
+  // No parallel beyond the poles.
+  for (double lat = std::ceil(std::max(v.latMinDeg, -90.0) / stepLat) * stepLat;
+       lat <= std::min(v.latMaxDeg, 90.0); lat += stepLat) {
+    const double y = m.top() + frame.ToPixel(0, lat).y;
+    painter.drawLine(QPointF(m.left(), y), QPointF(m.right(), y));
+    const QString label = DegreeLabel(lat, stepLat);
+    painter.save();
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(m.left() - 4 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2.0), label);
+    painter.restore();
+  }
+  painter.setPen(QPen(Qt::darkGray, 1));
+  painter.drawRect(m);
+
+  // Stations: the coloured discs, then the highlighted one on top.
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setClipRect(m);
+  painter.setPen(QPen(QColor(40, 40, 40), 0.8));
+  for (std::size_t r = 0; r < table_->RowCount(); ++r) {
+    painter.setBrush(ToQColor(ColourOf(scale_, table_->At(r, column_))));
+    painter.drawEllipse(StationPixel(r, frame, m.topLeft()), kStationRadiusPx, kStationRadiusPx);
+  }
+  if (highlight_ && *highlight_ < table_->RowCount()) {
+    const QPointF p = StationPixel(*highlight_, frame, m.topLeft());
+    painter.setBrush(ToQColor(ColourOf(scale_, table_->At(*highlight_, column_))));
+    painter.setPen(QPen(Qt::black, 2.5));
+    painter.drawEllipse(p, kHighlightRadiusPx, kHighlightRadiusPx);
+    painter.setPen(QPen(Qt::white, 1.2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(p, kHighlightRadiusPx + 2, kHighlightRadiusPx + 2);
+  }
+  painter.setClipping(false);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+
+  // Colour bar: maximum at the top, minimum at the bottom.
+  const int barLeft = m.right() + 18;
+  const int barTop = m.top() + metrics.height() * 2 + 8;
+  const int barHeight = std::max(m.height() - (barTop - m.top()) - metrics.height(), 10);
+  painter.setPen(Qt::black);
+  painter.drawText(QRect(m.right() + 6, m.top(), kBarAreaPx - 8, metrics.height() * 2 + 4),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, BarTitle());
+  for (int y = 0; y < barHeight; ++y) {
+    const double t = barHeight > 1 ? 1 - double(y) / (barHeight - 1) : 0.5;
+    const double value = scale_.minValue + t * (scale_.maxValue - scale_.minValue);
+    painter.setPen(ToQColor(ColourOf(scale_, value)));
+    painter.drawLine(barLeft, barTop + y, barLeft + kBarWidthPx - 1, barTop + y);
+  }
+  painter.setPen(Qt::black);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(barLeft, barTop, kBarWidthPx - 1, barHeight - 1);
+  const int labelLeft = barLeft + kBarWidthPx + 4;
+  painter.drawText(QPointF(labelLeft, barTop + metrics.ascent() / 2.0), BarMaxLabel());
+  painter.drawText(QPointF(labelLeft, barTop + barHeight - 1 + metrics.ascent() / 2.0), BarMinLabel());
+  if (scale_.diverging) {
+    // Zero's place on the bar, where the diverging map is grey.
+    const double t = (0 - scale_.minValue) / (scale_.maxValue - scale_.minValue);
+    const int y = barTop + int(std::lround((1 - t) * (barHeight - 1)));
+    painter.drawLine(barLeft + kBarWidthPx, y, barLeft + kBarWidthPx + 3, y);
+    if (y - barTop > metrics.height() && barTop + barHeight - y > metrics.height())
+      painter.drawText(QPointF(labelLeft, y + metrics.ascent() / 2.0), "0");
+  }
+  painter.restore();
+}
+
+QString TResultMap::BarTitle() const {
+  if (table_ == nullptr || column_ >= table_->columns.size()) return {};
+  const TResultColumn& c = table_->columns[column_];
+  return QString::fromStdString(c.unit.empty() ? c.name : c.name + " [" + c.unit + "]");
+}
+
+QString TResultMap::BarMaxLabel() const {
+  if (table_ == nullptr || column_ >= table_->columns.size()) return {};
+  return QString::fromStdString(CFormat("%.*f", table_->columns[column_].decimals, scale_.maxValue));
+}
+
+QString TResultMap::BarMinLabel() const {
+  if (table_ == nullptr || column_ >= table_->columns.size()) return {};
+  return QString::fromStdString(CFormat("%.*f", table_->columns[column_].decimals, scale_.minValue));
+}
+
+std::optional<std::size_t> TResultMap::StationAt(QPointF p, double radiusPx) const {
+  if (table_ == nullptr) return std::nullopt;
+  std::optional<std::size_t> best;
+  double bestSq = radiusPx * radiusPx;
+  const TMapFrame frame = Frame(size());
+  const QPoint topLeft = MapRect(size()).topLeft();
+  for (std::size_t r = 0; r < table_->RowCount(); ++r) {
+    const QPointF d = StationPixel(r, frame, topLeft) - p;
+    const double sq = d.x() * d.x() + d.y() * d.y();
+    if (sq <= bestSq) bestSq = sq, best = r;
+  }
+  return best;
+}
+
+QString TResultMap::StationText(std::size_t row) const {
+  if (table_ == nullptr || row >= table_->RowCount()) return {};
+  QStringList lines;
+  lines << QString::fromStdString("Point " + table_->ValueText(row, 2));
+  lines << QString::fromStdString("Lambda " + table_->ValueText(row, 0) + " deg, Fi " +
+                                  table_->ValueText(row, 1) + " deg");
+  lines << QString::fromStdString("Height " + table_->ValueText(row, 3) + " m");
+  for (std::size_t c = 4; c < table_->columns.size(); ++c) {
+    const TResultColumn& col = table_->columns[c];
+    lines << QString::fromStdString(col.name + " " + table_->ValueText(row, c) + " " + col.unit);
+  }
+  return lines.join('\n');
+}
+
+void TResultMap::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  Render(painter, size());
+}
+
+void TResultMap::mouseMoveEvent(QMouseEvent* event) {
+  const auto row = StationAt(event->position());
+  if (row)
+    QToolTip::showText(event->globalPosition().toPoint(), StationText(*row), this);
+  else
+    QToolTip::hideText();
+  QWidget::mouseMoveEvent(event);
+}
+
+void TResultMap::mousePressEvent(QMouseEvent* event) {
+  if (const auto row = StationAt(event->position()); row && onStationClicked) onStationClicked(*row);
+  QWidget::mousePressEvent(event);
+}
+
+}  // namespace globelayers

@@ -1,0 +1,81 @@
+// The result map: the stations of a result file on an equirectangular map,
+// coloured by one column, over the shaded relief of the first layer's top
+// grid, with a graticule labelled in degrees and a colour bar. The same
+// Render draws the widget, the PNG and the SVG.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ColourMap.h"
+#include "GridPicture.h"
+#include "MapProjection.h"
+#include "ResultFileReader.h"
+
+namespace globelayers {
+
+class TResultMap : public QWidget {
+ public:
+  explicit TResultMap(QWidget* parent);
+
+  // `table` must outlive its use here; nullptr shows an empty map.
+  void SetTable(const TResultTable* table, std::size_t column);
+  void SetColumn(std::size_t column);
+  std::size_t Column() const { return column_; }
+  // The grid drawn under the stations as shaded relief; nullptr for none.
+  void SetRelief(std::shared_ptr<const TGridPicture> relief);
+  bool HasRelief() const { return relief_ != nullptr; }
+  // The station drawn larger and ringed; none when empty.
+  void SetHighlight(std::optional<std::size_t> row);
+  std::optional<std::size_t> Highlight() const { return highlight_; }
+
+  // Draws the whole map into `size` pixels.
+  void Render(QPainter& painter, QSize size) const;
+  // Where the station of `row` sits when the map is drawn into `size`.
+  QPointF StationPixel(std::size_t row, QSize size) const;
+  // The colour scale of the column shown, over its minimum and maximum.
+  TColourScale Scale() const { return scale_; }
+  // The colour bar's title and its end labels, top (maximum) and bottom
+  // (minimum).
+  QString BarTitle() const;
+  QString BarMaxLabel() const;
+  QString BarMinLabel() const;
+  // The nearest station within `radiusPx` of `p` (widget pixels).
+  std::optional<std::size_t> StationAt(QPointF p, double radiusPx = 8) const;
+
+  // Every value of a station's line, for its tooltip.
+  QString StationText(std::size_t row) const;
+
+  // Called with the row of a station that is clicked.
+  std::function<void(std::size_t)> onStationClicked;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  QRect MapRect(QSize size) const;
+  TMapFrame Frame(QSize size) const;
+  // The relief under the map drawn into `size`, made again only when the
+  // size or the relief changes.
+  const QImage& ReliefImage(QSize size) const;
+  QPointF StationPixel(std::size_t row, const TMapFrame& frame, QPoint mapTopLeft) const;
+
+  const TResultTable* table_ = nullptr;
+  std::size_t column_ = 0;
+  TColourScale scale_;
+  TLonLatBox box_;
+  std::shared_ptr<const TGridPicture> relief_;
+  std::vector<float> shade_;  // ShadeRelief of relief_'s raster
+  mutable QImage reliefImage_;
+  mutable QSize reliefImageFor_;  // the map size reliefImage_ was made for
+  std::optional<std::size_t> highlight_;
+};
+
+}  // namespace globelayers

@@ -1,0 +1,225 @@
+// Value to colour, longitude/latitude to pixel, and grid pictures.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "ColourMap.h"
+#include "GridFixtures.h"
+#include "GridPicture.h"
+#include "MapProjection.h"
+
+namespace globelayers {
+namespace {
+
+using testing_fixtures::TempDir;
+using testing_fixtures::WriteSurfer6;
+
+// Relative luminance (Rec. 709 weights on sRGB), enough to see an order.
+double Luminance(TRgb c) { return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b; }
+
+TEST(ColourMap, SequentialEndsAndRisingLightness) {
+  EXPECT_EQ(SequentialColour(0), (TRgb{0x44, 0x01, 0x54}));
+  EXPECT_EQ(SequentialColour(1), (TRgb{0xFD, 0xE7, 0x25}));
+  EXPECT_EQ(SequentialColour(-3), SequentialColour(0));
+  EXPECT_EQ(SequentialColour(7), SequentialColour(1));
+  EXPECT_EQ(SequentialColour(std::nan("")), SequentialColour(0));
+  for (int i = 1; i <= 100; ++i)
+    EXPECT_GT(Luminance(SequentialColour(i / 100.0)), Luminance(SequentialColour((i - 1) / 100.0))) << i;
+}
+
+TEST(ColourMap, DivergingIsGreyInTheMiddleAndDarkensBothWays) {
+  EXPECT_EQ(DivergingColour(0.5), (TRgb{221, 221, 221}));
+  for (int i = 1; i <= 50; ++i) {
+    EXPECT_LT(Luminance(DivergingColour(0.5 + i / 100.0)), Luminance(DivergingColour(0.5 + (i - 1) / 100.0)));
+    EXPECT_LT(Luminance(DivergingColour(0.5 - i / 100.0)), Luminance(DivergingColour(0.5 - (i - 1) / 100.0)));
+  }
+  // The blank colour is neither map's.
+  for (int i = 0; i <= 1000; ++i) {
+    EXPECT_NE(SequentialColour(i / 1000.0), kBlankColour);
+    EXPECT_NE(DivergingColour(i / 1000.0), kBlankColour);
+  }
+}
+
+TEST(ColourMap, ScaleChoiceAndPositions) {
+  struct Case { const char* name; double lo, hi, value; bool diverging; double t; };
+  const Case cases[] = {
+      {"positive, minimum", 2, 10, 2, false, 0},
+      {"positive, maximum", 2, 10, 10, false, 1},
+      {"positive, quarter", 2, 10, 4, false, 0.25},
+      {"negative only", -10, -2, -4, false, 0.75},
+      {"touching zero stays one-signed", 0, 8, 2, false, 0.25},
+      {"one value", 5, 5, 5, false, 0.5},
+      {"both signs: zero in the middle", -2, 8, 0, true, 0.5},
+      {"both signs: maximum at the end", -2, 8, 8, true, 1},
+      {"both signs: minimum short of its end", -2, 8, -2, true, 0.375},
+      {"outside is clamped", 2, 10, 50, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TColourScale s = MakeColourScale(c.lo, c.hi);
+    EXPECT_EQ(s.diverging, c.diverging);
+    EXPECT_DOUBLE_EQ(ScalePosition(s, c.value), c.t);
+    EXPECT_EQ(ColourOf(s, c.value), c.diverging ? DivergingColour(c.t) : SequentialColour(c.t));
+  }
+}
+
+TEST(MapProjection, StationsFitWithTheirMarginAndNorthUp) {
+  // 10..14 E, 40..42 N in 400 x 300 pixels: the standard parallel is 41 N.
+  const TLonLatBox box{10, 14, 40, 42};
+  const TMapFrame f = TMapFrame::Fit(box, 400, 300, 0.1);
+  const double k = std::cos(41 * 0.017453292519943295);
+  // Width 4k deg, height 2 deg, margins 0.4k on every side: the width decides.
+  const double scale = 400 / (4 * k + 0.8 * k);
+  EXPECT_NEAR(f.PixelsPerDegreeLat(), scale, 1e-9);
+  const TPixelPoint centre = f.ToPixel(12, 41);
+  EXPECT_NEAR(centre.x, 200, 1e-9);
+  EXPECT_NEAR(centre.y, 150, 1e-9);
+  const TPixelPoint ne = f.ToPixel(14, 42), sw = f.ToPixel(10, 40);
+  EXPECT_LT(ne.y, sw.y);  // north up
+  EXPECT_GT(ne.x, sw.x);  // east right
+  EXPECT_NEAR(ne.x - sw.x, 4 * k * scale, 1e-9);
+  EXPECT_NEAR(sw.x, 0.4 * k * scale, 1e-9);  // the margin
+  EXPECT_NEAR(sw.y - ne.y, 2 * scale, 1e-9);
+  double lon = 0, lat = 0;
+  f.ToLonLat(f.ToPixel(13.25, 40.5), lon, lat);
+  EXPECT_NEAR(lon, 13.25, 1e-12);
+  EXPECT_NEAR(lat, 40.5, 1e-12);
+  const TLonLatBox v = f.Visible();
+  EXPECT_LT(v.lonMinDeg, 10);
+  EXPECT_GT(v.latMaxDeg, 42);
+}
+
+TEST(MapProjection, OneStationAndPolarStationsGetAFiniteMap) {
+  const TMapFrame one = TMapFrame::Fit({5, 5, 50, 50}, 200, 100);
+  EXPECT_TRUE(std::isfinite(one.PixelsPerDegreeLat()));
+  EXPECT_NEAR(one.ToPixel(5, 50).x, 100, 1e-9);
+  const TMapFrame polar = TMapFrame::Fit({-180, 180, 89, 90}, 200, 100);
+  EXPECT_GT(polar.ToPixel(180, 90).x, polar.ToPixel(-180, 90).x);
+  EXPECT_LE(polar.ToPixel(180, 90).x, 200);
+  EXPECT_GE(polar.ToPixel(-180, 90).x, 0);
+}
+
+TEST(MapProjection, GraticuleSteps) {
+  struct Case { double span; int steps; double expected; };
+  const Case cases[] = {{4, 5, 1},   {10, 5, 2},     {360, 6, 60},  {400, 6, 90}, {180, 6, 30},
+                        {0.3, 5, 0.1}, {45, 5, 10},  {70, 5, 15},   {1, 10, 0.1}, {2000, 6, 180}};
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(GraticuleStep(c.span, c.steps), c.expected) << c.span;
+}
+
+// A grid of 4 columns (10..13 E) by 3 rows (40..42 N) whose value is its
+// latitude, with the south-west node blank.
+std::string GradientGrid(const TempDir& dir) {
+  return WriteSurfer6(dir.File("g.grd"), 4, 3, 10, 13, 40, 42, [](double x, double y) {
+    return x == 10 && y == 40 ? 1.70141e38f : float(y);
+  });
+}
+
+TEST(GridPicture, FactsAndNorthUpRaster) {
+  TempDir dir;
+  const TGridPicture p = ReadGridPicture(GradientGrid(dir), 256);
+  ASSERT_TRUE(p.ok) << p.message;
+  EXPECT_EQ(p.facts.nx, 4);
+  EXPECT_EQ(p.facts.ny, 3);
+  EXPECT_EQ(p.facts.xStepDeg, 1);
+  EXPECT_EQ(p.facts.minValue, 40);  // the blank is no minimum
+  EXPECT_EQ(p.facts.maxValue, 42);
+  EXPECT_DOUBLE_EQ(p.facts.blankShare, 1.0 / 12);
+  EXPECT_EQ(FactsText(p.facts),
+            "Surfer 6 grid, 4 x 3 nodes\nlon 10 to 13, step 1 deg\nlat 40 to 42, step 1 deg\n"
+            "min 40, max 42\nblanks 8.3 %");
+  ASSERT_EQ(p.raster.width, 4);
+  ASSERT_EQ(p.raster.height, 3);
+  EXPECT_EQ(p.raster.at(3, 0), 42);  // row 0 is north
+  EXPECT_EQ(p.raster.at(3, 2), 40);
+  EXPECT_TRUE(std::isnan(p.raster.at(0, 2)));  // the south-west blank
+  EXPECT_EQ(RasterValueAt(p.raster, p.facts, 12.9, 41.9), 42);
+  // Smooth sampling: between the node rows at 40 and 41 N, in the column at
+  // 12 E (no blank among its neighbours), the latitude itself.
+  EXPECT_NEAR(RasterValueSmooth(p.raster, p.facts, 12, 40.25), 40.25, 1e-6);
+  EXPECT_NEAR(RasterValueSmooth(p.raster, p.facts, 12.5, 41.75), 41.75, 1e-6);
+  // Next to the blank corner the nearest cell is taken.
+  EXPECT_TRUE(std::isnan(RasterValueSmooth(p.raster, p.facts, 10.1, 40.1)));
+  EXPECT_EQ(RasterValueAt(p.raster, p.facts, 11.2 - 360, 40.6), 41);  // longitudes counted 0..360
+  EXPECT_TRUE(std::isnan(RasterValueAt(p.raster, p.facts, 20, 41)));
+}
+
+TEST(GridPicture, LargeGridsAreSampledNotCopied) {
+  TempDir dir;
+  const std::string path = WriteSurfer6(dir.File("big.grd"), 600, 300, 0, 599, -50, 249,
+                                        [](double, double y) { return float(y); });
+  const TGridPicture p = ReadGridPicture(path, 100);
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.raster.width, 100);
+  EXPECT_EQ(p.raster.height, 100);
+  EXPECT_GT(p.raster.at(50, 0), 240);   // northern row
+  EXPECT_LT(p.raster.at(50, 99), -40);  // southern row
+  EXPECT_EQ(p.facts.maxValue, 249);
+}
+
+TEST(GridPicture, CellsAreBlockMeansAndBlankByMajority) {
+  // 4 x 4 nodes into 2 x 2 cells: the south-west block holds one blank (a
+  // mean of the other three), the south-east block three (blank).
+  TGridImports g;
+  g.nx = 4, g.ny = 4;
+  g.values.assign(16, 0);
+  for (int ix = 0; ix < 4; ++ix)
+    for (int iy = 0; iy < 4; ++iy) g.at(ix, iy) = float(10 * ix + iy);
+  g.at(0, 0) = kBlankMarker;
+  g.at(2, 0) = g.at(3, 0) = g.at(3, 1) = kBlankMarker;
+  const TGridRaster r = RasterOf(g, 2);
+  ASSERT_EQ(r.width, 2);
+  EXPECT_FLOAT_EQ(r.at(0, 1), (1 + 10 + 11) / 3.0f);  // south-west
+  EXPECT_TRUE(std::isnan(r.at(1, 1)));              // south-east
+  EXPECT_FLOAT_EQ(r.at(0, 0), (2 + 3 + 12 + 13) / 4.0f);  // north-west
+  EXPECT_FLOAT_EQ(r.at(1, 0), (22 + 23 + 32 + 33) / 4.0f);
+}
+
+TEST(GridPicture, ReadersMessagesAreKeptAsText) {
+  TempDir dir;
+  TGridPicture p = ReadGridPicture(dir.File("missing.grd"), 64);
+  EXPECT_FALSE(p.ok);
+  EXPECT_NE(p.message.find("Error by opening file " + dir.File("missing.grd")), std::string::npos) << p.message;
+  p = ReadGridPicture(dir.Write("text.grd", "not a grid at all, just text"), 64);
+  EXPECT_FALSE(p.ok);
+  EXPECT_NE(p.message.find("Error by reading grid " + dir.File("text.grd")), std::string::npos) << p.message;
+}
+
+TEST(GridPicture, ReliefIsLitFromTheNorthWest) {
+  // A ridge rising to the east: slopes facing west are bright, east dark.
+  TGridRaster r{.width = 5, .height = 3, .values = {}};
+  for (int row = 0; row < 3; ++row)
+    for (float v : {0.f, 1.f, 2.f, 1.f, 0.f}) r.values.push_back(v);
+  r.values[0] = std::nanf("");
+  const std::vector<float> s = ShadeRelief(r);
+  EXPECT_TRUE(std::isnan(s[0]));
+  EXPECT_GT(s[1 * 5 + 1], s[1 * 5 + 3]) << "the slope facing west should be the brighter";
+  for (float v : s) {
+    if (!std::isnan(v)) {
+      EXPECT_TRUE(v >= 0 && v <= 1);
+    }
+  }
+}
+
+TEST(GridPictureCache, ReadsAFileOnceUntilItChanges) {
+  TempDir dir;
+  const std::string path = GradientGrid(dir);
+  TGridPictureCache cache(2, 64);
+  const auto first = cache.Get(path);
+  EXPECT_EQ(cache.Get(path), first);
+  EXPECT_EQ(cache.Reads(), 1);
+  // A rewritten file (new size and time) is read again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteSurfer6(path, 5, 3, 10, 14, 40, 42, [](double, double y) { return float(y); });
+  EXPECT_EQ(cache.Get(path)->facts.nx, 5);
+  EXPECT_EQ(cache.Reads(), 2);
+  // A missing file is not kept: it is looked at again.
+  cache.Get(dir.File("none.grd"));
+  cache.Get(dir.File("none.grd"));
+  EXPECT_EQ(cache.Reads(), 4);
+}
+
+}  // namespace
+}  // namespace globelayers

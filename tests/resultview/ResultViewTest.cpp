@@ -1,0 +1,285 @@
+// The result view offscreen, on result files written by the engine's own
+// writer: where a station is drawn and in which colour, the colour bar's
+// labels, the saved map and table, sorting and selection, and files it
+// cannot read.
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QImage>
+#include <QLocale>
+#include <QPainter>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <cmath>
+
+#include "GridFixtures.h"
+#include "RecordingPrompts.h"
+#include "ResultFile.h"
+#include "ResultMap.h"
+#include "ResultView.h"
+
+using namespace globelayers;
+using Recorder = test::TRecordingPrompts<>;
+
+namespace {
+
+struct TStation {
+  double lon, lat, number, height, dte;
+};
+
+// Four stations, sums only without gradient; DTE of one sign unless
+// `bothSigns`.
+const TStation kStations[] = {
+    {10.0, 40.0, 101, 350, 12.5},
+    {14.0, 40.5, 102, 20, 30.25},
+    {12.0, 42.0, 103, 1200, 18.0},
+    {11.0, 41.0, 104, 5, 25.0},
+};
+
+QString WriteResult(const QTemporaryDir& dir, bool bothSigns = false, const QString& name = "r_dce.dat") {
+  const TResultLayout L = MakeResultLayout(0, true, 3);
+  std::string text = ResultHeader(L);
+  for (const TStation& s : kStations) {
+    const TCalcPoint p{.lambda = s.lon, .phi = s.lat, .pointNumber = s.number, .height = s.height};
+    text += ResultLineEnd(L, p, {.dte = bothSigns ? s.dte - 20 : s.dte});
+  }
+  const QString path = dir.filePath(name);
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write(QByteArray::fromStdString(text));
+  return path;
+}
+
+QImage RenderMap(const TResultMap& map, QSize size) {
+  QImage image(size, QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&image);
+  map.Render(painter, size);
+  return image;
+}
+
+QRgb ToQRgb(TRgb c) { return qRgb(c.r, c.g, c.b); }
+
+}  // namespace
+
+class ResultViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+  // Each station's disc has the colour of its value, centred where the
+  // projection puts it; east is right and north is up.
+  void stationsSitAtTheirPlaceInTheirColour() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    QVERIFY(prompts.messages.empty());
+    const QSize size(640, 420);
+    const QImage image = RenderMap(*view.map, size);
+    const TColourScale scale = view.map->Scale();
+    QVERIFY(!scale.diverging);
+    QCOMPARE(scale.minValue, 12.5);
+    QCOMPARE(scale.maxValue, 30.25);
+    for (std::size_t r = 0; r < std::size(kStations); ++r) {
+      const QRgb colour = ToQRgb(ColourOf(scale, kStations[r].dte));
+      const QPointF at = view.map->StationPixel(r, size);
+      QCOMPARE(image.pixel(at.toPoint()), colour);
+      // The pixels of that exact colour on the map (the colour bar right
+      // of it has them too) gather round the computed place.
+      double sx = 0, sy = 0;
+      int n = 0;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width() - 118; ++x)
+          if (image.pixel(x, y) == colour) sx += x + 0.5, sy += y + 0.5, ++n;
+      QVERIFY2(n >= 9, qPrintable(QString::number(n)));
+      QVERIFY(std::abs(sx / n - at.x()) < 1.0);
+      QVERIFY(std::abs(sy / n - at.y()) < 1.0);
+    }
+    const auto px = [&](int r) { return view.map->StationPixel(std::size_t(r), size); };
+    QVERIFY(px(1).x() > px(0).x());  // 14 E east of 10 E
+    QVERIFY(px(2).y() < px(0).y());  // 42 N north of 40 N
+    // The extreme stations stay inside the map with a margin.
+    QVERIFY(px(0).x() > 48 + 10 && px(1).x() < 640 - 118 - 10);
+  }
+
+  // Values of both signs: the diverging map, 0 in grey, the bar's ends
+  // the column's minimum and maximum.
+  void colourBarShowsTheColumnsRange() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir, true).toStdString(), true, ""));
+    QCOMPARE(view.map->BarTitle(), QString("DTE [microGal]"));
+    QCOMPARE(view.map->BarMinLabel(), QString("-7.50000"));
+    QCOMPARE(view.map->BarMaxLabel(), QString("10.25000"));
+    QVERIFY(view.map->Scale().diverging);
+    const QImage image = RenderMap(*view.map, {640, 420});
+    // Station 103 has DTE 18 - 20 = -2, station 104 has 5: neither grey, 0 would be.
+    QCOMPARE(image.pixel(view.map->StationPixel(3, {640, 420}).toPoint()),
+             ToQRgb(DivergingColour(0.5 + 5 / (2 * 10.25))));
+    // The column choice recolours: the height runs from 5 to 1200 m.
+    const int heightItem = view.cb_column->findText("Height [m]");
+    QVERIFY(heightItem >= 0);
+    view.cb_column->setCurrentIndex(heightItem);
+    QCOMPARE(view.map->Column(), std::size_t(3));
+    QCOMPARE(view.map->BarMinLabel(), QString("5.000"));
+    QCOMPARE(view.map->BarMaxLabel(), QString("1200.000"));
+    QVERIFY(!view.map->Scale().diverging);
+  }
+
+  void savedMapsAreWellFormed() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    const QString png = dir.filePath("map.png"), svg = dir.filePath("map.SVG");
+    QVERIFY(view.SaveMap(png.toStdString(), {800, 500}));
+    QCOMPARE(QImage(png).size(), QSize(800, 500));
+    QVERIFY(view.SaveMap(svg.toStdString(), {800, 500}));
+    QFile f(svg);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&f);
+    QString root, viewBox;
+    int circles = 0;
+    while (!xml.atEnd()) {
+      if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+      if (root.isEmpty()) root = xml.name().toString(), viewBox = xml.attributes().value("viewBox").toString();
+      if (xml.name() == QLatin1String("circle") || xml.name() == QLatin1String("ellipse") ||
+          xml.name() == QLatin1String("path"))
+        ++circles;
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(root, QString("svg"));
+    QCOMPARE(viewBox, QString("0 0 800 500"));
+    QVERIFY(circles >= 4);
+    QVERIFY(prompts.messages.empty());
+
+    // Through the button and the picker; a folder that is not there is reported.
+    prompts.saveReplies = {dir.filePath("button.png").toStdString(), dir.filePath("no/such/m.png").toStdString()};
+    view.btn_saveMapClick();
+    QVERIFY(QImage(dir.filePath("button.png")).width() >= 640);
+    QCOMPARE(QString::fromStdString(prompts.savePicks[0].filter),
+             QString("PNG image (*.png)|*.png|SVG drawing (*.svg)|*.svg"));
+    view.btn_saveMapClick();
+    QCOMPARE(prompts.messages.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(prompts.messages[0]),
+             "Error by writing file " + dir.filePath("no/such/m.png"));
+  }
+
+  // Every number of the table comes back from the CSV, under a decimal-comma
+  // locale too.
+  void csvRoundTripKeepsEveryNumber() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    prompts.saveReplies = {dir.filePath("t.csv").toStdString()};
+    view.btn_saveTableClick();
+    QCOMPARE(QString::fromStdString(prompts.savePicks.at(0).defaultExt), QString("csv"));
+    QFile f(dir.filePath("t.csv"));
+    QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QString("Lambda [deg],Fi [deg],Point,Height [m],DTE [mGal]"));
+    QCOMPARE(lines.size(), 1 + int(std::size(kStations)));
+    const QLocale c = QLocale::c();
+    for (int r = 0; r < int(std::size(kStations)); ++r) {
+      const QStringList cells = lines[r + 1].split(',');
+      const TStation& s = kStations[r];
+      const double expected[] = {s.lon, s.lat, s.number, s.height, s.dte};
+      QCOMPARE(cells.size(), 5);
+      for (int k = 0; k < 5; ++k) {
+        bool ok = false;
+        QCOMPARE(c.toDouble(cells[k], &ok), expected[k]);
+        QVERIFY(ok);
+      }
+    }
+  }
+
+  // Sorting by a column reorders the rows; selecting one highlights its
+  // station, and clicking a station selects its row.
+  void sortingAndSelection() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    view.resize(1000, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QAbstractItemModel* model = view.table->model();
+    view.table->sortByColumn(4, Qt::DescendingOrder);
+    QCOMPARE(model->index(0, 4).data().toString(), QString("30.25000"));
+    QCOMPARE(model->index(3, 4).data().toString(), QString("12.50000"));
+    QCOMPARE(model->index(0, 2).data().toString(), QString("102"));
+    view.table->selectRow(2);  // 18.0, station 103, line 2 of the file
+    QCOMPARE(view.map->Highlight(), std::optional<std::size_t>(2));
+    // A click on station 101's disc.
+    const QPointF at = view.map->StationPixel(0, view.map->size());
+    QTest::mouseClick(view.map, Qt::LeftButton, {}, at.toPoint());
+    QCOMPARE(view.table->currentIndex().row(), 3);
+    QCOMPARE(view.map->Highlight(), std::optional<std::size_t>(0));
+    // The hover text: number, place, height and every value of the line.
+    QCOMPARE(view.map->StationText(1),
+             QString("Point 102\nLambda 14.000000 deg, Fi 40.500000 deg\nHeight 20.000 m\nDTE 30.25000 mGal"));
+    QCOMPARE(view.map->StationAt(at + QPointF(3, 0)), std::optional<std::size_t>(0));
+    QCOMPARE(view.map->StationAt(at + QPointF(30, 30)), std::optional<std::size_t>());
+  }
+
+  // A file that is not a result file: the message names file and line, and
+  // the view keeps what it showed.
+  void unreadableFileIsReported() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    const QString bad = dir.filePath("bad_dce.dat");
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(ResultHeader(MakeResultLayout(0, true, 2)).c_str());
+    f.write("  1.0 2.0 3 4.0\n");
+    f.close();
+    QVERIFY(!view.OpenFile(bad.toStdString(), false, ""));
+    QCOMPARE(ToList(prompts.messages),
+             QStringList{"Error by reading result file " + bad + ", line 2: 4 numbers where the header has 5 columns"});
+    QCOMPARE(view.Table()->RowCount(), std::size(kStations));
+  }
+
+  // The run log beside the result file gives the unit and the first
+  // layer's top grid, drawn as grey relief under the stations.
+  void reliefAndUnitFromTheRunLog() {
+    QTemporaryDir dir;
+    const std::string grid = dir.filePath("topo.grd").toStdString();
+    testing_fixtures::WriteSurfer6(grid, 30, 30, 5, 20, 35, 47,
+                                   [](double x, double y) { return float(100 * std::sin(x) * std::cos(y)); });
+    QFile log(dir.filePath("r_dce.con"));
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write("Output unit: microGal\nLayer 1: @ topo.grd @ @ \n");  // relative to the result's folder
+    log.close();
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, "/ignored.grd"));
+    QCOMPARE(QString::fromStdString(view.ReliefGrid()), dir.filePath("topo.grd"));
+    QVERIFY(view.map->HasRelief());
+    QCOMPARE(view.map->BarTitle(), QString("DTE [microGal]"));
+    const QImage image = RenderMap(*view.map, {640, 420});
+    // Halfway between stations 101 and 102, off every disc: a grey of the relief.
+    const QPointF a = view.map->StationPixel(0, {640, 420}), b = view.map->StationPixel(1, {640, 420});
+    const QRgb relief = image.pixel(((a + b) / 2).toPoint());
+    QCOMPARE(qRed(relief), qGreen(relief));
+    QCOMPARE(qGreen(relief), qBlue(relief));
+    QVERIFY(qRed(relief) >= 150 && qRed(relief) <= 245);
+  }
+
+ private:
+  static QStringList ToList(const std::vector<std::string>& texts) {
+    QStringList list;
+    for (const auto& t : texts) list << QString::fromStdString(t);
+    return list;
+  }
+};
+
+QTEST_MAIN(ResultViewTest)
+#include "ResultViewTest.moc"
