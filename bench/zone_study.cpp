@@ -299,7 +299,11 @@ int main(int argc, char** argv) {
                                  {"standard", *gl::PresetZones("standard", h), {}, {}},
                                  {"fine", *gl::PresetZones("fine", h), {}, {}}};
     std::vector<TBuiltLayout> built;
-    for (const TTimed& t : timed) built.push_back(Build(t.bands, topo));
+    for (const TTimed& t : timed) {
+      const double before = elapsed();
+      built.push_back(Build(t.bands, topo));
+      std::printf("%s: rings and block means formed in %.2f s\n", t.name, elapsed() - before);
+    }
     for (int round = 0; round < 7; ++round) {
       for (std::size_t k = 0; k < timed.size(); ++k) {
         const gl::TRunContext ctx = Context(model, built[k]);
