@@ -179,7 +179,36 @@ std::string ReadValues(GDALRasterBand& band, TGridImports& grid, bool northUp, c
     } else {
       out = decoded.data();
     }
-    for (std::size_t i = 0; i < count; ++i) out[i] = StoredValue(raw[i], rule, tally);
+    if constexpr (std::is_same_v<T, float>) {
+      // Values that a float holds as they are: the same rule without the
+      // widening, the common case of large grids.
+      const float noData = rule.hasNoData ? float(rule.noData) : std::nanf("");
+      const float blank = float(kSurferBlank);  // the least float at or above it
+      std::int64_t blanks = 0;
+      float zMin = float(tally.zMin <= double(FLT_MAX) ? tally.zMin : FLT_MAX);
+      float zMax = float(tally.zMax >= -double(FLT_MAX) ? tally.zMax : -FLT_MAX);
+      bool any = false;
+      for (std::size_t i = 0; i < count; ++i) {
+        const float v = raw[i];
+        if (!std::isfinite(v) || v == noData) {
+          ++blanks;
+          out[i] = kBlankMarker;
+        } else if (v >= blank) {
+          ++blanks;
+        } else {
+          any = true;
+          zMin = std::min(zMin, v);
+          zMax = std::max(zMax, v);
+        }
+      }
+      tally.blanks += blanks;
+      if (any) {
+        tally.zMin = std::min(tally.zMin, double(zMin));
+        tally.zMax = std::max(tally.zMax, double(zMax));
+      }
+    } else {
+      for (std::size_t i = 0; i < count; ++i) out[i] = StoredValue(raw[i], rule, tally);
+    }
     PlaceRows(grid, northUp, first, rows, out);
   }
   return {};
@@ -356,6 +385,12 @@ TGdalOutcome ReadGdalGrid(TGridImports& grid, const std::string& name) {
   try {
     InitialiseGdal();
     TQuietGdal quiet;
+    // Uncompressed GeoTIFF rows straight from the file into the read's
+    // buffer, past the block cache (other formats ignore it).
+    CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", "YES");
+    struct TResetDirectIo {
+      ~TResetDirectIo() { CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", nullptr); }
+    } resetDirectIo;
     const TDatasetPtr dataset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
     if (!dataset) return {TGdalLoad::kNotOpened, {}};
     return ReadOpened(*dataset, grid);
