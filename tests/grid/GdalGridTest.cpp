@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../engine/GermanLocale.h"
 #include "GdalFixtures.h"
 #include "GridImports.h"
 #include "RecordingPrompts.h"
@@ -342,6 +343,26 @@ TEST(GdalCounts, BeyondSixteenBits) {
   EXPECT_EQ(grid.at(39999, 0), 39999.0f);
   EXPECT_EQ(grid.at(39999, 1), -39999.0f);
   EXPECT_EQ(grid.at(32768, 1), -32768.0f);
+}
+
+// The window runs under the user's locale: a decimal comma must change
+// neither the text grid's values nor the numbers of a refusal.
+TEST(GdalLocale, DecimalCommaChangesNothing) {
+  TTempFolder folder;
+  const TNodes n = SmallNodes();
+  const std::string text = kGeometry[5].write(n, folder.File(""));  // ESRI ASCII grid
+  const std::string rotated =
+      WithGeoTransform(folder.File("r.tif"), "GTiff", {0, 1, 0.25, 3, 0, -1});
+  test::TGermanLocale german;
+  if (!german.active()) GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/setup.sh makes it)";
+  test::TRecordingPrompts<> prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, text, prompts)) << testing::PrintToString(prompts.messages);
+  EXPECT_EQ(grid.xMin, 10.25);
+  EXPECT_EQ(grid.at(2, 1), 102.25f);
+  EXPECT_FALSE(LoadGrid(grid, rotated, prompts));
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  EXPECT_NE(prompts.messages[0].find("(terms 0.25 and 0)"), std::string::npos) << prompts.messages[0];
 }
 
 }  // namespace
