@@ -112,7 +112,6 @@ bool AxisUsable(double minDeg, double maxDeg, double spacingDeg) {
          std::fabs(spacingDeg) >= kMinSpacingDeg;
 }
 
-
 // Reads `vectorCount` vectors of `vectorLength` elements of `elementBytes`
 // each, in chunks. `decode` turns one element into a float (and may count
 // blanks or track a range: it sees the elements in file order); `place`
@@ -426,9 +425,8 @@ int ExitCode(TReadStatus status) { return status == TReadStatus::kLoaded ? 0 : 1
 
 // Surfer 7, Surfer 6, Geosoft in this order, each through `read`. A file
 // that no reader knows gets the reading message here, since none of them
-// said anything.
-// With `otherwise` set, a file that no reader recognised goes to it (GDAL)
-// before the reading message is given.
+// said anything; with `otherwise` set (GDAL), such a file goes to it
+// instead, which then gives the messages.
 template <class Read>
 bool LoadWithEachReader(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
                         Read read, bool (*otherwise)(TGridImports&, const std::string&, IUserPrompts&) = nullptr) {
