@@ -25,6 +25,10 @@
 #include <memory>
 #include <utility>
 
+#include "GridChecks.h"
+#ifdef GLOBELAYERS_HAVE_GDAL
+#include "GdalGrid.h"
+#endif
 #include "GridSource.h"
 #include "InputFile.h"
 
@@ -32,16 +36,11 @@ namespace globelayers {
 
 namespace {
 
-constexpr char kOpenError[] = "Error by opening file %s\n";
-constexpr char kReadError[] = "\nError by reading grid %s";
-
-// Surfer's blank value: Surfer 6 files declare none and use this one. Kept
-// as the double the blank count compares with; blanks are stored as
-// kBlankMarker, this value rounded to float.
-constexpr double kSurferBlank = 1.70141e38;
+constexpr const char* kOpenError = kGridOpenError;
+constexpr const char* kReadError = kGridReadError;
 
 constexpr int kMinNodes = 2;      // the sampler interpolates in cells of 2 x 2 nodes
-constexpr int kMaxNodes = 32767;  // nx and ny are 16-bit
+constexpr int kMaxNodes = 32767;  // the native formats' counts are 16-bit
 
 // Bytes read from the file at a time while reading values. The fuzzing
 // build makes it tiny, so that small inputs cross chunk boundaries.
@@ -67,13 +66,6 @@ enum class TReadStatus {
   kRejected,  // of its format but unusable: reported by RunReader
   kUnopened,  // the file could not be opened: reported by ReadFile
 };
-
-std::string WithFileName(const char* format, const std::string& fileName) {
-  // The name is inserted, never used as a format: a '%' in it stays a '%'.
-  std::string text(format);
-  if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, fileName);
-  return text;
-}
 
 std::uint16_t U16(const unsigned char* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
 std::uint32_t U32(const unsigned char* p) {
@@ -115,36 +107,9 @@ void CompleteStepsFromBounds(TGridImports& grid) {
   grid.zRange = grid.zMax - grid.zMin;
 }
 
-void CompleteBoundsFromSteps(TGridImports& grid) {
-  grid.xRange = (grid.nx - 1) * grid.xStep;
-  grid.xMax = grid.xMin + grid.xRange;
-  grid.yRange = (grid.ny - 1) * grid.yStep;
-  grid.yMax = grid.yMin + grid.yRange;
-  grid.zRange = grid.zMax - grid.zMin;
-}
-
-// The sampler works in arc-seconds: origin and spacing times 3600, node i at
-// (origin + i * spacing) / 3600, a weight as a distance over a cell's width.
-// Within these bounds each of them is a finite number and no cell is of zero
-// width: near 1e6 degrees one unit in the last place is about 1.2e-10
-// degrees, well below the least spacing; and the largest weight (2e6 degrees
-// over 1e-9) squared, times the largest float, is still far from overflow.
-constexpr double kMaxNodeDeg = 1e6;      // degrees: magnitude of any node position
-constexpr double kMinSpacingDeg = 1e-9;  // degrees (3.6e-6 arc-seconds, 0.1 mm on the ground)
-
 bool AxisUsable(double minDeg, double maxDeg, double spacingDeg) {
   return std::fabs(minDeg) <= kMaxNodeDeg && std::fabs(maxDeg) <= kMaxNodeDeg &&
          std::fabs(spacingDeg) >= kMinSpacingDeg;
-}
-
-// A spacing may be negative (nodes from east to west or north to south):
-// the sampler takes either. z bounds describe the grid only and are taken
-// as they come.
-bool GeometryUsable(const TGridImports& grid) {
-  for (const double v : {grid.xMin, grid.xMax, grid.xRange, grid.xStep, grid.yMin, grid.yMax,
-                         grid.yRange, grid.yStep})
-    if (!std::isfinite(v)) return false;
-  return AxisUsable(grid.xMin, grid.xMax, grid.xStep) && AxisUsable(grid.yMin, grid.yMax, grid.yStep);
 }
 
 // Reads `vectorCount` vectors of `vectorLength` elements of `elementBytes`
@@ -239,8 +204,8 @@ TReadStatus ParseSurfer7GridSection(TGridImports& grid, IGridSource& source) {
   const std::int32_t rows = I32(g);
   const std::int32_t columns = I32(g + 4);
   if (!CountUsable(rows) || !CountUsable(columns)) return TReadStatus::kRejected;
-  grid.ny = std::int16_t(rows);
-  grid.nx = std::int16_t(columns);
+  grid.ny = rows;
+  grid.nx = columns;
   grid.xMin = F64(g + 8);
   grid.yMin = F64(g + 16);
   grid.xStep = F64(g + 24);
@@ -338,13 +303,13 @@ TReadStatus ParseGeosoft(TGridImports& grid, IGridSource& source) {
     return TReadStatus::kRejected;
 
   if (vectorsAreColumns) {
-    grid.nx = std::int16_t(vectorCount);
-    grid.ny = std::int16_t(perVector);
+    grid.nx = vectorCount;
+    grid.ny = perVector;
     grid.xStep = vectorSpacing;
     grid.yStep = elementSpacing;
   } else {
-    grid.nx = std::int16_t(perVector);
-    grid.ny = std::int16_t(vectorCount);
+    grid.nx = perVector;
+    grid.ny = vectorCount;
     grid.xStep = elementSpacing;
     grid.yStep = vectorSpacing;
   }
@@ -460,22 +425,64 @@ int ExitCode(TReadStatus status) { return status == TReadStatus::kLoaded ? 0 : 1
 
 // Surfer 7, Surfer 6, Geosoft in this order, each through `read`. A file
 // that no reader knows gets the reading message here, since none of them
-// said anything.
+// said anything; with `otherwise` set (GDAL), such a file goes to it
+// instead, which then gives the messages.
 template <class Read>
 bool LoadWithEachReader(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
-                        Read read) {
+                        Read read, bool (*otherwise)(TGridImports&, const std::string&, IUserPrompts&) = nullptr) {
   bool recognised = false;
   for (const TParse parse : {TParse(ParseSurfer7), TParse(ParseSurfer6), TParse(ParseGeosoft)}) {
     const TReadStatus status = read(parse);
     if (status == TReadStatus::kLoaded) return true;
     recognised = recognised || status != TReadStatus::kNotMine;
   }
+  if (!recognised && otherwise != nullptr) return otherwise(grid, fileName, prompts);
   if (!recognised) prompts.ShowMessage(WithFileName(kReadError, fileName));
   grid.fileFormat = 3;
   return false;
 }
 
+#ifdef GLOBELAYERS_HAVE_GDAL
+// A raster that GDAL opens but that makes no usable grid gets the reading
+// message with the reason on the next line; one that GDAL does not open
+// gets the message alone, as any file of no known format.
+bool LoadThroughGdal(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+  const TGdalOutcome outcome = ReadGdalGrid(grid, fileName);
+  if (outcome.status == TGdalLoad::kLoaded) return true;
+  std::string message = WithFileName(kReadError, fileName);
+  if (outcome.status == TGdalLoad::kRefused) message += "\n" + outcome.reason;
+  prompts.ShowMessage(message);
+  grid.fileFormat = 3;
+  return false;
+}
+#endif
+
 }  // namespace
+
+std::string WithFileName(const char* format, const std::string& fileName) {
+  // The name is inserted, never used as a format: a '%' in it stays a '%'.
+  std::string text(format);
+  if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, fileName);
+  return text;
+}
+
+void CompleteBoundsFromSteps(TGridImports& grid) {
+  grid.xRange = (grid.nx - 1) * grid.xStep;
+  grid.xMax = grid.xMin + grid.xRange;
+  grid.yRange = (grid.ny - 1) * grid.yStep;
+  grid.yMax = grid.yMin + grid.yRange;
+  grid.zRange = grid.zMax - grid.zMin;
+}
+
+// A spacing may be negative (nodes from east to west or north to south):
+// the sampler takes either. z bounds describe the grid only and are taken
+// as they come.
+bool GeometryUsable(const TGridImports& grid) {
+  for (const double v : {grid.xMin, grid.xMax, grid.xRange, grid.xStep, grid.yMin, grid.yMax,
+                         grid.yRange, grid.yStep})
+    if (!std::isfinite(v)) return false;
+  return AxisUsable(grid.xMin, grid.xMax, grid.xStep) && AxisUsable(grid.yMin, grid.yMax, grid.yStep);
+}
 
 std::size_t TMemoryGridSource::Read(void* destination, std::size_t count) {
   if (position_ >= bytes_.size()) return 0;
@@ -527,9 +534,14 @@ int ReadGeosoftGrid(TGridImports& grid, const std::string& fileName, IUserPrompt
 }
 
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
-  return LoadWithEachReader(grid, fileName, prompts, [&](TParse parse) {
-    return ReadFile(parse, grid, fileName, prompts);
-  });
+#ifdef GLOBELAYERS_HAVE_GDAL
+  if (NamesGdalSubdataset(fileName)) return LoadThroughGdal(grid, fileName, prompts);
+  constexpr auto otherwise = LoadThroughGdal;
+#else
+  constexpr bool (*otherwise)(TGridImports&, const std::string&, IUserPrompts&) = nullptr;
+#endif
+  return LoadWithEachReader(
+      grid, fileName, prompts, [&](TParse parse) { return ReadFile(parse, grid, fileName, prompts); }, otherwise);
 }
 
 bool LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes,

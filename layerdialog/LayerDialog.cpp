@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <string>
 
 #include "Controls.h"
 #include "FormFont.h"
@@ -115,9 +116,14 @@ void TfrmLayer::txt_gridDensityExit() {
   ShowGridPreviews();
 }
 
+// A second filter entry after each picker's own: the native grids and the
+// common extensions of the rasters that GDAL reads.
+constexpr char kAllGridsFilter[] =
+    "|All grids (*.grd *.tif *.tiff *.nc *.asc *.img *.vrt)|*.grd *.tif *.tiff *.nc *.asc *.img *.vrt";
+
 void TfrmLayer::btn_elevationClick() {
   if (auto path = prompts_.PickOpenFile("Open Globe Elevation Grid",
-                                        "Elevation Grid (*.grd)|*.GRD", "GRD")) {
+                                        std::string("Elevation Grid (*.grd)|*.GRD") + kAllGridsFilter, "GRD")) {
     txt_gridHeight->setText(QString::fromStdString(*path));
     txt_height->clear();
     ShowGridPreviews();
@@ -126,7 +132,7 @@ void TfrmLayer::btn_elevationClick() {
 
 void TfrmLayer::btn_densityClick() {
   if (auto path = prompts_.PickOpenFile("Open Globe Density Grid",
-                                        "Density Grid (*.grd)|*.grd", "grd")) {
+                                        std::string("Density Grid (*.grd)|*.grd") + kAllGridsFilter, "grd")) {
     txt_gridDensity->setText(QString::fromStdString(*path));
     txt_density->clear();
     ShowGridPreviews();

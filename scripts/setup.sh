@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsleef-dev              # vector arc tangents for the segment centres
   libgeographiclib-dev      # independent oracle for the geodesy tests
+  libgdal-dev               # GeoTIFF, netCDF and other rasters as grids; the tests write their fixtures with it
   locales                   # a decimal-comma locale for the locale tests
   xvfb xauth                # runs the window headless when no display is there
   clang libclang-rt-14-dev  # libFuzzer and sanitizers (optional targets)

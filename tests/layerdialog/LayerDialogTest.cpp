@@ -263,6 +263,9 @@ class LayerDialogTest : public QObject {
   }
 
   void pickers_data() {
+    // The specified filter, then every grid that loads.
+    const QString kAllGrids =
+        "|All grids (*.grd *.tif *.tiff *.nc *.asc *.img *.vrt)|*.grd *.tif *.tiff *.nc *.asc *.img *.vrt";
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("filter");
@@ -270,9 +273,9 @@ class LayerDialogTest : public QObject {
     QTest::addColumn<QString>("gridField");
     QTest::addColumn<QString>("constantField");
     QTest::newRow("elevation") << "btn_elevation" << "Open Globe Elevation Grid"
-                               << "Elevation Grid (*.grd)|*.GRD" << "GRD" << "txt_gridHeight" << "txt_height";
+                               << "Elevation Grid (*.grd)|*.GRD" + kAllGrids << "GRD" << "txt_gridHeight" << "txt_height";
     QTest::newRow("density") << "btn_density" << "Open Globe Density Grid"
-                             << "Density Grid (*.grd)|*.grd" << "grd" << "txt_gridDensity" << "txt_density";
+                             << "Density Grid (*.grd)|*.grd" + kAllGrids << "grd" << "txt_gridDensity" << "txt_density";
   }
   void pickers() {
     QFETCH(QString, button);

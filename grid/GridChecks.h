@@ -1,0 +1,38 @@
+// What every grid reader shares, native or GDAL: the checks a geometry must
+// pass before anything is allocated, the blank value, and the way messages
+// name the file. Internal to grid/.
+#pragma once
+
+#include <string>
+
+#include "GridImports.h"
+
+namespace globelayers {
+
+inline constexpr char kGridOpenError[] = "Error by opening file %s\n";
+inline constexpr char kGridReadError[] = "\nError by reading grid %s";
+
+// Surfer's blank value: Surfer 6 files declare none and use this one. Kept
+// as the double the blank count compares with; blanks are stored as
+// kBlankMarker, this value rounded to float.
+inline constexpr double kSurferBlank = 1.70141e38;
+
+// The sampler works in arc-seconds: origin and spacing times 3600, node i at
+// (origin + i * spacing) / 3600, a weight as a distance over a cell's width.
+// Within these bounds each of them is a finite number and no cell is of zero
+// width: near 1e6 degrees one unit in the last place is about 1.2e-10
+// degrees, well below the least spacing; and the largest weight (2e6 degrees
+// over 1e-9) squared, times the largest float, is still far from overflow.
+inline constexpr double kMaxNodeDeg = 1e6;      // degrees: magnitude of any node position
+inline constexpr double kMinSpacingDeg = 1e-9;  // degrees (3.6e-6 arc-seconds, 0.1 mm on the ground)
+
+// `format` with its "%s" replaced by the file name; a '%' in the name stays.
+std::string WithFileName(const char* format, const std::string& fileName);
+
+// x and y bounds, ranges and spacings finite and within the bounds above.
+bool GeometryUsable(const TGridImports& grid);
+
+// BoundsFromSteps without the allocation.
+void CompleteBoundsFromSteps(TGridImports& grid);
+
+}  // namespace globelayers

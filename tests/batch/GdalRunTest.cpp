@@ -1,0 +1,205 @@
+// Whole runs on rasters that GDAL reads: the example's topography, written
+// by GDAL's drivers in every common layout, must give the Surfer run's
+// result file byte for byte; a refused raster ends the run as a missing grid
+// does.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BatchRun.h"
+#include "GdalFixtures.h"
+#include "GridImports.h"
+#include "RecordingPrompts.h"
+
+namespace globelayers {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CopyWith;
+using test::MemRaster;
+using test::TNodes;
+using test::TRows;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const auto at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The example's nodes as the native reader loads them.
+TNodes NativeNodes(const fs::path& file) {
+  test::TRecordingPrompts<> prompts;
+  TGridImports grid;
+  EXPECT_TRUE(LoadGrid(grid, file.string(), prompts));
+  TNodes n{.nx = grid.nx, .ny = grid.ny, .xMin = grid.xMin, .xStep = grid.xStep, .yMin = grid.yMin,
+           .yStep = grid.yStep, .values = {}};
+  n.values.assign(grid.values.begin(), grid.values.end());
+  return n;
+}
+
+class GdalRunFolder : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = fs::temp_directory_path() / ("globelayers-gdalrun-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    previous_ = fs::current_path();
+    fs::current_path(dir_);
+    for (const char* file : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"})
+      fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / file, dir_ / file);
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  int Run(const std::string& settings) {
+    err_.str("");
+    std::ostringstream out;
+    return RunBatch({settings}, out, err_, false);
+  }
+  fs::path dir_, previous_;
+  std::ostringstream err_;
+};
+
+struct LayoutCase {
+  const char* name;
+  std::function<std::string(const TNodes&)> write;  // returns the file name, in the current folder
+};
+
+std::string GeoTiff(const TNodes& n, const char* name, TRows rows, bool point) {
+  auto mem = MemRaster(n, rows);
+  test::SetGeographic(*mem);
+  if (point) mem->SetMetadataItem("AREA_OR_POINT", "Point");
+  return CopyWith(*mem, "GTiff", name);
+}
+
+const LayoutCase kLayouts[] = {
+    {"GeoTiffNorthUp", [](const TNodes& n) { return GeoTiff(n, "topography.tif", TRows::kNorthFirst, false); }},
+    {"GeoTiffSouthUp", [](const TNodes& n) { return GeoTiff(n, "topography.tif", TRows::kSouthFirst, false); }},
+    {"GeoTiffPixelIsPoint", [](const TNodes& n) { return GeoTiff(n, "topography.tif", TRows::kNorthFirst, true); }},
+    {"NetcdfGmtGridline", [](const TNodes& n) { return test::WriteGmtNetcdf(n, "topography.nc"); }},
+    {"NetcdfCf",
+     [](const TNodes& n) {
+       auto mem = MemRaster(n, TRows::kNorthFirst);
+       test::SetGeographic(*mem);
+       return CopyWith(*mem, "netCDF", "topography.nc");
+     }},
+    {"EsriAsciiGrid",
+     [](const TNodes& n) {
+       auto mem = MemRaster(n, TRows::kNorthFirst);
+       return CopyWith(*mem, "AAIGrid", "topography.asc", {"SIGNIFICANT_DIGITS=9"});
+     }},
+};
+
+class GdalRun : public GdalRunFolder, public testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(GdalRun, SameResultFileAsTheSurferGrid) {
+  const std::string name = GetParam().write(NativeNodes("topography.grd"));
+  WriteText("example.ini", Replaced(ReadText("example.ini"), "=topography.grd", "=" + name));
+  ASSERT_EQ(Run("example.ini"), kBatchCompleted) << err_.str();
+  EXPECT_EQ(ReadText("stations_example_dce.dat"),
+            ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, GdalRun, testing::ValuesIn(kLayouts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The crust base as a named netCDF subdataset beside other variables, the
+// topography as a GeoTIFF: the same run again.
+TEST_F(GdalRunFolder, BothGridsThroughGdal) {
+  const TNodes topography = NativeNodes("topography.grd");
+  const TNodes crust = NativeNodes("crustbase.grd");
+  GeoTiff(topography, "topography.tif", TRows::kNorthFirst, false);
+  TNodes zero = crust;
+  std::fill(zero.values.begin(), zero.values.end(), 0.0);
+  test::WriteGmtNetcdf(crust, "model.nc", "z", &zero);
+  std::string settings = Replaced(ReadText("example.ini"), "=topography.grd", "=topography.tif");
+  settings = Replaced(settings, "=crustbase.grd", "=NETCDF:\"model.nc\":z");
+  WriteText("example.ini", settings);
+  ASSERT_EQ(Run("example.ini"), kBatchCompleted) << err_.str();
+  EXPECT_EQ(ReadText("stations_example_dce.dat"),
+            ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
+}
+
+// A 0..360 netCDF grid and its -180..180 GeoTIFF twin hold the same nodes
+// east of 0; segment centres come in -180..180 and, as with the native
+// grids, a 0..360 grid is not wrapped (a centre west of 0 extrapolates from
+// its first column). Stations whose zones stay east of 0 give one result.
+TEST_F(GdalRunFolder, ZeroTo360TwinGivesTheSameResultEastOfZero) {
+  const TNodes world = NativeNodes("topography.grd");  // -180 .. 180 by 1 degree
+  ASSERT_EQ(world.xMin, -180);
+  ASSERT_EQ(world.nx, 361);
+  TNodes shifted = world;
+  shifted.xMin = 0;
+  for (int ix = 0; ix < 361; ++ix)
+    for (int iy = 0; iy < world.ny; ++iy)
+      shifted.values[std::size_t(ix) * world.ny + iy] = world.at(ix <= 180 ? ix + 180 : ix - 180, iy);
+  test::WriteGmtNetcdf(shifted, "shifted.nc");
+  GeoTiff(world, "world.tif", TRows::kNorthFirst, false);
+
+  WriteText("east.dat",
+            "/ stations east of 0 whose zones stay there\n"
+            "LINE 1\n"
+            "20 45 1 700\n"
+            "100 -10 2 5\n"
+            "150.5 62.25 3 300\n");
+  std::string settings = Replaced(ReadText("example.ini"), "datafile=stations.dat", "datafile=east.dat");
+  settings = Replaced(settings, "t4dist=180", "t4dist=12");
+  settings = Replaced(settings, "segsize=3600", "segsize=1800");
+  const auto run = [&](const std::string& topography) {
+    WriteText("east.ini", Replaced(settings, "=topography.grd", "=" + topography));
+    EXPECT_EQ(Run("east.ini"), kBatchCompleted) << err_.str();
+    return ReadText("east_example_dce.dat");
+  };
+  const std::string surfer = run("topography.grd");
+  EXPECT_EQ(std::count(surfer.begin(), surfer.end(), '\n'), 4);
+  EXPECT_EQ(run("shifted.nc"), surfer);
+  EXPECT_EQ(run("world.tif"), surfer);
+}
+
+// A raster that GDAL opens but refuses ends the run as a grid that is not
+// there: the run fails and the result file holds its header alone.
+TEST_F(GdalRunFolder, RefusedRasterEndsTheRunAsAMissingGrid) {
+  const std::string settings = ReadText("example.ini");
+  WriteText("missing.ini", Replaced(settings, "=topography.grd", "=nowhere.grd"));
+  ASSERT_EQ(Run("missing.ini"), kBatchFailed);
+  const std::string missingResult = ReadText("stations_example_dce.dat");
+  EXPECT_EQ(std::count(missingResult.begin(), missingResult.end(), '\n'), 1);
+  fs::remove("stations_example_dce.dat");
+
+  TNodes n = NativeNodes("topography.grd");
+  auto mem = MemRaster(n, TRows::kNorthFirst);
+  double rotated[6] = {-180.5, 1, 0.001, 90.5, 0, -1};
+  mem->SetGeoTransform(rotated);
+  CopyWith(*mem, "GTiff", "rotated.tif");
+  WriteText("rotated.ini", Replaced(settings, "=topography.grd", "=rotated.tif"));
+  ASSERT_EQ(Run("rotated.ini"), kBatchFailed);
+  EXPECT_NE(err_.str().find("Error by reading grid rotated.tif\nits geotransform is rotated or sheared (terms "
+                            "0.001 and 0); only north-up and south-up grids are read"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(ReadText("stations_example_dce.dat"), missingResult);
+}
+
+}  // namespace
+}  // namespace globelayers
