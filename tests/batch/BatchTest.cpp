@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -282,6 +283,33 @@ TEST_F(BatchFolder, ExampleRunWithOneZone) {
   expectedLog = replaced(expectedLog, "Segment size: 3600\n", "Segment size: 60\n");
   EXPECT_EQ(afterTimes(ReadText("stations_example_dce.con")),
             expectedLog + "Zone 1: 0 - 180 deg, segment 3600\"\n");
+}
+
+// A settings file of an older decimal-comma window holds commas: the batch
+// reads them as decimal separators, computes the example's result byte for
+// byte and logs the numbers with a decimal point.
+TEST_F(BatchFolder, ExampleWithDecimalCommas) {
+  for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
+    fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
+  }
+  std::string settings = ReadText("example.ini");
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"gravc=0.006673", "gravc=0,006673"},
+                                 {"cell_row-2_col-3=2.67", "cell_row-2_col-3=2,67"},
+                                 {"cell_row-3_col-3=2.67", "cell_row-3_col-3=2,67"},
+                                 {"incr=1\n", "incr=1,0\n"}}) {
+    const std::size_t at = settings.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    settings.replace(at, from.size(), to);
+  }
+  WriteText("example.ini", settings);
+  ASSERT_EQ(Run({"example.ini"}), kBatchCompleted) << err_.str();
+  EXPECT_EQ(ReadText("stations_example_dce.dat"),
+            ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
+  const std::string log = ReadText("stations_example_dce.con");
+  for (const char* line : {"\nIncrement: 1.0\n", "\nGravity constant: 0.006673\n",
+                           "\nLayer 2: 0  2.67  \n", "\nLayer 3:  crustbase.grd 2.67  \n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
+  }
 }
 
 // The committed data files are what the generator writes.
