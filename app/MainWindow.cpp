@@ -168,6 +168,9 @@ void TfrmMain::BuildControls() {
   chain.insert(chain.end(), {chb_sum, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc, BTN_Default,
                              TXT_LambdaFrom, TXT_LambdaTo, txt_segment, btn_zones});
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+  // The window opens with the focus on the first control of the tab order,
+  // not on the first one created ("+", which Space would press).
+  chain.front()->setFocus(Qt::OtherFocusReason);
 
   Anchor(GB_T4, akLeft | akTop | akRight | akBottom);
   Anchor(GB_Options, akLeft | akBottom);
@@ -285,7 +288,11 @@ void TfrmMain::btn_zonesClick() {
 void TfrmMain::ReadCfgFile() {
   // Keys absent from the file keep what the window holds now.
   TWindowState state = WindowToState();
-  const bool read = globelayers::ReadCfgFile(state, settings_.ReadFile().toStdString());
+  const bool read =
+      globelayers::ReadCfgFile(state, settings_.ReadFile().toStdString(), UserDecimalSeparator());
+  // A column dragged wider than the table would hide the others at every
+  // start; the scroll bar brings them back, but only as far as the table.
+  for (int& widthPx : state.columnWidthsPx) widthPx = std::min(widthPx, sg1->width());
   // What was read before a failure stays, as the message says nothing else.
   StateToWindow(state);
   if (!read) prompts_.ShowMessage(kReadCfgErrorText);
@@ -296,7 +303,7 @@ void TfrmMain::SaveCfgFile() {
   // The configuration folder may not exist yet; beside the executable it
   // always does.
   QDir().mkpath(QFileInfo(path).absolutePath());
-  if (!globelayers::SaveCfgFile(WindowToState(), path.toStdString()))
+  if (!globelayers::SaveCfgFile(WindowToState(), path.toStdString(), UserDecimalSeparator()))
     prompts_.ShowMessage(kSaveCfgErrorText);
 }
 
@@ -366,7 +373,8 @@ void TfrmMain::btn_CalcClick() {
   }
   const TClockTime end = LocalClockTime();
 
-  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end);
+  const TRunLogResult log =
+      WriteRunLog(RunLogFileName(state), state, start, end, std::nullopt, UserDecimalSeparator());
   if (!log.ok) prompts_.ShowMessage(log.message);
 
   if (escaped) {
@@ -382,6 +390,11 @@ void TfrmMain::btn_CalcClick() {
   // A failed run has shown the engine's own message, which stands alone.
   if (outcome == TRunOutcome::Completed) prompts_.ShowMessage("Layers effect calculated");
   if (outcome == TRunOutcome::Cancelled) prompts_.ShowMessage("Calculation cancelled");
+  // Closing was asked for during the run and the run was cancelled: the
+  // window closes once it takes input again (it does when this returns).
+  const bool close = closeAfterRun_ && outcome == TRunOutcome::Cancelled;
+  closeAfterRun_ = false;
+  if (close) QMetaObject::invokeMethod(this, [this] { this->close(); }, Qt::QueuedConnection);
 }
 
 void TfrmMain::SetWindowEnabled(bool enabled) {
@@ -391,8 +404,15 @@ void TfrmMain::SetWindowEnabled(bool enabled) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (!windowEnabled_) {  // a run is going on
+  if (!windowEnabled_) {
+    // A run is going on: closing asks, as Cancel does, whether to cancel it
+    // (after the current point); the window closes when the run has stopped
+    // by that answer.
     event->ignore();
+    if (frmWt4_ != nullptr) {
+      closeAfterRun_ = true;
+      frmWt4_->Button1Click();
+    }
     return;
   }
   // A failed save is reported; the window closes all the same.
