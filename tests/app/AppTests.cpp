@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QScrollBar>
+#include <QStyleOptionGroupBox>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "Application.h"
@@ -202,6 +204,39 @@ class MainWindowTest : public QObject {
       x = x->nextInFocusChain();
     } while (x != w.main.btn_Calc);
     QCOMPARE(actual, expected);
+  }
+
+  // Every group box draws its caption on the frame's top line, and every
+  // control of the group, at its design position, lies inside the frame and
+  // clear of the caption.
+  void controlsInsideTheFrames() {
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    const QList<QGroupBox*> groups = w.main.findChildren<QGroupBox*>();
+    QCOMPARE(groups.size(), 5);  // "Data", "Globe layers", "T4 - Calc options", rg1, rg2
+    for (QGroupBox* group : groups) {
+      QStyleOptionGroupBox option;
+      option.initFrom(group);
+      option.text = group->title();
+      option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+      const QRect frame =
+          group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, group);
+      const QRect caption =
+          group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+      const QString name = group->objectName();
+      QVERIFY2(std::abs(caption.center().y() - frame.top()) <= 1, qPrintable(name));
+      QVERIFY2(caption.top() >= 0, qPrintable(name));
+      for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisible()) continue;
+        const QRect r = child->geometry();
+        const QString where = name + "/" + child->objectName();
+        QVERIFY2(r.top() > frame.top() && r.bottom() < frame.bottom(), qPrintable(where));
+        QVERIFY2(r.left() > frame.left() && !r.intersects(caption), qPrintable(where));
+      }
+    }
+    QCOMPARE(w.main.GroupBox1->geometry(), QRect(4, 0, 609, 108));
+    QCOMPARE(w.main.dataPath->geometry(), QRect(168, 12, 401, 21));
   }
 
   // The window opens with the focus on the first control of its tab order,
