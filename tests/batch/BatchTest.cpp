@@ -135,6 +135,13 @@ TEST_F(BatchFolder, ThreadsCappedAtFourPerCore) {
   }
 }
 
+TEST_F(BatchFolder, VersionOfTheProject) {
+  EXPECT_EQ(Run({"--version"}), kBatchCompleted);
+  EXPECT_EQ(out_.str(), std::string("globelayers-batch ") + GLOBELAYERS_PROJECT_VERSION + "\n");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(Run({"--version", "--bogus"}), kBatchUsage);
+}
+
 TEST_F(BatchFolder, Help) {
   EXPECT_EQ(Run({"--help"}), kBatchCompleted);
   EXPECT_NE(out_.str().find("--threads N  worker threads (0 = all cores)"), std::string::npos);

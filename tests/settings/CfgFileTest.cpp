@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "GermanLocale.h"
 #include "TempDir.h"
 #include "WindowState.h"
 
@@ -322,6 +323,21 @@ TEST_P(SettingsAcrossLocales, FileHoldsPointsReaderShowsItsOwn) {
 }
 INSTANTIATE_TEST_SUITE_P(Locales, SettingsAcrossLocales, testing::ValuesIn(kSeparatorPairs),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The process locale (which the desktop toolkit sets to the user's) plays
+// no part: under a decimal-comma C locale the file still holds points.
+TEST(CfgFile, ProcessLocaleDoesNotReachTheFile) {
+  test::TGermanLocale german;
+  if (!german.active()) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/setup.sh generates it)";
+  ASSERT_EQ(test::TGermanLocale::PlainPrintf(), "1,5");
+  TempDir dir;
+  const std::string path = dir / "german.ini";
+  ASSERT_TRUE(SaveCfgFile(TypedState(','), path, ','));
+  EXPECT_NE(ReadFileText(path).find("\ncell_row-1_col-1=12.5\n"), std::string::npos);
+  TWindowState read = TWindowState::StartValues('.');
+  ASSERT_TRUE(ReadCfgFile(read, path, '.'));
+  EXPECT_EQ(read, TypedState('.'));
+}
 
 // Files of earlier decimal-comma windows hold commas: both readers take them.
 TEST(CfgFile, OlderCommaFileIsRead) {
