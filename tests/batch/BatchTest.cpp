@@ -160,9 +160,10 @@ TEST_F(BatchFolder, RefusedByTheChecks) {
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\nt3dist=90\nt4dist=45\n",
        "Phi_to must be greater then Phi_from\n"},
       {"[frmMain]\ndatafile=points.dat\nnlayer=1\n", "Number of layers must be grater or equal 2\n"},
-      // Settings files hold numbers with a decimal point.
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006673\n",
-       "'0,006673' is not a valid floating point value\n"},
+      // A number with a decimal point, or a single comma and no point; a
+      // text with both is no number.
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006.673\n",
+       "'0,006.673' is not a valid floating point value\n"},
       // Zone keys are refused when the run is set up, naming file and key.
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone3=1;180;3600\n",
        "Zone key zone2 is missing in [zones] of run.ini, which has zone3\n"},
