@@ -65,6 +65,29 @@ class TDisabledWhileRunning {
   TfrmMain& window_;
 };
 
+// The prompts a run talks through: the window's, except that a No to the
+// question that closing the window asked ("Cancel calculation?") withdraws
+// the close, so that a later Cancel does not close the window too.
+class TRunPrompts : public IUserPrompts {
+ public:
+  TRunPrompts(IUserPrompts& prompts, bool& closeAfterRun)
+      : prompts_(prompts), closeAfterRun_(closeAfterRun) {}
+  void ShowMessage(const std::string& text) override { prompts_.ShowMessage(text); }
+  bool AskYesNo(const std::string& text) override {
+    const bool yes = prompts_.AskYesNo(text);
+    if (!yes) closeAfterRun_ = false;
+    return yes;
+  }
+  std::optional<std::string> PickOpenFile(const std::string& title, const std::string& filter,
+                                          const std::string& defaultExt) override {
+    return prompts_.PickOpenFile(title, filter, defaultExt);
+  }
+
+ private:
+  IUserPrompts& prompts_;
+  bool& closeAfterRun_;
+};
+
 TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const char* caption,
                             const QStringList& items, QRect geometry) {
   auto* group = new TRadioGroup(QString::fromUtf8(caption), items, parent);
@@ -365,8 +388,10 @@ void TfrmMain::btn_CalcClick() {
   TDisabledWhileRunning disabled(*this);
   TRunOutcome outcome = TRunOutcome::Failed;
   std::exception_ptr escaped;
+  closeAfterRun_ = false;
+  TRunPrompts runPrompts(prompts_, closeAfterRun_);
   try {
-    outcome = frmWt4_->RunCalculation(setup.params, prompts_);
+    outcome = frmWt4_->RunCalculation(setup.params, runPrompts);
   } catch (...) {
     // The engine has released everything; the log is still written.
     escaped = std::current_exception();
@@ -390,8 +415,9 @@ void TfrmMain::btn_CalcClick() {
   // A failed run has shown the engine's own message, which stands alone.
   if (outcome == TRunOutcome::Completed) prompts_.ShowMessage("Layers effect calculated");
   if (outcome == TRunOutcome::Cancelled) prompts_.ShowMessage("Calculation cancelled");
-  // Closing was asked for during the run and the run was cancelled: the
-  // window closes once it takes input again (it does when this returns).
+  // Closing was asked for during the run and its question answered Yes,
+  // which cancelled the run: the window closes once it takes input again
+  // (it does when this returns).
   const bool close = closeAfterRun_ && outcome == TRunOutcome::Cancelled;
   closeAfterRun_ = false;
   if (close) QMetaObject::invokeMethod(this, [this] { this->close(); }, Qt::QueuedConnection);

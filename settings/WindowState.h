@@ -123,8 +123,8 @@ std::string SettingsFileName(const std::string& applicationPath);
 // Reads the settings file into `state`; the values `state` holds are the
 // defaults of absent keys (a [zones] section without keys counts as absent).
 // Numbers (the fields holding decimal numbers and the constant cells of the
-// layer rows, table columns 1 and 3) are read with either separator and put into `state` with
-// `decimalSeparator`, the user's (UserNumberText). Values the window cannot
+// layer rows, table columns 1 and 3) are read with either separator and put
+// into `state` with `decimalSeparator`, the user's (UserNumberText). Values the window cannot
 // take (a negative column width, a priority outside 0..2) count as absent.
 // False when the file could not be read, or when its layer row count is not
 // a whole number in 0..kMaxStoredLayerRows (the table then keeps its rows
@@ -147,9 +147,9 @@ std::string SettingsFileName(const std::string& applicationPath);
 // The Default button: standard values for the gravitational constant, the
 // zone (kDefaultPsiFromDeg to the start outer distance), the Earth radius,
 // the append text, the azimuth range and the increment, numbers in the
-// user's format except the azimuths and the increment, which the button
-// writes with one decimal and a decimal point ("0.0", "360.0", "0.0")
-// whatever the locale. Everything else is left alone.
+// user's format; the azimuths and the increment are written with one
+// decimal ("0.0", "360.0", "0.0"; "0,0", "360,0", "0,0" under a decimal
+// comma, which the field checks then take). Everything else is left alone.
 void ApplyDefaults(TWindowState& state, char decimalSeparator);
 
 }  // namespace globelayers

@@ -273,6 +273,28 @@ class CalcTest : public QObject {
     QCOMPARE(QFile::exists(w.main.SettingsLocation().SaveFile()), yes);
   }
 
+  // A close declined with No is forgotten: a Cancel confirmed later stops
+  // the run but leaves the window open.
+  void closeDeclinedThenCancelled() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    QVERIFY(ShowActive(w.main));
+    w.prompts.yesNoReplies = {false, true};
+    // After the No, the person presses Cancel, asked about after the next point.
+    w.prompts.afterAnswer = [&](bool yes) {
+      if (!yes) w.wt4.Button1Click();
+    };
+    QTimer::singleShot(0, &w.main, [&] { w.main.close(); });
+    w.main.btn_CalcClick();
+
+    QCOMPARE(ToQt(w.prompts.questions), QStringList({"Cancel calculation?", "Cancel calculation?"}));
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Calculation cancelled"});
+    QTest::qWait(50);
+    QVERIFY(w.main.isVisible());
+    QVERIFY(w.main.WindowEnabled());
+  }
+
   // The engine's own message stands alone after a failure; the log is
   // still written.
   void failedRun() {

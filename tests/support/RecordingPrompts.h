@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ class TRecordingPrompts : public TBase {
   std::vector<TPick> picks;                           // file dialogs opened
   std::deque<bool> yesNoReplies;                      // answers; No when empty
   std::deque<std::optional<std::string>> fileReplies; // answers; cancelled when empty
+  // Called after each AskYesNo with its answer: what the person does next.
+  std::function<void(bool)> afterAnswer;
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
@@ -31,6 +34,7 @@ class TRecordingPrompts : public TBase {
     if (yesNoReplies.empty()) return false;
     const bool reply = yesNoReplies.front();
     yesNoReplies.pop_front();
+    if (afterAnswer) afterAnswer(reply);
     return reply;
   }
 
