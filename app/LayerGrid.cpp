@@ -107,6 +107,15 @@ void TLayerGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint
   if (next || previous) focusNextPrevChild(next);
 }
 
+void TLayerGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  // A click into column 0 makes column 1 of that row the current cell.
+  if (current.isValid() && current.column() == 0) {
+    setCurrentIndex(model()->index(current.row(), 1));
+    return;
+  }
+  QTableWidget::currentChanged(current, previous);
+}
+
 void TLayerGrid::SetCurrentRow(int row) {
   if (row < 1 || row > rowCount()) return;
   setCurrentCell(row - 1, std::max(currentColumn(), 1));

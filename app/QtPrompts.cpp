@@ -67,6 +67,9 @@ std::optional<std::string> TQtPrompts::PickOpenFile(const std::string& title,
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setOption(QFileDialog::ReadOnly, false);
+  // The desktop's own dialog would neither match extensions without regard
+  // to case nor add the extension that exists.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setNameFilter(FilterToQt(filter));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath().toStdString();

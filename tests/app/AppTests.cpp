@@ -563,6 +563,11 @@ class LayerTableTest : public QObject {
     QTest::keyClick(&sg1, Qt::Key_Right);
     QCOMPARE(sg1.currentColumn(), 2);
     QVERIFY(sg1.hasFocus());
+    // A click into column 0 lands in column 1 of its row.
+    const QRect fixedCell = sg1.visualRect(sg1.model()->index(1, 0));
+    QTest::mouseClick(sg1.viewport(), Qt::LeftButton, {}, fixedCell.center());
+    QCOMPARE(sg1.CurrentRow(), 2);
+    QCOMPARE(sg1.currentColumn(), 1);
   }
 
   // Columns dragged wider than the table can be scrolled back into view.
