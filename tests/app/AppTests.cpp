@@ -766,6 +766,20 @@ class ApplicationTest : public QObject {
 
     TQtPrompts prompts;
     int listed = -1;
+    // Should the dialog refuse the name ("topo.GRD File not found."), its
+    // message box and then the dialog are closed, so that the test fails
+    // instead of waiting; the timers go with this test.
+    QObject thisTest;
+    QString refusal;
+    QTimer::singleShot(3000, &thisTest, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        refusal = box->text();
+        box->done(QMessageBox::Ok);
+      }
+    });
+    QTimer::singleShot(3500, &thisTest, [] {
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    });
     QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
       if (dialog == nullptr) return;
@@ -780,11 +794,12 @@ class ApplicationTest : public QObject {
       auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
       QVERIFY(name != nullptr);
       name->setText(typed);
-      QMetaObject::invokeMethod(dialog, "accept");
+      QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });
     const auto result = prompts.PickOpenFile("Open Globe Elevation Grid",
                                              "Elevation Grid (*.grd)|*." + defaultExt.toStdString(),
                                              defaultExt.toStdString());
+    QCOMPARE(refusal, QString());
     QVERIFY(result.has_value());
     QCOMPARE(QString::fromStdString(*result), QFileInfo(dir.filePath(picked)).absoluteFilePath());
     QCOMPARE(listed, int(files.size()));
