@@ -2,6 +2,11 @@
 // addresses it: row 0 is the header row (Qt's horizontal header), rows 1 to
 // RowCount() - 2 are the layer rows, row RowCount() - 1 is the entry row;
 // column 0 is the blank fixed column.
+//
+// The keyboard never stays trapped in the table: Tab and Shift+Tab (with
+// Ctrl too, and from inside a cell being edited, whose text is kept) leave
+// it along the window's tab order; the arrow keys move between the cells of
+// columns 1 to 4. Column 0 is never the current column.
 #pragma once
 
 #include <QTableWidget>
@@ -40,6 +45,10 @@ class TLayerGrid : public QTableWidget {
 
  protected:
   bool viewportEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
  private:
   void FillRow(int qtRow);

@@ -67,6 +67,29 @@ class TDisabledWhileRunning {
   TfrmMain& window_;
 };
 
+// The prompts a run talks through: the window's, except that a No to the
+// question that closing the window asked ("Cancel calculation?") withdraws
+// the close, so that a later Cancel does not close the window too.
+class TRunPrompts : public IUserPrompts {
+ public:
+  TRunPrompts(IUserPrompts& prompts, bool& closeAfterRun)
+      : prompts_(prompts), closeAfterRun_(closeAfterRun) {}
+  void ShowMessage(const std::string& text) override { prompts_.ShowMessage(text); }
+  bool AskYesNo(const std::string& text) override {
+    const bool yes = prompts_.AskYesNo(text);
+    if (!yes) closeAfterRun_ = false;
+    return yes;
+  }
+  std::optional<std::string> PickOpenFile(const std::string& title, const std::string& filter,
+                                          const std::string& defaultExt) override {
+    return prompts_.PickOpenFile(title, filter, defaultExt);
+  }
+
+ private:
+  IUserPrompts& prompts_;
+  bool& closeAfterRun_;
+};
+
 TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const char* caption,
                             const QStringList& items, QRect geometry) {
   auto* group = new TRadioGroup(QString::fromUtf8(caption), items, parent);
@@ -173,6 +196,9 @@ void TfrmMain::BuildControls() {
                              TXT_LambdaFrom, TXT_LambdaTo, txt_segment, btn_zones});
   chain.push_back(btn_results);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+  // The window opens with the focus on the first control of the tab order,
+  // not on the first one created ("+", which Space would press).
+  chain.front()->setFocus(Qt::OtherFocusReason);
 
   Anchor(GB_T4, akLeft | akTop | akRight | akBottom);
   Anchor(GB_Options, akLeft | akBottom);
@@ -292,7 +318,11 @@ void TfrmMain::btn_zonesClick() {
 void TfrmMain::ReadCfgFile() {
   // Keys absent from the file keep what the window holds now.
   TWindowState state = WindowToState();
-  const bool read = globelayers::ReadCfgFile(state, settings_.ReadFile().toStdString());
+  const bool read =
+      globelayers::ReadCfgFile(state, settings_.ReadFile().toStdString(), UserDecimalSeparator());
+  // A column dragged wider than the table would hide the others at every
+  // start; the scroll bar brings them back, but only as far as the table.
+  for (int& widthPx : state.columnWidthsPx) widthPx = std::min(widthPx, sg1->width());
   // What was read before a failure stays, as the message says nothing else.
   StateToWindow(state);
   if (!read) prompts_.ShowMessage(kReadCfgErrorText);
@@ -303,7 +333,7 @@ void TfrmMain::SaveCfgFile() {
   // The configuration folder may not exist yet; beside the executable it
   // always does.
   QDir().mkpath(QFileInfo(path).absolutePath());
-  if (!globelayers::SaveCfgFile(WindowToState(), path.toStdString()))
+  if (!globelayers::SaveCfgFile(WindowToState(), path.toStdString(), UserDecimalSeparator()))
     prompts_.ShowMessage(kSaveCfgErrorText);
 }
 
@@ -365,8 +395,10 @@ void TfrmMain::btn_CalcClick() {
   TDisabledWhileRunning disabled(*this);
   TRunOutcome outcome = TRunOutcome::Failed;
   std::exception_ptr escaped;
+  closeAfterRun_ = false;
+  TRunPrompts runPrompts(prompts_, closeAfterRun_);
   try {
-    outcome = frmWt4_->RunCalculation(setup.params, prompts_);
+    outcome = frmWt4_->RunCalculation(setup.params, runPrompts);
   } catch (...) {
     // The engine has released everything; the log is still written.
     escaped = std::current_exception();
@@ -374,7 +406,8 @@ void TfrmMain::btn_CalcClick() {
   const TClockTime end = LocalClockTime();
 
   const TRunLogResult log =
-      WriteRunLog(RunLogFileName(state), state, start, end, std::nullopt, frmWt4_->engine.UsedZones());
+      WriteRunLog(RunLogFileName(state), state, start, end, std::nullopt, frmWt4_->engine.UsedZones(),
+                  UserDecimalSeparator());
   if (!log.ok) prompts_.ShowMessage(log.message);
 
   if (escaped) {
@@ -395,6 +428,12 @@ void TfrmMain::btn_CalcClick() {
     if (prompts_.AskYesNo("Show the result file " + result + " as a map?")) ShowResultFile(result);
   }
   if (outcome == TRunOutcome::Cancelled) prompts_.ShowMessage("Calculation cancelled");
+  // Closing was asked for during the run and its question answered Yes,
+  // which cancelled the run: the window closes once it takes input again
+  // (it does when this returns).
+  const bool close = closeAfterRun_ && outcome == TRunOutcome::Cancelled;
+  closeAfterRun_ = false;
+  if (close) QMetaObject::invokeMethod(this, [this] { this->close(); }, Qt::QueuedConnection);
 }
 
 void TfrmMain::SetWindowEnabled(bool enabled) {
@@ -404,8 +443,15 @@ void TfrmMain::SetWindowEnabled(bool enabled) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (!windowEnabled_) {  // a run is going on
+  if (!windowEnabled_) {
+    // A run is going on: closing asks, as Cancel does, whether to cancel it
+    // (after the current point); the window closes when the run has stopped
+    // by that answer.
     event->ignore();
+    if (frmWt4_ != nullptr) {
+      closeAfterRun_ = true;
+      frmWt4_->Button1Click();
+    }
     return;
   }
   // A failed save is reported; the window closes all the same.

@@ -106,7 +106,9 @@ class TfrmMain : public QWidget {
   // Disables or enables the window as a whole while a calculation runs.
   // QWidget::setEnabled(false) would disable the two dialogs too (they are
   // child windows of this one), so the progress dialog's Cancel could not
-  // be pressed: only the controls are disabled, and closing is refused.
+  // be pressed: only the controls are disabled. Closing the window then
+  // asks, as Cancel does, whether to cancel the run, and closes the window
+  // once the run has stopped by that answer.
   void SetWindowEnabled(bool enabled);
   bool WindowEnabled() const { return windowEnabled_; }
 
@@ -199,6 +201,8 @@ class TfrmMain : public QWidget {
   TSettingsLocation settings_ = TSettingsLocation::ForApplication();
   bool shownOnce_ = false;
   bool windowEnabled_ = true;
+  // The window was asked to close while a run was going on.
+  bool closeAfterRun_ = false;
   // The zone keys as read from the settings file or accepted by the zone
   // dialog; written back as they stand.
   TZoneListText zones_;

@@ -20,7 +20,17 @@ class TQtPrompts : public IAppPrompts {
 };
 
 // "Description|pattern" entries, all joined by "|", as Qt's name filters
-// "Description (pattern)" joined by ";;".
+// "Description (pattern)" joined by ";;". A description that already ends
+// with its pattern in parentheses, in any case ("Elevation Grid (*.grd)"
+// for "*.GRD"), is shown as it is: the pattern once.
 QString FilterToQt(const std::string& filter);
+
+// The file a person means by `typed` in a file-open dialog whose default
+// extension is `defaultExt` (without the dot): `typed` when it exists or has
+// an extension of its own; otherwise `typed` with the extension of the file
+// of that name in that folder, found without regard to case ("topo" finds
+// "topo.grd" for "GRD"; the extension as given wins when both exist); and
+// `typed` with `defaultExt` when there is none.
+QString WithExistingExtension(const QString& typed, const QString& defaultExt);
 
 }  // namespace globelayers

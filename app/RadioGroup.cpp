@@ -4,10 +4,13 @@
 
 #include <algorithm>
 
+#include "GroupBoxStyle.h"
+
 namespace globelayers {
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), items_(items) {
+  DrawCaptionOnFrame(this);
   for (int i = 0; i < items.size(); ++i) {
     auto* button = new QRadioButton(items[i], this);
     button->setObjectName(QStringLiteral("item%1").arg(i));

@@ -1,4 +1,7 @@
-// globelayers: the desktop application. Reads no arguments of its own.
+// globelayers: the desktop application. Reads no arguments of its own but
+// --version, which prints the version without opening a window.
+#include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "Application.h"
@@ -6,9 +9,15 @@
 #include "QtPrompts.h"
 #include "ProgressDialog.h"
 #include "MainWindow.h"
+#include "Version.h"
 #include "ZoneDialog.h"
 
 int main(int argc, char** argv) {
+  // Before the application object, which would want a display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("globelayers %s\n", globelayers::kVersion);
+    return 0;
+  }
   globelayers::TApplication app(argc, argv);
   globelayers::TQtPrompts prompts;
   app.SetErrorDisplay(&prompts);

@@ -20,13 +20,15 @@
 #include "NumberText.h"
 #include "RunLog.h"
 #include "RunSetup.h"
+#include "Version.h"
 #include "WindowState.h"
 
 namespace globelayers {
 namespace {
 
-// Settings files of the batch hold numbers with a decimal point, whatever
-// the locale of the machine that runs it.
+// Settings files hold numbers with a decimal point, whatever the locale of
+// the machine that runs the batch; a number with a single comma (a file of
+// an older decimal-comma window) is read with its comma as the point.
 constexpr char kFileSeparator = '.';
 
 // More worker threads than this per core only cost memory and switches; a
@@ -188,6 +190,7 @@ struct TBatchArgs {
   int threads = 0;  // all cores
   std::string zonePreset;  // --zones: replaces the settings file's [zones]
   bool help = false;
+  bool version = false;
 };
 
 // Empty optional with `error` set when the command line is not usable.
@@ -207,6 +210,10 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::s
     }
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      parsed.version = true;
       continue;
     }
     // "--name value" or "--name=value".
@@ -268,7 +275,7 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::s
       parsed.threads = threads;
     }
   }
-  if (parsed.help) return parsed;
+  if (parsed.help || parsed.version) return parsed;
   if (files.empty()) {
     error = "no settings file given";
     return std::nullopt;
@@ -288,7 +295,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
     return kBatchFailed;
   }
   TWindowState state = TWindowState::StartValues(kFileSeparator);
-  if (!ReadCfgFile(state, args.settingsPath)) {
+  if (!ReadCfgFile(state, args.settingsPath, kFileSeparator)) {
     console.Message(FormatMessage("Error by read config file %s\n", args.settingsPath));
     return kBatchFailed;
   }
@@ -346,8 +353,9 @@ std::string BatchUsage() {
   return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini\n"
          "\n"
          "Runs the calculation that a settings file of the main window describes\n"
-         "(section [frmMain], numbers with a decimal point) and writes the result\n"
-         "file (_dce.dat) and the run log (_dce.con) beside the point file.\n"
+         "(section [frmMain], numbers with a decimal point; a single comma is read\n"
+         "as a decimal comma) and writes the result file (_dce.dat) and the run\n"
+         "log (_dce.con) beside the point file.\n"
          "Relative paths in the settings file are taken from the current directory.\n"
          "\n"
          "  --unit U     output unit of DTE and DTE(i): mGal (default) or microGal\n"
@@ -356,6 +364,7 @@ std::string BatchUsage() {
          "  --zones P    zone preset standard or fine: bands and segment sizes from\n"
          "               the finest grid spacing (replaces the file's [zones])\n"
          "  --help       show this help\n"
+         "  --version    show the version\n"
          "\n"
          "SIGINT (Ctrl-C) or SIGTERM stops the run after the points completed so\n"
          "far: the result file keeps whole lines and the run log says why it ended.\n"
@@ -374,6 +383,10 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   if (parsed->help) {
     out << BatchUsage();
+    return kBatchCompleted;
+  }
+  if (parsed->version) {
+    out << "globelayers-batch " << kVersion << "\n";
     return kBatchCompleted;
   }
   TConsole console(err);

@@ -3,6 +3,7 @@
 // standard error instead of message boxes.
 //
 //   globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini
+//   globelayers-batch --help | --version
 #pragma once
 
 #include <iosfwd>
@@ -21,8 +22,8 @@ inline constexpr int kBatchTerminated = 143;   // SIGTERM
 
 std::string BatchUsage();
 
-// Runs the front end on `args` (without the program name). Help goes to
-// `out`; messages, usage errors and the progress to `err`. The progress
+// Runs the front end on `args` (without the program name). Help and the
+// version go to `out`; messages, usage errors and the progress to `err`. The progress
 // ("point i of n") is shown only when `errIsTerminal`. SIGINT and SIGTERM
 // (unless ignored on entry) stop the calculation; they are caught until its
 // log is written and the previous handlers are back on return. Returns the

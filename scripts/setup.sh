@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
+  dpkg-dev                  # dpkg-shlibdeps: the Debian package's dependencies (scripts/install-test.sh)
   qt6-base-dev libgl-dev
   qt6-svg-dev               # SVG export of the result map (QSvgGenerator)
   fonts-liberation          # a sans-serif face with the metrics the windows were laid out for

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in Release and runs every test;
-# then builds the Qt-free core again with AddressSanitizer and
+# Installs what is missing, builds everything in Release and runs every test,
+# then the install test (scripts/install-test.sh); then builds the Qt-free core again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs its tests once more.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +9,9 @@ build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_TESTS=ON
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+# Installs the build, builds the Debian package, installs it into a fresh
+# root and runs the installed batch on the example.
+bash scripts/install-test.sh "$build"
 
 if [ "${GLOBELAYERS_SKIP_SANITIZE:-0}" != 1 ]; then
   asan="$build-asan"

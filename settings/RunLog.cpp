@@ -44,8 +44,10 @@ std::string RunLogFileName(const TWindowState& state) {
   return OutputFileName(state.pointFile, state.appendText, "_dce.con");
 }
 
-std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
-                       const std::optional<TRunInterruption>& interruption, const std::vector<TZone>& usedZones) {
+std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockTime end,
+                       const std::optional<TRunInterruption>& interruption, const std::vector<TZone>& usedZones,
+                       char decimalSeparator) {
+  const TWindowState state = WithFileNumbers(typedState, decimalSeparator);
   std::string log;
   log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
   log += CFormat("End time: %2d:%02d:%02d\n", end.h, end.m, end.s);
@@ -89,8 +91,8 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
 
 TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TClockTime start,
                           TClockTime end, const std::optional<TRunInterruption>& interruption,
-                          const std::vector<TZone>& usedZones) {
-  const std::string text = RunLogText(state, start, end, interruption, usedZones);
+                          const std::vector<TZone>& usedZones, char decimalSeparator) {
+  const std::string text = RunLogText(state, start, end, interruption, usedZones, decimalSeparator);
   TFilePtr file = OpenOutputStream(path);
   if (!file) return {false, FormatMessage("Error by opening file %s\n", path)};
   const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;

@@ -37,7 +37,9 @@ std::string InterruptionText(const TRunInterruption& interruption);
 // "_dce.con".
 std::string RunLogFileName(const TWindowState& state);
 
-// The log's text: field texts as they stand, numbers in the C locale. Zone
+// The log's text: field texts as they stand, except that numbers typed with
+// `decimalSeparator` (the user's) are written with a decimal point
+// (WithFileNumbers); the log's own numbers in the C locale. Zone
 // keys add one line per zone after the layers ("Zone 1: 0 - 0.1 deg,
 // segment 15\"", segment in arc-seconds, ", block means" where the zone
 // samples them); a preset adds "Zone preset: NAME" and then the lines of
@@ -45,7 +47,8 @@ std::string RunLogFileName(const TWindowState& state);
 // an interruption adds its line at the end.
 std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
                        const std::optional<TRunInterruption>& interruption = std::nullopt,
-                       const std::vector<TZone>& usedZones = {});
+                       const std::vector<TZone>& usedZones = {},
+                       char decimalSeparator = kFileDecimalSeparator);
 
 struct TRunLogResult {
   bool ok = true;
@@ -56,6 +59,7 @@ struct TRunLogResult {
 // every path.
 [[nodiscard]] TRunLogResult WriteRunLog(
     const std::string& path, const TWindowState& state, TClockTime start, TClockTime end,
-    const std::optional<TRunInterruption>& interruption = std::nullopt, const std::vector<TZone>& usedZones = {});
+    const std::optional<TRunInterruption>& interruption = std::nullopt, const std::vector<TZone>& usedZones = {},
+    char decimalSeparator = kFileDecimalSeparator);
 
 }  // namespace globelayers

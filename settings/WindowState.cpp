@@ -1,6 +1,7 @@
 #include "WindowState.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "IniFile.h"
@@ -43,10 +44,60 @@ bool SameName(std::string_view a, std::string_view b) {
 
 const char* const kColumnKeys[5] = {"column0", "column1", "column2", "column3", "column4"};
 
+// A separator replaced by another, nothing else touched.
+std::string ReplaceSeparator(std::string text, char from, char to) {
+  for (char& c : text) {
+    if (c == from) c = to;
+  }
+  return text;
+}
+
+// The fields that hold a decimal number, in the window's texts.
+std::array<std::string*, 8> DecimalFields(TWindowState& state) {
+  return {&state.incrementMText,        &state.gravityConstantText, &state.innerDistanceDegText,
+          &state.outerDistanceDegText,  &state.earthRadiusMText,    &state.azimuthFromDegText,
+          &state.azimuthToDegText,      &state.segmentSizeArcSecText};
+}
+
+// The constant cells of a layer row: "Elevation" and "Density" (table
+// columns 1 and 3); the others name grid files.
+constexpr std::size_t kConstantCells[] = {0, 2};
+
+// Every number of `state` rewritten by `convert`.
+template <typename Convert>
+void ConvertNumbers(TWindowState& state, Convert convert) {
+  for (std::string* text : DecimalFields(state)) *text = convert(*text);
+  for (TLayerCells& row : state.layerRows) {
+    for (const std::size_t c : kConstantCells) row[c] = convert(row[c]);
+  }
+}
+
 }  // namespace
 
 std::string WindowNumberText(double value, char decimalSeparator) {
   return WithSeparator(CFormat("%.15G", value), decimalSeparator);
+}
+
+std::string FileNumberText(const std::string& typed, char userSeparator) {
+  double ignored = 0;
+  if (userSeparator == kFileDecimalSeparator || !TextToFloat(typed, userSeparator, ignored)) {
+    return typed;
+  }
+  return ReplaceSeparator(typed, userSeparator, kFileDecimalSeparator);
+}
+
+std::string UserNumberText(const std::string& stored, char userSeparator) {
+  double ignored = 0;
+  for (const char separator : {kFileDecimalSeparator, ','}) {
+    if (TextToFloat(stored, separator, ignored)) return ReplaceSeparator(stored, separator, userSeparator);
+  }
+  return stored;
+}
+
+TWindowState WithFileNumbers(const TWindowState& state, char userSeparator) {
+  TWindowState file = state;
+  ConvertNumbers(file, [&](const std::string& text) { return FileNumberText(text, userSeparator); });
+  return file;
 }
 
 TWindowState TWindowState::StartValues(char decimalSeparator) {
@@ -64,7 +115,8 @@ std::string SettingsFileName(const std::string& applicationPath) {
   return OutputFileName(applicationPath, "", ".ini");
 }
 
-bool ReadCfgFile(TWindowState& state, const std::string& path) {
+bool ReadCfgFile(TWindowState& state, const std::string& path, char decimalSeparator) {
+  bool rowCountRead = true;
   try {
     const TIniFile ini(path);
     const auto text = [&](const char* key, std::string& field) {
@@ -86,9 +138,17 @@ bool ReadCfgFile(TWindowState& state, const std::string& path) {
 
     text("number", state.layerCountText);
 
-    // A row count the table cannot take counts as absent.
-    const int rows = ini.ReadInteger(kCfgSection, "nlayer", state.LayerRowCount());
-    if (rows >= 0 && rows <= kMaxStoredLayerRows) state.layerRows.resize(static_cast<std::size_t>(rows));
+    // A row count the table cannot take (a damaged file, or one that would
+    // fill the memory) leaves the table as it is, and is reported: the rows
+    // the file holds would otherwise be dropped without a word.
+    const std::string rowsText = ini.ReadString(kCfgSection, "nlayer", "");
+    int rows = state.LayerRowCount();
+    if (!rowsText.empty() && (!TIniFile::ParseInteger(rowsText, rows) || rows < 0 ||
+                              rows > kMaxStoredLayerRows)) {
+      rowCountRead = false;
+    } else {
+      state.layerRows.resize(static_cast<std::size_t>(rows));
+    }
 
     for (int c = 0; c < 5; ++c) {
       const int width = ini.ReadInteger(kCfgSection, kColumnKeys[c], state.columnWidthsPx[c]);
@@ -113,13 +173,15 @@ bool ReadCfgFile(TWindowState& state, const std::string& path) {
         state.zones.keys.push_back({key, ini.ReadString(kZoneSection, key, "")});
       }
     }
-    return true;
+    ConvertNumbers(state, [&](const std::string& text) { return UserNumberText(text, decimalSeparator); });
+    return rowCountRead;
   } catch (const TIniFileError&) {
     return false;
   }
 }
 
-bool SaveCfgFile(const TWindowState& state, const std::string& path) {
+bool SaveCfgFile(const TWindowState& typedState, const std::string& path, char decimalSeparator) {
+  const TWindowState state = WithFileNumbers(typedState, decimalSeparator);
   try {
     TIniFile ini(path);
     ini.WriteString(kCfgSection, "datafile", TrimText(state.pointFile));
@@ -168,11 +230,10 @@ void ApplyDefaults(TWindowState& state, char decimalSeparator) {
   state.outerDistanceDegText = WindowNumberText(kStartPsiToDeg, decimalSeparator);
   state.earthRadiusMText = WindowNumberText(kStartEarthRadiusM, decimalSeparator);
   state.appendText.clear();
-  // These three are written with one decimal and keep their point whatever
-  // the locale: "0.0", "360.0", "0.0".
-  state.azimuthFromDegText = CFormat("%.1f", kStartAzimuthFromDeg);
-  state.azimuthToDegText = CFormat("%.1f", kStartAzimuthToDeg);
-  state.incrementMText = CFormat("%.1f", kStartIncrementM);
+  // These three are written with one decimal: "0.0", "360.0", "0.0".
+  state.azimuthFromDegText = WithSeparator(CFormat("%.1f", kStartAzimuthFromDeg), decimalSeparator);
+  state.azimuthToDegText = WithSeparator(CFormat("%.1f", kStartAzimuthToDeg), decimalSeparator);
+  state.incrementMText = WithSeparator(CFormat("%.1f", kStartIncrementM), decimalSeparator);
 }
 
 }  // namespace globelayers

@@ -29,6 +29,28 @@ inline constexpr double kDefaultPsiFromDeg = 1.499444;
 // windows' FloatToStr gives.
 std::string WindowNumberText(double value, char decimalSeparator = '.');
 
+// The decimal separator of numbers in files: the settings file, the run log.
+inline constexpr char kFileDecimalSeparator = '.';
+
+// A number text as the settings file and the run log hold it: `typed`, a
+// number in the user's format, with its `userSeparator` written as a point
+// ("0,006673" becomes "0.006673" under a decimal comma). Only the separator
+// changes, never a digit, so a point text stays byte for byte. A text that
+// is not a number in the user's format is kept as typed.
+std::string FileNumberText(const std::string& typed, char userSeparator);
+
+// A number text of a file as the window shows it: `stored`, written with a
+// decimal point or (as older files of decimal-comma windows hold it) with
+// a single comma and no point, with that separator replaced by
+// `userSeparator`. A text that is neither is kept as it stands, so that the
+// run refuses it, naming it.
+std::string UserNumberText(const std::string& stored, char userSeparator);
+
+struct TWindowState;
+// `state` with every number (the fields holding decimal numbers and the
+// constant cells of the layer rows) as FileNumberText writes it.
+TWindowState WithFileNumbers(const TWindowState& state, char userSeparator);
+
 // The settings file's optional [zones] section, as it stands there. When it
 // holds zones they define the zone and its segment sizes, and the inner and
 // outer distance and the segment size of the window are not used.
@@ -99,26 +121,35 @@ inline constexpr const char* kSaveCfgErrorText = "Error by save config file";
 std::string SettingsFileName(const std::string& applicationPath);
 
 // Reads the settings file into `state`; the values `state` holds are the
-// defaults of absent keys (a [zones] section without keys counts as absent). Values the window cannot take (a row count below
-// 0 or above kMaxStoredLayerRows, a negative column width, a priority
-// outside 0..2) count as absent. False when the file could not be read: the
-// caller shows kReadCfgErrorText; fields read before the failure keep what
-// was read.
-[[nodiscard]] bool ReadCfgFile(TWindowState& state, const std::string& path);
+// defaults of absent keys (a [zones] section without keys counts as absent).
+// Numbers (the fields holding decimal numbers and the constant cells of the
+// layer rows, table columns 1 and 3) are read with either separator and put
+// into `state` with `decimalSeparator`, the user's (UserNumberText). Values the window cannot
+// take (a negative column width, a priority outside 0..2) count as absent.
+// False when the file could not be read, or when its layer row count is not
+// a whole number in 0..kMaxStoredLayerRows (the table then keeps its rows
+// and the other keys are still read): the caller shows kReadCfgErrorText;
+// fields read before a failure keep what was read.
+[[nodiscard]] bool ReadCfgFile(TWindowState& state, const std::string& path,
+                               char decimalSeparator = kFileDecimalSeparator);
 
-// Writes every key, then saves the file in one step. The [zones] section
+// Writes every key, then saves the file in one step. Numbers typed with
+// `decimalSeparator`, the user's, are written with a decimal point
+// (FileNumberText), so that any window and the batch can read the file;
+// other texts as they stand. The [zones] section
 // then holds exactly the state's zone keys; without any it is removed, so a
 // file that had none is written as before. False when it could not
 // be saved (the previous file is left whole): the caller shows
 // kSaveCfgErrorText.
-[[nodiscard]] bool SaveCfgFile(const TWindowState& state, const std::string& path);
+[[nodiscard]] bool SaveCfgFile(const TWindowState& state, const std::string& path,
+                               char decimalSeparator = kFileDecimalSeparator);
 
 // The Default button: standard values for the gravitational constant, the
 // zone (kDefaultPsiFromDeg to the start outer distance), the Earth radius,
 // the append text, the azimuth range and the increment, numbers in the
-// user's format except the azimuths and the increment, which the button
-// writes with one decimal and a decimal point ("0.0", "360.0", "0.0")
-// whatever the locale. Everything else is left alone.
+// user's format; the azimuths and the increment are written with one
+// decimal ("0.0", "360.0", "0.0"; "0,0", "360,0", "0,0" under a decimal
+// comma, which the field checks then take). Everything else is left alone.
 void ApplyDefaults(TWindowState& state, char decimalSeparator);
 
 }  // namespace globelayers

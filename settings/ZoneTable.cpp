@@ -28,7 +28,7 @@ std::string Trimmed(const std::string& text) {
 
 // The settings file always holds the decimal point, whatever the window's
 // separator; the digits stay as typed, so nothing is rounded on the way.
-std::string FileNumberText(const std::string& text, char decimalSeparator) {
+std::string TrimmedFileNumber(const std::string& text, char decimalSeparator) {
   std::string out = Trimmed(text);
   for (char& c : out)
     if (c == decimalSeparator) c = '.';
@@ -97,9 +97,9 @@ TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decim
     previousToDeg = toDeg;
     check.zones.keys.push_back(
         {"zone" + std::to_string(number),
-         FileNumberText(row.fromDegText, decimalSeparator) + ";" +
-             FileNumberText(row.toDegText, decimalSeparator) + ";" +
-             FileNumberText(row.segmentArcSecText, decimalSeparator) + (row.blockMeans ? ";mean" : "")});
+         TrimmedFileNumber(row.fromDegText, decimalSeparator) + ";" +
+             TrimmedFileNumber(row.toDegText, decimalSeparator) + ";" +
+             TrimmedFileNumber(row.segmentArcSecText, decimalSeparator) + (row.blockMeans ? ";mean" : "")});
   }
   if (!check.zones.keys.empty()) check.zones.settingsFile = settingsFile;
   return check;

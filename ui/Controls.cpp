@@ -5,12 +5,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "GroupBoxStyle.h"
+
 namespace globelayers {
 
 QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption, QRect geometry) {
   auto* group = new QGroupBox(QString::fromUtf8(caption), parent);
   group->setObjectName(name);
   group->setGeometry(geometry);
+  DrawCaptionOnFrame(group);
   return group;
 }
 

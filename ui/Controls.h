@@ -12,6 +12,7 @@ class QWidget;
 
 namespace globelayers {
 
+// The caption on the frame's top line (GroupBoxStyle.h).
 QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption, QRect geometry);
 // A label sized to its caption, at (left, top).
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top);

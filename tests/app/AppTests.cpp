@@ -8,6 +8,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QScrollBar>
+#include <QStyleOptionGroupBox>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -17,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "Application.h"
@@ -203,6 +207,49 @@ class MainWindowTest : public QObject {
       x = x->nextInFocusChain();
     } while (x != w.main.btn_Calc);
     QCOMPARE(actual, expected);
+  }
+
+  // Every group box draws its caption on the frame's top line, and every
+  // control of the group, at its design position, lies inside the frame and
+  // clear of the caption.
+  void controlsInsideTheFrames() {
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    const QList<QGroupBox*> groups = w.main.findChildren<QGroupBox*>();
+    QCOMPARE(groups.size(), 5);  // "Data", "Globe layers", "T4 - Calc options", rg1, rg2
+    for (QGroupBox* group : groups) {
+      QStyleOptionGroupBox option;
+      option.initFrom(group);
+      option.text = group->title();
+      option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+      const QRect frame =
+          group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, group);
+      const QRect caption =
+          group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+      const QString name = group->objectName();
+      QVERIFY2(std::abs(caption.center().y() - frame.top()) <= 1, qPrintable(name));
+      QVERIFY2(caption.top() >= 0, qPrintable(name));
+      for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisible()) continue;
+        const QRect r = child->geometry();
+        const QString where = name + "/" + child->objectName();
+        QVERIFY2(r.top() > frame.top() && r.bottom() < frame.bottom(), qPrintable(where));
+        QVERIFY2(r.left() > frame.left() && !r.intersects(caption), qPrintable(where));
+      }
+    }
+    QCOMPARE(w.main.GroupBox1->geometry(), QRect(4, 0, 609, 108));
+    QCOMPARE(w.main.dataPath->geometry(), QRect(168, 12, 401, 21));
+  }
+
+  // The window opens with the focus on the first control of its tab order,
+  // so that Space does not press "+" by surprise.
+  void focusAtStart() {
+    TWindows w;
+    w.main.show();
+    w.main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.main));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.main.btn_Calc));
   }
 
   // Anchors and the resize rule: the growth of the client area moves and
@@ -454,6 +501,93 @@ class LayerTableTest : public QObject {
     sg1.SetCellText(1, 3, " ");
     QCOMPARE(sg1.CellText(1, 3), QString(" "));
   }
+
+  // The keyboard is never trapped in the table: Tab and Shift+Tab (with
+  // Ctrl too, and from a cell being edited) go on along the window's tab
+  // order; the arrows move between cells, never into column 0.
+  void keyboardLeavesTheTable_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("editing");  // a cell editor open when the key comes
+    QTest::addColumn<QString>("next");  // object name of the control that gets the focus
+    QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << false << "item0";
+    QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << false << "btn_del";
+    QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << false << "item0";
+    QTest::newRow("Ctrl+Shift+Tab") << int(Qt::Key_Backtab)
+                                    << int(Qt::ControlModifier | Qt::ShiftModifier) << false
+                                    << "btn_del";
+    QTest::newRow("Tab while editing") << int(Qt::Key_Tab) << int(Qt::NoModifier) << true << "item0";
+    QTest::newRow("Shift+Tab while editing") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << true
+                                             << "btn_del";
+  }
+  void keyboardLeavesTheTable() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, editing);
+    QFETCH(QString, next);
+    TWindows w;
+    TLayerGrid& sg1 = *w.main.sg1;
+    SetLayerRows(sg1, {{"0", "", "", ""}, {"-10", "", "2.67", ""}});
+    w.main.show();
+    w.main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.main));
+    sg1.setFocus(Qt::TabFocusReason);
+    sg1.setCurrentCell(0, 1);
+    QTRY_VERIFY(sg1.hasFocus());
+    if (editing) {
+      QTest::keyClick(&sg1, '1');  // any key opens the editor on the current cell
+      QTRY_VERIFY(QApplication::focusWidget() != &sg1);
+      QTest::keyClick(QApplication::focusWidget(), '2');
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(),
+                 next);
+    if (editing) QCOMPARE(sg1.CellText(1, 1), QString("12"));  // what was typed is kept
+    QCOMPARE(LayerRows(sg1).size(), 2);
+  }
+
+  void arrowsStayInTheLayerColumns() {
+    TWindows w;
+    TLayerGrid& sg1 = *w.main.sg1;
+    SetLayerRows(sg1, {{"0", "", "", ""}, {"-10", "", "2.67", ""}});
+    w.main.show();
+    w.main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.main));
+    sg1.setFocus(Qt::TabFocusReason);
+    sg1.setCurrentCell(1, 2);
+    QTest::keyClick(&sg1, Qt::Key_Left);
+    QCOMPARE(sg1.currentColumn(), 1);
+    QTest::keyClick(&sg1, Qt::Key_Left);  // column 0 is no stop
+    QCOMPARE(sg1.currentColumn(), 1);
+    QTest::keyClick(&sg1, Qt::Key_Home);
+    QCOMPARE(sg1.currentColumn(), 1);
+    QTest::keyClick(&sg1, Qt::Key_Up);
+    QCOMPARE(sg1.CurrentRow(), 1);
+    QTest::keyClick(&sg1, Qt::Key_Right);
+    QCOMPARE(sg1.currentColumn(), 2);
+    QVERIFY(sg1.hasFocus());
+    // A click into column 0 lands in column 1 of its row.
+    const QRect fixedCell = sg1.visualRect(sg1.model()->index(1, 0));
+    QTest::mouseClick(sg1.viewport(), Qt::LeftButton, {}, fixedCell.center());
+    QCOMPARE(sg1.CurrentRow(), 2);
+    QCOMPARE(sg1.currentColumn(), 1);
+  }
+
+  // Columns dragged wider than the table can be scrolled back into view.
+  void horizontalScrollBarWhenColumnsOverflow() {
+    TWindows w;
+    TLayerGrid& sg1 = *w.main.sg1;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    QTRY_VERIFY(!sg1.horizontalScrollBar()->isVisible());  // the design widths fit
+    sg1.SetColWidth(1, 900);
+    w.main.FormResize();
+    QTRY_VERIFY(sg1.horizontalScrollBar()->isVisible());
+    QVERIFY(sg1.horizontalScrollBar()->maximum() > 0);
+    sg1.SetColWidth(1, 55);
+    w.main.FormResize();
+    QTRY_VERIFY(!sg1.horizontalScrollBar()->isVisible());
+  }
 };
 
 // ---------------------------------------------------------------------------
@@ -593,7 +727,7 @@ class ApplicationTest : public QObject {
     const auto picked =
         prompts.PickOpenFile("Data file", "Data file - x,y,point,h (*.dat)|*.DAT", "DAT");
     QCOMPARE(title, QString("Data file"));
-    QCOMPARE(filters, QStringList{"Data file - x,y,point,h (*.dat) (*.DAT)"});
+    QCOMPARE(filters, QStringList{"Data file - x,y,point,h (*.dat)"});
     QVERIFY(picked.has_value());
     QCOMPARE(QString::fromStdString(*picked), QFileInfo(file).absoluteFilePath());
 
@@ -601,6 +735,77 @@ class ApplicationTest : public QObject {
       if (auto* dialog = QApplication::activeModalWidget()) static_cast<QDialog*>(dialog)->reject();
     });
     QVERIFY(!prompts.PickOpenFile("Data file", "Data file - x,y,point,h (*.dat)|*.DAT", "DAT"));
+  }
+
+  // On a file system that minds case, a name typed without an extension
+  // gets the extension its file has, whatever the case of the default; the
+  // dialog lists files of either case.
+  void qtFilePickerIgnoresExtensionCase_data() {
+    QTest::addColumn<QStringList>("files");     // in the folder
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("defaultExt");
+    QTest::addColumn<QString>("picked");        // file name; empty: refused
+    QTest::newRow("lower case file, upper case default")
+        << QStringList{"topo.grd"} << "topo" << "GRD" << "topo.grd";
+    QTest::newRow("upper case file, lower case default")
+        << QStringList{"topo.GRD"} << "topo" << "grd" << "topo.GRD";
+    QTest::newRow("both: the default's case wins")
+        << QStringList{"topo.grd", "topo.GRD"} << "topo" << "GRD" << "topo.GRD";
+    QTest::newRow("mixed case")
+        << QStringList{"topo.Grd"} << "topo" << "GRD" << "topo.Grd";
+    QTest::newRow("extension typed") << QStringList{"topo.grd"} << "topo.grd" << "GRD" << "topo.grd";
+  }
+  void qtFilePickerIgnoresExtensionCase() {
+    QFETCH(QStringList, files);
+    QFETCH(QString, typed);
+    QFETCH(QString, defaultExt);
+    QFETCH(QString, picked);
+    QTemporaryDir dir;
+    for (const QString& name : files) {
+      QFile file(dir.filePath(name));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(QFileInfo(WithExistingExtension(dir.filePath(typed), defaultExt)).fileName(), picked);
+
+    TQtPrompts prompts;
+    int listed = -1;
+    // Should the dialog refuse the name ("topo.GRD File not found."), its
+    // message box and then the dialog are closed, so that the test fails
+    // instead of waiting; the timers go with this test.
+    QObject thisTest;
+    QString refusal;
+    QTimer::singleShot(3000, &thisTest, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        refusal = box->text();
+        box->done(QMessageBox::Ok);
+      }
+    });
+    QTimer::singleShot(3500, &thisTest, [] {
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    });
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      dialog->setDirectory(dir.path());
+      // The list of the dialog: every file of the folder matches the pattern.
+      if (auto* list = dialog->findChild<QListView*>("listView")) {
+        (void)QTest::qWaitFor(
+            [&] { return list->model()->rowCount(list->rootIndex()) == files.size(); }, 5000);
+        listed = list->model()->rowCount(list->rootIndex());
+      }
+      // Typed into the name field, as a person would.
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      QVERIFY(name != nullptr);
+      name->setText(typed);
+      QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+    });
+    const auto result = prompts.PickOpenFile("Open Globe Elevation Grid",
+                                             "Elevation Grid (*.grd)|*." + defaultExt.toStdString(),
+                                             defaultExt.toStdString());
+    QCOMPARE(refusal, QString());
+    QVERIFY(result.has_value());
+    QCOMPARE(QString::fromStdString(*result), QFileInfo(dir.filePath(picked)).absoluteFilePath());
+    QCOMPARE(listed, int(files.size()));
   }
 
   // The windows' number-to-text conversion: 15 significant digits, no
@@ -634,9 +839,13 @@ class ApplicationTest : public QObject {
   void filterForQt_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("qt");
+    // A pattern the description already shows, in whatever case, is not
+    // shown a second time.
     QTest::newRow("data file") << "Data file - x,y,point,h (*.dat)|*.DAT"
-                               << "Data file - x,y,point,h (*.dat) (*.DAT)";
-    QTest::newRow("elevation grid") << "Elevation Grid (*.grd)|*.GRD" << "Elevation Grid (*.grd) (*.GRD)";
+                               << "Data file - x,y,point,h (*.dat)";
+    QTest::newRow("elevation grid") << "Elevation Grid (*.grd)|*.GRD" << "Elevation Grid (*.grd)";
+    QTest::newRow("density grid") << "Density Grid (*.grd)|*.grd" << "Density Grid (*.grd)";
+    QTest::newRow("another pattern in the description") << "Grid (*.grd)|*.dat" << "Grid (*.grd) (*.dat)";
     QTest::newRow("two entries") << "A|*.a|B|*.b;*.c" << "A (*.a);;B (*.b;*.c)";
   }
   void filterForQt() {

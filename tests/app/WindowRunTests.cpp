@@ -332,6 +332,60 @@ class CalcTest : public QObject {
     QVERIFY(w.main.WindowEnabled());
   }
 
+  // Closing the window during a run asks, as Cancel does, whether to
+  // cancel it; Yes cancels the run and the window closes when it has
+  // stopped, with its settings saved. No lets the run go on and the window
+  // stays open.
+  void closeDuringRun_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("cancel confirmed") << true;
+    QTest::newRow("cancel declined") << false;
+  }
+  void closeDuringRun() {
+    QFETCH(bool, yes);
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    QVERIFY(ShowActive(w.main));
+    w.prompts.yesNoReplies = {yes};
+    // Delivered while the engine lets the window process its messages.
+    QTimer::singleShot(0, &w.main, [&] { QVERIFY(!w.main.close()); });
+    w.main.btn_CalcClick();
+
+    // A run that went on to the end offers its result view after that.
+    QCOMPARE(w.prompts.questions.size(), std::size_t(yes ? 1 : 2));
+    QCOMPARE(QString::fromStdString(w.prompts.questions.front()), QString("Cancel calculation?"));
+    if (!yes) QVERIFY(w.prompts.questions.back().starts_with("Show the result file "));
+    QCOMPARE(ToQt(w.prompts.messages),
+             QStringList{yes ? "Calculation cancelled" : "Layers effect calculated"});
+    QVERIFY(w.main.WindowEnabled());
+    QCOMPARE(ReadAll(run.File("pts_w_dce.dat")).count('\n'), yes ? 2 : 3);
+    QTRY_COMPARE(w.main.isVisible(), !yes);
+    QCOMPARE(QFile::exists(w.main.SettingsLocation().SaveFile()), yes);
+  }
+
+  // A close declined with No is forgotten: a Cancel confirmed later stops
+  // the run but leaves the window open.
+  void closeDeclinedThenCancelled() {
+    TRunFixture run;
+    TWindows w;
+    run.Fill(w.main);
+    QVERIFY(ShowActive(w.main));
+    w.prompts.yesNoReplies = {false, true};
+    // After the No, the person presses Cancel, asked about after the next point.
+    w.prompts.afterAnswer = [&](bool yes) {
+      if (!yes) w.wt4.Button1Click();
+    };
+    QTimer::singleShot(0, &w.main, [&] { w.main.close(); });
+    w.main.btn_CalcClick();
+
+    QCOMPARE(ToQt(w.prompts.questions), QStringList({"Cancel calculation?", "Cancel calculation?"}));
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Calculation cancelled"});
+    QTest::qWait(50);
+    QVERIFY(w.main.isVisible());
+    QVERIFY(w.main.WindowEnabled());
+  }
+
   // The engine's own message stands alone after a failure; the log is
   // still written.
   void failedRun() {
@@ -436,7 +490,7 @@ class SettingsTest : public QObject {
       TWindows w(TestSettings(folder.path()));
       w.main.dataPath->setText("  /data/points.dat ");
       w.main.TXT_Append->setText("");
-      w.main.txt_incr->setText("12,5");  // texts are stored as they stand
+      w.main.txt_incr->setText("12,5");  // no number here: stored as it stands
       w.main.TXT_gravc->setText("0.0066");
       w.main.TXT_T3DIST->setText("1.5");
       w.main.TXT_T4DIST->setText("90");
@@ -463,7 +517,9 @@ class SettingsTest : public QObject {
     QVERIFY(w.prompts.messages.empty());
     QCOMPARE(w.main.dataPath->text(), QString("/data/points.dat"));
     QCOMPARE(w.main.TXT_Append->text(), QString());
-    QCOMPARE(w.main.txt_incr->text(), QString("12,5"));
+    // Read back as a number with a decimal comma, as an older German
+    // window wrote them, shown with this window's point.
+    QCOMPARE(w.main.txt_incr->text(), QString("12.5"));
     QCOMPARE(w.main.TXT_gravc->text(), QString("0.0066"));
     QCOMPARE(w.main.TXT_T3DIST->text(), QString("1.5"));
     QCOMPARE(w.main.TXT_T4DIST->text(), QString("90"));
@@ -561,13 +617,17 @@ class SettingsTest : public QObject {
     QTest::addColumn<QLocale>("locale");
     QTest::addColumn<QString>("gravc");
     QTest::addColumn<QString>("phiFrom");
-    QTest::newRow("decimal point") << kEnglish << "0.006673" << "1.499444";
-    QTest::newRow("decimal comma") << kGerman << "0,006673" << "1,499444";
+    QTest::addColumn<QString>("lambdaTo");
+    QTest::addColumn<QString>("oneDecimalZero");  // Lambda_from and the increment
+    QTest::newRow("decimal point") << kEnglish << "0.006673" << "1.499444" << "360.0" << "0.0";
+    QTest::newRow("decimal comma") << kGerman << "0,006673" << "1,499444" << "360,0" << "0,0";
   }
   void defaultButton() {
     QFETCH(QLocale, locale);
     QFETCH(QString, gravc);
     QFETCH(QString, phiFrom);
+    QFETCH(QString, lambdaTo);
+    QFETCH(QString, oneDecimalZero);
     QLocale::setDefault(locale);
     TWindows w;
     w.main.TXT_gravc->setText("1");
@@ -592,9 +652,9 @@ class SettingsTest : public QObject {
     QCOMPARE(w.main.TXT_T4DIST->text(), QString("180"));
     QCOMPARE(w.main.TXT_R->text(), QString("6371001"));
     QCOMPARE(w.main.TXT_Append->text(), QString());
-    QCOMPARE(w.main.TXT_LambdaFrom->text(), QString("0.0"));
-    QCOMPARE(w.main.TXT_LambdaTo->text(), QString("360.0"));
-    QCOMPARE(w.main.txt_incr->text(), QString("0.0"));
+    QCOMPARE(w.main.TXT_LambdaFrom->text(), oneDecimalZero);
+    QCOMPARE(w.main.TXT_LambdaTo->text(), lambdaTo);
+    QCOMPARE(w.main.txt_incr->text(), oneDecimalZero);
     QCOMPARE(w.main.dataPath->text(), QString("pts.dat"));
     QCOMPARE(w.main.txt_number->text(), QString("2"));
     QCOMPARE(w.main.txt_segment->text(), QString("7200"));
@@ -602,7 +662,107 @@ class SettingsTest : public QObject {
     QCOMPARE(w.main.rg2->ItemIndex(), 1);
     QVERIFY(w.main.chb_sum->isChecked());
     QCOMPARE(LayerRows(*w.main.sg1), rows);
+    // The texts it wrote pass the checks on leaving the fields.
+    for (QLineEdit* field : {w.main.TXT_LambdaFrom, w.main.TXT_LambdaTo, w.main.txt_incr,
+                             w.main.TXT_gravc, w.main.TXT_T3DIST})
+      w.main.CheckForNumber(field);
     QVERIFY(w.prompts.messages.empty());
+  }
+
+  // A settings file written by a window under either locale is read by a
+  // window under either locale and by the batch front end: the file holds
+  // decimal points, the reading window shows its own separator, and the
+  // three runs (writer, reader, batch) give the same result file and log.
+  void acrossLocales_data() {
+    QTest::addColumn<QLocale>("writer");
+    QTest::addColumn<QLocale>("reader");
+    QTest::newRow("English to English") << kEnglish << kEnglish;
+    QTest::newRow("English to German") << kEnglish << kGerman;
+    QTest::newRow("German to English") << kGerman << kEnglish;
+    QTest::newRow("German to German") << kGerman << kGerman;
+  }
+  void acrossLocales() {
+    QFETCH(QLocale, writer);
+    QFETCH(QLocale, reader);
+    const auto typed = [](const QLocale& locale, QString text) {
+      return text.replace('.', locale.decimalPoint());
+    };
+    const auto afterTimes = [](const QByteArray& log) { return log.mid(log.indexOf("Data file:")); };
+    TRunFixture run;
+    QTemporaryDir folder;
+    const QString result = run.File("pts_w_dce.dat"), log = run.File("pts_w_dce.con");
+    QByteArray writerResult, writerLog;
+    {
+      QLocale::setDefault(writer);
+      TWindows w(TestSettings(folder.path()));
+      run.Fill(w.main);
+      w.main.txt_incr->setText(typed(writer, "12.5"));
+      w.main.TXT_T4DIST->setText(typed(writer, "4.5"));
+      w.main.sg1->SetCellText(2, 1, typed(writer, "-1000.5"));
+      w.main.sg1->SetCellText(2, 3, typed(writer, "2.67"));
+      w.main.sg1->SetCellText(3, 3, typed(writer, "3.3"));
+      w.main.btn_CalcClick();
+      QCOMPARE(ToQt(w.prompts.messages), QStringList{"Layers effect calculated"});
+      writerResult = ReadAll(result);
+      writerLog = ReadAll(log);
+      QVERIFY(writerLog.contains("\nIncrement: 12.5\n"));
+      QVERIFY(writerLog.contains("\nGravity constant: 0.006673\n"));
+      QVERIFY(writerLog.contains("\nLayer 2: -1000.5  2.67  \n"));
+      w.main.SaveCfgFile();
+      QCOMPARE(ToQt(w.prompts.messages), QStringList{"Layers effect calculated"});  // saved
+    }
+    const QString settings = TestSettings(folder.path()).SaveFile();
+    const QByteArray file = ReadAll(settings);
+    for (const char* line : {"\ngravc=0.006673\n", "\nincr=12.5\n", "\nt4dist=4.5\n",
+                             "\ncell_row-2_col-1=-1000.5\n", "\ncell_row-2_col-3=2.67\n"})
+      QVERIFY2(file.contains(line), line);
+    QVERIFY(QFile::remove(result) && QFile::remove(log));
+
+    {
+      QLocale::setDefault(reader);
+      TWindows w(TestSettings(folder.path()));
+      QVERIFY(w.prompts.messages.empty());
+      QCOMPARE(w.main.txt_incr->text(), typed(reader, "12.5"));
+      QCOMPARE(w.main.TXT_gravc->text(), typed(reader, "0.006673"));
+      QCOMPARE(w.main.sg1->CellText(2, 3), typed(reader, "2.67"));
+      w.main.rg2->SetItemIndex(1);  // the output unit is not stored
+      w.main.btn_CalcClick();
+      QCOMPARE(ToQt(w.prompts.messages), QStringList{"Layers effect calculated"});
+      QCOMPARE(ReadAll(result), writerResult);
+      QCOMPARE(afterTimes(ReadAll(log)), afterTimes(writerLog));
+    }
+    QVERIFY(QFile::remove(result) && QFile::remove(log));
+
+    std::ostringstream out, err;
+    QCOMPARE(RunBatch({"--unit", "microGal", settings.toStdString()}, out, err, false),
+             kBatchCompleted);
+    QCOMPARE(QString::fromStdString(err.str()), QString());
+    QCOMPARE(ReadAll(result), writerResult);
+    QCOMPARE(afterTimes(ReadAll(log)), afterTimes(writerLog));
+  }
+
+  // A layer row count the table cannot take is reported, as an unreadable
+  // file is; the other keys are still read.
+  void rowCountOutOfRange() {
+    QTemporaryDir folder;
+    const TSettingsLocation location = TestSettings(folder.path());
+    QVERIFY(WriteAll(location.besideApp, "[frmMain]\nnlayer=100000\ngravc=1\n"));
+    TWindows w(location);
+    QCOMPARE(ToQt(w.prompts.messages), QStringList{"Error by read config file - use default"});
+    QCOMPARE(w.main.TXT_gravc->text(), QString("1"));
+    QCOMPARE(w.main.sg1->RowCount(), 2);
+  }
+
+  // A column stored wider than the table is narrowed to the table's width
+  // on reading, so the other columns can be scrolled back into view.
+  void storedColumnWidthsClamped() {
+    QTemporaryDir folder;
+    const TSettingsLocation location = TestSettings(folder.path());
+    QVERIFY(WriteAll(location.besideApp, "[frmMain]\ncolumn0=20\ncolumn1=50000\ncolumn3=70\n"));
+    TWindows w(location);
+    QVERIFY(w.prompts.messages.empty());
+    QCOMPARE(w.main.sg1->ColWidth(1), w.main.sg1->width());
+    QCOMPARE(w.main.sg1->ColWidth(3), 70);
   }
 
   // Which file is read and which written, by whether the file beside the

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -134,6 +135,13 @@ TEST_F(BatchFolder, ThreadsCappedAtFourPerCore) {
   }
 }
 
+TEST_F(BatchFolder, VersionOfTheProject) {
+  EXPECT_EQ(Run({"--version"}), kBatchCompleted);
+  EXPECT_EQ(out_.str(), std::string("globelayers-batch ") + GLOBELAYERS_PROJECT_VERSION + "\n");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(Run({"--version", "--bogus"}), kBatchUsage);
+}
+
 TEST_F(BatchFolder, Help) {
   EXPECT_EQ(Run({"--help"}), kBatchCompleted);
   EXPECT_NE(out_.str().find("--threads N  worker threads (0 = all cores)"), std::string::npos);
@@ -152,9 +160,10 @@ TEST_F(BatchFolder, RefusedByTheChecks) {
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\nt3dist=90\nt4dist=45\n",
        "Phi_to must be greater then Phi_from\n"},
       {"[frmMain]\ndatafile=points.dat\nnlayer=1\n", "Number of layers must be grater or equal 2\n"},
-      // Settings files hold numbers with a decimal point.
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006673\n",
-       "'0,006673' is not a valid floating point value\n"},
+      // A number with a decimal point, or a single comma and no point; a
+      // text with both is no number.
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006.673\n",
+       "'0,006.673' is not a valid floating point value\n"},
       // Zone keys are refused when the run is set up, naming file and key.
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone3=1;180;3600\n",
        "Zone key zone2 is missing in [zones] of run.ini, which has zone3\n"},
@@ -317,6 +326,33 @@ TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
   EXPECT_EQ(Run({"--zones=coarse", "example.ini"}), kBatchUsage);
   EXPECT_EQ(err_.str().substr(0, err_.str().find('\n')),
             "globelayers-batch: --zones must name a zone preset (standard, fine), not 'coarse'");
+}
+
+// A settings file of an older decimal-comma window holds commas: the batch
+// reads them as decimal separators, computes the example's result byte for
+// byte and logs the numbers with a decimal point.
+TEST_F(BatchFolder, ExampleWithDecimalCommas) {
+  for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
+    fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
+  }
+  std::string settings = ReadText("example.ini");
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"gravc=0.006673", "gravc=0,006673"},
+                                 {"cell_row-2_col-3=2.67", "cell_row-2_col-3=2,67"},
+                                 {"cell_row-3_col-3=2.67", "cell_row-3_col-3=2,67"},
+                                 {"incr=1\n", "incr=1,0\n"}}) {
+    const std::size_t at = settings.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    settings.replace(at, from.size(), to);
+  }
+  WriteText("example.ini", settings);
+  ASSERT_EQ(Run({"example.ini"}), kBatchCompleted) << err_.str();
+  EXPECT_EQ(ReadText("stations_example_dce.dat"),
+            ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
+  const std::string log = ReadText("stations_example_dce.con");
+  for (const char* line : {"\nIncrement: 1.0\n", "\nGravity constant: 0.006673\n",
+                           "\nLayer 2: 0  2.67  \n", "\nLayer 3:  crustbase.grd 2.67  \n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
+  }
 }
 
 // The committed data files are what the generator writes.

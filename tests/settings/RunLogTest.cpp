@@ -64,6 +64,24 @@ TEST(RunLog, LinesAsExpected) {
             "Layer 3:   %s moho.grd 2.9  \n");
 }
 
+// A window under a decimal comma logs its numbers with the decimal point,
+// as the settings file holds them; texts that are no number as typed.
+TEST(RunLog, CommaWindowLogsDecimalPoints) {
+  TempDir dir;
+  TWindowState state = TWindowState::StartValues(',');
+  state.pointFile = dir / "points.dat";
+  state.incrementMText = "0,5";
+  state.earthRadiusMText = "6371001";
+  state.azimuthToDegText = "3,6,0";
+  state.layerRows = {{"", "/g/topo,1.grd", "", ""}, {"-1000,5", "", "2,67", ""}};
+  const std::string log = RunLogText(state, {9, 5, 7}, {10, 0, 59}, std::nullopt, {}, ',');
+  for (const char* line : {"Increment: 0.5\n", "Gravity constant: 0.006673\n", "Phi from: 0\n",
+                           "Earth radius: 6371001\n", "Lambda to: 3,6,0\n",
+                           "Layer 1:  /g/topo,1.grd   \n", "Layer 2: -1000.5  2.67  \n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
+  }
+}
+
 TEST(RunLog, ItemTextsAndName) {
   TWindowState state = LoggedState("/d/pts.v1.dat");
   state.appendText = "_run2";

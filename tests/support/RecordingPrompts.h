@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ class TRecordingPrompts : public TBase {
   std::deque<std::optional<std::string>> fileReplies; // answers; cancelled when empty
   std::vector<TPick> savePicks;                       // save dialogs opened
   std::deque<std::optional<std::string>> saveReplies; // answers; cancelled when empty
+  // Called after each AskYesNo with its answer: what the person does next.
+  std::function<void(bool)> afterAnswer;
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
@@ -33,6 +36,7 @@ class TRecordingPrompts : public TBase {
     if (yesNoReplies.empty()) return false;
     const bool reply = yesNoReplies.front();
     yesNoReplies.pop_front();
+    if (afterAnswer) afterAnswer(reply);
     return reply;
   }
 
