@@ -1,8 +1,10 @@
 // Sampling a grid at any position: bilinear interpolation between the four
 // nodes of the cell that holds it, linear extrapolation outside the grid,
-// blanks kept apart. Inline: it runs for every segment, grid and point.
+// blanks kept apart; a longitude that one turn brings onto the grid is read
+// there (0..360 grids). Inline: it runs for every segment, grid and point.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 #include "GridImports.h"
@@ -23,17 +25,27 @@ struct TGridFrame {
   double X0, Y0;  // longitude and latitude of node (0, 0), arc-seconds
   double dX, dY;  // node spacing in longitude and latitude, arc-seconds
   int nx, ny;     // columns and rows
+  double westX, eastX;  // longitudes of the westmost and eastmost columns, arc-seconds
 };
 
 inline TGridFrame GridFrame(const TGridImports& g) {
+  const double firstX = g.xMin * 3600, lastX = (g.xMin + (g.nx - 1) * g.xStep) * 3600;  // arc-seconds
   return {.X0 = g.xMin * 3600, .Y0 = g.yMin * 3600, .dX = g.xStep * 3600, .dY = g.yStep * 3600,
-          .nx = g.nx, .ny = g.ny};
+          .nx = g.nx, .ny = g.ny, .westX = std::min(firstX, lastX), .eastX = std::max(firstX, lastX)};
 }
 
 // lambdaDeg and phiDeg: the position's longitude and latitude, degrees.
 inline TGridCell LocateInFrame(const TGridFrame& f, double lambdaDeg, double phiDeg) {
-  constexpr double kToDeg = 1.0 / 3600;  // degrees per arc-second
-  const double X = lambdaDeg * 3600;
+  constexpr double kToDeg = 1.0 / 3600;    // degrees per arc-second
+  constexpr double kTurnArcSec = 1296000;  // arc-seconds in 360 degrees
+  double X = lambdaDeg * 3600;
+  // A longitude beside the grid that lies on it one turn east or west (a
+  // grid from 0 to 360 degrees, a position at -90) is sampled there; a
+  // position on the grid is taken as it is, as is one that no turn brings
+  // onto it (extrapolated from the edge cell).
+  X += X < f.westX && X + kTurnArcSec <= f.eastX   ? kTurnArcSec
+       : X > f.eastX && X - kTurnArcSec >= f.westX ? -kTurnArcSec
+                                                   : 0.0;
   const double Y = phiDeg * 3600;
 
   // Cell index: floor of the quotient, then clamped into the grid. Testing

@@ -141,11 +141,11 @@ TEST_F(GdalRunFolder, BothGridsThroughGdal) {
             ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
 }
 
-// A 0..360 netCDF grid and its -180..180 GeoTIFF twin hold the same nodes
-// east of 0; segment centres come in -180..180 and, as with the native
-// grids, a 0..360 grid is not wrapped (a centre west of 0 extrapolates from
-// its first column). Stations whose zones stay east of 0 give one result.
-TEST_F(GdalRunFolder, ZeroTo360TwinGivesTheSameResultEastOfZero) {
+// A 0..360 netCDF grid and its -180..180 GeoTIFF twin hold the same nodes;
+// segment centres come in -180..180, and a centre beside a grid that one
+// turn brings onto it is read there. The example's stations, all round the
+// globe, give one result file from either twin and from the Surfer grid.
+TEST_F(GdalRunFolder, ZeroTo360TwinGivesTheSameResult) {
   const TNodes world = NativeNodes("topography.grd");  // -180 .. 180 by 1 degree
   ASSERT_EQ(world.xMin, -180);
   ASSERT_EQ(world.nx, 361);
@@ -157,22 +157,14 @@ TEST_F(GdalRunFolder, ZeroTo360TwinGivesTheSameResultEastOfZero) {
   test::WriteGmtNetcdf(shifted, "shifted.nc");
   GeoTiff(world, "world.tif", TRows::kNorthFirst, false);
 
-  WriteText("east.dat",
-            "/ stations east of 0 whose zones stay there\n"
-            "LINE 1\n"
-            "20 45 1 700\n"
-            "100 -10 2 5\n"
-            "150.5 62.25 3 300\n");
-  std::string settings = Replaced(ReadText("example.ini"), "datafile=stations.dat", "datafile=east.dat");
-  settings = Replaced(settings, "t4dist=180", "t4dist=12");
-  settings = Replaced(settings, "segsize=3600", "segsize=1800");
+  const std::string settings = ReadText("example.ini");
   const auto run = [&](const std::string& topography) {
-    WriteText("east.ini", Replaced(settings, "=topography.grd", "=" + topography));
-    EXPECT_EQ(Run("east.ini"), kBatchCompleted) << err_.str();
-    return ReadText("east_example_dce.dat");
+    WriteText("twin.ini", Replaced(settings, "=topography.grd", "=" + topography));
+    EXPECT_EQ(Run("twin.ini"), kBatchCompleted) << err_.str();
+    return ReadText("stations_example_dce.dat");
   };
   const std::string surfer = run("topography.grd");
-  EXPECT_EQ(std::count(surfer.begin(), surfer.end(), '\n'), 4);
+  EXPECT_EQ(surfer, ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
   EXPECT_EQ(run("shifted.nc"), surfer);
   EXPECT_EQ(run("world.tif"), surfer);
 }

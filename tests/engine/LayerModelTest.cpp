@@ -19,8 +19,8 @@ TGridImports MakeGrid(int nx, int ny, double xMin, double xStep, double yMin, do
                       const std::function<float(double, double)>& f) {
   TGridImports g;
   g.fileFormat = 1;
-  g.nx = static_cast<std::int16_t>(nx);
-  g.ny = static_cast<std::int16_t>(ny);
+  g.nx = nx;
+  g.ny = ny;
   g.xMin = xMin;
   g.xStep = xStep;
   g.yMin = yMin;
@@ -37,6 +37,8 @@ TEST(SampleGrid, InterpolatesAndExtrapolates) {
   const TGridImports world =
       MakeGrid(361, 181, -180, 1, -90, 1, [](double x, double y) { return float(x * 1000 + y); });
   const TGridImports from0 = MakeGrid(361, 3, 0, 1, -1, 1, [](double x, double) { return float(x); });
+  const TGridImports to359 = MakeGrid(360, 3, 0, 1, -1, 1, [](double x, double) { return float(x); });
+  const TGridImports eastPositive = MakeGrid(31, 3, 200, 1, -1, 1, [](double x, double) { return float(x); });
   struct Case { const char* name; const TGridImports& g; double lon, lat, expected; };
   const Case cases[] = {
       {"node", byX, 3, 41, 3},
@@ -46,8 +48,15 @@ TEST(SampleGrid, InterpolatesAndExtrapolates) {
       {"beyond_last_row", byX, 5, 50, 5},
       {"last_column_of_world", world, 180, 10, 180 * 1000 + 10},
       {"last_row_of_world", world, 20, 90, 20 * 1000 + 90},
-      // A 0..360 grid does not wrap: -10 extrapolates from the first cell.
-      {"negative_longitude_on_0_360", from0, -10, 0, -10},
+      // A longitude beside the grid that one turn brings onto it is read
+      // there: -10 on a 0..360 grid is 350, -150 on a 200..230 grid is 210,
+      // and 350 on the world grid is -10.
+      {"negative_longitude_on_0_360", from0, -10, 0, 350},
+      {"west_of_0_on_east_positive_region", eastPositive, -150, 0, 210},
+      {"beyond_180_on_world", world, 350, 10, -10 * 1000 + 10},
+      // No turn brings -0.5 onto a grid from 0 to 359 degrees: extrapolated
+      // from the first cell, as is 12 on a grid of 0..10 degrees above.
+      {"gap_of_a_grid_without_its_360_column", to359, -0.5, 0, -0.5},
   };
   for (const Case& c : cases) {
     EXPECT_NEAR(SampleGrid(c.g, c.lon, c.lat), c.expected, 1e-9 * (1 + std::abs(c.expected))) << c.name;
