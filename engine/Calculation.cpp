@@ -354,7 +354,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (!result.Write(ResultHeader(layout))) return writeFailed();
 
   for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts)) {
+    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts, options.loadGrid)) {
       // The reader said why; the file keeps its header only.
       if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
@@ -449,7 +449,7 @@ bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, 
     return false;
   }
   for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts)) return false;
+    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts, options.loadGrid)) return false;
   }
   if (const auto refusal = CompleteBands(layerModel, params, bands)) {
     prompts.ShowMessage(*refusal);

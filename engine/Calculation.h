@@ -68,6 +68,9 @@ struct TRunOptions {
   // Empty: the points are evaluated in this process (TPointPipeline). A
   // front end that spreads them over other processes plugs in its own.
   TPointLinesMaker pointLines;
+  // Empty: LoadGrid. A front end that shares one copy of each grid between
+  // the processes of a machine plugs in its own.
+  TGridLoader loadGrid;
 };
 
 // The progress display of a run, and the Cancel button.

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,10 @@ static_assert(double{kBlankMarker} > kBlankThreshold, "a stored marker must be b
 
 struct TGridImports {
   std::uint8_t fileFormat = 3;  // 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit, 3 nothing loaded
-  std::vector<float> values;    // column-major: node (ix, iy) at ix * ny + iy
+  // Column-major: node (ix, iy) at ix * ny + iy. From the heap unless the
+  // caller gave the vector a memory resource of its own (memory shared by
+  // the processes of a machine) before the grid was loaded.
+  std::pmr::vector<float> values;
   double blankValue = 0;        // a value at or above it is a blank node
   std::int32_t blankCount = 0;  // blank nodes found while reading
   std::int16_t nx = 0;          // columns (x, longitude), 2 .. 32767 once loaded

@@ -13,6 +13,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -23,6 +24,7 @@
 
 #include "BatchRun.h"
 #include "Calculation.h"
+#include "GridImports.h"
 #include "NumberText.h"
 #include "PointPipeline.h"
 
@@ -409,14 +411,126 @@ void EndOtherRanks(int status) {
 
 // ---- the other ranks ----
 
-// Keeps the first message of the set-up, for rank 0 to print.
+// Keeps the messages of the set-up, one a line, for rank 0 to print as the
+// batch would have printed them.
 class TRecordedPrompts : public IUserPrompts {
  public:
   void ShowMessage(const std::string& text) override {
-    if (message.empty()) message = text;
+    if (!message.empty() && message.back() != '\n') message += '\n';
+    message += text;
   }
   bool AskYesNo(const std::string&) override { return false; }
   std::string message;
+};
+
+// One block of memory that a grid's values vector takes whole: a node's
+// shared window.
+class TWindowResource : public std::pmr::memory_resource {
+ public:
+  TWindowResource(void* base, std::size_t bytes) : base_(base), bytes_(bytes) {}
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t) override {
+    if (bytes > bytes_) throw std::bad_alloc();
+    return base_;
+  }
+  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+  void* base_;
+  std::size_t bytes_;
+};
+
+// The grids of the ranks of one node (rank 0 aside, which reads its own
+// before the others start): the first rank of the node reads each file,
+// and every rank of the node samples the one copy in an MPI shared-memory
+// window. Every rank of the node loads the same files in the same order,
+// which the run record fixes, so the collective calls pair up.
+class TNodeGrids {
+ public:
+  explicit TNodeGrids(MPI_Comm node) : node_(node) { MPI_Comm_rank(node_, &nodeRank_); }
+  TNodeGrids(const TNodeGrids&) = delete;
+  TNodeGrids& operator=(const TNodeGrids&) = delete;
+  // Frees the windows: collective, so every rank of the node calls it once
+  // the grids are released.
+  void Free() {
+    for (MPI_Win& window : windows_) MPI_Win_free(&window);
+    windows_.clear();
+    resources_.clear();
+  }
+
+  bool Load(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+    // The header travels as the grid without its values.
+    TGridImports read;
+    TRecordedPrompts readerMessages;
+    std::int64_t loaded = 0;
+    if (nodeRank_ == 0) {
+      try {
+        loaded = LoadGrid(read, fileName, readerMessages) ? 1 : 0;
+      } catch (const std::bad_alloc&) {
+        readerMessages.ShowMessage("Not enough memory to read the grid " + fileName);
+      }
+    }
+    TWireWriter header;
+    header.Int(loaded);
+    header.Text(readerMessages.message);
+    header.Int(read.fileFormat);
+    header.Real(read.blankValue);
+    header.Int(read.blankCount);
+    header.Int(read.nx);
+    header.Int(read.ny);
+    for (double v : {read.xMin, read.xMax, read.xRange, read.xStep, read.yMin, read.yMax, read.yRange, read.yStep,
+                     read.zMin, read.zMax, read.zRange}) {
+      header.Real(v);
+    }
+    std::string bytes = header.bytes();
+    std::int64_t size = static_cast<std::int64_t>(bytes.size());
+    MPI_Bcast(&size, 1, MPI_INT64_T, 0, node_);
+    bytes.resize(std::size_t(size));
+    MPI_Bcast(bytes.data(), static_cast<int>(size), MPI_BYTE, 0, node_);
+    TWireReader r(bytes);
+    loaded = r.Int();
+    const std::string messages = r.Text();
+    if (!messages.empty()) prompts.ShowMessage(messages);
+    if (!loaded) return false;
+    grid.fileFormat = static_cast<std::uint8_t>(r.Int());
+    grid.blankValue = r.Real();
+    grid.blankCount = static_cast<decltype(grid.blankCount)>(r.Int());
+    grid.nx = static_cast<decltype(grid.nx)>(r.Int());
+    grid.ny = static_cast<decltype(grid.ny)>(r.Int());
+    for (double* v : {&grid.xMin, &grid.xMax, &grid.xRange, &grid.xStep, &grid.yMin, &grid.yMax, &grid.yRange,
+                      &grid.yStep, &grid.zMin, &grid.zMax, &grid.zRange}) {
+      *v = r.Real();
+    }
+
+    const std::size_t count = std::size_t(grid.nx) * std::size_t(grid.ny);
+    const MPI_Aint bytesHere = nodeRank_ == 0 ? static_cast<MPI_Aint>(count * sizeof(float)) : 0;
+    void* base = nullptr;
+    MPI_Win window = MPI_WIN_NULL;
+    MPI_Win_allocate_shared(bytesHere, sizeof(float), MPI_INFO_NULL, node_, &base, &window);
+    windows_.push_back(window);
+    MPI_Aint windowBytes = 0;
+    int unit = 0;
+    MPI_Win_shared_query(window, 0, &windowBytes, &unit, &base);
+    resources_.push_back(std::make_unique<TWindowResource>(base, std::size_t(windowBytes)));
+    // A vector keeps the memory resource it was made with (assignment does
+    // not pass one on): the grid's is made again on the window's.
+    std::destroy_at(&grid.values);
+    std::construct_at(&grid.values, resources_.back().get());
+    // Every rank sizes its view (which writes zeros) before the first rank
+    // copies the values in.
+    grid.values.resize(count);
+    MPI_Barrier(node_);
+    if (nodeRank_ == 0) std::memcpy(base, read.values.data(), count * sizeof(float));
+    MPI_Win_sync(window);
+    MPI_Barrier(node_);
+    return true;
+  }
+
+ private:
+  MPI_Comm node_;
+  int nodeRank_ = 0;
+  std::vector<MPI_Win> windows_;
+  std::vector<std::unique_ptr<TWindowResource>> resources_;
 };
 
 // Whether rank 0 has ended the run; its status once it has.
@@ -508,8 +622,9 @@ void SendFailure(const std::string& message) {
   Send(0, kTagFailed, w.bytes());
 }
 
-int RunOtherRank() {
+int RunOtherRank(MPI_Comm node) {
   TRankZeroWord word;
+  TNodeGrids grids(node);
   const TMessage first = WaitFor(0);
   if (first.tag == kTagStatus) {
     word.Set(static_cast<int>(IntOf(first)));
@@ -521,6 +636,9 @@ int RunOtherRank() {
       TRunOptions options;
       options.decimalSeparator = '.';
       options.threads = threads;
+      options.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
+        return grids.Load(grid, fileName, gridPrompts);
+      };
       TRecordedPrompts prompts;
       TCalcEngine engine;
       // The set-up's messages (a grid this node cannot read) reach the user
@@ -538,6 +656,8 @@ int RunOtherRank() {
     }
   }
   const int status = word.Wait();
+  // The grids were released with the run.
+  grids.Free();
   Send(0, kTagDone, std::string());
   return status;
 }
@@ -573,9 +693,14 @@ std::string MpiUsage() {
 int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  // The ranks of each node, rank 0 aside: they share the node's grids.
+  MPI_Comm node = MPI_COMM_NULL;
+  MPI_Comm_split_type(MPI_COMM_WORLD, rank == 0 ? MPI_UNDEFINED : MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &node);
   if (rank != 0) {
     try {
-      return RunOtherRank();
+      const int status = RunOtherRank(node);
+      MPI_Comm_free(&node);
+      return status;
     } catch (...) {
       // Only a message that cannot be read gets here: rank 0's word is lost.
       return kBatchFailed;
