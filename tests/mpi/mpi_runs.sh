@@ -91,6 +91,19 @@ fresh unit-batch && fresh unit-np2
 (cd "$work/unit-np2" && run_mpi 2 --unit microGal --threads 2 example.ini) >/dev/null 2>&1
 check "microGal on 2 ranks of 2 threads: the batch's files" same_run unit-batch unit-np2
 
+# The other fields of the run record that the ranks are sent: summed columns
+# only, another crossing rule, no raised point, another Earth radius and
+# azimuth range, and the bands of a zone preset.
+fresh record-batch && fresh record-np3
+for folder in record-batch record-np3; do
+  sed -i -e 's/^sum=0/sum=1/' -e 's/^priority=0/priority=2/' -e 's/^incr=1/incr=0/' -e 's/^R=6371001/R=6371000.5/' \
+    -e 's/^LonFrom=0/LonFrom=10/' -e 's/^LonTo=360/LonTo=300/' -e 's/^gravc=0.006673/gravc=0.0066743/' \
+    "$work/$folder/example.ini"
+done
+(cd "$work/record-batch" && "$batch" --zones standard example.ini) >/dev/null 2>&1
+(cd "$work/record-np3" && run_mpi 3 --zones standard example.ini) >/dev/null 2>&1
+check "summed columns, crossing rule 2, a zone preset on 3 ranks: the batch's files" same_run record-batch record-np3
+
 # ---- refusals and failures: rank 0's message once, status 1 ----
 
 fresh refused-batch && fresh refused-np3
