@@ -34,6 +34,8 @@ if kill -0 "$run" 2>/dev/null; then
   wait "$run"
   status=$?
 fi
-# 0 completed, 1 refused or failed (the message is in the output file),
-# 130 / 143 stopped by SIGINT / SIGTERM after the points completed so far.
+# 0: the run completed. Otherwise the message is in the output file and the
+# run log says how far the run went: the ranks end with 1 (refused or
+# failed), 130 or 143 (SIGINT or SIGTERM), and mpirun passes that status on,
+# or gives 1 of its own when it was signalled itself.
 exit $status
