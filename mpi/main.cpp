@@ -3,12 +3,30 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "BatchRun.h"
 #include "MpiRun.h"
+
+namespace {
+
+// Whether the user watches standard error on a terminal. mpirun passes a
+// rank's standard error on through a pipe, so the launcher's own (the
+// parent process's) tells: a terminal when started by hand, a file under a
+// batch system, where a progress line per point would only fill the file.
+bool ErrorsOnATerminal() {
+  if (::isatty(STDERR_FILENO) == 1) return true;
+  std::error_code ec;
+  const std::string parentErr =
+      std::filesystem::read_symlink("/proc/" + std::to_string(::getppid()) + "/fd/2", ec).string();
+  return !ec && (parentErr.starts_with("/dev/pts/") || parentErr.starts_with("/dev/tty"));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   int provided = 0;
@@ -22,7 +40,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   globelayers::KeepStopSignalsUntilExit();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const int status = globelayers::RunMpiRank(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+  const int status = globelayers::RunMpiRank(args, std::cout, std::cerr, ErrorsOnATerminal());
   std::cout.flush();
   std::cerr.flush();
   MPI_Finalize();
