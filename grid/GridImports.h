@@ -40,9 +40,9 @@ static_assert(double{kBlankMarker} > kBlankThreshold, "a stored marker must be b
 
 struct TGridImports {
   std::uint8_t fileFormat = 3;  // 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit, 3 nothing loaded
-  // Column-major: node (ix, iy) at ix * ny + iy. From the heap unless the
-  // caller gave the vector a memory resource of its own (memory shared by
-  // the processes of a machine) before the grid was loaded.
+  // Column-major: node (ix, iy) at ix * ny + iy. From the heap, or from a
+  // memory resource that the caller gave the vector (memory shared by the
+  // processes of a machine).
   std::pmr::vector<float> values;
   double blankValue = 0;        // a value at or above it is a blank node
   std::int32_t blankCount = 0;  // blank nodes found while reading

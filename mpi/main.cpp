@@ -34,6 +34,18 @@ int main(int argc, char** argv) {
     std::cerr << "globelayers-mpi: MPI could not be initialised\n";
     return globelayers::kBatchFailed;
   }
+  // Worker threads evaluate points beside the thread that talks to the
+  // other ranks; every rank learns the same level, so all end alike.
+  if (provided < MPI_THREAD_FUNNELED) {
+    int rank = 0;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    if (rank == 0) {
+      std::cerr << "globelayers-mpi: this MPI library does not allow worker threads beside the thread that "
+                   "calls it (MPI_THREAD_FUNNELED)\n";
+    }
+    MPI_Finalize();
+    return globelayers::kBatchFailed;
+  }
   // As in the batch: a file size limit fails a write instead of ending the
   // process, and a signal after the run log was written cannot change the
   // status. Installed after MPI_Init, which may set handlers of its own.
