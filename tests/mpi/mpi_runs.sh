@@ -147,18 +147,19 @@ check "a grid missing on a node leaves whole lines" whole_lines "$work/node-rank
 # ---- a stop: SIGTERM at mpirun while the points are computed ----
 
 fresh long
-awk 'BEGIN { for (i = 0; i < 1500; ++i) printf "%.4f %.4f %d %.1f\n", -179 + (i * 7.3) % 358, -85 + (i * 3.1) % 170, 1000 + i, (i * 37) % 3000 }' \
+awk 'BEGIN { for (i = 0; i < 2500; ++i) printf "%.4f %.4f %d %.1f\n", -179 + (i * 7.3) % 358, -85 + (i * 3.1) % 170, 1000 + i, (i * 37) % 3000 }' \
   >"$work/long/stations.dat"
 rm -rf "$work/long-batch" && cp -r "$work/long" "$work/long-batch"
 (cd "$work/long-batch" && "$batch" example.ini) >/dev/null 2>&1
 (cd "$work/long" && exec "$mpirun" --oversubscribe -np 3 "$mpi" example.ini) >"$work/long.out" 2>&1 &
 pid=$!
-# Stop it a second after its header was written (the lines are buffered).
+# Stop it half a second after the first lines reached the file (they are
+# written in large blocks).
 for _ in $(seq 1 400); do
   [ -s "$work/long/stations_example_dce.dat" ] && break
   sleep 0.05
 done
-sleep 1
+sleep 0.5
 kill -TERM "$pid"
 wait "$pid"
 status=$?
