@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cctype>
 #include <cstdint>
 #include <ctime>
 #include <exception>
@@ -54,6 +53,12 @@ void RecordStopSignal(int signal) {
 }
 
 int StopSignal() { return gStopSignal.load(); }
+
+}  // namespace
+
+int CaughtStopSignal() { return StopSignal(); }
+
+namespace {
 
 // SIGINT and SIGTERM turn into a stop request while this lives; the
 // previous handlers come back afterwards, so a front end run in-process
@@ -194,8 +199,9 @@ struct TBatchArgs {
 };
 
 // Empty optional with `error` set when the command line is not usable.
-std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::string& error) {
+std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int defaultThreads, std::string& error) {
   TBatchArgs parsed;
+  parsed.threads = defaultThreads;
   std::vector<std::string> files;
   bool optionsEnd = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -288,7 +294,7 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, std::s
   return parsed;
 }
 
-int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
+int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TPointLinesMaker& pointLines) {
   std::error_code ec;
   if (!std::filesystem::exists(args.settingsPath, ec)) {
     console.Message(FormatMessage("Error by opening file %s\n", args.settingsPath));
@@ -318,6 +324,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress) {
   TRunOptions options;
   options.decimalSeparator = kFileSeparator;
   options.threads = args.threads;
+  options.pointLines = pointLines;
   // Until the log is written, so that a second signal cannot cut it short.
   const TStopSignals stopSignals;
   TCalcEngine engine;
@@ -375,14 +382,20 @@ std::string BatchUsage() {
 
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              bool errIsTerminal) {
+  return RunBatch(args, out, err, errIsTerminal, TBatchFrontEnd{});
+}
+
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal,
+             const TBatchFrontEnd& frontEnd) {
+  const std::string usage = frontEnd.usage.empty() ? BatchUsage() : frontEnd.usage;
   std::string error;
-  const std::optional<TBatchArgs> parsed = ParseArgs(args, error);
+  const std::optional<TBatchArgs> parsed = ParseArgs(args, frontEnd.defaultThreads, error);
   if (!parsed) {
-    err << "globelayers-batch: " << error << "\n\n" << BatchUsage();
+    err << frontEnd.programName << ": " << error << "\n\n" << usage;
     return kBatchUsage;
   }
   if (parsed->help) {
-    out << BatchUsage();
+    out << usage;
     return kBatchCompleted;
   }
   if (parsed->version) {
@@ -391,7 +404,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   TConsole console(err);
   try {
-    return Run(*parsed, console, errIsTerminal);
+    return Run(*parsed, console, errIsTerminal, frontEnd.pointLines);
   } catch (const std::bad_alloc&) {
     // Its what() names a type, not the problem.
     console.Message("Not enough memory for this run");

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Calculation.h"
+
 namespace globelayers {
 
 inline constexpr int kBatchCompleted = 0;  // the run went through every point
@@ -22,6 +24,15 @@ inline constexpr int kBatchTerminated = 143;   // SIGTERM
 
 std::string BatchUsage();
 
+// What another headless front end changes of the batch; the defaults are
+// the batch's own.
+struct TBatchFrontEnd {
+  std::string programName = "globelayers-batch";  // before a usage error
+  std::string usage;                              // --help and usage errors; empty: BatchUsage()
+  int defaultThreads = 0;                         // worker threads without --threads; 0 = all cores
+  TPointLinesMaker pointLines;                    // empty: the points are evaluated in this process
+};
+
 // Runs the front end on `args` (without the program name). Help and the
 // version go to `out`; messages, usage errors and the progress to `err`. The progress
 // ("point i of n") is shown only when `errIsTerminal`. SIGINT and SIGTERM
@@ -30,6 +41,12 @@ std::string BatchUsage();
 // exit code.
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              bool errIsTerminal);
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal,
+             const TBatchFrontEnd& frontEnd);
+
+// The first SIGINT or SIGTERM recorded by the handlers of this file and not
+// yet cleared by the end of a run; 0 when none.
+int CaughtStopSignal();
 
 // For the executable: SIGINT and SIGTERM (unless ignored) are recorded from
 // now until the process exits, so that a signal that arrives after a run's

@@ -196,6 +196,96 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
   return std::nullopt;
 }
 
+// What the point loop reads besides the layer model: the bands, their
+// block means and their tables. A run context refers into it, so it stays
+// where it was built until the run is over.
+struct TRunBands {
+  std::vector<TZone> zones;         // from the inner distance outwards; a preset's once the grids are loaded
+  std::vector<TRingLayout> layouts;  // one per band
+  TZoneGridMeans means;
+  std::vector<TRingTable> tables;    // one per band
+};
+
+// The ring layouts of the bands known before the grids (a zone list was
+// checked zone by zone already; this refuses the single band), and the
+// layer rows. The refusal's message when the run cannot go on.
+std::optional<std::string> LayoutBands(const TRunParameters& params, TRunBands& bands) {
+  bands.layouts.reserve(bands.zones.size());
+  for (const TZone& zone : bands.zones) {
+    const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
+    if (!rings) return "Grid cell size must be greater then 1'";
+    bands.layouts.push_back(*rings);
+  }
+  if (params.rowCount < 2) return "Number of layers must be grater or equal 2";
+  return CheckLayerRows(params);
+}
+
+// Completes the bands once the grids of `model` are loaded: a preset's
+// bands, the block means and the azimuth tables. The refusal's message when
+// the run cannot go on.
+std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
+  if (!params.zonePreset.empty()) {
+    TRunParameters withZones = params;
+    withZones.zonePreset.clear();
+    withZones.zones = *PresetZones(params.zonePreset, FinestGridSpacingArcSec(model, params.rowCount));
+    std::optional<std::string> refusal = CheckZones(withZones);
+    for (const TZone& zone : withZones.zones) {
+      if (refusal) break;
+      if (const std::optional<TRingLayout> rings = ZoneLayout(withZones, zone)) {
+        bands.layouts.push_back(*rings);
+      } else {
+        refusal = "Grid cell size must be greater then 1'";
+      }
+    }
+    if (refusal) return "Zone preset " + params.zonePreset + ": " + *refusal;
+    bands.zones = std::move(withZones.zones);
+  }
+
+  // Block means for the bands that ask for them, formed once from the
+  // loaded grids.
+  std::vector<const TGridImports*> grids;
+  for (int k = 0; k < params.rowCount; ++k) {
+    if (model[k].elevationGrid) grids.push_back(model[k].elevationGrid.get());
+    if (k >= 1 && model[k].densityGrid) grids.push_back(model[k].densityGrid.get());
+  }
+  try {
+    bands.means = TZoneGridMeans(grids, bands.zones);
+  } catch (const std::bad_alloc&) {
+    return "The calculation ran out of memory while forming the block means of the grids.";
+  }
+
+  // The bands share one budget of azimuth tables, the inner ones first.
+  const TEvaluationLimits limits;
+  bands.tables.reserve(bands.layouts.size());
+  std::int64_t azimuthEntries = 0;  // table entries taken so far
+  for (const TRingLayout& rings : bands.layouts) {
+    TEvaluationLimits left = limits;
+    left.azimuthTableEntries = limits.azimuthTableEntries - azimuthEntries;
+    bands.tables.push_back(BuildRingTable(rings, params.earthRadius, left));
+    azimuthEntries += static_cast<std::int64_t>(bands.tables.back().sinAzimuth.size());
+  }
+  return std::nullopt;
+}
+
+TRunContext MakeRunContext(const TLayerModel& model, const TRunParameters& params, const TRunBands& bands) {
+  std::vector<TZoneRings> zoneRings;
+  for (std::size_t z = 0; z < bands.layouts.size(); ++z) {
+    zoneRings.push_back({.rings = bands.layouts[z], .table = bands.tables[z], .standIns = bands.means.ForZone(z)});
+  }
+  return TRunContext{.model = model,
+                     .zones = std::move(zoneRings),
+                     .rowCount = params.rowCount,
+                     .earthRadius = params.earthRadius,
+                     .psiFrom = bands.zones.front().psiFromDeg * kDegToRad,
+                     .psiTo = bands.zones.back().psiToDeg * kDegToRad,
+                     .increment = params.increment,
+                     .priority = params.priority,
+                     .twoPiG = 2.0 * kPi * params.gravityConstant,
+                     .unitFactor = params.outputUnit == 0 ? 1.0 : 1000.0,
+                     .layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount),
+                     .limits = TEvaluationLimits{}};
+}
+
 }  // namespace
 
 double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
@@ -219,17 +309,12 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
   }
   usedZones_.clear();
-  // A preset's bands are known once the grids are loaded.
-  const bool preset = !params.zonePreset.empty();
-  std::vector<TZone> zones = preset ? std::vector<TZone>{} : RunZones(params);
 
   progress.Show();
   // Declared before the files, so it runs after they are closed.
   TRunEnd runEnd(layerModel, std::min(params.rowCount, MaxLayerRows), progress);
   progress.SetPosition(0);
   progress.ProcessMessages();
-
-  const double unitFactor = params.outputUnit == 0 ? 1.0 : 1000.0;
 
   if (const auto refusal = CheckRunValues(params)) {
     prompts.ShowMessage(*refusal);
@@ -238,22 +323,10 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   const std::optional<long> count = CountPoints(params.dataFile, prompts);
   if (!count) return TRunOutcome::Failed;
 
-  // A zone list was checked zone by zone above; this refuses the single band.
-  std::vector<TRingLayout> layouts;
-  layouts.reserve(zones.size());
-  for (const TZone& zone : zones) {
-    const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
-    if (!rings) {
-      prompts.ShowMessage("Grid cell size must be greater then 1'");
-      return TRunOutcome::Failed;
-    }
-    layouts.push_back(*rings);
-  }
-  if (params.rowCount < 2) {
-    prompts.ShowMessage("Number of layers must be grater or equal 2");
-    return TRunOutcome::Failed;
-  }
-  if (const auto refusal = CheckLayerRows(params)) {
+  // A preset's bands are known once the grids are loaded.
+  TRunBands bands;
+  if (params.zonePreset.empty()) bands.zones = RunZones(params);
+  if (const auto refusal = LayoutBands(params, bands)) {
     prompts.ShowMessage(*refusal);
     return TRunOutcome::Failed;
   }
@@ -281,78 +354,20 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (!result.Write(ResultHeader(layout))) return writeFailed();
 
   for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts)) {
+    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts, options.loadGrid)) {
       // The reader said why; the file keeps its header only.
       if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
     }
   }
 
-  if (preset) {
-    TRunParameters withZones = params;
-    withZones.zonePreset.clear();
-    withZones.zones = *PresetZones(params.zonePreset, FinestGridSpacingArcSec(layerModel, params.rowCount));
-    std::optional<std::string> refusal = CheckZones(withZones);
-    for (const TZone& zone : withZones.zones) {
-      if (refusal) break;
-      if (const std::optional<TRingLayout> rings = ZoneLayout(withZones, zone)) {
-        layouts.push_back(*rings);
-      } else {
-        refusal = "Grid cell size must be greater then 1'";
-      }
-    }
-    if (refusal) {
-      prompts.ShowMessage("Zone preset " + params.zonePreset + ": " + *refusal);
-      if (!result.Finish()) return writeFailed();
-      return TRunOutcome::Failed;
-    }
-    zones = std::move(withZones.zones);
-  }
-  usedZones_ = zones;
-
-  // Block means for the bands that ask for them, formed once from the
-  // loaded grids.
-  std::vector<const TGridImports*> grids;
-  for (int k = 0; k < params.rowCount; ++k) {
-    if (layerModel[k].elevationGrid) grids.push_back(layerModel[k].elevationGrid.get());
-    if (k >= 1 && layerModel[k].densityGrid) grids.push_back(layerModel[k].densityGrid.get());
-  }
-  TZoneGridMeans means;
-  try {
-    means = TZoneGridMeans(grids, zones);
-  } catch (const std::bad_alloc&) {
-    prompts.ShowMessage("The calculation ran out of memory while forming the block means of the grids.");
+  if (const auto refusal = CompleteBands(layerModel, params, bands)) {
+    prompts.ShowMessage(*refusal);
     if (!result.Finish()) return writeFailed();
     return TRunOutcome::Failed;
   }
-
-  // The bands share one budget of azimuth tables, the inner ones first.
-  const TEvaluationLimits limits;
-  std::vector<TRingTable> tables;
-  tables.reserve(layouts.size());
-  std::int64_t azimuthEntries = 0;  // table entries taken so far
-  for (const TRingLayout& rings : layouts) {
-    TEvaluationLimits left = limits;
-    left.azimuthTableEntries = limits.azimuthTableEntries - azimuthEntries;
-    tables.push_back(BuildRingTable(rings, params.earthRadius, left));
-    azimuthEntries += static_cast<std::int64_t>(tables.back().sinAzimuth.size());
-  }
-  std::vector<TZoneRings> zoneRings;
-  for (std::size_t z = 0; z < layouts.size(); ++z) {
-    zoneRings.push_back({.rings = layouts[z], .table = tables[z], .standIns = means.ForZone(z)});
-  }
-  const TRunContext ctx{.model = layerModel,
-                        .zones = std::move(zoneRings),
-                        .rowCount = params.rowCount,
-                        .earthRadius = params.earthRadius,
-                        .psiFrom = zones.front().psiFromDeg * kDegToRad,
-                        .psiTo = zones.back().psiToDeg * kDegToRad,
-                        .increment = params.increment,
-                        .priority = params.priority,
-                        .twoPiG = 2.0 * kPi * params.gravityConstant,
-                        .unitFactor = unitFactor,
-                        .layout = layout,
-                        .limits = limits};
+  usedZones_ = bands.zones;
+  const TRunContext ctx = MakeRunContext(layerModel, params, bands);
   int workers = options.threads;
   if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -362,7 +377,10 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   // finite, a thread that cannot start) fails the run with its message; the
   // file keeps the lines before it.
   try {
-    TPointPipeline pipeline(ctx, workers, progress);
+    const std::unique_ptr<IPointLines> lines = options.pointLines
+                                                   ? options.pointLines(params, ctx, workers, progress)
+                                                   : std::make_unique<TPointPipeline>(ctx, workers, progress);
+    IPointLines& pipeline = *lines;
     long read = 0, done = 0;
     bool atEnd = false;
     for (;;) {
@@ -380,7 +398,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       if (done == read) break;
       progress.SetPosition(static_cast<int>(std::min<long>(done, INT_MAX)));
       progress.ProcessMessages();
-      const std::optional<std::string> line = pipeline.Take(done, [&progress] {
+      const std::optional<std::string> line = pipeline.Take(done, [&progress]() -> bool {
         progress.ProcessMessages();
         return progress.StopRequested();
       });
@@ -409,6 +427,38 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   // Buffered data meets the disk only now: a full disk shows here.
   if (!result.Finish()) return writeFailed();
   return outcome;
+}
+
+bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
+                           const std::function<void(const TRunContext& ctx)>& serve) {
+  if (params.rowCount > static_cast<int>(params.layerRows.size())) {
+    throw std::invalid_argument("ServeRun: rowCount exceeds the layer rows given");
+  }
+  usedZones_.clear();
+  TSilentProgress noProgress;
+  TRunEnd runEnd(layerModel, std::min(params.rowCount, MaxLayerRows), noProgress);
+  // The same refusals as RunCalculation's, bar the point file's.
+  if (const auto refusal = CheckRunValues(params)) {
+    prompts.ShowMessage(*refusal);
+    return false;
+  }
+  TRunBands bands;
+  if (params.zonePreset.empty()) bands.zones = RunZones(params);
+  if (const auto refusal = LayoutBands(params, bands)) {
+    prompts.ShowMessage(*refusal);
+    return false;
+  }
+  for (int k = 0; k < params.rowCount; ++k) {
+    if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts, options.loadGrid)) return false;
+  }
+  if (const auto refusal = CompleteBands(layerModel, params, bands)) {
+    prompts.ShowMessage(*refusal);
+    return false;
+  }
+  usedZones_ = bands.zones;
+  const TRunContext ctx = MakeRunContext(layerModel, params, bands);
+  serve(ctx);
+  return true;
 }
 
 }  // namespace globelayers

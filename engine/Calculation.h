@@ -7,6 +7,8 @@
 #pragma once
 
 #include <array>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,10 +51,26 @@ struct TRunParameters {
   std::string zonePreset;
 };
 
+class IPointLines;  // PointPipeline.h
+struct TRunContext;  // PointEvaluation.h
+class IRunProgress;
+
+// Makes what evaluates the points of a run once its context is built: the
+// run record, the context (alive until the object made is gone), the
+// worker threads asked for (resolved: at least 1) and the run's progress.
+using TPointLinesMaker = std::function<std::unique_ptr<IPointLines>(
+    const TRunParameters& params, const TRunContext& ctx, int workers, IRunProgress& progress)>;
+
 // How the caller's environment wants the run done; not part of the record.
 struct TRunOptions {
   char decimalSeparator = '.';  // of the layer constants (the window passes its locale's)
   int threads = 1;              // worker threads for the point loop; 0 = all cores
+  // Empty: the points are evaluated in this process (TPointPipeline). A
+  // front end that spreads them over other processes plugs in its own.
+  TPointLinesMaker pointLines = {};
+  // Empty: LoadGrid. A front end that shares one copy of each grid between
+  // the processes of a machine plugs in its own.
+  TGridLoader loadGrid = {};
 };
 
 // The progress display of a run, and the Cancel button.
@@ -99,6 +117,14 @@ class TCalcEngine {
   // was released.
   TRunOutcome RunCalculation(const TRunParameters& params, IRunProgress& progress,
                              IUserPrompts& prompts, const TRunOptions& options = {});
+
+  // Sets up the layers, bands and tables of a run as RunCalculation does,
+  // without the point file or the result file, and calls `serve` with the
+  // run context: for a process that evaluates points which another process
+  // reads and writes. False after a message to `prompts` when the run
+  // cannot be set up; the grids are released on every path out.
+  bool ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
+                const std::function<void(const TRunContext& ctx)>& serve);
 
   // The bands of the last run, once its grids were loaded (a preset's are
   // known only then); empty for a run that stopped before.

@@ -28,9 +28,9 @@ double ParseConstant(const std::string& cell, char decimalSeparator) {
 // The grid is attached before it is loaded, so a failed load stays with its
 // row and is released with the others at the end of the run.
 bool AttachAndLoad(std::unique_ptr<TGridImports>& slot, const std::string& path,
-                   IUserPrompts& prompts) {
+                   IUserPrompts& prompts, const TGridLoader& loadGrid) {
   slot = std::make_unique<TGridImports>();
-  return LoadGrid(*slot, path, prompts);
+  return loadGrid ? loadGrid(*slot, path, prompts) : LoadGrid(*slot, path, prompts);
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ std::vector<std::string> SplitLayerRow(const std::string& text) {
 }
 
 bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText, char decimalSeparator,
-                   IUserPrompts& prompts) {
+                   IUserPrompts& prompts, const TGridLoader& loadGrid) {
   TLayerDef& row = model.at(static_cast<std::size_t>(k));
   const std::vector<std::string> cells = SplitLayerRow(rowText);
 
@@ -61,7 +61,7 @@ bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText, char d
   }
   const std::string& elevationGrid = Cell(cells, 1);
   if (elevationGrid != kEmptyCell) {
-    if (!AttachAndLoad(row.elevationGrid, elevationGrid, prompts)) return false;
+    if (!AttachAndLoad(row.elevationGrid, elevationGrid, prompts, loadGrid)) return false;
     row.elevation = NoValue;
   }
   const std::string& density = Cell(cells, 2);
@@ -73,7 +73,7 @@ bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText, char d
   row.densityGrid.reset();
   const std::string& densityGrid = Cell(cells, 3);
   if (densityGrid != kEmptyCell) {
-    if (!AttachAndLoad(row.densityGrid, densityGrid, prompts)) return false;
+    if (!AttachAndLoad(row.densityGrid, densityGrid, prompts, loadGrid)) return false;
     row.density = NoValue;
   }
   return true;

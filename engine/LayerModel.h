@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -50,12 +51,17 @@ class TListIndexError : public std::out_of_range {
 // stretch an empty cell.
 std::vector<std::string> SplitLayerRow(const std::string& rowText);
 
-// Parses row text k into model[k] and loads the grids it names. Returns false
-// at the first grid that fails to load (the reader reported why); the failed
-// grid stays attached, unloaded. Throws TConversionError for a constant cell
+// Loads one grid file as LoadGrid does (reporting through `prompts`), for a
+// caller that keeps grids elsewhere than on this process's heap.
+using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
+
+// Parses row text k into model[k] and loads the grids it names (through
+// `loadGrid` when given, else LoadGrid). Returns false at the first grid
+// that fails to load (the reader reported why); the failed grid stays
+// attached, unloaded. Throws TConversionError for a constant cell
 // that is not a number, TListIndexError for a missing cell.
 bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText,
-                   char decimalSeparator, IUserPrompts& prompts);
+                   char decimalSeparator, IUserPrompts& prompts, const TGridLoader& loadGrid = {});
 
 // Releases every grid of rows 0 .. rowCount-1.
 void ReleaseGrids(TLayerModel& model, int rowCount);

@@ -36,6 +36,28 @@ void TPointPipeline::Submit(long index, const TCalcPoint& point) {
   jobReady_.notify_one();
 }
 
+std::optional<std::string> TPointPipeline::Take(long index, const std::function<bool()>& idle) {
+  if (inline_) return TakeInline();
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (error_) std::rethrow_exception(error_);
+    const auto it = results_.find(index);
+    if (it != results_.end()) {
+      std::string line = std::move(it->second);
+      results_.erase(it);
+      return line;
+    }
+    lineReady_.wait_for(lock, std::chrono::milliseconds(20));
+    lock.unlock();
+    const bool stop = idle();
+    lock.lock();
+    if (stop) {
+      abandon_ = true;
+      return std::nullopt;
+    }
+  }
+}
+
 std::optional<std::string> TPointPipeline::TakeInline() {
   try {
     return inline_->Evaluate(pendingInline_.point);

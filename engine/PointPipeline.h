@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,27 +26,39 @@
 
 namespace globelayers {
 
-class TPointPipeline {
+// Where the point loop of RunCalculation sends its points and takes their
+// lines back, in file order. The loop submits point `index` (0, 1, 2, ...)
+// while fewer than window() points are ahead of the last line taken.
+class IPointLines {
+ public:
+  virtual ~IPointLines() = default;
+  // How many points may be read ahead of the last line written.
+  virtual long window() const = 0;
+  virtual void Submit(long index, const TCalcPoint& point) = 0;
+  // The line of point `index`; `idle` runs every few milliseconds meanwhile
+  // and returns true to stop waiting. Empty when stopped. Throws what ended
+  // the evaluation (its message is for the user).
+  virtual std::optional<std::string> Take(long index, const std::function<bool()>& idle) = 0;
+};
+
+// The points of this process: worker threads, or the calling thread.
+class TPointPipeline : public IPointLines {
  public:
   // Starts `workers` threads (one or less: none, the caller evaluates).
   // Throws std::runtime_error when a thread cannot start, after stopping the
   // ones that did. `progress` is asked for a stop between rings when the
   // caller evaluates.
   TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress);
-  ~TPointPipeline() { Stop(); }
+  ~TPointPipeline() override { Stop(); }
   TPointPipeline(const TPointPipeline&) = delete;
   TPointPipeline& operator=(const TPointPipeline&) = delete;
 
-  // How many points may be read ahead of the last line written.
-  long window() const { return inline_ ? 1 : static_cast<long>(threads_.size()) * 4; }
+  long window() const override { return inline_ ? 1 : static_cast<long>(threads_.size()) * 4; }
 
-  void Submit(long index, const TCalcPoint& point);
+  void Submit(long index, const TCalcPoint& point) override;
 
-  // The line of point `index`; `idle` runs every few milliseconds meanwhile
-  // and returns true to stop waiting. Empty when stopped. Rethrows what a
-  // worker threw.
-  template <typename Idle>
-  std::optional<std::string> Take(long index, Idle idle);
+  // Rethrows what a worker threw.
+  std::optional<std::string> Take(long index, const std::function<bool()>& idle) override;
 
  private:
   struct Job {
@@ -69,28 +82,5 @@ class TPointPipeline {
   std::atomic<bool> abandon_{false};
   std::vector<std::jthread> threads_;  // last: joined before the rest goes
 };
-
-template <typename Idle>
-std::optional<std::string> TPointPipeline::Take(long index, Idle idle) {
-  if (inline_) return TakeInline();
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    if (error_) std::rethrow_exception(error_);
-    const auto it = results_.find(index);
-    if (it != results_.end()) {
-      std::string line = std::move(it->second);
-      results_.erase(it);
-      return line;
-    }
-    lineReady_.wait_for(lock, std::chrono::milliseconds(20));
-    lock.unlock();
-    const bool stop = idle();
-    lock.lock();
-    if (stop) {
-      abandon_ = true;
-      return std::nullopt;
-    }
-  }
-}
 
 }  // namespace globelayers

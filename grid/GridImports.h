@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,10 @@ inline constexpr std::uint8_t kGdalRasterFormat = 4;  // fileFormat of a raster 
 struct TGridImports {
   // 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit, 3 nothing loaded, 4 a raster read by GDAL
   std::uint8_t fileFormat = 3;
-  std::vector<float> values;    // column-major: node (ix, iy) at ix * ny + iy
+  // Column-major: node (ix, iy) at ix * ny + iy. From the heap, or from a
+  // memory resource that the caller gave the vector (memory shared by the
+  // processes of a machine).
+  std::pmr::vector<float> values;
   double blankValue = 0;        // a value at or above it is a blank node
   std::int32_t blankCount = 0;  // blank nodes found while reading
   // Node counts: 2 .. 32767 from the native formats, 2 .. 2^31 - 1 from GDAL

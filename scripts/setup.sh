@@ -16,6 +16,7 @@ packages=(
   locales                   # a decimal-comma locale for the locale tests
   xvfb xauth                # runs the window headless when no display is there
   clang libclang-rt-14-dev  # libFuzzer and sanitizers (optional targets)
+  libopenmpi-dev openmpi-bin  # the MPI front end globelayers-mpi and its tests
 )
 
 missing=()

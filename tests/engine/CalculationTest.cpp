@@ -17,6 +17,7 @@
 
 #include "Calculation.h"
 #include "GridFixtures.h"
+#include "PointPipeline.h"
 #include "RingLayout.h"
 #include "RecordingPrompts.h"
 
@@ -486,6 +487,115 @@ TEST_F(Run, FullDiskCutsTheFileBackToWholeLines) {
   EXPECT_EQ(text.back(), '\n');
   ASSERT_EQ(kept.size(), 4u);
   for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], all[i]);
+}
+
+// The seams of a front end that spreads the points over processes: its own
+// point lines in the run's loop, and the run set up elsewhere without the
+// point and result files, its grids loaded through the caller.
+class SpreadRun : public Run {
+ protected:
+  SpreadRun() {
+    points = {"12.5 48.25 1 350", "-120 -33 2 0", "0 89.5 3 10", "179.9 -5 4 1200"};
+    std::string text;
+    for (const std::string& point : points) text += point + "\n";
+    params.dataFile = dir.Write("points.dat", text);
+    grid = WriteGlobalGrid(dir.File("relief.grd"),
+                           [](double x, double y) { return static_cast<float>(800 * std::sin(x / 17) * std::cos(y / 9)); });
+    params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2.67;@", "-30000;@;@;" + grid};
+    params.increment = 1;
+    params.zones = {{.psiFromDeg = 0, .psiToDeg = 2, .segmentSizeArcSec = 1800},
+                    {.psiFromDeg = 2, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true}};
+  }
+  std::vector<std::string> points;
+  std::string grid;
+};
+
+// Hands the points to a pipeline of this process, counting them.
+class TCountingLines : public IPointLines {
+ public:
+  TCountingLines(const TRunContext& ctx, int workers, IRunProgress& progress, int& submitted)
+      : pipeline_(ctx, workers, progress), submitted_(submitted) {}
+  long window() const override { return pipeline_.window(); }
+  void Submit(long index, const TCalcPoint& point) override {
+    ++submitted_;
+    pipeline_.Submit(index, point);
+  }
+  std::optional<std::string> Take(long index, const std::function<bool()>& idle) override {
+    return pipeline_.Take(index, idle);
+  }
+
+ private:
+  TPointPipeline pipeline_;
+  int& submitted_;
+};
+
+TEST_F(SpreadRun, ServedRunGivesTheLinesOfTheWholeRun) {
+  ASSERT_EQ(Calc(), TRunOutcome::Completed);
+  const std::vector<std::string> whole = Lines(Result());
+  ASSERT_EQ(whole.size(), points.size() + 1);
+
+  // The run's own loop, its points through the caller's lines.
+  int submitted = 0;
+  TRunOptions options;
+  options.threads = 2;
+  options.pointLines = [&submitted](const TRunParameters&, const TRunContext& ctx, int workers,
+                                    IRunProgress& progress) -> std::unique_ptr<IPointLines> {
+    return std::make_unique<TCountingLines>(ctx, workers, progress, submitted);
+  };
+  ASSERT_EQ(Calc(options), TRunOutcome::Completed);
+  EXPECT_EQ(submitted, static_cast<int>(points.size()));
+  EXPECT_EQ(Lines(Result()), whole);
+
+  // Set up elsewhere: the same context, the grids through the loader, one
+  // call per grid cell in row order.
+  std::vector<std::string> loaded;
+  TRunOptions served;
+  served.loadGrid = [&loaded](TGridImports& g, const std::string& file, IUserPrompts& p) {
+    loaded.push_back(file);
+    return LoadGrid(g, file, p);
+  };
+  std::vector<std::string> lines;
+  TCalcEngine other;
+  test::TRecordingPrompts<> quiet;
+  ASSERT_TRUE(other.ServeRun(params, quiet, served, [&](const TRunContext& ctx) {
+    TPointEvaluator evaluator(ctx);
+    for (const std::string& point : points) lines.push_back(evaluator.Evaluate(*ParsePointLine(point + "\n")));
+  }));
+  EXPECT_TRUE(quiet.messages.empty());
+  EXPECT_EQ(loaded, (std::vector<std::string>{grid, grid}));
+  ASSERT_EQ(lines.size(), points.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(Lines(lines[i]).front(), whole[i + 1]) << i;
+  EXPECT_EQ(other.UsedZones(), params.zones);
+  EXPECT_FALSE(other.layerModel[0].elevationGrid);  // released
+}
+
+TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
+  struct RefusalCase {
+    const char* name;
+    std::function<void(TRunParameters&)> change;
+    std::vector<std::string> messages;
+  };
+  const std::string missing = dir.File("missing.grd");
+  const RefusalCase cases[] = {
+      {"missing grid", [&](TRunParameters& p) { p.layerRows[2] = "-30000;@;@;" + missing; },
+       std::vector<std::string>(3, "Error by opening file " + missing + "\n")},
+      {"one row", [](TRunParameters& p) { p.rowCount = 1; }, {"Number of layers must be grater or equal 2"}},
+      {"radius", [](TRunParameters& p) { p.earthRadius = -1; },
+       {"The Earth radius must be a positive number of metres, at most 1e+09, not -1."}},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRunParameters changed = params;
+    changed.rowCount = static_cast<int>(changed.layerRows.size());
+    c.change(changed);
+    TCalcEngine other;
+    test::TRecordingPrompts<> recorded;
+    bool served = false;
+    EXPECT_FALSE(other.ServeRun(changed, recorded, {}, [&served](const TRunContext&) { served = true; }));
+    EXPECT_FALSE(served);
+    EXPECT_EQ(recorded.messages, c.messages);
+    EXPECT_FALSE(other.layerModel[0].elevationGrid);  // released
+  }
 }
 
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory needs no address-space limit

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Whole runs of globelayers-mpi under mpirun against globelayers-batch on the
+# same input: the same result file and run log byte for byte, the same
+# refusals printed once, whole lines after a failure or a stop.
+#
+#   mpi_runs.sh MPIRUN GLOBELAYERS_MPI GLOBELAYERS_BATCH EXAMPLES_DIR WORK_DIR
+set -uo pipefail
+mpirun=$1 mpi=$2 batch=$3 examples=$4 work=$5
+
+# CI runs as root; several ranks share the machine's two cores.
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
+# Open MPI keeps memory until exit that a leak check would report.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+run_mpi() {  # RANKS ARGS...: globelayers-mpi under mpirun in the current folder
+  local ranks=$1
+  shift
+  "$mpirun" --oversubscribe -np "$ranks" "$mpi" "$@"
+}
+
+failures=0 passed=0
+check() {  # NAME CONDITION...
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $name"
+    failures=$((failures + 1))
+  fi
+}
+
+# A fresh copy of the example folder.
+fresh() {
+  rm -rf "$work/$1"
+  mkdir -p "$work/$1"
+  cp "$examples"/*.grd "$examples"/*.dat "$examples"/*.ini "$work/$1/"
+}
+
+# The run log without its clock-time lines, which differ by the time of the run.
+log_body() { grep -v -E '^(Start time|End time): ' "$1"; }
+
+same_run() {  # FOLDER_A FOLDER_B: the same result file and run log
+  cmp -s "$work/$1/stations_example_dce.dat" "$work/$2/stations_example_dce.dat" &&
+    diff <(log_body "$work/$1/stations_example_dce.con") <(log_body "$work/$2/stations_example_dce.con") >/dev/null
+}
+
+# A file that ends with a line break, i.e. holds whole lines only.
+whole_lines() { [ -s "$1" ] && [ "$(tail -c 1 "$1" | od -An -c | tr -d ' ')" = '\n' ]; }
+
+# ---- the example, and a run with every layer kind, on 3 ranks and on 1 ----
+
+# Every kind of layer bound and density: grid and constant heights, constant
+# and gridded densities, in three bands, one of them of block means.
+every_kind() {
+  sed -e 's/^number=3/number=4/' -e 's/^nlayer=3/nlayer=4/' "$examples/example.ini" |
+    grep -v '^cell_row-3' >"$work/$1/example.ini"
+  cat >>"$work/$1/example.ini" <<'EOF'
+cell_row-3_col-1=-2000
+cell_row-3_col-2= 
+cell_row-3_col-3= 
+cell_row-3_col-4=topography.grd
+cell_row-4_col-1= 
+cell_row-4_col-2=crustbase.grd
+cell_row-4_col-3=2.9
+cell_row-4_col-4= 
+[zones]
+zone1=0;1;300
+zone2=1;20;1800
+zone3=20;180;3600;mean
+EOF
+}
+
+for kind in example every_kind; do
+  fresh "$kind-batch"
+  [ "$kind" = every_kind ] && every_kind "$kind-batch"
+  (cd "$work/$kind-batch" && "$batch" --threads 2 example.ini) >/dev/null 2>&1
+  check "$kind: the batch completes" test -s "$work/$kind-batch/stations_example_dce.dat"
+  for ranks in 3 1; do
+    folder="$kind-np$ranks"
+    fresh "$folder"
+    cp "$work/$kind-batch/example.ini" "$work/$folder/"
+    (cd "$work/$folder" && run_mpi "$ranks" example.ini) >"$work/$folder.out" 2>&1
+    status=$?
+    check "$kind on $ranks ranks exits 0 (got $status)" test "$status" = 0
+    check "$kind on $ranks ranks: the batch's result file and run log" same_run "$kind-batch" "$folder"
+  done
+done
+# Two threads per rank and microGal: the same bytes again.
+fresh unit-batch && fresh unit-np2
+(cd "$work/unit-batch" && "$batch" --unit microGal example.ini) >/dev/null 2>&1
+(cd "$work/unit-np2" && run_mpi 2 --unit microGal --threads 2 example.ini) >/dev/null 2>&1
+check "microGal on 2 ranks of 2 threads: the batch's files" same_run unit-batch unit-np2
+
+# The other fields of the run record that the ranks are sent: summed columns
+# only, another crossing rule, no raised point, another Earth radius and
+# azimuth range, and the bands of a zone preset.
+fresh record-batch && fresh record-np3
+for folder in record-batch record-np3; do
+  sed -i -e 's/^sum=0/sum=1/' -e 's/^priority=0/priority=2/' -e 's/^incr=1/incr=0/' -e 's/^R=6371001/R=6371000.5/' \
+    -e 's/^LonFrom=0/LonFrom=10/' -e 's/^LonTo=360/LonTo=300/' -e 's/^gravc=0.006673/gravc=0.0066743/' \
+    "$work/$folder/example.ini"
+done
+(cd "$work/record-batch" && "$batch" --zones standard example.ini) >/dev/null 2>&1
+(cd "$work/record-np3" && run_mpi 3 --zones standard example.ini) >/dev/null 2>&1
+check "summed columns, crossing rule 2, a zone preset on 3 ranks: the batch's files" same_run record-batch record-np3
+
+# ---- refusals and failures: rank 0's message once, status 1 ----
+
+fresh refused-batch && fresh refused-np3
+for folder in refused-batch refused-np3; do
+  sed -i 's/^datafile=stations.dat/datafile=missing.dat/' "$work/$folder/example.ini"
+done
+(cd "$work/refused-batch" && "$batch" example.ini) 2>"$work/refused-batch.err"
+(cd "$work/refused-np3" && run_mpi 3 example.ini) 2>"$work/refused-np3.err"
+status=$?
+check "a missing point file exits 1 (got $status)" test "$status" = 1
+message=$(cat "$work/refused-batch.err")
+check "the batch's refusal says what is missing" grep -q 'missing.dat' "$work/refused-batch.err"
+check "the refusal is printed once" test "$(grep -c -F -x "$message" "$work/refused-np3.err")" = 1
+
+fresh nogrid-batch && fresh nogrid-np3
+rm "$work/nogrid-batch/crustbase.grd" "$work/nogrid-np3/crustbase.grd"
+(cd "$work/nogrid-batch" && "$batch" example.ini) 2>"$work/nogrid-batch.err"
+(cd "$work/nogrid-np3" && run_mpi 3 example.ini) 2>"$work/nogrid-np3.err"
+status=$?
+check "a missing grid exits 1 (got $status)" test "$status" = 1
+check "a missing grid is named" grep -q 'crustbase.grd' "$work/nogrid-np3.err"
+check "a missing grid: the batch's messages, as often as the batch gives them" \
+  test "$(grep -c crustbase.grd "$work/nogrid-np3.err")" = "$(grep -c crustbase.grd "$work/nogrid-batch.err")"
+check "a missing grid leaves whole lines" whole_lines "$work/nogrid-np3/stations_example_dce.dat"
+check "a missing grid: the batch's result file and run log" same_run nogrid-batch nogrid-np3
+
+# A grid that rank 0 reads but the other ranks' node cannot: their working
+# folder lacks it (relative paths are taken from it). The node's message
+# comes back through rank 0, once.
+fresh node-rank0 && fresh node-others
+rm "$work/node-others/crustbase.grd"
+(cd "$work/node-rank0" &&
+  "$mpirun" --oversubscribe -np 3 bash -c 'if [ "$OMPI_COMM_WORLD_RANK" != 0 ]; then cd ../node-others; fi; exec "$0" "$@"' \
+    "$mpi" "$work/node-rank0/example.ini") 2>"$work/node.err"
+status=$?
+check "a grid missing on the other ranks' node exits 1 (got $status)" test "$status" = 1
+check "the node's grid message, as often as the batch gives it" \
+  test "$(grep -c crustbase.grd "$work/node.err")" = "$(grep -c crustbase.grd "$work/nogrid-batch.err")"
+check "a grid missing on a node leaves whole lines" whole_lines "$work/node-rank0/stations_example_dce.dat"
+
+# ---- a stop: SIGTERM at mpirun while the points are computed ----
+
+fresh long
+awk 'BEGIN { for (i = 0; i < 2500; ++i) printf "%.4f %.4f %d %.1f\n", -179 + (i * 7.3) % 358, -85 + (i * 3.1) % 170, 1000 + i, (i * 37) % 3000 }' \
+  >"$work/long/stations.dat"
+rm -rf "$work/long-batch" && cp -r "$work/long" "$work/long-batch"
+(cd "$work/long-batch" && "$batch" example.ini) >/dev/null 2>&1
+(cd "$work/long" && exec "$mpirun" --oversubscribe -np 3 "$mpi" example.ini) >"$work/long.out" 2>&1 &
+pid=$!
+# Stop it half a second after the first lines reached the file (they are
+# written in large blocks).
+for _ in $(seq 1 400); do
+  [ -s "$work/long/stations_example_dce.dat" ] && break
+  sleep 0.05
+done
+sleep 0.5
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+lines=$(wc -l <"$work/long/stations_example_dce.dat")
+check "SIGTERM at mpirun: a non-zero status (got $status)" test "$status" != 0
+check "SIGTERM at mpirun: whole lines" whole_lines "$work/long/stations_example_dce.dat"
+check "SIGTERM at mpirun: the lines written are the batch's first $lines" \
+  cmp -s "$work/long/stations_example_dce.dat" <(head -n "$lines" "$work/long-batch/stations_example_dce.dat")
+check "SIGTERM at mpirun: stopped before the end ($lines lines)" \
+  test "$lines" -lt "$(wc -l <"$work/long-batch/stations_example_dce.dat")"
+check "SIGTERM at mpirun: the run log says why it ended" grep -q 'SIGTERM' "$work/long/stations_example_dce.con"
+
+echo "$passed passed, $failures failed"
+[ "$failures" = 0 ]
