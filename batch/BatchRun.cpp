@@ -294,7 +294,7 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int de
   return parsed;
 }
 
-int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TPointLinesMaker& pointLines) {
+int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBatchFrontEnd& frontEnd) {
   std::error_code ec;
   if (!std::filesystem::exists(args.settingsPath, ec)) {
     console.Message(FormatMessage("Error by opening file %s\n", args.settingsPath));
@@ -324,7 +324,9 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TPoi
   TRunOptions options;
   options.decimalSeparator = kFileSeparator;
   options.threads = args.threads;
-  options.pointLines = pointLines;
+  options.pointLines = frontEnd.pointLines;
+  options.loadGrid = frontEnd.loadGrid;
+  options.beforeGrids = frontEnd.beforeGrids;
   // Until the log is written, so that a second signal cannot cut it short.
   const TStopSignals stopSignals;
   TCalcEngine engine;
@@ -399,12 +401,12 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return kBatchCompleted;
   }
   if (parsed->version) {
-    out << "globelayers-batch " << kVersion << "\n";
+    out << frontEnd.programName << " " << kVersion << "\n";
     return kBatchCompleted;
   }
   TConsole console(err);
   try {
-    return Run(*parsed, console, errIsTerminal, frontEnd.pointLines);
+    return Run(*parsed, console, errIsTerminal, frontEnd);
   } catch (const std::bad_alloc&) {
     // Its what() names a type, not the problem.
     console.Message("Not enough memory for this run");

@@ -31,6 +31,8 @@ struct TBatchFrontEnd {
   std::string usage;                              // --help and usage errors; empty: BatchUsage()
   int defaultThreads = 0;                         // worker threads without --threads; 0 = all cores
   TPointLinesMaker pointLines;                    // empty: the points are evaluated in this process
+  TGridLoader loadGrid;                           // empty: each grid is read by this process alone
+  std::function<void(const TRunParameters&)> beforeGrids;  // see TRunOptions::beforeGrids
 };
 
 // Runs the front end on `args` (without the program name). Help and the

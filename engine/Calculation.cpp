@@ -353,6 +353,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return writeFailed();
 
+  if (options.beforeGrids) options.beforeGrids(params);
   for (int k = 0; k < params.rowCount; ++k) {
     if (!SetupLayerRow(layerModel, k, params.layerRows[k], options.decimalSeparator, prompts, options.loadGrid)) {
       // The reader said why; the file keeps its header only.

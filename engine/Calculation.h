@@ -71,6 +71,10 @@ struct TRunOptions {
   // Empty: LoadGrid. A front end that shares one copy of each grid between
   // the processes of a machine plugs in its own.
   TGridLoader loadGrid = {};
+  // Called once with the run record, right before the grids are loaded:
+  // a front end whose other processes load the same grids in step with
+  // this one starts them here. Empty: nothing.
+  std::function<void(const TRunParameters&)> beforeGrids = {};
 };
 
 // The progress display of a run, and the Cancel button.

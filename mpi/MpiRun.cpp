@@ -8,9 +8,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <memory_resource>
@@ -219,15 +221,11 @@ int ResolvedThreads(int threads) {
 // point-file order. Only the calling thread talks to the other ranks.
 class TRankZeroLines : public IPointLines {
  public:
-  TRankZeroLines(const TRunParameters& params, int threadsPerRank, const TRunContext& ctx, int workers)
-      : ctx_(ctx), localWorkers_(std::max(1, workers)) {
+  // The other ranks were started before the grids were loaded (StartOtherRanks).
+  TRankZeroLines(const TRunContext& ctx, int workers) : ctx_(ctx), localWorkers_(std::max(1, workers)) {
     MPI_Comm_size(MPI_COMM_WORLD, &ranks_);
     asked_.assign(std::size_t(ranks_), 0);
     largestAsk_.assign(std::size_t(ranks_), kChunkPointsPerThread * localWorkers_ * 2);
-    TWireWriter start;
-    start.Int(threadsPerRank);
-    WriteRecord(start, params);
-    for (int rank = 1; rank < ranks_; ++rank) Send(rank, kTagStart, start.bytes());
     try {
       // The calling thread serves the other ranks, so rank 0 evaluates on
       // threads of its own even when it has one.
@@ -396,13 +394,27 @@ class TRankZeroLines : public IPointLines {
   std::vector<std::jthread> threads_;  // last: joined before the rest goes
 };
 
-// Tells every other rank the exit status and waits until each has answered,
-// reading and dropping whatever they still send, so that no rank is left
-// blocked in a send when the job finalises.
-void EndOtherRanks(int status) {
+// Sends every other rank the run record and the threads per rank: they set
+// up the same run and load the grids in step with rank 0, the ranks of its
+// node into the same shared windows.
+void StartOtherRanks(const TRunParameters& params, int threadsPerRank) {
+  int ranks = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+  TWireWriter start;
+  start.Int(threadsPerRank);
+  WriteRecord(start, params);
+  for (int rank = 1; rank < ranks; ++rank) Send(rank, kTagStart, start.bytes());
+}
+
+// Tells every other rank the exit status, runs `whileTheyEnd` (collective
+// calls that the other ranks make once they know the status), and waits
+// until each has answered, reading and dropping whatever they still send,
+// so that no rank is left blocked in a send when the job finalises.
+void EndOtherRanks(int status, const std::function<void()>& whileTheyEnd) {
   int ranks = 1;
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
   for (int rank = 1; rank < ranks; ++rank) SendInt(rank, kTagStatus, status);
+  whileTheyEnd();
   for (int rank = 1; rank < ranks; ++rank) {
     while (WaitFor(rank).tag != kTagDone) {
     }
@@ -440,11 +452,10 @@ class TWindowResource : public std::pmr::memory_resource {
   std::size_t bytes_;
 };
 
-// The grids of the ranks of one node (rank 0 aside, which reads its own
-// before the others start): the first rank of the node reads each file,
-// and every rank of the node samples the one copy in an MPI shared-memory
-// window. Every rank of the node loads the same files in the same order,
-// which the run record fixes, so the collective calls pair up.
+// The grids of the ranks of one node: the first rank of the node reads each
+// file, and every rank of the node samples the one copy in an MPI
+// shared-memory window. Every rank of the node loads the same files in the
+// same order, which the run record fixes, so the collective calls pair up.
 class TNodeGrids {
  public:
   explicit TNodeGrids(MPI_Comm node) : node_(node) { MPI_Comm_rank(node_, &nodeRank_); }
@@ -693,9 +704,18 @@ std::string MpiUsage() {
 int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  // The ranks of each node, rank 0 aside: they share the node's grids.
+  // The ranks of each node: they share the node's grids. Ordered by rank,
+  // so that rank 0 reads the files of its node.
+  // GLOBELAYERS_MPI_NODE=N puts a rank in the group N instead: the tests
+  // play several nodes on one machine with it (the groups must still lie
+  // within one machine, as they share memory).
   MPI_Comm node = MPI_COMM_NULL;
-  MPI_Comm_split_type(MPI_COMM_WORLD, rank == 0 ? MPI_UNDEFINED : MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &node);
+  int group = 0;
+  if (const char* forced = std::getenv("GLOBELAYERS_MPI_NODE"); forced != nullptr && TextToInt(forced, group)) {
+    MPI_Comm_split(MPI_COMM_WORLD, group, rank, &node);
+  } else {
+    MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &node);
+  }
   if (rank != 0) {
     try {
       const int status = RunOtherRank(node);
@@ -721,12 +741,22 @@ int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ost
     // A value the batch refuses never reaches a run.
     if (int threads = 0; !value.empty() && TextToInt(value, threads)) threadsPerRank = threads;
   }
-  frontEnd.pointLines = [&threadsPerRank](const TRunParameters& params, const TRunContext& ctx, int workers,
-                                          IRunProgress&) -> std::unique_ptr<IPointLines> {
-    return std::make_unique<TRankZeroLines>(params, threadsPerRank, ctx, workers);
+  frontEnd.beforeGrids = [&threadsPerRank](const TRunParameters& params) {
+    StartOtherRanks(params, threadsPerRank);
+  };
+  TNodeGrids grids(node);
+  frontEnd.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
+    return grids.Load(grid, fileName, gridPrompts);
+  };
+  frontEnd.pointLines = [](const TRunParameters&, const TRunContext& ctx, int workers,
+                           IRunProgress&) -> std::unique_ptr<IPointLines> {
+    return std::make_unique<TRankZeroLines>(ctx, workers);
   };
   const int status = RunBatch(args, out, err, errIsTerminal, frontEnd);
-  EndOtherRanks(status);
+  // The run has released its grids; the windows go with the node's other
+  // ranks, once they know the status.
+  EndOtherRanks(status, [&grids] { grids.Free(); });
+  MPI_Comm_free(&node);
   return status;
 }
 

@@ -130,13 +130,15 @@ check "a missing grid: the batch's messages, as often as the batch gives them" \
 check "a missing grid leaves whole lines" whole_lines "$work/nogrid-np3/stations_example_dce.dat"
 check "a missing grid: the batch's result file and run log" same_run nogrid-batch nogrid-np3
 
-# A grid that rank 0 reads but the other ranks' node cannot: their working
-# folder lacks it (relative paths are taken from it). The node's message
-# comes back through rank 0, once.
+# A grid that rank 0 reads but the other ranks' node cannot: they play a
+# node of their own (GLOBELAYERS_MPI_NODE) whose working folder lacks it
+# (relative paths are taken from it). The node's message comes back through
+# rank 0, once.
 fresh node-rank0 && fresh node-others
 rm "$work/node-others/crustbase.grd"
 (cd "$work/node-rank0" &&
-  "$mpirun" --oversubscribe -np 3 bash -c 'if [ "$OMPI_COMM_WORLD_RANK" != 0 ]; then cd ../node-others; fi; exec "$0" "$@"' \
+  "$mpirun" --oversubscribe -np 3 bash -c \
+    'if [ "$OMPI_COMM_WORLD_RANK" != 0 ]; then cd ../node-others; export GLOBELAYERS_MPI_NODE=1; else export GLOBELAYERS_MPI_NODE=0; fi; exec "$0" "$@"' \
     "$mpi" "$work/node-rank0/example.ini") 2>"$work/node.err"
 status=$?
 check "a grid missing on the other ranks' node exits 1 (got $status)" test "$status" = 1
