@@ -542,9 +542,18 @@ TEST_F(SpreadRun, ServedRunGivesTheLinesOfTheWholeRun) {
                                     IRunProgress& progress) -> std::unique_ptr<IPointLines> {
     return std::make_unique<TCountingLines>(ctx, workers, progress, submitted);
   };
+  // The record goes out once, before the first grid is loaded: other
+  // processes that load the same grids in step start there.
+  std::vector<std::string> events;
+  options.beforeGrids = [&events](const TRunParameters& record) { events.push_back("record " + record.dataFile); };
+  options.loadGrid = [&events](TGridImports& g, const std::string& file, IUserPrompts& p) {
+    events.push_back("grid " + file);
+    return LoadGrid(g, file, p);
+  };
   ASSERT_EQ(Calc(options), TRunOutcome::Completed);
   EXPECT_EQ(submitted, static_cast<int>(points.size()));
   EXPECT_EQ(Lines(Result()), whole);
+  EXPECT_EQ(events, (std::vector<std::string>{"record " + params.dataFile, "grid " + grid, "grid " + grid}));
 
   // Set up elsewhere: the same context, the grids through the loader, one
   // call per grid cell in row order.
