@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdint>
 #include <ctime>
 #include <exception>
@@ -242,19 +241,12 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int de
       value = args[++i];
     }
     if (name == "--zones") {
-      const std::vector<std::string> presets = PresetNames();
-      const auto known = std::find_if(presets.begin(), presets.end(), [&value](const std::string& preset) {
-        return value.size() == preset.size() &&
-               std::equal(value.begin(), value.end(), preset.begin(),
-                          [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-      });
-      if (known == presets.end()) {
-        std::string list;
-        for (const std::string& preset : presets) list += (list.empty() ? "" : ", ") + preset;
-        error = "--zones must name a zone preset (" + list + "), not '" + value + "'";
+      const std::optional<std::string> preset = PresetName(value);
+      if (!preset) {
+        error = "--zones must name a zone preset (" + PresetNameList() + "), not '" + value + "'";
         return std::nullopt;
       }
-      parsed.zonePreset = *known;
+      parsed.zonePreset = *preset;
     } else if (name == "--unit") {
       if (value == "mGal") {
         parsed.outputUnit = 0;

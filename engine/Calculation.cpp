@@ -175,10 +175,8 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
                    params.azimuthToDeg);
   }
   if (!params.zonePreset.empty()) {
-    if (PresetZones(params.zonePreset, 60)) return std::nullopt;
-    std::string names;
-    for (const std::string& name : PresetNames()) names += (names.empty() ? "" : ", ") + name;
-    return "Unknown zone preset '" + params.zonePreset + "': the presets are " + names + ".";
+    if (PresetName(params.zonePreset)) return std::nullopt;
+    return "Unknown zone preset '" + params.zonePreset + "': the presets are " + PresetNameList() + ".";
   }
   if (!params.zones.empty()) return CheckZones(params);
   // A layout that does not build is refused later, with its own message.

@@ -1,13 +1,17 @@
 #include "PointPipeline.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "NumberText.h"
 
 namespace globelayers {
 
-TPointPipeline::TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress) : ctx_(ctx) {
-  if (workers <= 1) {
+TPointPipeline::TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress, bool threadEvenForOne,
+                               std::chrono::microseconds idlePause)
+    : ctx_(ctx), idlePause_(idlePause) {
+  if (threadEvenForOne) workers = std::max(1, workers);
+  if (workers <= 1 && !threadEvenForOne) {
     inline_.emplace(ctx);
     inline_->SetAbandonCheck([&progress] { return progress.StopRequested(); });
     return;
@@ -47,7 +51,7 @@ std::optional<std::string> TPointPipeline::Take(long index, const std::function<
       results_.erase(it);
       return line;
     }
-    lineReady_.wait_for(lock, std::chrono::milliseconds(20));
+    lineReady_.wait_for(lock, idlePause_);
     lock.unlock();
     const bool stop = idle();
     lock.lock();
@@ -56,6 +60,29 @@ std::optional<std::string> TPointPipeline::Take(long index, const std::function<
       return std::nullopt;
     }
   }
+}
+
+std::vector<TPointPipeline::Job> TPointPipeline::HandOut(long most) {
+  std::vector<Job> taken;
+  std::lock_guard lock(mutex_);
+  for (; static_cast<long>(taken.size()) < most && !jobs_.empty(); jobs_.pop_front()) taken.push_back(jobs_.front());
+  return taken;
+}
+
+void TPointPipeline::Deliver(long index, std::string line) {
+  {
+    std::lock_guard lock(mutex_);
+    results_.emplace(index, std::move(line));
+  }
+  lineReady_.notify_all();
+}
+
+void TPointPipeline::Fail(const std::string& message) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!error_) error_ = std::make_exception_ptr(std::runtime_error(message));
+  }
+  lineReady_.notify_all();
 }
 
 std::optional<std::string> TPointPipeline::TakeInline() {

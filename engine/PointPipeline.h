@@ -44,11 +44,13 @@ class IPointLines {
 // The points of this process: worker threads, or the calling thread.
 class TPointPipeline : public IPointLines {
  public:
-  // Starts `workers` threads (one or less: none, the caller evaluates).
+  // Starts `workers` threads (one or less: none, the caller evaluates,
+  // unless `threadEvenForOne`: a caller with other work gets one thread).
   // Throws std::runtime_error when a thread cannot start, after stopping the
   // ones that did. `progress` is asked for a stop between rings when the
-  // caller evaluates.
-  TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress);
+  // caller evaluates. Take looks at its `idle` every `idlePause`.
+  TPointPipeline(const TRunContext& ctx, int workers, IRunProgress& progress, bool threadEvenForOne = false,
+                 std::chrono::microseconds idlePause = std::chrono::milliseconds(20));
   ~TPointPipeline() override { Stop(); }
   TPointPipeline(const TPointPipeline&) = delete;
   TPointPipeline& operator=(const TPointPipeline&) = delete;
@@ -60,12 +62,19 @@ class TPointPipeline : public IPointLines {
   // Rethrows what a worker threw.
   std::optional<std::string> Take(long index, const std::function<bool()>& idle) override;
 
- private:
+  // For a front end that shares the points with other processes (workers
+  // only): up to `most` submitted points that no worker has taken yet, in
+  // file order, taken out; the line of one of them, evaluated elsewhere;
+  // and a failure elsewhere, which Take then throws.
   struct Job {
     long index = 0;
     TCalcPoint point;
   };
+  std::vector<Job> HandOut(long most);
+  void Deliver(long index, std::string line);
+  void Fail(const std::string& message);
 
+ private:
   std::optional<std::string> TakeInline();
   void Stop();
   void Work();
@@ -78,6 +87,7 @@ class TPointPipeline : public IPointLines {
   std::deque<Job> jobs_;
   std::map<long, std::string> results_;
   std::exception_ptr error_;
+  std::chrono::microseconds idlePause_;
   bool stop_ = false;
   std::atomic<bool> abandon_{false};
   std::vector<std::jthread> threads_;  // last: joined before the rest goes

@@ -27,7 +27,12 @@ struct TZone {
 // An unknown name gives nullopt.
 std::optional<std::vector<TZone>> PresetZones(std::string_view name, double finestSpacingArcSec);
 
-// The preset names, for messages and pickers: "standard, fine".
+// The preset names, for pickers; and joined for messages: "standard, fine".
 std::vector<std::string> PresetNames();
+std::string PresetNameList();
+
+// The preset that `typed` names (any case), by its own name; nullopt for
+// none.
+std::optional<std::string> PresetName(std::string_view typed);
 
 }  // namespace globelayers

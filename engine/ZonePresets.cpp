@@ -43,6 +43,20 @@ std::vector<std::string> PresetNames() {
   return names;
 }
 
+std::string PresetNameList() {
+  std::string list;
+  for (const TPresetRule& rule : kPresets) list += (list.empty() ? "" : ", ") + std::string(rule.name);
+  return list;
+}
+
+std::optional<std::string> PresetName(std::string_view typed) {
+  const std::string wanted = LowerCase(typed);
+  for (const TPresetRule& rule : kPresets) {
+    if (wanted == rule.name) return wanted;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
   const std::string wanted = LowerCase(name);
   const auto rule = std::find_if(std::begin(kPresets), std::end(kPresets),

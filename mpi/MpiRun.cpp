@@ -222,23 +222,14 @@ int ResolvedThreads(int threads) {
 class TRankZeroLines : public IPointLines {
  public:
   // The other ranks were started before the grids were loaded (StartOtherRanks).
-  TRankZeroLines(const TRunContext& ctx, int workers) : ctx_(ctx), localWorkers_(std::max(1, workers)) {
+  // The calling thread serves the other ranks, so rank 0 evaluates on
+  // threads of its own even when it has one.
+  TRankZeroLines(const TRunContext& ctx, int workers, IRunProgress& progress)
+      : localWorkers_(std::max(1, workers)), local_(ctx, localWorkers_, progress, true, kPollPause) {
     MPI_Comm_size(MPI_COMM_WORLD, &ranks_);
     asked_.assign(std::size_t(ranks_), 0);
     largestAsk_.assign(std::size_t(ranks_), kChunkPointsPerThread * localWorkers_ * 2);
-    try {
-      // The calling thread serves the other ranks, so rank 0 evaluates on
-      // threads of its own even when it has one.
-      for (int w = 0; w < localWorkers_; ++w) threads_.emplace_back([this] { Work(); });
-    } catch (const std::exception& e) {
-      const std::size_t started = threads_.size();
-      StopLocal();
-      throw std::runtime_error(
-          "Could not start worker thread " + std::to_string(started + 1) + " of " + std::to_string(localWorkers_) +
-          " (" + e.what() + ").");
-    }
   }
-  ~TRankZeroLines() override { StopLocal(); }
 
   long window() const override {
     long window = kChunkPointsPerThread * localWorkers_;
@@ -246,40 +237,16 @@ class TRankZeroLines : public IPointLines {
     return window;
   }
 
-  void Submit(long index, const TCalcPoint& point) override {
-    {
-      std::lock_guard lock(mutex_);
-      queue_.push_back({index, point});
-    }
-    jobReady_.notify_one();
-  }
+  void Submit(long index, const TCalcPoint& point) override { local_.Submit(index, point); }
 
   std::optional<std::string> Take(long index, const std::function<bool()>& idle) override {
-    for (;;) {
+    return local_.Take(index, [this, &idle] {
       Serve();
-      {
-        std::unique_lock lock(mutex_);
-        if (error_) std::rethrow_exception(error_);
-        if (const auto it = lines_.find(index); it != lines_.end()) {
-          std::string line = std::move(it->second);
-          lines_.erase(it);
-          return line;
-        }
-        lineReady_.wait_for(lock, kPollPause);
-      }
-      if (idle()) {
-        abandon_ = true;
-        return std::nullopt;
-      }
-    }
+      return idle();
+    });
   }
 
  private:
-  struct TJob {
-    long index = 0;
-    TCalcPoint point;
-  };
-
   // Reads what the other ranks sent and hands out points to those asking.
   void Serve() {
     while (std::optional<TMessage> message = Poll(MPI_ANY_SOURCE)) {
@@ -292,15 +259,12 @@ class TRankZeroLines : public IPointLines {
         case kTagLine: {
           TWireReader r(message->body);
           const long index = static_cast<long>(r.Int());
-          std::string line = r.Text();
-          std::lock_guard lock(mutex_);
-          lines_.emplace(index, std::move(line));
+          local_.Deliver(index, r.Text());
           break;
         }
         case kTagFailed: {
           TWireReader r(message->body);
-          std::lock_guard lock(mutex_);
-          if (!error_) error_ = std::make_exception_ptr(std::runtime_error(r.Text()));
+          local_.Fail(r.Text());
           break;
         }
         case kTagStopped:
@@ -315,83 +279,26 @@ class TRankZeroLines : public IPointLines {
     for (int rank = 1; rank < ranks_; ++rank) {
       std::int64_t& asked = asked_[std::size_t(rank)];
       if (asked <= 0) continue;
+      const std::vector<TPointPipeline::Job> jobs = local_.HandOut(static_cast<long>(asked));
+      if (jobs.empty()) continue;
       TWireWriter chunk;
-      std::int64_t count = 0;
-      {
-        std::lock_guard lock(mutex_);
-        for (; count < asked && !queue_.empty(); ++count) {
-          const TJob& job = queue_.front();
-          chunk.Int(job.index);
-          chunk.Real(job.point.lambda);
-          chunk.Real(job.point.phi);
-          chunk.Real(job.point.pointNumber);
-          chunk.Real(job.point.height);
-          queue_.pop_front();
-        }
+      for (const TPointPipeline::Job& job : jobs) {
+        chunk.Int(job.index);
+        chunk.Real(job.point.lambda);
+        chunk.Real(job.point.phi);
+        chunk.Real(job.point.pointNumber);
+        chunk.Real(job.point.height);
       }
-      if (count == 0) continue;
       Send(rank, kTagChunk, chunk.bytes());
       asked = 0;
     }
   }
 
-  void Work() {
-    try {
-      TPointEvaluator evaluator(ctx_);
-      evaluator.SetAbandonCheck([this] { return abandon_.load(std::memory_order_relaxed); });
-      for (;;) {
-        TJob job;
-        {
-          std::unique_lock lock(mutex_);
-          jobReady_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-          if (stop_) return;
-          job = queue_.front();
-          queue_.pop_front();
-        }
-        std::string line;
-        try {
-          line = evaluator.Evaluate(job.point);
-        } catch (const TPointAbandoned&) {
-          return;
-        }
-        {
-          std::lock_guard lock(mutex_);
-          lines_.emplace(job.index, std::move(line));
-        }
-        lineReady_.notify_all();
-      }
-    } catch (...) {
-      {
-        std::lock_guard lock(mutex_);
-        if (!error_) error_ = std::current_exception();
-      }
-      lineReady_.notify_all();
-    }
-  }
-
-  void StopLocal() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    abandon_ = true;
-    jobReady_.notify_all();
-    threads_.clear();  // joins
-  }
-
-  const TRunContext& ctx_;
   int localWorkers_;
   int ranks_ = 1;
   std::vector<std::int64_t> asked_;  // per rank: points it waits for; 0 when it is not asking
   std::vector<long> largestAsk_;     // per rank: the most it asked for at once
-  std::mutex mutex_;
-  std::condition_variable jobReady_, lineReady_;
-  std::deque<TJob> queue_;  // points read, not yet handed out, in file order
-  std::map<long, std::string> lines_;
-  std::exception_ptr error_;
-  bool stop_ = false;
-  std::atomic<bool> abandon_{false};
-  std::vector<std::jthread> threads_;  // last: joined before the rest goes
+  TPointPipeline local_;             // last: its workers stop before the rest goes
 };
 
 // Sends every other rank the run record and the threads per rank: they set
@@ -749,8 +656,8 @@ int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ost
     return grids.Load(grid, fileName, gridPrompts);
   };
   frontEnd.pointLines = [](const TRunParameters&, const TRunContext& ctx, int workers,
-                           IRunProgress&) -> std::unique_ptr<IPointLines> {
-    return std::make_unique<TRankZeroLines>(ctx, workers);
+                           IRunProgress& progress) -> std::unique_ptr<IPointLines> {
+    return std::make_unique<TRankZeroLines>(ctx, workers, progress);
   };
   const int status = RunBatch(args, out, err, errIsTerminal, frontEnd);
   // The run has released its grids; the windows go with the node's other

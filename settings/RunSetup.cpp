@@ -82,12 +82,6 @@ bool ParseZone(std::string_view value, TZone& zone) {
   return true;
 }
 
-std::string PresetList() {
-  std::string names;
-  for (const std::string& name : PresetNames()) names += (names.empty() ? "" : ", ") + name;
-  return names;
-}
-
 TZoneListSetup ZoneFault(std::string message) {
   TZoneListSetup setup;
   setup.message = std::move(message);
@@ -105,12 +99,13 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
         return ZoneFault("[zones] of " + file + " holds " + entry.key + "=" + entry.value +
                          " beside other keys: give either a preset or zone1, zone2, ...");
       }
-      if (!PresetZones(entry.value, 60)) {
+      const std::optional<std::string> preset = PresetName(entry.value);
+      if (!preset) {
         return ZoneFault("Unknown zone preset " + entry.key + "=" + entry.value + " in " + file +
-                         ": the presets are " + PresetList());
+                         ": the presets are " + PresetNameList());
       }
       TZoneListSetup setup;
-      setup.preset = LowerCase(entry.value);
+      setup.preset = *preset;
       return setup;
     }
     const int number = ZoneNumber(entry.key);
