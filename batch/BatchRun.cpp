@@ -293,8 +293,10 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
     return kBatchFailed;
   }
   TWindowState state = TWindowState::StartValues(kFileSeparator);
-  if (!ReadCfgFile(state, args.settingsPath, kFileSeparator)) {
-    console.Message(FormatMessage("Error by read config file %s\n", args.settingsPath));
+  const TSettingsRead read = ReadSettingsFile(state, args.settingsPath, kFileSeparator);
+  if (!read.ok()) {
+    console.Message(read.message.empty() ? FormatMessage("Error by read config file %s\n", args.settingsPath)
+                                         : read.message);
     return kBatchFailed;
   }
   state.outputUnit = args.outputUnit;

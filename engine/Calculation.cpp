@@ -101,6 +101,9 @@ bool CoversItsBand(const TRingLayout& rings, const TZone& zone) {
 }
 
 std::optional<std::string> CheckZones(const TRunParameters& params) {
+  if (params.zones.size() > static_cast<std::size_t>(kMaxZones)) {
+    return CFormat("The run has %zu zones, more than the %d a run may have.", params.zones.size(), kMaxZones);
+  }
   std::int64_t segments = 0;
   for (std::size_t k = 0; k < params.zones.size(); ++k) {
     const TZone& zone = params.zones[k];

@@ -91,6 +91,8 @@ std::optional<TRingLayout> BuildRingLayout(double psiFrom, double psiTo, double 
 
   const double azimuthSpan = azimuthTo - azimuthFrom;  // radians
   const double R = earthRadiusM;
+  // As many entries as rings: a band's memory follows its rings, not MaxRings.
+  L.segmentCounts.assign(static_cast<std::size_t>(L.ringCount()), 0);
   if (L.capPresent && L.nearCount > 0) L.segmentCounts[0] = 1;
   for (int k = f; k < L.nearCount; ++k) {
     double edge = psi0 + (k + 1) * L.nearWidth;

@@ -9,9 +9,9 @@
 //   m_k   segments of ring k, an integer >= 1
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace globelayers {
 
@@ -29,7 +29,7 @@ struct TRingLayout {
   double nearWidth = 0;      // d1: width of a ring below 90 degrees, radians
   double farWidth = 0;       // d2: width of a ring beyond 90 degrees, radians
   double farBase = 0;        // b: inner distance of the first far ring, radians
-  std::array<int, MaxRings> segmentCounts{};  // m_k: segments of ring k
+  std::vector<int> segmentCounts;  // m_k: segments of ring k, one per ring (ringCount())
 
   int ringCount() const { return nearCount + farCount; }
 };

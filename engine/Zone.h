@@ -21,6 +21,12 @@ struct TZone {
   bool operator==(const TZone&) const = default;
 };
 
+// The most bands a run may have. Far beyond any useful list (the presets
+// have a handful): a settings file with more is refused before anything is
+// set up, so that a damaged or generated file cannot take the memory. Each
+// band costs about 100 bytes plus 70 bytes per ring (at most MaxRings).
+inline constexpr int kMaxZones = 1000;
+
 // The zone presets, by name (any case): "standard" and "fine". Each is a
 // rule in the finest grid spacing h of the run (arc-seconds; at most
 // 3600 * 180 / 600): bands from the point out to 180 degrees.

@@ -161,7 +161,46 @@ void TIniFile::Load() const {
   crlf_ = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r';
   lines_ = std::move(lines);
   BuildIndex();
+  FindDuplicateKey();
   loaded_ = true;
+}
+
+void TIniFile::FindDuplicateKey() const {
+  duplicate_.reset();
+  struct TFirst {
+    int line;
+    std::string section, text;
+  };
+  std::unordered_map<std::string, TFirst> seen;  // "section\nkey", lower case: its first line
+  std::string section, sectionKey;
+  bool inSection = false;  // keys before the first header are read by nobody
+  int number = 0;
+  for (const std::string& line : lines_) {
+    ++number;
+    std::string_view name, key, value;
+    if (SectionName(line, name)) {
+      section = std::string(name);
+      sectionKey = NameKey(name);
+      inSection = true;
+    } else if (inSection && KeyName(line, key, value)) {
+      const std::string text(TrimBlanks(Content(line)));
+      const auto [first, added] = seen.try_emplace(sectionKey + '\n' + NameKey(key), TFirst{number, section, text});
+      if (!added) {
+        duplicate_ = TIniDuplicateKey{.section = first->second.section,
+                                      .key = std::string(key),
+                                      .firstLine = first->second.line,
+                                      .secondLine = number,
+                                      .firstText = first->second.text,
+                                      .secondText = text};
+        return;
+      }
+    }
+  }
+}
+
+std::optional<TIniDuplicateKey> TIniFile::FirstDuplicateKey() const {
+  Load();
+  return duplicate_;
 }
 
 void TIniFile::BuildIndex() const {
@@ -199,6 +238,10 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
     KeyName(*at, k, value);
   }
   return std::string(value.substr(0, kIniValueChars));
+}
+
+bool TIniFile::HasKey(std::string_view section, std::string_view key) const {
+  return FindKey(section, key) != lines_.end();
 }
 
 bool TIniFile::ParseInteger(std::string_view text, int& value) {

@@ -9,7 +9,8 @@
 //     text (an empty value included) yields the default;
 //   - a boolean is true when its integer value is not 0;
 //   - section and key names compare without regard to ASCII case; the first
-//     section and the first key of a name count;
+//     section and the first key of a name count (FirstDuplicateKey tells a
+//     reader that wants to refuse a file holding a key twice);
 //   - a missing file reads as a file without keys;
 //   - a UTF-8 byte-order mark at the start is passed over (and kept on
 //     saving);
@@ -26,6 +27,7 @@
 
 #include <cstddef>
 #include <list>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,6 +40,16 @@ inline constexpr std::size_t kIniValueChars = 2047;
 // Far beyond any settings file (a table of 1000 layer rows takes a few
 // hundred KiB), so that a wrong name cannot fill the memory.
 inline constexpr std::size_t kIniMaxFileBytes = std::size_t{64} << 20;  // 64 MiB
+
+// A key given twice in a section (or in two sections of the same name), as
+// the file was read: reads see the first line only.
+struct TIniDuplicateKey {
+  std::string section;  // as written on the first line's section header
+  std::string key;      // as written on the second line
+  int firstLine = 0;    // line numbers in the file, from 1
+  int secondLine = 0;
+  std::string firstText, secondText;  // the two lines, blanks around removed
+};
 
 // The file exists but cannot be read, or the changes cannot be saved.
 class TIniFileError : public std::runtime_error {
@@ -63,6 +75,8 @@ class TIniFile {
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view defaultValue) const;
   int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
+  // Whether the section holds the key (an empty value counts).
+  bool HasKey(std::string_view section, std::string_view key) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 
   // Changes in memory; UpdateFile saves them. Line breaks inside a value
@@ -79,6 +93,10 @@ class TIniFile {
   // Removes a section's header and every line up to the next header (its
   // keys, comments and blank lines); nothing when absent.
   void EraseSection(std::string_view section);
+
+  // The first key that the file as read holds twice (names compared as the
+  // reads compare them), or nullopt. Throws TIniFileError as the reads do.
+  std::optional<TIniDuplicateKey> FirstDuplicateKey() const;
 
   // Saves the file atomically. Throws TIniFileError when it cannot.
   void UpdateFile();
@@ -98,6 +116,7 @@ class TIniFile {
 
   void Load() const;
   void BuildIndex() const;
+  void FindDuplicateKey() const;
   // The line holding `key` in `section`, or lines_.end().
   TLines::iterator FindKey(std::string_view section, std::string_view key) const;
 
@@ -107,6 +126,7 @@ class TIniFile {
   // Section and key lines by lower-case name, so that a read does not walk
   // the file: the window reads thousands of keys.
   mutable std::unordered_map<std::string, TSection> sections_;
+  mutable std::optional<TIniDuplicateKey> duplicate_;  // of the file as read
   mutable bool loaded_ = false;
   mutable bool crlf_ = false;  // the file ends its lines with CR LF: new lines do too
   mutable bool byteOrderMark_ = false;  // the file starts with one: a save writes it back

@@ -92,6 +92,10 @@ TZoneListSetup ZoneFault(std::string message) {
 
 TZoneListSetup ConvertZoneList(const TZoneListText& text) {
   const std::string& file = text.settingsFile;
+  if (text.keys.size() > static_cast<std::size_t>(kMaxZones)) {
+    return ZoneFault("[zones] of " + file + " holds " + std::to_string(text.keys.size()) +
+                     " keys, more than the " + std::to_string(kMaxZones) + " zones a run may have");
+  }
   std::vector<std::pair<int, TZone>> numbered;
   for (const TZoneKeyText& entry : text.keys) {
     if (LowerCase(entry.key) == kPresetKey) {

@@ -43,6 +43,7 @@ struct TRunSetup {
 // The [zones] keys as zones, ordered zone1, zone2, ... On a fault `zones` is
 // empty and `message` names the settings file and the key at fault:
 //   a key other than zoneN (N = 1, 2, ...)  "Unknown key ... in [zones] of ..."
+//   more than kMaxZones keys                "[zones] of ... holds N keys, more than the 1000 zones ..."
 //   preset=NAME beside other keys           "[zones] of ... holds preset=... beside other keys: ..."
 //   preset=NAME with an unknown name        "Unknown zone preset preset=... in ...: the presets are ..."
 //   a value other than FROM;TO;SEGSIZE      "Zone key zoneN=... in ... is not ..."

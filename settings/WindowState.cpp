@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <utility>
 
 #include "IniFile.h"
 #include "NumberText.h"
@@ -116,9 +117,53 @@ std::string SettingsFileName(const std::string& applicationPath) {
 }
 
 bool ReadCfgFile(TWindowState& state, const std::string& path, char decimalSeparator) {
-  bool rowCountRead = true;
+  const TSettingsFault fault = ReadSettingsFile(state, path, decimalSeparator).fault;
+  return fault != TSettingsFault::Unreadable && fault != TSettingsFault::LayerRowCount &&
+         fault != TSettingsFault::DuplicateKey;
+}
+
+std::optional<int> CrossingPriorityValue(std::string_view text) {
+  int value = -1;
+  if (!TIniFile::ParseInteger(text, value)) {
+    // "1.0", "2,00": a whole part and a fraction of zeros only.
+    const std::size_t separator = text.find_first_of(".,");
+    if (separator == std::string_view::npos) return std::nullopt;
+    const std::string_view fraction = text.substr(separator + 1);
+    if (fraction.empty() || fraction.find_first_not_of('0') != std::string_view::npos) return std::nullopt;
+    if (!TextToInt(text.substr(0, separator), value)) return std::nullopt;
+  }
+  if (value < 0 || value > 2) return std::nullopt;
+  return value;
+}
+
+bool LooksLikeThousandsComma(std::string_view text) {
+  if (text.find('.') != std::string_view::npos) return false;
+  const std::size_t comma = text.find(',');
+  if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) return false;
+  const std::string_view digits = text.substr(comma + 1);
+  if (digits.size() != 3 || digits.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  int whole = 0;
+  return TextToInt(text.substr(0, comma), whole) && whole != 0;
+}
+
+TSettingsRead ReadSettingsFile(TWindowState& state, const std::string& path, char decimalSeparator) {
+  TSettingsRead result;
+  const auto fault = [&result](TSettingsFault kind, std::string message) {
+    if (result.fault != TSettingsFault::None) return;  // the first one counts
+    result.fault = kind;
+    result.message = std::move(message);
+  };
   try {
     const TIniFile ini(path);
+    // Reads see the first of two keys, so the file would say one thing and
+    // the run do another: a second zone1 used to drop a band silently.
+    if (const std::optional<TIniDuplicateKey> twice = ini.FirstDuplicateKey()) {
+      fault(TSettingsFault::DuplicateKey,
+            "Key " + twice->key + " is given twice in [" + twice->section + "] of " + path + ": line " +
+                std::to_string(twice->firstLine) + " (" + twice->firstText + ") and line " +
+                std::to_string(twice->secondLine) + " (" + twice->secondText + "); remove one of them");
+      return result;
+    }
     const auto text = [&](const char* key, std::string& field) {
       field = ini.ReadString(kCfgSection, key, field);
     };
@@ -132,9 +177,18 @@ bool ReadCfgFile(TWindowState& state, const std::string& path, char decimalSepar
     text("LonTo", state.azimuthToDegText);
     text("incr", state.incrementMText);
 
-    // A value the radio group cannot select keeps the current selection.
-    const int priority = ini.ReadInteger(kCfgSection, "priority", state.crossingPriority);
-    if (priority >= 0 && priority <= 2) state.crossingPriority = priority;
+    // A value the radio group cannot select keeps the current selection, and
+    // is a fault of the file: a run must not fall back on another rule.
+    if (ini.HasKey(kCfgSection, "priority")) {
+      const std::string priorityText = ini.ReadString(kCfgSection, "priority", "");
+      if (const std::optional<int> priority = CrossingPriorityValue(priorityText)) {
+        state.crossingPriority = *priority;
+      } else {
+        fault(TSettingsFault::Priority,
+              "priority=" + priorityText + " in " + path +
+                  " is not a crossing rule: write 0 (change layers & sign), 1 (top grid) or 2 (bottom grid)");
+      }
+    }
 
     text("number", state.layerCountText);
 
@@ -145,7 +199,7 @@ bool ReadCfgFile(TWindowState& state, const std::string& path, char decimalSepar
     int rows = state.LayerRowCount();
     if (!rowsText.empty() && (!TIniFile::ParseInteger(rowsText, rows) || rows < 0 ||
                               rows > kMaxStoredLayerRows)) {
-      rowCountRead = false;
+      fault(TSettingsFault::LayerRowCount, "");
     } else {
       state.layerRows.resize(static_cast<std::size_t>(rows));
     }
@@ -156,6 +210,16 @@ bool ReadCfgFile(TWindowState& state, const std::string& path, char decimalSepar
     }
 
     text("segsize", state.segmentSizeArcSecText);
+    // Read as the file's decimal comma they give a thousand times less than
+    // a user who grouped the digits meant.
+    for (const auto& [key, field] : {std::pair{"R", &state.earthRadiusMText},
+                                     std::pair{"segsize", &state.segmentSizeArcSecText}}) {
+      if (ini.HasKey(kCfgSection, key) && LooksLikeThousandsComma(*field)) {
+        fault(TSettingsFault::ThousandsComma,
+              std::string(key) + "=" + *field + " in " + path +
+                  ": the comma may separate thousands; write the number with a decimal point");
+      }
+    }
     state.sumsOnly = ini.ReadBool(kCfgSection, "sum", state.sumsOnly);
 
     for (int r = 1; r <= state.LayerRowCount(); ++r) {
@@ -174,9 +238,11 @@ bool ReadCfgFile(TWindowState& state, const std::string& path, char decimalSepar
       }
     }
     ConvertNumbers(state, [&](const std::string& text) { return UserNumberText(text, decimalSeparator); });
-    return rowCountRead;
+    return result;
   } catch (const TIniFileError&) {
-    return false;
+    result = {};
+    fault(TSettingsFault::Unreadable, "");
+    return result;
   }
 }
 

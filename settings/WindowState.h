@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -130,8 +132,50 @@ std::string SettingsFileName(const std::string& applicationPath);
 // a whole number in 0..kMaxStoredLayerRows (the table then keeps its rows
 // and the other keys are still read): the caller shows kReadCfgErrorText;
 // fields read before a failure keep what was read.
+// ReadSettingsFile tells the window's defaults from the faults a run must
+// refuse.
 [[nodiscard]] bool ReadCfgFile(TWindowState& state, const std::string& path,
                                char decimalSeparator = kFileDecimalSeparator);
+
+// What is wrong with a settings file, the first fault found.
+enum class TSettingsFault {
+  None,
+  Unreadable,     // the file cannot be read (ReadCfgFile's false)
+  LayerRowCount,  // nlayer is not a whole number in 0..kMaxStoredLayerRows (ReadCfgFile's false)
+  DuplicateKey,   // a key twice in a section: nothing is read (ReadCfgFile's false)
+  Priority,       // priority is not 0, 1 or 2: the selection is kept (ReadCfgFile's true)
+  ThousandsComma, // R or segsize reads like a thousands separator: kept as read (ReadCfgFile's true)
+};
+
+struct TSettingsRead {
+  TSettingsFault fault = TSettingsFault::None;
+  // Names the file and the value at fault; empty for Unreadable and
+  // LayerRowCount, whose front ends keep their own words.
+  std::string message;
+  bool ok() const { return fault == TSettingsFault::None; }
+};
+
+// ReadCfgFile, with the fault a run refuses:
+//   a key twice in any section, names compared without case
+//       "Key priority is given twice in [frmMain] of F.ini: line 12 (priority=1) and line 30 (PRIORITY=2) ..."
+//   a crossing priority other than 0, 1 or 2, written as a whole number or
+//   with a decimal point or comma and a zero fraction ("1.0", "1,00")
+//       "priority=5 in F.ini is not a crossing rule: ..."
+//   R or segsize with a comma followed by exactly three digits, which may be
+//   a thousands separator ("6371,001", "3,600"; "0,500" cannot be one)
+//       "R=6371,001 in F.ini: ... write the number with a decimal point"
+TSettingsRead ReadSettingsFile(TWindowState& state, const std::string& path,
+                               char decimalSeparator = kFileDecimalSeparator);
+
+// The crossing priority a settings value gives, or nullopt when it gives
+// none: 0, 1 or 2, as an integer ("0x1" included) or with a zero fraction
+// after a decimal point or comma.
+std::optional<int> CrossingPriorityValue(std::string_view text);
+
+// Whether a number text holds a comma that may separate thousands: no
+// point, one comma, exactly three digits after it and a whole part other
+// than 0 before it.
+bool LooksLikeThousandsComma(std::string_view text);
 
 // Writes every key, then saves the file in one step. Numbers typed with
 // `decimalSeparator`, the user's, are written with a decimal point

@@ -172,6 +172,18 @@ TEST_F(BatchFolder, RefusedByTheChecks) {
        "point (degrees; degrees; arc-seconds), optionally followed by ;mean\n"},
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\npreset=coarse\n",
        "Unknown zone preset preset=coarse in run.ini: the presets are standard, fine\n"},
+      // A second zone1 used to drop a band silently and give another DTE.
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone2=1;180;3600\nZONE1=0;2;60\n",
+       "Key ZONE1 is given twice in [zones] of run.ini: line 5 (zone1=0;1;60) and line 7 (ZONE1=0;2;60); "
+       "remove one of them\n"},
+      // These used to become rule 0, 6371.001 m and 3.6 arc-seconds.
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\npriority=5\n",
+       "priority=5 in run.ini is not a crossing rule: write 0 (change layers & sign), 1 (top grid) or 2 "
+       "(bottom grid)\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nR=6371,001\n",
+       "R=6371,001 in run.ini: the comma may separate thousands; write the number with a decimal point\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nsegsize=3,600\n",
+       "segsize=3,600 in run.ini: the comma may separate thousands; write the number with a decimal point\n"},
   };
   WriteText("points.dat", kPoints);
   for (const Case& c : cases) {

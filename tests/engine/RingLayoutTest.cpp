@@ -57,6 +57,17 @@ TEST(RingLayout, RingLimit) {
   EXPECT_FALSE(Layout(0, 180, 60));  // 10800 rings
 }
 
+// A band holds one segment count per ring it has, not per ring a band may
+// have: 100,000 coarse zones used to take 35 KB each.
+TEST(RingLayout, MemoryFollowsTheRings) {
+  for (const double sizeArcSec : {3600.0, 75.0}) {
+    const auto layout = Layout(1, 2, sizeArcSec);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->segmentCounts.size(), static_cast<std::size_t>(layout->ringCount()));
+  }
+  EXPECT_EQ(Layout(1, 2, 3600)->segmentCounts.size(), 1u);  // one degree: one ring
+}
+
 TEST(RingLayout, SegmentSizeMustBePositive) {
   for (double size : {0.0, -3600.0, std::numeric_limits<double>::quiet_NaN(),
                       std::numeric_limits<double>::infinity(), 1e-300}) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -168,6 +169,110 @@ TEST_P(CfgFileEdits, ReadAsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(Hand, CfgFileEdits, testing::ValuesIn(kEdits),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Values a run must refuse rather than read as something else: a key given
+// twice (reads see only the first), a crossing priority no rule has, and a
+// comma that may group thousands. Each names the file and the value.
+struct SettingsFaultCase {
+  const char* name;
+  const char* text;  // the whole file
+  TSettingsFault fault;
+  const char* message;  // with the file "f.ini"; empty: none
+};
+void PrintTo(const SettingsFaultCase& c, std::ostream* os) { *os << c.name; }
+
+const SettingsFaultCase kSettingsFaults[] = {
+    {"DuplicateZoneKey", "[frmMain]\nsegsize=900\n[zones]\nzone1=0;1;60\nzone2=1;180;3600\nzone1=0;2;60\n",
+     TSettingsFault::DuplicateKey,
+     "Key zone1 is given twice in [zones] of f.ini: line 4 (zone1=0;1;60) and line 6 (zone1=0;2;60); "
+     "remove one of them"},
+    {"DuplicateInOtherCase", "[frmMain]\npriority=1\n\n; again\n  PRIORITY = 2\n", TSettingsFault::DuplicateKey,
+     "Key PRIORITY is given twice in [frmMain] of f.ini: line 2 (priority=1) and line 5 (PRIORITY = 2); "
+     "remove one of them"},
+    // A second section of the same name is read by nobody either.
+    {"DuplicateAcrossRepeatedSection", "[frmMain]\nR=6371000\n[zones]\nzone1=0;180;3600\n[FRMMAIN]\nR=1\n",
+     TSettingsFault::DuplicateKey,
+     "Key R is given twice in [frmMain] of f.ini: line 2 (R=6371000) and line 6 (R=1); remove one of them"},
+    {"SameKeyInTwoSections", "[frmMain]\nleft=1\n[Other]\nleft=2\n", TSettingsFault::None, ""},
+    {"PriorityOutOfRange", "[frmMain]\npriority=5\n", TSettingsFault::Priority,
+     "priority=5 in f.ini is not a crossing rule: write 0 (change layers & sign), 1 (top grid) or 2 (bottom grid)"},
+    {"PriorityNegative", "[frmMain]\npriority=-1\n", TSettingsFault::Priority, nullptr},
+    {"PriorityWord", "[frmMain]\npriority=one\n", TSettingsFault::Priority, nullptr},
+    {"PriorityEmpty", "[frmMain]\npriority=\n", TSettingsFault::Priority,
+     "priority= in f.ini is not a crossing rule: write 0 (change layers & sign), 1 (top grid) or 2 (bottom grid)"},
+    {"PriorityFraction", "[frmMain]\npriority=1.5\n", TSettingsFault::Priority, nullptr},
+    {"PriorityNoFractionDigits", "[frmMain]\npriority=1.\n", TSettingsFault::Priority, nullptr},
+    {"PriorityHexTooLarge", "[frmMain]\npriority=0x7fffffff\n", TSettingsFault::Priority, nullptr},
+    {"RadiusThousandsComma", "[frmMain]\nR=6371,001\n", TSettingsFault::ThousandsComma,
+     "R=6371,001 in f.ini: the comma may separate thousands; write the number with a decimal point"},
+    {"SegmentThousandsComma", "[frmMain]\nsegsize=3,600\n", TSettingsFault::ThousandsComma,
+     "segsize=3,600 in f.ini: the comma may separate thousands; write the number with a decimal point"},
+    {"NegativeSegmentThousandsComma", "[frmMain]\nsegsize=-3,600\n", TSettingsFault::ThousandsComma, nullptr},
+    // A decimal comma that cannot be a thousands separator is an older
+    // decimal-comma window's number.
+    {"RadiusDecimalComma", "[frmMain]\nR=6371000,5\n", TSettingsFault::None, ""},
+    {"SegmentFourDigitsAfterComma", "[frmMain]\nsegsize=3,6000\n", TSettingsFault::None, ""},
+    {"SegmentLeadingZero", "[frmMain]\nsegsize=0,500\n", TSettingsFault::None, ""},
+    {"SegmentPoint", "[frmMain]\nsegsize=3.600\n", TSettingsFault::None, ""},
+    // Only R and segsize hold values that users group by thousands.
+    {"GravityConstantComma", "[frmMain]\ngravc=0,006673\nincr=1,000\n", TSettingsFault::None, ""},
+};
+
+class SettingsFaults : public testing::TestWithParam<SettingsFaultCase> {};
+
+TEST_P(SettingsFaults, RefusedNamingFileAndValue) {
+  const SettingsFaultCase& c = GetParam();
+  TempDir dir;
+  WriteFileText(dir / "f.ini", c.text);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  TWindowState state;
+  const TSettingsRead read = ReadSettingsFile(state, "f.ini");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(read.fault, c.fault);
+  if (c.message != nullptr) {
+    EXPECT_EQ(read.message, c.message);
+  }
+  if (c.fault != TSettingsFault::None) {
+    EXPECT_NE(read.message.find("f.ini"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SettingsFaults, testing::ValuesIn(kSettingsFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The window keeps its rules: a key twice is a file it cannot read (nothing
+// is taken from it); a priority it cannot select keeps the selection.
+TEST(CfgFile, WindowReadOfFaultyFiles) {
+  TempDir dir;
+  const std::string twice = dir / "twice.ini";
+  WriteFileText(twice, "[frmMain]\ndatafile=a.dat\nsegsize=900\nSegSize=60\n");
+  TWindowState state;
+  EXPECT_FALSE(ReadCfgFile(state, twice));
+  EXPECT_EQ(state, TWindowState{});
+
+  const std::string priority = dir / "priority.ini";
+  WriteFileText(priority, "[frmMain]\ndatafile=a.dat\npriority=7\n");
+  state.crossingPriority = 1;
+  EXPECT_TRUE(ReadCfgFile(state, priority));
+  EXPECT_EQ(state.crossingPriority, 1);
+  EXPECT_EQ(state.pointFile, "a.dat");
+}
+
+TEST(CfgFile, PriorityWithAZeroFraction) {
+  for (const auto& [text, value] : {std::pair{"0", 0}, std::pair{"2", 2}, std::pair{"0x1", 1},
+                                    std::pair{"1.0", 1}, std::pair{"1,0", 1}, std::pair{"2.000", 2},
+                                    std::pair{"0,00", 0}}) {
+    SCOPED_TRACE(text);
+    TempDir dir;
+    WriteFileText(dir / "p.ini", std::string("[frmMain]\npriority=") + text + "\n");
+    TWindowState state;
+    state.crossingPriority = value == 1 ? 2 : 1;  // so that the value read shows
+    const TSettingsRead read = ReadSettingsFile(state, dir / "p.ini");
+    EXPECT_TRUE(read.ok()) << read.message;
+    EXPECT_EQ(state.crossingPriority, value);
+  }
+}
 
 // A layer row count the table cannot take is reported (the rows would
 // otherwise vanish without a word); the table keeps its rows and the other

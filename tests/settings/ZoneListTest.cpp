@@ -202,6 +202,24 @@ TEST(ZoneList, OrderedByNumberWhateverTheFileOrder) {
   EXPECT_EQ(list.zones, expected);
 }
 
+// A generated file of 100,000 zones used to take gigabytes before anything
+// was refused; the cap is the documented 1000.
+TEST(ZoneList, AtMostAThousandZones) {
+  const auto bands = [](int count) {
+    TZoneListText text{"run.ini", {}};
+    for (int i = 0; i < count; ++i) {
+      const double step = 180.0 / count;  // degrees
+      text.keys.push_back({"zone" + std::to_string(i + 1),
+                           std::to_string(i * step) + ";" + std::to_string((i + 1) * step) + ";3600"});
+    }
+    return text;
+  };
+  EXPECT_TRUE(ConvertZoneList(bands(1000)).ok());
+  const TZoneListSetup list = ConvertZoneList(bands(1001));
+  EXPECT_EQ(list.message, "[zones] of run.ini holds 1001 keys, more than the 1000 zones a run may have");
+  EXPECT_TRUE(list.zones.empty());
+}
+
 // A preset's name reaches the engine, which forms its bands once the grids
 // are loaded; the distances and segment size of the window are not used.
 TEST(ZoneList, PresetNameReachesTheRun) {
