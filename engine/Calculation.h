@@ -49,6 +49,8 @@ struct TRunParameters {
   // of the run's grids once they are loaded. When set, zones is empty and
   // psiFromDeg, psiToDeg and segmentSize are not used.
   std::string zonePreset;
+
+  bool operator==(const TRunParameters&) const = default;
 };
 
 class IPointLines;  // PointPipeline.h

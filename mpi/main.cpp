@@ -1,8 +1,10 @@
 // globelayers-mpi: the batch over the ranks of an MPI job.
 #include <mpi.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -29,6 +31,18 @@ bool ErrorsOnATerminal() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As in the batch: a file size limit fails a write instead of ending the
+  // process. Before MPI_Init, whose shared-memory files meet the limit first
+  // (and mpirun passes its own SIGXFSZ on to every rank).
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Under a file size limit Open MPI's PMIx keeps its job data in a
+  // shared-memory file that the limit cuts short, and MPI_Init aborts the
+  // job without a word; its other store passes the data in messages. A
+  // choice made by the user's environment is left alone.
+  struct rlimit fileSize {};
+  if (::getrlimit(RLIMIT_FSIZE, &fileSize) == 0 && fileSize.rlim_cur != RLIM_INFINITY) {
+    ::setenv("PMIX_MCA_gds", "hash", 0);
+  }
   int provided = 0;
   if (MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided) != MPI_SUCCESS) {
     std::cerr << "globelayers-mpi: MPI could not be initialised\n";
@@ -46,9 +60,8 @@ int main(int argc, char** argv) {
     MPI_Finalize();
     return globelayers::kBatchFailed;
   }
-  // As in the batch: a file size limit fails a write instead of ending the
-  // process, and a signal after the run log was written cannot change the
-  // status. Installed after MPI_Init, which may set handlers of its own.
+  // Again after MPI_Init, which may set handlers of its own; and a signal
+  // after the run log was written cannot change the status.
   std::signal(SIGXFSZ, SIG_IGN);
   globelayers::KeepStopSignalsUntilExit();
   const std::vector<std::string> args(argv + 1, argv + argc);

@@ -146,6 +146,46 @@ check "the node's grid message, as often as the batch gives it" \
   test "$(grep -c crustbase.grd "$work/node.err")" = "$(grep -c crustbase.grd "$work/nogrid-batch.err")"
 check "a grid missing on a node leaves whole lines" whole_lines "$work/node-rank0/stations_example_dce.dat"
 
+# A file size limit below the result file (and below a grid, whose shared
+# window is a file too) on every rank and on mpirun: the batch's message
+# and status, not a job killed by SIGXFSZ without a word.
+fresh limit-batch && fresh limit-np3
+for folder in limit-batch limit-np3; do
+  awk 'BEGIN { for (i = 0; i < 150; ++i) printf "%.4f %.4f %d %.1f\n", -179 + (i * 7.3) % 358, -85 + (i * 3.1) % 170, 1000 + i, (i * 37) % 3000 }' \
+    >"$work/$folder/stations.dat"
+done
+(cd "$work/limit-batch" && ulimit -f 16 && "$batch" example.ini) 2>"$work/limit-batch.err"
+(cd "$work/limit-np3" && ulimit -f 16 && timeout 120 "$mpirun" --oversubscribe -np 3 "$mpi" example.ini) \
+  >"$work/limit-np3.err" 2>&1
+status=$?
+check "a file size limit exits 1 (got $status)" test "$status" = 1
+check "a file size limit: the batch says so" grep -q -x 'Error by writing file stations_example_dce.dat' "$work/limit-batch.err"
+check "a file size limit: 'Error by writing file', once" \
+  test "$(grep -c -x 'Error by writing file stations_example_dce.dat' "$work/limit-np3.err")" = 1
+check "a file size limit: the batch's result file and run log" same_run limit-batch limit-np3
+
+# A rank that fails and a rank that dies: rank 0 ends the run instead of
+# waiting for ever. The third rank runs with GLOBELAYERS_MPI_FAULT, which
+# makes it throw, or kill itself, when its first points arrive.
+fresh throw
+(cd "$work/throw" && timeout 120 "$mpirun" --oversubscribe -np 2 "$mpi" example.ini : \
+  -np 1 env GLOBELAYERS_MPI_FAULT=throw "$mpi" example.ini) >"$work/throw.err" 2>&1
+status=$?
+check "a rank that throws: the run fails with status 1 (got $status)" test "$status" = 1
+check "a rank that throws: its message, once" \
+  test "$(grep -c -x 'A rank failed on purpose (GLOBELAYERS_MPI_FAULT).' "$work/throw.err")" = 1
+check "a rank that throws: whole lines" whole_lines "$work/throw/stations_example_dce.dat"
+check "a rank that throws: the run log is written" test -s "$work/throw/stations_example_dce.con"
+
+fresh die
+(cd "$work/die" && timeout 120 "$mpirun" --oversubscribe -np 2 "$mpi" example.ini : \
+  -np 1 env GLOBELAYERS_MPI_FAULT=die "$mpi" example.ini) >"$work/die.err" 2>&1
+status=$?
+check "a rank that dies: the job ends with a failure status (got $status)" \
+  test "$status" != 0 -a "$status" != 124
+check "a rank that dies: mpirun names it" grep -q 'rank 2' "$work/die.err"
+check "a rank that dies: whole lines" whole_lines "$work/die/stations_example_dce.dat"
+
 # ---- a stop: SIGTERM at mpirun while the points are computed ----
 
 fresh long
