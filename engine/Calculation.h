@@ -25,7 +25,12 @@ namespace globelayers {
 // in the core).
 struct TRunParameters {
   std::string dataFile;                             // path of the computation point file (no unit)
-  std::vector<std::string> layerRows;               // texts: one layer row text per row, uppermost first
+  // The layer rows, uppermost first, converted where their text entered.
+  std::vector<TLayerRow> layers;
+  // Or, for the entry point that takes row texts: one layer row text per
+  // row, converted by the run with TRunOptions::decimalSeparator. Used only
+  // when `layers` is empty.
+  std::vector<std::string> layerRows;
   int rowCount = 0;                                 // count of layer rows used, at least 2
   double gravityConstant = kStartGravityConstant;   // mGal per (g/cm3 times metres)
   double psiFromDeg = kStartPsiFromDeg;             // degrees, inner spherical distance of the zone
@@ -65,7 +70,7 @@ using TPointLinesMaker = std::function<std::unique_ptr<IPointLines>(
 
 // How the caller's environment wants the run done; not part of the record.
 struct TRunOptions {
-  char decimalSeparator = '.';  // of the layer constants (the window passes its locale's)
+  char decimalSeparator = '.';  // of the constants of row texts (TRunParameters::layerRows) only
   int threads = 1;              // worker threads for the point loop; 0 = all cores
   // Empty: the points are evaluated in this process (TPointPipeline). A
   // front end that spreads them over other processes plugs in its own.

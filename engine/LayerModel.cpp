@@ -49,34 +49,45 @@ std::vector<std::string> SplitLayerRow(const std::string& text) {
   }
 }
 
-bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText, char decimalSeparator,
-                   IUserPrompts& prompts, const TGridLoader& loadGrid) {
-  TLayerDef& row = model.at(static_cast<std::size_t>(k));
+TLayerRow LayerRowFromText(const std::string& rowText, char decimalSeparator) {
   const std::vector<std::string> cells = SplitLayerRow(rowText);
+  TLayerRow row;
+  // Cells are read in table order, so a missing cell is named as before.
+  if (const std::string& elevation = Cell(cells, 0); elevation != kEmptyCell) {
+    row.elevation.constant = ParseConstant(elevation, decimalSeparator);
+  }
+  if (const std::string& grid = Cell(cells, 1); grid != kEmptyCell) row.elevation.grids.push_back({grid});
+  if (const std::string& density = Cell(cells, 2); density != kEmptyCell) {
+    row.density.constant = ParseConstant(density, decimalSeparator);
+  }
+  if (const std::string& grid = Cell(cells, 3); grid != kEmptyCell) row.density.grids.push_back({grid});
+  return row;
+}
 
-  const std::string& elevation = Cell(cells, 0);
-  if (elevation != kEmptyCell) {
-    row.elevation = ParseConstant(elevation, decimalSeparator);
-    row.elevationGrid.reset();
+bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
+                   const TGridLoader& loadGrid) {
+  TLayerDef& def = model.at(static_cast<std::size_t>(k));
+  if (row.elevation.constant) {
+    def.elevation = *row.elevation.constant;
+    def.elevationGrid.reset();
   }
-  const std::string& elevationGrid = Cell(cells, 1);
-  if (elevationGrid != kEmptyCell) {
-    if (!AttachAndLoad(row.elevationGrid, elevationGrid, prompts, loadGrid)) return false;
-    row.elevation = NoValue;
+  // One grid per value for now: the first of the list.
+  if (!row.elevation.grids.empty()) {
+    if (!AttachAndLoad(def.elevationGrid, row.elevation.grids.front().path, prompts, loadGrid)) return false;
+    def.elevation = NoValue;
   }
-  const std::string& density = Cell(cells, 2);
-  if (density == kEmptyCell) {
-    row.density = NoValue;
-  } else {
-    row.density = ParseConstant(density, decimalSeparator);
-  }
-  row.densityGrid.reset();
-  const std::string& densityGrid = Cell(cells, 3);
-  if (densityGrid != kEmptyCell) {
-    if (!AttachAndLoad(row.densityGrid, densityGrid, prompts, loadGrid)) return false;
-    row.density = NoValue;
+  def.density = row.density.constant.value_or(NoValue);
+  def.densityGrid.reset();
+  if (!row.density.grids.empty()) {
+    if (!AttachAndLoad(def.densityGrid, row.density.grids.front().path, prompts, loadGrid)) return false;
+    def.density = NoValue;
   }
   return true;
+}
+
+bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText, char decimalSeparator,
+                   IUserPrompts& prompts, const TGridLoader& loadGrid) {
+  return SetupLayerRow(model, k, LayerRowFromText(rowText, decimalSeparator), prompts, loadGrid);
 }
 
 void ReleaseGrids(TLayerModel& model, int rowCount) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,30 @@ struct TLayerDef {
 
 using TLayerModel = std::array<TLayerDef, MaxLayerRows>;
 
+// A grid file that a layer row names, as given (relative paths are taken
+// from the current directory).
+struct TGridReference {
+  std::string path;
+  bool operator==(const TGridReference&) const = default;
+};
+
+// A boundary or a density of a layer row: a constant, or grids. The grids
+// are a list so that a value can later be taken from the first of several
+// grids that covers a point; today a row names at most one.
+struct TLayerValue {
+  std::optional<double> constant{};   // metres (boundary) or g/cm3 (density)
+  std::vector<TGridReference> grids{};  // in order; when given, they replace the constant
+  bool defined() const { return constant.has_value() || !grids.empty(); }
+  bool operator==(const TLayerValue&) const = default;
+};
+
+// One layer row, converted: surface k and the density of the layer above it.
+struct TLayerRow {
+  TLayerValue elevation{};  // metres above sea level
+  TLayerValue density{};    // g/cm3 of the layer between surfaces k-1 and k (unused in row 0)
+  bool operator==(const TLayerRow&) const = default;
+};
+
 // A layer cell that does not convert: "'%s' is not a valid floating point value".
 class TConversionError : public std::runtime_error {
  public:
@@ -54,6 +79,19 @@ std::vector<std::string> SplitLayerRow(const std::string& rowText);
 // Loads one grid file as LoadGrid does (reporting through `prompts`), for a
 // caller that keeps grids elsewhere than on this process's heap.
 using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
+
+// Puts row k into model[k] and loads the grids it names (through
+// `loadGrid` when given, else LoadGrid). Returns false at the first grid
+// that fails to load (the reader reported why); the failed grid stays
+// attached, unloaded.
+bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
+                   const TGridLoader& loadGrid = {});
+
+// The row text of the entry point that takes texts, converted as the engine
+// always read it: a constant with `decimalSeparator`, "@" an empty cell.
+// Throws TConversionError for a constant cell that is not a number,
+// TListIndexError for a missing cell.
+TLayerRow LayerRowFromText(const std::string& rowText, char decimalSeparator);
 
 // Parses row text k into model[k] and loads the grids it names (through
 // `loadGrid` when given, else LoadGrid). Returns false at the first grid

@@ -1,6 +1,7 @@
 #include "RecordCodec.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -14,6 +15,7 @@ namespace {
 template <typename Record, typename Visit>
 void ForEachRecordField(Record& p, Visit&& field) {
   field(p.dataFile);
+  field(p.layers);
   field(p.layerRows);
   field(p.rowCount);
   field(p.gravityConstant);
@@ -40,6 +42,18 @@ void ForEachZoneField(Zone& z, Visit&& field) {
   field(z.blockMeans);
 }
 
+template <typename Row, typename Visit>
+void ForEachLayerRowField(Row& row, Visit&& field) {
+  field(row.elevation);
+  field(row.density);
+}
+
+template <typename Value, typename Visit>
+void ForEachLayerValueField(Value& value, Visit&& field) {
+  field(value.constant);
+  field(value.grids);
+}
+
 template <typename T>
 struct IsVector : std::false_type {};
 template <typename T, typename A>
@@ -60,8 +74,17 @@ struct TFieldWriter {
     } else if constexpr (IsVector<T>::value) {
       w.Int(static_cast<std::int64_t>(value.size()));
       for (const auto& element : value) (*this)(element);
+    } else if constexpr (std::is_same_v<T, std::optional<double>>) {
+      w.Int(value ? 1 : 0);
+      if (value) w.Real(*value);
     } else if constexpr (std::is_same_v<T, TZone>) {
       ForEachZoneField(value, *this);
+    } else if constexpr (std::is_same_v<T, TLayerRow>) {
+      ForEachLayerRowField(value, *this);
+    } else if constexpr (std::is_same_v<T, TLayerValue>) {
+      ForEachLayerValueField(value, *this);
+    } else if constexpr (std::is_same_v<T, TGridReference>) {
+      w.Text(value.path);
     } else {
       static_assert(sizeof(T) == 0, "a field type the codec does not know");
     }
@@ -91,8 +114,17 @@ struct TFieldReader {
         if (r.AtEnd()) throw std::runtime_error("A message between the MPI ranks was cut short.");
         (*this)(value.emplace_back());
       }
+    } else if constexpr (std::is_same_v<T, std::optional<double>>) {
+      value.reset();
+      if (r.Int() != 0) value = r.Real();
     } else if constexpr (std::is_same_v<T, TZone>) {
       ForEachZoneField(value, *this);
+    } else if constexpr (std::is_same_v<T, TLayerRow>) {
+      ForEachLayerRowField(value, *this);
+    } else if constexpr (std::is_same_v<T, TLayerValue>) {
+      ForEachLayerValueField(value, *this);
+    } else if constexpr (std::is_same_v<T, TGridReference>) {
+      value.path = r.Text();
     } else {
       static_assert(sizeof(T) == 0, "a field type the codec does not know");
     }
@@ -128,6 +160,20 @@ std::size_t ZoneFieldCount() {
   std::size_t count = 0;
   const TZone zone;
   ForEachZoneField(zone, TFieldCounter{count});
+  return count;
+}
+
+std::size_t LayerRowFieldCount() {
+  std::size_t count = 0;
+  const TLayerRow row;
+  ForEachLayerRowField(row, TFieldCounter{count});
+  return count;
+}
+
+std::size_t LayerValueFieldCount() {
+  std::size_t count = 0;
+  const TLayerValue value;
+  ForEachLayerValueField(value, TFieldCounter{count});
   return count;
 }
 

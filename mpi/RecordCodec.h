@@ -16,9 +16,11 @@ void WriteRecord(TWireWriter& w, const TRunParameters& record);
 // message cannot hold.
 TRunParameters ReadRecord(TWireReader& r);
 
-// How many fields the list names, of the record and of a zone in it.
+// How many fields the lists name, of the record and of the records in it.
 std::size_t RecordFieldCount();
 std::size_t ZoneFieldCount();
+std::size_t LayerRowFieldCount();
+std::size_t LayerValueFieldCount();
 
 // One point of the point file with its index in the file.
 void WritePoint(TWireWriter& w, long index, const TCalcPoint& point);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "NumberText.h"
@@ -193,23 +194,28 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
   if (!Convert(state.earthRadiusMText, decimalSeparator, p.earthRadius, refusal)) return *refusal;
   if (!Convert(state.incrementMText, decimalSeparator, p.increment, refusal)) return *refusal;
 
-  // The engine converts the constant cells while it sets up the layers, after
-  // the result file has been started; converting them here first refuses a
-  // bad cell before anything is written. The engine converts them again.
+  // The layer rows are converted here, once: a bad cell is refused before
+  // anything is written, and the engine sees numbers and file names only.
+  p.layers.reserve(state.layerRows.size());
   for (const TLayerCells& row : state.layerRows) {
-    for (const std::size_t c : {std::size_t{0}, std::size_t{2}}) {
-      const std::string& cell = row[c];
-      if (cell.empty() || cell == kEmptyCell) continue;
-      double ignored = 0;
-      if (!Convert(cell, decimalSeparator, ignored, refusal)) return *refusal;
+    TLayerRow& layer = p.layers.emplace_back();
+    for (const auto& [constantCell, gridCell, value] :
+         {std::tuple{std::size_t{0}, std::size_t{1}, &layer.elevation},
+          std::tuple{std::size_t{2}, std::size_t{3}, &layer.density}}) {
+      const std::string& constant = row[constantCell];
+      if (!constant.empty() && constant != kEmptyCell) {
+        double number = 0;
+        if (!Convert(constant, decimalSeparator, number, refusal)) return *refusal;
+        value->constant = number;
+      }
+      const std::string& grid = row[gridCell];
+      if (!grid.empty() && grid != kEmptyCell) value->grids.push_back({grid});
     }
   }
 
   p.dataFile = state.pointFile;
   p.appendText = state.appendText;
   p.rowCount = rows;
-  p.layerRows.reserve(state.layerRows.size());
-  for (const TLayerCells& row : state.layerRows) p.layerRows.push_back(LayerRowText(row));
   p.priority = state.crossingPriority;
   p.outputUnit = state.outputUnit;
   p.sumOnly = state.sumsOnly;

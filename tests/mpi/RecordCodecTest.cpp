@@ -32,6 +32,8 @@ constexpr std::size_t AggregateFieldCount() {
 TEST(RecordCodec, ListsEveryFieldOfTheRecord) {
   EXPECT_EQ(RecordFieldCount(), AggregateFieldCount<TRunParameters>());
   EXPECT_EQ(ZoneFieldCount(), AggregateFieldCount<TZone>());
+  EXPECT_EQ(LayerRowFieldCount(), AggregateFieldCount<TLayerRow>());
+  EXPECT_EQ(LayerValueFieldCount(), AggregateFieldCount<TLayerValue>());
 }
 
 // Every field away from its default, so that a field the reader skips or
@@ -39,6 +41,10 @@ TEST(RecordCodec, ListsEveryFieldOfTheRecord) {
 TRunParameters EveryFieldSet() {
   TRunParameters p;
   p.dataFile = "/data/points é.dat";
+  p.layers = {{.elevation = {.grids = {{"topo.grd"}}}},
+              {.elevation = {.constant = 0.0}, .density = {.constant = 2.67}},
+              {.elevation = {.constant = -1000.5, .grids = {{"moho.grd"}, {"moho2.grd"}}},
+               .density = {.grids = {{"rho é.grd"}}}}};
   p.layerRows = {"@;topo.grd;@;@", "0;@;2,67;@", "-1000;@;@;rho.grd"};
   p.rowCount = 3;
   p.gravityConstant = 0.0066743;

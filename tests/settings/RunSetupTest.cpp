@@ -125,7 +125,12 @@ TEST(RunSetup, FillsTheRunRecord) {
   ASSERT_TRUE(setup.ok()) << setup.message;
   const TRunParameters& p = setup.params;
   EXPECT_EQ(p.dataFile, "/d/points.dat");
-  EXPECT_EQ(p.layerRows, (std::vector<std::string>{"@;topo.grd;@;@", "0;@;2,67;@", "@;moho.grd;@;rho.grd"}));
+  // Converted once, here: numbers and grid names, no cell texts.
+  const std::vector<TLayerRow> layers{{.elevation = {.grids = {{"topo.grd"}}}},
+                                      {.elevation = {.constant = 0.0}, .density = {.constant = 2.67}},
+                                      {.elevation = {.grids = {{"moho.grd"}}}, .density = {.grids = {{"rho.grd"}}}}};
+  EXPECT_EQ(p.layers, layers);
+  EXPECT_TRUE(p.layerRows.empty());
   EXPECT_EQ(p.rowCount, 3);
   EXPECT_EQ(p.gravityConstant, 0.006673);
   EXPECT_EQ(p.psiFromDeg, 1.499444);
