@@ -298,9 +298,9 @@ TRunContext MakeRunContext(const TLayerModel& model, const TRunParameters& param
                      .psiFrom = bands.zones.front().psiFromDeg * kDegToRad,
                      .psiTo = bands.zones.back().psiToDeg * kDegToRad,
                      .increment = params.increment,
-                     .priority = params.priority,
+                     .priority = static_cast<int>(params.priority),
                      .twoPiG = 2.0 * kPi * params.gravityConstant,
-                     .unitFactor = params.outputUnit == 0 ? 1.0 : 1000.0,
+                     .unitFactor = params.outputUnit == TOutputUnit::MilliGal ? 1.0 : 1000.0,
                      .layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount),
                      .limits = TEvaluationLimits{}};
 }

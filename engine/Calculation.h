@@ -19,6 +19,22 @@
 
 namespace globelayers {
 
+// Which value counts where the surfaces of a layer cross (its top below its
+// bottom). The numbers are the window's radio items and the settings file's
+// "priority" values.
+enum class TCrossingRule : int {
+  ChangeLayersAndSign = 0,  // swap the surfaces and the sign of the attraction
+  TopGrid = 1,              // the upper surface's value for both
+  BottomGrid = 2,           // the lower surface's value for both
+};
+
+// The unit of DTE and DTE(i) in the result file (VGDRE is always in its own).
+// The numbers are the window's radio items.
+enum class TOutputUnit : int {
+  MilliGal = 0,
+  MicroGal = 1,
+};
+
 // Every value the Calc command hands to the engine, in this order. The zone
 // is given in spherical distance psi from the computation point and in
 // azimuth (not latitude and longitude, which phi and lambda mean elsewhere
@@ -40,9 +56,8 @@ struct TRunParameters {
   double azimuthFromDeg = kStartAzimuthFromDeg;     // degrees, start of the azimuth range
   double azimuthToDeg = kStartAzimuthToDeg;         // degrees, end of the azimuth range
   double increment = kStartIncrementM;              // metres; 0: no DTE(i), no VGDRE
-  int priority = 0;                                 // index (no unit), crossing rule: 0 change layers & sign,
-                                                    // 1 top grid, 2 bottom grid
-  int outputUnit = 0;                               // index (no unit): 0 mGal, 1 microGal
+  TCrossingRule priority = TCrossingRule::ChangeLayersAndSign;  // where the surfaces of a layer cross
+  TOutputUnit outputUnit = TOutputUnit::MilliGal;                 // of DTE and DTE(i)
   double segmentSize = kStartSegmentSizeArcSec;     // arc-seconds
   bool sumOnly = false;                             // flag (no unit): write only the summed columns
   // Contiguous bands from the inner to the outer distance, each with its own

@@ -216,8 +216,13 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
   p.dataFile = state.pointFile;
   p.appendText = state.appendText;
   p.rowCount = rows;
-  p.priority = state.crossingPriority;
-  p.outputUnit = state.outputUnit;
+  // The window's radio items are the rules' and units' numbers; an index
+  // outside them (which neither the window nor a settings file gives) is the
+  // first item.
+  p.priority = state.crossingPriority >= 0 && state.crossingPriority <= 2
+                   ? static_cast<TCrossingRule>(state.crossingPriority)
+                   : TCrossingRule::ChangeLayersAndSign;
+  p.outputUnit = state.outputUnit == 1 ? TOutputUnit::MicroGal : TOutputUnit::MilliGal;
   p.sumOnly = state.sumsOnly;
 
   TRunSetup setup;

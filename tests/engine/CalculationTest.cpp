@@ -127,7 +127,7 @@ TEST_F(Run, ConstantLayerIsTheClosedFormShell) {
 
 TEST_F(Run, CompleteShellIsGMOverRSquared) {
   // microGal: the printed digits resolve 1e-11 of the value.
-  params.outputUnit = 1;
+  params.outputUnit = TOutputUnit::MicroGal;
   params.dataFile = dir.Write("points.dat", "10 20 1 5000\n-170 -80 2 250000\n");
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const auto lines = Lines(Result());
@@ -141,14 +141,14 @@ TEST_F(Run, CompleteShellIsGMOverRSquared) {
 
 TEST_F(Run, CrossingConstantsFollowThePriority) {
   params.layerRows = {"-1000;@;@;@", "0;@;2.67;@"};  // top below bottom
-  params.priority = 0;
+  params.priority = TCrossingRule::ChangeLayersAndSign;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const double negative = Numbers(Lines(Result())[1])[4];
   EXPECT_NEAR(negative, -ShellAttraction(kR, kR - 1000, kR, 2.67), 1e-5);
-  for (int priority : {1, 2}) {
+  for (const TCrossingRule priority : {TCrossingRule::TopGrid, TCrossingRule::BottomGrid}) {
     params.priority = priority;
     ASSERT_EQ(Calc(), TRunOutcome::Completed);
-    EXPECT_EQ(Numbers(Lines(Result())[1])[4], 0.0) << priority;
+    EXPECT_EQ(Numbers(Lines(Result())[1])[4], 0.0) << static_cast<int>(priority);
   }
 }
 
@@ -194,7 +194,7 @@ TEST_F(Run, UnitsAndGradientColumns) {
   params.increment = 2;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const auto mgal = Numbers(Lines(Result())[1]);
-  params.outputUnit = 1;
+  params.outputUnit = TOutputUnit::MicroGal;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const auto ugal = Numbers(Lines(Result())[1]);
   ASSERT_EQ(mgal.size(), 7u);

@@ -55,8 +55,8 @@ TRunParameters EveryFieldSet() {
   p.azimuthFromDeg = 10;
   p.azimuthToDeg = 300;
   p.increment = 0;
-  p.priority = 2;
-  p.outputUnit = 1;
+  p.priority = TCrossingRule::BottomGrid;
+  p.outputUnit = TOutputUnit::MicroGal;
   p.segmentSize = 900;
   p.sumOnly = true;
   p.zones = {{0, 0.1, 15, false}, {0.1, 180, 3600, true}};

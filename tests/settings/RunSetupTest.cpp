@@ -140,8 +140,8 @@ TEST(RunSetup, FillsTheRunRecord) {
   EXPECT_EQ(p.azimuthFromDeg, 0.0);
   EXPECT_EQ(p.azimuthToDeg, 360.0);
   EXPECT_EQ(p.increment, 1.5);
-  EXPECT_EQ(p.priority, 2);
-  EXPECT_EQ(p.outputUnit, 1);
+  EXPECT_EQ(p.priority, TCrossingRule::BottomGrid);
+  EXPECT_EQ(p.outputUnit, TOutputUnit::MicroGal);
   EXPECT_EQ(p.segmentSize, 900.0);
   EXPECT_TRUE(p.sumOnly);
 
