@@ -141,15 +141,17 @@ std::optional<std::string> CheckZones(const TRunParameters& params) {
     }
     if (k > 0) {
       const double previousToDeg = params.zones[k - 1].psiToDeg;  // degrees
-      if (zone.psiFromDeg > previousToDeg) {
-        return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must join "
-                       "without a gap.",
-                       number, zone.psiFromDeg, number - 1, previousToDeg);
-      }
-      if (zone.psiFromDeg < previousToDeg) {
-        return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must not "
-                       "overlap.",
-                       number, zone.psiFromDeg, number - 1, previousToDeg);
+      switch (JoinOf(previousToDeg, zone.psiFromDeg)) {
+        case TZoneJoin::Joined:
+          break;
+        case TZoneJoin::Gap:
+          return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must join "
+                         "without a gap.",
+                         number, zone.psiFromDeg, number - 1, previousToDeg);
+        case TZoneJoin::Overlap:
+          return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must not "
+                         "overlap.",
+                         number, zone.psiFromDeg, number - 1, previousToDeg);
       }
     }
     if (!(zone.segmentSizeArcSec > 0) || !std::isfinite(zone.segmentSizeArcSec)) {

@@ -21,6 +21,21 @@ struct TZone {
   bool operator==(const TZone&) const = default;
 };
 
+// How a band meets the band before it: a list of bands must join, each
+// starting exactly where the one before ends. The one check of it, for the
+// zone table of the window and for a run's zone list.
+enum class TZoneJoin {
+  Joined,   // starts where the band before ends
+  Gap,      // starts beyond it
+  Overlap,  // starts before it
+};
+inline TZoneJoin JoinOf(double previousToDeg,  // degrees: outer distance of the band before
+                        double fromDeg) {      // degrees: inner distance of this band
+  if (fromDeg > previousToDeg) return TZoneJoin::Gap;
+  if (fromDeg < previousToDeg) return TZoneJoin::Overlap;
+  return TZoneJoin::Joined;
+}
+
 // The most bands a run may have. Far beyond any useful list (the presets
 // have a handful): a settings file with more is refused before anything is
 // set up, so that a damaged or generated file cannot take the memory. Each

@@ -5,6 +5,7 @@
 
 #include "FieldCheck.h"
 #include "NumberText.h"
+#include "Zone.h"
 
 namespace globelayers {
 namespace {
@@ -87,11 +88,11 @@ TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decim
                       " is not greater than From (deg) " + Trimmed(row.fromDegText);
       return check;
     }
-    if (i > 0 && fromDeg != previousToDeg) {
+    if (const TZoneJoin join = JoinOf(previousToDeg, fromDeg); i > 0 && join != TZoneJoin::Joined) {
       const std::string above = Trimmed(rows[i - 1].toDegText);
       check.message = rowName + " starts at " + Trimmed(row.fromDegText) + " degrees, but row " +
                       std::to_string(number - 1) + " ends at " + above + " degrees: " +
-                      (fromDeg > previousToDeg ? "the zones leave a gap" : "the zones overlap");
+                      (join == TZoneJoin::Gap ? "the zones leave a gap" : "the zones overlap");
       return check;
     }
     previousToDeg = toDeg;
