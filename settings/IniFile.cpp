@@ -198,6 +198,29 @@ void TIniFile::FindDuplicateKey() const {
   }
 }
 
+void TIniFile::EraseDuplicateKeys() {
+  Load();
+  std::unordered_map<std::string, bool> seen;  // "section\nkey", lower case
+  std::string sectionKey;
+  bool inSection = false;
+  bool erased = false;
+  for (auto line = lines_.begin(); line != lines_.end();) {
+    std::string_view name, key, value;
+    if (SectionName(*line, name)) {
+      sectionKey = NameKey(name);
+      inSection = true;
+    } else if (inSection && KeyName(*line, key, value) &&
+               !seen.try_emplace(sectionKey + '\n' + NameKey(key), true).second) {
+      line = lines_.erase(line);
+      erased = true;
+      continue;
+    }
+    ++line;
+  }
+  if (erased) BuildIndex();
+  duplicate_.reset();
+}
+
 std::optional<TIniDuplicateKey> TIniFile::FirstDuplicateKey() const {
   Load();
   return duplicate_;

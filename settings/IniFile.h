@@ -98,6 +98,11 @@ class TIniFile {
   // reads compare them), or nullopt. Throws TIniFileError as the reads do.
   std::optional<TIniDuplicateKey> FirstDuplicateKey() const;
 
+  // Removes every key line that a read never sees, as FirstDuplicateKey
+  // finds them (in memory, like the writes): a file saved afterwards reads
+  // without a duplicate.
+  void EraseDuplicateKeys();
+
   // Saves the file atomically. Throws TIniFileError when it cannot.
   void UpdateFile();
 

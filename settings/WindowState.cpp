@@ -250,6 +250,9 @@ bool SaveCfgFile(const TWindowState& typedState, const std::string& path, char d
   const TWindowState state = WithFileNumbers(typedState, decimalSeparator);
   try {
     TIniFile ini(path);
+    // A key given twice makes the file unreadable for the window (the read
+    // refuses it); the save keeps the first of each, which it rewrites.
+    ini.EraseDuplicateKeys();
     ini.WriteString(kCfgSection, "datafile", TrimText(state.pointFile));
     ini.WriteString(kCfgSection, "appendtext",
                     state.appendText.empty() ? std::string(" ") : TrimText(state.appendText));

@@ -251,6 +251,15 @@ TEST(CfgFile, WindowReadOfFaultyFiles) {
   EXPECT_FALSE(ReadCfgFile(state, twice));
   EXPECT_EQ(state, TWindowState{});
 
+  // Saving drops the second key, so that the window's next start reads
+  // the file instead of refusing it again.
+  ASSERT_TRUE(SaveCfgFile(state, twice));
+  const std::string saved = ReadFileText(twice);
+  EXPECT_NE(saved.find("segsize=3600\n"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("SegSize"), std::string::npos) << saved;
+  TWindowState again;
+  EXPECT_TRUE(ReadCfgFile(again, twice));
+
   const std::string priority = dir / "priority.ini";
   WriteFileText(priority, "[frmMain]\ndatafile=a.dat\npriority=7\n");
   state.crossingPriority = 1;
