@@ -316,7 +316,6 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
   TQuietProgress quiet;
   IRunProgress& progress = showProgress ? static_cast<IRunProgress&>(terminal) : quiet;
   TRunOptions options;
-  options.decimalSeparator = kFileSeparator;
   options.threads = args.threads;
   options.pointLines = frontEnd.pointLines;
   options.loadGrid = frontEnd.loadGrid;

@@ -83,7 +83,7 @@ void BM_WholeRun(benchmark::State& state) {
   }
   gl::TRunParameters p;
   p.dataFile = (dir / "points.dat").string();
-  p.layerRows = {"@;" + grid + ";@;@", "0;@;2.67;@"};
+  p.layers = {{.elevation = {.grids = {{grid}}}}, {.elevation = {.constant = 0.0}, .density = {.constant = 2.67}}};
   p.rowCount = 2;
   p.increment = static_cast<double>(state.range(1));
   gl::TRunOptions options;

@@ -33,34 +33,15 @@ namespace {
 std::optional<std::string> CheckLayerRows(const TRunParameters& params) {
   if (params.rowCount > MaxLayerRows) return "Number of layers must be less or equal 15";
   for (int k = 0; k < params.rowCount; ++k) {
-    bool elevation = false, density = false;
-    if (!params.layers.empty()) {
-      elevation = params.layers[k].elevation.defined();
-      density = params.layers[k].density.defined();
-    } else {
-      const std::vector<std::string> cells = SplitLayerRow(params.layerRows[k]);
-      if (cells.size() < 4) continue;  // the set-up reports the missing cell
-      elevation = cells[0] != "@" || cells[1] != "@";
-      density = cells[2] != "@" || cells[3] != "@";
+    const TLayerRow& row = params.layers[k];
+    if (!row.elevation.defined()) {
+      return CFormat("Layer %d: One of const height or grid height must be defined", k + 1);
     }
-    if (!elevation) return CFormat("Layer %d: One of const height or grid height must be defined", k + 1);
-    if (k >= 1 && !density) return CFormat("Layer %d: One of const density or grid density must be defined", k + 1);
+    if (k >= 1 && !row.density.defined()) {
+      return CFormat("Layer %d: One of const density or grid density must be defined", k + 1);
+    }
   }
   return std::nullopt;
-}
-
-// The rows a run was given: typed, or as texts for the entry point that
-// takes them.
-std::size_t RowsGiven(const TRunParameters& params) {
-  return params.layers.empty() ? params.layerRows.size() : params.layers.size();
-}
-
-// Row k set up in the model; the texts of the entry point that takes them
-// are converted here, one row at a time, as they always were.
-bool SetupRow(TLayerModel& model, const TRunParameters& params, int k, const TRunOptions& options,
-              IUserPrompts& prompts) {
-  if (!params.layers.empty()) return SetupLayerRow(model, k, params.layers[k], prompts, options.loadGrid);
-  return SetupLayerRow(model, k, params.layerRows[k], options.decimalSeparator, prompts, options.loadGrid);
 }
 
 // Ends a run on every path: grids released, files closed (by their own
@@ -326,7 +307,7 @@ double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
 
 TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgress& progress,
                                         IUserPrompts& prompts, const TRunOptions& options) {
-  if (params.rowCount > static_cast<int>(RowsGiven(params))) {
+  if (params.rowCount > static_cast<int>(params.layers.size())) {
     throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
   }
   usedZones_.clear();
@@ -376,7 +357,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   if (options.beforeGrids) options.beforeGrids(params);
   for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupRow(layerModel, params, k, options, prompts)) {
+    if (!SetupLayerRow(layerModel, k, params.layers[k], prompts, options.loadGrid)) {
       // The reader said why; the file keeps its header only.
       if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
@@ -453,7 +434,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
 bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
                            const std::function<void(const TRunContext& ctx)>& serve) {
-  if (params.rowCount > static_cast<int>(RowsGiven(params))) {
+  if (params.rowCount > static_cast<int>(params.layers.size())) {
     throw std::invalid_argument("ServeRun: rowCount exceeds the layer rows given");
   }
   usedZones_.clear();
@@ -471,7 +452,7 @@ bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, 
     return false;
   }
   for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupRow(layerModel, params, k, options, prompts)) return false;
+    if (!SetupLayerRow(layerModel, k, params.layers[k], prompts, options.loadGrid)) return false;
   }
   if (const auto refusal = CompleteBands(layerModel, params, bands)) {
     prompts.ShowMessage(*refusal);

@@ -41,12 +41,9 @@ enum class TOutputUnit : int {
 // in the core).
 struct TRunParameters {
   std::string dataFile;                             // path of the computation point file (no unit)
-  // The layer rows, uppermost first, converted where their text entered.
+  // The layer rows, uppermost first, converted where their text entered
+  // (the run set-up of the window and the batch; LayerRowText.h for row texts).
   std::vector<TLayerRow> layers;
-  // Or, for the entry point that takes row texts: one layer row text per
-  // row, converted by the run with TRunOptions::decimalSeparator. Used only
-  // when `layers` is empty.
-  std::vector<std::string> layerRows;
   int rowCount = 0;                                 // count of layer rows used, at least 2
   double gravityConstant = kStartGravityConstant;   // mGal per (g/cm3 times metres)
   double psiFromDeg = kStartPsiFromDeg;             // degrees, inner spherical distance of the zone
@@ -85,7 +82,6 @@ using TPointLinesMaker = std::function<std::unique_ptr<IPointLines>(
 
 // How the caller's environment wants the run done; not part of the record.
 struct TRunOptions {
-  char decimalSeparator = '.';  // of the constants of row texts (TRunParameters::layerRows) only
   int threads = 1;              // worker threads for the point loop; 0 = all cores
   // Empty: the points are evaluated in this process (TPointPipeline). A
   // front end that spreads them over other processes plugs in its own.
@@ -139,7 +135,7 @@ enum class TRunOutcome {
 class TCalcEngine {
  public:
   // Runs a whole calculation. Messages go to `prompts`. Exceptions from the
-  // set-up (a layer cell that is not a number) propagate after everything
+  // set-up (memory, a thread that cannot start) propagate after everything
   // was released.
   TRunOutcome RunCalculation(const TRunParameters& params, IRunProgress& progress,
                              IUserPrompts& prompts, const TRunOptions& options = {});

@@ -1,9 +1,7 @@
-// The layer model: one parsed layer row per boundary surface, uppermost first.
-//
-// Layer row text: four cells joined by ';' — elevation constant (m above sea
-// level), elevation grid path, density constant (g/cm3), density grid path —
-// with "@" for an empty cell. Row k is surface k; layer i is the shell between
-// surfaces i and i+1 and takes the density of row i+1.
+// The layer model: one set-up layer row per boundary surface, uppermost
+// first. Row k is surface k; layer i is the shell between surfaces i and
+// i+1 and takes the density of row i+1. The rows arrive converted
+// (TLayerRow): numbers and grid references, no cell texts.
 #pragma once
 
 #include <array>
@@ -13,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -60,22 +57,6 @@ struct TLayerRow {
   bool operator==(const TLayerRow&) const = default;
 };
 
-// A layer cell that does not convert: "'%s' is not a valid floating point value".
-class TConversionError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A row text with fewer than four cells: "List index out of bounds (%d)".
-class TListIndexError : public std::out_of_range {
- public:
-  using std::out_of_range::out_of_range;
-};
-
-// The cells of a layer row text: split at every ';', blanks kept, an empty
-// stretch an empty cell.
-std::vector<std::string> SplitLayerRow(const std::string& rowText);
-
 // Loads one grid file as LoadGrid does (reporting through `prompts`), for a
 // caller that keeps grids elsewhere than on this process's heap.
 using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
@@ -86,20 +67,6 @@ using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fi
 // attached, unloaded.
 bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
                    const TGridLoader& loadGrid = {});
-
-// The row text of the entry point that takes texts, converted as the engine
-// always read it: a constant with `decimalSeparator`, "@" an empty cell.
-// Throws TConversionError for a constant cell that is not a number,
-// TListIndexError for a missing cell.
-TLayerRow LayerRowFromText(const std::string& rowText, char decimalSeparator);
-
-// Parses row text k into model[k] and loads the grids it names (through
-// `loadGrid` when given, else LoadGrid). Returns false at the first grid
-// that fails to load (the reader reported why); the failed grid stays
-// attached, unloaded. Throws TConversionError for a constant cell
-// that is not a number, TListIndexError for a missing cell.
-bool SetupLayerRow(TLayerModel& model, int k, const std::string& rowText,
-                   char decimalSeparator, IUserPrompts& prompts, const TGridLoader& loadGrid = {});
 
 // Releases every grid of rows 0 .. rowCount-1.
 void ReleaseGrids(TLayerModel& model, int rowCount);

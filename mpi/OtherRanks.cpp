@@ -122,7 +122,6 @@ bool ServeRun(const TMessage& start, TNodeGrids& grids, TRankZeroWord& word, TRe
   const int threads = requested > 0 ? requested : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const TRunParameters params = ReadRecord(r);
   TRunOptions options;
-  options.decimalSeparator = '.';
   options.threads = threads;
   options.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
     return grids.Load(grid, fileName, gridPrompts);

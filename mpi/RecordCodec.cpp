@@ -16,7 +16,6 @@ template <typename Record, typename Visit>
 void ForEachRecordField(Record& p, Visit&& field) {
   field(p.dataFile);
   field(p.layers);
-  field(p.layerRows);
   field(p.rowCount);
   field(p.gravityConstant);
   field(p.psiFromDeg);

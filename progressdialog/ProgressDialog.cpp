@@ -9,7 +9,6 @@
 #include <algorithm>
 
 #include "FormFont.h"
-#include "UserLocale.h"
 
 namespace globelayers {
 
@@ -40,7 +39,6 @@ TfrmWt4::TfrmWt4(QWidget* owner) : QDialog(owner) {
 
 TRunOutcome TfrmWt4::RunCalculation(const TRunParameters& params, IUserPrompts& prompts) {
   TRunOptions options;
-  options.decimalSeparator = UserDecimalSeparator();
   options.threads = 0;
   return engine.RunCalculation(params, *this, prompts, options);
 }

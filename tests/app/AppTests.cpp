@@ -867,10 +867,10 @@ class ProgressDialogTest : public QObject {
     f.write(text);
   }
 
-  static TRunParameters TwoConstantRows(const QString& dataFile, const char* density) {
+  static TRunParameters TwoConstantRows(const QString& dataFile, double density) {
     TRunParameters p;
     p.dataFile = dataFile.toStdString();
-    p.layerRows = {"0;@;@;@", std::string("-1000;@;") + density + ";@"};
+    p.layers = {{.elevation = {.constant = 0.0}}, {.elevation = {.constant = -1000.0}, .density = {.constant = density}}};
     p.rowCount = 2;
     p.increment = 10;
     return p;
@@ -907,10 +907,10 @@ class ProgressDialogTest : public QObject {
     QVERIFY(!wt4.isVisible());
   }
 
-  // The dialog hands the user's decimal separator to the engine: the same
-  // layer typed as 2.67 in a point locale and as 2,67 in a comma locale
-  // gives the same result file, written with decimal points.
-  void runUsesTheUserDecimalSeparator() {
+  // The run's numbers arrive converted: the same layers run under a point
+  // locale and under a comma locale give the same result file, written
+  // with decimal points.
+  void runIsTheSameInEveryLocale() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString points = dir.filePath("pts.dat");
@@ -920,14 +920,14 @@ class ProgressDialogTest : public QObject {
     TfrmWt4 wt4;
 
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, "2.67"), prompts), TRunOutcome::Completed);
+    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, 2.67), prompts), TRunOutcome::Completed);
     QFile pointFile(result);
     QVERIFY(pointFile.open(QIODevice::ReadOnly));
     const QByteArray withPoint = pointFile.readAll();
     pointFile.close();
 
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, "2,67"), prompts), TRunOutcome::Completed);
+    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, 2.67), prompts), TRunOutcome::Completed);
     QVERIFY(pointFile.open(QIODevice::ReadOnly));
     const QByteArray withComma = pointFile.readAll();
 
@@ -949,7 +949,7 @@ class ProgressDialogTest : public QObject {
     prompts.yesNoReplies = {true};
     TfrmWt4 wt4;
     wt4.Button1Click();
-    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, "2.67"), prompts), TRunOutcome::Cancelled);
+    QCOMPARE(wt4.RunCalculation(TwoConstantRows(points, 2.67), prompts), TRunOutcome::Cancelled);
     QCOMPARE(ToQt(prompts.questions), QStringList{"Cancel calculation?"});
     QFile f(dir.filePath("pts_dce.dat"));
     QVERIFY(f.open(QIODevice::ReadOnly));

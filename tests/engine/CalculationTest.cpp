@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "Calculation.h"
+#include "LayerRowText.h"
 #include "GridFixtures.h"
 #include "PointPipeline.h"
 #include "RingLayout.h"
@@ -73,11 +74,13 @@ class Run : public testing::Test {
  protected:
   Run() {
     params.dataFile = dir.Write("points.dat", "0 0 1 0\n");
-    params.layerRows = {"0;@;@;@", "-1000;@;2.67;@"};
+    rows = {"0;@;@;@", "-1000;@;2.67;@"};
     params.rowCount = 2;
   }
+  // The rows are written as row texts with a decimal point, converted here.
   TRunOutcome Calc(const TRunOptions& options = {}) {
-    params.rowCount = static_cast<int>(params.layerRows.size());
+    params.layers = LayerRowsFromTexts(rows, '.');
+    params.rowCount = static_cast<int>(rows.size());
     return engine.RunCalculation(params, progress, prompts, options);
   }
   std::string Result() const { return ReadFile(dir.File("points" + params.appendText + "_dce.dat")); }
@@ -87,6 +90,7 @@ class Run : public testing::Test {
 
   TempDir dir;
   TRunParameters params;
+  std::vector<std::string> rows;  // layer row texts
   TCalcEngine engine;
   TRecordingProgress progress;
   test::TRecordingPrompts<> prompts;
@@ -140,7 +144,7 @@ TEST_F(Run, CompleteShellIsGMOverRSquared) {
 }
 
 TEST_F(Run, CrossingConstantsFollowThePriority) {
-  params.layerRows = {"-1000;@;@;@", "0;@;2.67;@"};  // top below bottom
+  rows = {"-1000;@;@;@", "0;@;2.67;@"};  // top below bottom
   params.priority = TCrossingRule::ChangeLayersAndSign;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const double negative = Numbers(Lines(Result())[1])[4];
@@ -159,7 +163,7 @@ TEST_F(Run, ConstantGridEqualsConstantLayerOverTheWholeGlobe) {
   const std::string constant = Result();
   // The ring sum of a constant layer telescopes to the closed form.
   const std::string zero = WriteGlobalGrid(dir.File("zero.grd"), [](double, double) { return 0.0f; });
-  params.layerRows = {"@;" + zero + ";@;@", "-1000;@;2.67;@"};
+  rows = {"@;" + zero + ";@;@", "-1000;@;2.67;@"};
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   EXPECT_EQ(Result(), constant);
 }
@@ -180,10 +184,10 @@ TEST_F(Run, BlankSegmentContributesNothingButKeepsTheRingCount) {
   const std::string holed = WriteGlobalGrid(dir.File("holed.grd"), [](double x, double y) {
     return x >= 2 && y >= 2 ? 1.70141e38f : 0.0f;
   });
-  params.layerRows = {"@;" + full + ";@;@", "-1000;@;2.67;@"};
+  rows = {"@;" + full + ";@;@", "-1000;@;2.67;@"};
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const double whole = Numbers(Lines(Result())[1])[4];
-  params.layerRows = {"@;" + holed + ";@;@", "-1000;@;2.67;@"};
+  rows = {"@;" + holed + ";@;@", "-1000;@;2.67;@"};
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const double threeQuarters = Numbers(Lines(Result())[1])[4];
   EXPECT_GT(whole, 0);
@@ -213,7 +217,7 @@ TEST_F(Run, SumOnlyEqualsTheSumsOfThePerLayerRun) {
   const std::string topo = WriteGlobalGrid(dir.File("topo.grd"), [](double x, double y) {
     return float(1000 * std::sin(x * 0.05) * std::cos(y * 0.07));
   });
-  params.layerRows = {"@;" + topo + ";@;@", "0;@;1.03;@", "-2000;@;2.67;@", "-10000;@;2.9;@",
+  rows = {"@;" + topo + ";@;@", "0;@;1.03;@", "-2000;@;2.67;@", "-10000;@;2.9;@",
                       "-35000;@;3.1;@"};
   params.dataFile = dir.Write("points.dat", "10 20 1 100\n");
   params.increment = 1;
@@ -253,13 +257,13 @@ TEST_F(Run, RefusalsWriteNothing) {
       {"ring_limit", [](TRunParameters& p) { p.segmentSize = 74; }, "Grid cell size must be greater then 1'"},
       {"segment_size_zero", [](TRunParameters& p) { p.segmentSize = 0; }, "Grid cell size must be greater then 1'"},
       {"sixteen_rows",
-       [](TRunParameters& p) {
-         p.layerRows.assign(16, "0;@;2;@");
+       [this](TRunParameters&) {
+         rows.assign(16, "0;@;2;@");
        },
        "Number of layers must be less or equal 15"},
-      {"no_elevation", [](TRunParameters& p) { p.layerRows[1] = "@;@;2.67;@"; },
+      {"no_elevation", [this](TRunParameters&) { rows[1] = "@;@;2.67;@"; },
        "Layer 2: One of const height or grid height must be defined"},
-      {"no_density", [](TRunParameters& p) { p.layerRows.push_back("-5;@;@;@"); },
+      {"no_density", [this](TRunParameters&) { rows.push_back("-5;@;@;@"); },
        "Layer 3: One of const density or grid density must be defined"},
       // Values that would overflow a counter or give numbers that are not
       // finite are refused before the point file is read.
@@ -294,7 +298,7 @@ TEST_F(Run, RefusalsWriteNothing) {
     SCOPED_TRACE(c.name);
     params = TRunParameters{};
     params.dataFile = dir.Write("points.dat", "0 0 1 0\n");
-    params.layerRows = {"0;@;@;@", "-1000;@;2.67;@"};
+    rows = {"0;@;@;@", "-1000;@;2.67;@"};
     std::filesystem::remove(dir.File("points_dce.dat"));
     prompts.messages.clear();
     c.change(params);
@@ -307,7 +311,7 @@ TEST_F(Run, RefusalsWriteNothing) {
 
 TEST_F(Run, MissingGridLeavesTheHeaderOnly) {
   const std::string missing = dir.File("missing.grd");
-  params.layerRows = {"0;@;@;@", "@;" + missing + ";2.67;@"};
+  rows = {"0;@;@;@", "@;" + missing + ";2.67;@"};
   EXPECT_EQ(Calc(), TRunOutcome::Failed);
   EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Error by opening file " + missing + "\n"));
   EXPECT_EQ(Lines(Result()).size(), 1u);
@@ -340,15 +344,15 @@ TEST_F(Run, CancelNoGoesOnAndAsksAgain) {
   EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 1, 2}));
 }
 
-TEST_F(Run, ConversionErrorReachesTheCallerAfterCleanUp) {
+// A row text that does not convert is refused when it is converted, before
+// the run: nothing is set up and nothing is written.
+TEST_F(Run, RowTextThatDoesNotConvertIsRefusedBeforeTheRun) {
   const std::string grid = WriteGlobalGrid(dir.File("g.grd"), [](double, double) { return 0.0f; });
-  params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2,67;@"};
+  rows = {"@;" + grid + ";@;@", "-1000;@;2,67;@"};
   EXPECT_THROW(Calc(), TConversionError);
   EXPECT_FALSE(engine.layerModel[0].elevationGrid);
-  EXPECT_FALSE(progress.visible);
-  EXPECT_EQ(progress.hides, 1);
-  // The result file was closed: its header is on disk.
-  EXPECT_EQ(Lines(Result()).size(), 1u);
+  EXPECT_EQ(progress.hides, 0);
+  EXPECT_FALSE(ResultExists());
 }
 
 TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
@@ -380,7 +384,7 @@ TEST_F(Run, PointThatGivesNoFiniteNumberFailsTheRunNamingIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     params.dataFile = dir.Write("points.dat", "0 0 1 0\n" + c.secondPoint + "\n");
-    params.layerRows = c.layerRows;
+    rows = c.layerRows;
     prompts.messages.clear();
     EXPECT_EQ(Calc(), TRunOutcome::Failed);
     EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});
@@ -419,15 +423,15 @@ TEST_P(Stopping, InterruptKeepsWholeLinesAndAsksNothing) {
   params.dataFile = dir.Write("points.dat", points);
   const std::string grid =
       WriteGlobalGrid(dir.File("g.grd"), [](double x, double y) { return float(800 * std::sin(x / 13) + y); });
-  params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
+  rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
   params.segmentSize = 7200;
   params.appendText = "_all";
-  ASSERT_EQ(Calc({.decimalSeparator = '.', .threads = GetParam().threads}), TRunOutcome::Completed);
+  ASSERT_EQ(Calc({.threads = GetParam().threads}), TRunOutcome::Completed);
   const std::vector<std::string> all = Lines(Result());
 
   params.appendText = "_stopped";
   TInterruptedProgress interrupted(GetParam().stopAtCall);
-  const TRunOptions options{.decimalSeparator = '.', .threads = GetParam().threads};
+  const TRunOptions options{.threads = GetParam().threads};
   EXPECT_EQ(engine.RunCalculation(params, interrupted, prompts, options), TRunOutcome::Cancelled);
   EXPECT_TRUE(prompts.questions.empty());
   const std::string text = Result();
@@ -501,7 +505,7 @@ class SpreadRun : public Run {
     params.dataFile = dir.Write("points.dat", text);
     grid = WriteGlobalGrid(dir.File("relief.grd"),
                            [](double x, double y) { return static_cast<float>(800 * std::sin(x / 17) * std::cos(y / 9)); });
-    params.layerRows = {"@;" + grid + ";@;@", "-1000;@;2.67;@", "-30000;@;@;" + grid};
+    rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@", "-30000;@;@;" + grid};
     params.increment = 1;
     params.zones = {{.psiFromDeg = 0, .psiToDeg = 2, .segmentSizeArcSec = 1800},
                     {.psiFromDeg = 2, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true}};
@@ -586,7 +590,7 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
   };
   const std::string missing = dir.File("missing.grd");
   const RefusalCase cases[] = {
-      {"missing grid", [&](TRunParameters& p) { p.layerRows[2] = "-30000;@;@;" + missing; },
+      {"missing grid", [&](TRunParameters& p) { p.layers[2] = LayerRowFromText("-30000;@;@;" + missing, '.'); },
        std::vector<std::string>(3, "Error by opening file " + missing + "\n")},
       {"one row", [](TRunParameters& p) { p.rowCount = 1; }, {"Number of layers must be grater or equal 2"}},
       {"radius", [](TRunParameters& p) { p.earthRadius = -1; },
@@ -595,7 +599,8 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
     TRunParameters changed = params;
-    changed.rowCount = static_cast<int>(changed.layerRows.size());
+    changed.layers = LayerRowsFromTexts(rows, '.');
+    changed.rowCount = static_cast<int>(rows.size());
     c.change(changed);
     TCalcEngine other;
     test::TRecordingPrompts<> recorded;
@@ -614,7 +619,7 @@ TEST_F(Run, ThreadsThatCannotStartFailTheRunWithoutHanging) {
     // Every thread's stack takes address space: a few hundred fit.
     const rlimit space{.rlim_cur = rlim_t{1} << 30, .rlim_max = rlim_t{1} << 30};
     if (::setrlimit(RLIMIT_AS, &space) != 0) return 10;
-    if (Calc({.decimalSeparator = '.', .threads = 100000}) != TRunOutcome::Failed) return 11;
+    if (Calc({.threads = 100000}) != TRunOutcome::Failed) return 11;
     if (prompts.messages.size() != 1 || prompts.messages[0].rfind("Could not start worker thread ", 0) != 0) return 12;
     return Lines(Result()).size() == 1 ? 0 : 13;  // the header only
   });

@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 
+#include "LayerRowText.h"
 #include "Calculation.h"
 #include "Geodesy.h"
 #include "GridFixtures.h"
@@ -331,7 +332,7 @@ TEST(FastPath, ThreadsDoNotChangeTheFile) {
   params.dataFile = dir.Write("points.dat", pts);
   const std::string topo = testing_fixtures::WriteGlobalGrid(
       dir.File("topo.grd"), [](double x, double y) { return float(2000 * std::sin(x / 9) * std::cos(y / 7)); });
-  params.layerRows = {"@;" + topo + ";@;@", "0;@;2.67;@", "-3000;@;2.9;@"};
+  params.layers = LayerRowsFromTexts({"@;" + topo + ";@;@", "0;@;2.67;@", "-3000;@;2.9;@"}, '.');
   params.rowCount = 3;
   params.increment = 1;
   params.segmentSize = 10800;
@@ -341,7 +342,7 @@ TEST(FastPath, ThreadsDoNotChangeTheFile) {
   std::string files[3];
   for (int threads : {1, 2, 3}) {
     params.appendText = "_t" + std::to_string(threads);
-    ASSERT_EQ(engine.RunCalculation(params, progress, prompts, {.decimalSeparator = '.', .threads = threads}),
+    ASSERT_EQ(engine.RunCalculation(params, progress, prompts, {.threads = threads}),
               TRunOutcome::Completed);
     std::ifstream in(dir.File("points" + params.appendText + "_dce.dat"));
     files[threads - 1].assign(std::istreambuf_iterator<char>(in), {});

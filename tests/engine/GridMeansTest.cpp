@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "LayerRowText.h"
 #include "Calculation.h"
 #include "Geodesy.h"
 #include "GridFixtures.h"
@@ -237,7 +238,7 @@ TEST(ZonePresets, PresetRunIsTheRunOfItsBands) {
   params.dataFile = dir.Write("points.dat", "12.3 47.1 1 500\n-179.95 -33.3 2 2500\n");
   const std::string topo = WriteGlobalGrid(
       dir.File("topo.grd"), [](double x, double y) { return float(2000 * std::sin(x / 9) * std::cos(y / 7)); });
-  params.layerRows = {"@;" + topo + ";@;@", "-3000;@;2.67;@", "-30000;@;3.1;@"};
+  params.layers = LayerRowsFromTexts({"@;" + topo + ";@;@", "-3000;@;2.67;@", "-30000;@;3.1;@"}, '.');
   params.rowCount = 3;
   TCalcEngine engine;
   TSilentProgress progress;

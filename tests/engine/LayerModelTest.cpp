@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "LayerRowText.h"
 #include "GridFixtures.h"
 #include "LayerModel.h"
 #include "RecordingPrompts.h"

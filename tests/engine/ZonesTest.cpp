@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "LayerRowText.h"
 #include "Calculation.h"
 #include "GridFixtures.h"
 #include "RecordingPrompts.h"
@@ -79,8 +80,8 @@ class ZoneRun : public testing::Test {
         dir.File("moho.grd"), [](double x, double y) { return float(-30000 + 5000 * std::cos(x / 13 + y / 11)); });
     const std::string density = WriteGlobalGrid(
         dir.File("density.grd"), [](double x, double y) { return float(3.3 + 0.1 * std::sin(x / 17 - y / 5)); });
-    params.layerRows = {"@;" + topo + ";@;@", "0;@;2.67;@", "-3000;@;2.9;@", "@;" + moho + ";3.1;@",
-                        "-40000;@;@;" + density};
+    params.layers = LayerRowsFromTexts({"@;" + topo + ";@;@", "0;@;2.67;@", "-3000;@;2.9;@", "@;" + moho + ";3.1;@",
+                        "-40000;@;@;" + density}, '.');
     params.rowCount = 5;
   }
   // The result file's text after a completed run named by `append`.

@@ -45,7 +45,6 @@ TRunParameters EveryFieldSet() {
               {.elevation = {.constant = 0.0}, .density = {.constant = 2.67}},
               {.elevation = {.constant = -1000.5, .grids = {{"moho.grd"}, {"moho2.grd"}}},
                .density = {.grids = {{"rho é.grd"}}}}};
-  p.layerRows = {"@;topo.grd;@;@", "0;@;2,67;@", "-1000;@;@;rho.grd"};
   p.rowCount = 3;
   p.gravityConstant = 0.0066743;
   p.psiFromDeg = 0.25;

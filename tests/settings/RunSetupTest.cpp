@@ -130,7 +130,6 @@ TEST(RunSetup, FillsTheRunRecord) {
                                       {.elevation = {.constant = 0.0}, .density = {.constant = 2.67}},
                                       {.elevation = {.grids = {{"moho.grd"}}}, .density = {.grids = {{"rho.grd"}}}}};
   EXPECT_EQ(p.layers, layers);
-  EXPECT_TRUE(p.layerRows.empty());
   EXPECT_EQ(p.rowCount, 3);
   EXPECT_EQ(p.gravityConstant, 0.006673);
   EXPECT_EQ(p.psiFromDeg, 1.499444);
