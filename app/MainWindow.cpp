@@ -74,12 +74,17 @@ class TRunPrompts : public IUserPrompts {
  public:
   TRunPrompts(IUserPrompts& prompts, bool& closeAfterRun)
       : prompts_(prompts), closeAfterRun_(closeAfterRun) {}
-  void ShowMessage(const std::string& text) override { prompts_.ShowMessage(text); }
+  void ShowMessage(const std::string& text) override {
+    lastMessage_ = text;
+    prompts_.ShowMessage(text);
+  }
   bool AskYesNo(const std::string& text) override {
     const bool yes = prompts_.AskYesNo(text);
     if (!yes) closeAfterRun_ = false;
     return yes;
   }
+  // The last message shown: why a failed run failed, for its run log.
+  const std::string& lastMessage() const { return lastMessage_; }
   std::optional<std::string> PickOpenFile(const std::string& title, const std::string& filter,
                                           const std::string& defaultExt) override {
     return prompts_.PickOpenFile(title, filter, defaultExt);
@@ -88,6 +93,7 @@ class TRunPrompts : public IUserPrompts {
  private:
   IUserPrompts& prompts_;
   bool& closeAfterRun_;
+  std::string lastMessage_;
 };
 
 TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const char* caption,
@@ -405,10 +411,26 @@ void TfrmMain::btn_CalcClick() {
   }
   const TClockTime end = LocalClockTime();
 
-  const TRunLogResult log =
-      WriteRunLog(RunLogFileName(state), state, start, end, std::nullopt, frmWt4_->engine.UsedZones(),
-                  UserDecimalSeparator());
-  if (!log.ok) prompts_.ShowMessage(log.message);
+  // The log goes with the result file: a run that ended before it put its
+  // result file in place leaves the earlier file and its log as they were.
+  if (frmWt4_->engine.ResultWritten()) {
+    std::string failure = runPrompts.lastMessage();
+    if (escaped) {
+      try {
+        std::rethrow_exception(escaped);
+      } catch (const std::exception& e) {
+        failure = e.what();
+      } catch (...) {
+        failure = "Unknown exception";
+      }
+    }
+    const TRunEnding ending = escaped || outcome == TRunOutcome::Failed ? TRunEnding::Failed(failure)
+                              : outcome == TRunOutcome::Cancelled      ? TRunEnding::Cancelled(end)
+                                                                       : TRunEnding::Completed();
+    const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending,
+                                          frmWt4_->engine.UsedZones(), UserDecimalSeparator());
+    if (!log.ok) prompts_.ShowMessage(log.message);
+  }
 
   if (escaped) {
     try {

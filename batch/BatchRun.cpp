@@ -150,14 +150,20 @@ class TConsole {
 class TConsolePrompts : public IUserPrompts {
  public:
   explicit TConsolePrompts(TConsole& console) : console_(console) {}
-  void ShowMessage(const std::string& text) override { console_.Message(text); }
+  void ShowMessage(const std::string& text) override {
+    lastMessage_ = text;
+    console_.Message(text);
+  }
   bool AskYesNo(const std::string& text) override {
     console_.Message(text + " No");
     return false;
   }
+  // The last message shown: why a failed run failed, for its run log.
+  const std::string& lastMessage() const { return lastMessage_; }
 
  private:
   TConsole& console_;
+  std::string lastMessage_;
 };
 
 class TConsoleProgress : public IRunProgress {
@@ -336,8 +342,21 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
                                     LocalClockTime(static_cast<std::time_t>(gStopTime.load()))};
   }
 
-  // As in the window: the log follows every return of the engine.
-  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, interruption, engine.UsedZones());
+  // As in the window: the log follows the run's result file. A run that
+  // ended before it put its result file in place leaves the earlier result
+  // file and its log as they were; it said why on the terminal.
+  if (!engine.ResultWritten()) {
+    if (interruption) {
+      console.Message(InterruptionText(*interruption));
+      return signal == SIGINT ? kBatchInterrupted : kBatchTerminated;
+    }
+    return outcome == TRunOutcome::Completed ? kBatchCompleted : kBatchFailed;
+  }
+  const TRunEnding ending = interruption                           ? TRunEnding::Interrupted(*interruption)
+                            : outcome == TRunOutcome::Failed     ? TRunEnding::Failed(prompts.lastMessage())
+                            : outcome == TRunOutcome::Cancelled  ? TRunEnding::Cancelled(end)
+                                                                 : TRunEnding::Completed();
+  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending, engine.UsedZones());
   if (!log.ok) {
     console.Message(log.message);
     return kBatchFailed;

@@ -311,6 +311,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
   }
   usedZones_.clear();
+  resultWritten_ = false;
 
   progress.Show();
   // Declared before the files, so it runs after they are closed.
@@ -352,13 +353,18 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     prompts.ShowMessage(FormatMessage("Error by writing file %s\n", resultName));
     return TRunOutcome::Failed;
   };
+  const auto commit = [&] {
+    if (!result.Commit()) return false;
+    resultWritten_ = true;
+    return true;
+  };
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return writeFailed();
 
   if (options.beforeGrids) options.beforeGrids(params);
   for (int k = 0; k < params.rowCount; ++k) {
     if (!SetupLayerRow(layerModel, k, params.layers[k], prompts, options.loadGrid)) {
-      // The reader said why; the file keeps its header only.
+      // The reader said why; an earlier result file stays as it was.
       if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
     }
@@ -411,11 +417,22 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       }
       ++done;
       if (!result.Write(*line)) return writeFailed();
+      // From its first point on, the run's file replaces the earlier one.
+      if (!result.committed() && !commit()) return writeFailed();
       progress.ProcessMessages();
       // Cancel is looked at between points only: the file holds whole lines.
-      if (progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
-        outcome = TRunOutcome::Cancelled;
-        break;
+      if (progress.TakeCancelRequest()) {
+        // A request that comes once every point is done cancels nothing:
+        // look past lines that are no points for one still to come.
+        while (!atEnd && read == done) {
+          if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+            pipeline.Submit(read++, *point);
+          }
+        }
+        if (read > done && prompts.AskYesNo("Cancel calculation?")) {
+          outcome = TRunOutcome::Cancelled;
+          break;
+        }
       }
     }
   } catch (const std::bad_alloc&) {
@@ -427,6 +444,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     if (!result.Finish()) writeFailed();
     return TRunOutcome::Failed;
   }
+  // A completed run replaces the earlier file even without points.
+  if (outcome == TRunOutcome::Completed && !result.committed() && !commit()) return writeFailed();
   // Buffered data meets the disk only now: a full disk shows here.
   if (!result.Finish()) return writeFailed();
   return outcome;

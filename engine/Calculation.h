@@ -152,11 +152,18 @@ class TCalcEngine {
   // known only then); empty for a run that stopped before.
   const std::vector<TZone>& UsedZones() const { return usedZones_; }
 
+  // Whether the last run put its result file in place: from its first
+  // point on, or at the end of a run without points. A run that ended
+  // before (refused, failed, cancelled) left an earlier file as it was,
+  // and its run log should not replace the earlier one either.
+  bool ResultWritten() const { return resultWritten_; }
+
   // The layer model of the last run; its grids live only during a run.
   TLayerModel layerModel;
 
  private:
   std::vector<TZone> usedZones_;
+  bool resultWritten_ = false;
 };
 
 // The finest node spacing of the grids of rows 0 .. rowCount-1 (elevation

@@ -1,6 +1,5 @@
 #include "ResultFile.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,21 +78,19 @@ constexpr std::size_t kResultBlockBytes = 64 * 1024;
 
 TResultFileWriter::~TResultFileWriter() {
   if (fd_ < 0) return;
-  if (!failed_) Flush();
+  if (!failed_ && replacement_.committed()) Flush();
   ::close(fd_);
+  // The replacement removes a file that was never committed.
 }
 
 bool TResultFileWriter::Open(const std::string& path) {
-  // Without blocking: a FIFO that nobody reads is refused, not waited for.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  const int fd = replacement_.Open(path);
   if (fd < 0) return false;
-  if (::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
-    return false;
-  }
   fd_ = fd;
   return true;
 }
+
+bool TResultFileWriter::Commit() { return fd_ >= 0 && replacement_.Commit(); }
 
 bool TResultFileWriter::Write(const std::string& text) {
   if (failed_ || fd_ < 0) return false;
@@ -127,6 +124,12 @@ bool TResultFileWriter::Flush() {
 
 bool TResultFileWriter::Finish() {
   if (fd_ < 0) return false;
+  if (!replacement_.committed()) {
+    ::close(fd_);
+    fd_ = -1;
+    replacement_.Discard();
+    return true;
+  }
   const bool flushed = !failed_ && Flush();
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FileReplacement.h"
 #include "PointFile.h"
 
 namespace globelayers {
@@ -50,24 +51,35 @@ std::string ResultLineEnd(const TResultLayout& layout, const TCalcPoint& point,
 // blocks; when a write fails (a full disk, a file size limit), the file is
 // cut back to the end of the last whole piece that reached it, so that it
 // never ends in half a line. Each Write hands over whole lines.
+//
+// The file is written under a temporary name beside the final one and takes
+// the final name at Commit (FileReplacement.h): until then a file of an
+// earlier run under that name stays as it was, and a writer that finishes
+// or goes without a commit leaves no file behind.
 class TResultFileWriter {
  public:
   TResultFileWriter() = default;
-  ~TResultFileWriter();  // writes what is pending (whole pieces only) and closes
+  ~TResultFileWriter();  // committed: writes what is pending (whole pieces only); closes
   TResultFileWriter(const TResultFileWriter&) = delete;
   TResultFileWriter& operator=(const TResultFileWriter&) = delete;
 
-  // Creates the file anew, or empties it. False when it cannot be opened,
-  // and for a FIFO that no process reads.
+  // Starts a new file for `path`. False when it cannot be opened, and for
+  // a FIFO that no process reads.
   bool Open(const std::string& path);
   // False once a write failed; the file then ends after the last whole piece.
   bool Write(const std::string& text);
-  // Writes what is pending and closes; false when a write or the close failed.
+  // Puts the file under its final name (the earlier file there is replaced);
+  // false when that failed. Later calls do nothing.
+  bool Commit();
+  bool committed() const { return replacement_.committed(); }
+  // Writes what is pending and closes; false when a write or the close
+  // failed. A file never committed is removed instead.
   bool Finish();
 
  private:
   bool Flush();
 
+  TFileReplacement replacement_;
   int fd_ = -1;
   bool failed_ = false;
   std::string pending_;                  // text not yet written

@@ -1,9 +1,12 @@
 #include "RunLog.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <memory>
 
+#include "FileReplacement.h"
 #include "FilePtr.h"
 #include "InputFile.h"
 #include "NumberText.h"
@@ -40,13 +43,33 @@ std::string InterruptionText(const TRunInterruption& interruption) {
                  t.m, t.s);
 }
 
+std::string RunEndingText(const TRunEnding& ending) {
+  switch (ending.kind) {
+    case TRunEnding::TKind::Completed:
+      return "Run completed.";
+    case TRunEnding::TKind::Cancelled:
+      return CFormat("Run cancelled at %02d:%02d:%02d; the result file holds the points completed before it.",
+                     ending.at.h, ending.at.m, ending.at.s);
+    case TRunEnding::TKind::Interrupted:
+      return InterruptionText(ending.interruption);
+    case TRunEnding::TKind::Failed:
+      break;
+  }
+  // Messages end in a newline and may hold several lines: one line here.
+  std::string message = ending.message;
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  for (char& c : message) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return "Run failed: " + (message.empty() ? std::string("no message") : message);
+}
+
 std::string RunLogFileName(const TWindowState& state) {
   return OutputFileName(state.pointFile, state.appendText, "_dce.con");
 }
 
 std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockTime end,
-                       const std::optional<TRunInterruption>& interruption, const std::vector<TZone>& usedZones,
-                       char decimalSeparator) {
+                       const TRunEnding& ending, const std::vector<TZone>& usedZones, char decimalSeparator) {
   const TWindowState state = WithFileNumbers(typedState, decimalSeparator);
   std::string log;
   log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
@@ -61,7 +84,7 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
   log += FormatMessage("Lambda from: %s\n", state.azimuthFromDegText);
   log += FormatMessage("Lambda to: %s\n", state.azimuthToDegText);
   log += FormatMessage("Priority: %s\n", Item(kPriorityItems, state.crossingPriority));
-  log += FormatMessage("Number of layer: %s\n", state.layerCountText);
+  log += CFormat("Number of layer: %d\n", state.LayerRowCount());
   log += FormatMessage("Segment size: %s\n", state.segmentSizeArcSecText);
   log += FormatMessage("Output unit: %s\n", Item(kUnitItems, state.outputUnit));
   log += "Calulation for: Globe layers\n";
@@ -85,19 +108,25 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
     }
   }
   // Last, so that readers which take the lines above by position still can.
-  if (interruption) log += InterruptionText(*interruption) + "\n";
+  log += RunEndingText(ending) + "\n";
   return log;
 }
 
 TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TClockTime start,
-                          TClockTime end, const std::optional<TRunInterruption>& interruption,
-                          const std::vector<TZone>& usedZones, char decimalSeparator) {
-  const std::string text = RunLogText(state, start, end, interruption, usedZones, decimalSeparator);
-  TFilePtr file = OpenOutputStream(path);
-  if (!file) return {false, FormatMessage("Error by opening file %s\n", path)};
+                          TClockTime end, const TRunEnding& ending, const std::vector<TZone>& usedZones,
+                          char decimalSeparator) {
+  const std::string text = RunLogText(state, start, end, ending, usedZones, decimalSeparator);
+  TFileReplacement replacement;
+  const int fd = replacement.Open(path);
+  std::FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+  if (stream == nullptr) {
+    if (fd >= 0) ::close(fd);
+    return {false, FormatMessage("Error by opening file %s\n", path)};
+  }
+  TFilePtr file(stream);
   const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;
   const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed) return {false, FormatMessage("Error by writing file %s\n", path)};
+  if (!written || !closed || !replacement.Commit()) return {false, FormatMessage("Error by writing file %s\n", path)};
   return {};
 }
 

@@ -219,6 +219,7 @@ class CalcTest : public QObject {
         "Layer 1:  " + run.grid + "   ",
         "Layer 2: -1000  2.67  ",
         "Layer 3: -5000  3.3  ",
+        "Run completed.",
         "",
     };
     QCOMPARE(log.size(), expected.size() + 2);
@@ -315,8 +316,9 @@ class CalcTest : public QObject {
     QCOMPARE(hover(1, 1), QString("Elevation and Elevation grid must be meters above sea"));
   }
 
-  // Cancel confirmed: the complete lines stay, the log is written, and the
-  // final message says what happened.
+  // Cancel confirmed: the complete lines stay, the log is written and ends
+  // with when the run was cancelled, and the final message says what
+  // happened.
   void cancelledRun() {
     TRunFixture run;
     TWindows w;
@@ -328,7 +330,11 @@ class CalcTest : public QObject {
     QCOMPARE(ToQt(w.prompts.questions), QStringList{"Cancel calculation?"});
     QCOMPARE(ToQt(w.prompts.messages), QStringList{"Calculation cancelled"});
     QCOMPARE(ReadAll(run.File("pts_w_dce.dat")).count('\n'), 2);
-    QVERIFY(ReadAll(run.File("pts_w_dce.con")).contains("Layer 3: -5000  3.3  \n"));
+    const QString log = QString::fromUtf8(ReadAll(run.File("pts_w_dce.con")));
+    QVERIFY(log.contains("Layer 3: -5000  3.3  \n"));
+    const QRegularExpression ending(
+        "\nRun cancelled at \\d\\d:\\d\\d:\\d\\d; the result file holds the points completed before it\\.\n$");
+    QVERIFY2(ending.match(log).hasMatch(), qPrintable(log));
     QVERIFY(w.main.WindowEnabled());
   }
 
@@ -371,6 +377,8 @@ class CalcTest : public QObject {
     TWindows w;
     run.Fill(w.main);
     QVERIFY(ShowActive(w.main));
+    // A third point, so that the Cancel comes before the last one.
+    WriteAll(run.points, "lon lat point h\n10.0 45.0 1 250.0\n11.5 46.25 2 0\n12.0 47.0 3 0\n");
     w.prompts.yesNoReplies = {false, true};
     // After the No, the person presses Cancel, asked about after the next point.
     w.prompts.afterAnswer = [&](bool yes) {
@@ -386,28 +394,36 @@ class CalcTest : public QObject {
     QVERIFY(w.main.WindowEnabled());
   }
 
-  // The engine's own message stands alone after a failure; the log is
-  // still written.
+  // The engine's own message stands alone after a failure. A rerun that
+  // fails before its first point (a grid cut short) leaves the result file
+  // and the run log of the good run before it as they were, byte for byte.
   void failedRun() {
     TRunFixture run;
     TWindows w;
     run.Fill(w.main);
-    const QString missing = run.File("nowhere.grd");
-    w.main.sg1->SetCellText(1, 2, missing);
     w.main.btn_CalcClick();
+    const QByteArray goodResult = ReadAll(run.File("pts_w_dce.dat"));
+    const QByteArray goodLog = ReadAll(run.File("pts_w_dce.con"));
+    QCOMPARE(goodResult.count('\n'), 3);
+    QVERIFY(goodLog.endsWith("\nRun completed.\n"));
+    w.prompts.messages.clear();
+    w.prompts.questions.clear();
 
-    // Each of the three grid readers tells that it could not open the file.
-    const std::string opening = "Error by opening file " + missing.toStdString() + "\n";
-    QCOMPARE(ToQt(w.prompts.messages), ToQt({opening, opening, opening}));
-    QVERIFY(ReadAll(run.File("pts_w_dce.con")).contains(("Layer 1:  " + missing).toUtf8()));
+    const QByteArray grid = ReadAll(run.grid);
+    WriteAll(run.grid, grid.left(1000));
+    w.main.btn_CalcClick();
+    QCOMPARE(w.prompts.messages.size(), std::size_t(1));
+    QVERIFY2(w.prompts.messages[0].find("Error by reading grid") != std::string::npos, w.prompts.messages[0].c_str());
+    QCOMPARE(ReadAll(run.File("pts_w_dce.dat")), goodResult);
+    QCOMPARE(ReadAll(run.File("pts_w_dce.con")), goodLog);
+    QCOMPARE(QDir(run.dir.path()).entryList({"*.tmp-*"}, QDir::Files), QStringList());
     QVERIFY(w.main.WindowEnabled());
   }
 
   // A ';' inside a grid name used to shift the cells of the layer row text,
   // so that the engine met a density constant "xyz" that the checks before
   // the run never saw. The rows now reach the engine converted: the name is
-  // a name, here of a file that is not there. The log is written, the
-  // window takes input.
+  // a name, here of a file that is not there. The window takes input.
   void semicolonInAGridName() {
     TRunFixture run;
     TWindows w;
@@ -419,7 +435,7 @@ class CalcTest : public QObject {
     QVERIFY(w.prompts.errors.empty());
     const std::string opening = "Error by opening file " + (run.grid + ";xyz").toStdString() + "\n";
     QCOMPARE(ToQt(w.prompts.messages), ToQt({opening, opening, opening}));
-    QVERIFY(ReadAll(run.File("pts_w_dce.con")).contains("Layer 3: -5000  3.3  \n"));
+    QVERIFY(!QFile::exists(run.File("pts_w_dce.con")));  // no point computed: nothing replaced
     QVERIFY(w.main.WindowEnabled());
     QVERIFY(w.main.btn_Calc->isEnabled());
     QVERIFY(!w.wt4.isVisible());

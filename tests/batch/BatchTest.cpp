@@ -198,12 +198,25 @@ TEST_F(BatchFolder, RefusedByTheChecks) {
   EXPECT_EQ(err_.str(), "Error by opening file absent.ini\n");
 }
 
-TEST_F(BatchFolder, FailedRunStillWritesItsLog) {
-  WriteText("run.ini", kConstantRun);  // points.dat is not there
+// A run that fails before its first point leaves the result file and the
+// run log of the run before it as they were, byte for byte; one that fails
+// later leaves its whole lines and a log that says why it failed.
+TEST_F(BatchFolder, FailedRerunKeepsTheLastGoodResult) {
+  WriteText("points.dat", kPoints);
+  WriteText("run.ini", kConstantRun);
+  ASSERT_EQ(Run({"run.ini"}), kBatchCompleted) << err_.str();
+  const std::string goodResult = ReadText("points_t_dce.dat");
+  const std::string goodLog = ReadText("points_t_dce.con");
+  EXPECT_TRUE(goodLog.ends_with("\nRun completed.\n")) << goodLog;
+
+  fs::remove("points.dat");
   EXPECT_EQ(Run({"run.ini"}), kBatchFailed);
   EXPECT_NE(err_.str().find("Error by opening file points.dat"), std::string::npos) << err_.str();
-  EXPECT_TRUE(fs::exists("points_t_dce.con"));
-  EXPECT_FALSE(fs::exists("points_t_dce.dat"));
+  EXPECT_EQ(ReadText("points_t_dce.dat"), goodResult);
+  EXPECT_EQ(ReadText("points_t_dce.con"), goodLog);
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
 }
 
 TEST_F(BatchFolder, MissingGridFails) {
@@ -266,7 +279,8 @@ TEST_F(BatchFolder, ExampleRun) {
   // Byte for byte the file the reviewed engine wrote when the example was made.
   EXPECT_EQ(result, ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
   const std::string log = ReadText("stations_example_dce.con");
-  EXPECT_EQ(CountLines(log), 19);
+  EXPECT_EQ(CountLines(log), 20);
+  EXPECT_TRUE(log.ends_with("\nRun completed.\n")) << log;
   EXPECT_NE(log.find("Layer 3:  crustbase.grd 2.67  \n"), std::string::npos) << log;
 
   ASSERT_EQ(Run({"--threads", "0", "example.ini"}), kBatchCompleted) << err_.str();
@@ -303,8 +317,8 @@ TEST_F(BatchFolder, ExampleRunWithOneZone) {
   };
   std::string expectedLog = replaced(afterTimes(plainLog), "Phi to: 180\n", "Phi to: 5\n");
   expectedLog = replaced(expectedLog, "Segment size: 3600\n", "Segment size: 60\n");
-  EXPECT_EQ(afterTimes(ReadText("stations_example_dce.con")),
-            expectedLog + "Zone 1: 0 - 180 deg, segment 3600\"\n");
+  expectedLog = replaced(expectedLog, "Run completed.\n", "Zone 1: 0 - 180 deg, segment 3600\"\nRun completed.\n");
+  EXPECT_EQ(afterTimes(ReadText("stations_example_dce.con")), expectedLog);
 }
 
 // --zones names a preset in place of the file's [zones]: the same run as
@@ -327,7 +341,8 @@ TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
                             "Zone 3: 0.06 - 0.6 deg, segment 33.75\"\n"
                             "Zone 4: 0.6 - 6 deg, segment 337.5\"\n"
                             "Zone 5: 6 - 60 deg, segment 3375\"\n"
-                            "Zone 6: 60 - 180 deg, segment 13500\"\n"))
+                            "Zone 6: 60 - 180 deg, segment 13500\"\n"
+                            "Run completed.\n"))
       << log;
 
   WriteText("example.ini", settings + "[zones]\nzone1=0;180;3600\n");
@@ -557,7 +572,7 @@ TEST_P(StoppedRun, KeepsWholeLinesAndSaysWhy) {
   EXPECT_LT(written, kLongRunPoints) << "the run was not stopped";
 
   const std::string log = ReadText("many_dce.con");
-  EXPECT_EQ(CountLines(log), 20) << log;  // the log of a whole run, and one line more
+  EXPECT_EQ(CountLines(log), 20) << log;  // the log of a whole run, its last line the interruption's
   const std::size_t lastLine = log.rfind('\n', log.size() - 2) + 1;
   const std::string signalName = c.signal == SIGINT ? "SIGINT" : "SIGTERM";
   EXPECT_TRUE(std::regex_match(log.substr(lastLine), InterruptionLine(signalName)))
@@ -609,10 +624,13 @@ TEST_F(BatchFolder, InterruptOnATerminal) {
 
 // The executable keeps its handlers from start-up on: a signal that comes
 // before the calculation (while the settings are read) stops the run before
-// its first point, with the log and status of an interrupted run, instead of
-// being lost.
+// its first point, with the status of an interrupted run, instead of being
+// lost. With no point computed, the files of the run before stay as they
+// were.
 TEST_F(BatchFolder, SignalBeforeTheRunStopsItAtOnce) {
   WriteLongRun(dir_);
+  WriteText("many_dce.dat", "earlier result\n");
+  WriteText("many_dce.con", "earlier log\n");
   const pid_t child = ::fork();
   if (child == 0) {
     ::alarm(60);
@@ -625,10 +643,8 @@ TEST_F(BatchFolder, SignalBeforeTheRunStopsItAtOnce) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), kBatchTerminated);
-  EXPECT_EQ(CountLines(ReadText("many_dce.dat")), 1);  // the header only
-  const std::string log = ReadText("many_dce.con");
-  const std::size_t lastLine = log.rfind('\n', log.size() - 2) + 1;
-  EXPECT_TRUE(std::regex_match(log.substr(lastLine), InterruptionLine("SIGTERM"))) << log;
+  EXPECT_EQ(ReadText("many_dce.dat"), "earlier result\n");
+  EXPECT_EQ(ReadText("many_dce.con"), "earlier log\n");
 }
 
 }  // namespace

@@ -309,12 +309,20 @@ TEST_F(Run, RefusalsWriteNothing) {
   }
 }
 
-TEST_F(Run, MissingGridLeavesTheHeaderOnly) {
+// A run that fails before its first point leaves the result of an earlier
+// run as it was, byte for byte, and no temporary file beside it.
+TEST_F(Run, MissingGridLeavesTheEarlierResult) {
   const std::string missing = dir.File("missing.grd");
+  const std::string earlier = "an earlier result, without a line end";
+  dir.Write("points_dce.dat", earlier);
   rows = {"0;@;@;@", "@;" + missing + ";2.67;@"};
   EXPECT_EQ(Calc(), TRunOutcome::Failed);
   EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Error by opening file " + missing + "\n"));
-  EXPECT_EQ(Lines(Result()).size(), 1u);
+  EXPECT_EQ(Result(), earlier);
+  EXPECT_FALSE(engine.ResultWritten());
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File(""))) {
+    EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
   EXPECT_FALSE(engine.layerModel[1].elevationGrid);  // released
   EXPECT_FALSE(progress.visible);
 }
@@ -331,6 +339,23 @@ TEST_F(Run, CancelYesKeepsCompleteLinesOnly) {
   EXPECT_EQ(Result().back(), '\n');
   EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 1}));
   EXPECT_FALSE(progress.visible);
+}
+
+// Cancel pressed while the last point is computed comes too late to cancel
+// anything: the run completed and says so, without a question, also when
+// lines that are no points follow the last one.
+TEST_F(Run, CancelAfterTheLastPointCancelsNothing) {
+  for (const char* tail : {"", "\n# end of survey\n\n"}) {
+    SCOPED_TRACE(tail);
+    params.dataFile = dir.Write("points.dat", std::string("1 1 1 0\n2 2 2 0\n") + tail);
+    progress = {};
+    progress.cancelAfterPoint = {2};
+    prompts.questions.clear();
+    EXPECT_EQ(Calc(), TRunOutcome::Completed);
+    EXPECT_TRUE(prompts.questions.empty());
+    EXPECT_EQ(Lines(Result()).size(), 3u);
+    EXPECT_TRUE(engine.ResultWritten());
+  }
 }
 
 TEST_F(Run, CancelNoGoesOnAndAsksAgain) {
@@ -434,6 +459,13 @@ TEST_P(Stopping, InterruptKeepsWholeLinesAndAsksNothing) {
   const TRunOptions options{.threads = GetParam().threads};
   EXPECT_EQ(engine.RunCalculation(params, interrupted, prompts, options), TRunOutcome::Cancelled);
   EXPECT_TRUE(prompts.questions.empty());
+  // Stopped before its first point, the run leaves no result file (an
+  // earlier one would stay as it was).
+  EXPECT_EQ(engine.ResultWritten(), ResultExists());
+  if (GetParam().stopAtCall == 1) {
+    EXPECT_FALSE(ResultExists());
+    return;
+  }
   const std::string text = Result();
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
@@ -621,7 +653,7 @@ TEST_F(Run, ThreadsThatCannotStartFailTheRunWithoutHanging) {
     if (::setrlimit(RLIMIT_AS, &space) != 0) return 10;
     if (Calc({.threads = 100000}) != TRunOutcome::Failed) return 11;
     if (prompts.messages.size() != 1 || prompts.messages[0].rfind("Could not start worker thread ", 0) != 0) return 12;
-    return Lines(Result()).size() == 1 ? 0 : 13;  // the header only
+    return ResultExists() ? 13 : 0;  // failed before its first point: no result file
   });
   EXPECT_EQ(status, 0);
 }

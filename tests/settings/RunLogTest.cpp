@@ -1,11 +1,16 @@
 // The run log: its seventeen kinds of lines, its name, a log that cannot be
-// created, the line of an interrupted run, and the local clock reading.
+// created or written whole, the line that says how the run ended, and the
+// local clock reading.
 #include "RunLog.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <ctime>
 #include <optional>
 #include <regex>
@@ -29,7 +34,7 @@ TWindowState LoggedState(const std::string& dataPath) {
   s.innerDistanceDegText = "1.499444";
   s.crossingPriority = 0;
   s.outputUnit = 1;
-  s.layerCountText = "3";
+  s.layerCountText = "1";  // the window's field, stale: the log counts the rows
   s.layerRows = {{"", "/g/topo.grd", "", ""}, {"0", "", "2.67", ""}, {" ", "%s moho.grd", "2.9", ""}};
   return s;
 }
@@ -61,7 +66,8 @@ TEST(RunLog, LinesAsExpected) {
             "Calulation for: Globe layers\n"
             "Layer 1:  /g/topo.grd   \n"
             "Layer 2: 0  2.67  \n"
-            "Layer 3:   %s moho.grd 2.9  \n");
+            "Layer 3:   %s moho.grd 2.9  \n"
+            "Run completed.\n");
 }
 
 // A window under a decimal comma logs its numbers with the decimal point,
@@ -74,7 +80,7 @@ TEST(RunLog, CommaWindowLogsDecimalPoints) {
   state.earthRadiusMText = "6371001";
   state.azimuthToDegText = "3,6,0";
   state.layerRows = {{"", "/g/topo,1.grd", "", ""}, {"-1000,5", "", "2,67", ""}};
-  const std::string log = RunLogText(state, {9, 5, 7}, {10, 0, 59}, std::nullopt, {}, ',');
+  const std::string log = RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), {}, ',');
   for (const char* line : {"Increment: 0.5\n", "Gravity constant: 0.006673\n", "Phi from: 0\n",
                            "Earth radius: 6371001\n", "Lambda to: 3,6,0\n",
                            "Layer 1:  /g/topo,1.grd   \n", "Layer 2: -1000.5  2.67  \n"}) {
@@ -114,21 +120,38 @@ TEST(RunLog, TimesByPattern) {
   EXPECT_LE(now.h, 23);
 }
 
-// The interruption line comes last, after the layers, and everything before
-// it is the log of the same run without one.
-TEST(RunLog, InterruptedRunEndsWithItsLine) {
+// The log without its last line, the ending.
+std::string WithoutEnding(const std::string& log) {
+  const std::size_t lastLine = log.rfind('\n', log.size() - 2);
+  return log.substr(0, lastLine + 1);
+}
+
+// The ending's line comes last, after the layers and zones, and everything
+// before it is the same for every ending.
+TEST(RunLog, EveryLogEndsWithHowItsRunEnded) {
   TempDir dir;
   const TWindowState state = LoggedState(dir / "points.dat");
   const std::string path = RunLogFileName(state);
-  const std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
-
-  const TRunLogResult result =
-      WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}, TRunInterruption{"SIGTERM", {9, 5, 7}});
-  ASSERT_TRUE(result.ok) << result.message;
-  EXPECT_EQ(ReadFileText(path),
-            plain +
-                "Run interrupted by SIGTERM at 09:05:07; the result file holds the points "
-                "completed before it.\n");
+  const std::string body = WithoutEnding(RunLogText(state, {9, 5, 7}, {10, 0, 59}));
+  const struct {
+    TRunEnding ending;
+    const char* line;
+  } cases[] = {
+      {TRunEnding::Completed(), "Run completed.\n"},
+      {TRunEnding::Cancelled({10, 0, 58}),
+       "Run cancelled at 10:00:58; the result file holds the points completed before it.\n"},
+      {TRunEnding::Interrupted({"SIGTERM", {9, 5, 7}}),
+       "Run interrupted by SIGTERM at 09:05:07; the result file holds the points completed before it.\n"},
+      // A message of several lines, as the grid readers give, on one line.
+      {TRunEnding::Failed("Error by reading grid /g/topo.grd\nFile short\n"),
+       "Run failed: Error by reading grid /g/topo.grd File short\n"},
+      {TRunEnding::Failed(""), "Run failed: no message\n"},
+  };
+  for (const auto& c : cases) {
+    const TRunLogResult result = WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}, c.ending);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(ReadFileText(path), body + c.line);
+  }
 
   // A cause holding '%' is text, not a format.
   EXPECT_EQ(InterruptionText({"%s%n", {23, 59, 60}}),
@@ -136,21 +159,47 @@ TEST(RunLog, InterruptedRunEndsWithItsLine) {
             "before it.");
 }
 
+// A log that cannot be written whole leaves the earlier one as it was, and
+// no temporary file beside it.
+TEST(RunLog, FailedWriteKeepsTheEarlierLog) {
+  TempDir dir;
+  const TWindowState state = LoggedState(dir / "points.dat");
+  const std::string path = RunLogFileName(state);
+  ASSERT_TRUE(WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}).ok);
+  const std::string earlier = ReadFileText(path);
+  // A file size limit far below the log's length, as a full disk would.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 100;  // bytes
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const TRunLogResult result = WriteRunLog(path, state, {11, 0, 0}, {12, 0, 0}, TRunEnding::Cancelled({12, 0, 0}));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(ReadFileText(path), earlier);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 // Zone lines follow the layers: a list's own bands, marked where they
 // sample block means; for a preset its name and the bands the run formed.
 TEST(RunLog, ZoneLines) {
   TWindowState state = LoggedState("points.dat");
-  const std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
+  const std::string plain = WithoutEnding(RunLogText(state, {9, 5, 7}, {10, 0, 59}));
+  const std::string completed = "Run completed.\n";
   state.zones = {"run.ini", {{"zone1", "0;10;225"}, {"zone2", "10;180;3600;mean"}}};
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
-            plain + "Zone 1: 0 - 10 deg, segment 225\"\nZone 2: 10 - 180 deg, segment 3600\", block means\n");
+            plain + "Zone 1: 0 - 10 deg, segment 225\"\nZone 2: 10 - 180 deg, segment 3600\", block means\n" +
+                completed);
 
   state.zones = {"run.ini", {{"preset", "standard"}}};
-  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}), plain + "Zone preset: standard\n");  // no bands formed
+  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
+            plain + "Zone preset: standard\n" + completed);  // no bands formed
   const std::vector<TZone> formed = {{0, 0.5, 7.5, false}, {0.5, 180, 900, true}};
-  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}, std::nullopt, formed),
+  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), formed),
             plain + "Zone preset: standard\nZone 1: 0 - 0.5 deg, segment 7.5\"\n"
-                    "Zone 2: 0.5 - 180 deg, segment 900\", block means\n");
+                    "Zone 2: 0.5 - 180 deg, segment 900\", block means\n" + completed);
 }
 
 // A clock reading of a given instant follows the zone of the process.

@@ -260,17 +260,21 @@ TEST(ZoneList, TakeThePlaceOfTheWindowZone) {
 
 TEST(ZoneList, RunLogListsEveryZoneAfterTheLayers) {
   TWindowState state = RunnableState();
-  const std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
+  const std::string completed = "Run completed.\n";
+  std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
+  ASSERT_TRUE(plain.ends_with(completed));
+  plain.resize(plain.size() - completed.size());
   state.zones = ThreeZones("run.ini");
   state.zones.keys[1].value = "0.1;1.0;60.50";  // the log writes the numbers, not the texts
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
             plain +
                 "Zone 1: 0 - 0.1 deg, segment 15\"\n"
                 "Zone 2: 0.1 - 1 deg, segment 60.5\"\n"
-                "Zone 3: 1 - 180 deg, segment 3600\"\n");
+                "Zone 3: 1 - 180 deg, segment 3600\"\n" +
+                completed);
 
   const TRunInterruption stop{"SIGINT", {9, 30, 0}};
-  const std::string interrupted = RunLogText(state, {9, 5, 7}, {10, 0, 59}, stop);
+  const std::string interrupted = RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Interrupted(stop));
   EXPECT_EQ(interrupted.substr(interrupted.size() - InterruptionText(stop).size() - 1),
             InterruptionText(stop) + "\n");  // still the last line
 }
