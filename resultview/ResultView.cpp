@@ -1,6 +1,7 @@
 #include "ResultView.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,6 +13,7 @@
 #include <QSplitter>
 #include <QSvgGenerator>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -112,7 +114,7 @@ TResultView::TResultView(IUserPrompts& prompts, QWidget* parent)
   lbl_file = new QLabel(this);
   lbl_file->setObjectName("lbl_file");
   lbl_file->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  auto* columnLabel = new QLabel("Colour by", this);
+  auto* columnLabel = new QLabel("Colour &by", this);
   cb_column = new QComboBox(this);
   cb_column->setObjectName("cb_column");
   columnLabel->setBuddy(cb_column);
@@ -137,6 +139,9 @@ TResultView::TResultView(IUserPrompts& prompts, QWidget* parent)
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->verticalHeader()->setDefaultSectionSize(20);
   table->horizontalHeader()->setSortIndicatorShown(true);
+  // Tab moves between the controls, as everywhere else; the arrows, Page
+  // keys and Home/End move within the table.
+  table->setTabKeyNavigation(false);
 
   auto* bar = new QHBoxLayout;
   bar->addWidget(columnLabel);
@@ -166,6 +171,36 @@ TResultView::TResultView(IUserPrompts& prompts, QWidget* parent)
                                                 : std::nullopt);
           });
   map->onStationClicked = [this](std::size_t row) { SelectStation(row); };
+  // The tab order follows the reading order: the colour choice, the
+  // buttons, then the table.
+  setTabOrder(cb_column, btn_open);
+  setTabOrder(btn_open, btn_saveMap);
+  setTabOrder(btn_saveMap, btn_saveTable);
+  setTabOrder(btn_saveTable, table);
+  setTabOrder(table, cb_column);
+  table->installEventFilter(this);
+}
+
+void TResultView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // Each time the view opens it starts on the colour choice, not in the
+  // table where it was left. Once shown: the window's activation would
+  // otherwise give the focus back to where it was.
+  cb_column->setFocus(Qt::OtherFocusReason);
+  QTimer::singleShot(0, cb_column, [this] { cb_column->setFocus(Qt::OtherFocusReason); });
+}
+
+bool TResultView::eventFilter(QObject* watched, QEvent* event) {
+  // A table takes Ctrl+Tab for itself: there it leaves the table like Tab.
+  if (watched == table && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (tab && (key->modifiers() & Qt::ControlModifier)) {
+      focusNextPrevChild(!(key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier)));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 TResultView::~TResultView() {

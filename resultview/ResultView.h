@@ -83,6 +83,10 @@ class TResultView : public QWidget {
   TResultMap* map = nullptr;
   QTableView* table = nullptr;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   IUserPrompts& prompts_;
   std::optional<TResultTable> table_;

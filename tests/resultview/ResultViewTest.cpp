@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLocale>
 #include <QPainter>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -226,6 +227,54 @@ class ResultViewTest : public QObject {
              QString("Point 102\nLambda 14.000000 deg, Fi 40.500000 deg\nHeight 20.000 m\nDTE 30.25000 mGal"));
     QCOMPARE(view.map->StationAt(at + QPointF(3, 0)), std::optional<std::size_t>(0));
     QCOMPARE(view.map->StationAt(at + QPointF(30, 30)), std::optional<std::size_t>());
+  }
+
+  // The keyboard: the view opens on the colour choice, every control has
+  // an accelerator, and Tab, Shift+Tab and Ctrl+Tab leave the table.
+  void keyboardNeverTrapsInTheTable() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    view.resize(1000, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(view.cb_column));
+
+    const struct {
+      Qt::Key key;
+      Qt::KeyboardModifiers modifiers;
+      const char* name;
+    } leaves[] = {
+        {Qt::Key_Tab, Qt::NoModifier, "Tab"},
+        {Qt::Key_Backtab, Qt::ShiftModifier, "Shift+Tab"},
+        {Qt::Key_Tab, Qt::ControlModifier, "Ctrl+Tab"},
+        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, "Ctrl+Shift+Tab"},
+    };
+    for (const auto& c : leaves) {
+      view.table->setFocus();
+      view.table->setCurrentIndex(view.table->model()->index(1, 1));
+      QTRY_VERIFY(view.table->hasFocus());
+      QTest::keyClick(view.table, c.key, c.modifiers);
+      QVERIFY2(!view.table->hasFocus(), c.name);
+    }
+
+    // Alt+B reaches the colour choice through its label.
+    view.table->setFocus();
+    QTRY_VERIFY(view.table->hasFocus());
+    QTest::keyClick(&view, Qt::Key_B, Qt::AltModifier);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(view.cb_column));
+    for (QPushButton* button : {view.btn_open, view.btn_saveMap, view.btn_saveTable}) {
+      QVERIFY2(button->text().contains('&'), qPrintable(button->text()));
+    }
+
+    // Closed with the focus in the table, it opens again on the colour choice.
+    view.table->setFocus();
+    QTRY_VERIFY(view.table->hasFocus());
+    view.hide();
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(view.focusWidget(), static_cast<QWidget*>(view.cb_column));
   }
 
   // A file that is not a result file: the message names file and line, and
