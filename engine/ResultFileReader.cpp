@@ -26,6 +26,12 @@ std::string Trim(const std::string& s) {
   return s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
+// Digits after the decimal point of a number's text; 0 without one.
+int DecimalsOf(const std::string& token) {
+  const std::size_t point = token.find('.');
+  return point == std::string::npos ? 0 : static_cast<int>(token.size() - point - 1);
+}
+
 // The layouts whose header has `valueColumns` columns after the point's four.
 std::vector<TResultLayout> CandidateLayouts(std::size_t valueColumns) {
   std::vector<TResultLayout> out;
@@ -67,8 +73,9 @@ std::vector<TResultColumn> ColumnsOf(const std::string& header, const TResultLay
 }
 
 // Reads one line without its line end; false at the end of the file. A
-// line longer than kMaxLineChars sets `tooLong` and stops.
-bool ReadLine(std::FILE* f, std::string& line, bool& tooLong) {
+// line longer than kMaxLineChars sets `tooLong` and stops. `ended` tells
+// whether the line had its line end (the last line of a file may not).
+bool ReadLine(std::FILE* f, std::string& line, bool& tooLong, bool* ended = nullptr) {
   line.clear();
   char buffer[4096];
   while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
@@ -80,6 +87,7 @@ bool ReadLine(std::FILE* f, std::string& line, bool& tooLong) {
     if (!line.empty() && line.back() == '\n') break;
   }
   if (line.empty()) return false;
+  if (ended != nullptr) *ended = line.back() == '\n';
   if (line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
@@ -141,7 +149,8 @@ TResultRead ReadResultFile(const std::string& fileName, bool microGal, std::size
   const std::size_t width = table.columns.size();
 
   long lineNumber = 1;
-  while (ReadLine(f, line, tooLong)) {
+  bool ended = true;
+  while (ReadLine(f, line, tooLong, &ended)) {
     ++lineNumber;
     if (line.find_first_not_of(" \t") == std::string::npos) continue;  // a blank line
     if (table.values.size() + width > maxValues) {
@@ -158,6 +167,16 @@ TResultRead ReadResultFile(const std::string& fileName, bool microGal, std::size
       double v = 0;
       if (!TextToFloat(token, '.', v) || !std::isfinite(v)) {
         out.message = LineMessage(fileName, lineNumber, FormatMessage("'%s' is not a number", token));
+        return out;
+      }
+      // Every line this program writes ends in a line end. A last line
+      // without one may have been cut inside a number, which then still
+      // reads as a number: its digits must be all that the column prints.
+      if (!ended && count < width && DecimalsOf(token) != table.columns[count].decimals) {
+        out.message = LineMessage(
+            fileName, lineNumber,
+            FormatMessage("the last line is cut short: '%s' ", token) +
+                CFormat("has %d decimals where the column has %d", DecimalsOf(token), table.columns[count].decimals));
         return out;
       }
       if (++count <= width) table.values.push_back(v);

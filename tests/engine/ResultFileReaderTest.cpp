@@ -176,6 +176,12 @@ TEST(ResultFileReader, NamesTheFileAndLineOfWhatItCannotRead) {
       {"decimal comma", header + " 1,5 2 3 4 5\n", "line 2: '1,5' is not a number"},
       {"not finite", header + " 1 2 3 4 nan\n", "line 2: 'nan' is not a number"},
       {"out of range", header + " 1 2 3 4 1e999\n", "line 2: '1e999' is not a number"},
+      // A run stopped while its file was written: the last line ends
+      // inside a number that still reads as one.
+      {"last line cut inside a number", header + "   1.000000    2.000000          3      4.000     -0.00",
+       "line 2: the last line is cut short: '-0.00' has 2 decimals where the column has 5"},
+      {"last line cut inside the height", header + "   1.000000    2.000000          3      4.0",
+       "line 2: the last line is cut short: '4.0' has 1 decimals where the column has 3"},
   };
   TTempFolder folder;
   for (const Case& c : cases) {
@@ -218,6 +224,11 @@ TEST(ResultFileReader, TakesCrLfLinesAndBlankLinesAndAnEmptyTable) {
   read = ReadResultFile(path, false);
   ASSERT_TRUE(read.table) << read.message;
   EXPECT_EQ(read.table->RowCount(), 0u);
+  // A whole last line that lost only its line end is a row.
+  WriteText(path, header + "   1.000000    2.000000          3      4.000      5.00000");
+  read = ReadResultFile(path, false);
+  ASSERT_TRUE(read.table) << read.message;
+  EXPECT_EQ(read.table->RowCount(), 1u);
 }
 
 TEST(ResultFileReader, UnitAndFirstGridFromTheRunLog) {
