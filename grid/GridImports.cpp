@@ -540,8 +540,17 @@ bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& pro
 #else
   constexpr bool (*otherwise)(TGridImports&, const std::string&, IUserPrompts&) = nullptr;
 #endif
+  // Opened once for the three native readers: a name that cannot be opened
+  // is reported once, not by each reader in turn.
+  const auto file = TFileGridSource::Open(fileName);
+  if (!file) {
+    prompts.ShowMessage(WithFileName(kOpenError, fileName));
+    grid.fileFormat = 3;
+    return false;
+  }
   return LoadWithEachReader(
-      grid, fileName, prompts, [&](TParse parse) { return ReadFile(parse, grid, fileName, prompts); }, otherwise);
+      grid, fileName, prompts, [&](TParse parse) { return RunReader(parse, grid, *file, fileName, prompts); },
+      otherwise);
 }
 
 bool LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes,

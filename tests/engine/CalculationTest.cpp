@@ -317,7 +317,7 @@ TEST_F(Run, MissingGridLeavesTheEarlierResult) {
   dir.Write("points_dce.dat", earlier);
   rows = {"0;@;@;@", "@;" + missing + ";2.67;@"};
   EXPECT_EQ(Calc(), TRunOutcome::Failed);
-  EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Error by opening file " + missing + "\n"));
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + missing + "\n"});
   EXPECT_EQ(Result(), earlier);
   EXPECT_FALSE(engine.ResultWritten());
   for (const auto& entry : std::filesystem::directory_iterator(dir.File(""))) {
@@ -623,7 +623,7 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
   const std::string missing = dir.File("missing.grd");
   const RefusalCase cases[] = {
       {"missing grid", [&](TRunParameters& p) { p.layers[2] = LayerRowFromText("-30000;@;@;" + missing, '.'); },
-       std::vector<std::string>(3, "Error by opening file " + missing + "\n")},
+       std::vector<std::string>{"Error by opening file " + missing + "\n"}},
       {"one row", [](TRunParameters& p) { p.rowCount = 1; }, {"Number of layers must be grater or equal 2"}},
       {"radius", [](TRunParameters& p) { p.earthRadius = -1; },
        {"The Earth radius must be a positive number of metres, at most 1e+09, not -1."}},

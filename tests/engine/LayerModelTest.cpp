@@ -125,7 +125,7 @@ TEST_F(SetupRow, MissingGridStopsTheRow) {
   const std::string missing = dir.File("missing.grd");
   EXPECT_FALSE(SetupLayerRow(model, 1, "100;" + missing + ";2.67;@", '.', prompts));
   EXPECT_EQ(prompts.messages,
-            std::vector<std::string>(3, "Error by opening file " + missing + "\n"));
+            std::vector<std::string>{"Error by opening file " + missing + "\n"});
   EXPECT_EQ(model[1].elevation, 100.0);
   ASSERT_TRUE(model[1].elevationGrid);  // attached, failed, never sampled
   EXPECT_FALSE(model[1].elevationGrid->loaded());

@@ -152,7 +152,7 @@ TEST(GdalSubdataset, NamedVariableIsRead) {
   const std::string missing = "NETCDF:\"" + folder.File("none.nc") + "\":w";
   prompts.messages.clear();
   EXPECT_FALSE(LoadGrid(grid, missing, prompts));
-  EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Error by opening file " + missing + "\n"));
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + missing + "\n"});
 }
 
 // Raw band values to stored values: NoData before scale and offset, then the
