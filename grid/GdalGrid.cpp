@@ -35,6 +35,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "FilePtr.h"
+#include "GdalFence.h"
 #include "GridChecks.h"
 #include "InputFile.h"
 #include "NumberText.h"
@@ -51,6 +53,8 @@ void InitialiseGdal() {
   std::call_once(once, [] {
     GDALAllRegister();
     GDALSetCacheMax64(kGdalCacheBytes);
+    // A VRT could carry Python code for its pixels: grids are data, never code.
+    CPLSetConfigOption("GDAL_VRT_ENABLE_PYTHON", "NO");
   });
 }
 
@@ -274,11 +278,53 @@ std::string SubdatasetHint(GDALDataset& dataset) {
   return text;
 }
 
-std::uint64_t PhysicalMemoryBytes() {
+// "   123456 kB" into 123456; false when it is no such number.
+bool ParseKib(const char* text, unsigned long long& kib) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text < '0' || *text > '9') return false;
+  kib = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) kib = kib * 10 + unsigned(*text - '0');
+  return true;
+}
+
+// The memory that can be had now: MemAvailable of /proc/meminfo, else the
+// physical memory.
+std::uint64_t AvailableMemoryBytes() {
+  if (TFilePtr info{std::fopen("/proc/meminfo", "re")}) {
+    char line[256];
+    while (std::fgets(line, sizeof line, info.get()) != nullptr) {
+      unsigned long long kib = 0;
+      if (std::strncmp(line, "MemAvailable:", 13) == 0 && ParseKib(line + 13, kib)) return std::uint64_t(kib) * 1024;
+    }
+  }
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageBytes = ::sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || pageBytes <= 0) return UINT64_MAX;  // unknown: leave it to the allocation
   return std::uint64_t(pages) * std::uint64_t(pageBytes);
+}
+
+// Formats whose files store every value, as text or raw binary: a header
+// that declares more nodes than the files could hold is damaged, and is
+// refused before memory for the nodes is taken.
+std::string DeclaredNodesRefusal(GDALDataset& dataset, GDALDataType type, std::uint64_t nodes) {
+  const char* driver = dataset.GetDriver() != nullptr ? dataset.GetDriver()->GetDescription() : "";
+  const bool text = EQUAL(driver, "AAIGrid") || EQUAL(driver, "GRASSASCIIGrid") || EQUAL(driver, "GSAG") ||
+                    EQUAL(driver, "XYZ");
+  const bool raw = EQUAL(driver, "EHdr") || EQUAL(driver, "ENVI") || EQUAL(driver, "GSBG") ||
+                   EQUAL(driver, "GS7BG") || EQUAL(driver, "BT") || EQUAL(driver, "ERS");
+  if (!text && !raw) return {};
+  std::uint64_t fileBytes = 0;
+  char** files = dataset.GetFileList();
+  for (int i = 0; files != nullptr && files[i] != nullptr; ++i) {
+    const TInputFile input = OpenInputFile(files[i]);
+    if (input.status == TInputOpen::kOpened) fileBytes += input.sizeBytes;
+  }
+  CSLDestroy(files);
+  // A value of a text grid takes at least a digit and a separator.
+  const long double needed = text ? 2.0L * (long double)nodes - 1 : (long double)nodes * GDALGetDataTypeSizeBytes(type);
+  if (needed <= (long double)fileBytes) return {};
+  return CFormat("its header declares %llu nodes, more than its %llu bytes of %s can hold",
+                 (unsigned long long)nodes, (unsigned long long)fileBytes, text ? "text" : "values");
 }
 
 TGdalOutcome ReadOpened(GDALDataset& dataset, TGridImports& grid) {
@@ -352,13 +398,17 @@ TGdalOutcome ReadOpened(GDALDataset& dataset, TGridImports& grid) {
     rule.signedBytes = pixelType != nullptr && std::strcmp(pixelType, "SIGNEDBYTE") == 0;
   }
 
-  // The values must fit in memory: refused before anything is allocated.
+  // The values must be in the files and fit in memory: refused before
+  // anything is allocated.
   const std::uint64_t nodes = std::uint64_t(nx) * std::uint64_t(ny);
+  if (std::string refusal = DeclaredNodesRefusal(dataset, type, nodes); !refusal.empty())
+    return Refused(std::move(refusal));
   const std::uint64_t bytes = nodes * sizeof(float);
-  const std::uint64_t memory = PhysicalMemoryBytes();
+  const std::uint64_t memory = AvailableMemoryBytes();
   if (nodes > work.values.max_size() || bytes > memory)
-    return Refused(CFormat("its %d x %d nodes need %.1f GiB of memory, more than this computer's %.1f GiB", nx,
-                           ny, GiB(double(bytes)), GiB(double(memory))));
+    return Refused(CFormat("its %d x %d nodes need %.1f GiB of memory, more than the %.1f GiB this computer "
+                           "has available",
+                           nx, ny, GiB(double(bytes)), GiB(double(memory))));
   try {
     AllocateValues(work);
   } catch (const std::bad_alloc&) {
@@ -391,12 +441,25 @@ TGdalOutcome ReadGdalGrid(TGridImports& grid, const std::string& name) {
     struct TResetDirectIo {
       ~TResetDirectIo() { CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", nullptr); }
     } resetDirectIo;
-    const TDatasetPtr dataset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    // Local files only, by the drivers on the list, with nothing behind
+    // them that could block or fetch.
+    if (std::string refusal = GdalFenceRefusal(name, GdalFilePart(name)); !refusal.empty())
+      return Refused(std::move(refusal));
+    const TDatasetPtr dataset(
+        GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
     if (!dataset) return {TGdalLoad::kNotOpened, {}};
     return ReadOpened(*dataset, grid);
   } catch (const std::exception& e) {
     return Refused(std::string("reading it failed: ") + e.what());
   }
+}
+
+std::string GdalFilePart(const std::string& name) {
+  const auto colon = name.find(':');
+  if (colon == std::string::npos || !NamesGdalSubdataset(name)) return name;
+  const std::string rest = name.substr(colon + 1);
+  if (!rest.empty() && rest.front() == '"') return rest.substr(1, rest.find('"', 1) - 1);
+  return rest.substr(0, rest.rfind(':'));
 }
 
 bool NamesGdalSubdataset(const std::string& name) {

@@ -36,4 +36,7 @@ TGdalOutcome ReadGdalGrid(TGridImports& grid, const std::string& name);
 // or DRIVER:file:part) whose file is a readable regular file.
 bool NamesGdalSubdataset(const std::string& name);
 
+// The file of a subdataset name, or `name` itself when it is none.
+std::string GdalFilePart(const std::string& name);
+
 }  // namespace globelayers

@@ -3,9 +3,20 @@
 // whatever the format's registration and row order; values follow the
 // band's NoData, scale and offset; every unusable raster is refused with
 // its reason before anything is allocated.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +24,7 @@
 #include <vector>
 
 #include "../engine/GermanLocale.h"
+#include "GdalFence.h"
 #include "GdalFixtures.h"
 #include "GridImports.h"
 #include "RecordingPrompts.h"
@@ -286,7 +298,7 @@ const RefusalCase kRefusals[] = {
        ds->SetGeoTransform(gt);
        return d + "/huge.vrt";
      },
-     "its 2000000000 x 2000000000 nodes need 14901161193.8 GiB of memory, more than this computer's ", true},
+     "its 2000000000 x 2000000000 nodes need 14901161193.8 GiB of memory, more than the ", true},
 };
 
 class GdalRefusal : public testing::TestWithParam<RefusalCase> {};
@@ -363,6 +375,203 @@ TEST(GdalLocale, DecimalCommaChangesNothing) {
   EXPECT_FALSE(LoadGrid(grid, rotated, prompts));
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_NE(prompts.messages[0].find("(terms 0.25 and 0)"), std::string::npos) << prompts.messages[0];
+}
+
+}  // namespace
+}  // namespace globelayers
+
+namespace globelayers {
+namespace {
+
+// A listener on 127.0.0.1 that counts the connections made to it: a grid
+// that makes the program fetch anything would show here.
+class TLocalListener {
+ public:
+  TLocalListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd_, 16) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no listener on 127.0.0.1");
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        const int client = ::accept(fd_, nullptr, nullptr);
+        if (client >= 0) {
+          ++connections_;
+          ::close(client);
+        } else {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      }
+    });
+  }
+  ~TLocalListener() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+  }
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Big32(std::uint32_t v) {
+  return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
+}
+
+// A classic netCDF file (CDF-1) of one float variable z(y, x) on 4 x 3
+// nodes, with the counts given: a sound file with 2 dimensions, x of 4.
+std::string ClassicNetcdf(std::uint32_t dimensionCount, std::uint32_t xLength) {
+  std::string h = "CDF\x01" + Big32(0);
+  h += Big32(0x0A) + Big32(dimensionCount);
+  h += Big32(1) + std::string("x\0\0\0", 4) + Big32(xLength);
+  h += Big32(1) + std::string("y\0\0\0", 4) + Big32(3);
+  h += Big32(0) + Big32(0);  // no global attributes
+  h += Big32(0x0B) + Big32(1);
+  h += Big32(1) + std::string("z\0\0\0", 4) + Big32(2) + Big32(1) + Big32(0);
+  h += Big32(0) + Big32(0);  // no variable attributes
+  h += Big32(5) + Big32(48);
+  const std::uint32_t begin = std::uint32_t(h.size() + 4);
+  h += Big32(begin);
+  return h + std::string(48, '\0');
+}
+
+struct FenceCase {
+  const char* name;
+  // Writes the files into `folder` and returns the grid name to load.
+  std::function<std::string(const std::string& folder, int port)> write;
+  const char* said;  // a part of the one message
+};
+
+std::string Vrt(const std::string& folder, const std::string& source, bool raw = false) {
+  const std::string path = folder + "/mosaic.vrt";
+  const std::string band =
+      raw ? "<VRTRasterBand dataType=\"Float32\" band=\"1\" subClass=\"VRTRawRasterBand\">"
+            "<SourceFilename relativeToVRT=\"0\">" + source + "</SourceFilename>"
+            "<ImageOffset>0</ImageOffset><PixelOffset>4</PixelOffset><LineOffset>16</LineOffset>"
+            "</VRTRasterBand>"
+          : "<VRTRasterBand dataType=\"Float32\" band=\"1\"><SimpleSource>"
+            "<SourceFilename relativeToVRT=\"0\">" + source + "</SourceFilename><SourceBand>1</SourceBand>"
+            "</SimpleSource></VRTRasterBand>";
+  WriteBytes(path, "<VRTDataset rasterXSize=\"4\" rasterYSize=\"3\">"
+                   "<GeoTransform>10, 0.5, 0, 41.5, 0, -0.5</GeoTransform>" + band + "</VRTDataset>");
+  return path;
+}
+
+const FenceCase kFenceCases[] = {
+    {"VrtRawSourceIsAFifo",
+     [](const std::string& d, int) {
+       ::mkfifo((d + "/raw.bin").c_str(), 0600);
+       return Vrt(d, d + "/raw.bin", true);
+     },
+     "is not a regular file"},
+    {"VrtSourceIsStandardInput", [](const std::string& d, int) { return Vrt(d, "/vsistdin/"); },
+     "names one of GDAL's virtual file systems"},
+    {"VrtSourceIsAUrl",
+     [](const std::string& d, int port) {
+       return Vrt(d, "/vsicurl/http://127.0.0.1:" + std::to_string(port) + "/x.tif");
+     },
+     "names one of GDAL's virtual file systems"},
+    {"VrtSourceIsAPlainUrl",
+     [](const std::string& d, int port) { return Vrt(d, "http://127.0.0.1:" + std::to_string(port) + "/x.tif"); },
+     "is an address, not a local file"},
+    {"VrtNamesItself", [](const std::string& d, int) { return Vrt(d, d + "/mosaic.vrt"); }, "more than 8 deep"},
+    {"WmsDescriptionAsTif",
+     [](const std::string& d, int port) {
+       WriteBytes(d + "/world.tif", "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:" +
+                                        std::to_string(port) +
+                                        "/wms?</ServerUrl><Layers>x</Layers></Service>"
+                                        "<DataWindow><UpperLeftX>-180</UpperLeftX><UpperLeftY>90</UpperLeftY>"
+                                        "<LowerRightX>180</LowerRightX><LowerRightY>-90</LowerRightY>"
+                                        "<SizeX>360</SizeX><SizeY>180</SizeY></DataWindow></GDAL_WMS>");
+       return d + "/world.tif";
+     },
+     "Error by reading grid"},
+    {"VrtSourceIsAWmsDescription",
+     [](const std::string& d, int port) {
+       WriteBytes(d + "/world.xml", "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:" +
+                                        std::to_string(port) + "/wms?</ServerUrl></Service></GDAL_WMS>");
+       return Vrt(d, d + "/world.xml");
+     },
+     "is not a raster of a format that grids are read from"},
+    {"WmsName",
+     [](const std::string&, int port) { return "WMS:http://127.0.0.1:" + std::to_string(port) + "/wms?"; },
+     "Error by opening file WMS:"},
+    {"NetcdfDeclaresTwoBillionDimensions",
+     [](const std::string& d, int) {
+       WriteBytes(d + "/bad.nc", ClassicNetcdf(0x7FFFFFFF, 4));
+       return d + "/bad.nc";
+     },
+     "its netCDF header is damaged: it declares 2147483647 dimensions, more than the file could hold"},
+    {"NetcdfVariableLargerThanTheFile",
+     [](const std::string& d, int) {
+       WriteBytes(d + "/big.nc", ClassicNetcdf(2, 0x7FFFFFFF));
+       return d + "/big.nc";
+     },
+     "its netCDF header is damaged: a variable of 6442450941 values is larger than the file's"},
+    {"AsciiGridDeclaresMoreNodesThanItHolds",
+     [](const std::string& d, int) {
+       WriteBytes(d + "/huge.asc",
+                  "ncols 30000\nnrows 30000\nxllcorner 0\nyllcorner 0\ncellsize 0.001\n1 2 3 4\n");
+       return d + "/huge.asc";
+     },
+     "its header declares 900000000 nodes, more than its"},
+};
+
+class GdalFence : public testing::TestWithParam<FenceCase> {};
+
+// Nothing behind a grid name blocks, fetches or allocates what a damaged
+// header claims: each is refused at once with one message, and the local
+// listener sees no connection.
+TEST_P(GdalFence, RefusedAtOnceWithoutAnyRequest) {
+  test::RegisterGdal();
+  TTempFolder folder;
+  TLocalListener listener;
+  const std::string name = GetParam().write(folder.File(""), listener.port());
+  ::alarm(30);  // a grid that blocks ends the test program
+  test::TRecordingPrompts<> prompts;
+  TGridImports grid;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(LoadGrid(grid, name, prompts));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::alarm(0);
+  ASSERT_EQ(prompts.messages.size(), 1u) << testing::PrintToString(prompts.messages);
+  EXPECT_NE(prompts.messages[0].find(GetParam().said), std::string::npos) << prompts.messages[0];
+  EXPECT_LT(seconds, 5.0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(listener.connections(), 0);
+  EXPECT_TRUE(grid.values.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, GdalFence, testing::ValuesIn(kFenceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The fence lets a sound classic netCDF file through to GDAL (which here
+// finds no coordinates for it) and a VRT of a local GeoTIFF loads.
+TEST(GdalFence, SoundFilesPass) {
+  test::RegisterGdal();
+  TTempFolder folder;
+  WriteBytes(folder.File("sound.nc"), ClassicNetcdf(2, 4));
+  EXPECT_EQ(NetcdfHeaderRefusal(folder.File("sound.nc")), "");
+  const std::string tif = GeoTiff(SmallNodes(), folder.File("small.tif"), TRows::kNorthFirst, false);
+  test::TRecordingPrompts<> prompts;
+  TGridImports grid;
+  EXPECT_TRUE(LoadGrid(grid, Vrt(folder.File(""), tif), prompts)) << testing::PrintToString(prompts.messages);
+  EXPECT_EQ(grid.nx, 4);
 }
 
 }  // namespace
