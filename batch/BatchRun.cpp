@@ -17,6 +17,7 @@
 #include "Calculation.h"
 #include "NumberText.h"
 #include "RunLog.h"
+#include "StopRequest.h"
 #include "RunSetup.h"
 #include "Version.h"
 #include "WindowState.h"
@@ -49,6 +50,8 @@ void RecordStopSignal(int signal) {
   gStopTime.store(static_cast<std::int64_t>(std::time(nullptr)));
   int none = 0;
   gStopSignal.compare_exchange_strong(none, signal);
+  // Loading grids and forming means look at this one between blocks.
+  RequestLongStepStop();
 }
 
 int StopSignal() { return gStopSignal.load(); }
@@ -90,6 +93,7 @@ class TStopSignals {
     ::sigaction(SIGTERM, &previousTerm_, nullptr);
     gStopSignal.store(0);
     gStopTime.store(0);
+    ClearLongStepStop();
   }
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;

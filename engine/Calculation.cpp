@@ -23,6 +23,7 @@
 #include "PointPipeline.h"
 #include "ResultFile.h"
 #include "RingLayout.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 namespace {
@@ -254,6 +255,9 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
     bands.means = TZoneGridMeans(grids, bands.zones);
   } catch (const std::bad_alloc&) {
     return "The calculation ran out of memory while forming the block means of the grids.";
+  } catch (const std::exception&) {
+    // Given up for a stop request: the caller ends the run as stopped.
+    if (!LongStepStopRequested()) throw;
   }
 
   // The bands share one budget of azimuth tables, the inner ones first.
@@ -364,7 +368,9 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (options.beforeGrids) options.beforeGrids(params);
   for (int k = 0; k < params.rowCount; ++k) {
     if (!SetupLayerRow(layerModel, k, params.layers[k], prompts, options.loadGrid)) {
-      // The reader said why; an earlier result file stays as it was.
+      // Given up for a stop request, or the reader said why; an earlier
+      // result file stays as it was.
+      if (progress.StopRequested()) return TRunOutcome::Cancelled;
       if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
     }
@@ -375,6 +381,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     if (!result.Finish()) return writeFailed();
     return TRunOutcome::Failed;
   }
+  // The means of a run that is stopping may be unfinished.
+  if (progress.StopRequested()) return TRunOutcome::Cancelled;
   usedZones_ = bands.zones;
   const TRunContext ctx = MakeRunContext(layerModel, params, bands);
   int workers = options.threads;

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "Zone.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 
@@ -28,6 +29,8 @@ std::unique_ptr<TGridImports> HalvedMeans(const TGridImports& fine) {
   double zMax = -zMin;
   std::int64_t blanks = 0;
   for (int jx = 0; jx < coarse->nx; ++jx) {
+    // A stop request leaves the level unfinished: the run is abandoned.
+    if (jx % 64 == 0 && LongStepStopRequested()) break;
     for (int jy = 0; jy < coarse->ny; ++jy) {
       double sum = 0, weight = 0, blankWeight = 0;  // metres (or g/cm3) times weight; weights
       for (int dx = -1; dx <= 1; ++dx) {

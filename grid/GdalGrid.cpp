@@ -39,6 +39,7 @@
 #include "GdalFence.h"
 #include "GridChecks.h"
 #include "InputFile.h"
+#include "StopRequest.h"
 #include "NumberText.h"
 
 namespace globelayers {
@@ -171,6 +172,7 @@ std::string ReadValues(GDALRasterBand& band, TGridImports& grid, bool northUp, c
   std::vector<float> decoded;
   if constexpr (!std::is_same_v<T, float>) decoded.resize(raw.size());
   for (int first = 0; first < ny; first += perRead) {
+    if (LongStepStopRequested()) return "the run was stopped while the grid was read";
     const int rows = std::min(perRead, ny - first);
     if (band.RasterIO(GF_Read, 0, first, nx, rows, raw.data(), nx, rows, kBufferType, 0, 0, nullptr) !=
         CE_None) {

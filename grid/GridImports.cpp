@@ -17,6 +17,7 @@
 #include "GridImports.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -31,6 +32,7 @@
 #endif
 #include "GridSource.h"
 #include "InputFile.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 
@@ -124,6 +126,7 @@ bool ReadVectors(IGridSource& source, int vectorCount, int vectorLength, std::si
   std::vector<unsigned char> raw(std::size_t(perChunk) * vectorBytes);
   std::vector<float> decoded(std::size_t(perChunk) * std::size_t(vectorLength));
   for (int first = 0; first < vectorCount; first += perChunk) {
+    if (LongStepStopRequested()) return false;  // the caller says nothing: the run is stopping
     const int vectors = std::min(perChunk, vectorCount - first);
     const std::size_t elements = std::size_t(vectors) * std::size_t(vectorLength);
     if (!ReadExactly(source, raw.data(), elements * elementBytes)) return false;
@@ -374,7 +377,9 @@ TReadStatus RunReader(TParse parse, TGridImports& grid, IGridSource& source,
     status = TReadStatus::kRejected;
   }
   if (status == TReadStatus::kLoaded) grid = std::move(work);
-  if (status == TReadStatus::kRejected) prompts.ShowMessage(WithFileName(kReadError, fileName));
+  // A read given up for a stop request is no fault of the file.
+  if (status == TReadStatus::kRejected && !LongStepStopRequested())
+    prompts.ShowMessage(WithFileName(kReadError, fileName));
   return status;
 }
 
@@ -436,8 +441,8 @@ bool LoadWithEachReader(TGridImports& grid, const std::string& fileName, IUserPr
     if (status == TReadStatus::kLoaded) return true;
     recognised = recognised || status != TReadStatus::kNotMine;
   }
-  if (!recognised && otherwise != nullptr) return otherwise(grid, fileName, prompts);
-  if (!recognised) prompts.ShowMessage(WithFileName(kReadError, fileName));
+  if (!recognised && otherwise != nullptr && !LongStepStopRequested()) return otherwise(grid, fileName, prompts);
+  if (!recognised && !LongStepStopRequested()) prompts.ShowMessage(WithFileName(kReadError, fileName));
   grid.fileFormat = 3;
   return false;
 }
@@ -449,6 +454,8 @@ bool LoadWithEachReader(TGridImports& grid, const std::string& fileName, IUserPr
 bool LoadThroughGdal(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
   const TGdalOutcome outcome = ReadGdalGrid(grid, fileName);
   if (outcome.status == TGdalLoad::kLoaded) return true;
+  grid.fileFormat = 3;
+  if (LongStepStopRequested()) return false;  // given up for a stop request: no fault of the file
   std::string message = WithFileName(kReadError, fileName);
   if (outcome.status == TGdalLoad::kRefused) message += "\n" + outcome.reason;
   prompts.ShowMessage(message);
@@ -497,7 +504,20 @@ void AllocateValues(TGridImports& grid) {
     grid.values.clear();
     return;
   }
-  grid.values.assign(std::size_t(grid.nx) * std::size_t(grid.ny), 0.0f);
+  // Zeroed a block at a time: first touching a gigabyte of pages takes
+  // seconds, and a stop request must not wait for all of them.
+  constexpr std::size_t kBlockFloats = std::size_t{4} << 20;  // floats zeroed between two looks at a stop
+  const std::size_t count = std::size_t(grid.nx) * std::size_t(grid.ny);
+  grid.values.clear();
+  grid.values.reserve(count);
+  while (grid.values.size() < count) {
+    if (LongStepStopRequested()) {
+      grid.values.clear();
+      grid.values.shrink_to_fit();
+      throw std::runtime_error("the run was stopped while memory for the grid was taken");
+    }
+    grid.values.resize(std::min(count, grid.values.size() + kBlockFloats), 0.0f);
+  }
 }
 
 void StepsFromBounds(TGridImports& grid) {

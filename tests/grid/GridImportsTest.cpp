@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "GridImports.h"
+#include "StopRequest.h"
 #include "GridSource.h"
 #include "RecordingPrompts.h"
 
@@ -497,6 +498,29 @@ TEST_F(GridFiles, ValuesSpanningSeveralChunks) {
         if (grid.at(ix, iy) != c.expected(ix, iy) && ++wrong <= 5)
           ADD_FAILURE() << "node " << ix << "," << iy << ": " << grid.at(ix, iy);
     EXPECT_EQ(wrong, 0);
+  }
+}
+
+// A stop request (a signal to the batch) ends the loading of every format
+// between two blocks of values, without a message: the run is stopping, the
+// file is not at fault. Without the request the same file loads.
+TEST_F(GridFiles, StopRequestEndsLoadingWithoutAMessage) {
+  TSurfer7 s7;
+  s7.columns = 1001, s7.rows = 1103;
+  s7.values.assign(std::size_t(s7.columns) * s7.rows, 12.5f);
+  TSurfer6 s6;
+  s6.nx = 1001, s6.ny = 1103;
+  s6.values.assign(std::size_t(s6.nx) * s6.ny, 12.5f);
+  for (const Bytes& bytes : {s7.Write(), s6.Write()}) {
+    const std::string name = Put(bytes);
+    TRecordingPrompts prompts;
+    TGridImports grid;
+    RequestLongStepStop();
+    EXPECT_FALSE(LoadGrid(grid, name, prompts));
+    ClearLongStepStop();
+    EXPECT_TRUE(prompts.messages.empty()) << testing::PrintToString(prompts.messages);
+    EXPECT_FALSE(grid.loaded());
+    EXPECT_TRUE(LoadGrid(grid, name, prompts));
   }
 }
 

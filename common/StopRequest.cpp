@@ -1,0 +1,17 @@
+#include "StopRequest.h"
+
+#include <atomic>
+
+namespace globelayers {
+namespace {
+
+std::atomic<bool> gLongStepStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+}  // namespace
+
+void RequestLongStepStop() noexcept { gLongStepStop.store(true); }
+void ClearLongStepStop() noexcept { gLongStepStop.store(false); }
+bool LongStepStopRequested() noexcept { return gLongStepStop.load(std::memory_order_relaxed); }
+
+}  // namespace globelayers
