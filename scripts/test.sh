@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_TESTS=ON
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_TESTS=ON -DGLOBELAYERS_WERROR=ON
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 # Installs the build, builds the Debian package, installs it into a fresh
@@ -15,7 +15,7 @@ bash scripts/install-test.sh "$build"
 
 if [ "${GLOBELAYERS_SKIP_SANITIZE:-0}" != 1 ]; then
   asan="$build-asan"
-  cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOBELAYERS_GUI=OFF -DGLOBELAYERS_SANITIZE=ON
+  cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOBELAYERS_GUI=OFF -DGLOBELAYERS_SANITIZE=ON -DGLOBELAYERS_WERROR=ON
   cmake --build "$asan" -j "$(nproc)"
   # A sanitizer report ends a program with a status of its own (the default
   # is 1, which the batch also gives for an ordinary refusal), so that no
