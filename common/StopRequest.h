@@ -7,10 +7,25 @@
 // stopped.
 #pragma once
 
+#include <atomic>
+
 namespace globelayers {
 
 void RequestLongStepStop() noexcept;
 void ClearLongStepStop() noexcept;
+// The process-wide request, or the request of this thread's TThreadStopScope.
 bool LongStepStopRequested() noexcept;
+
+// A stop that concerns one thread's work only, such as a picture loaded in
+// the background for a window that has closed since: while the scope lives,
+// LongStepStopRequested() on its thread also answers `flag`, which another
+// thread may set at any time. Scopes do not nest.
+class TThreadStopScope {
+ public:
+  explicit TThreadStopScope(const std::atomic<bool>& flag) noexcept;
+  ~TThreadStopScope();
+  TThreadStopScope(const TThreadStopScope&) = delete;
+  TThreadStopScope& operator=(const TThreadStopScope&) = delete;
+};
 
 }  // namespace globelayers

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "NumberText.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 namespace {
@@ -218,8 +219,9 @@ std::shared_ptr<const TGridPicture> TGridPictureCache::Get(const std::string& fi
   auto picture = std::make_shared<const TGridPicture>(ReadGridPicture(fileName, maxSide_));
   std::lock_guard<std::mutex> lock(mutex_);
   ++reads_;
-  // Only a file that could be judged is kept; a missing one is looked at again.
-  if (known) {
+  // Only a file that could be judged is kept; a missing one is looked at
+  // again, and so is one whose reading was given up for a stop request.
+  if (known && !LongStepStopRequested()) {
     entries_.push_front({fileName, modifiedNs, size, picture});
     while (entries_.size() > capacity_) entries_.pop_back();
   }

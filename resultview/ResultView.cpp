@@ -1,6 +1,7 @@
 #include "ResultView.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -23,6 +24,7 @@
 #include "GridPreview.h"
 #include "NumberText.h"
 #include "ResultMap.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 namespace {
@@ -203,7 +205,56 @@ bool TResultView::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void TResultView::StartReliefLoad(const std::string& gridName) {
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  auto picture = std::make_shared<std::shared_ptr<const TGridPicture>>();
+  reliefCancel_ = cancel;
+  reliefThread_.reset(QThread::create([gridName, cancel, picture] {
+    const TThreadStopScope scope(*cancel);
+    try {
+      *picture = SharedGridPictures().Get(gridName);
+    } catch (...) {
+      // No picture: the map goes without relief.
+    }
+  }));
+  connect(reliefThread_.get(), &QThread::finished, this, [this, cancel, picture] {
+    if (cancel->load()) return;
+    // A grid that cannot be read is left out without a message (the run
+    // itself reports it).
+    if (*picture && (*picture)->ok) {
+      map->SetRelief(*picture);
+    } else {
+      reliefGrid_.clear();
+    }
+  }, Qt::QueuedConnection);
+  reliefThread_->start();
+}
+
+void TResultView::StopReliefLoad() {
+  if (!reliefThread_) return;
+  reliefCancel_->store(true);
+  reliefThread_->wait();
+  reliefThread_.reset();
+}
+
+void TResultView::WaitForRelief() {
+  if (!reliefThread_) return;
+  reliefThread_->wait();
+  // Its result reaches the view as a queued call.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void TResultView::hideEvent(QHideEvent* event) {
+  // A closed view reads nothing more; the next file opened reads again.
+  if (reliefThread_ && reliefThread_->isRunning()) {
+    StopReliefLoad();
+    reliefGrid_.clear();
+  }
+  QWidget::hideEvent(event);
+}
+
 TResultView::~TResultView() {
+  StopReliefLoad();
   // The map and the model point into table_: let go first.
   map->SetTable(nullptr, 0);
   model_->SetTable(nullptr);
@@ -219,16 +270,13 @@ bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const s
   map->SetTable(nullptr, 0);
   model_->SetTable(nullptr);
   table_ = std::move(read.table);
+  StopReliefLoad();
   reliefGrid_ = LocateGrid(log.firstElevationGrid.empty() ? reliefGrid : log.firstElevationGrid,
                            resultFile);
-  std::shared_ptr<const TGridPicture> relief;
-  if (!reliefGrid_.empty()) {
-    // The relief is a backdrop: a grid that cannot be read is left out
-    // without a message (the run itself reports it).
-    relief = SharedGridPictures().Get(reliefGrid_);
-    if (!relief->ok) relief.reset(), reliefGrid_.clear();
-  }
-  map->SetRelief(relief);
+  map->SetRelief(nullptr);
+  // The relief is a backdrop, read in the background: a large grid does
+  // not hold up the window.
+  if (!reliefGrid_.empty()) StartReliefLoad(reliefGrid_);
   const std::size_t column = table_->SummedDteColumn();
   map->SetTable(&*table_, column);
   model_->SetTable(&*table_);

@@ -6,6 +6,11 @@
 // through the prompts.
 #pragma once
 
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
 #include <QAbstractTableModel>
 #include <QWidget>
 
@@ -72,8 +77,12 @@ class TResultView : public QWidget {
   bool SaveTable(const std::string& fileName);
 
   const std::optional<TResultTable>& Table() const { return table_; }
-  // The relief grid's file name, empty when none is drawn.
+  // The relief grid's file name, empty when none is drawn. The relief is
+  // read in the background and drawn when it arrives; a grid that cannot be
+  // read leaves the map without one (and clears the name).
   const std::string& ReliefGrid() const { return reliefGrid_; }
+  // Waits until the relief being read is drawn or left out (tests, screenshots).
+  void WaitForRelief();
 
   QLabel* lbl_file = nullptr;
   QComboBox* cb_column = nullptr;
@@ -86,11 +95,19 @@ class TResultView : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
+  void StartReliefLoad(const std::string& gridName);
+  // Gives up a relief being read (the reader stops at its next block) and
+  // waits for its thread.
+  void StopReliefLoad();
+
   IUserPrompts& prompts_;
   std::optional<TResultTable> table_;
   std::string reliefGrid_;
+  std::unique_ptr<QThread> reliefThread_;
+  std::shared_ptr<std::atomic<bool>> reliefCancel_;
   TResultTableModel* model_ = nullptr;
 };
 

@@ -15,7 +15,9 @@ bash scripts/install-test.sh "$build"
 
 if [ "${GLOBELAYERS_SKIP_SANITIZE:-0}" != 1 ]; then
   asan="$build-asan"
-  cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOBELAYERS_GUI=OFF -DGLOBELAYERS_SANITIZE=ON -DGLOBELAYERS_WERROR=ON
+  # Without -Werror here: GCC 12 warns falsely inside libstdc++'s <regex>
+  # (maybe-uninitialized) when the sanitizers instrument it.
+  cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOBELAYERS_GUI=OFF -DGLOBELAYERS_SANITIZE=ON
   cmake --build "$asan" -j "$(nproc)"
   # A sanitizer report ends a program with a status of its own (the default
   # is 1, which the batch also gives for an ordinary refusal), so that no

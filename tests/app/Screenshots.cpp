@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
   // The example run's stored result over its topography, one station picked.
   TResultView resultView(prompts);
   ok = resultView.OpenFile("expected/stations_example_dce.dat", false, "topography.grd") && ok;
+  resultView.WaitForRelief();
   resultView.resize(1100, 640);
   resultView.SelectStation(6);
   ok = Save(resultView, folder, "result-view.png") && ok;

@@ -229,6 +229,36 @@ class ResultViewTest : public QObject {
     QCOMPARE(view.map->StationAt(at + QPointF(30, 30)), std::optional<std::size_t>());
   }
 
+  // The relief is read in the background: opening a file does not wait for
+  // it, it is drawn once read, and a view closed while it is read gives it
+  // up without leaving a broken picture in the shared cache.
+  void reliefIsReadInTheBackground() {
+    QTemporaryDir dir;
+    const std::string grid = dir.filePath("topo.grd").toStdString();
+    testing_fixtures::WriteSurfer6(grid, 1500, 1500, 5, 20, 35, 47,
+                                   [](double x, double y) { return float(100 * std::sin(x) * std::cos(y)); });
+    Recorder prompts;
+    const std::string result = WriteResult(dir).toStdString();
+    {
+      TResultView closed(prompts);
+      QVERIFY(closed.OpenFile(result, false, grid));
+      QVERIFY(!closed.map->HasRelief());  // it arrives through the event loop, never within OpenFile
+    }  // gone while (or after) the grid is read
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(result, false, grid));
+    view.WaitForRelief();
+    QVERIFY(view.map->HasRelief());
+    QCOMPARE(QString::fromStdString(view.ReliefGrid()), QString::fromStdString(grid));
+    QVERIFY(prompts.messages.empty());
+
+    // A grid that cannot be read leaves the map without relief, silently.
+    QVERIFY(view.OpenFile(result, false, dir.filePath("missing.grd").toStdString()));
+    view.WaitForRelief();
+    QVERIFY(!view.map->HasRelief());
+    QCOMPARE(view.ReliefGrid(), std::string());
+    QVERIFY(prompts.messages.empty());
+  }
+
   // The keyboard: the view opens on the colour choice, every control has
   // an accelerator, and Tab, Shift+Tab and Ctrl+Tab leave the table.
   void keyboardNeverTrapsInTheTable() {
@@ -311,6 +341,7 @@ class ResultViewTest : public QObject {
     TResultView view(prompts);
     QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, "/ignored.grd"));
     QCOMPARE(QString::fromStdString(view.ReliefGrid()), dir.filePath("topo.grd"));
+    view.WaitForRelief();
     QVERIFY(view.map->HasRelief());
     QCOMPARE(view.map->BarTitle(), QString("DTE [microGal]"));
     const QImage image = RenderMap(*view.map, {640, 420});
