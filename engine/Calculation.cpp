@@ -426,7 +426,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       ++done;
       if (!result.Write(*line)) return writeFailed();
       // From its first point on, the run's file replaces the earlier one.
-      if (!result.committed() && !commit()) return writeFailed();
+      if (!resultWritten_ && !commit()) return writeFailed();
       progress.ProcessMessages();
       // Cancel is looked at between points only: the file holds whole lines.
       if (progress.TakeCancelRequest()) {
@@ -453,7 +453,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     return TRunOutcome::Failed;
   }
   // A completed run replaces the earlier file even without points.
-  if (outcome == TRunOutcome::Completed && !result.committed() && !commit()) return writeFailed();
+  if (outcome == TRunOutcome::Completed && !resultWritten_ && !commit()) return writeFailed();
   // Buffered data meets the disk only now: a full disk shows here.
   if (!result.Finish()) return writeFailed();
   return outcome;

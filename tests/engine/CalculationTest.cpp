@@ -327,6 +327,17 @@ TEST_F(Run, MissingGridLeavesTheEarlierResult) {
   EXPECT_FALSE(progress.visible);
 }
 
+// A result name that is a link is written through, as before: the link
+// stays a link (a rename would replace it), and the run counts as written.
+TEST_F(Run, ResultNameThatIsALinkIsWrittenThrough) {
+  const std::string target = dir.File("elsewhere.dat");
+  std::filesystem::create_symlink(target, dir.File("points_dce.dat"));
+  EXPECT_EQ(Calc(), TRunOutcome::Completed);
+  EXPECT_TRUE(engine.ResultWritten());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("points_dce.dat")));
+  EXPECT_EQ(Lines(ReadFile(target)).size(), 2u);  // the header and the point
+}
+
 TEST_F(Run, CancelYesKeepsCompleteLinesOnly) {
   params.dataFile = dir.Write("points.dat", "1 1 1 0\n2 2 2 0\n3 3 3 0\n4 4 4 0\n");
   progress.cancelAfterPoint = {2};
