@@ -87,6 +87,10 @@ std::string CheckedSource(const std::string& source, const std::string& vrtPath,
   if (std::string refusal = RemoteNameRefusal(source); !refusal.empty())
     return "a source of " + vrtPath + ": " + refusal;
   std::string file = SubdatasetFile(source);
+  // A source in subdataset form is a netCDF variable; any other prefix
+  // would choose a driver outside the list.
+  if (file != source && !EQUALN(source.c_str(), "NETCDF:", 7))
+    return "its source " + source + " names a driver that grids are not read with";
   if (relative && !file.empty() && file.front() != '/')
     file = (std::filesystem::path(vrtPath).parent_path() / file).string();
   const TInputFile input = OpenInputFile(file);
@@ -182,7 +186,7 @@ std::string NetcdfHeaderRefusal(const std::string& path) {
   const auto name = [&]() -> std::string {
     std::uint64_t bytes = 0;
     if (!count(bytes)) return cut();
-    if (PaddedTo4(bytes) > in.left())
+    if (bytes > in.left() || PaddedTo4(bytes) > in.left())
       return damaged + CFormat("a name of %llu bytes is longer than the file", (unsigned long long)bytes);
     return in.Skip(PaddedTo4(bytes)) ? std::string() : cut();
   };
