@@ -349,21 +349,16 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
   // As in the window: the log follows the run's result file. A run that
   // ended before it put its result file in place leaves the earlier result
   // file and its log as they were; it said why on the terminal.
-  if (!engine.ResultWritten()) {
-    if (interruption) {
-      console.Message(InterruptionText(*interruption));
-      return signal == SIGINT ? kBatchInterrupted : kBatchTerminated;
+  if (engine.ResultWritten()) {
+    const TRunEnding ending = interruption                          ? TRunEnding::Interrupted(*interruption)
+                              : outcome == TRunOutcome::Failed    ? TRunEnding::Failed(prompts.lastMessage())
+                              : outcome == TRunOutcome::Cancelled ? TRunEnding::Cancelled(end)
+                                                                  : TRunEnding::Completed();
+    const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending, engine.UsedZones());
+    if (!log.ok) {
+      console.Message(log.message);
+      return kBatchFailed;
     }
-    return outcome == TRunOutcome::Completed ? kBatchCompleted : kBatchFailed;
-  }
-  const TRunEnding ending = interruption                           ? TRunEnding::Interrupted(*interruption)
-                            : outcome == TRunOutcome::Failed     ? TRunEnding::Failed(prompts.lastMessage())
-                            : outcome == TRunOutcome::Cancelled  ? TRunEnding::Cancelled(end)
-                                                                 : TRunEnding::Completed();
-  const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending, engine.UsedZones());
-  if (!log.ok) {
-    console.Message(log.message);
-    return kBatchFailed;
   }
   if (interruption) {
     console.Message(InterruptionText(*interruption));

@@ -34,24 +34,6 @@ std::string RemoteNameRefusal(const std::string& name) {
   return {};
 }
 
-// The file part of a subdataset name DRIVER:"file":part or DRIVER:file:part,
-// or the name itself when it has no such form.
-std::string SubdatasetFile(const std::string& name) {
-  const auto colon = name.find(':');
-  if (colon == std::string::npos || colon < 2) return name;
-  for (std::size_t i = 0; i < colon; ++i) {
-    const char c = name[i];
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return name;
-  }
-  const std::string rest = name.substr(colon + 1);
-  if (!rest.empty() && rest.front() == '"') {
-    const auto close = rest.find('"', 1);
-    return close == std::string::npos ? name : rest.substr(1, close - 1);
-  }
-  const auto last = rest.rfind(':');
-  return last == std::string::npos ? name : rest.substr(0, last);
-}
-
 std::string CheckedSource(const std::string& source, const std::string& vrtPath, bool relative, int depth);
 
 // Every SourceFilename under `node`, checked; the first refusal.
@@ -86,11 +68,13 @@ std::string CheckedSource(const std::string& source, const std::string& vrtPath,
   if (source.empty()) return "a source of " + vrtPath + " has no file name";
   if (std::string refusal = RemoteNameRefusal(source); !refusal.empty())
     return "a source of " + vrtPath + ": " + refusal;
-  std::string file = SubdatasetFile(source);
+  const std::string named = SubdatasetFile(source);
+  const bool subdataset = named != source;
   // A source in subdataset form is a netCDF variable; any other prefix
   // would choose a driver outside the list.
-  if (file != source && !EQUALN(source.c_str(), "NETCDF:", 7))
+  if (subdataset && !EQUALN(source.c_str(), "NETCDF:", 7))
     return "its source " + source + " names a driver that grids are not read with";
+  std::string file = named;
   if (relative && !file.empty() && file.front() != '/')
     file = (std::filesystem::path(vrtPath).parent_path() / file).string();
   const TInputFile input = OpenInputFile(file);
@@ -99,9 +83,9 @@ std::string CheckedSource(const std::string& source, const std::string& vrtPath,
   if (input.status != TInputOpen::kOpened) return "its source " + file + " cannot be opened";
   // A source that only a driver outside the list would read (a WMS
   // description, say) is refused, since GDAL opens sources with any driver.
-  const std::string sourceName = file == SubdatasetFile(source) ? source : file;
+  const std::string sourceName = file == named ? source : file;
   GDALDriverH driver = GDALIdentifyDriverEx(sourceName.c_str(), GDAL_OF_RASTER, AllowedGridDrivers(), nullptr);
-  if (driver == nullptr && SubdatasetFile(source) == source)
+  if (driver == nullptr && !subdataset)
     return "its source " + file + " is not a raster of a format that grids are read from";
   if (driver != nullptr && EQUAL(GDALGetDriverShortName(driver), "VRT"))
     return VrtSourcesRefusal(file, depth + 1);
@@ -157,6 +141,22 @@ std::uint64_t TypeBytes(std::uint64_t type, bool cdf5) {
 }
 
 }  // namespace
+
+std::string SubdatasetFile(const std::string& name) {
+  const auto colon = name.find(':');
+  if (colon == std::string::npos || colon < 2) return name;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = name[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return name;
+  }
+  const std::string rest = name.substr(colon + 1);
+  if (!rest.empty() && rest.front() == '"') {
+    const auto close = rest.find('"', 1);
+    return close == std::string::npos ? name : rest.substr(1, close - 1);
+  }
+  const auto last = rest.rfind(':');
+  return last == std::string::npos ? name : rest.substr(0, last);
+}
 
 const char* const* AllowedGridDrivers() {
   static const char* const kDrivers[] = {

@@ -17,6 +17,10 @@ namespace globelayers {
 // resource by itself.
 const char* const* AllowedGridDrivers();
 
+// The file part of a subdataset name DRIVER:"file":part or DRIVER:file:part,
+// or `name` itself when it has no such form.
+std::string SubdatasetFile(const std::string& name);
+
 // Why `name` (a file, or a subdataset name DRIVER:"file":part, already
 // split by the caller into its file `path`) may not be handed to GDAL;
 // empty when it may. Looks at the name, at a classic netCDF header and at

@@ -457,35 +457,14 @@ TGdalOutcome ReadGdalGrid(TGridImports& grid, const std::string& name) {
 }
 
 std::string GdalFilePart(const std::string& name) {
-  const auto colon = name.find(':');
-  if (colon == std::string::npos || !NamesGdalSubdataset(name)) return name;
-  const std::string rest = name.substr(colon + 1);
-  if (!rest.empty() && rest.front() == '"') return rest.substr(1, rest.find('"', 1) - 1);
-  return rest.substr(0, rest.rfind(':'));
+  return NamesGdalSubdataset(name) ? SubdatasetFile(name) : name;
 }
 
 bool NamesGdalSubdataset(const std::string& name) {
   std::error_code ignored;
   if (std::filesystem::exists(name, ignored)) return false;  // a file of that name is read as a file
-  const auto colon = name.find(':');
-  if (colon == std::string::npos || colon < 2) return false;
-  for (std::size_t i = 0; i < colon; ++i) {
-    const char c = name[i];
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'))
-      return false;
-  }
-  const std::string rest = name.substr(colon + 1);
-  std::string file;
-  if (!rest.empty() && rest.front() == '"') {
-    const auto close = rest.find('"', 1);
-    if (close == std::string::npos) return false;
-    file = rest.substr(1, close - 1);
-  } else {
-    const auto last = rest.rfind(':');
-    if (last == std::string::npos) return false;
-    file = rest.substr(0, last);
-  }
-  return !file.empty() && OpenInputFile(file).status == TInputOpen::kOpened;
+  const std::string file = SubdatasetFile(name);
+  return file != name && !file.empty() && OpenInputFile(file).status == TInputOpen::kOpened;
 }
 
 }  // namespace globelayers
