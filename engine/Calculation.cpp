@@ -1,15 +1,20 @@
 #include "Calculation.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -273,6 +278,85 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
   return std::nullopt;
 }
 
+// Messages of a step that runs on a thread of its own, shown on the
+// caller's thread once the step is over: a window's message boxes belong to
+// the window's thread.
+class TDeferredMessages final : public IUserPrompts {
+ public:
+  void ShowMessage(const std::string& text) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(text);
+  }
+  bool AskYesNo(const std::string&) override { return false; }
+  void ShowTo(IUserPrompts& prompts) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& text : messages_) prompts.ShowMessage(text);
+    messages_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> messages_;
+};
+
+enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
+
+// Loads every row's grids and forms the bands' block means. On a large
+// grid this takes seconds to minutes, so it runs on a thread of its own
+// while the caller's thread keeps the progress dialog answering: Cancel
+// asks "Cancel calculation?" as it does between points, and Yes (or a stop
+// request) gives the loading up within a block of the file. `refusal` gets
+// the message of a refused zone layout.
+TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
+                             const TGridLoader& loadGrid, IRunProgress& progress, IUserPrompts& prompts,
+                             std::optional<std::string>& refusal) {
+  TDeferredMessages deferred;
+  std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
+  bool rowsLoaded = true;
+  std::exception_ptr thrown;
+  const auto load = [&] {
+    const TThreadStopScope stopScope(giveUp);
+    try {
+      for (int k = 0; k < params.rowCount && rowsLoaded; ++k) {
+        rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid);
+      }
+      if (rowsLoaded) refusal = CompleteBands(model, params, bands);
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+  };
+
+  bool cancelled = false;
+  std::promise<void> finished;
+  std::future<void> done = finished.get_future();
+  std::thread loader;
+  try {
+    loader = std::thread([&] {
+      load();
+      finished.set_value();
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: load on this one, without Cancel.
+    load();
+    finished.set_value();
+  }
+  while (done.wait_for(std::chrono::milliseconds(30)) != std::future_status::ready) {
+    progress.ProcessMessages();
+    if (progress.StopRequested()) giveUp = true;
+    if (!giveUp && progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
+      cancelled = true;
+      giveUp = true;
+    }
+  }
+  if (loader.joinable()) loader.join();
+  if (thrown) std::rethrow_exception(thrown);
+  // A loader given up for a stop says nothing; any other message is shown.
+  deferred.ShowTo(prompts);
+  if (cancelled || progress.StopRequested()) return TGridSetUp::Cancelled;
+  if (!rowsLoaded) return TGridSetUp::Failed;
+  return refusal ? TGridSetUp::Refused : TGridSetUp::Ready;
+}
+
 TRunContext MakeRunContext(const TLayerModel& model, const TRunParameters& params, const TRunBands& bands) {
   std::vector<TZoneRings> zoneRings;
   for (std::size_t z = 0; z < bands.layouts.size(); ++z) {
@@ -366,23 +450,21 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   if (!result.Write(ResultHeader(layout))) return writeFailed();
 
   if (options.beforeGrids) options.beforeGrids(params);
-  for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupLayerRow(layerModel, k, params.layers[k], prompts, options.loadGrid)) {
-      // Given up for a stop request, or the reader said why; an earlier
-      // result file stays as it was.
-      if (progress.StopRequested()) return TRunOutcome::Cancelled;
+  // A run cancelled or stopped here, or whose grids fail, leaves an earlier
+  // result file as it was.
+  std::optional<std::string> refusal;
+  switch (LoadGridsAndMeans(layerModel, params, bands, options.loadGrid, progress, prompts, refusal)) {
+    case TGridSetUp::Ready:
+      break;
+    case TGridSetUp::Cancelled:
+      return TRunOutcome::Cancelled;
+    case TGridSetUp::Refused:
+      prompts.ShowMessage(*refusal);
+      [[fallthrough]];
+    case TGridSetUp::Failed:
       if (!result.Finish()) return writeFailed();
       return TRunOutcome::Failed;
-    }
   }
-
-  if (const auto refusal = CompleteBands(layerModel, params, bands)) {
-    prompts.ShowMessage(*refusal);
-    if (!result.Finish()) return writeFailed();
-    return TRunOutcome::Failed;
-  }
-  // The means of a run that is stopping may be unfinished.
-  if (progress.StopRequested()) return TRunOutcome::Cancelled;
   usedZones_ = bands.zones;
   const TRunContext ctx = MakeRunContext(layerModel, params, bands);
   int workers = options.threads;

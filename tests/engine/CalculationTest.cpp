@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "Calculation.h"
 #include "LayerRowText.h"
@@ -21,6 +23,7 @@
 #include "PointPipeline.h"
 #include "RingLayout.h"
 #include "RecordingPrompts.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 namespace {
@@ -378,6 +381,52 @@ TEST_F(Run, CancelNoGoesOnAndAsksAgain) {
   EXPECT_EQ(Lines(Result()).size(), 4u);
   EXPECT_EQ(progress.maximum, 3);
   EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 1, 2}));
+}
+
+// Cancel pressed while the grids load asks as it does between points; Yes
+// reaches the loading at once (it gives up within a block of its file) and
+// leaves an earlier result as it was, No lets the loading go on.
+TEST_F(Run, CancelWhileGridsLoadAsksAndStopsTheLoading) {
+  const std::string grid = WriteGlobalGrid(dir.File("g.grd"), [](double, double) { return 100.0f; });
+  rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
+  for (const bool yes : {true, false}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    const std::string earlier = "an earlier result";
+    dir.Write("points_dce.dat", earlier);
+    // Cancel is pressed once, while the first grid is being read.
+    struct TCancelOnce : TRecordingProgress {
+      std::atomic<bool> pressed{false};
+      bool TakeCancelRequest() override { return !pressed.exchange(true); }
+    } loading;
+    std::atomic<bool> answered{false};
+    prompts = {};
+    prompts.yesNoReplies = {yes};
+    prompts.afterAnswer = [&answered](bool) { answered = true; };
+    bool sawStop = false;
+    TRunOptions options;
+    options.loadGrid = [&](TGridImports& g, const std::string& file, IUserPrompts& p) {
+      // A slow read: it ends when told to stop, or once the question is answered.
+      for (int i = 0; i < 1000 && !answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int i = 0; i < 100 && !LongStepStopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      sawStop = LongStepStopRequested();
+      return !sawStop && LoadGrid(g, file, p);
+    };
+    params.layers = LayerRowsFromTexts(rows, '.');
+    const TRunOutcome outcome = engine.RunCalculation(params, loading, prompts, options);
+    EXPECT_EQ(prompts.questions, std::vector<std::string>{"Cancel calculation?"});
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(sawStop, yes);
+    if (yes) {
+      EXPECT_EQ(outcome, TRunOutcome::Cancelled);
+      EXPECT_EQ(Result(), earlier);
+      EXPECT_FALSE(engine.ResultWritten());
+    } else {
+      EXPECT_EQ(outcome, TRunOutcome::Completed);
+      EXPECT_EQ(Lines(Result()).size(), 2u);
+    }
+    EXPECT_FALSE(LongStepStopRequested());  // the stop was the run's thread's only
+    EXPECT_FALSE(engine.layerModel[0].elevationGrid);  // released
+  }
 }
 
 // A row text that does not convert is refused when it is converted, before
