@@ -20,4 +20,13 @@ bool LongStepStopRequested() noexcept {
   return gLongStepStop.load(std::memory_order_relaxed) || (tThreadStop != nullptr && tThreadStop->load());
 }
 
+TStopSignalsBlocked::TStopSignalsBlocked() noexcept {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous_);
+}
+TStopSignalsBlocked::~TStopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 }  // namespace globelayers

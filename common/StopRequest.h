@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include <signal.h>
+
 namespace globelayers {
 
 void RequestLongStepStop() noexcept;
@@ -26,6 +28,23 @@ class TThreadStopScope {
   ~TThreadStopScope();
   TThreadStopScope(const TThreadStopScope&) = delete;
   TThreadStopScope& operator=(const TThreadStopScope&) = delete;
+};
+
+// Blocks SIGINT and SIGTERM on this thread while it lives, so that the
+// threads it starts (which inherit the mask) leave them to the thread that
+// started the run. A stop signal is then handled on that one thread, one at
+// a time and in the order they came: were workers to take signals too, a
+// SIGINT and a SIGTERM sent together could be handled at once on two
+// threads, and which of them the run reports would be left to chance.
+class TStopSignalsBlocked {
+ public:
+  TStopSignalsBlocked() noexcept;
+  ~TStopSignalsBlocked();
+  TStopSignalsBlocked(const TStopSignalsBlocked&) = delete;
+  TStopSignalsBlocked& operator=(const TStopSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
 };
 
 }  // namespace globelayers

@@ -331,6 +331,7 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
   std::future<void> done = finished.get_future();
   std::thread loader;
   try {
+    const TStopSignalsBlocked leaveSignalsToTheRun;
     loader = std::thread([&] {
       load();
       finished.set_value();

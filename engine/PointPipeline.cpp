@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "NumberText.h"
+#include "StopRequest.h"
 
 namespace globelayers {
 
@@ -18,6 +19,7 @@ TPointPipeline::TPointPipeline(const TRunContext& ctx, int workers, IRunProgress
   }
   try {
     threads_.reserve(static_cast<std::size_t>(workers));
+    const TStopSignalsBlocked leaveSignalsToTheRun;
     for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
   } catch (const std::exception& e) {
     // Threads already running wait for jobs: stop and join them, or this
