@@ -15,12 +15,14 @@
 // stored as Surfer's blank marker and counted as a blank, so that the
 // sampler passes it over like any other blank.
 #include "GridImports.h"
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <stdexcept>
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -499,6 +501,26 @@ std::size_t TMemoryGridSource::Read(void* destination, std::size_t count) {
   return got;
 }
 
+namespace {
+
+// Asks the kernel for 2 MB pages for the values of a large grid from the
+// heap: a gigabyte of them then takes 500 page faults instead of 260,000
+// when it is first written, and is given back at once when the run ends,
+// where 4 KB pages take about a second per 4 GB (a stopped run waits for
+// that before its process can end). Only a hint: without transparent huge
+// pages nothing changes.
+void AdviseHugePages(std::pmr::vector<float>& values) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;  // bytes
+  if (values.get_allocator().resource() != std::pmr::new_delete_resource()) return;
+  const auto begin = reinterpret_cast<std::uintptr_t>(values.data());
+  const std::uintptr_t end = begin + values.capacity() * sizeof(float);
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = end & ~(kHugePage - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 void AllocateValues(TGridImports& grid) {
   if (grid.nx <= 0 || grid.ny <= 0) {
     grid.values.clear();
@@ -510,6 +532,7 @@ void AllocateValues(TGridImports& grid) {
   const std::size_t count = std::size_t(grid.nx) * std::size_t(grid.ny);
   grid.values.clear();
   grid.values.reserve(count);
+  AdviseHugePages(grid.values);
   while (grid.values.size() < count) {
     if (LongStepStopRequested()) {
       grid.values.clear();
