@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
+#include <string>
 
 #include "Controls.h"
 #include "FieldCheck.h"
@@ -329,7 +330,9 @@ void TfrmMain::ReadCfgFile() {
   // A column dragged wider than the table would hide the others at every
   // start; the scroll bar brings them back, but only as far as the table.
   for (int& widthPx : state.columnWidthsPx) widthPx = std::min(widthPx, sg1->width());
-  // What was read before a failure stays, as the message says nothing else.
+  // What was read before a failure stays, as the message says nothing else;
+  // the table may have been emptied, and its count must say so.
+  if (!read) state.layerCountText = std::to_string(state.LayerRowCount());
   StateToWindow(state);
   if (!read) prompts_.ShowMessage(kReadCfgErrorText);
 }

@@ -764,11 +764,12 @@ class SettingsTest : public QObject {
   void rowCountOutOfRange() {
     QTemporaryDir folder;
     const TSettingsLocation location = TestSettings(folder.path());
-    QVERIFY(WriteAll(location.besideApp, "[frmMain]\nnlayer=100000\ngravc=1\n"));
+    QVERIFY(WriteAll(location.besideApp, "[frmMain]\nnumber=2\nnlayer=100000\ngravc=1\n"));
     TWindows w(location);
     QCOMPARE(ToQt(w.prompts.messages), QStringList{"Error by read config file - use default"});
     QCOMPARE(w.main.TXT_gravc->text(), QString("1"));
     QCOMPARE(w.main.sg1->RowCount(), 2);
+    QCOMPARE(w.main.txt_number->text(), QString("0"));  // the table's count, not the file's
   }
 
   // A column stored wider than the table is narrowed to the table's width
