@@ -33,7 +33,7 @@ expected_files=(
 )
 if [ "$gui" != OFF ]; then
   expected_files+=(bin/globelayers share/applications/globelayers.desktop
-                   share/icons/hicolor/scalable/apps/globelayers.svg)
+                   share/icons/hicolor/scalable/apps/globelayers.svg share/man/man1/globelayers.1)
 fi
 for f in "${expected_files[@]}"; do
   [ -f "$stage/$f" ] || fail "cmake --install left out $f"
