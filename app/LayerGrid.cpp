@@ -2,7 +2,6 @@
 
 #include <QHelpEvent>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QToolTip>
 
 #include <algorithm>
@@ -15,7 +14,7 @@ namespace globelayers {
 
 static_assert(kStartColumnWidthsPx.size() == TLayerGrid::kColumns);
 
-TLayerGrid::TLayerGrid(QWidget* parent) : QTableWidget(parent) {
+TLayerGrid::TLayerGrid(QWidget* parent) : TFocusLeavingTable(parent) {
   setColumnCount(kColumns);
   setHorizontalHeaderLabels({"", "Elevation", "Elevation Grid", "Density", "Density Grid"});
   verticalHeader()->hide();  // column 0 is the fixed column
@@ -30,8 +29,6 @@ TLayerGrid::TLayerGrid(QWidget* parent) : QTableWidget(parent) {
   horizontalHeader()->setSectionsClickable(false);
   // Columns dragged wider than the table can be scrolled back into view.
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  // Tab moves the focus on, not the current cell; the arrows do that.
-  setTabKeyNavigation(false);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setShowGrid(true);
   setSelectionMode(QAbstractItemView::ContiguousSelection);
@@ -98,36 +95,14 @@ bool TLayerGrid::viewportEvent(QEvent* event) {
       return true;
     }
   }
-  return QTableWidget::viewportEvent(event);
-}
-
-void TLayerGrid::keyPressEvent(QKeyEvent* event) {
-  // The window passes plain Tab and Shift+Tab on before this; with Ctrl
-  // they come here, and leave the table too.
-  const bool tab = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
-  if (tab && (event->modifiers() & Qt::ControlModifier)) {
-    const bool back = event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
-    focusNextPrevChild(!back);
-    event->accept();
-    return;
-  }
-  QTableWidget::keyPressEvent(event);
+  return TFocusLeavingTable::viewportEvent(event);
 }
 
 QModelIndex TLayerGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
-  const QModelIndex target = QTableWidget::moveCursor(action, modifiers);
+  const QModelIndex target = TFocusLeavingTable::moveCursor(action, modifiers);
   // Column 0 is fixed: Left and Home stop at column 1.
   if (target.isValid() && target.column() == 0) return model()->index(target.row(), 1);
   return target;
-}
-
-void TLayerGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
-  // Tab in a cell being edited has committed the text; it then leaves the
-  // table like Tab outside an editor, instead of opening the next cell.
-  const bool next = hint == QAbstractItemDelegate::EditNextItem;
-  const bool previous = hint == QAbstractItemDelegate::EditPreviousItem;
-  QTableWidget::closeEditor(editor, next || previous ? QAbstractItemDelegate::NoHint : hint);
-  if (next || previous) focusNextPrevChild(next);
 }
 
 void TLayerGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
@@ -136,7 +111,7 @@ void TLayerGrid::currentChanged(const QModelIndex& current, const QModelIndex& p
     setCurrentIndex(model()->index(current.row(), 1));
     return;
   }
-  QTableWidget::currentChanged(current, previous);
+  TFocusLeavingTable::currentChanged(current, previous);
 }
 
 void TLayerGrid::SetCurrentRow(int row) {

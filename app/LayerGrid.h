@@ -11,9 +11,11 @@
 
 #include <QTableWidget>
 
+#include "FocusLeavingTable.h"
+
 namespace globelayers {
 
-class TLayerGrid : public QTableWidget {
+class TLayerGrid : public TFocusLeavingTable {
  public:
   static constexpr int kColumns = 5;  // the fixed column 0 and the four cells of a layer row
   static constexpr int kRowHeight = 21;  // pixels, header row included
@@ -45,9 +47,7 @@ class TLayerGrid : public QTableWidget {
 
  protected:
   bool viewportEvent(QEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
-  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
  private:

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "Controls.h"
+#include "FocusLeavingTable.h"
 #include "FormFont.h"
 #include "RunSetup.h"
 #include "UserLocale.h"
@@ -45,7 +46,7 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   setFixedSize(400, 250);
 
   // Creation order is the tab order.
-  zoneTable = new QTableWidget(0, kColumns, this);
+  zoneTable = new TFocusLeavingTable(0, kColumns, this);
   zoneTable->setObjectName("zoneTable");
   zoneTable->setGeometry(8, 8, 301, 234);
   zoneTable->setHorizontalHeaderLabels({"From (deg)", "To (deg)", "Segment (\")", "Means"});
@@ -81,8 +82,11 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   presetNote->setFrameShape(QFrame::StyledPanel);
   presetNote->setMargin(6);
   presetNote->hide();
-  okButton = MakeButton(this, "okButton", "OK", {317, 186, 75, 25});
-  cancelButton = MakeButton(this, "cancelButton", "Cancel", {317, 217, 75, 25});
+  okButton = MakeButton(this, "okButton", "&OK", {317, 186, 75, 25});
+  cancelButton = MakeButton(this, "cancelButton", "&Cancel", {317, 217, 75, 25});
+  // Enter presses OK wherever the focus is, but in a cell being edited,
+  // where it ends the edit.
+  okButton->setDefault(true);
 
   connect(zoneTable, &QTableWidget::itemChanged, this,
           [this](QTableWidgetItem* item) { CellEdited(item); });
@@ -117,6 +121,16 @@ void TZoneDialog::SetZones(const TZoneListText& zones, const std::string& settin
   }
   SetRows(rows);
   ChoosePreset(converted.preset);
+  shownRows_ = Rows();
+  shownPreset_ = preset_;
+}
+
+bool TZoneDialog::Edited() const { return preset_ != shownPreset_ || Rows() != shownRows_; }
+
+void TZoneDialog::reject() {
+  // Escape and the close button would throw typed rows away unseen.
+  if (Edited() && !prompts_.AskYesNo(kDiscardZonesQuestion)) return;
+  QDialog::reject();
 }
 
 int TZoneDialog::ShowModal() {
@@ -187,7 +201,8 @@ void TZoneDialog::OkClick() {
   accept();
 }
 
-void TZoneDialog::CancelClick() { reject(); }
+// Cancel is a choice already made: it asks nothing.
+void TZoneDialog::CancelClick() { QDialog::reject(); }
 
 void TZoneDialog::CellEdited(QTableWidgetItem* item) {
   if (filling_ || item == nullptr || item->column() == kMeansColumn) return;

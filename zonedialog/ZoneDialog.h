@@ -56,7 +56,14 @@ class TZoneDialog : public QDialog {
   void AddClick();     // appends an empty row and starts editing its From cell
   void DeleteClick();  // removes the current row, if any
   void OkClick();      // accepts a joined list, otherwise shows why and stays open
-  void CancelClick();
+  void CancelClick();  // closes without a question, keeping the list as it was
+  // Escape and the window's close button: when the rows or the preset were
+  // changed since SetZones, asks kDiscardZonesQuestion first.
+  void reject() override;
+  // The rows or the preset differ from what SetZones showed.
+  bool Edited() const;
+
+  static constexpr const char* kDiscardZonesQuestion = "Discard the changes to the zones?";
 
   QTableWidget* zoneTable = nullptr;
   QPushButton* addButton = nullptr;
@@ -75,6 +82,8 @@ class TZoneDialog : public QDialog {
   std::string settingsFile_;
   std::string preset_;
   TZoneListText accepted_;
+  std::vector<TZoneRowText> shownRows_;  // as SetZones showed them
+  std::string shownPreset_;
   bool filling_ = false;  // the program, not the user, is writing cells
 };
 

@@ -214,6 +214,71 @@ class ZoneDialogTest : public QObject {
     QCOMPARE(dlg.zoneTable->rowCount(), 1);
   }
 
+  // The keyboard never traps: Tab and Ctrl+Tab leave the table (from a cell
+  // being edited too, its text kept), Enter presses OK, Alt+C is Cancel.
+  void keyboardLeavesTheTableAndPressesTheButtons() {
+    Recorder prompts;
+    TZoneDialog dlg(prompts);
+    dlg.SetZones(Keys({{"zone1", "0;1;10"}, {"zone2", "1;180;300"}}), "zones.ini");
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    for (const Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ControlModifier)}) {
+      dlg.zoneTable->setFocus();
+      dlg.zoneTable->setCurrentCell(1, 2);  // the last cell: a table that wraps goes back to the first
+      QTest::keyClick(dlg.zoneTable, Qt::Key_Tab, modifiers);
+      QVERIFY(!dlg.zoneTable->hasFocus());
+    }
+    Type(dlg, 1, 2, "600");  // typed, then left with Tab
+    QVERIFY(!dlg.zoneTable->hasFocus());
+    QCOMPARE(dlg.zoneTable->item(1, 2)->text(), QString("600"));
+
+    dlg.zoneTable->setFocus();
+    QTest::keyClick(dlg.zoneTable, Qt::Key_Return);
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QVERIFY(prompts.questions.empty());
+    QCOMPARE(dlg.Zones(), Keys({{"zone1", "0;1;10"}, {"zone2", "1;180;600"}}));
+
+    dlg.SetZones(Keys({{"zone1", "0;180;60"}}), "zones.ini");
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    Type(dlg, 0, 2, "30");
+    QTest::keyClick(&dlg, Qt::Key_C, Qt::AltModifier);
+    QTRY_VERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    QVERIFY(prompts.questions.empty());  // Cancel was chosen: nothing to ask
+    QCOMPARE(dlg.Zones(), Keys({{"zone1", "0;180;60"}}));
+  }
+
+  // Escape throws typed rows away only when the user says so; a table left
+  // as it was closes at once.
+  void escapeAsksBeforeDiscardingEdits() {
+    Recorder prompts;
+    TZoneDialog dlg(prompts);
+    const TZoneListText zones = Keys({{"zone1", "0;180;60"}});
+    dlg.SetZones(zones, "zones.ini");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(prompts.questions.empty());
+
+    for (const bool discard : {false, true}) {
+      dlg.SetZones(zones, "zones.ini");
+      dlg.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+      Type(dlg, 0, 2, "30");
+      prompts.questions.clear();
+      prompts.yesNoReplies = {discard};
+      QTest::keyClick(&dlg, Qt::Key_Escape);
+      QCOMPARE(Lines(prompts.questions), QStringList{TZoneDialog::kDiscardZonesQuestion});
+      QCOMPARE(dlg.isVisible(), !discard);
+      QCOMPARE(dlg.zoneTable->item(0, 2)->text(), QString("30"));
+      QCOMPARE(dlg.Zones(), zones);
+    }
+  }
+
   void unreadableListIsReported() {
     Recorder prompts;
     TZoneDialog dlg(prompts);
