@@ -381,6 +381,7 @@ class LayerDialogTest : public QObject {
     QVERIFY(dlg_->preview_density->Picture().isNull());
     QVERIFY2(dlg_->preview_density->Caption().startsWith("Error by opening file " + dir.filePath("missing.grd")),
              qPrintable(dlg_->preview_density->Caption()));
+    QCOMPARE(dlg_->preview_density->Caption().count("Error by opening file"), 1);
     QVERIFY(prompts_.messages.empty());
     // The first layer row has no density: its picture goes with its fields.
     dlg_->hide();
