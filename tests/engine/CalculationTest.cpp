@@ -123,7 +123,7 @@ TEST_F(Run, ConstantLayerIsTheClosedFormShell) {
 
   // The closed form does not depend on the segment size or azimuth range.
   const std::string first = Result();
-  params.segmentSize = 1800;
+  params.zone = TSingleZone{.segmentSizeArcSec = 1800};
   params.azimuthToDeg = 90;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   EXPECT_EQ(Result(), first);
@@ -171,8 +171,7 @@ TEST_F(Run, ConstantGridEqualsConstantLayerOverTheWholeGlobe) {
 TEST_F(Run, BlankSegmentContributesNothingButKeepsTheRingCount) {
   // One ring of 4 segments (azimuths 45, 135, 225, 315 degrees) around a
   // point on the equator; the north-east quarter of the grid is blank.
-  params.psiFromDeg = 10;
-  params.psiToDeg = 11.5;  // one ring of 1.5 degrees
+  params.zone = TSingleZone{.psiFromDeg = 10, .psiToDeg = 11.5};  // one ring of 1.5 degrees
   const auto segments = [&] {
     return BuildRingLayout(10 * 0.017453292519943295, 11.5 * 0.017453292519943295, 0,
                            params.azimuthToDeg * 0.017453292519943295, 3600, kR)->segmentCounts[0];
@@ -221,7 +220,7 @@ TEST_F(Run, SumOnlyEqualsTheSumsOfThePerLayerRun) {
                       "-35000;@;3.1;@"};
   params.dataFile = dir.Write("points.dat", "10 20 1 100\n");
   params.increment = 1;
-  params.segmentSize = 7200;
+  params.zone = TSingleZone{.segmentSizeArcSec = 7200};
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const auto perLayer = Lines(Result());
   ASSERT_EQ(perLayer.size(), 2u);
@@ -254,8 +253,10 @@ TEST_F(Run, RefusalsWriteNothing) {
   const Case cases[] = {
       {"missing_point_file", [&](TRunParameters& p) { p.dataFile = missingPoints; },
        "Error by opening file " + missingPoints},
-      {"ring_limit", [](TRunParameters& p) { p.segmentSize = 74; }, "Grid cell size must be greater then 1'"},
-      {"segment_size_zero", [](TRunParameters& p) { p.segmentSize = 0; }, "Grid cell size must be greater then 1'"},
+      {"ring_limit", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 74}; },
+       "Grid cell size must be greater then 1'"},
+      {"segment_size_zero", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 0}; },
+       "Grid cell size must be greater then 1'"},
       {"sixteen_rows",
        [this](TRunParameters&) {
          rows.assign(16, "0;@;2;@");
@@ -460,7 +461,7 @@ TEST_P(Stopping, InterruptKeepsWholeLinesAndAsksNothing) {
   const std::string grid =
       WriteGlobalGrid(dir.File("g.grd"), [](double x, double y) { return float(800 * std::sin(x / 13) + y); });
   rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
-  params.segmentSize = 7200;
+  params.zone = TSingleZone{.segmentSizeArcSec = 7200};
   params.appendText = "_all";
   ASSERT_EQ(Calc({.threads = GetParam().threads}), TRunOutcome::Completed);
   const std::vector<std::string> all = Lines(Result());
@@ -550,8 +551,8 @@ class SpreadRun : public Run {
                            [](double x, double y) { return static_cast<float>(800 * std::sin(x / 17) * std::cos(y / 9)); });
     rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@", "-30000;@;@;" + grid};
     params.increment = 1;
-    params.zones = {{.psiFromDeg = 0, .psiToDeg = 2, .segmentSizeArcSec = 1800},
-                    {.psiFromDeg = 2, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true}};
+    params.zone = TZoneList{{{.psiFromDeg = 0, .psiToDeg = 2, .segmentSizeArcSec = 1800},
+                             {.psiFromDeg = 2, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true}}};
   }
   std::vector<std::string> points;
   std::string grid;
@@ -621,7 +622,7 @@ TEST_F(SpreadRun, ServedRunGivesTheLinesOfTheWholeRun) {
   EXPECT_EQ(loaded, (std::vector<std::string>{grid, grid}));
   ASSERT_EQ(lines.size(), points.size());
   for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(Lines(lines[i]).front(), whole[i + 1]) << i;
-  EXPECT_EQ(other.UsedZones(), params.zones);
+  EXPECT_EQ(other.UsedZones(), std::get<TZoneList>(params.zone).bands);
   EXPECT_FALSE(other.layerModel[0].elevationGrid);  // released
 }
 
