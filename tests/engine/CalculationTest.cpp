@@ -10,10 +10,12 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <set>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "Calculation.h"
 #include "LayerRowText.h"
@@ -400,6 +402,44 @@ TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
             std::vector<std::string>{"Error by writing file " + dir.File("points_dce.dat") + "\n"});
 }
 
+// A result name that is a link to a device that refuses every write is
+// written directly, from the header on: however the run ends, the failure
+// to finish the file is said once, after the message of what ended it.
+TEST_F(Run, FileThatCannotBeFinishedIsReportedOnceOnEveryWayOut) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::string written = "Error by writing file " + dir.File("points_dce.dat") + "\n";
+  const std::string missing = dir.File("missing.grd");
+  struct Case {
+    const char* name;
+    std::function<void(TRunOptions&)> change;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"completed", [](TRunOptions&) {}, {written}},
+      {"grid_refused", [&](TRunOptions&) { rows[1] = "@;" + missing + ";2.67;@"; },
+       {"Error by opening file " + missing + "\n", written}},
+      {"points_thrown",
+       [](TRunOptions& options) {
+         options.pointLines = [](const TRunParameters&, const TRunContext&, int,
+                                 IRunProgress&) -> std::unique_ptr<IPointLines> {
+           throw std::runtime_error("no worker for the points");
+         };
+       },
+       {"no worker for the points", written}},
+  };
+  std::filesystem::create_symlink("/dev/full", dir.File("points_dce.dat"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rows = {"0;@;@;@", "-1000;@;2.67;@"};
+    prompts.messages.clear();
+    TRunOptions options;
+    c.change(options);
+    EXPECT_EQ(Calc(options), TRunOutcome::Failed);
+    EXPECT_EQ(prompts.messages, c.messages);
+    EXPECT_FALSE(progress.visible);
+  }
+}
+
 // Numbers that are not finite never reach the file: the run fails at the
 // point, naming it, and keeps the lines before it.
 TEST_F(Run, PointThatGivesNoFiniteNumberFailsTheRunNamingIt) {
@@ -639,6 +679,10 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
       {"one row", [](TRunParameters& p) { p.rowCount = 1; }, {"Number of layers must be grater or equal 2"}},
       {"radius", [](TRunParameters& p) { p.earthRadius = -1; },
        {"The Earth radius must be a positive number of metres, at most 1e+09, not -1."}},
+      {"unknown preset", [](TRunParameters& p) { p.zone = TZonePreset{"regional"}; },
+       {"Unknown zone preset 'regional': the presets are standard, fine."}},
+      {"zones with a gap", [](TRunParameters& p) { p.zone = TZoneList{{{0, 2, 1800}, {3, 180, 7200}}}; },
+       {"Zone 2 starts at 3 degrees, but zone 1 ends at 2 degrees: the zones must join without a gap."}},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
