@@ -356,8 +356,10 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
     }
   }
   while (done.wait_for(std::chrono::milliseconds(30)) != std::future_status::ready) {
+    // An interrupt reaches the loading through the process-wide stop
+    // request that the signal handlers raise; the run's own look at it
+    // comes once the loading is over.
     progress.ProcessMessages();
-    if (progress.StopRequested()) giveUp = true;
     if (!giveUp && progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
       cancelled = true;
       giveUp = true;
