@@ -172,7 +172,7 @@ void AddBand(TBuiltLayout& built, const gl::TZone& band) {
 TBuiltLayout Build(const std::vector<gl::TZone>& bands, const gl::TGridImports& topography) {
   TBuiltLayout built;
   for (const gl::TZone& b : bands) AddBand(built, b);
-  built.means = std::make_unique<gl::TZoneGridMeans>(std::vector<const gl::TGridImports*>{&topography}, built.bands);
+  built.means = std::make_unique<gl::TZoneGridMeans>(std::vector<gl::TRoledGrid>{{&topography, gl::TGridRole::Elevation}}, built.bands, kEarthRadiusM);
   return built;
 }
 
