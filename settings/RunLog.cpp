@@ -98,7 +98,7 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
     const TZoneListSetup zones = ConvertZoneList(state.zones);
     if (!zones.ok()) log += zones.message + "\n";  // no run gets this far; said all the same
     // A preset's bands are known once the run has loaded its grids.
-    if (!zones.preset.empty()) log += "Zone preset: " + zones.preset + "\n";
+    if (!zones.preset.empty()) log += "Zone preset: " + zones.preset + "\n" + PresetBoundLine(zones.preset);
     const std::vector<TZone>& listed = zones.preset.empty() ? zones.zones : usedZones;
     for (std::size_t k = 0; k < listed.size(); ++k) {
       const TZone& zone = listed[k];
