@@ -1,20 +1,24 @@
-// Convergence study of zone layouts: how far each layout's DTE lies from a
-// much finer layout's, how much it moves when every segment size is halved,
-// what far-zone point samples of a rough grid cost in aliasing, and what a
-// point costs. Rerun it to check the presets in docs/zones.md.
+// Convergence study of the zone presets on three surfaces: how far each
+// layout's DTE lies from a converged reference, band by band and in total,
+// and what a point costs. Rerun it to check the presets in docs/zones.md.
 //   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_BENCH=ON
 //   cmake --build build -j2 --target globelayers_zone_study
-//   build/bench/globelayers_zone_study [seed [referenceFarArcSec]]
-//   build/bench/globelayers_zone_study cost    (the time per point only)
-// (defaults: seed 1, the far bands' references at 56.25"; about 70 s on 2
-// cores). Step 1 splits the zone into decades of distance and
-// converges each band on its own; step 2 runs whole layouts against the sum
-// of the bands' references (a point's DTE is the sum over its bands); step 3
-// repeats the far bands on block means of the grid.
+//   build/bench/globelayers_zone_study [sites [surface]]   (the study)
+//   build/bench/globelayers_zone_study cost [all]          (the time per point only)
+// sites: stations per surface (1 to 4, default 2), each on the surface and
+// 10 m above it; surface: today, rough or steep (default all three, one
+// after the other).
+//
+// The reference of a point is the sum of references of the bands 0..0.001,
+// 0.001..0.01, 0.01..0.1, 0.1..1, 1..10, 10..45 and 45..180 degrees, each at
+// a fine size on point samples of the grid (1/256 of the outer bound up to
+// 1 degree, 56.25" beyond), and shown converged by its change from the
+// size twice as large. A layout is measured band by band (its bands cut at
+// those bounds) and whole.
 //
 // The model: one layer, a synthetic 1-arc-minute global topography over sea
 // level (2.67 g/cm3, negative mass below sea level), built in memory (about
-// 0.9 GB of floats). Everything is deterministic from the seed.
+// 0.9 GB of floats). Everything is deterministic from fixed seeds.
 //
 // Glossary:
 //   h     the grid spacing, 60 arc-seconds
@@ -69,16 +73,8 @@ std::vector<double> WaveTable(const TWave& w, double originDeg, int count) {
   return t;
 }
 
-// Where the roughness envelope peaks (it is a product of max(0, cos) along
-// longitude, period 50 degrees, and along latitude, period 40 degrees).
-constexpr double kRoughLonDeg = 10.3, kRoughLatDeg = 35.2;  // degrees
-
-// The synthetic topography, metres: smooth long-wavelength terms (1500 m at
-// 120 degrees down to 500 m at 15 degrees) plus, inside the envelope, short
-// wavelengths from 2 degrees (1200 m) to 3 arc-minutes (150 m), whose slopes
-// reach 0.15 to 0.2 each, 0.5 together: mountains. Each term is a product of
-// a longitude and a latitude cosine, with phases drawn from the seed.
-std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed) {
+// A 1-arc-minute global grid of zeros.
+std::unique_ptr<gl::TGridImports> EmptyGlobalGrid() {
   auto g = std::make_unique<gl::TGridImports>();
   g->fileFormat = gl::TGridFormat::kSurfer7;
   g->nx = kColumns;
@@ -90,6 +86,21 @@ std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed) {
   g->zMin = -9000;
   g->zMax = 9000;
   gl::BoundsFromSteps(*g);
+  return g;
+}
+
+// Where the roughness envelope peaks (it is a product of max(0, cos) along
+// longitude, period 50 degrees, and along latitude, period 40 degrees).
+constexpr double kRoughLonDeg = 10.3, kRoughLatDeg = 35.2;  // degrees
+
+// The synthetic topography, metres: smooth long-wavelength terms (1500 m at
+// 120 degrees down to 500 m at 15 degrees) plus, inside the envelope, short
+// wavelengths from 2 degrees (1200 m) to 3 arc-minutes (150 m), whose slopes
+// reach 0.15 to 0.2 each, 0.5 together: mountains. Each term is a product of
+// a longitude and a latitude cosine, with phases drawn from the seed.
+// steepness: factor on the short wavelengths (1: slopes to about 0.5).
+std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed, double steepness) {
+  auto g = EmptyGlobalGrid();
 
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> unit(0, 1);
@@ -107,7 +118,7 @@ std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed) {
     sy.push_back(WaveTable({t.latWavelengthDeg, unit(rng) * t.latWavelengthDeg}, -90, kRows));
   }
   for (const TTerm& t : rough) {
-    ra.push_back(t.amplitudeM);
+    ra.push_back(steepness * t.amplitudeM);
     rx.push_back(WaveTable({t.lonWavelengthDeg, unit(rng) * t.lonWavelengthDeg}, -180, kColumns));
     ry.push_back(WaveTable({t.latWavelengthDeg, unit(rng) * t.latWavelengthDeg}, -90, kRows));
   }
@@ -133,6 +144,74 @@ std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed) {
   return g;
 }
 
+
+// A surface rough everywhere: a sum of separable cosine products with an
+// isotropic power spectrum falling as k^-3 (each octave's variance in
+// proportion to its wavelength), from 180 degrees down to about 3', scaled
+// to an RMS of 1.2 km; phases and wavelengths drawn from the seed.
+std::unique_ptr<gl::TGridImports> MakeRoughEverywhere(std::uint64_t seed) {
+  auto g = EmptyGlobalGrid();
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> unit(0, 1);
+  constexpr int kOctaves = 12, kTermsPerOctave = 6;
+  constexpr double kRmsM = 1200;  // metres
+  std::vector<std::vector<double>> sx, sy;
+  std::vector<double> amplitude;
+  double lengthSum = 0;  // degrees
+  for (int j = 1; j <= kOctaves; ++j) lengthSum += 360.0 / std::pow(2.0, j);
+  for (int j = 1; j <= kOctaves; ++j) {
+    const double lengthDeg = 360.0 / std::pow(2.0, j);
+    const double sigma = kRmsM * std::sqrt(lengthDeg / lengthSum);  // metres, this octave
+    for (int t = 0; t < kTermsPerOctave; ++t) {
+      // Longitude wavelengths divide 360 degrees: no step at the seam.
+      const double turns = std::max(1.0, std::round(360.0 / (lengthDeg * (0.7 + 0.7 * unit(rng)))));
+      const double lonDeg = 360.0 / turns;
+      const double latDeg = lengthDeg * (0.7 + 0.7 * unit(rng));
+      amplitude.push_back(2 * sigma / std::sqrt(double(kTermsPerOctave)));
+      sx.push_back(WaveTable({lonDeg, unit(rng) * lonDeg}, -180, kColumns));
+      sy.push_back(WaveTable({latDeg, unit(rng) * latDeg}, -90, kRows));
+    }
+  }
+  const auto fill = [&](int ixFrom, int ixTo) {
+    for (int ix = ixFrom; ix < ixTo; ++ix) {
+      float* column = &g->values[std::size_t(ix) * kRows];
+      for (int iy = 0; iy < kRows; ++iy) {
+        double s = 0;  // metres
+        for (std::size_t k = 0; k < amplitude.size(); ++k) s += amplitude[k] * sx[k][ix] * sy[k][iy];
+        column[iy] = float(s);
+      }
+    }
+  };
+  std::thread other(fill, 0, kColumns / 2);
+  fill(kColumns / 2, kColumns);
+  other.join();
+  return g;
+}
+
+// RMS, mean and largest difference between neighbouring columns, and the
+// steepest slope between neighbours along a parallel (degrees), within 80
+// degrees of the equator.
+void PrintRoughness(const gl::TGridImports& g) {
+  double sum2 = 0, diffSum = 0, diffMax = 0, slopeMax = 0;
+  std::int64_t count = 0;
+  for (int ix = 0; ix + 1 < g.nx; ++ix) {
+    for (int iy = 1; iy + 1 < g.ny; ++iy) {
+      // Next to the poles the columns meet: those rows tell nothing of slopes.
+      if (std::fabs(g.yMin + iy * g.yStep) > 80) continue;
+      const double v = g.at(ix, iy), d = std::fabs(g.at(ix + 1, iy) - v);
+      const double spacingM = kEarthRadiusM * gl::kDegToRad / kNodesPerDegree *
+                              std::cos((g.yMin + iy * g.yStep) * gl::kDegToRad);
+      sum2 += v * v;
+      diffSum += d;
+      diffMax = std::max(diffMax, d);
+      slopeMax = std::max(slopeMax, std::atan(d / spacingM) / gl::kDegToRad);
+      ++count;
+    }
+  }
+  std::printf("  RMS %.0f m; neighbouring columns %.1f m apart on average, %.0f m at most; steepest slope %.0f deg\n",
+              std::sqrt(sum2 / count), diffSum / count, diffMax, slopeMax);
+}
+
 gl::TLayerModel OneLayer(std::unique_ptr<gl::TGridImports> top) {
   gl::TLayerModel model;
   model[0].elevationGrid = std::move(top);
@@ -141,13 +220,36 @@ gl::TLayerModel OneLayer(std::unique_ptr<gl::TGridImports> top) {
   return model;
 }
 
+// Block means of a surface at every level a band may ask for, formed once:
+// a band at segment size s samples the level MeanLevel(h, s), as in a run.
+class TMeansByLevel {
+ public:
+  explicit TMeansByLevel(const gl::TGridImports& topography) {
+    std::vector<gl::TZone> levels;
+    for (int level = 1; level <= kLevels; ++level) {
+      levels.push_back({.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = kSpacingArcSec * std::pow(2.0, level),
+                        .blockMeans = true});
+    }
+    means_ = std::make_unique<gl::TZoneGridMeans>(
+        std::vector<gl::TRoledGrid>{{&topography, gl::TGridRole::Elevation}}, levels, kEarthRadiusM);
+  }
+  const gl::TGridStandIns* For(const gl::TZone& band) const {
+    if (!band.blockMeans) return nullptr;
+    const int level = std::min(kLevels, gl::MeanLevel(kSpacingArcSec, band.segmentSizeArcSec));
+    return level > 0 ? means_->ForZone(level - 1) : nullptr;
+  }
+
+ private:
+  static constexpr int kLevels = 8;  // up to 256 h
+  std::unique_ptr<gl::TZoneGridMeans> means_;
+};
+
 // A zone layout ready to run: its bands (split where one exceeds the ring
 // limit), their rings and ring tables.
 struct TBuiltLayout {
   std::vector<gl::TZone> bands;
   std::vector<std::unique_ptr<gl::TRingLayout>> rings;
   std::vector<std::unique_ptr<gl::TRingTable>> tables;
-  std::unique_ptr<gl::TZoneGridMeans> means;  // block means of the bands that ask for them
   std::int64_t segments = 0;  // per point
 };
 
@@ -167,19 +269,16 @@ void AddBand(TBuiltLayout& built, const gl::TZone& band) {
   built.segments += built.tables.back()->segmentCount();
 }
 
-// The bands' rings, and the block means of `topography` for the bands that
-// ask for them (as a run forms them).
-TBuiltLayout Build(const std::vector<gl::TZone>& bands, const gl::TGridImports& topography) {
+TBuiltLayout Build(const std::vector<gl::TZone>& bands) {
   TBuiltLayout built;
   for (const gl::TZone& b : bands) AddBand(built, b);
-  built.means = std::make_unique<gl::TZoneGridMeans>(std::vector<const gl::TGridImports*>{&topography}, built.bands);
   return built;
 }
 
-gl::TRunContext Context(const gl::TLayerModel& model, const TBuiltLayout& built) {
+gl::TRunContext Context(const gl::TLayerModel& model, const TBuiltLayout& built, const TMeansByLevel& means) {
   std::vector<gl::TZoneRings> zones;
   for (std::size_t z = 0; z < built.bands.size(); ++z) {
-    zones.push_back({*built.rings[z], *built.tables[z], built.means->ForZone(z)});
+    zones.push_back({*built.rings[z], *built.tables[z], means.For(built.bands[z])});
   }
   return gl::TRunContext{.model = model,
                          .zones = zones,
@@ -226,12 +325,6 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Every segment size divided by `factor`.
-std::vector<gl::TZone> Refined(std::vector<gl::TZone> bands, double factor) {
-  for (auto& b : bands) b.segmentSizeArcSec /= factor;
-  return bands;
-}
-
 double MaxAbsDiff(const std::vector<double>& a, const std::vector<double>& b) {
   double m = 0;
   for (std::size_t i = 0; i < a.size(); ++i) m = std::max(m, std::abs(a[i] - b[i]));
@@ -249,200 +342,290 @@ std::string Describe(const std::vector<gl::TZone>& bands) {
   return s;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-  // "cost": only the time per point of the default and the presets.
-  const bool costOnly = argc > 1 && std::string(argv[1]) == "cost";
-  const std::uint64_t seed = argc > 1 && !costOnly ? std::strtoull(argv[1], nullptr, 10) : 1;
-  const double h = kSpacingArcSec;  // arc-seconds
-  // Segment size of the far bands' references, arc-seconds: finer than h.
-  const double refFarArcSec = argc > 2 ? std::strtod(argv[2], nullptr) : 56.25;
-  const auto t0 = std::chrono::steady_clock::now();
-  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+// A surface of the study and its stations.
+struct TSite {
+  const char* name;
+  double lambdaDeg, phiDeg;  // degrees
+};
+struct TSurface {
+  const char* name;
+  std::unique_ptr<gl::TGridImports> (*make)();
+  std::vector<TSite> sites;  // the first `sites` are taken
+};
 
-  gl::TLayerModel model = OneLayer(MakeTopography(seed));
-  const gl::TGridImports& topo = *model[0].elevationGrid;
-  std::printf("topography: %d x %d nodes, seed %llu, built in %.1f s\n", int(topo.nx), int(topo.ny),
-              static_cast<unsigned long long>(seed), elapsed());
+const TSurface kSurfaces[] = {
+    // Today's: steep mountains over about a quarter of the globe.
+    {"today",
+     [] { return MakeTopography(1, 1.0); },
+     {{"rough1", kRoughLonDeg + 0.013, kRoughLatDeg - 0.027},
+      {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31},
+      {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
+      {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
+    // Rough everywhere: a k^-3 spectrum, RMS 1.2 km.
+    {"rough",
+     [] { return MakeRoughEverywhere(2); },
+     {{"r1", 10.313, 35.173}, {"r2", -71.29, -12.83}, {"r3", 120.71, 48.22}, {"r4", -150.18, 20.47}}},
+    // Today's with short wavelengths 1.8 times as high: slopes to about 0.9
+    // (42 degrees), steeper than 30 degrees over wide areas.
+    {"steep",
+     [] { return MakeTopography(3, 1.8); },
+     {{"rough1", kRoughLonDeg + 0.013, kRoughLatDeg - 0.027},
+      {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
+      {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31},
+      {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
+};
 
-  // Stations: two on rough terrain, one on smooth terrain; each on the
-  // surface and 100 m above it.
-  struct TSite {
-    const char* name;
-    double lambdaDeg, phiDeg;  // degrees
-  };
-  const TSite sites[] = {{"rough1", kRoughLonDeg + 0.013, kRoughLatDeg - 0.027},
-                         {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
-                         {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31}};
+// Stations of a surface: each site on the surface and 10 m above it.
+std::vector<gl::TCalcPoint> Stations(const TSurface& surface, const gl::TGridImports& topo, int sites) {
   std::vector<gl::TCalcPoint> points;
-  for (const TSite& s : sites) {
+  for (int k = 0; k < sites && k < int(surface.sites.size()); ++k) {
+    const TSite& s = surface.sites[k];
     const double surfaceM = gl::SampleGrid(topo, s.lambdaDeg, s.phiDeg);
-    for (double aboveM : {0.0, 100.0}) {
+    for (double aboveM : {0.0, 10.0}) {
       points.push_back({.lambda = s.lambdaDeg, .phi = s.phiDeg, .pointNumber = double(points.size() + 1),
                         .height = surfaceM + aboveM});
-      std::printf("point %zu: %s %+.0f m, lambda %.3f phi %.3f height %.1f m\n", points.size(), s.name, aboveM,
+      std::printf("  station %zu: %s %+.0f m, lambda %.3f phi %.3f height %.1f m\n", points.size(), s.name, aboveM,
                   s.lambdaDeg, s.phiDeg, points.back().height);
     }
   }
-  const std::size_t n = points.size();
+  return points;
+}
 
-  if (costOnly) {
+// The bands of the reference: decades to 1 degree at 1/256 of the outer
+// bound, but the first at 1/128 (finer sizes next to the point meet the
+// kernel's rounding floor near psi = 0, about 0.002 mGal), then 1..10, 10..45 and 45..180 degrees on
+// point samples at 56.25" (finer than h).
+struct TStudyBand {
+  double fromDeg, toDeg;  // degrees
+  double refArcSec;       // arc-seconds
+};
+constexpr TStudyBand kStudyBands[] = {{0, 0.001, 0.028125}, {0.001, 0.01, 0.140625}, {0.01, 0.1, 1.40625},
+                                      {0.1, 1, 14.0625},     {1, 10, 56.25},          {10, 45, 56.25},
+                                      {45, 180, 56.25}};
+constexpr int kStudyBandCount = int(std::size(kStudyBands));
+
+// A layout's bands cut at the bounds of study band b.
+std::vector<gl::TZone> Clipped(const std::vector<gl::TZone>& bands, const TStudyBand& b) {
+  std::vector<gl::TZone> out;
+  for (gl::TZone z : bands) {
+    z.psiFromDeg = std::max(z.psiFromDeg, b.fromDeg);
+    z.psiToDeg = std::min(z.psiToDeg, b.toDeg);
+    if (z.psiToDeg > z.psiFromDeg) out.push_back(z);
+  }
+  return out;
+}
+
+// Max and RMS of differences, mGal.
+struct TSpread {
+  double max = 0, sum2 = 0;
+  int count = 0;
+  void Add(double d) {
+    max = std::max(max, std::fabs(d));
+    sum2 += d * d;
+    ++count;
+  }
+  double Rms() const { return count ? std::sqrt(sum2 / count) : 0; }
+};
+
+// Decade bands from the point to 60 h (1 degree): 0 .. 0.006 h, then
+// 0.006 h .. 0.06 h and so on to 6 h .. 60 h, band i at its outer bound over
+// rings[i]; then the far bands.
+std::vector<gl::TZone> Decades(std::vector<double> rings, std::vector<gl::TZone> far) {
+  std::vector<gl::TZone> out;
+  double fromArcSec = 0, toArcSec = 0.006 * kSpacingArcSec;
+  for (double k : rings) {
+    out.push_back({fromArcSec / 3600, toArcSec / 3600, toArcSec / k});
+    fromArcSec = toArcSec;
+    toArcSec *= 10;
+  }
+  out.insert(out.end(), far.begin(), far.end());
+  return out;
+}
+
+struct TCandidate {
+  std::string name;
+  std::vector<gl::TZone> bands;
+  TSpread perBand[kStudyBandCount];
+  TSpread total;
+  std::int64_t segments = 0;
+};
+
+std::vector<TCandidate> Candidates() {
+  const double h = kSpacingArcSec;
+  const auto five = [](double k) { return std::vector<double>(5, k); };
+  std::vector<TCandidate> c;
+  const auto add = [&c](std::string name, std::vector<gl::TZone> bands) {
+    TCandidate t;
+    t.name = std::move(name);
+    t.bands = std::move(bands);
+    c.push_back(std::move(t));
+  };
+  add("standard", *gl::PresetZones("standard", h));
+  add("fine", *gl::PresetZones("fine", h));
+  // Earlier candidates (docs/zones.md): bands 1..10 degrees on means, or
+  // near bands at 16 to 32 rings, miss on the steep surface by 0.1 to 0.7.
+  add("S32-450pt-1800m-3600m", Decades(five(32), {{1, 10, 7.5 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
+  add("S48-450pt-1800m-3600m", Decades(five(48), {{1, 10, 7.5 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
+  add("S64-450pt-3600m", Decades(five(64), {{1, 10, 7.5 * h}, {10, 180, 60 * h, true}}));
+  add("F64-225pt-900m-900m", Decades(five(64), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  add("F64-225pt-900m-3600m", Decades(five(64), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 60 * h, true}}));
+  add("F96-225pt-900m-1800m", Decades(five(96), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  add("F64-112pt-900m-1800m", Decades(five(64), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  return c;
+}
+
+void PrintSpreads(const std::vector<TCandidate>& candidates, const char* title) {
+  std::printf("\n%s: |layout - reference|, max / RMS over the stations, mGal\n%-22s", title, "layout");
+  for (const TStudyBand& b : kStudyBands) std::printf(" %15s", (std::to_string(b.fromDeg).substr(0, 5) + ".." +
+                                                                std::to_string(b.toDeg).substr(0, 5)).c_str());
+  std::printf(" %15s %9s\n", "total", "segments");
+  for (const TCandidate& c : candidates) {
+    std::printf("%-22s", c.name.c_str());
+    for (const TSpread& s : c.perBand) std::printf("  %6.4f/%6.4f", s.max, s.Rms());
+    std::printf("  %6.4f/%6.4f %9lld\n", c.total.max, c.total.Rms(), static_cast<long long>(c.segments));
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+
+  if (argc > 1 && std::string(argv[1]) == "cost") {
+    const bool timeAll = argc > 2 && std::string(argv[2]) == "all";  // every candidate, not the presets only
     // The default and the presets in turn, seven rounds, so that a drift of
     // the machine's speed touches them alike; medians per point.
+    const TSurface& surface = kSurfaces[0];
+    gl::TLayerModel model = OneLayer(surface.make());
+    const gl::TGridImports& topo = *model[0].elevationGrid;
+    std::printf("surface %s built in %.1f s\n", surface.name, elapsed());
+    const std::vector<gl::TCalcPoint> points = Stations(surface, topo, 4);
+    const double n = double(points.size());
     struct TTimed {
-      const char* name;
+      std::string name;
       std::vector<gl::TZone> bands;
       std::vector<double> one, two;  // seconds for all points, per round
     };
-    std::vector<TTimed> timed = {{"default", {{0, 180, 3600}}, {}, {}},
-                                 {"standard", *gl::PresetZones("standard", h), {}, {}},
-                                 {"fine", *gl::PresetZones("fine", h), {}, {}}};
-    std::vector<TBuiltLayout> built;
-    for (const TTimed& t : timed) {
-      const double before = elapsed();
-      built.push_back(Build(t.bands, topo));
-      std::printf("%s: rings and block means formed in %.2f s\n", t.name, elapsed() - before);
+    std::vector<TTimed> timed = {{"default", {{0, 180, 3600}}, {}, {}}};
+    for (const TCandidate& c : Candidates()) {
+      if (c.name == "standard" || c.name == "fine" || timeAll) timed.push_back({c.name, c.bands, {}, {}});
     }
+    const double before = elapsed();
+    const TMeansByLevel means(topo);
+    std::printf("block means formed in %.2f s\n", elapsed() - before);
+    std::vector<TBuiltLayout> built;
+    for (const TTimed& t : timed) built.push_back(Build(t.bands));
     for (int round = 0; round < 7; ++round) {
       for (std::size_t k = 0; k < timed.size(); ++k) {
-        const gl::TRunContext ctx = Context(model, built[k]);
+        const gl::TRunContext ctx = Context(model, built[k], means);
         timed[k].one.push_back(Evaluate(ctx, points, 1).seconds);
         timed[k].two.push_back(Evaluate(ctx, points, 2).seconds);
       }
     }
-    std::printf("\ncost per point, medians of 7 rounds (ms):\n%-9s %9s %9s %9s %12s\n", "layout", "segments",
+    std::printf("\ncost per point, medians of 7 rounds (ms):\n%-22s %9s %9s %9s %12s\n", "layout", "segments",
                 "1 thread", "2 threads", "vs default");
     const double defaultTwo = Median(timed[0].two);
     for (std::size_t k = 0; k < timed.size(); ++k) {
-      std::printf("%-9s %9lld %9.2f %9.2f %11.1fx\n", timed[k].name, static_cast<long long>(built[k].segments),
-                  1e3 * Median(timed[k].one) / n, 1e3 * Median(timed[k].two) / n,
-                  Median(timed[k].two) / defaultTwo);
+      std::printf("%-22s %9lld %9.2f %9.2f %11.2fx\n", timed[k].name.c_str(),
+                  static_cast<long long>(built[k].segments), 1e3 * Median(timed[k].one) / n,
+                  1e3 * Median(timed[k].two) / n, Median(timed[k].two) / defaultTwo);
     }
     return 0;
   }
 
-  // Step 1: the bands, decades of distance. Each is evaluated at its
-  // finest size (the band's reference) and at sizes doubling from there.
-  struct TBandStudy {
-    double fromDeg, toDeg;   // degrees
-    double finestArcSec;     // arc-seconds: the band's reference
-    int doublings;           // coarser sizes tried
-    std::vector<double> sizes;                // arc-seconds, finest first
-    std::vector<std::vector<double>> dte;     // per size, per point, mGal
-  };
-  // Decades of distance up to 1 degree, their finest size 1/128 of the outer
-  // bound (finer sizes next to the point meet the rounding floor of the
-  // kernel near psi = 0, about 0.002 mGal); then 1..10, 10..45 and 45..180
-  // degrees, finest 56.25" (3600" / 64, below h, so that doublings reach
-  // 3600").
-  std::vector<TBandStudy> bands = {
-      {0, 0.001, 0.028125, 7, {}, {}},        {0.001, 0.01, 0.28125, 7, {}, {}},
-      {0.01, 0.1, 2.8125, 7, {}, {}},         {0.1, 1, 28.125, 7, {}, {}},
-      {1, 10, refFarArcSec, 7, {}, {}},       {10, 45, refFarArcSec, 7, {}, {}},
-      {45, 180, refFarArcSec, 7, {}, {}},
-  };
-  std::vector<double> refTotal(n, 0);  // mGal: sum of the bands' references
-  std::printf("\nstep 1: each band alone; max over the points of |DTE - band reference|, mGal\n");
-  for (TBandStudy& b : bands) {
-    for (int j = 0; j <= b.doublings; ++j) {
-      const double size = b.finestArcSec * std::pow(2.0, j);
-      const TBuiltLayout built = Build({{b.fromDeg, b.toDeg, size}}, topo);
-      b.sizes.push_back(size);
-      b.dte.push_back(Evaluate(Context(model, built), points, 2).dteMGal);
-      std::printf("  %g..%g deg @ %9.4f\" (%10lld segments): %.5f", b.fromDeg, b.toDeg, size,
-                  static_cast<long long>(built.segments), MaxAbsDiff(b.dte.back(), b.dte.front()));
-      if (j == 0) {
-        std::printf("  reference:");
-        for (double v : b.dte.front()) std::printf(" %.5f", v);
-      } else {
-        std::printf("  per point:");
-        for (std::size_t i = 0; i < n; ++i) std::printf(" %+.5f", b.dte.back()[i] - b.dte.front()[i]);
+  const int sites = argc > 1 ? std::max(1, std::min(4, std::atoi(argv[1]))) : 2;
+  const std::string only = argc > 2 && std::string(argv[2]) != "all" ? argv[2] : "";
+  const std::string cacheDir = argc > 3 ? argv[3] : "";
+  std::vector<TCandidate> all = Candidates();
+  for (const TSurface& surface : kSurfaces) {
+    if (!only.empty() && only != surface.name) continue;
+    std::printf("\n=== surface %s\n", surface.name);
+    gl::TLayerModel model = OneLayer(surface.make());
+    const gl::TGridImports& topo = *model[0].elevationGrid;
+    PrintRoughness(topo);
+    const std::vector<gl::TCalcPoint> points = Stations(surface, topo, sites);
+    const std::size_t n = points.size();
+    const TMeansByLevel means(topo);
+    std::printf("  built in %.0f s\n", elapsed());
+
+    // The reference, band by band, and its change from twice the size; from
+    // the cache file when an earlier run with the same stations left one.
+    std::vector<std::vector<double>> ref(kStudyBandCount);
+    std::vector<double> refTotal(n, 0), coarseTotal(n, 0);
+    const std::string cacheName = cacheDir.empty() ? std::string()
+                                                   : cacheDir + "/zone_study_" + surface.name + "_" +
+                                                         std::to_string(sites) + ".ref";
+    std::vector<double> cached;
+    if (std::FILE* in = cacheName.empty() ? nullptr : std::fopen(cacheName.c_str(), "r")) {
+      double v = 0;
+      while (std::fscanf(in, "%lf", &v) == 1) cached.push_back(v);
+      std::fclose(in);
+    }
+    const bool fromCache = cached.size() == 2 * n * kStudyBandCount;
+    std::vector<double> toCache;
+    std::printf("  reference bands%s: |change from twice the size|, max over the stations, mGal\n",
+                fromCache ? " (from the cache)" : "");
+    for (int b = 0; b < kStudyBandCount; ++b) {
+      const TStudyBand& band = kStudyBands[b];
+      const auto at = [&](double size, int which) {
+        if (fromCache) {
+          const auto first = cached.begin() + std::ptrdiff_t((2 * b + which) * n);
+          return std::vector<double>(first, first + std::ptrdiff_t(n));
+        }
+        const TBuiltLayout built = Build({{band.fromDeg, band.toDeg, size}});
+        std::vector<double> dte = Evaluate(Context(model, built, means), points, 2).dteMGal;
+        toCache.insert(toCache.end(), dte.begin(), dte.end());
+        return dte;
+      };
+      ref[b] = at(band.refArcSec, 0);
+      const std::vector<double> coarse = at(2 * band.refArcSec, 1);
+      for (std::size_t i = 0; i < n; ++i) {
+        refTotal[i] += ref[b][i];
+        coarseTotal[i] += coarse[i];
       }
-      std::printf("   [%.0f s]\n", elapsed());
+      std::printf("    %g..%g deg @ %g\": %.5f  [%.0f s]\n", band.fromDeg, band.toDeg, band.refArcSec,
+                  MaxAbsDiff(ref[b], coarse), elapsed());
       std::fflush(stdout);
     }
-    for (std::size_t i = 0; i < n; ++i) refTotal[i] += b.dte.front()[i];
-  }
-  std::printf("reference DTE per point, mGal:");
-  for (double v : refTotal) std::printf(" %.5f", v);
-  std::printf("\n");
-
-  // Step 2: whole layouts, each a rule in h, against the sum of the bands'
-  // references; with the change when every size is halved and the time per
-  // point (medians of 3, one and two threads) in this same run.
-  struct TCandidate {
-    const char* name;
-    std::vector<gl::TZone> bands;
-  };
-  // Decade bands from the point to 60 h (1 degree): 0 .. 0.006 h, then
-  // 0.006 h .. 0.06 h and so on to 6 h .. 60 h, band i at its outer bound
-  // divided by k[i]; then the far bands.
-  const auto decades = [&](std::vector<double> k, std::vector<gl::TZone> far) {
-    std::vector<gl::TZone> out;
-    double fromArcSec = 0, toArcSec = 0.006 * h;
-    for (double ki : k) {
-      out.push_back({fromArcSec / 3600, toArcSec / 3600, toArcSec / ki});
-      fromArcSec = toArcSec;
-      toArcSec *= 10;
+    if (!fromCache && !cacheName.empty()) {
+      if (std::FILE* out = std::fopen(cacheName.c_str(), "w")) {
+        for (double v : toCache) std::fprintf(out, "%.17g\n", v);
+        std::fclose(out);
+      }
     }
-    out.insert(out.end(), far.begin(), far.end());
-    return out;
-  };
-  // Far bands sampling block means carry "m" (true below).
-  const std::vector<TCandidate> candidates = {
-      {"default", {{0, 180, 3600}}},
-      {"A", {{0, 0.1, h / 2}, {0.1, 1, 2 * h}, {1, 180, 60 * h}}},
-      {"std-pt", decades({16, 16, 16, 16, 16}, {{1, 10, 15 * h}, {10, 180, 60 * h}})},
-      {"standard", *gl::PresetZones("standard", h)},
-      {"M10-pt", decades({32, 32, 32, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 30 * h}, {45, 180, 60 * h}})},
-      {"M10", decades({32, 32, 32, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}})},
-      {"fine-pt", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 180, 15 * h}})},
-      {"F30", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 180, 30 * h, true}})},
-      {"fine", *gl::PresetZones("fine", h)},
-      {"fine-900", decades({64, 64, 64, 64, 64}, {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}})},
-  };
-  std::printf("\nstep 2: whole layouts (max over the points, mGal; ms per point)\n");
-  std::printf("%-9s %-70s\n          %9s %9s %9s %8s %8s\n", "layout", "bands (deg..deg@size)", "segments", "halving",
-              "vs ref", "ms 1thr", "ms 2thr");
-  for (const TCandidate& c : candidates) {
-    const TBuiltLayout built = Build(c.bands, topo);
-    const gl::TRunContext ctx = Context(model, built);
-    std::vector<double> one, two;
-    TEvaluated result;
-    for (int rep = 0; rep < 3; ++rep) {
-      result = Evaluate(ctx, points, 1);
-      one.push_back(result.seconds);
-      two.push_back(Evaluate(ctx, points, 2).seconds);
-    }
-    const TEvaluated halved = Evaluate(Context(model, Build(Refined(c.bands, 2), topo)), points, 2);
-    std::printf("%-9s %-70s\n          %9lld %9.5f %9.5f %8.2f %8.2f\n", c.name, Describe(c.bands).c_str(),
-                static_cast<long long>(built.segments), MaxAbsDiff(result.dteMGal, halved.dteMGal),
-                MaxAbsDiff(result.dteMGal, refTotal), 1e3 * Median(one) / n, 1e3 * Median(two) / n);
-    std::printf("          per point vs ref:");
-    for (std::size_t i = 0; i < n; ++i) std::printf(" %+.5f", result.dteMGal[i] - refTotal[i]);
+    std::printf("  reference total: change from twice every size %.5f; DTE per station:", MaxAbsDiff(refTotal, coarseTotal));
+    for (double v : refTotal) std::printf(" %.5f", v);
     std::printf("\n");
-    std::fflush(stdout);
-  }
 
-  // Step 3: far-zone aliasing. The far bands at each coarser size, sampled
-  // on the 1-arc-minute grid and on its block means at that size (the
-  // pyramid level a run takes).
-  std::printf("\nstep 3: far bands, point samples of the 1' grid vs block means at the segment size;\n"
-              "max over the points of |DTE - band reference|, mGal\n");
-  for (const TBandStudy& b : bands) {
-    if (b.fromDeg < 1) continue;
-    for (std::size_t j = 1; j < b.sizes.size(); ++j) {
-      if (b.sizes[j] < 2 * h) continue;
-      const TBuiltLayout built = Build({{b.fromDeg, b.toDeg, b.sizes[j], true}}, topo);
-      const TEvaluated means = Evaluate(Context(model, built), points, 2);
-      const gl::TGridImports& level = gl::ZoneGrid(built.means->ForZone(0), topo);
-      std::printf("  %g..%g deg @ %6.0f\" (means every %4.0f\"): point samples %.5f   block means %.5f\n", b.fromDeg,
-                  b.toDeg, b.sizes[j], gl::FinerSpacingArcSec(level), MaxAbsDiff(b.dte[j], b.dte.front()),
-                  MaxAbsDiff(means.dteMGal, b.dte.front()));
-      std::fflush(stdout);
+    std::vector<TCandidate> here = Candidates();
+    for (std::size_t c = 0; c < here.size(); ++c) {
+      for (int b = 0; b < kStudyBandCount; ++b) {
+        const TBuiltLayout built = Build(Clipped(here[c].bands, kStudyBands[b]));
+        const std::vector<double> dte = Evaluate(Context(model, built, means), points, 2).dteMGal;
+        for (std::size_t i = 0; i < n; ++i) {
+          here[c].perBand[b].Add(dte[i] - ref[b][i]);
+          all[c].perBand[b].Add(dte[i] - ref[b][i]);
+        }
+      }
+      const TBuiltLayout built = Build(here[c].bands);
+      here[c].segments = all[c].segments = built.segments;
+      const std::vector<double> dte = Evaluate(Context(model, built, means), points, 2).dteMGal;
+      std::printf("  %-22s per station:", here[c].name.c_str());
+      for (std::size_t i = 0; i < n; ++i) {
+        here[c].total.Add(dte[i] - refTotal[i]);
+        all[c].total.Add(dte[i] - refTotal[i]);
+        std::printf(" %+.5f", dte[i] - refTotal[i]);
+      }
+      std::printf("\n");
     }
+    PrintSpreads(here, (std::string("surface ") + surface.name).c_str());
+    std::printf("  [%.0f s]\n", elapsed());
   }
+  PrintSpreads(all, "all surfaces");
+  for (const TCandidate& c : all) std::printf("%-22s %s\n", c.name.c_str(), Describe(c.bands).c_str());
   std::printf("\ntotal %.0f s\n", elapsed());
   return 0;
 }

@@ -261,13 +261,13 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
 
   // Block means for the bands that ask for them, formed once from the
   // loaded grids.
-  std::vector<const TGridImports*> grids;
+  std::vector<TRoledGrid> grids;
   for (int k = 0; k < params.rowCount; ++k) {
-    if (model[k].elevationGrid) grids.push_back(model[k].elevationGrid.get());
-    if (k >= 1 && model[k].densityGrid) grids.push_back(model[k].densityGrid.get());
+    if (model[k].elevationGrid) grids.push_back({model[k].elevationGrid.get(), TGridRole::Elevation});
+    if (k >= 1 && model[k].densityGrid) grids.push_back({model[k].densityGrid.get(), TGridRole::Density});
   }
   try {
-    bands.means = TZoneGridMeans(grids, bands.zones);
+    bands.means = TZoneGridMeans(grids, bands.zones, params.earthRadius);
   } catch (const std::bad_alloc&) {
     return "The calculation ran out of memory while forming the block means of the grids.";
   } catch (const std::exception&) {

@@ -7,10 +7,21 @@
 // The means form a pyramid: each level halves the node counts, its node
 // (jx, jy) on the finer level's node (2 jx, 2 jy), holding the weighted mean
 // of the 3 x 3 finer nodes around it (weights 1/4, 1/2, 1/4 along each
-// axis; nodes outside the grid left out). The grid's first node and extent
-// are kept, so no half-cell shift creeps in. A node whose surrounding weight
-// is at least half blank is blank; otherwise blank nodes are left out of the
+// axis; nodes outside the grid left out, but a grid whose columns span
+// exactly 360 degrees wraps round). The grid's first node and extent are
+// kept, so no half-cell shift creeps in. A node whose surrounding weight is
+// at least half blank is blank; otherwise blank nodes are left out of the
 // mean. A constant grid stays exactly constant.
+//
+// Far away a block of a layer attracts as its mass does, and the mass
+// between a sphere of radius R and a surface at height h goes with
+// (R + h)^3 - R^3, not with h. A mean of heights drops the variance of the
+// relief and with it mass, band after band on a rough globe. So elevation
+// grids average m = (R + h)^3 - R^3 = h (3 R^2 + 3 R h + h^2) and give back
+// the height h* with (R + h*)^3 - R^3 = mean of m: every block keeps the
+// mass between the sphere and the surface, and so between any two surfaces
+// (their difference), for a constant density. Density grids keep linear
+// means.
 #pragma once
 
 #include <memory>
@@ -23,9 +34,34 @@ namespace globelayers {
 
 struct TZone;
 
-// The next level of the pyramid; null when the grid has fewer than 3 nodes
-// along either axis (it cannot be halved).
+// What a grid holds, which decides how its nodes are averaged.
+enum class TGridRole {
+  Elevation,  // heights of a surface, metres: means keep the mass above the sphere
+  Density,    // densities, g/cm3: linear means
+};
+
+// A grid of a run with its role.
+struct TRoledGrid {
+  const TGridImports* grid;
+  TGridRole role;
+};
+
+// The next level of the pyramid with linear means (densities); null when the
+// grid has fewer than 3 nodes along either axis (it cannot be halved).
 std::unique_ptr<TGridImports> HalvedMeans(const TGridImports& grid);
+
+// The next level of the pyramid of an elevation grid: means that keep the
+// mass between the sphere of radius `earthRadius` (metres) and the surface.
+// Null as for HalvedMeans.
+std::unique_ptr<TGridImports> HalvedMassMeans(const TGridImports& grid, double earthRadius);
+
+// Mass above the sphere of a surface at height h, as the means average it,
+// and the height back from it: metres^3 (per steradian times 3), metres.
+// Exact inverses up to rounding, without cancellation for small h.
+inline double MassOfHeight(double heightM, double earthRadius) {
+  return heightM * (3 * earthRadius * earthRadius + 3 * earthRadius * heightM + heightM * heightM);
+}
+double HeightOfMass(double mass, double earthRadius);
 
 // The pyramid level whose spacing 2^level * spacing is nearest, on a log
 // scale, to the segment size; 0 (the grid itself) when the segment is less
@@ -53,13 +89,14 @@ inline const TGridImports& ZoneGrid(const TGridStandIns* standIns, const TGridIm
 
 // The block means of a run, built once before its first point: for every
 // zone that asks for them, a stand-in for each of `grids` at the level of
-// the zone's segment size. Levels that no zone uses are dropped as soon as
-// the next one is formed, so the means take at most a third of the grids'
-// memory.
+// the zone's segment size, averaged as its role says (elevations over the
+// sphere of radius `earthRadius`, metres). Levels that no zone uses are
+// dropped as soon as the next one is formed, so the means take at most a
+// third of the grids' memory.
 class TZoneGridMeans {
  public:
   TZoneGridMeans() = default;
-  TZoneGridMeans(const std::vector<const TGridImports*>& grids, const std::vector<TZone>& zones);
+  TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::vector<TZone>& zones, double earthRadius);
   // The stand-ins of zone z (counted from 0), or null where it samples the
   // grids themselves.
   const TGridStandIns* ForZone(std::size_t z) const {

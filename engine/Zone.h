@@ -56,4 +56,9 @@ std::string PresetNameList();
 // none.
 std::optional<std::string> PresetName(std::string_view typed);
 
+// What a run log says of the preset `name` (any case): the largest
+// difference from a converged reference that the study of docs/zones.md
+// measured for it, as one line with its end; empty for no preset.
+std::string PresetBoundLine(std::string_view name);
+
 }  // namespace globelayers

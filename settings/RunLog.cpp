@@ -101,7 +101,7 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
     // A preset's bands are known once the run has loaded its grids.
     const auto* preset = std::get_if<TZonePreset>(&zones.zone);
     const auto* list = std::get_if<TZoneList>(&zones.zone);
-    if (preset) log += "Zone preset: " + preset->name + "\n";
+    if (preset) log += "Zone preset: " + preset->name + "\n" + PresetBoundLine(preset->name);
     const std::vector<TZone> listed = preset ? usedZones : list ? list->bands : std::vector<TZone>{};
     for (std::size_t k = 0; k < listed.size(); ++k) {
       const TZone& zone = listed[k];

@@ -106,6 +106,152 @@ TEST(HalvedMeans, BlankWhereMostOfTheWeightIsBlank) {
   EXPECT_EQ(halfBlank->blankCount, 1);
 }
 
+// Heights average as the mass above the sphere: (R + h*)^3 equals the
+// weighted mean of (R + h)^3, formed here in long double from the cubes
+// themselves; the inverse keeps heights from millimetres to kilometres.
+TEST(HalvedMassMeans, KeepTheMassAboveTheSphere) {
+  constexpr long double R = 6371001;  // metres
+  const auto height = [](int ix, int iy) { return float(4000 * std::sin(1.3 * ix + 0.4 * iy) + 1000); };
+  const auto grid = MemoryGrid(5, 5, 0, 0, 1, 1, height);
+  const auto coarse = HalvedMassMeans(*grid, double(R));
+  const auto linear = HalvedMeans(*grid);
+  long double cubes = 0, weights = 0;
+  for (int dx = -1; dx <= 1; ++dx) {
+    for (int dy = -1; dy <= 1; ++dy) {
+      const long double w = (dx == 0 ? 0.5L : 0.25L) * (dy == 0 ? 0.5L : 0.25L);
+      cubes += w * std::pow(R + height(2 + dx, 2 + dy), 3.0L);
+      weights += w;
+    }
+  }
+  const long double expected = std::cbrt(cubes / weights) - R;
+  EXPECT_NEAR(coarse->at(1, 1), double(expected), 1e-3);
+  // The cube is convex: the mass mean lies above the mean of the heights,
+  // by about their variance over R (here about a metre).
+  EXPECT_GT(coarse->at(1, 1), linear->at(1, 1) + 0.5);
+
+  const auto constant = HalvedMassMeans(*MemoryGrid(7, 7, 0, 0, 1, 1, [](int, int) { return -1234.567f; }), 6371001);
+  for (const float v : constant->values) EXPECT_EQ(v, -1234.567f);
+
+  for (const double h : {1e-3, -0.25, 1.0, 8848.0, -10994.0, 1e5}) {
+    const double m = MassOfHeight(h, 6371001);
+    // The long double cubes carry about 30 m^3 of rounding at R^3.
+    EXPECT_NEAR(double((std::pow(R + h, 3.0L) - R * R * R)), m, 1e-9 * std::fabs(m) + 1e3) << h;
+    EXPECT_NEAR(HeightOfMass(m, 6371001), h, 1e-13 * std::fabs(h)) << h;
+  }
+}
+
+// A grid whose columns go once round the globe has no edge at its first
+// and last column: their means take the nodes across the seam. Any other
+// grid leaves the nodes outside it out.
+TEST(HalvedMeans, GridRoundTheGlobeWrapsAtItsSeam) {
+  struct Case {
+    double xMinDeg, xStepDeg;  // degrees
+    int nx;
+    bool wraps;
+  };
+  for (const Case c : {Case{-180, 45, 9, true}, Case{0, 45, 9, true}, Case{180, -45, 9, true},
+                       Case{-180, 40, 9, false}, Case{-180, 45, 8, false}}) {
+    SCOPED_TRACE(c.xMinDeg + c.xStepDeg);
+    // Column values 0, 10, 20, ...; the last column repeats the first.
+    const auto grid = MemoryGrid(c.nx, 5, c.xMinDeg, -60, c.xStepDeg, 30, [c](int ix, int) {
+      return float(c.wraps && ix == c.nx - 1 ? 0 : 10 * ix);
+    });
+    // Weights 1/4, 1/2, 1/4 on the columns before, at and after the first.
+    const double expected = c.wraps ? 0.25 * 10 * (c.nx - 2) + 0.5 * 0 + 0.25 * 10 : (0.5 * 0 + 0.25 * 10) / 0.75;
+    const std::unique_ptr<TGridImports> levels[] = {HalvedMeans(*grid), HalvedMassMeans(*grid, 6371001)};
+    for (const auto& coarse : levels) {
+      EXPECT_NEAR(coarse->at(0, 2), expected, 1e-3);  // metres: mass and plain means differ by far less
+      if (c.wraps) {
+        EXPECT_EQ(coarse->at(0, 2), coarse->at(coarse->nx - 1, 2));
+      }
+    }
+  }
+}
+
+// Independent closed form of the vertical attraction, mGal, of a band of a
+// spherical shell (radii rInner..rOuter metres, spherical distances
+// psi1..psi2 radians, density rho g/cm3) at radius rP: the integral over
+// cos(psi) in closed form, over the radius by 24-point Gauss-Legendre.
+double ShellBandAttraction(double rInner, double rOuter, double psi1, double psi2, double rho, double rP) {
+  constexpr double G = 0.006673;  // mGal per (g/cm3 times metres)
+  // Antiderivative over t = cos(psi) of (rP - r t) / l^3, l^2 = rP^2 + r^2 - 2 rP r t.
+  const auto F = [rP](double r, double t) {
+    const double q = std::sqrt(rP * rP + r * r - 2 * rP * r * t);
+    return ((rP * rP - r * r) / q - q) / (2 * rP * rP * r);
+  };
+  // Nodes and weights of 24-point Gauss-Legendre on [-1, 1], by Newton on P_24.
+  constexpr int n = 24;
+  double sum = 0;
+  for (int i = 1; i <= n; ++i) {
+    double x = std::cos(kPi * (i - 0.25) / (n + 0.5)), dp = 0;
+    for (int it = 0; it < 100; ++it) {
+      double p0 = 1, p1 = x;
+      for (int k = 2; k <= n; ++k) {
+        const double p2 = ((2 * k - 1) * x * p1 - (k - 1) * p0) / k;
+        p0 = p1;
+        p1 = p2;
+      }
+      dp = n * (x * p1 - p0) / (x * x - 1);
+      const double dx = p1 / dp;
+      x -= dx;
+      if (std::fabs(dx) < 1e-16) break;
+    }
+    const double w = 2 / ((1 - x * x) * dp * dp);
+    const double r = 0.5 * (rOuter + rInner) + 0.5 * (rOuter - rInner) * x;
+    sum += w * r * r * (F(r, std::cos(psi1)) - F(r, std::cos(psi2)));
+  }
+  return G * rho * 2 * kPi * 0.5 * (rOuter - rInner) * sum;
+}
+
+// A layer whose top is rough in longitude (4000 m +- 4000 m, one period
+// every 8 nodes of a 6' global grid) and whose bottom is flat, on a band
+// 60..120 degrees away sampled at 48': the means at 48' hold one period
+// per node, so the band must attract as a uniform shell whose top keeps
+// the mass, (R + H*)^3 = mean of (R + h)^3. A shell at the mean height
+// (the plain mean of the heights) misses it by far more than the tolerance.
+TEST(ZoneGridMeans, FarBandOnRoughTopAttractsAsItsMass) {
+  constexpr double R = 6371001, H0 = 4000, A = 4000, rho = 2.67;  // metres, metres, metres, g/cm3
+  const auto top = [](int ix, int) { return float(H0 + A * std::cos(2 * kPi * ix / 8)); };
+  long double cubes = 0;
+  for (int ix = 0; ix < 8; ++ix) cubes += std::pow(R + static_cast<long double>(top(ix, 0)), 3.0L);
+  const double hStar = double(std::cbrt(cubes / 8) - R);  // metres
+
+  TLayerModel model;
+  model[0].elevationGrid = MemoryGrid(3601, 1801, -180, -90, 0.1, 0.1, top);
+  model[1].elevation = 0;
+  model[1].density = rho;
+  const std::vector<TZone> zones = {{60, 120, 2880, true}};
+  const TZoneGridMeans means({{model[0].elevationGrid.get(), TGridRole::Elevation}}, zones, R);
+  ASSERT_EQ(ZoneGrid(means.ForZone(0), *model[0].elevationGrid).xStep, 0.8);
+  const auto layout = BuildRingLayout(60 * kDegToRad, 120 * kDegToRad, 0, 2 * kPi, 2880, R);
+  ASSERT_TRUE(layout);
+  const TRingTable table = BuildRingTable(*layout, R);
+  const TRunContext ctx{.model = model,
+                        .zones = {{.rings = *layout, .table = table, .standIns = means.ForZone(0)}},
+                        .rowCount = 2,
+                        .earthRadius = R,
+                        .psiFrom = 60 * kDegToRad,
+                        .psiTo = 120 * kDegToRad,
+                        .increment = 0,
+                        .priority = 0,
+                        .twoPiG = 2.0 * kPi * 0.006673,
+                        .unitFactor = 1.0,
+                        .layout = MakeResultLayout(0, true, 2)};
+  TPointEvaluator evaluator(ctx);
+  for (const TCalcPoint& p : {TCalcPoint{.lambda = 0.05, .phi = 10, .pointNumber = 1, .height = 0},
+                              TCalcPoint{.lambda = 179.93, .phi = -47.2, .pointNumber = 2, .height = 3500},
+                              TCalcPoint{.lambda = -100, .phi = 89.9, .pointNumber = 3, .height = 10}}) {
+    SCOPED_TRACE(p.pointNumber);
+    const std::string line = evaluator.Evaluate(p);
+    const double dte = std::stod(line.substr(line.find_last_of(' ', line.size() - 2)));  // mGal
+    const double rP = R + p.height, psi1 = 60 * kDegToRad, psi2 = 120 * kDegToRad;
+    const double shell = ShellBandAttraction(R, R + hStar, psi1, psi2, rho, rP);
+    const double atMeanHeight = ShellBandAttraction(R, R + H0, psi1, psi2, rho, rP);
+    EXPECT_NEAR(dte, shell, 0.002);
+    EXPECT_GT(std::fabs(shell - atMeanHeight), 0.01);
+  }
+}
+
 TEST(MeanLevel, NearestPowerOfTwoOfTheSegmentOverTheSpacing) {
   struct Case {
     double spacingArcSec, segmentArcSec;
@@ -127,7 +273,7 @@ TEST(ZoneGridMeans, EachBandItsLevel) {
                                     {10, 40, 72000, true},
                                     {40, 90, 144000, true},
                                     {90, 180, 36000 * 64, true}};
-  const TZoneGridMeans means({grid.get()}, zones);
+  const TZoneGridMeans means({{grid.get(), TGridRole::Density}}, zones, 6371001);
   EXPECT_EQ(means.ForZone(0), nullptr);
   EXPECT_EQ(&ZoneGrid(means.ForZone(0), *grid), grid.get());
   const TGridImports& level1 = ZoneGrid(means.ForZone(1), *grid);
@@ -150,12 +296,12 @@ TEST(ZoneGridMeans, BandOnMeansPrintsTheMeansGridsRun) {
   model[1].elevation = -2000;
   model[1].density = 2.67;
   TLayerModel meansModel;
-  meansModel[0].elevationGrid = HalvedMeans(*HalvedMeans(*model[0].elevationGrid));
+  meansModel[0].elevationGrid = HalvedMassMeans(*HalvedMassMeans(*model[0].elevationGrid, 6371001), 6371001);
   meansModel[1].elevation = -2000;
   meansModel[1].density = 2.67;
 
   const std::vector<TZone> zones = {{5, 180, 7200, true}};
-  const TZoneGridMeans means({model[0].elevationGrid.get()}, zones);
+  const TZoneGridMeans means({{model[0].elevationGrid.get(), TGridRole::Elevation}}, zones, 6371001);
   ASSERT_EQ(ZoneGrid(means.ForZone(0), *model[0].elevationGrid).xStep, 2.0);  // 7200" at 1800": level 2
   const auto layout = BuildRingLayout(5 * kDegToRad, kPi, 0, 2 * kPi, 7200, 6371001);
   ASSERT_TRUE(layout);
@@ -188,10 +334,10 @@ TEST(ZoneGridMeans, BandOnMeansPrintsTheMeansGridsRun) {
 
 TEST(ZonePresets, RulesInTheGridSpacing) {
   const std::vector<TZone> standard = *PresetZones("Standard", 60);
-  const std::vector<TZone> expected = {{0, 0.0001, 0.0225, false},    {0.0001, 0.001, 0.225, false},
-                                       {0.001, 0.01, 2.25, false},     {0.01, 0.1, 22.5, false},
-                                       {0.1, 1, 225, false},           {1, 10, 900, false},
-                                       {10, 180, 3600, true}};
+  const std::vector<TZone> expected = {{0, 0.0001, 0.005625, false},  {0.0001, 0.001, 0.05625, false},
+                                       {0.001, 0.01, 0.5625, false},   {0.01, 0.1, 5.625, false},
+                                       {0.1, 1, 56.25, false},         {1, 10, 225, false},
+                                       {10, 45, 1800, true},           {45, 180, 3600, true}};
   ASSERT_EQ(standard.size(), expected.size());
   for (std::size_t z = 0; z < expected.size(); ++z) {
     SCOPED_TRACE(z);

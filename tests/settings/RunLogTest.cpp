@@ -193,13 +193,22 @@ TEST(RunLog, ZoneLines) {
             plain + "Zone 1: 0 - 10 deg, segment 225\"\nZone 2: 10 - 180 deg, segment 3600\", block means\n" +
                 completed);
 
+  // A preset run quotes the preset's measured bound.
   state.zones = {"run.ini", {{"preset", "standard"}}};
+  const std::string standardBound =
+      "Zone preset standard: within 0.03 mGal of a converged reference, as measured on rough 1' global relief "
+      "(docs/zones.md)\n";
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
-            plain + "Zone preset: standard\n" + completed);  // no bands formed
+            plain + "Zone preset: standard\n" + standardBound + completed);  // no bands formed
   const std::vector<TZone> formed = {{0, 0.5, 7.5, false}, {0.5, 180, 900, true}};
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), formed),
-            plain + "Zone preset: standard\nZone 1: 0 - 0.5 deg, segment 7.5\"\n"
+            plain + "Zone preset: standard\n" + standardBound + "Zone 1: 0 - 0.5 deg, segment 7.5\"\n"
                     "Zone 2: 0.5 - 180 deg, segment 900\", block means\n" + completed);
+  state.zones = {"run.ini", {{"preset", "fine"}}};
+  EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find(
+                "\nZone preset fine: within 0.011 mGal of a converged reference, as measured on rough 1' global "
+                "relief (docs/zones.md)\n"),
+            std::string::npos);
 }
 
 // A clock reading of a given instant follows the zone of the process.
