@@ -355,7 +355,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
                               : outcome == TRunOutcome::Cancelled ? TRunEnding::Cancelled(end)
                                                                   : TRunEnding::Completed();
     const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending, engine.UsedZones());
-    if (!log.ok) {
+    if (!log.ok()) {
       console.Message(log.message);
       return kBatchFailed;
     }

@@ -23,7 +23,9 @@
 
 #include "GridPreview.h"
 #include "NumberText.h"
+#include "ResultCsv.h"
 #include "ResultMap.h"
+#include "ResultWithRunLog.h"
 #include "StopRequest.h"
 
 namespace globelayers {
@@ -261,8 +263,7 @@ TResultView::~TResultView() {
 }
 
 bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const std::string& reliefGrid) {
-  const TRunLogFacts log = ReadRunLogFacts(RunLogNameForResult(resultFile));
-  TResultRead read = ReadResultFile(resultFile, log.microGal.value_or(microGal));
+  auto [read, log] = ReadResultWithRunLog(resultFile, microGal);
   if (!read.table) {
     prompts_.ShowMessage(read.message);
     return false;
