@@ -25,6 +25,7 @@
 #include "LayerGrid.h"
 #include "RadioGroup.h"
 #include "ResultView.h"
+#include "RunLog.h"
 #include "TestWindows.h"
 
 using namespace globelayers;
@@ -451,8 +452,11 @@ class CalcTest : public QObject {
     QVERIFY(QDir().mkdir(log));  // a folder in the log's place
     w.main.btn_CalcClick();
 
+    // The log's own message for that name (its text is the run log's test).
+    const TRunLogResult refused = WriteRunLog(log.toStdString(), TWindowState{}, {}, {});
+    QCOMPARE(refused.fault, TRunLogFault::Unopenable);
     QCOMPARE(ToQt(w.prompts.messages),
-             QStringList({"Error by opening file " + log + "\n", "Layers effect calculated"}));
+             QStringList({QString::fromStdString(refused.message), "Layers effect calculated"}));
     QCOMPARE(ReadAll(run.File("pts_w_dce.dat")).count('\n'), 3);
     QVERIFY(w.main.WindowEnabled());
   }
