@@ -281,9 +281,9 @@ class CalcTest : public QObject {
     w.main.TXT_Append->setText("_other");
     w.prompts.fileReplies = {run.points.toStdString()};  // the point file is no result file
     w.main.btn_results->click();
-    QCOMPARE(ToQt(w.prompts.messages).last(),
-             "Error by reading result file " + run.points +
-                 ", line 1: the header is not one of a result file of this program");
+    const TResultRead refused = ReadResultFile(run.points.toStdString(), false);
+    QCOMPARE(refused.fault, TResultFault::UnknownHeader);
+    QCOMPARE(ToQt(w.prompts.messages).last(), QString::fromStdString(refused.message));
     w.main.ResultView()->close();
   }
 
