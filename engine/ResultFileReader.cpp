@@ -126,18 +126,6 @@ std::string LineMessage(const std::string& fileName, long lineNumber, const std:
          CFormat(", line %ld: ", lineNumber) + why;
 }
 
-}  // namespace
-
-std::size_t TResultTable::SummedDteColumn() const {
-  const std::size_t groupSize = layout.gradient ? 3 : 1;
-  return columns.size() >= groupSize ? columns.size() - groupSize : 0;
-}
-
-std::string TResultTable::ValueText(std::size_t row, std::size_t column) const {
-  return CFormat("%.*f", columns[column].decimals, At(row, column));
-}
-
-namespace {
 
 TResultRead Refusal(TResultFault fault, std::string message) {
   TResultRead out;
@@ -245,6 +233,15 @@ TResultRead ReadResult(const std::string& fileName, bool microGal, const std::op
 }
 
 }  // namespace
+
+std::size_t TResultTable::SummedDteColumn() const {
+  const std::size_t groupSize = layout.gradient ? 3 : 1;
+  return columns.size() >= groupSize ? columns.size() - groupSize : 0;
+}
+
+std::string TResultTable::ValueText(std::size_t row, std::size_t column) const {
+  return CFormat("%.*f", columns[column].decimals, At(row, column));
+}
 
 TResultRead ReadResultFile(const std::string& fileName, bool microGal, std::size_t maxValues) {
   return ReadResult(fileName, microGal, std::nullopt, maxValues);
