@@ -25,7 +25,6 @@
 #include "NumberText.h"
 #include "ResultCsv.h"
 #include "ResultMap.h"
-#include "ResultWithRunLog.h"
 #include "StopRequest.h"
 
 namespace globelayers {
