@@ -457,7 +457,7 @@ void TfrmMain::btn_CalcClick() {
                                                                        : TRunEnding::Completed();
     const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending,
                                           frmWt4_->engine.UsedZones(), UserDecimalSeparator());
-    if (!log.ok) prompts_.ShowMessage(log.message);
+    if (!log.ok()) prompts_.ShowMessage(log.message);
   }
 
   if (escaped) {

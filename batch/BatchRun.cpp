@@ -199,18 +199,18 @@ class TQuietProgress : public TSilentProgress {
   bool StopRequested() override { return StopSignal() != 0; }
 };
 
-struct TBatchArgs {
-  std::string settingsPath;
-  int outputUnit = 0;  // 0 mGal, 1 microGal
-  int threads = 0;  // all cores
-  std::optional<TZonePreset> zonePreset;  // --zones: replaces the settings file's [zones]
-  bool help = false;
-  bool version = false;
-};
+TBatchCommandLine Usage(TBatchUsageFault fault, std::string message) {
+  TBatchCommandLine refused;
+  refused.fault = fault;
+  refused.message = std::move(message);
+  return refused;
+}
 
-// Empty optional with `error` set when the command line is not usable.
-std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int defaultThreads, std::string& error) {
-  TBatchArgs parsed;
+}  // namespace
+
+TBatchCommandLine ParseBatchArgs(const std::vector<std::string>& args, int defaultThreads) {
+  TBatchCommandLine out;
+  TBatchArgs& parsed = out.args;
   parsed.threads = defaultThreads;
   std::vector<std::string> files;
   bool optionsEnd = false;
@@ -241,21 +241,19 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int de
       hasValue = true;
     }
     if (name != "--unit" && name != "--threads" && name != "--zones") {
-      error = "unknown option " + arg;
-      return std::nullopt;
+      return Usage(TBatchUsageFault::UnknownOption, "unknown option " + arg);
     }
     if (!hasValue) {
       if (i + 1 >= args.size()) {
-        error = name + " needs a value";
-        return std::nullopt;
+        return Usage(TBatchUsageFault::MissingValue, name + " needs a value");
       }
       value = args[++i];
     }
     if (name == "--zones") {
       const std::optional<std::string> preset = PresetName(value);
       if (!preset) {
-        error = "--zones must name a zone preset (" + PresetNameList() + "), not '" + value + "'";
-        return std::nullopt;
+        return Usage(TBatchUsageFault::ZonePreset,
+                     "--zones must name a zone preset (" + PresetNameList() + "), not '" + value + "'");
       }
       parsed.zonePreset = TZonePreset{*preset};
     } else if (name == "--unit") {
@@ -264,38 +262,34 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int de
       } else if (value == "microGal") {
         parsed.outputUnit = 1;
       } else {
-        error = "--unit must be mGal or microGal, not '" + value + "'";
-        return std::nullopt;
+        return Usage(TBatchUsageFault::Unit, "--unit must be mGal or microGal, not '" + value + "'");
       }
     } else {
       int threads = 0;
       if (!TextToInt(value, threads) || threads < 0) {
-        error = "--threads needs a whole number of 0 or more, not '" + value + "'";
-        return std::nullopt;
+        return Usage(TBatchUsageFault::Threads, "--threads needs a whole number of 0 or more, not '" + value + "'");
       }
       const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
       const unsigned maxThreads = kMaxThreadsPerCore * cores;
       if (static_cast<unsigned>(threads) > maxThreads) {
-        error = CFormat("--threads %d is more than %u times this machine's %u %s (at most %u)",
-                        threads, kMaxThreadsPerCore, cores, cores == 1 ? "core" : "cores",
-                        maxThreads);
-        return std::nullopt;
+        return Usage(TBatchUsageFault::TooManyThreads,
+                     CFormat("--threads %d is more than %u times this machine's %u %s (at most %u)", threads,
+                             kMaxThreadsPerCore, cores, cores == 1 ? "core" : "cores", maxThreads));
       }
       parsed.threads = threads;
     }
   }
-  if (parsed.help || parsed.version) return parsed;
-  if (files.empty()) {
-    error = "no settings file given";
-    return std::nullopt;
-  }
+  if (parsed.help || parsed.version) return out;
+  if (files.empty()) return Usage(TBatchUsageFault::NoSettingsFile, "no settings file given");
   if (files.size() > 1) {
-    error = "only one settings file can be run, not " + std::to_string(files.size());
-    return std::nullopt;
+    return Usage(TBatchUsageFault::SeveralSettingsFiles,
+                 "only one settings file can be run, not " + std::to_string(files.size()));
   }
   parsed.settingsPath = files.front();
-  return parsed;
+  return out;
 }
+
+namespace {
 
 int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBatchFrontEnd& frontEnd) {
   std::error_code ec;
@@ -360,7 +354,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
                               : outcome == TRunOutcome::Cancelled ? TRunEnding::Cancelled(end)
                                                                   : TRunEnding::Completed();
     const TRunLogResult log = WriteRunLog(RunLogFileName(state), state, start, end, ending, engine.UsedZones());
-    if (!log.ok) {
+    if (!log.ok()) {
       console.Message(log.message);
       return kBatchFailed;
     }
@@ -406,12 +400,12 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal,
              const TBatchFrontEnd& frontEnd) {
   const std::string usage = frontEnd.usage.empty() ? BatchUsage() : frontEnd.usage;
-  std::string error;
-  const std::optional<TBatchArgs> parsed = ParseArgs(args, frontEnd.defaultThreads, error);
-  if (!parsed) {
-    err << frontEnd.programName << ": " << error << "\n\n" << usage;
+  const TBatchCommandLine commandLine = ParseBatchArgs(args, frontEnd.defaultThreads);
+  if (!commandLine.ok()) {
+    err << frontEnd.programName << ": " << commandLine.message << "\n\n" << usage;
     return kBatchUsage;
   }
+  const TBatchArgs* const parsed = &commandLine.args;
   if (parsed->help) {
     out << usage;
     return kBatchCompleted;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,41 @@ inline constexpr int kBatchInterrupted = 130;  // SIGINT
 inline constexpr int kBatchTerminated = 143;   // SIGTERM
 
 std::string BatchUsage();
+
+// What a command line asks for.
+struct TBatchArgs {
+  std::string settingsPath;
+  int outputUnit = 0;      // 0 mGal, 1 microGal
+  int threads = 0;         // worker threads; 0 = all cores
+  std::optional<TZonePreset> zonePreset;  // --zones: replaces the settings file's [zones]
+  bool help = false;
+  bool version = false;
+};
+
+// Why a command line cannot be run (exit status kBatchUsage).
+enum class TBatchUsageFault {
+  None,
+  UnknownOption,         // "unknown option --bogus"
+  MissingValue,          // "--unit needs a value"
+  ZonePreset,            // "--zones must name a zone preset (standard, fine), not 'coarse'"
+  Unit,                  // "--unit must be mGal or microGal, not 'kGal'"
+  Threads,               // "--threads needs a whole number of 0 or more, not 'two'"
+  TooManyThreads,        // "--threads 99 is more than 4 times this machine's 2 cores (at most 8)"
+  NoSettingsFile,        // "no settings file given"
+  SeveralSettingsFiles,  // "only one settings file can be run, not 2"
+};
+
+struct TBatchCommandLine {
+  TBatchArgs args;  // complete when fault == None
+  TBatchUsageFault fault = TBatchUsageFault::None;
+  std::string message;  // the fault's text, naming the option or value; shown after the program's name
+  bool ok() const { return fault == TBatchUsageFault::None; }
+};
+
+// Reads the arguments (without the program name); `defaultThreads` stands
+// when --threads is not given. "--name value" and "--name=value" alike;
+// after "--" every argument is a file.
+TBatchCommandLine ParseBatchArgs(const std::vector<std::string>& args, int defaultThreads);
 
 // What another headless front end changes of the batch; the defaults are
 // the batch's own.

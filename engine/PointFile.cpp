@@ -76,13 +76,15 @@ std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd) {
   return ParsePointLine(ReadPiece(stream, atEnd));
 }
 
-std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts) {
+TPointCount CountFilePoints(const std::string& fileName) {
+  TPointCount out;
   // Only a regular file: a directory would read as no points, a FIFO would
   // block, /dev/zero would never end.
   const TFilePtr file = OpenInputStream(fileName);
   if (!file) {
-    prompts.ShowMessage(FormatMessage("Error by opening file %s", fileName));
-    return std::nullopt;
+    out.fault = TPointFileFault::Unopenable;
+    out.message = FormatMessage("Error by opening file %s", fileName);
+    return out;
   }
   long count = 0;
   long lineNumber = 1;  // of the piece about to be read; a long line gives several pieces
@@ -93,13 +95,21 @@ std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& promp
     if (JudgePiece(piece, notFinite)) {
       ++count;
     } else if (!notFinite.empty()) {
-      prompts.ShowMessage(CFormat("Line %ld of %s holds a number that is not finite: '%s'", lineNumber,
-                                  fileName.c_str(), notFinite.c_str()));
-      return std::nullopt;
+      out.fault = TPointFileFault::NotFinite;
+      out.message = CFormat("Line %ld of %s holds a number that is not finite: '%s'", lineNumber, fileName.c_str(),
+                            notFinite.c_str());
+      return out;
     }
     if (!piece.empty() && piece.back() == '\n') ++lineNumber;
   }
-  return count;
+  out.count = count;
+  return out;
+}
+
+std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts) {
+  const TPointCount counted = CountFilePoints(fileName);
+  if (!counted.ok()) prompts.ShowMessage(counted.message);
+  return counted.count;
 }
 
 }  // namespace globelayers

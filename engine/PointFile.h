@@ -32,10 +32,27 @@ std::optional<TCalcPoint> ReadPointLine(std::FILE* stream, bool& atEnd);
 // The same rule on one piece already read (at most 126 characters).
 std::optional<TCalcPoint> ParsePointLine(std::string piece);
 
-// Counts the points of a file. Empty after showing "Error by opening file %s"
-// when the file cannot be opened or is not a regular file, and after
-// "Line %ld of %s holds a number that is not finite: '%s'" (line number from
-// 1, file name, the number as written) at the first point holding one.
+// Why the points of a file cannot be run.
+enum class TPointFileFault {
+  None,
+  Unopenable,  // cannot be opened, or is not a regular file
+  NotFinite,   // a point holds a number that is not finite
+};
+
+struct TPointCount {
+  std::optional<long> count;  // empty on a fault
+  TPointFileFault fault = TPointFileFault::None;
+  // "Error by opening file %s" (Unopenable), or "Line %ld of %s holds a
+  // number that is not finite: '%s'" (line number from 1, file name, the
+  // number as written) at the first point holding one (NotFinite).
+  std::string message;
+  bool ok() const { return fault == TPointFileFault::None; }
+};
+
+// Counts the points of a file.
+TPointCount CountFilePoints(const std::string& fileName);
+
+// The same, showing the message of a fault on `prompts`; empty then.
 std::optional<long> CountPoints(const std::string& fileName, IUserPrompts& prompts);
 
 }  // namespace globelayers

@@ -18,6 +18,10 @@ namespace globelayers {
 std::string OutputFileName(const std::string& dataFile, const std::string& appendText,
                            const std::string& ending);
 
+// The ending of a result file's name after the data file's stem and the
+// append text.
+inline constexpr char kResultFileEnding[] = "_dce.dat";
+
 struct TResultLayout {
   bool gradient = false;  // increment != 0: DTE(i) and VGDRE are written
   bool perLayer = false;  // !sumOnly && rowCount > 2

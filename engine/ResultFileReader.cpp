@@ -1,9 +1,9 @@
 #include "ResultFileReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "FilePtr.h"
 #include "InputFile.h"
 #include "NumberText.h"
 
@@ -19,6 +19,7 @@ constexpr std::size_t kValueColumnChars = 13;
 constexpr std::size_t kMaxLineChars = 64 * 1024;
 // Layer rows a header may announce; the window allows 15.
 constexpr int kMaxHeaderRows = 1000;
+constexpr const char* kLineTooLong = "the line is too long for a result file";
 
 std::string Trim(const std::string& s) {
   const std::size_t first = s.find_first_not_of(' ');
@@ -40,6 +41,33 @@ std::vector<TResultLayout> CandidateLayouts(std::size_t valueColumns) {
   const auto n = static_cast<int>(valueColumns);
   if (n >= 3 && n <= kMaxHeaderRows) out.push_back(MakeResultLayout(0, false, n));
   if (n % 3 == 0 && n / 3 >= 3 && n / 3 <= kMaxHeaderRows) out.push_back(MakeResultLayout(1, false, n / 3));
+  return out;
+}
+
+// The layouts a run of `shape` may have written: its layers, or its sums.
+std::vector<TResultLayout> LayoutsOfRun(const TResultShape& shape) {
+  const double increment = shape.gradient ? 1 : 0;  // metres; only whether it is 0 counts
+  std::vector<TResultLayout> out = {MakeResultLayout(increment, true, shape.rowCount)};
+  // A header of more rows than any run has is not built (its length grows
+  // with them).
+  if (shape.rowCount > 2 && shape.rowCount <= kMaxHeaderRows)
+    out.push_back(MakeResultLayout(increment, false, shape.rowCount));
+  return out;
+}
+
+bool IsHeaderOf(const std::string& line, const TResultLayout& layout) {
+  std::string expected = ResultHeader(layout);
+  expected.pop_back();  // its line end
+  return expected == line;
+}
+
+// The layouts whose header is `line` exactly.
+std::vector<TResultLayout> LayoutsOfHeader(const std::string& line) {
+  std::vector<TResultLayout> out;
+  if (line.size() <= kPointColumnsChars || (line.size() - kPointColumnsChars) % kValueColumnChars != 0) return out;
+  for (const TResultLayout& layout : CandidateLayouts((line.size() - kPointColumnsChars) / kValueColumnChars)) {
+    if (IsHeaderOf(line, layout)) out.push_back(layout);
+  }
   return out;
 }
 
@@ -98,6 +126,112 @@ std::string LineMessage(const std::string& fileName, long lineNumber, const std:
          CFormat(", line %ld: ", lineNumber) + why;
 }
 
+
+TResultRead Refusal(TResultFault fault, std::string message) {
+  TResultRead out;
+  out.fault = fault;
+  out.message = std::move(message);
+  return out;
+}
+
+// Reads the file; its layout from the header when `shape` is empty.
+TResultRead ReadResult(const std::string& fileName, bool microGal, const std::optional<TResultShape>& shape,
+                       std::size_t maxValues) {
+  TInputFile input = OpenInputFile(fileName);
+  if (input.status == TInputOpen::kNotRegular)
+    return Refusal(TResultFault::NotRegular, FormatMessage("Error by opening file %s (not a regular file)", fileName));
+  if (input.status != TInputOpen::kOpened)
+    return Refusal(TResultFault::Unopenable, FormatMessage("Error by opening file %s", fileName));
+  std::FILE* f = input.file.get();
+  std::string line;
+  bool tooLong = false;
+  if (!ReadLine(f, line, tooLong)) {
+    if (tooLong) return Refusal(TResultFault::LineTooLong, LineMessage(fileName, 1, kLineTooLong));
+    return Refusal(TResultFault::Empty, LineMessage(fileName, 1, "the file is empty, without the header line"));
+  }
+  TResultTable table;
+  table.fileName = fileName;
+  table.microGal = microGal;
+  const std::vector<TResultLayout> ofHeader = LayoutsOfHeader(line);
+  if (ofHeader.empty()) {
+    return Refusal(TResultFault::UnknownHeader,
+                   LineMessage(fileName, 1, "the header is not one of a result file of this program"));
+  }
+  if (shape) {
+    // A header that another run writes: the file and its run log are not
+    // of the same run, and the log's unit may not be the file's.
+    const std::vector<TResultLayout> ofRun = LayoutsOfRun(*shape);
+    const auto fits = std::find_if(ofRun.begin(), ofRun.end(),
+                                   [&line](const TResultLayout& layout) { return IsHeaderOf(line, layout); });
+    if (fits == ofRun.end()) {
+      return Refusal(TResultFault::HeaderNotOfRun,
+                     LineMessage(fileName, 1,
+                                 CFormat("the header is not that of the run its run log tells of (%d layer rows, ",
+                                         shape->rowCount) +
+                                     (shape->gradient ? "with" : "without") + " DTE(i) and VGDRE)"));
+    }
+    table.layout = *fits;
+  } else {
+    if (ofHeader.size() > 1) {
+      return Refusal(TResultFault::AmbiguousHeader,
+                     LineMessage(fileName, 1, "the header fits more than one layout; the run log beside the "
+                                              "file is needed to read it"));
+    }
+    table.layout = ofHeader.front();
+  }
+  table.columns = ColumnsOf(line, table.layout, microGal);
+  const std::size_t width = table.columns.size();
+
+  TResultRead out;
+  long lineNumber = 1;
+  bool ended = true;
+  while (ReadLine(f, line, tooLong, &ended)) {
+    ++lineNumber;
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;  // a blank line
+    if (table.values.size() + width > maxValues) {
+      return Refusal(TResultFault::TooManyPoints,
+                     LineMessage(fileName, lineNumber,
+                                 CFormat("more than %zu points are too many to show", maxValues / width)));
+    }
+    std::size_t count = 0, pos = 0;
+    while (true) {
+      const std::size_t start = line.find_first_not_of(" \t", pos);
+      if (start == std::string::npos) break;
+      const std::size_t end = std::min(line.find_first_of(" \t", start), line.size());
+      const std::string token = line.substr(start, end - start);
+      double v = 0;
+      if (!TextToFloat(token, '.', v) || !std::isfinite(v)) {
+        return Refusal(TResultFault::NotANumber,
+                       LineMessage(fileName, lineNumber, FormatMessage("'%s' is not a number", token)));
+      }
+      // Every line this program writes ends in a line end. A last line
+      // without one may have been cut inside a number, which then still
+      // reads as a number: its digits must be all that the column prints.
+      if (!ended && count < width && DecimalsOf(token) != table.columns[count].decimals) {
+        return Refusal(TResultFault::LastLineCut,
+                       LineMessage(fileName, lineNumber,
+                                   FormatMessage("the last line is cut short: '%s' ", token) +
+                                       CFormat("has %d decimals where the column has %d", DecimalsOf(token),
+                                               table.columns[count].decimals)));
+      }
+      if (++count <= width) table.values.push_back(v);
+      pos = end;
+    }
+    if (count != width) {
+      return Refusal(TResultFault::ColumnCount,
+                     LineMessage(fileName, lineNumber,
+                                 CFormat("%zu numbers where the header has %zu columns", count, width)));
+    }
+  }
+  if (tooLong) return Refusal(TResultFault::LineTooLong, LineMessage(fileName, lineNumber + 1, kLineTooLong));
+  if (std::ferror(f)) {
+    return Refusal(TResultFault::Unreadable,
+                   LineMessage(fileName, lineNumber + 1, "the file could not be read to its end"));
+  }
+  out.table = std::move(table);
+  return out;
+}
+
 }  // namespace
 
 std::size_t TResultTable::SummedDteColumn() const {
@@ -110,161 +244,12 @@ std::string TResultTable::ValueText(std::size_t row, std::size_t column) const {
 }
 
 TResultRead ReadResultFile(const std::string& fileName, bool microGal, std::size_t maxValues) {
-  TResultRead out;
-  TInputFile input = OpenInputFile(fileName);
-  if (input.status != TInputOpen::kOpened) {
-    out.message = FormatMessage("Error by opening file %s", fileName) +
-                  (input.status == TInputOpen::kNotRegular ? " (not a regular file)" : "");
-    return out;
-  }
-  std::FILE* f = input.file.get();
-  std::string line;
-  bool tooLong = false;
-  if (!ReadLine(f, line, tooLong)) {
-    out.message = LineMessage(fileName, 1, tooLong ? "the line is too long for a result file"
-                                                   : "the file is empty, without the header line");
-    return out;
-  }
-  TResultTable table;
-  table.fileName = fileName;
-  table.microGal = microGal;
-  bool known = false;
-  if (line.size() > kPointColumnsChars && (line.size() - kPointColumnsChars) % kValueColumnChars == 0) {
-    for (const TResultLayout& layout :
-         CandidateLayouts((line.size() - kPointColumnsChars) / kValueColumnChars)) {
-      std::string expected = ResultHeader(layout);
-      expected.pop_back();  // its line end
-      if (expected == line) {
-        table.layout = layout;
-        known = true;
-        break;
-      }
-    }
-  }
-  if (!known) {
-    out.message = LineMessage(fileName, 1, "the header is not one of a result file of this program");
-    return out;
-  }
-  table.columns = ColumnsOf(line, table.layout, microGal);
-  const std::size_t width = table.columns.size();
-
-  long lineNumber = 1;
-  bool ended = true;
-  while (ReadLine(f, line, tooLong, &ended)) {
-    ++lineNumber;
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;  // a blank line
-    if (table.values.size() + width > maxValues) {
-      out.message = LineMessage(fileName, lineNumber,
-                                CFormat("more than %zu points are too many to show", maxValues / width));
-      return out;
-    }
-    std::size_t count = 0, pos = 0;
-    while (true) {
-      const std::size_t start = line.find_first_not_of(" \t", pos);
-      if (start == std::string::npos) break;
-      const std::size_t end = std::min(line.find_first_of(" \t", start), line.size());
-      const std::string token = line.substr(start, end - start);
-      double v = 0;
-      if (!TextToFloat(token, '.', v) || !std::isfinite(v)) {
-        out.message = LineMessage(fileName, lineNumber, FormatMessage("'%s' is not a number", token));
-        return out;
-      }
-      // Every line this program writes ends in a line end. A last line
-      // without one may have been cut inside a number, which then still
-      // reads as a number: its digits must be all that the column prints.
-      if (!ended && count < width && DecimalsOf(token) != table.columns[count].decimals) {
-        out.message = LineMessage(
-            fileName, lineNumber,
-            FormatMessage("the last line is cut short: '%s' ", token) +
-                CFormat("has %d decimals where the column has %d", DecimalsOf(token), table.columns[count].decimals));
-        return out;
-      }
-      if (++count <= width) table.values.push_back(v);
-      pos = end;
-    }
-    if (count != width) {
-      out.message = LineMessage(fileName, lineNumber,
-                                CFormat("%zu numbers where the header has %zu columns", count, width));
-      return out;
-    }
-  }
-  if (tooLong) {
-    out.message = LineMessage(fileName, lineNumber + 1, "the line is too long for a result file");
-    return out;
-  }
-  if (std::ferror(f)) {
-    out.message = LineMessage(fileName, lineNumber + 1, "the file could not be read to its end");
-    return out;
-  }
-  out.table = std::move(table);
-  return out;
+  return ReadResult(fileName, microGal, std::nullopt, maxValues);
 }
 
-std::string RunLogNameForResult(const std::string& resultFileName) {
-  const std::string ending = "_dce.dat";
-  if (resultFileName.size() < ending.size() ||
-      resultFileName.compare(resultFileName.size() - ending.size(), ending.size(), ending) != 0)
-    return "";
-  return resultFileName.substr(0, resultFileName.size() - ending.size()) + "_dce.con";
-}
-
-TRunLogFacts ReadRunLogFacts(const std::string& runLogFileName) {
-  TRunLogFacts facts;
-  if (runLogFileName.empty()) return facts;
-  TFilePtr f = OpenInputStream(runLogFileName);
-  if (!f) return facts;
-  std::string line;
-  bool tooLong = false;
-  for (int n = 0; n < 10000 && ReadLine(f.get(), line, tooLong); ++n) {
-    if (line == "Output unit: mGal") facts.microGal = false;
-    if (line == "Output unit: microGal") facts.microGal = true;
-    const std::string first = "Layer 1: ";
-    if (line.rfind(first, 0) == 0) {
-      // Four cells, each followed by one blank: "<elevation> <grid> <density> <grid> ".
-      std::vector<std::string> cells;
-      std::size_t pos = first.size();
-      while (pos < line.size()) {
-        const std::size_t blank = line.find(' ', pos);
-        if (blank == std::string::npos) break;
-        cells.push_back(line.substr(pos, blank - pos));
-        pos = blank + 1;
-      }
-      if (cells.size() == 4 && pos == line.size() && cells[1] != "@" && !cells[1].empty())
-        facts.firstElevationGrid = cells[1];
-    }
-  }
-  return facts;
-}
-
-bool WriteResultCsv(const TResultTable& table, const std::string& fileName, std::string& message) {
-  std::string text;
-  for (std::size_t c = 0; c < table.columns.size(); ++c) {
-    const TResultColumn& col = table.columns[c];
-    if (c > 0) text += ',';
-    text += col.unit.empty() ? col.name : col.name + " [" + col.unit + "]";
-  }
-  text += '\n';
-  TFilePtr f = OpenOutputStream(fileName);
-  if (!f) {
-    message = FormatMessage("Error by opening file %s", fileName);
-    return false;
-  }
-  bool ok = true;
-  for (std::size_t r = 0; r < table.RowCount(); ++r) {
-    for (std::size_t c = 0; c < table.columns.size(); ++c) {
-      if (c > 0) text += ',';
-      text += table.ValueText(r, c);
-    }
-    text += '\n';
-    if (text.size() > 1 << 16) {
-      ok = ok && std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-      text.clear();
-    }
-  }
-  ok = ok && std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = std::fclose(f.release()) == 0 && ok;
-  if (!ok) message = FormatMessage("Error by writing file %s", fileName);
-  return ok;
+TResultRead ReadResultFile(const std::string& fileName, bool microGal, const TResultShape& shape,
+                           std::size_t maxValues) {
+  return ReadResult(fileName, microGal, shape, maxValues);
 }
 
 }  // namespace globelayers

@@ -1,10 +1,10 @@
 // Reading back a result file written by this program (ResultFile.h), for
 // the result view and anything else that wants the computed numbers as a
-// table. The header must be exactly one that ResultHeader writes: it tells
-// the layout (per-layer or sums only, with or without gradient) and the
-// number of layers; every further line must hold one number per column.
-// The unit of DTE and DTE(i) is not in the file: the run log beside it
-// names it ("Output unit: microGal").
+// table. The header must be exactly one that ResultHeader writes; every
+// further line must hold one number per column. The unit of DTE and DTE(i)
+// is not in the file, nor is the number of layer rows of a file of sums
+// only: the caller gives them, from the run log beside the file when there
+// is one (settings/ reads it).
 #pragma once
 
 #include <cstddef>
@@ -52,33 +52,46 @@ struct TResultTable {
   std::string ValueText(std::size_t row, std::size_t column) const;
 };
 
-struct TResultRead {
-  std::optional<TResultTable> table;  // empty when the file could not be read
-  std::string message;                // why not, naming the file and the line
+// Why a result file could not be read.
+enum class TResultFault {
+  None,
+  Unopenable,      // the file cannot be opened
+  NotRegular,      // a directory, FIFO, device or socket
+  Empty,           // no header line
+  LineTooLong,     // a line longer than any this program writes
+  UnknownHeader,   // the header is not one that ResultHeader writes
+  HeaderNotOfRun,  // the header is one, but not of the run its shape describes
+  AmbiguousHeader, // more than one layout writes this header: the run's shape is needed
+  TooManyPoints,   // more numbers than maxValues
+  NotANumber,      // a value that does not read, or is not finite
+  LastLineCut,     // the last line ends inside a number
+  ColumnCount,     // a line with another number of values than the header's columns
+  Unreadable,      // a read error before the end
 };
 
-// Reads the whole file. `microGal` sets the unit of DTE and DTE(i).
-// `maxValues` bounds the numbers held (point lines times columns).
+struct TResultRead {
+  std::optional<TResultTable> table;  // empty when the file could not be read
+  TResultFault fault = TResultFault::None;
+  std::string message;                // why not, naming the file and the line
+  bool ok() const { return fault == TResultFault::None; }
+};
+
+// What the run that wrote a result file tells of its layout; the header
+// then says only whether the file holds the layers or the sums.
+struct TResultShape {
+  bool gradient = false;  // the run's increment was not 0: DTE(i) and VGDRE columns
+  int rowCount = 2;       // the run's layer rows
+};
+
+// Reads the whole file, its layout taken from the header alone (a file of
+// sums only then counts 2 layer rows). `microGal` sets the unit of DTE and
+// DTE(i). `maxValues` bounds the numbers held (point lines times columns).
 TResultRead ReadResultFile(const std::string& fileName, bool microGal,
                            std::size_t maxValues = kMaxResultValues);
 
-// The run log that a run writes beside its result file: "x_dce.dat" gives
-// "x_dce.con"; empty for a name that does not end in "_dce.dat".
-std::string RunLogNameForResult(const std::string& resultFileName);
-
-// What the result view takes from a run log: the output unit, and the first
-// layer row's elevation grid when the line names one unambiguously (four
-// cells without blanks in them).
-struct TRunLogFacts {
-  std::optional<bool> microGal;
-  std::string firstElevationGrid;
-};
-TRunLogFacts ReadRunLogFacts(const std::string& runLogFileName);
-
-// The table as comma-separated text: a header line of the column names with
-// their units in brackets ("DTE [mGal]"), then one line per row with every
-// number as the result file writes it. False when the file cannot be
-// written; `message` then names it.
-bool WriteResultCsv(const TResultTable& table, const std::string& fileName, std::string& message);
+// The same with the layout of the run that wrote it: a header of another
+// layout is refused (HeaderNotOfRun).
+TResultRead ReadResultFile(const std::string& fileName, bool microGal, const TResultShape& shape,
+                           std::size_t maxValues = kMaxResultValues);
 
 }  // namespace globelayers

@@ -23,6 +23,7 @@
 
 #include "GridPreview.h"
 #include "NumberText.h"
+#include "ResultCsv.h"
 #include "ResultMap.h"
 #include "ScreenFit.h"
 #include "StopRequest.h"
@@ -264,8 +265,7 @@ TResultView::~TResultView() {
 }
 
 bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const std::string& reliefGrid) {
-  const TRunLogFacts log = ReadRunLogFacts(RunLogNameForResult(resultFile));
-  TResultRead read = ReadResultFile(resultFile, log.microGal.value_or(microGal));
+  auto [read, log] = ReadResultWithRunLog(resultFile, microGal);
   if (!read.table) {
     prompts_.ShowMessage(read.message);
     return false;

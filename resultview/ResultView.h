@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ResultFileReader.h"
+#include "ResultWithRunLog.h"
 #include "UserPrompts.h"
 
 class QComboBox;

@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <memory>
+#include <string_view>
 #include <variant>
 
 #include "FileReplacement.h"
@@ -25,6 +27,84 @@ const char* const kUnitItems[] = {"mGal", "microGal"};
 template <std::size_t N>
 std::string Item(const char* const (&items)[N], int index) {
   return index >= 0 && static_cast<std::size_t>(index) < N ? items[index] : "";
+}
+
+// The log's "Key: value" lines in the order they are written. Readers find
+// them by key, so the texts here are the only place that spells them;
+// "Calulation for" is the historical spelling that older readers expect.
+enum class TLogKey {
+  StartTime, EndTime, DataFile, AppendText, Increment, GravityConstant, PhiFrom, PhiTo,
+  EarthRadius, LambdaFrom, LambdaTo, Priority, LayerRowCount, SegmentSize, OutputUnit,
+  CalculationFor,
+};
+constexpr const char* kLogKeys[] = {
+    "Start time", "End time", "Data file", "Append text", "Increment", "Gravity constant",
+    "Phi from", "Phi to", "Earth radius", "Lambda from", "Lambda to", "Priority",
+    "Number of layer", "Segment size", "Output unit", "Calulation for",
+};
+static_assert(std::size(kLogKeys) == static_cast<std::size_t>(TLogKey::CalculationFor) + 1);
+// The log's name beside the result file: kResultFileEnding replaced by this.
+constexpr char kRunLogFileEnding[] = "_dce.con";
+constexpr const char* kCalculationKind = "Globe layers";
+
+// A layer row's line: "Layer 3: " and each cell followed by one blank.
+constexpr const char* kLayerLineFormat = "Layer %d: ";
+constexpr std::size_t kLayerCells = 4;
+// A zone's line, after the layers: "Zone 2: 10 - 180 deg, segment 3600\", block means".
+constexpr const char* kZoneLineFormat = "Zone %zu: ";
+constexpr const char* kZonePresetKey = "Zone preset";
+// How older windows stored an empty layer cell; logs of theirs still hold it.
+constexpr std::string_view kEmptyCell = "@";
+
+std::string KeyText(TLogKey key) { return kLogKeys[static_cast<std::size_t>(key)]; }
+
+// "Key: value\n". The value is text, never a format.
+std::string LogLine(TLogKey key, const std::string& value) { return KeyText(key) + ": " + value + "\n"; }
+
+// The value of a "Key: value" line, when `line` is one of `key`.
+std::optional<std::string_view> LineValue(std::string_view line, TLogKey key) {
+  const std::string prefix = KeyText(key) + ": ";
+  if (line.substr(0, prefix.size()) != prefix) return std::nullopt;
+  return line.substr(prefix.size());
+}
+
+std::string ClockText(TClockTime t) { return CFormat("%2d:%02d:%02d", t.h, t.m, t.s); }
+
+// No line a run writes comes near this (bytes); a longer one is not of a
+// run log, and its reading stops there.
+constexpr std::size_t kMaxLogLineChars = 64 * 1024;
+// A run log holds 17 lines plus one per layer row (at most 1000) and zone.
+constexpr int kMaxLogLines = 10000;
+
+// Reads one line without its line end; false at the end of the file or at
+// a line longer than kMaxLogLineChars.
+bool ReadLogLine(std::FILE* f, std::string& line) {
+  line.clear();
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
+    line += buffer;
+    if (line.size() > kMaxLogLineChars) return false;
+    if (line.back() == '\n') break;
+  }
+  if (line.empty()) return false;
+  if (line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// A layer line's cells when it holds exactly four that each end in one
+// blank; a grid name holding a blank cannot be told from its neighbours.
+std::optional<std::vector<std::string>> LayerCells(std::string_view cellsText) {
+  std::vector<std::string> cells;
+  std::size_t pos = 0;
+  while (pos < cellsText.size()) {
+    const std::size_t blank = cellsText.find(' ', pos);
+    if (blank == std::string_view::npos) return std::nullopt;
+    cells.emplace_back(cellsText.substr(pos, blank - pos));
+    pos = blank + 1;
+  }
+  if (cells.size() != kLayerCells) return std::nullopt;
+  return cells;
 }
 
 }  // namespace
@@ -66,32 +146,32 @@ std::string RunEndingText(const TRunEnding& ending) {
 }
 
 std::string RunLogFileName(const TWindowState& state) {
-  return OutputFileName(state.pointFile, state.appendText, "_dce.con");
+  return OutputFileName(state.pointFile, state.appendText, kRunLogFileEnding);
 }
 
 std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockTime end,
                        const TRunEnding& ending, const std::vector<TZone>& usedZones, char decimalSeparator) {
   const TWindowState state = WithFileNumbers(typedState, decimalSeparator);
   std::string log;
-  log += CFormat("Start time: %2d:%02d:%02d\n", start.h, start.m, start.s);
-  log += CFormat("End time: %2d:%02d:%02d\n", end.h, end.m, end.s);
-  log += FormatMessage("Data file: %s\n", state.pointFile);
-  log += FormatMessage("Append text: %s\n", state.appendText);
-  log += FormatMessage("Increment: %s\n", state.incrementMText);
-  log += FormatMessage("Gravity constant: %s\n", state.gravityConstantText);
-  log += FormatMessage("Phi from: %s\n", state.innerDistanceDegText);
-  log += FormatMessage("Phi to: %s\n", state.outerDistanceDegText);
-  log += FormatMessage("Earth radius: %s\n", state.earthRadiusMText);
-  log += FormatMessage("Lambda from: %s\n", state.azimuthFromDegText);
-  log += FormatMessage("Lambda to: %s\n", state.azimuthToDegText);
-  log += FormatMessage("Priority: %s\n", Item(kPriorityItems, state.crossingPriority));
-  log += CFormat("Number of layer: %d\n", state.LayerRowCount());
-  log += FormatMessage("Segment size: %s\n", state.segmentSizeArcSecText);
-  log += FormatMessage("Output unit: %s\n", Item(kUnitItems, state.outputUnit));
-  log += "Calulation for: Globe layers\n";
+  log += LogLine(TLogKey::StartTime, ClockText(start));
+  log += LogLine(TLogKey::EndTime, ClockText(end));
+  log += LogLine(TLogKey::DataFile, state.pointFile);
+  log += LogLine(TLogKey::AppendText, state.appendText);
+  log += LogLine(TLogKey::Increment, state.incrementMText);
+  log += LogLine(TLogKey::GravityConstant, state.gravityConstantText);
+  log += LogLine(TLogKey::PhiFrom, state.innerDistanceDegText);
+  log += LogLine(TLogKey::PhiTo, state.outerDistanceDegText);
+  log += LogLine(TLogKey::EarthRadius, state.earthRadiusMText);
+  log += LogLine(TLogKey::LambdaFrom, state.azimuthFromDegText);
+  log += LogLine(TLogKey::LambdaTo, state.azimuthToDegText);
+  log += LogLine(TLogKey::Priority, Item(kPriorityItems, state.crossingPriority));
+  log += LogLine(TLogKey::LayerRowCount, CFormat("%d", state.LayerRowCount()));
+  log += LogLine(TLogKey::SegmentSize, state.segmentSizeArcSecText);
+  log += LogLine(TLogKey::OutputUnit, Item(kUnitItems, state.outputUnit));
+  log += LogLine(TLogKey::CalculationFor, kCalculationKind);
   for (int r = 1; r <= state.LayerRowCount(); ++r) {
-    log += CFormat("Layer %d: ", r);
-    for (const std::string& cell : state.layerRows[r - 1]) log += FormatMessage("%s ", cell);
+    log += CFormat(kLayerLineFormat, r);
+    for (const std::string& cell : state.layerRows[r - 1]) log += cell + " ";
     log += "\n";
   }
   // After the lines of a run without zones, so their positions hold.
@@ -101,11 +181,11 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
     // A preset's bands are known once the run has loaded its grids.
     const auto* preset = std::get_if<TZonePreset>(&zones.zone);
     const auto* list = std::get_if<TZoneList>(&zones.zone);
-    if (preset) log += "Zone preset: " + preset->name + "\n" + PresetBoundLine(preset->name);
+    if (preset) log += std::string(kZonePresetKey) + ": " + preset->name + "\n" + PresetBoundLine(preset->name);
     const std::vector<TZone> listed = preset ? usedZones : list ? list->bands : std::vector<TZone>{};
     for (std::size_t k = 0; k < listed.size(); ++k) {
       const TZone& zone = listed[k];
-      log += CFormat("Zone %zu: ", k + 1) + WindowNumberText(zone.psiFromDeg) + " - " +
+      log += CFormat(kZoneLineFormat, k + 1) + WindowNumberText(zone.psiFromDeg) + " - " +
              WindowNumberText(zone.psiToDeg) + " deg, segment " +
              WindowNumberText(zone.segmentSizeArcSec) + "\"" + (zone.blockMeans ? ", block means" : "") + "\n";
     }
@@ -124,13 +204,49 @@ TRunLogResult WriteRunLog(const std::string& path, const TWindowState& state, TC
   std::FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
   if (stream == nullptr) {
     if (fd >= 0) ::close(fd);
-    return {false, FormatMessage("Error by opening file %s\n", path)};
+    return {TRunLogFault::Unopenable, FormatMessage("Error by opening file %s\n", path)};
   }
   TFilePtr file(stream);
   const bool written = std::fputs(text.c_str(), file.get()) != EOF && std::fflush(file.get()) == 0;
   const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed || !replacement.Commit()) return {false, FormatMessage("Error by writing file %s\n", path)};
+  if (!written || !closed || !replacement.Commit())
+    return {TRunLogFault::Unwritable, FormatMessage("Error by writing file %s\n", path)};
   return {};
+}
+
+std::string RunLogNameForResult(const std::string& resultFileName) {
+  const std::string ending = kResultFileEnding;
+  if (resultFileName.size() < ending.size() ||
+      resultFileName.compare(resultFileName.size() - ending.size(), ending.size(), ending) != 0)
+    return "";
+  return resultFileName.substr(0, resultFileName.size() - ending.size()) + kRunLogFileEnding;
+}
+
+TRunLogFacts ReadRunLogFacts(const std::string& runLogFileName) {
+  TRunLogFacts facts;
+  if (runLogFileName.empty()) return facts;
+  const TFilePtr f = OpenInputStream(runLogFileName);
+  if (!f) return facts;
+  const std::string firstLayer = CFormat(kLayerLineFormat, 1);
+  std::string line;
+  for (int n = 0; n < kMaxLogLines && ReadLogLine(f.get(), line); ++n) {
+    if (const auto unit = LineValue(line, TLogKey::OutputUnit)) {
+      if (*unit == kUnitItems[0]) facts.microGal = false;
+      if (*unit == kUnitItems[1]) facts.microGal = true;
+    } else if (const auto increment = LineValue(line, TLogKey::Increment)) {
+      // A window of a decimal-comma locale logged its typed text before
+      // logs were written with the decimal point.
+      double metres = 0;
+      if (TextToFloat(*increment, '.', metres) || TextToFloat(*increment, ',', metres)) facts.incrementM = metres;
+    } else if (const auto rows = LineValue(line, TLogKey::LayerRowCount)) {
+      int count = 0;
+      if (TextToInt(*rows, count) && count >= 0) facts.layerRowCount = count;
+    } else if (line.rfind(firstLayer, 0) == 0) {
+      const auto cells = LayerCells(std::string_view(line).substr(firstLayer.size()));
+      if (cells && !(*cells)[1].empty() && (*cells)[1] != kEmptyCell) facts.firstElevationGrid = (*cells)[1];
+    }
+  }
+  return facts;
 }
 
 }  // namespace globelayers

@@ -1,6 +1,8 @@
 // The run log ("_dce.con"): every parameter of a run as the window showed
 // it, with the start and end times, written beside the point file after the
-// engine returned, whatever the run's outcome.
+// engine returned, whatever the run's outcome. Its lines are spelled here
+// only: this file writes them and reads back what a result file's reader
+// needs (the unit, the layout, the first elevation grid).
 #pragma once
 
 #include <ctime>
@@ -93,9 +95,17 @@ std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime e
                        const std::vector<TZone>& usedZones = {},
                        char decimalSeparator = kFileDecimalSeparator);
 
+// Why a run log was not written.
+enum class TRunLogFault {
+  None,
+  Unopenable,  // its file cannot be created ("Error by opening file %s\n")
+  Unwritable,  // the text did not reach it whole ("Error by writing file %s\n"); an earlier log stays
+};
+
 struct TRunLogResult {
-  bool ok = true;
-  std::string message;  // "Error by opening file %s\n" or "Error by writing file %s\n" with the name
+  TRunLogFault fault = TRunLogFault::None;
+  std::string message;  // the fault's text with the log's name
+  bool ok() const { return fault == TRunLogFault::None; }
 };
 
 // Writes RunLogText to `path`, under a temporary name first that takes the
@@ -106,5 +116,24 @@ struct TRunLogResult {
     const std::string& path, const TWindowState& state, TClockTime start, TClockTime end,
     const TRunEnding& ending = TRunEnding::Completed(), const std::vector<TZone>& usedZones = {},
     char decimalSeparator = kFileDecimalSeparator);
+
+// The run log that a run writes beside its result file: "x_dce.dat" gives
+// "x_dce.con"; empty for a name that does not end in "_dce.dat".
+std::string RunLogNameForResult(const std::string& resultFileName);
+
+// What readers of a result file take from the run log beside it. Each is
+// empty when its line is missing or does not read.
+struct TRunLogFacts {
+  std::optional<bool> microGal;        // "Output unit": DTE and DTE(i) in microGal
+  std::optional<double> incrementM;    // "Increment", metres: 0 means no DTE(i) and VGDRE columns
+  std::optional<int> layerRowCount;    // "Number of layer": the layer rows of the run
+  // The first layer row's elevation grid when its line names one
+  // unambiguously (four cells without blanks in them); empty otherwise.
+  std::string firstElevationGrid;
+};
+
+// Reads those facts; all empty when there is no such file or it cannot be
+// read as a regular file.
+TRunLogFacts ReadRunLogFacts(const std::string& runLogFileName);
 
 }  // namespace globelayers

@@ -25,6 +25,7 @@
 #include "LayerGrid.h"
 #include "RadioGroup.h"
 #include "ResultView.h"
+#include "RunLog.h"
 #include "TestWindows.h"
 
 using namespace globelayers;
@@ -280,9 +281,9 @@ class CalcTest : public QObject {
     w.main.TXT_Append->setText("_other");
     w.prompts.fileReplies = {run.points.toStdString()};  // the point file is no result file
     w.main.btn_results->click();
-    QCOMPARE(ToQt(w.prompts.messages).last(),
-             "Error by reading result file " + run.points +
-                 ", line 1: the header is not one of a result file of this program");
+    const TResultRead refused = ReadResultFile(run.points.toStdString(), false);
+    QCOMPARE(refused.fault, TResultFault::UnknownHeader);
+    QCOMPARE(ToQt(w.prompts.messages).last(), QString::fromStdString(refused.message));
     w.main.ResultView()->close();
   }
 
@@ -451,8 +452,11 @@ class CalcTest : public QObject {
     QVERIFY(QDir().mkdir(log));  // a folder in the log's place
     w.main.btn_CalcClick();
 
+    // The log's own message for that name (its text is the run log's test).
+    const TRunLogResult refused = WriteRunLog(log.toStdString(), TWindowState{}, {}, {});
+    QCOMPARE(refused.fault, TRunLogFault::Unopenable);
     QCOMPARE(ToQt(w.prompts.messages),
-             QStringList({"Error by opening file " + log + "\n", "Layers effect calculated"}));
+             QStringList({QString::fromStdString(refused.message), "Layers effect calculated"}));
     QCOMPARE(ReadAll(run.File("pts_w_dce.dat")).count('\n'), 3);
     QVERIFY(w.main.WindowEnabled());
   }

@@ -95,26 +95,46 @@ constexpr char kPoints[] =
     "10.5 47.25 1 500\n"
     "-20 -10 2 0\n";
 
+// Every command line the batch cannot run, with its fault and message;
+// the program's name and the usage follow on standard error.
 TEST_F(BatchFolder, UsageErrors) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"--bogus", "x.ini"},
-      {"-v", "x.ini"},
-      {"--unit", "kGal", "x.ini"},
-      {"--unit=mgal", "x.ini"},
-      {"x.ini", "--unit"},
-      {"--threads", "-1", "x.ini"},
-      {"--threads", "two", "x.ini"},
-      {"--threads=1.5", "x.ini"},
-      {"a.ini", "b.ini"},
+  struct Case {
+    std::vector<std::string> args;
+    TBatchUsageFault fault;
+    const char* message;  // nullptr: checked elsewhere
   };
-  for (const auto& args : cases) {
-    SCOPED_TRACE(testing::PrintToString(args));
-    EXPECT_EQ(Run(args), kBatchUsage);
-    EXPECT_NE(err_.str().find("globelayers-batch: "), std::string::npos);
+  const Case cases[] = {
+      {{}, TBatchUsageFault::NoSettingsFile, "no settings file given"},
+      {{"--bogus", "x.ini"}, TBatchUsageFault::UnknownOption, "unknown option --bogus"},
+      {{"-v", "x.ini"}, TBatchUsageFault::UnknownOption, nullptr},
+      {{"--unit", "kGal", "x.ini"}, TBatchUsageFault::Unit, "--unit must be mGal or microGal, not 'kGal'"},
+      {{"--unit=mgal", "x.ini"}, TBatchUsageFault::Unit, nullptr},
+      {{"x.ini", "--unit"}, TBatchUsageFault::MissingValue, "--unit needs a value"},
+      {{"--threads", "-1", "x.ini"}, TBatchUsageFault::Threads,
+       "--threads needs a whole number of 0 or more, not '-1'"},
+      {{"--threads", "two", "x.ini"}, TBatchUsageFault::Threads, nullptr},
+      {{"--threads=1.5", "x.ini"}, TBatchUsageFault::Threads, nullptr},
+      {{"--threads=100000", "x.ini"}, TBatchUsageFault::TooManyThreads, nullptr},
+      {{"--zones=coarse", "x.ini"}, TBatchUsageFault::ZonePreset,
+       "--zones must name a zone preset (standard, fine), not 'coarse'"},
+      {{"a.ini", "b.ini"}, TBatchUsageFault::SeveralSettingsFiles, "only one settings file can be run, not 2"},
+      {{"--", "--unit"}, TBatchUsageFault::None, nullptr},  // a file after "--"
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const TBatchCommandLine read = ParseBatchArgs(c.args, 1);
+    EXPECT_EQ(read.fault, c.fault);
+    if (c.message != nullptr) {
+      EXPECT_EQ(read.message, c.message);
+    }
+    if (c.fault == TBatchUsageFault::None) continue;
+    EXPECT_EQ(Run(c.args), kBatchUsage);
+    EXPECT_EQ(err_.str().substr(0, err_.str().find('\n') + 1), "globelayers-batch: " + read.message + "\n");
     EXPECT_NE(err_.str().find("Usage: globelayers-batch"), std::string::npos);
     EXPECT_EQ(out_.str(), "");
   }
+  EXPECT_EQ(ParseBatchArgs({"--", "--unit"}, 1).args.settingsPath, "--unit");
+  EXPECT_EQ(ParseBatchArgs({"--unit=microGal", "--threads", "3", "x.ini"}, 1).args.threads, 3);
 }
 
 // Far more threads than cores is a slip of the keyboard, not a wish.

@@ -162,11 +162,11 @@ class PointFileNotFinite : public PointFile, public testing::WithParamInterface<
 TEST_P(PointFileNotFinite, RefusesTheRunNamingLineAndNumber) {
   const NotFiniteCase& c = GetParam();
   const std::string path = Write(c.content);
-  test::TRecordingPrompts<> prompts;
-  EXPECT_FALSE(CountPoints(path, prompts));
-  EXPECT_EQ(prompts.messages, std::vector<std::string>{"Line " + std::to_string(c.line) + " of " + path +
-                                                       " holds a number that is not finite: '" +
-                                                       c.number + "'"});
+  const TPointCount counted = CountFilePoints(path);
+  EXPECT_FALSE(counted.count);
+  EXPECT_EQ(counted.fault, TPointFileFault::NotFinite);
+  EXPECT_EQ(counted.message,
+            "Line " + std::to_string(c.line) + " of " + path + " holds a number that is not finite: '" + c.number + "'");
   // The loop that computes passes it over as well.
   for (const TCalcPoint& p : ReadAll(path)) {
     for (double v : {p.lambda, p.phi, p.pointNumber, p.height}) EXPECT_TRUE(std::isfinite(v));
@@ -176,11 +176,14 @@ TEST_P(PointFileNotFinite, RefusesTheRunNamingLineAndNumber) {
 INSTANTIATE_TEST_SUITE_P(Lines, PointFileNotFinite, testing::ValuesIn(kNotFinite),
                          [](const auto& i) { return std::string(i.param.name); });
 
+// The message of a fault is shown once, as it is.
 TEST_F(PointFile, MissingFileIsReported) {
+  const TPointCount counted = CountFilePoints("/nonexistent/dir/points%s.dat");
+  EXPECT_EQ(counted.fault, TPointFileFault::Unopenable);
+  EXPECT_EQ(counted.message, "Error by opening file /nonexistent/dir/points%s.dat");
   test::TRecordingPrompts<> prompts;
   EXPECT_FALSE(CountPoints("/nonexistent/dir/points%s.dat", prompts));
-  ASSERT_EQ(prompts.messages.size(), 1u);
-  EXPECT_EQ(prompts.messages[0], "Error by opening file /nonexistent/dir/points%s.dat");
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{counted.message});
 }
 
 // A directory used to read as a file of no points; a FIFO blocked the run
@@ -193,13 +196,13 @@ TEST_F(PointFile, WhatIsNotARegularFileIsReportedLikeAMissingOne) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& name : {folder.string(), fifo, std::string("/dev/zero")}) {
     SCOPED_TRACE(name);
-    test::TRecordingPrompts<> prompts;
     alarm(20);  // a blocking open ends the test process instead of hanging the run
-    EXPECT_FALSE(CountPoints(name, prompts));
+    const TPointCount counted = CountFilePoints(name);
     const TFilePtr stream = OpenInputStream(name);
     alarm(0);
     EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + name});
+    EXPECT_FALSE(counted.count);
+    EXPECT_EQ(counted.fault, TPointFileFault::Unopenable);
   }
   std::filesystem::remove_all(folder);
 }

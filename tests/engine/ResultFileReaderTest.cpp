@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include <unistd.h>
 
 #include "GermanLocale.h"
 #include "NumberText.h"
+#include "ResultCsv.h"
 #include "ResultFileReader.h"
 
 namespace globelayers {
@@ -141,8 +144,75 @@ TEST_P(ResultLayouts, ReadsBackEveryNumberAndNamesTheColumns) {
   EXPECT_EQ(rebuilt, squeezed);
 }
 
+// The run's shape, as its run log tells it, gives the same table and the
+// layer row count that a header of sums only does not hold.
+TEST_P(ResultLayouts, TheRunsShapeGivesTheLayoutAndItsRowCount) {
+  const LayoutCase& c = GetParam();
+  const TResultLayout L = MakeResultLayout(c.increment, c.sumOnly, c.rowCount);
+  TTempFolder folder;
+  const std::string path = folder.File("r_dce.dat");
+  WriteText(path, WrittenFile(L, c.microGal ? 1000 : 1));
+  const TResultRead guessed = ReadResultFile(path, c.microGal);
+  const TResultRead read = ReadResultFile(path, c.microGal, {.gradient = c.increment != 0, .rowCount = c.rowCount});
+  ASSERT_TRUE(read.table) << read.message;
+  ASSERT_TRUE(guessed.table) << guessed.message;
+  EXPECT_EQ(read.fault, TResultFault::None);
+  EXPECT_EQ(read.table->layout.gradient, L.gradient);
+  EXPECT_EQ(read.table->layout.perLayer, L.perLayer);
+  EXPECT_EQ(read.table->layout.rowCount, c.rowCount);
+  EXPECT_EQ(read.table->values, guessed.table->values);
+  ASSERT_EQ(read.table->columns.size(), guessed.table->columns.size());
+  for (std::size_t k = 0; k < read.table->columns.size(); ++k) {
+    EXPECT_EQ(read.table->columns[k].name, guessed.table->columns[k].name);
+    EXPECT_EQ(read.table->columns[k].decimals, guessed.table->columns[k].decimals);
+  }
+
+  // A log of another run: the other increment, or another row count where
+  // the file holds its layers.
+  EXPECT_EQ(ReadResultFile(path, c.microGal, {.gradient = c.increment == 0, .rowCount = c.rowCount}).fault,
+            TResultFault::HeaderNotOfRun);
+  const TResultRead otherRows = ReadResultFile(path, c.microGal, {.gradient = c.increment != 0, .rowCount = c.rowCount + 1});
+  EXPECT_EQ(otherRows.fault, L.perLayer ? TResultFault::HeaderNotOfRun : TResultFault::None);
+}
+
 INSTANTIATE_TEST_SUITE_P(Written, ResultLayouts, testing::ValuesIn(kLayouts),
                          [](const auto& i) { return std::string(i.param.name); });
+
+// Without a run log the header alone tells the layout: no two layouts
+// that a run can write share a header, so the guess is never a choice, and
+// each header reads back as its layout.
+TEST(ResultFileReader, EveryHeaderTellsItsLayout) {
+  std::set<std::string> headers;
+  int layouts = 0;
+  // Up to 99 rows the header keeps its column widths ("DTE%2d").
+  for (int rows = 3; rows <= 99; ++rows) {
+    for (const double increment : {0.0, 1.0}) {
+      headers.insert(ResultHeader(MakeResultLayout(increment, false, rows)));
+      ++layouts;
+    }
+  }
+  headers.insert(ResultHeader(MakeResultLayout(0, true, 2)));
+  headers.insert(ResultHeader(MakeResultLayout(1, true, 2)));
+  EXPECT_EQ(headers.size(), static_cast<std::size_t>(layouts + 2));
+
+  TTempFolder folder;
+  const std::string path = folder.File("h_dce.dat");
+  for (int rows = 2; rows <= 16; ++rows) {
+    for (const double increment : {0.0, 1.0}) {
+      for (const bool sumOnly : {false, true}) {
+        const TResultLayout L = MakeResultLayout(increment, sumOnly, rows);
+        WriteText(path, ResultHeader(L));
+        const TResultRead read = ReadResultFile(path, false);
+        ASSERT_TRUE(read.table) << rows << " " << increment << " " << sumOnly << ": " << read.message;
+        EXPECT_EQ(read.table->layout.gradient, L.gradient);
+        EXPECT_EQ(read.table->layout.perLayer, L.perLayer);
+        if (L.perLayer) {
+          EXPECT_EQ(read.table->layout.rowCount, rows);
+        }
+      }
+    }
+  }
+}
 
 TEST(ResultFileReader, ReadsTheExampleRunsStoredFile) {
   const std::string path = GLOBELAYERS_EXAMPLES_DIR "/expected/stations_example_dce.dat";
@@ -158,44 +228,71 @@ TEST(ResultFileReader, ReadsTheExampleRunsStoredFile) {
   EXPECT_EQ(t.At(0, 12), -0.00270);
 }
 
+// Every message of the reader, each naming the file and the line.
 TEST(ResultFileReader, NamesTheFileAndLineOfWhatItCannotRead) {
   const std::string header = ResultHeader(MakeResultLayout(0, true, 2));
+  const std::string perLayer = ResultHeader(MakeResultLayout(0, false, 3));
   struct Case {
     const char* name;
     std::string text;
+    TResultFault fault;
     std::string expected;  // after "Error by reading result file <path>, "
+    std::optional<TResultShape> shape = std::nullopt;
   };
   const Case cases[] = {
-      {"empty", "", "line 1: the file is empty, without the header line"},
-      {"run log", "Start time: 10:00:00\n", "line 1: the header is not one of a result file of this program"},
-      {"header cut short", header.substr(0, 50) + "\n",
+      {"empty", "", TResultFault::Empty, "line 1: the file is empty, without the header line"},
+      {"run log", "Start time: 10:00:00\n", TResultFault::UnknownHeader,
        "line 1: the header is not one of a result file of this program"},
-      {"too few numbers", header + "  1.000000 2.000000 3 4.000 5.00000\n 1 2 3 4\n",
+      {"header cut short", header.substr(0, 50) + "\n", TResultFault::UnknownHeader,
+       "line 1: the header is not one of a result file of this program"},
+      {"header too long", std::string(70000, ' ') + "\n", TResultFault::LineTooLong,
+       "line 1: the line is too long for a result file"},
+      {"point line too long", header + std::string(70000, '1') + "\n", TResultFault::LineTooLong,
+       "line 2: the line is too long for a result file"},
+      {"too few numbers", header + "  1.000000 2.000000 3 4.000 5.00000\n 1 2 3 4\n", TResultFault::ColumnCount,
        "line 3: 4 numbers where the header has 5 columns"},
-      {"too many numbers", header + " 1 2 3 4 5 6\n", "line 2: 6 numbers where the header has 5 columns"},
-      {"decimal comma", header + " 1,5 2 3 4 5\n", "line 2: '1,5' is not a number"},
-      {"not finite", header + " 1 2 3 4 nan\n", "line 2: 'nan' is not a number"},
-      {"out of range", header + " 1 2 3 4 1e999\n", "line 2: '1e999' is not a number"},
+      {"too many numbers", header + " 1 2 3 4 5 6\n", TResultFault::ColumnCount,
+       "line 2: 6 numbers where the header has 5 columns"},
+      {"decimal comma", header + " 1,5 2 3 4 5\n", TResultFault::NotANumber, "line 2: '1,5' is not a number"},
+      {"not finite", header + " 1 2 3 4 nan\n", TResultFault::NotANumber, "line 2: 'nan' is not a number"},
+      {"out of range", header + " 1 2 3 4 1e999\n", TResultFault::NotANumber, "line 2: '1e999' is not a number"},
       // A run stopped while its file was written: the last line ends
       // inside a number that still reads as one.
       {"last line cut inside a number", header + "   1.000000    2.000000          3      4.000     -0.00",
-       "line 2: the last line is cut short: '-0.00' has 2 decimals where the column has 5"},
+       TResultFault::LastLineCut, "line 2: the last line is cut short: '-0.00' has 2 decimals where the column has 5"},
       {"last line cut inside the height", header + "   1.000000    2.000000          3      4.0",
-       "line 2: the last line is cut short: '4.0' has 1 decimals where the column has 3"},
+       TResultFault::LastLineCut, "line 2: the last line is cut short: '4.0' has 1 decimals where the column has 3"},
+      // The run log beside the file tells of another run.
+      {"layers of another run", perLayer, TResultFault::HeaderNotOfRun,
+       "line 1: the header is not that of the run its run log tells of (4 layer rows, without DTE(i) and VGDRE)",
+       TResultShape{.gradient = false, .rowCount = 4}},
+      {"sums of another run", header, TResultFault::HeaderNotOfRun,
+       "line 1: the header is not that of the run its run log tells of (3 layer rows, with DTE(i) and VGDRE)",
+       TResultShape{.gradient = true, .rowCount = 3}},
   };
   TTempFolder folder;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = folder.File("bad%s_dce.dat");  // a '%' in the name stays as it is
     WriteText(path, c.text);
-    const TResultRead read = ReadResultFile(path, false);
+    const TResultRead read = c.shape ? ReadResultFile(path, false, *c.shape) : ReadResultFile(path, false);
     EXPECT_FALSE(read.table);
+    EXPECT_EQ(read.fault, c.fault);
     EXPECT_EQ(read.message, "Error by reading result file " + path + ", " + c.expected);
   }
-  EXPECT_EQ(ReadResultFile(folder.File("missing_dce.dat"), false).message,
-            "Error by opening file " + folder.File("missing_dce.dat"));
-  EXPECT_EQ(ReadResultFile(folder.File(""), false).message,
-            "Error by opening file " + folder.File("") + " (not a regular file)");
+  const TResultRead missing = ReadResultFile(folder.File("missing_dce.dat"), false);
+  EXPECT_EQ(missing.fault, TResultFault::Unopenable);
+  EXPECT_EQ(missing.message, "Error by opening file " + folder.File("missing_dce.dat"));
+  const TResultRead folderRead = ReadResultFile(folder.File(""), false);
+  EXPECT_EQ(folderRead.fault, TResultFault::NotRegular);
+  EXPECT_EQ(folderRead.message, "Error by opening file " + folder.File("") + " (not a regular file)");
+
+  const std::string path = folder.File("r_dce.dat");
+  WriteText(path, header + " 1 2 3 4 5\n 1 2 3 4 5\n");
+  const TResultRead tooMany = ReadResultFile(path, false, 9);
+  EXPECT_EQ(tooMany.fault, TResultFault::TooManyPoints);
+  EXPECT_EQ(tooMany.message,
+            "Error by reading result file " + path + ", line 3: more than 1 points are too many to show");
 }
 
 TEST(ResultFileReader, RefusesMorePointsThanItMayHold) {
@@ -206,8 +303,7 @@ TEST(ResultFileReader, RefusesMorePointsThanItMayHold) {
   EXPECT_TRUE(ReadResultFile(path, false, 10).table);
   const TResultRead read = ReadResultFile(path, false, 9);
   EXPECT_FALSE(read.table);
-  EXPECT_EQ(read.message,
-            "Error by reading result file " + path + ", line 3: more than 1 points are too many to show");
+  EXPECT_EQ(read.fault, TResultFault::TooManyPoints);
 }
 
 TEST(ResultFileReader, TakesCrLfLinesAndBlankLinesAndAnEmptyTable) {
@@ -229,24 +325,6 @@ TEST(ResultFileReader, TakesCrLfLinesAndBlankLinesAndAnEmptyTable) {
   read = ReadResultFile(path, false);
   ASSERT_TRUE(read.table) << read.message;
   EXPECT_EQ(read.table->RowCount(), 1u);
-}
-
-TEST(ResultFileReader, UnitAndFirstGridFromTheRunLog) {
-  EXPECT_EQ(RunLogNameForResult("/d/p_a_dce.dat"), "/d/p_a_dce.con");
-  EXPECT_EQ(RunLogNameForResult("/d/p.csv"), "");
-  TTempFolder folder;
-  const std::string log = folder.File("p_dce.con");
-  WriteText(log, "Start time: 10:00:00\nOutput unit: microGal\nCalulation for: Globe layers\n"
-                 "Layer 1: @ /data/topo.grd @ @ \nLayer 2: 0 @ 2.67 @ \n");
-  TRunLogFacts facts = ReadRunLogFacts(log);
-  EXPECT_EQ(facts.microGal, std::optional<bool>(true));
-  EXPECT_EQ(facts.firstElevationGrid, "/data/topo.grd");
-  // A grid name with a blank cannot be told from the cells around it.
-  WriteText(log, "Output unit: mGal\nLayer 1: @ /my data/topo.grd @ @ \n");
-  facts = ReadRunLogFacts(log);
-  EXPECT_EQ(facts.microGal, std::optional<bool>(false));
-  EXPECT_EQ(facts.firstElevationGrid, "");
-  EXPECT_FALSE(ReadRunLogFacts(folder.File("none.con")).microGal);
 }
 
 TEST(ResultFileReader, CsvKeepsEveryNumberUnderADecimalCommaLocale) {

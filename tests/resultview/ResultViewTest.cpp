@@ -321,8 +321,28 @@ class ResultViewTest : public QObject {
     f.write("  1.0 2.0 3 4.0\n");
     f.close();
     QVERIFY(!view.OpenFile(bad.toStdString(), false, ""));
-    QCOMPARE(ToList(prompts.messages),
-             QStringList{"Error by reading result file " + bad + ", line 2: 4 numbers where the header has 5 columns"});
+    // The reader's own message (its texts are the reader's test).
+    const TResultRead refused = ReadResultFile(bad.toStdString(), false);
+    QCOMPARE(refused.fault, TResultFault::ColumnCount);
+    QCOMPARE(ToList(prompts.messages), QStringList{QString::fromStdString(refused.message)});
+    QCOMPARE(view.Table()->RowCount(), std::size(kStations));
+
+    // A whole file beside the run log of another run (with DTE(i) and
+    // VGDRE): refused as well, the log's unit would not be the file's.
+    const QString other = dir.filePath("other_dce.dat");
+    QFile file(other);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(ResultHeader(MakeResultLayout(0, true, 2)).c_str());
+    file.close();
+    QFile log(dir.filePath("other_dce.con"));
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write("Increment: 1\nNumber of layer: 3\nOutput unit: mGal\n");
+    log.close();
+    prompts.messages.clear();
+    QVERIFY(!view.OpenFile(other.toStdString(), false, ""));
+    const TResultRead notOfRun = ReadResultFile(other.toStdString(), false, TResultShape{.gradient = true, .rowCount = 3});
+    QCOMPARE(notOfRun.fault, TResultFault::HeaderNotOfRun);
+    QCOMPARE(ToList(prompts.messages), QStringList{QString::fromStdString(notOfRun.message)});
     QCOMPARE(view.Table()->RowCount(), std::size(kStations));
   }
 

@@ -1,6 +1,6 @@
 // The run log: its seventeen kinds of lines, its name, a log that cannot be
-// created or written whole, the line that says how the run ended, and the
-// local clock reading.
+// created or written whole, the line that says how the run ended, the
+// local clock reading, and the facts read back from it beside a result file.
 #include "RunLog.h"
 
 #include <sys/resource.h>
@@ -25,6 +25,7 @@ namespace {
 
 using testing_support::ReadFileText;
 using testing_support::TempDir;
+using testing_support::WriteFileText;
 
 TWindowState LoggedState(const std::string& dataPath) {
   TWindowState s;
@@ -46,7 +47,7 @@ TEST(RunLog, LinesAsExpected) {
   EXPECT_EQ(path, dir / "points_dce.con");
 
   const TRunLogResult result = WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59});
-  ASSERT_TRUE(result.ok) << result.message;
+  ASSERT_TRUE(result.ok()) << result.message;
   EXPECT_EQ(ReadFileText(path),
             "Start time:  9:05:07\n"
             "End time: 10:00:59\n"
@@ -149,7 +150,7 @@ TEST(RunLog, EveryLogEndsWithHowItsRunEnded) {
   };
   for (const auto& c : cases) {
     const TRunLogResult result = WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}, c.ending);
-    ASSERT_TRUE(result.ok) << result.message;
+    ASSERT_TRUE(result.ok()) << result.message;
     EXPECT_EQ(ReadFileText(path), body + c.line);
   }
 
@@ -165,7 +166,7 @@ TEST(RunLog, FailedWriteKeepsTheEarlierLog) {
   TempDir dir;
   const TWindowState state = LoggedState(dir / "points.dat");
   const std::string path = RunLogFileName(state);
-  ASSERT_TRUE(WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}).ok);
+  ASSERT_TRUE(WriteRunLog(path, state, {9, 5, 7}, {10, 0, 59}).ok());
   const std::string earlier = ReadFileText(path);
   // A file size limit far below the log's length, as a full disk would.
   struct rlimit saved {};
@@ -177,7 +178,8 @@ TEST(RunLog, FailedWriteKeepsTheEarlierLog) {
   const TRunLogResult result = WriteRunLog(path, state, {11, 0, 0}, {12, 0, 0}, TRunEnding::Cancelled({12, 0, 0}));
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
-  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.fault, TRunLogFault::Unwritable);
+  EXPECT_EQ(result.message, "Error by writing file " + path + "\n");
   EXPECT_EQ(ReadFileText(path), earlier);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
@@ -248,9 +250,48 @@ TEST(RunLog, CannotBeCreated) {
     ::alarm(20);  // a hang ends the test program instead of the suite
     const TRunLogResult result = WriteRunLog(path, LoggedState(dir / "missing/points.dat"), {}, {});
     ::alarm(0);
-    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.fault, TRunLogFault::Unopenable);
     EXPECT_EQ(result.message, "Error by opening file " + path + "\n");
   }
+}
+
+// What the result view takes from a log: from a log this program writes
+// and from hand-made ones with older windows' "@" cells.
+TEST(RunLog, FactsReadBackBesideAResultFile) {
+  EXPECT_EQ(RunLogNameForResult("/d/p_a_dce.dat"), "/d/p_a_dce.con");
+  EXPECT_EQ(RunLogNameForResult("/d/p.csv"), "");
+  TempDir dir;
+  const TWindowState state = LoggedState(dir / "points.dat");
+  const std::string written = RunLogFileName(state);
+  ASSERT_TRUE(WriteRunLog(written, state, {9, 5, 7}, {10, 0, 59}).ok());
+  TRunLogFacts facts = ReadRunLogFacts(written);
+  EXPECT_EQ(facts.microGal, std::optional<bool>(true));
+  EXPECT_EQ(facts.incrementM, std::optional<double>(0.5));  // logged as typed, "0,5"
+  EXPECT_EQ(facts.layerRowCount, std::optional<int>(3));
+  EXPECT_EQ(facts.firstElevationGrid, "/g/topo.grd");
+
+  const std::string log = dir / "p_dce.con";
+  WriteFileText(log, "Start time: 10:00:00\nIncrement: 0\nNumber of layer: 2\nOutput unit: microGal\n"
+                     "Calulation for: Globe layers\nLayer 1: @ /data/topo.grd @ @ \nLayer 2: 0 @ 2.67 @ \n");
+  facts = ReadRunLogFacts(log);
+  EXPECT_EQ(facts.microGal, std::optional<bool>(true));
+  EXPECT_EQ(facts.incrementM, std::optional<double>(0));
+  EXPECT_EQ(facts.layerRowCount, std::optional<int>(2));
+  EXPECT_EQ(facts.firstElevationGrid, "/data/topo.grd");
+  // A grid name with a blank cannot be told from the cells around it; an
+  // empty first cell names no grid; numbers that do not read are absent.
+  for (const char* layer : {"Layer 1: @ /my data/topo.grd @ @ \n", "Layer 1: @ @ @ @ \n", "Layer 1: 0  2.67  \n"}) {
+    SCOPED_TRACE(layer);
+    WriteFileText(log, std::string("Output unit: mGal\nIncrement: one\nNumber of layer: -1\n") + layer);
+    facts = ReadRunLogFacts(log);
+    EXPECT_EQ(facts.microGal, std::optional<bool>(false));
+    EXPECT_FALSE(facts.incrementM);
+    EXPECT_FALSE(facts.layerRowCount);
+    EXPECT_EQ(facts.firstElevationGrid, "");
+  }
+  facts = ReadRunLogFacts(dir / "none.con");
+  EXPECT_FALSE(facts.microGal);
+  EXPECT_FALSE(facts.incrementM);
 }
 
 }  // namespace
