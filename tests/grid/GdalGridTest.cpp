@@ -574,5 +574,29 @@ TEST(GdalFence, SoundFilesPass) {
   EXPECT_EQ(grid.nx, 4);
 }
 
+// A raw band's file holds bare values of no raster format: the fence lets
+// a regular file through, and the values land where the VRT puts them
+// (GDAL row 0 is the north row, the grid's last).
+TEST(GdalFence, VrtRawBandOverARegularFileLoads) {
+  test::RegisterGdal();
+  TTempFolder folder;
+  std::string bytes;
+  for (int k = 0; k < 12; ++k) {
+    const float v = 100.0f + float(k);  // row r, column c holds 100 + 4r + c
+    bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  WriteBytes(folder.File("values.bin"), bytes);
+  test::TRecordingPrompts<> prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Vrt(folder.File(""), folder.File("values.bin"), true), prompts))
+      << testing::PrintToString(prompts.messages);
+  ASSERT_EQ(grid.nx, 4);
+  ASSERT_EQ(grid.ny, 3);
+  EXPECT_EQ(grid.at(0, 2), 100.0f);
+  EXPECT_EQ(grid.at(3, 2), 103.0f);
+  EXPECT_EQ(grid.at(0, 0), 108.0f);
+  EXPECT_EQ(grid.at(3, 0), 111.0f);
+}
+
 }  // namespace
 }  // namespace globelayers
