@@ -530,6 +530,19 @@ const FenceCase kFenceCases[] = {
        return d + "/huge.asc";
      },
      "its header declares 900000000 nodes, more than its"},
+    // Written sparse, it holds none of its 1.6e9 nodes: they would fit in
+    // memory and take minutes to read as NoData.
+    {"UncompressedGeoTiffDeclaresMoreNodesThanItHolds",
+     [](const std::string& d, int) {
+       GDALDriver* tiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+       const char* options[] = {"SPARSE_OK=TRUE", nullptr};
+       test::TDataset ds(tiff->Create((d + "/sparse.tif").c_str(), 40000, 40000, 1, GDT_Int16,
+                                      const_cast<char**>(options)));
+       double gt[6] = {-180, 0.009, 0, 90, 0, -0.0045};
+       ds->SetGeoTransform(gt);
+       return d + "/sparse.tif";
+     },
+     "its header declares 1600000000 nodes, more than its"},
 };
 
 class GdalFence : public testing::TestWithParam<FenceCase> {};
