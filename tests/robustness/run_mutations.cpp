@@ -10,7 +10,7 @@
 // the batch on it by hand. README.md says how to run this at length.
 //
 //   run_mutations --batch PATH [--cases N] [--seed S] [--case I] [--keep DIR]
-//                 [--timeout SEC] [--jobs J] [--gdal yes|no|auto] [--verbose]
+//                 [--timeout SEC] [--jobs J] [--gdal yes|no|auto] [--gdal-only] [--verbose]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -2231,17 +2231,19 @@ void (*PickFormatMutation(const TCase& c, TRandom& random))(TCase&, TRandom&) {
 // The base run of a case: native in 11 of 20, else one of the runs
 // through GDAL. Drawn from a stream of its own, so that a native case is
 // the case of the same seed and index from before the other runs came.
-TVariant PickVariant(std::uint64_t seed, std::uint64_t caseIndex) {
+// `gdalOnly`: one of the runs through GDAL, always.
+TVariant PickVariant(std::uint64_t seed, std::uint64_t caseIndex, bool gdalOnly) {
   TRandom random(Mix64(Mix64(seed) ^ caseIndex) ^ 0x6A09E667F3BCC908ULL);
-  const std::size_t roll = random.Below(20);
+  std::size_t roll = random.Below(20);
+  if (gdalOnly) roll = 11 + roll % 9;
   return roll < 11 ? TVariant::kNative : roll < 17 ? TVariant::kGdal : TVariant::kGdalNames;
 }
 
 // One to three mutations, most often one, so that a failure usually has a
 // single cause. In a run through GDAL two in three aim at its grids.
-TCase MakeCase(std::uint64_t seed, std::uint64_t caseIndex) {
+TCase MakeCase(std::uint64_t seed, std::uint64_t caseIndex, bool gdalOnly) {
   TRandom random = CaseRandom(seed, caseIndex);
-  TCase c = BaseCase(PickVariant(seed, caseIndex));
+  TCase c = BaseCase(PickVariant(seed, caseIndex, gdalOnly));
   // Every run is valid with any unit and thread count: varied, not damage.
   // At most 4 threads, which the batch allows on a single core too, so that
   // a case replays alike on every machine.
@@ -2538,12 +2540,14 @@ struct TOptions {
   unsigned jobs = 1;
   bool verbose = false;
   std::string gdal = "auto";
-  fs::path baseOnly;  // --base: write the unharmed runs there and stop  // --gdal: do the runs through GDAL complete (yes), get refused (no), either (auto)
+  fs::path baseOnly;  // --base: write the unharmed runs there and stop
+  bool gdalOnly = false;  // --gdal-only: every case from a run through GDAL  // --gdal: do the runs through GDAL complete (yes), get refused (no), either (auto)
 };
 
 const char kUsage[] =
     "Usage: run_mutations --batch PATH [--cases N] [--seed S] [--case I] [--keep DIR]\n"
-    "                     [--timeout SEC] [--jobs J] [--gdal yes|no|auto] [--verbose]\n"
+    "                     [--timeout SEC] [--jobs J] [--gdal yes|no|auto] [--gdal-only]\n"
+    "                     [--verbose]\n"
     "\n"
     "Runs globelayers-batch PATH on N damaged copies of a valid run (cases 0 .. N-1\n"
     "of seed S; default 120 cases of seed 1). --case I runs case I alone and keeps\n"
@@ -2553,7 +2557,7 @@ const char kUsage[] =
     "runs J cases at a time (default 1). --gdal yes: the unharmed runs through GDAL\n"
     "must complete (a build with GDAL); no: they must be refused with a message (a\n"
     "build without); auto (default): either. Exit status: 0 every case passed, 1\n"
-    "some failed, 2 usage error.\n"
+    "some failed, 2 usage error. --gdal-only: every case damages a run through GDAL.\n"
     "\n"
     "run_mutations --base DIR writes the unharmed runs into DIR/native, DIR/gdal\n"
     "and DIR/gdal-names, to run the batch on by hand, and runs nothing.\n";
@@ -2577,6 +2581,10 @@ std::optional<TOptions> ParseOptions(int argc, char** argv) {
     }
     if (arg == "--verbose") {
       o.verbose = true;
+      continue;
+    }
+    if (arg == "--gdal-only") {
+      o.gdalOnly = true;
       continue;
     }
     if (arg == "--help" || arg == "-h") return std::nullopt;
@@ -2662,7 +2670,7 @@ class TDriver {
     TJob job;
     job.caseIndex = caseIndex;
     job.label = caseIndex ? "case " + std::to_string(*caseIndex) : "base";
-    job.c = caseIndex ? MakeCase(o_.seed, *caseIndex) : BaseCase();
+    job.c = caseIndex ? MakeCase(o_.seed, *caseIndex, o_.gdalOnly) : BaseCase();
     job.dir = workRoot_ / (caseIndex ? "case" + std::to_string(*caseIndex) : "base");
     return job;
   }
@@ -2707,6 +2715,7 @@ class TDriver {
 
   std::string ReplayCommand(const TJob& job) const {
     return ShellQuote(self_.string()) + " --batch " + ShellQuote(o_.batch) + " --seed " + std::to_string(o_.seed) +
+           (o_.gdalOnly ? " --gdal-only" : "") +
            (job.caseIndex ? " --case " + std::to_string(*job.caseIndex) : std::string()) + " --keep " +
            ShellQuote(fs::absolute(o_.keep).string());
   }
