@@ -608,6 +608,13 @@ TGridFile NetcdfCrustBase(const std::string& name) {
   return grid;
 }
 
+// A VRT's text is all header: byte damage may land anywhere in it.
+TGridFile VrtOf(const std::string& name, const std::string& text) {
+  TGridFile grid = GridOf(name, TGridFormat::kVrt, text);
+  grid.valuesOffset = text.size();
+  return grid;
+}
+
 // WGS 84 as WKT, so that no look-up in a coordinate system database is needed.
 constexpr char kWgs84Wkt[] =
     "GEOGCS[&quot;WGS 84&quot;,DATUM[&quot;WGS_1984&quot;,SPHEROID[&quot;WGS 84&quot;,6378137,298.257223563]],"
@@ -647,7 +654,7 @@ TGridFile RawVrt(const std::string& name, const std::string& rawName) {
       "    <ByteOrder>LSB</ByteOrder>\n"
       "  </VRTRasterBand>\n"
       "</VRTDataset>\n";
-  return GridOf(name, TGridFormat::kVrt, text);
+  return VrtOf(name, text);
 }
 
 // A VRT of the GeoTIFF topography through a SimpleSource, window for window.
@@ -666,7 +673,7 @@ TGridFile SimpleSourceVrt(const std::string& name, const std::string& sourceName
       "    </SimpleSource>\n"
       "  </VRTRasterBand>\n"
       "</VRTDataset>\n";
-  return GridOf(name, TGridFormat::kVrt, text);
+  return VrtOf(name, text);
 }
 
 // The density as an ESRI ASCII grid: 61 x 31 nodes of 6 degrees given by
@@ -1432,7 +1439,7 @@ TGridFile NestingVrt(const std::string& name, const std::string& source, const s
                            "      <SourceFilename relativeToVRT=\"1\">" + source +
                            "</SourceFilename>\n      <SourceBand>1</SourceBand>\n    </SimpleSource>\n"
                            "  </VRTRasterBand>\n</VRTDataset>\n";
-  return GridOf(name, TGridFormat::kVrt, text);
+  return VrtOf(name, text);
 }
 
 // Edits of a VRT's XML: sizes, sources that are no regular local file or
@@ -1498,7 +1505,7 @@ void VrtEdit(TCase& c, TRandom& random) {
                               "<LowerRightY>-90</LowerRightY><SizeX>360</SizeX><SizeY>180</SizeY>"
                               "</DataWindow></GDAL_WMS>";
       const std::string name = random.OneIn(2) ? "service.tif" : "service.xml";
-      added.push_back(GridOf(name, TGridFormat::kVrt, wms));
+      added.push_back(VrtOf(name, wms));
       setSource(name, true), what = "source " + name + ", a GDAL_WMS description of the listener";
       break;
     }
