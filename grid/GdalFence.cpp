@@ -34,21 +34,27 @@ std::string RemoteNameRefusal(const std::string& name) {
   return {};
 }
 
-std::string CheckedSource(const std::string& source, const std::string& vrtPath, bool relative, int depth);
+std::string CheckedSource(const std::string& source, const std::string& vrtPath, bool relative, int depth,
+                          bool rawValues);
 
 // Every SourceFilename under `node`, checked; the first refusal.
-std::string CheckSources(const CPLXMLNode* node, const std::string& vrtPath, int depth) {
+// `rawBand`: `node` is the content of a VRTRawRasterBand, whose file holds
+// bare values that the VRT driver reads itself.
+std::string CheckSources(const CPLXMLNode* node, const std::string& vrtPath, int depth, bool rawBand = false) {
   for (const CPLXMLNode* child = node; child != nullptr; child = child->psNext) {
     if (child->eType != CXT_Element) continue;
     if (EQUAL(child->pszValue, "SourceFilename")) {
       const char* text = CPLGetXMLValue(child, nullptr, "");
       const char* relative = CPLGetXMLValue(child, "relativeToVRT", "0");
       const std::string refusal = CheckedSource(text != nullptr ? text : "", vrtPath,
-                                                relative != nullptr && std::strcmp(relative, "1") == 0, depth);
+                                                relative != nullptr && std::strcmp(relative, "1") == 0, depth, rawBand);
       if (!refusal.empty()) return refusal;
       continue;
     }
-    if (const std::string refusal = CheckSources(child->psChild, vrtPath, depth); !refusal.empty()) return refusal;
+    const bool raw = EQUAL(child->pszValue, "VRTRasterBand") &&
+                     EQUAL(CPLGetXMLValue(child, "subClass", ""), "VRTRawRasterBand");
+    if (const std::string refusal = CheckSources(child->psChild, vrtPath, depth, raw); !refusal.empty())
+      return refusal;
   }
   return {};
 }
@@ -64,10 +70,23 @@ std::string VrtSourcesRefusal(const std::string& vrtPath, int depth) {
   return refusal;
 }
 
-std::string CheckedSource(const std::string& source, const std::string& vrtPath, bool relative, int depth) {
+std::string CheckedSource(const std::string& source, const std::string& vrtPath, bool relative, int depth,
+                          bool rawValues) {
   if (source.empty()) return "a source of " + vrtPath + " has no file name";
   if (std::string refusal = RemoteNameRefusal(source); !refusal.empty())
     return "a source of " + vrtPath + ": " + refusal;
+  // A raw band's file is bare values, of no raster format: it is read
+  // byte by byte by its name as it stands, and only needs to be a regular
+  // local file.
+  if (rawValues) {
+    std::string file = source;
+    if (relative && file.front() != '/') file = (std::filesystem::path(vrtPath).parent_path() / file).string();
+    const TInputFile input = OpenInputFile(file);
+    if (input.status == TInputOpen::kNotRegular)
+      return "its source " + file + " is not a regular file (a folder, a FIFO or a device)";
+    if (input.status != TInputOpen::kOpened) return "its source " + file + " cannot be opened";
+    return {};
+  }
   const std::string named = SubdatasetFile(source);
   const bool subdataset = named != source;
   // A source in subdataset form is a netCDF variable; any other prefix

@@ -314,13 +314,19 @@ std::uint64_t AvailableMemoryBytes() {
 
 // Formats whose files store every value, as text or raw binary: a header
 // that declares more nodes than the files could hold is damaged, and is
-// refused before memory for the nodes is taken.
+// refused before memory for the nodes is taken. An uncompressed GeoTIFF is
+// one of them: a 30 KB file that declares 65535 x 32768 nodes would
+// otherwise take 8 GB and minutes before it failed. (GDAL can write
+// uncompressed GeoTIFFs "sparse", leaving out blocks of nothing but NoData;
+// such a grid larger than its file is refused too.)
 std::string DeclaredNodesRefusal(GDALDataset& dataset, GDALDataType type, std::uint64_t nodes) {
   const char* driver = dataset.GetDriver() != nullptr ? dataset.GetDriver()->GetDescription() : "";
   const bool text = EQUAL(driver, "AAIGrid") || EQUAL(driver, "GRASSASCIIGrid") || EQUAL(driver, "GSAG") ||
                     EQUAL(driver, "XYZ");
+  const char* compression = dataset.GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE");
+  const bool uncompressedTiff = EQUAL(driver, "GTiff") && (compression == nullptr || EQUAL(compression, "NONE"));
   const bool raw = EQUAL(driver, "EHdr") || EQUAL(driver, "ENVI") || EQUAL(driver, "GSBG") ||
-                   EQUAL(driver, "GS7BG") || EQUAL(driver, "BT") || EQUAL(driver, "ERS");
+                   EQUAL(driver, "GS7BG") || EQUAL(driver, "BT") || EQUAL(driver, "ERS") || uncompressedTiff;
   if (!text && !raw) return {};
   std::uint64_t fileBytes = 0;
   char** files = dataset.GetFileList();

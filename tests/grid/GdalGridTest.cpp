@@ -532,6 +532,19 @@ const FenceCase kFenceCases[] = {
        return d + "/huge.asc";
      },
      "its header declares 900000000 nodes, more than its"},
+    // Written sparse, it holds none of its 1.6e9 nodes: they would fit in
+    // memory and take minutes to read as NoData.
+    {"UncompressedGeoTiffDeclaresMoreNodesThanItHolds",
+     [](const std::string& d, int) {
+       GDALDriver* tiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+       const char* options[] = {"SPARSE_OK=TRUE", nullptr};
+       test::TDataset ds(tiff->Create((d + "/sparse.tif").c_str(), 40000, 40000, 1, GDT_Int16,
+                                      const_cast<char**>(options)));
+       double gt[6] = {-180, 0.009, 0, 90, 0, -0.0045};
+       ds->SetGeoTransform(gt);
+       return d + "/sparse.tif";
+     },
+     "its header declares 1600000000 nodes, more than its"},
 };
 
 class GdalFence : public testing::TestWithParam<FenceCase> {};
@@ -576,6 +589,30 @@ TEST(GdalFence, SoundFilesPass) {
   TGridImports grid;
   EXPECT_TRUE(LoadGrid(grid, Vrt(folder.File(""), tif), prompts)) << testing::PrintToString(prompts.messages);
   EXPECT_EQ(grid.nx, 4);
+}
+
+// A raw band's file holds bare values of no raster format: the fence lets
+// a regular file through, and the values land where the VRT puts them
+// (GDAL row 0 is the north row, the grid's last).
+TEST(GdalFence, VrtRawBandOverARegularFileLoads) {
+  test::RegisterGdal();
+  TTempFolder folder;
+  std::string bytes;
+  for (int k = 0; k < 12; ++k) {
+    const float v = 100.0f + float(k);  // row r, column c holds 100 + 4r + c
+    bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  WriteBytes(folder.File("values.bin"), bytes);
+  test::TRecordingPrompts<> prompts;
+  TGridImports grid;
+  ASSERT_TRUE(LoadGrid(grid, Vrt(folder.File(""), folder.File("values.bin"), true), prompts))
+      << testing::PrintToString(prompts.messages);
+  ASSERT_EQ(grid.nx, 4);
+  ASSERT_EQ(grid.ny, 3);
+  EXPECT_EQ(grid.at(0, 2), 100.0f);
+  EXPECT_EQ(grid.at(3, 2), 103.0f);
+  EXPECT_EQ(grid.at(0, 0), 108.0f);
+  EXPECT_EQ(grid.at(3, 0), 111.0f);
 }
 
 }  // namespace

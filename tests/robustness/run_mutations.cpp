@@ -10,9 +10,12 @@
 // the batch on it by hand. README.md says how to run this at length.
 //
 //   run_mutations --batch PATH [--cases N] [--seed S] [--case I] [--keep DIR]
-//                 [--timeout SEC] [--jobs J] [--verbose]
+//                 [--timeout SEC] [--jobs J] [--gdal yes|no|auto] [--gdal-only] [--verbose]
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -40,6 +43,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -107,7 +111,8 @@ TRandom CaseRandom(std::uint64_t seed, std::uint64_t caseIndex) {
 
 // ------------------------------------------------------------------ bytes
 
-// Little-endian writer: the grid formats are little-endian on every host.
+// Byte writer, little-endian as the native grid formats and TIFF are on
+// every host; the be* members write the big-endian words of netCDF.
 class TBytes {
  public:
   TBytes& raw(std::string_view text) {
@@ -115,18 +120,29 @@ class TBytes {
     return *this;
   }
   TBytes& i16(std::int16_t v) { return le(std::uint16_t(v), 2); }
+  TBytes& u16(std::uint16_t v) { return le(v, 2); }
   TBytes& i32(std::int32_t v) { return le(std::uint32_t(v), 4); }
+  TBytes& u32(std::uint32_t v) { return le(v, 4); }
   TBytes& f32(float v) { return le(std::bit_cast<std::uint32_t>(v), 4); }
   TBytes& f64(double v) { return le(std::bit_cast<std::uint64_t>(v), 8); }
+  TBytes& be32(std::uint32_t v) { return be(v, 4); }
+  TBytes& beF32(float v) { return be(std::bit_cast<std::uint32_t>(v), 4); }
+  TBytes& beF64(double v) { return be(std::bit_cast<std::uint64_t>(v), 8); }
   TBytes& zerosTo(std::size_t size) {
     out_.resize(std::max(out_.size(), size), '\0');
     return *this;
   }
+  std::size_t size() const { return out_.size(); }
   const std::string& str() const { return out_; }
+  std::string& str() { return out_; }
 
  private:
   TBytes& le(std::uint64_t v, int n) {
     for (int i = 0; i < n; ++i) out_.push_back(char((v >> (8 * i)) & 0xFF));
+    return *this;
+  }
+  TBytes& be(std::uint64_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) out_.push_back(char((v >> (8 * i)) & 0xFF));
     return *this;
   }
   std::string out_;
@@ -134,6 +150,10 @@ class TBytes {
 
 void PutLE(std::string& bytes, std::size_t offset, std::uint64_t v, int n) {
   for (int i = 0; i < n && offset + i < bytes.size(); ++i) bytes[offset + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+void PutBE(std::string& bytes, std::size_t offset, std::uint64_t v, int n) {
+  for (int i = 0; i < n && offset + i < bytes.size(); ++i) bytes[offset + i] = char((v >> (8 * (n - 1 - i))) & 0xFF);
 }
 
 std::string Printf(const char* format, double v) {
@@ -160,23 +180,26 @@ double CrustBaseM(double lonDeg, double latDeg) {
   return -35000.0 - 2.5 * TopographyM(lonDeg, latDeg);
 }
 
-enum class TGridFormat { kSurfer6, kSurfer7, kGeosoft };
+enum class TGridFormat { kSurfer6, kSurfer7, kGeosoft, kGeoTiff, kNetcdf, kVrt, kRaw, kAsciiGrid };
 
-enum class TFieldType { kI16, kI32, kF64 };
+enum class TFieldType { kI16, kI32, kF64, kBe32 };
 
 struct THeaderField {
-  const char* name;
+  std::string name;
   std::size_t offset;  // bytes from the start of the file
   TFieldType type;
+  // Values at the edge of this field's sense (an offset to the end of the
+  // file, a count one too large): drawn as often as the extremes.
+  std::vector<std::int64_t> near = {};
 };
 
-constexpr THeaderField kSurfer6Fields[] = {
+const std::vector<THeaderField> kSurfer6Fields = {
     {"nx", 4, TFieldType::kI16},     {"ny", 6, TFieldType::kI16},
     {"xMin", 8, TFieldType::kF64},   {"xMax", 16, TFieldType::kF64},
     {"yMin", 24, TFieldType::kF64},  {"yMax", 32, TFieldType::kF64},
     {"zMin", 40, TFieldType::kF64},  {"zMax", 48, TFieldType::kF64},
 };
-constexpr THeaderField kSurfer7Fields[] = {
+const std::vector<THeaderField> kSurfer7Fields = {
     {"header section length", 4, TFieldType::kI32}, {"version", 8, TFieldType::kI32},
     {"grid section length", 16, TFieldType::kI32},  {"rows", 20, TFieldType::kI32},
     {"columns", 24, TFieldType::kI32},              {"xLL", 28, TFieldType::kF64},
@@ -185,7 +208,7 @@ constexpr THeaderField kSurfer7Fields[] = {
     {"zMax", 68, TFieldType::kF64},                 {"rotation", 76, TFieldType::kF64},
     {"blank value", 84, TFieldType::kF64},          {"data section length", 96, TFieldType::kI32},
 };
-constexpr THeaderField kGeosoftFields[] = {
+const std::vector<THeaderField> kGeosoftFields = {
     {"element bytes", 0, TFieldType::kI32},    {"sign flag", 4, TFieldType::kI32},
     {"elements per vector", 8, TFieldType::kI32}, {"vectors", 12, TFieldType::kI32},
     {"orientation", 16, TFieldType::kI32},     {"element spacing", 20, TFieldType::kF64},
@@ -197,10 +220,17 @@ constexpr std::size_t kSurfer6ValuesOffset = 56;
 constexpr std::size_t kSurfer7ValuesOffset = 100;
 constexpr std::size_t kGeosoftValuesOffset = 512;
 
+// A grid file of the run with what the mutations aim at: its header
+// fields, where its node values lie and how they are stored.
 struct TGridFile {
   std::string name;
   TGridFormat format;
   std::string bytes;
+  std::vector<THeaderField> fields;
+  std::size_t valuesOffset = 0;  // the first node value; for a text grid, its first value line
+  std::size_t valueBytes = 0;    // bytes per node value; 0 in a text grid
+  bool bigEndian = false;
+  std::string columnsField, rowsField;  // names of the node counts in `fields`
 };
 
 const char* FormatName(TGridFormat format) {
@@ -208,35 +238,38 @@ const char* FormatName(TGridFormat format) {
     case TGridFormat::kSurfer6: return "Surfer 6";
     case TGridFormat::kSurfer7: return "Surfer 7";
     case TGridFormat::kGeosoft: return "Geosoft 16-bit";
+    case TGridFormat::kGeoTiff: return "GeoTIFF";
+    case TGridFormat::kNetcdf: return "netCDF";
+    case TGridFormat::kVrt: return "VRT";
+    case TGridFormat::kRaw: return "raw values";
+    case TGridFormat::kAsciiGrid: return "ESRI ASCII";
   }
   return "?";
 }
 
-std::vector<THeaderField> FieldsOf(TGridFormat format) {
-  switch (format) {
-    case TGridFormat::kSurfer6: return {std::begin(kSurfer6Fields), std::end(kSurfer6Fields)};
-    case TGridFormat::kSurfer7: return {std::begin(kSurfer7Fields), std::end(kSurfer7Fields)};
-    case TGridFormat::kGeosoft: return {std::begin(kGeosoftFields), std::end(kGeosoftFields)};
-  }
-  return {};
+TGridFile GridOf(std::string name, TGridFormat format, std::string bytes) {
+  TGridFile grid;
+  grid.name = std::move(name), grid.format = format, grid.bytes = std::move(bytes);
+  return grid;
 }
 
-std::size_t ValuesOffset(TGridFormat format) {
+TGridFile NativeGrid(std::string name, TGridFormat format, std::string bytes) {
+  TGridFile grid = GridOf(std::move(name), format, std::move(bytes));
   switch (format) {
-    case TGridFormat::kSurfer6: return kSurfer6ValuesOffset;
-    case TGridFormat::kSurfer7: return kSurfer7ValuesOffset;
-    case TGridFormat::kGeosoft: return kGeosoftValuesOffset;
+    case TGridFormat::kSurfer6:
+      grid.fields = kSurfer6Fields, grid.valuesOffset = kSurfer6ValuesOffset, grid.valueBytes = 4;
+      grid.columnsField = "nx", grid.rowsField = "ny";
+      break;
+    case TGridFormat::kSurfer7:
+      grid.fields = kSurfer7Fields, grid.valuesOffset = kSurfer7ValuesOffset, grid.valueBytes = 8;
+      grid.columnsField = "columns", grid.rowsField = "rows";
+      break;
+    default:
+      grid.fields = kGeosoftFields, grid.valuesOffset = kGeosoftValuesOffset, grid.valueBytes = 2;
+      grid.columnsField = "elements per vector", grid.rowsField = "vectors";
+      break;
   }
-  return 0;
-}
-
-std::size_t ValueBytes(TGridFormat format) {
-  switch (format) {
-    case TGridFormat::kSurfer6: return 4;
-    case TGridFormat::kSurfer7: return 8;
-    case TGridFormat::kGeosoft: return 2;
-  }
-  return 0;
+  return grid;
 }
 
 // Topography, Surfer 7: 2-degree global, 181 x 91 nodes, one blank node.
@@ -255,7 +288,7 @@ TGridFile Surfer7Topography() {
       b.f64(blank ? kSurferBlank : TopographyM(-180.0 + ix * kStepDeg, -90.0 + iy * kStepDeg));
     }
   }
-  return {"top7.grd", TGridFormat::kSurfer7, b.str()};
+  return NativeGrid("top7.grd", TGridFormat::kSurfer7, b.str());
 }
 
 // Crust base, Surfer 6: 3-degree global, 121 x 61 nodes, one blank node.
@@ -271,7 +304,7 @@ TGridFile Surfer6CrustBase() {
       b.f32(float(blank ? kSurferBlank : CrustBaseM(-180.0 + ix * kStepDeg, -90.0 + iy * kStepDeg)));
     }
   }
-  return {"base6.grd", TGridFormat::kSurfer6, b.str()};
+  return NativeGrid("base6.grd", TGridFormat::kSurfer6, b.str());
 }
 
 // Geosoft 16-bit header up to the values, which start at byte 512.
@@ -297,7 +330,7 @@ TGridFile GeosoftDeepSurface() {
       b.i16(std::int16_t(std::lround(2000.0 * std::sin(lon) * std::cos(lat))));
     }
   }
-  return {"deep16.grd", TGridFormat::kGeosoft, b.str()};
+  return NativeGrid("deep16.grd", TGridFormat::kGeosoft, b.str());
 }
 
 // Density of the deepest layer, Geosoft with columns as vectors: 6-degree
@@ -312,7 +345,361 @@ TGridFile GeosoftDensity() {
       b.i16(std::int16_t(std::lround(50.0 * std::cos(2.0 * lat) + ix)));
     }
   }
-  return {"dens16.grd", TGridFormat::kGeosoft, b.str()};
+  return NativeGrid("dens16.grd", TGridFormat::kGeosoft, b.str());
+}
+
+// ---- grids that the batch reads through GDAL, written here byte by byte
+
+// TIFF field types (TIFF 6.0): SHORT, LONG, DOUBLE and ASCII are used.
+constexpr std::uint16_t kTiffAscii = 2, kTiffShort = 3, kTiffLong = 4, kTiffDouble = 12;
+constexpr std::int16_t kTiffNoData = -32768;
+
+struct TTiffEntry {
+  std::uint16_t tag;
+  const char* name;
+  std::uint16_t type;
+  std::uint32_t count;
+  std::uint32_t value;  // the value itself when it fits in four bytes
+  std::string data;     // else the bytes the entry points to
+};
+
+// Topography as a GeoTIFF: little-endian, one image of 181 x 91 Int16
+// nodes (2 degrees, rows from the north), uncompressed, in strips of 32
+// rows (32, 32, 27), nodes as points (GTRasterTypeGeoKey 2: the tie point
+// is the node at 180 W, 90 N), geographic WGS 84 (EPSG 4326), NoData
+// -32768 on one node. Layout: the 8-byte header, the one IFD, the arrays
+// the IFD points to, then the strips.
+TGridFile GeoTiffTopography(const std::string& name) {
+  constexpr int kColumns = 181, kRows = 91, kRowsPerStrip = 32;
+  constexpr double kStepDeg = 2.0;
+  constexpr int kStrips = (kRows + kRowsPerStrip - 1) / kRowsPerStrip;
+  std::string strips[kStrips];
+  for (int row = 0; row < kRows; ++row) {
+    TBytes line;
+    const double latDeg = 90.0 - row * kStepDeg;
+    for (int ix = 0; ix < kColumns; ++ix) {
+      const bool blank = ix == 150 && row == 70;
+      line.i16(blank ? kTiffNoData : std::int16_t(TopographyM(-180.0 + ix * kStepDeg, latDeg)));
+    }
+    strips[row / kRowsPerStrip] += line.str();
+  }
+  TBytes scale, tie, keys;
+  scale.f64(kStepDeg).f64(kStepDeg).f64(0.0);
+  tie.f64(0.0).f64(0.0).f64(0.0).f64(-180.0).f64(90.0).f64(0.0);
+  // Version 1.1.0 with three keys: model type geographic, raster type
+  // point, geographic type 4326.
+  for (const std::uint16_t k : {1, 1, 0, 3, 1024, 0, 1, 2, 1025, 0, 1, 2, 2048, 0, 1, 4326}) keys.u16(k);
+  std::vector<TTiffEntry> entries = {
+      {256, "ImageWidth", kTiffShort, 1, kColumns, {}},
+      {257, "ImageLength", kTiffShort, 1, kRows, {}},
+      {258, "BitsPerSample", kTiffShort, 1, 16, {}},
+      {259, "Compression", kTiffShort, 1, 1, {}},
+      {262, "PhotometricInterpretation", kTiffShort, 1, 1, {}},
+      {273, "StripOffsets", kTiffLong, kStrips, 0, std::string(4 * kStrips, '\0')},
+      {277, "SamplesPerPixel", kTiffShort, 1, 1, {}},
+      {278, "RowsPerStrip", kTiffShort, 1, kRowsPerStrip, {}},
+      {279, "StripByteCounts", kTiffLong, kStrips, 0, std::string(4 * kStrips, '\0')},
+      {284, "PlanarConfiguration", kTiffShort, 1, 1, {}},
+      {339, "SampleFormat", kTiffShort, 1, 2, {}},
+      {33550, "ModelPixelScale", kTiffDouble, 3, 0, scale.str()},
+      {33922, "ModelTiepoint", kTiffDouble, 6, 0, tie.str()},
+      {34735, "GeoKeyDirectory", kTiffShort, 16, 0, keys.str()},
+      {42113, "GDAL_NODATA", kTiffAscii, 7, 0, std::string("-32768\0", 7)},
+  };
+  const std::size_t ifdBytes = 2 + 12 * entries.size() + 4;
+  std::size_t at = 8 + ifdBytes;
+  std::vector<std::size_t> dataAt(entries.size(), 0);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].data.empty()) continue;
+    dataAt[i] = at;
+    at += (entries[i].data.size() + 3) / 4 * 4;
+  }
+  const std::size_t firstStrip = at;
+  for (TTiffEntry& e : entries) {
+    if (e.tag != 273 && e.tag != 279) continue;
+    TBytes list;
+    std::size_t stripAt = firstStrip;
+    for (const std::string& strip : strips) {
+      list.u32(std::uint32_t(e.tag == 273 ? stripAt : strip.size()));
+      stripAt += strip.size();
+    }
+    e.data = list.str();
+  }
+
+  TBytes b;
+  b.raw("II").u16(42).u32(8);
+  b.u16(std::uint16_t(entries.size()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const TTiffEntry& e = entries[i];
+    b.u16(e.tag).u16(e.type).u32(e.count).u32(e.data.empty() ? e.value : std::uint32_t(dataAt[i]));
+  }
+  b.u32(0);  // no next IFD
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (!entries[i].data.empty()) b.raw(entries[i].data).zerosTo(dataAt[i] + (entries[i].data.size() + 3) / 4 * 4);
+  for (const std::string& strip : strips) b.raw(strip);
+
+  TGridFile grid = GridOf(name, TGridFormat::kGeoTiff, b.str());
+  const std::int64_t size = std::int64_t(grid.bytes.size());
+  const std::vector<std::int64_t> offsets = {0, 8, std::int64_t(firstStrip), size - 1, size, size + 1, size - 2};
+  grid.fields = {
+      {"first IFD offset", 4, TFieldType::kI32, offsets},
+      {"IFD entry count", 8, TFieldType::kI16, {0, 1, 14, 16, 4096, 65535}},
+      {"next IFD offset", 8 + ifdBytes - 4, TFieldType::kI32, {8, 10, size - 4, size}},
+  };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const TTiffEntry& e = entries[i];
+    const std::size_t entryAt = 10 + 12 * i;
+    const std::string n = e.name;
+    grid.fields.push_back({n + " type", entryAt + 2, TFieldType::kI16, {0, 1, 2, 3, 4, 5, 11, 12, 13, 16, 17, 65535}});
+    grid.fields.push_back({n + " count", entryAt + 4, TFieldType::kI32,
+                           {0, std::int64_t(e.count) - 1, std::int64_t(e.count) + 1, 1 << 24, size, 0x40000000}});
+    std::vector<std::int64_t> values = e.data.empty() ? std::vector<std::int64_t>{0, 1, 2, 65535, 65536} : offsets;
+    if (e.tag == 258) values = {0, 1, 8, 12, 24, 32, 64, 65535};
+    if (e.tag == 259) values = {2, 5, 7, 8, 32773, 32946, 34887, 34925, 50000, 65535};  // codecs on raw bytes
+    if (e.tag == 277) values = {0, 2, 3, 4, 65535};
+    if (e.tag == 278) values = {0, 1, 31, 33, 91, 92, 65535};
+    if (e.tag == 339) values = {0, 1, 3, 4, 5, 6, 65535};
+    grid.fields.push_back({n + " value", entryAt + 8, TFieldType::kI32, values});
+  }
+  for (int s = 0; s < kStrips; ++s) {
+    grid.fields.push_back({"strip " + std::to_string(s) + " offset", dataAt[5] + 4 * std::size_t(s),
+                           TFieldType::kI32, offsets});
+    grid.fields.push_back({"strip " + std::to_string(s) + " byte count", dataAt[8] + 4 * std::size_t(s),
+                           TFieldType::kI32, {0, 1, std::int64_t(strips[s].size()) - 1,
+                                              std::int64_t(strips[s].size()) + 1, size, 0x7FFFFFFF}});
+  }
+  grid.fields.push_back({"pixel width", dataAt[11], TFieldType::kF64});
+  grid.fields.push_back({"pixel height", dataAt[11] + 8, TFieldType::kF64});
+  grid.fields.push_back({"tie point longitude", dataAt[12] + 24, TFieldType::kF64});
+  grid.fields.push_back({"tie point latitude", dataAt[12] + 32, TFieldType::kF64});
+  grid.fields.push_back({"GeoKey count", dataAt[13] + 6, TFieldType::kI16, {0, 4, 5, 100, 65535}});
+  grid.fields.push_back({"model type key", dataAt[13] + 14, TFieldType::kI16, {0, 1, 3, 32767, 65535}});
+  grid.fields.push_back({"raster type key", dataAt[13] + 22, TFieldType::kI16, {0, 1, 3, 65535}});
+  grid.fields.push_back({"geographic type key location", dataAt[13] + 26, TFieldType::kI16, {34735, 34736, 34737, 33550}});
+  grid.fields.push_back({"geographic type key", dataAt[13] + 30, TFieldType::kI16, {0, 4267, 3857, 32767, 65535}});
+  grid.valuesOffset = firstStrip;
+  grid.valueBytes = 2;
+  grid.columnsField = "ImageWidth value", grid.rowsField = "ImageLength value";
+  return grid;
+}
+
+// netCDF names and character attributes: a length, the bytes, zeros to a
+// multiple of four.
+void NetcdfText(TBytes& b, std::string_view text) {
+  b.be32(std::uint32_t(text.size())).raw(text);
+  b.zerosTo((b.size() + 3) / 4 * 4);
+}
+
+// The crust base as a classic netCDF file (CDF-1, big-endian), as GMT
+// writes one: dimensions lon (121) and lat (61), coordinate variables of
+// doubles in degrees (3-degree nodes, south first), z(lat, lon) of floats
+// with a _FillValue on one node.
+TGridFile NetcdfCrustBase(const std::string& name) {
+  constexpr int kColumns = 121, kRows = 61;
+  constexpr double kStepDeg = 3.0;
+  constexpr float kFill = -99999.0f;
+  constexpr std::uint32_t kDimensionTag = 0x0A, kVariableTag = 0x0B, kAttributeTag = 0x0C;
+  constexpr std::uint32_t kChar = 2, kFloat = 5, kDouble = 6;
+  std::vector<THeaderField> fields;
+  const auto field = [&](TBytes& b, const std::string& what, std::vector<std::int64_t> near) {
+    fields.push_back({what, b.size(), TFieldType::kBe32, std::move(near)});
+  };
+  const std::vector<std::int64_t> lengths = {0, 1, 2, 120, 122, 1 << 20, 0x7FFFFFFF, 0xFFFFFFFF};
+  const std::vector<std::int64_t> types = {0, 1, 2, 3, 4, 5, 6, 7, 10, 12, 0xFFFFFFFF};
+
+  TBytes b;
+  b.raw(std::string_view("CDF\x01", 4));
+  field(b, "record count", {1, 2, 61, 1 << 20, 0xFFFFFFFF});
+  b.be32(0);
+  field(b, "dimension list tag", {0, kVariableTag, kAttributeTag});
+  b.be32(kDimensionTag);
+  field(b, "dimension count", {0, 1, 3, 1 << 20, 0x7FFFFFFF});
+  b.be32(2);
+  field(b, "lon name length", {0, 4, 255, 0x7FFFFFFF});
+  NetcdfText(b, "lon");
+  field(b, "lon length", lengths);
+  b.be32(kColumns);
+  NetcdfText(b, "lat");
+  field(b, "lat length", lengths);
+  b.be32(kRows);
+  field(b, "global attribute list tag", {0, kDimensionTag, kVariableTag});
+  b.be32(kAttributeTag);
+  b.be32(1);
+  NetcdfText(b, "Conventions");
+  field(b, "Conventions type", types);
+  b.be32(kChar);
+  field(b, "Conventions length", {0, 7, 100, 1 << 20, 0x7FFFFFFF, 0xFFFFFFFF});
+  NetcdfText(b, "CF-1.7");  // its length is the attribute's value count
+  field(b, "variable list tag", {0, kDimensionTag, kAttributeTag});
+  b.be32(kVariableTag);
+  field(b, "variable count", {0, 1, 2, 4, 1 << 20, 0x7FFFFFFF});
+  b.be32(3);
+
+  struct TVariable {
+    const char* name;
+    std::vector<std::uint32_t> dimensions;
+    const char* units;
+    std::uint32_t type;
+    std::uint32_t bytes;
+  };
+  const TVariable variables[] = {
+      {"lon", {0}, "degrees_east", kDouble, kColumns * 8},
+      {"lat", {1}, "degrees_north", kDouble, kRows * 8},
+      {"z", {1, 0}, nullptr, kFloat, kColumns * kRows * 4},
+  };
+  std::vector<std::size_t> beginAt;
+  for (const TVariable& v : variables) {
+    const std::string n = v.name;
+    NetcdfText(b, v.name);
+    field(b, n + " rank", {0, 1, 2, 3, 1024, 0x7FFFFFFF});
+    b.be32(std::uint32_t(v.dimensions.size()));
+    for (std::size_t k = 0; k < v.dimensions.size(); ++k) {
+      field(b, n + " dimension " + std::to_string(k), {0, 1, 2, 0xFFFFFFFF});
+      b.be32(v.dimensions[k]);
+    }
+    b.be32(kAttributeTag);
+    field(b, n + " attribute count", {0, 2, 3, 1 << 20});
+    if (v.units != nullptr) {
+      b.be32(1);
+      NetcdfText(b, "units");
+      b.be32(kChar);
+      field(b, n + " units length", {0, 100, 1 << 20, 0x7FFFFFFF});
+      NetcdfText(b, v.units);
+    } else {
+      b.be32(1);
+      NetcdfText(b, "_FillValue");
+      field(b, "_FillValue type", types);
+      b.be32(kFloat);
+      field(b, "_FillValue count", {0, 2, 1 << 20, 0x7FFFFFFF});
+      b.be32(1).beF32(kFill);
+    }
+    field(b, n + " type", types);
+    b.be32(v.type);
+    field(b, n + " size", {0, std::int64_t(v.bytes) - 4, std::int64_t(v.bytes) + 4, 0x7FFFFFFF});
+    b.be32(v.bytes);
+    beginAt.push_back(b.size());
+    b.be32(0);  // where its values begin, known below
+  }
+  std::uint32_t begin = std::uint32_t(b.size());
+  for (std::size_t i = 0; i < std::size(variables); ++i) {
+    PutBE(b.str(), beginAt[i], begin, 4);
+    begin += variables[i].bytes;
+  }
+  const std::size_t headerBytes = b.size();
+  for (int ix = 0; ix < kColumns; ++ix) b.beF64(-180.0 + ix * kStepDeg);
+  for (int iy = 0; iy < kRows; ++iy) b.beF64(-90.0 + iy * kStepDeg);
+  const std::size_t zAt = b.size();
+  for (int iy = 0; iy < kRows; ++iy)
+    for (int ix = 0; ix < kColumns; ++ix) {
+      const bool blank = ix == 40 && iy == 45;
+      b.beF32(blank ? kFill : float(CrustBaseM(-180.0 + ix * kStepDeg, -90.0 + iy * kStepDeg)));
+    }
+
+  TGridFile grid = GridOf(name, TGridFormat::kNetcdf, b.str());
+  const std::int64_t size = std::int64_t(grid.bytes.size());
+  for (std::size_t i = 0; i < std::size(variables); ++i)
+    grid.fields.push_back({std::string(variables[i].name) + " begin", beginAt[i], TFieldType::kBe32,
+                           {0, 4, std::int64_t(headerBytes) - 4, std::int64_t(zAt), size - 4, size, 0x7FFFFFFF}});
+  grid.fields.insert(grid.fields.end(), fields.begin(), fields.end());
+  grid.valuesOffset = zAt;
+  grid.valueBytes = 4;
+  grid.bigEndian = true;
+  grid.columnsField = "lon length", grid.rowsField = "lat length";
+  return grid;
+}
+
+// A VRT's text is all header: byte damage may land anywhere in it.
+TGridFile VrtOf(const std::string& name, const std::string& text) {
+  TGridFile grid = GridOf(name, TGridFormat::kVrt, text);
+  grid.valuesOffset = text.size();
+  return grid;
+}
+
+// WGS 84 as WKT, so that no look-up in a coordinate system database is needed.
+constexpr char kWgs84Wkt[] =
+    "GEOGCS[&quot;WGS 84&quot;,DATUM[&quot;WGS_1984&quot;,SPHEROID[&quot;WGS 84&quot;,6378137,298.257223563]],"
+    "PRIMEM[&quot;Greenwich&quot;,0],UNIT[&quot;degree&quot;,0.0174532925199433]]";
+
+// The deep surface as raw values: 73 x 37 Int16 little-endian nodes of 5
+// degrees, rows from the north, about 0 .. +-2000 (the VRT below adds
+// -60000 m), with no header.
+TGridFile RawDeepSurface(const std::string& name) {
+  constexpr int kColumns = 73, kRows = 37;
+  constexpr double kStepDeg = 5.0;
+  TBytes b;
+  for (int row = 0; row < kRows; ++row)
+    for (int ix = 0; ix < kColumns; ++ix) {
+      const double lon = (-180.0 + ix * kStepDeg) * kDegToRad, lat = (90.0 - row * kStepDeg) * kDegToRad;
+      b.i16(std::int16_t(std::lround(2000.0 * std::sin(lon) * std::cos(lat))));
+    }
+  TGridFile grid = GridOf(name, TGridFormat::kRaw, b.str());
+  grid.valueBytes = 2;
+  return grid;
+}
+
+// A VRT whose one band is the raw file above (VRTRawRasterBand), offset by
+// -60000 m: pixel centres on the 5-degree nodes.
+TGridFile RawVrt(const std::string& name, const std::string& rawName) {
+  const std::string text =
+      "<VRTDataset rasterXSize=\"73\" rasterYSize=\"37\">\n"
+      "  <SRS>" + std::string(kWgs84Wkt) + "</SRS>\n"
+      "  <GeoTransform>-182.5, 5, 0, 92.5, 0, -5</GeoTransform>\n"
+      "  <VRTRasterBand dataType=\"Int16\" band=\"1\" subClass=\"VRTRawRasterBand\">\n"
+      "    <Offset>-60000</Offset>\n"
+      "    <Scale>1</Scale>\n"
+      "    <SourceFilename relativeToVRT=\"1\">" + rawName + "</SourceFilename>\n"
+      "    <ImageOffset>0</ImageOffset>\n"
+      "    <PixelOffset>2</PixelOffset>\n"
+      "    <LineOffset>146</LineOffset>\n"
+      "    <ByteOrder>LSB</ByteOrder>\n"
+      "  </VRTRasterBand>\n"
+      "</VRTDataset>\n";
+  return VrtOf(name, text);
+}
+
+// A VRT of the GeoTIFF topography through a SimpleSource, window for window.
+TGridFile SimpleSourceVrt(const std::string& name, const std::string& sourceName) {
+  const std::string text =
+      "<VRTDataset rasterXSize=\"181\" rasterYSize=\"91\">\n"
+      "  <SRS>" + std::string(kWgs84Wkt) + "</SRS>\n"
+      "  <GeoTransform>-181, 2, 0, 91, 0, -2</GeoTransform>\n"
+      "  <VRTRasterBand dataType=\"Int16\" band=\"1\">\n"
+      "    <NoDataValue>-32768</NoDataValue>\n"
+      "    <SimpleSource>\n"
+      "      <SourceFilename relativeToVRT=\"1\">" + sourceName + "</SourceFilename>\n"
+      "      <SourceBand>1</SourceBand>\n"
+      "      <SrcRect xOff=\"0\" yOff=\"0\" xSize=\"181\" ySize=\"91\"/>\n"
+      "      <DstRect xOff=\"0\" yOff=\"0\" xSize=\"181\" ySize=\"91\"/>\n"
+      "    </SimpleSource>\n"
+      "  </VRTRasterBand>\n"
+      "</VRTDataset>\n";
+  return VrtOf(name, text);
+}
+
+// The density as an ESRI ASCII grid: 61 x 31 nodes of 6 degrees given by
+// their centres, rows from the north, g/cm3 with three decimals, one
+// NODATA node.
+TGridFile AsciiDensity(const std::string& name) {
+  constexpr int kColumns = 61, kRows = 31;
+  constexpr double kStepDeg = 6.0;
+  std::string text =
+      "ncols 61\nnrows 31\nxllcenter -180\nyllcenter -90\ncellsize 6\nNODATA_value -9999\n";
+  const std::size_t valuesAt = text.size();
+  for (int row = 0; row < kRows; ++row) {
+    const double lat = (90.0 - row * kStepDeg) * kDegToRad;
+    for (int ix = 0; ix < kColumns; ++ix) {
+      const bool blank = ix == 20 && row == 5;
+      const long raw = std::lround(50.0 * std::cos(2.0 * lat) + ix);
+      char value[32];
+      std::snprintf(value, sizeof value, "%s%ld.%03ld", ix == 0 ? "" : " ", 3 + (300 + raw) / 1000,
+                    (300 + raw) % 1000);
+      text += blank ? (ix == 0 ? "-9999" : " -9999") : value;
+    }
+    text += "\n";
+  }
+  TGridFile grid = GridOf(name, TGridFormat::kAsciiGrid, text);
+  grid.valuesOffset = valuesAt;
+  return grid;
 }
 
 struct TStation {
@@ -384,6 +771,8 @@ std::vector<std::string> BaseSettings() {
 
 enum class TNodeKind { kDirectory, kFifo, kSymlink };
 
+enum class TVariant { kNative, kGdal, kGdalNames };
+
 // A file-system object the case needs beside its files.
 struct TSpecialNode {
   std::string name;
@@ -403,6 +792,9 @@ struct TCase {
   std::string settingsArgument = kSettingsName;
   std::vector<std::string> extraArguments;  // after it
   std::vector<std::string> notes;           // what was done, for the report
+  TVariant variant = TVariant::kNative;
+  std::vector<std::string> surfaceNames;    // the grids of layer rows 1, 3 and 4, as the rows name them
+  std::string densityName;                  // the density grid of row 4
 
   std::vector<std::string> Arguments() const {
     std::vector<std::string> args = options;
@@ -412,11 +804,53 @@ struct TCase {
   }
 };
 
-TCase BaseCase() {
+// The base runs. The native one reads every grid with the program's own
+// readers; the others read through GDAL: a GeoTIFF, a classic netCDF file,
+// a VRT of raw values and an ESRI ASCII grid, or a VRT of the GeoTIFF and
+// the netCDF variable named as a subdataset. A batch built without GDAL
+// refuses these, which a case may do.
+
+const char* VariantName(TVariant variant) {
+  switch (variant) {
+    case TVariant::kNative: return "native";
+    case TVariant::kGdal: return "GeoTIFF, netCDF, raw VRT, ASCII";
+    case TVariant::kGdalNames: return "VRT of a GeoTIFF, netCDF subdataset, ASCII";
+  }
+  return "?";
+}
+
+constexpr TVariant kVariants[] = {TVariant::kNative, TVariant::kGdal, TVariant::kGdalNames};
+
+void SetSetting(TCase& c, std::string_view key, const std::string& value);
+
+TCase BaseCase(TVariant variant = TVariant::kNative) {
   TCase c;
+  c.variant = variant;
   c.settingsLines = BaseSettings();
   c.points = BasePoints();
-  c.grids = {Surfer7Topography(), Surfer6CrustBase(), GeosoftDeepSurface(), GeosoftDensity()};
+  switch (variant) {
+    case TVariant::kNative:
+      c.grids = {Surfer7Topography(), Surfer6CrustBase(), GeosoftDeepSurface(), GeosoftDensity()};
+      c.surfaceNames = {"top7.grd", "base6.grd", "deep16.grd"};
+      c.densityName = "dens16.grd";
+      break;
+    case TVariant::kGdal:
+      c.grids = {GeoTiffTopography("top.tif"), NetcdfCrustBase("base.nc"), RawVrt("deep.vrt", "deep.raw"),
+                 RawDeepSurface("deep.raw"), AsciiDensity("dens.asc")};
+      c.surfaceNames = {"top.tif", "base.nc", "deep.vrt"};
+      c.densityName = "dens.asc";
+      break;
+    case TVariant::kGdalNames:
+      c.grids = {SimpleSourceVrt("top.vrt", "top.tif"), GeoTiffTopography("top.tif"), NetcdfCrustBase("base.nc"),
+                 GeosoftDeepSurface(), AsciiDensity("dens.asc")};
+      c.surfaceNames = {"top.vrt", "NETCDF:\"base.nc\":z", "deep16.grd"};
+      c.densityName = "dens.asc";
+      break;
+  }
+  SetSetting(c, "cell_row-1_col-2", c.surfaceNames[0]);
+  SetSetting(c, "cell_row-3_col-2", c.surfaceNames[1]);
+  SetSetting(c, "cell_row-4_col-2", c.surfaceNames[2]);
+  SetSetting(c, "cell_row-4_col-4", c.densityName);
   c.options = {"--threads", "1"};
   return c;
 }
@@ -530,10 +964,34 @@ const char* const kExtremeTexts[] = {
 
 TGridFile& PickGrid(TCase& c, TRandom& random) { return c.grids[random.Below(c.grids.size())]; }
 
+// A grid that `wanted` accepts, or null when the case has none. The native
+// run's grids all pass the tests of the mutations that came first, so that
+// their cases draw the same numbers as before the other formats came.
+template <class Wanted>
+TGridFile* PickGridWhere(TCase& c, TRandom& random, Wanted wanted) {
+  TGridFile& first = PickGrid(c, random);
+  if (wanted(first)) return &first;
+  std::vector<TGridFile*> fit;
+  for (TGridFile& grid : c.grids)
+    if (wanted(grid)) fit.push_back(&grid);
+  return fit.empty() ? nullptr : random.Pick(fit);
+}
+
+TGridFile* PickGridOf(TCase& c, TRandom& random, TGridFormat format) {
+  std::vector<TGridFile*> fit;
+  for (TGridFile& grid : c.grids)
+    if (grid.format == format) fit.push_back(&grid);
+  return fit.empty() ? nullptr : random.Pick(fit);
+}
+
+bool HasFormat(const TCase& c, TGridFormat format) {
+  return std::any_of(c.grids.begin(), c.grids.end(), [&](const TGridFile& g) { return g.format == format; });
+}
+
 // Offsets near the start hold the header: half of the damage goes there.
 std::size_t PickOffset(const TGridFile& grid, TRandom& random) {
   if (grid.bytes.empty()) return 0;
-  const std::size_t headerBytes = std::min(grid.bytes.size(), ValuesOffset(grid.format) + 16);
+  const std::size_t headerBytes = std::min(grid.bytes.size(), grid.valuesOffset + 16);
   return random.OneIn(2) ? random.Below(headerBytes) : random.Below(grid.bytes.size());
 }
 
@@ -546,7 +1004,7 @@ void FlipBits(TCase& c, TRandom& random) {
     const std::size_t at = PickOffset(grid, random);
     const int bit = int(random.Below(8));
     grid.bytes[at] = char(grid.bytes[at] ^ (1 << bit));
-    note += " " + std::to_string(at) + ":" + std::to_string(bit);
+    note += ' ' + std::to_string(at) + ':' + std::to_string(bit);
   }
   c.notes.push_back(note);
 }
@@ -571,7 +1029,7 @@ void OverwriteBytes(TCase& c, TRandom& random) {
 void Truncate(TCase& c, TRandom& random) {
   TGridFile& grid = PickGrid(c, random);
   const std::size_t size = grid.bytes.size();
-  const std::size_t header = ValuesOffset(grid.format);
+  const std::size_t header = grid.valuesOffset;
   const std::size_t choices[] = {0, 1, 3, 4, std::min(size, header / 2), std::min(size, header),
                                  size > 0 ? size - 1 : 0, random.Below(size + 1), random.Below(size + 1),
                                  std::min(size, header + random.Below(64))};
@@ -590,19 +1048,40 @@ void Extend(TCase& c, TRandom& random) {
                     " bytes appended");
 }
 
+bool IsNativeFormat(TGridFormat format) {
+  return format == TGridFormat::kSurfer6 || format == TGridFormat::kSurfer7 || format == TGridFormat::kGeosoft;
+}
+
 void SwapMagic(TCase& c, TRandom& random) {
   TGridFile& grid = PickGrid(c, random);
   static const std::string kMagics[] = {"DSBB", "DSRB", "GRID", "DATA", "FLTI", std::string("\2\0\0\0", 4),
                                         std::string("\4\0\0\0", 4), std::string(4, '\0'), "dsbb"};
-  const std::string& magic = random.Pick(kMagics);
+  // The signatures GDAL's drivers go by, each on a body of another format.
+  static const std::string kOtherMagics[] = {
+      std::string("II*\0", 4), std::string("MM\0*", 4), std::string("II+\0", 4), std::string("CDF\1", 4),
+      std::string("CDF\2", 4), std::string("CDF\5", 4), "\x89HDF", "<VRT", "ncol", "DSBB", std::string("\2\0\0\0", 4),
+      "<GDA", "PK\3\4"};
+  const std::string& magic = IsNativeFormat(grid.format) ? random.Pick(kMagics) : random.Pick(kOtherMagics);
   for (std::size_t i = 0; i < 4 && i < grid.bytes.size(); ++i) grid.bytes[i] = magic[i];
   std::string shown;
-  for (unsigned char ch : magic) shown += std::isprint(ch) ? std::string(1, char(ch)) : "\\" + std::to_string(ch);
+  for (unsigned char ch : magic) shown += std::isprint(ch) ? std::string(1, char(ch)) : '\\' + std::to_string(ch);
   c.notes.push_back(grid.name + ": first four bytes set to '" + shown + "'");
 }
 
 void SetHeaderField(TGridFile& grid, const THeaderField& field, TRandom& random, std::string& note) {
   note = grid.name + " (" + FormatName(grid.format) + "): " + field.name + " = ";
+  // Values that mean something to this field, half of the time.
+  if (!field.near.empty() && random.OneIn(2)) {
+    const std::int64_t v = random.Pick(field.near);
+    switch (field.type) {
+      case TFieldType::kI16: PutLE(grid.bytes, field.offset, std::uint64_t(v), 2); break;
+      case TFieldType::kI32: PutLE(grid.bytes, field.offset, std::uint64_t(v), 4); break;
+      case TFieldType::kBe32: PutBE(grid.bytes, field.offset, std::uint64_t(v), 4); break;
+      case TFieldType::kF64: PutLE(grid.bytes, field.offset, std::bit_cast<std::uint64_t>(double(v)), 8); break;
+    }
+    note += std::to_string(v);
+    return;
+  }
   switch (field.type) {
     case TFieldType::kI16: {
       const std::int16_t v = random.Pick(kExtremeInt16);
@@ -610,9 +1089,11 @@ void SetHeaderField(TGridFile& grid, const THeaderField& field, TRandom& random,
       note += std::to_string(v);
       break;
     }
-    case TFieldType::kI32: {
+    case TFieldType::kI32:
+    case TFieldType::kBe32: {
       const std::int32_t v = random.Pick(kExtremeInt32);
-      PutLE(grid.bytes, field.offset, std::uint32_t(v), 4);
+      if (field.type == TFieldType::kI32) PutLE(grid.bytes, field.offset, std::uint32_t(v), 4);
+      else PutBE(grid.bytes, field.offset, std::uint32_t(v), 4);
       note += std::to_string(v);
       break;
     }
@@ -626,34 +1107,73 @@ void SetHeaderField(TGridFile& grid, const THeaderField& field, TRandom& random,
 }
 
 void HeaderField(TCase& c, TRandom& random) {
-  TGridFile& grid = PickGrid(c, random);
-  const std::vector<THeaderField> fields = FieldsOf(grid.format);
+  TGridFile* grid = PickGridWhere(c, random, [](const TGridFile& g) { return !g.fields.empty(); });
+  if (grid == nullptr) return;
   std::string note;
-  SetHeaderField(grid, random.Pick(fields), random, note);
+  SetHeaderField(*grid, random.Pick(grid->fields), random, note);
   c.notes.push_back(note);
 }
 
 // Both node counts at once: a single huge count is refused by the length
 // check alone, a pair can be small enough to pass it and still be wrong.
 void NodeCounts(TCase& c, TRandom& random) {
-  TGridFile& grid = PickGrid(c, random);
+  TGridFile* grid = PickGridWhere(c, random, [](const TGridFile& g) { return !g.columnsField.empty(); });
+  if (grid == nullptr) return;
   std::string first, second;
-  for (const THeaderField& field : FieldsOf(grid.format)) {
-    const std::string name = field.name;
-    if (name == "nx" || name == "rows" || name == "elements per vector")
-      SetHeaderField(grid, field, random, first);
-    if (name == "ny" || name == "columns" || name == "vectors") SetHeaderField(grid, field, random, second);
+  for (const THeaderField& field : grid->fields) {
+    if (field.name != grid->columnsField && field.name != grid->rowsField) continue;
+    SetHeaderField(*grid, field, random, first.empty() ? first : second);
   }
   c.notes.push_back(first + "; " + second.substr(second.find(')') + 3));
 }
 
+std::size_t FieldOffset(const TGridFile& grid, std::string_view name) {
+  for (const THeaderField& field : grid.fields)
+    if (field.name == name) return field.offset;
+  return grid.bytes.size();  // PutLE writes nothing there
+}
+
+// The first `key` .. end of line of a text grid, given a new value.
+bool ReplaceLineValue(std::string& text, const std::string& key, const std::string& value) {
+  const std::size_t at = text.find(key);
+  if (at == std::string::npos) return false;
+  const std::size_t end = text.find('\n', at);
+  text.replace(at, (end == std::string::npos ? text.size() : end) - at, key + value);
+  return true;
+}
+
+// The text between the first `open` and the `close` after it.
+bool ReplaceBetween(std::string& text, const std::string& open, const std::string& close, const std::string& value) {
+  const std::size_t at = text.find(open);
+  if (at == std::string::npos) return false;
+  const std::size_t end = text.find(close, at + open.size());
+  if (end == std::string::npos) return false;
+  text.replace(at + open.size(), end - at - open.size(), value);
+  return true;
+}
+
+std::string Between(const std::string& text, const std::string& open, const std::string& close) {
+  const std::size_t at = text.find(open);
+  if (at == std::string::npos) return {};
+  const std::size_t end = text.find(close, at + open.size());
+  return end == std::string::npos ? std::string() : text.substr(at + open.size(), end - at - open.size());
+}
+
 // Geometry that is finite but degenerate: no width, reversed, far away.
 void Geometry(TCase& c, TRandom& random) {
-  TGridFile& grid = PickGrid(c, random);
+  TGridFile* picked = PickGridWhere(c, random, [](const TGridFile& g) { return g.format != TGridFormat::kRaw; });
+  if (picked == nullptr) return;
+  TGridFile& grid = *picked;
   std::string note = grid.name + ": ";
   const auto put = [&](std::size_t offset, double v, const char* name) {
-    PutLE(grid.bytes, offset, std::bit_cast<std::uint64_t>(v), 8);
-    note += std::string(name) + " = " + DoubleText(v) + " ";
+    if (grid.bigEndian) PutBE(grid.bytes, offset, std::bit_cast<std::uint64_t>(v), 8);
+    else PutLE(grid.bytes, offset, std::bit_cast<std::uint64_t>(v), 8);
+    if (*name != '\0') note += std::string(name) + " = " + DoubleText(v) + " ";
+  };
+  const auto text = [&](const std::string& key, const std::string& value) {
+    if (grid.format == TGridFormat::kVrt) ReplaceBetween(grid.bytes, key, "<", value);
+    else ReplaceLineValue(grid.bytes, key, value);
+    note += key + value + " ";
   };
   // Kinds 4 .. 6 sit at the edge of what a reader may accept: nodes a
   // million degrees away, a spacing of a billionth of a degree, so that a
@@ -687,13 +1207,65 @@ void Geometry(TCase& c, TRandom& random) {
       if (kind == 5) put(44, 1e6 - 1e-6, "y origin"), put(28, 1e-9, "vector spacing");
       if (kind == 6) put(68, 1e-5, "multiplier"), put(60, 3e38, "base");
       break;
+    case TGridFormat::kGeoTiff: {
+      const std::size_t width = FieldOffset(grid, "pixel width"), height = FieldOffset(grid, "pixel height");
+      const std::size_t lon = FieldOffset(grid, "tie point longitude"), lat = FieldOffset(grid, "tie point latitude");
+      if (kind == 0) put(width, 0.0, "pixel width");
+      if (kind == 1) put(height, 1e-12, "pixel height");
+      if (kind == 2) put(width, -2.0, "pixel width"), put(lon, 180.0, "tie point longitude");
+      if (kind == 3) put(lat, 1e5, "tie point latitude"), put(height, 1e-7, "pixel height");
+      if (kind == 4) put(lon, -1e6, "tie point longitude"), put(width, 1e-9, "pixel width");
+      if (kind == 5) put(lat, 1e6, "tie point latitude"), put(height, -1e-9, "pixel height");
+      if (kind == 6) put(lon, 1e6, "tie point longitude"), put(width, -1.1e4, "pixel width");
+      break;
+    }
+    case TGridFormat::kNetcdf: {
+      // The coordinate variables: lon's 121 doubles, then lat's 61.
+      const std::size_t lon = grid.valuesOffset - (121 + 61) * 8, lat = grid.valuesOffset - 61 * 8;
+      if (kind == 0)
+        for (int i = 0; i < 121; ++i) put(lon + 8 * std::size_t(i), -180.0, i == 0 ? "every lon" : "");
+      if (kind == 1)
+        for (int i = 0; i < 61; ++i) put(lat + 8 * std::size_t(i), -90.0 + 1e-12 * i, i == 0 ? "lat from -90 by 1e-12" : "");
+      if (kind == 2)
+        for (int i = 0; i < 121; ++i) put(lon + 8 * std::size_t(i), 180.0 - 3.0 * i, i == 0 ? "lon from 180 by -3" : "");
+      if (kind == 3) put(lon + 8 * 60, 7.5, "lon 60 (uneven)");
+      if (kind == 4)
+        for (int i = 0; i < 121; ++i) put(lon + 8 * std::size_t(i), -1e6 + 1e-9 * i, i == 0 ? "lon from -1e6 by 1e-9" : "");
+      if (kind == 5)
+        for (int i = 0; i < 61; ++i) put(lat + 8 * std::size_t(i), 1e6 + 1e-9 * i, i == 0 ? "lat from 1e6 by 1e-9" : "");
+      if (kind == 6) put(lat + 8 * 30, kNaN, "lat 30");
+      break;
+    }
+    case TGridFormat::kVrt: {
+      static const char* const kTransforms[] = {
+          "-182.5, 0, 0, 92.5, 0, -5", "-182.5, 5, 0, 92.5, 0, -1e-12", "182.5, -5, 0, 92.5, 0, -5",
+          "-182.5, 5, 0.5, 92.5, 0, -5", "-1e6, 1e-9, 0, 92.5, 0, -5", "nan, 5, 0, 92.5, 0, -5", "1, 2, 3"};
+      text("<GeoTransform>", kTransforms[kind]);
+      break;
+    }
+    case TGridFormat::kAsciiGrid: {
+      if (kind == 0) text("cellsize ", "0");
+      if (kind == 1) text("cellsize ", "1e-12");
+      if (kind == 2) text("cellsize ", "-6");
+      if (kind == 3) text("xllcenter ", "1e5");
+      if (kind == 4) text("xllcenter ", "-1e6"), text("cellsize ", "1e-9");
+      if (kind == 5) text("yllcenter ", "1e6");
+      if (kind == 6) text("cellsize ", "nan");
+      break;
+    }
+    case TGridFormat::kRaw: break;
   }
   c.notes.push_back(note);
 }
 
+void AsciiValue(TCase& c, TRandom& random);
+
 void GridValues(TCase& c, TRandom& random) {
-  TGridFile& grid = PickGrid(c, random);
-  const std::size_t offset = ValuesOffset(grid.format), width = ValueBytes(grid.format);
+  TGridFile* picked = PickGridWhere(c, random, [](const TGridFile& g) { return g.format != TGridFormat::kVrt; });
+  if (picked == nullptr) return;
+  TGridFile& grid = *picked;
+  if (grid.format == TGridFormat::kAsciiGrid) return AsciiValue(c, random);
+  const std::size_t offset = grid.valuesOffset, width = grid.valueBytes;
   if (grid.bytes.size() < offset + width) return;
   const std::size_t count = (grid.bytes.size() - offset) / width;
   // One node, a run of nodes, or all of them.
@@ -706,7 +1278,8 @@ void GridValues(TCase& c, TRandom& random) {
   std::uint64_t bits = 0;
   std::string shown;
   switch (grid.format) {
-    case TGridFormat::kSurfer6: {
+    case TGridFormat::kSurfer6:
+    case TGridFormat::kNetcdf: {
       const float v = random.Pick(kExtremeFloats);
       bits = std::bit_cast<std::uint32_t>(v);
       shown = DoubleText(v);
@@ -718,14 +1291,17 @@ void GridValues(TCase& c, TRandom& random) {
       shown = DoubleText(v);
       break;
     }
-    case TGridFormat::kGeosoft: {
+    default: {
       const std::int16_t v = random.Pick(kExtremeRaws);
       bits = std::uint16_t(v);
       shown = std::to_string(v) + " (raw)";
       break;
     }
   }
-  for (std::size_t i = first; i < first + nodes; ++i) PutLE(grid.bytes, offset + i * width, bits, int(width));
+  for (std::size_t i = first; i < first + nodes; ++i) {
+    if (grid.bigEndian) PutBE(grid.bytes, offset + i * width, bits, int(width));
+    else PutLE(grid.bytes, offset + i * width, bits, int(width));
+  }
   c.notes.push_back(grid.name + ": nodes " + std::to_string(first) + " .. " + std::to_string(first + nodes - 1) +
                     " of " + std::to_string(count) + " set to " + shown);
 }
@@ -748,6 +1324,445 @@ void Surfer7Section(TCase& c, TRandom& random) {
                       " inserted before the grid section");
     return;
   }
+}
+
+// ---- grids read through GDAL
+
+// Stands for the port of the case's own listener on 127.0.0.1, which
+// accepts connections and never answers: a grid that fetches from it
+// hangs, and the connection is seen.
+constexpr char kPortMark[] = "@PORT@";
+
+// The TIFF's structure rather than its fields: byte order, version, the
+// IFD chain, the order of entries.
+void TiffStructure(TCase& c, TRandom& random) {
+  TGridFile* grid = PickGridOf(c, random, TGridFormat::kGeoTiff);
+  if (grid == nullptr) return;
+  std::string& b = grid->bytes;
+  const std::size_t entries = 15, ifdEnd = 8 + 2 + 12 * entries;
+  if (b.size() < ifdEnd + 4) return;  // cut by an earlier mutation
+  std::string what;
+  switch (random.Below(7)) {
+    case 0: b[0] = b[1] = 'M', what = "byte order 'MM' on little-endian words"; break;
+    case 1: PutLE(b, 2, 43, 2), what = "version 43 (BigTIFF) on a classic header"; break;
+    case 2: PutLE(b, ifdEnd, 8, 4), what = "next IFD offset back to the first IFD"; break;
+    case 3: {
+      const std::size_t i = random.Below(entries - 1);
+      std::swap_ranges(b.begin() + std::ptrdiff_t(10 + 12 * i), b.begin() + std::ptrdiff_t(22 + 12 * i),
+                       b.begin() + std::ptrdiff_t(22 + 12 * i));
+      what = "IFD entries " + std::to_string(i) + " and " + std::to_string(i + 1) + " swapped";
+      break;
+    }
+    case 4: {
+      const std::size_t i = random.Below(entries);
+      b.replace(10 + 12 * ((i + 1) % entries), 12, b.substr(10 + 12 * i, 12));
+      what = "IFD entry " + std::to_string(i) + " given twice";
+      break;
+    }
+    case 5: {
+      // A second IFD at the end, that claims the whole file as one strip
+      // of a larger image.
+      const std::size_t at = b.size();
+      PutLE(b, ifdEnd, at, 4);
+      TBytes ifd;
+      ifd.u16(3).u16(256).u16(kTiffLong).u32(1).u32(100000).u16(257).u16(kTiffLong).u32(1).u32(100000);
+      ifd.u16(273).u16(kTiffLong).u32(1).u32(0).u32(std::uint32_t(at));
+      b += ifd.str();
+      what = "a second IFD of 100000 x 100000 nodes whose next IFD is itself";
+      break;
+    }
+    default: {
+      const std::string codes[] = {"5", "8", "32773", "34887"};
+      const std::string& code = random.Pick(codes);
+      PutLE(b, FieldOffset(*grid, "Compression value"), std::uint64_t(std::stoul(code)), 4);
+      what = "compression " + code + " on uncompressed strips";
+      break;
+    }
+  }
+  c.notes.push_back(grid->name + " (GeoTIFF): " + what);
+}
+
+// The netCDF file's structure: its version, a signature of HDF5, names.
+void NetcdfStructure(TCase& c, TRandom& random) {
+  TGridFile* grid = PickGridOf(c, random, TGridFormat::kNetcdf);
+  if (grid == nullptr) return;
+  std::string& b = grid->bytes;
+  if (b.size() < 8) return;  // cut by an earlier mutation
+  std::string what;
+  switch (random.Below(6)) {
+    case 0: b[3] = '\2', what = "version byte 2 (64-bit offsets) on a CDF-1 header"; break;
+    case 1: b[3] = '\5', what = "version byte 5 (64-bit data) on a CDF-1 header"; break;
+    case 2: b.replace(0, 8, "\x89HDF\r\n\x1a\n"), what = "the HDF5 signature over its first 8 bytes"; break;
+    case 3: {
+      // Both dimensions named lon.
+      const std::size_t at = b.find(std::string("lat\0", 4));
+      if (at != std::string::npos) b.replace(at, 3, "lon");
+      what = "dimension lat renamed lon";
+      break;
+    }
+    case 4: {
+      // lat as the record dimension: length 0 and a record count.
+      PutBE(b, FieldOffset(*grid, "lat length"), 0, 4);
+      const std::int64_t records[] = {0, 1, 61, 62, 0xFFFFFFFF, 0x7FFFFFFF};
+      const std::int64_t n = random.Pick(records);
+      PutBE(b, FieldOffset(*grid, "record count"), std::uint64_t(n), 4);
+      what = "lat made the record dimension with " + std::to_string(n) + " records";
+      break;
+    }
+    default: {
+      const std::size_t at = b.find(std::string("\0\0\0\1z\0\0\0", 8));
+      if (at != std::string::npos) b[at + 4] = char(0xFF);
+      what = "variable z renamed '\\xFF'";
+      break;
+    }
+  }
+  c.notes.push_back(grid->name + " (netCDF): " + what);
+}
+
+// The layer row key whose value is `name`, or empty.
+std::string KeyNaming(const TCase& c, const std::string& name) {
+  for (const std::string& line : c.settingsLines) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos && line.compare(0, 9, "cell_row-") == 0 && line.substr(eq + 1) == name)
+      return line.substr(0, eq);
+  }
+  return {};
+}
+
+// A VRT whose band is the whole of `source` (another VRT) through a
+// SimpleSource, with the same size and placement.
+TGridFile NestingVrt(const std::string& name, const std::string& source, const std::string& like) {
+  const std::string xSize = Between(like, "rasterXSize=\"", "\""), ySize = Between(like, "rasterYSize=\"", "\"");
+  const std::string text = "<VRTDataset rasterXSize=\"" + xSize + "\" rasterYSize=\"" + ySize +
+                           "\">\n  <GeoTransform>" + Between(like, "<GeoTransform>", "<") +
+                           "</GeoTransform>\n  <VRTRasterBand dataType=\"Int16\" band=\"1\">\n    <SimpleSource>\n"
+                           "      <SourceFilename relativeToVRT=\"1\">" + source +
+                           "</SourceFilename>\n      <SourceBand>1</SourceBand>\n    </SimpleSource>\n"
+                           "  </VRTRasterBand>\n</VRTDataset>\n";
+  return VrtOf(name, text);
+}
+
+// Edits of a VRT's XML: sizes, sources that are no regular local file or
+// that lead elsewhere, the raw band's layout, types, placement, structure.
+void VrtEdit(TCase& c, TRandom& random) {
+  TGridFile* grid = PickGridOf(c, random, TGridFormat::kVrt);
+  if (grid == nullptr) return;
+  // Grids added below move the others: the edits go to a copy, which
+  // replaces the VRT's bytes at the end.
+  const std::string gridName = grid->name;
+  std::string x = grid->bytes;
+  std::vector<TGridFile> added;
+  const bool raw = x.find("VRTRawRasterBand") != std::string::npos;
+  const auto setSource = [&](const std::string& source, bool relative) {
+    ReplaceBetween(x, "<SourceFilename", "</SourceFilename>",
+                   std::string(" relativeToVRT=\"") + (relative ? "1" : "0") + "\">" + source);
+  };
+  const auto pickText = [&](std::initializer_list<const char*> values) {
+    const std::vector<const char*> v(values);
+    return std::string(random.Pick(v));
+  };
+  std::string what;
+  switch (random.Below(22)) {
+    case 0:
+    case 1: {
+      const char* attribute = random.OneIn(2) ? "rasterXSize=\"" : "rasterYSize=\"";
+      const std::string v = pickText({"2000000000", "2147483647", "2147483648", "0", "-1", "1", "abc", "1e9",
+                                      "99999999999", "72", "74", ""});
+      ReplaceBetween(x, attribute, "\"", v);
+      what = std::string(attribute) + v + "\"";
+      break;
+    }
+    case 2:
+      c.nodes.push_back({"source.fifo", TNodeKind::kFifo, ""});
+      setSource("source.fifo", true), what = "source a FIFO";
+      break;
+    case 3: {
+      const std::string v = pickText({"/dev/zero", "/dev/urandom", "/dev/null", "/proc/self/mem", "/dev/stdin"});
+      setSource(v, false), what = "source " + v;
+      break;
+    }
+    case 4: {
+      const std::string v = pickText({"/vsistdin/", "/vsistdin?buffer_limit=-1", "/vsizip//vsistdin/",
+                                      "/vsisubfile/0_100,/vsistdin/", "/vsimem/x.tif", "/vsigzip/source.gz"});
+      setSource(v, false), what = "source " + v;
+      break;
+    }
+    case 5: {
+      const std::string port = std::string(kPortMark);
+      const std::string v = random.Pick(std::vector<std::string>{
+          "/vsicurl/http://127.0.0.1:1/x.tif", "/vsicurl/http://127.0.0.1:" + port + "/x.tif",
+          "http://127.0.0.1:" + port + "/x.tif", "/vsicurl?url=http://127.0.0.1:" + port + "/x.tif",
+          "WMS:http://127.0.0.1:" + port + "/wms?", "/vsis3/bucket/x.tif", "ftp://127.0.0.1:" + port + "/x"});
+      setSource(v, false), what = "source " + v;
+      break;
+    }
+    case 6: {
+      // A local file that describes a web service, under a raster's name.
+      const std::string wms = "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:" +
+                              std::string(kPortMark) +
+                              "/wms?</ServerUrl><Layers>x</Layers></Service><DataWindow><UpperLeftX>-180"
+                              "</UpperLeftX><UpperLeftY>90</UpperLeftY><LowerRightX>180</LowerRightX>"
+                              "<LowerRightY>-90</LowerRightY><SizeX>360</SizeX><SizeY>180</SizeY>"
+                              "</DataWindow></GDAL_WMS>";
+      const std::string name = random.OneIn(2) ? "service.tif" : "service.xml";
+      added.push_back(VrtOf(name, wms));
+      setSource(name, true), what = "source " + name + ", a GDAL_WMS description of the listener";
+      break;
+    }
+    case 7: {
+      const std::string v = pickText({"adir", "adir/", ".", "/", "/tmp"});
+      if (v.starts_with("adir")) c.nodes.push_back({"adir", TNodeKind::kDirectory, ""});
+      setSource(v, v.starts_with("adir")), what = "source the directory " + v;
+      break;
+    }
+    case 8: setSource("missing.raw", true), what = "source missing.raw, which is not there"; break;
+    case 9: setSource(gridName, true), what = "source the VRT itself"; break;
+    case 10: {
+      // A chain of VRTs, each the only source of the one before it, that
+      // ends in this one; the layer row names its first link.
+      const std::string key = KeyNaming(c, gridName);
+      if (key.empty()) return;
+      const int links = random.Pick({2, 7, 8, 9, 30});
+      std::string source = gridName;
+      for (int i = links - 1; i >= 0; --i) {
+        const std::string name = "nest" + std::to_string(i) + ".vrt";
+        added.push_back(NestingVrt(name, source, x));
+        source = name;
+      }
+      SetSetting(c, key, source);
+      what = key + " names a chain of " + std::to_string(links) + " VRTs ending in this one";
+      break;
+    }
+    case 11: {
+      const std::string v = pickText({"NETCDF:\"base.nc\":z", "NETCDF:base.nc:z", "NETCDF:\"base.nc\":nothing",
+                                      "NETCDF:\"base.nc\":lon", "GTiff:top.tif", "HDF5:\"base.nc\"://z",
+                                      "GPKG:x.gpkg:t", "NETCDF:\"/dev/zero\":z", "NETCDF:\"deep.raw\":z",
+                                      "NETCDF:\"source.fifo\":z", "NETCDF:\"\":z", "NETCDF::"});
+      if (v.find("source.fifo") != std::string::npos) c.nodes.push_back({"source.fifo", TNodeKind::kFifo, ""});
+      setSource(v, random.OneIn(2)), what = "source " + v;
+      break;
+    }
+    case 12: {
+      const std::string v = pickText({"0", "yes", "2", ""});
+      ReplaceBetween(x, "relativeToVRT=\"", "\"", v), what = "relativeToVRT=\"" + v + "\"";
+      break;
+    }
+    case 13: {
+      const char* element = raw ? random.Pick({"<ImageOffset>", "<PixelOffset>", "<LineOffset>"}) : "<SourceBand>";
+      const std::string v = pickText({"-1", "-2", "0", "1", "2147483647", "-2147483648", "999999999999",
+                                      "9223372036854775807", "-9223372036854775808", "abc", "", "1e300", "mask,1"});
+      ReplaceBetween(x, element, "<", v), what = std::string(element) + v;
+      break;
+    }
+    case 14: {
+      const std::string v = pickText({"Float64", "Byte", "Int8", "UInt64", "CInt16", "CFloat64", "junk", ""});
+      ReplaceBetween(x, "dataType=\"", "\"", v), what = "dataType=\"" + v + "\"";
+      break;
+    }
+    case 15: {
+      if (raw) {
+        const std::string v = pickText({"MSB", "VAX", "junk", ""});
+        ReplaceBetween(x, "<ByteOrder>", "<", v), what = "ByteOrder " + v;
+      } else {
+        const std::string v = pickText({"-5", "2000000000", "-2147483648", "0", "1e300", "abc"});
+        const char* where = random.Pick({"<SrcRect xOff=\"", "<DstRect xOff=\"", "<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"",
+                                         "<DstRect xOff=\"0\" yOff=\"0\" xSize=\"181\" ySize=\""});
+        ReplaceBetween(x, where, "\"", v);
+        what = std::string(where) + v;
+      }
+      break;
+    }
+    case 16: {
+      const std::string v = pickText({"EPSG:3857", "EPSG:999999", "junk", "", "+proj=longlat +a=1 +no_defs",
+                                      "LOCAL_CS[\"x\",UNIT[\"metre\",1]]", "EPSG:4326+5773", "urn:ogc:def:crs:EPSG::4326"});
+      ReplaceBetween(x, "<SRS>", "</SRS>", v), what = "SRS " + v;
+      break;
+    }
+    case 17: {
+      const std::string v = pickText({"nan", "inf", "-inf", "1e308", "1e-320", "abc", "", "1e39"});
+      const char* element = random.Pick({"<Offset>", "<Scale>", "<NoDataValue>"});
+      if (!ReplaceBetween(x, element, "<", v))
+        x.insert(x.find("<VRTRasterBand"), std::string(element) + v + "</" + std::string(element + 1));
+      what = std::string(element) + v;
+      break;
+    }
+    case 18: {
+      // Python or a built-in function for the pixels: never code.
+      const std::string derived =
+          "<VRTRasterBand dataType=\"Float64\" band=\"1\" subClass=\"VRTDerivedRasterBand\">"
+          "<PixelFunctionType>f</PixelFunctionType><PixelFunctionLanguage>Python</PixelFunctionLanguage>"
+          "<PixelFunctionCode><![CDATA[\nimport os\ndef f(in_ar, out_ar, *args, **kwargs):\n"
+          "    os.kill(os.getpid(), 9)\n]]></PixelFunctionCode>";
+      x.replace(x.find("<VRTRasterBand"), x.find('>', x.find("<VRTRasterBand")) - x.find("<VRTRasterBand") + 1,
+                random.OneIn(2) ? derived : "<VRTRasterBand dataType=\"Float64\" band=\"1\" "
+                                            "subClass=\"VRTDerivedRasterBand\"><PixelFunctionType>inv"
+                                            "</PixelFunctionType>");
+      what = "a derived band with a pixel function";
+      break;
+    }
+    case 19: {
+      switch (random.Below(5)) {
+        case 0: x.resize(x.size() / 2), what = "cut in half"; break;
+        case 1: {
+          const std::size_t at = x.find("<VRTRasterBand"), end = x.find("</VRTRasterBand>") + 16;
+          x.insert(end, "\n  " + x.substr(at, end - at));
+          what = "its band given twice";
+          break;
+        }
+        case 2: ReplaceBetween(x, "<GeoTransform>", "</GeoTransform>", ""), what = "empty GeoTransform"; break;
+        case 3: ReplaceBetween(x, "<VRTDataset", ">", ""), what = "no raster size"; break;
+        default:
+          ReplaceBetween(x, "<VRTRasterBand", ">", " dataType=\"Int16\" band=\"1\" subClass=\"VRTWarpedRasterBand\"");
+          what = "band of another subclass";
+          break;
+      }
+      break;
+    }
+    case 20: {
+      switch (random.Below(4)) {
+        case 0:
+          x = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;"
+              "&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;"
+              "&c;\">]>\n" + x;
+          ReplaceBetween(x, "<SRS>", "</SRS>", "&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;");
+          what = "entities nested a thousand-fold in its SRS";
+          break;
+        case 1: {
+          std::string deep;
+          for (int i = 0; i < 100000; ++i) deep += "<a>";
+          x.insert(x.find("</VRTDataset>"), deep);
+          what = "100000 nested elements";
+          break;
+        }
+        case 2:
+          ReplaceBetween(x, "<SRS>", "</SRS>", std::string(1 << 20, 'x'));
+          what = "an SRS of a million letters";
+          break;
+        default:
+          x.insert(x.find("<GeoTransform>"), std::string("<Metadata>\0\xFF\xFE</Metadata>", 24));
+          what = "NUL and bytes that are no UTF-8";
+          break;
+      }
+      break;
+    }
+    default: {
+      // A ComplexSource whose lookup table or a kernel that is absurd.
+      const std::string open = raw ? "" : "<SimpleSource>";
+      if (raw) return Geometry(c, random);
+      if (random.OneIn(2)) {
+        x.replace(x.find(open), open.size(), "<ComplexSource><LUT>0:0," + std::string(100000, '1') + ":1</LUT>");
+        x.replace(x.find("</SimpleSource>"), 15, "</ComplexSource>");
+        what = "a ComplexSource with a lookup table of a 100000-digit number";
+      } else {
+        x.replace(x.find(open), open.size(), "<KernelFilteredSource><Kernel normalized=\"1\"><Size>99999</Size>"
+                                             "<Coefs>1</Coefs></Kernel>");
+        x.replace(x.find("</SimpleSource>"), 15, "</KernelFilteredSource>");
+        what = "a kernel of 99999 x 99999 with one coefficient";
+      }
+      break;
+    }
+  }
+  grid->bytes = x;
+  for (TGridFile& g : added) c.grids.push_back(std::move(g));
+  c.notes.push_back(gridName + " (VRT): " + what);
+}
+
+// The header of the ESRI ASCII grid: a value, a keyword, a line.
+void AsciiHeader(TCase& c, TRandom& random) {
+  TGridFile* grid = PickGridOf(c, random, TGridFormat::kAsciiGrid);
+  if (grid == nullptr) return;
+  std::string& t = grid->bytes;
+  static const char* const kKeys[] = {"ncols ", "nrows ", "xllcenter ", "yllcenter ", "cellsize ", "NODATA_value "};
+  const std::string key = random.Pick(kKeys);
+  std::vector<std::string> values;
+  if (key == "ncols " || key == "nrows ")
+    values = {"30000", "2147483647", "2147483648", "99999999999", "0", "-1", "1", "2", "30", "32", "60", "62",
+              "abc", "", "1e9", "61.5", "0x3d"};
+  else if (key == "cellsize ")
+    values = {"0", "-6", "-0", "1e-9", "1e-320", "nan", "inf", "1e308", "abc", "", "6,0", "360", "6 6"};
+  else if (key == "NODATA_value ")
+    values = {"nan", "abc", "", "1e39", "-inf", "3.350", "0x10", "-9999 junk", "1e400"};
+  else
+    values = {"nan", "inf", "1e308", "-1e308", "-1e6", "1e6", "abc", "", "180", "-180.000001", "-90.5"};
+  std::string what;
+  switch (random.Below(6)) {
+    case 0:
+    case 1:
+    case 2: {
+      const std::string& v = random.Pick(values);
+      ReplaceLineValue(t, key, v);
+      what = key + v;
+      break;
+    }
+    case 3: {
+      const std::size_t at = t.find(key);
+      t.erase(at, t.find('\n', at) + 1 - at);
+      what = "line " + key + "removed";
+      break;
+    }
+    case 4: {
+      const std::string& v = random.Pick(values);
+      const std::size_t at = t.find(key);
+      t.insert(t.find('\n', at) + 1, key + v + "\n");
+      what = "a second " + key + v;
+      break;
+    }
+    default: {
+      static const char* const kLines[] = {"dx 6\ndy -6\n", "dx 0\ndy 6\n", "xllcorner -183\n", "foo 1\n",
+                                            "NCOLS 61\n", "ncols\t61\n", "\n", "ncols 61 61\n"};
+      const char* line = random.Pick(kLines);
+      t.insert(t.find(key), line);
+      std::string shown = line;
+      std::replace(shown.begin(), shown.end(), '\n', '|');
+      what = "'" + shown + "' inserted before " + key;
+      break;
+    }
+  }
+  c.notes.push_back(grid->name + " (ESRI ASCII): " + what);
+}
+
+// The values of the ESRI ASCII grid: a token, a row, the line breaks.
+void AsciiValue(TCase& c, TRandom& random) {
+  TGridFile* grid = PickGridOf(c, random, TGridFormat::kAsciiGrid);
+  if (grid == nullptr) return;
+  std::string& t = grid->bytes;
+  std::string what;
+  switch (random.Below(5)) {
+    case 0:
+    case 1: {
+      static const std::string kTokens[] = {"nan", "-nan", "inf", "-inf", "1e39", "-1e39", "1e400", "abc", "-", "1,5",
+                                            "0x10", "-9999", "3.4e38", "1e-400", "+", ".", "1e", std::string(400, '9')};
+      const std::string& token = random.Pick(kTokens);
+      const std::size_t at = t.find(' ', grid->valuesOffset + random.Below(t.size() - grid->valuesOffset));
+      if (at == std::string::npos) return;
+      const std::size_t end = t.find_first_of(" \n", at + 1);
+      t.replace(at + 1, (end == std::string::npos ? t.size() : end) - at - 1, token);
+      what = "a value at byte " + std::to_string(at + 1) + " replaced by '" + token.substr(0, 20) + "'";
+      break;
+    }
+    case 2: {
+      if (t.size() < 8) return;
+      const std::size_t at = t.rfind('\n', t.size() - 2);
+      t.resize(random.OneIn(2) ? at + 1 : t.size() - 7);
+      what = "its last row or last value missing";
+      break;
+    }
+    case 3: {
+      const std::string extra = random.OneIn(2) ? " 3.3 3.3\n" : std::string(100000, '3') + "\n";
+      t += extra;
+      what = "values after the last row";
+      break;
+    }
+    default: {
+      const bool crlf = random.OneIn(2);
+      std::string out;
+      for (char ch : t) out += ch == '\n' ? std::string(crlf ? "\r\n" : "\r") : std::string(1, ch);
+      t = out;
+      what = crlf ? "CR LF line breaks" : "CR line breaks only";
+      break;
+    }
+  }
+  c.notes.push_back(grid->name + " (ESRI ASCII): " + what);
 }
 
 // ---- point file
@@ -1040,15 +2055,15 @@ void SettingsLayout(TCase& c, TRandom& random) {
 // Layer tables of every length, complete, so that no check of a missing
 // cell refuses them before the engine sees them all.
 void LayerStack(TCase& c, TRandom& random) {
-  static const char* const kGridNames[] = {"top7.grd", "base6.grd", "deep16.grd"};
+  const std::vector<std::string> gridNames = c.surfaceNames;
   const int rows = random.Pick({2, 3, 5, 8, 14, 15, 16, 17, 40});
   for (int r = 5; r <= rows; ++r) {
     const bool grid = random.OneIn(3);
     SetSetting(c, CellKey(r, 1), grid ? " " : std::to_string(-60000 - 1000 * r));
-    SetSetting(c, CellKey(r, 2), grid ? random.Pick(kGridNames) : " ");
+    SetSetting(c, CellKey(r, 2), grid ? random.Pick(gridNames) : " ");
     const bool densityGrid = random.OneIn(4);
     SetSetting(c, CellKey(r, 3), densityGrid ? " " : "3.3");
-    SetSetting(c, CellKey(r, 4), densityGrid ? "dens16.grd" : " ");
+    SetSetting(c, CellKey(r, 4), densityGrid ? c.densityName : " ");
   }
   SetSetting(c, "nlayer", std::to_string(rows));
   c.notes.push_back("settings: " + std::to_string(rows) + " complete layer rows");
@@ -1181,11 +2196,61 @@ const TMutation& PickMutation(TRandom& random) {
   return kMutations[0];
 }
 
+// Damage aimed at the grids that GDAL reads, in the runs that have them:
+// the byte-level kinds above and one kind for each format's structure.
+struct TFormatMutation {
+  const char* name;
+  int weight;
+  std::optional<TGridFormat> needs;  // a grid of this format in the case
+  void (*apply)(TCase&, TRandom&);
+};
+
+const TFormatMutation kFormatMutations[] = {
+    {"flip bits", 5, {}, FlipBits},
+    {"overwrite bytes", 4, {}, OverwriteBytes},
+    {"truncate", 5, {}, Truncate},
+    {"extend", 2, {}, Extend},
+    {"magic", 2, {}, SwapMagic},
+    {"header field", 14, {}, HeaderField},
+    {"node counts", 3, {}, NodeCounts},
+    {"geometry", 4, {}, Geometry},
+    {"grid values", 5, {}, GridValues},
+    {"TIFF structure", 5, TGridFormat::kGeoTiff, TiffStructure},
+    {"netCDF structure", 5, TGridFormat::kNetcdf, NetcdfStructure},
+    {"VRT edit", 18, TGridFormat::kVrt, VrtEdit},
+    {"ASCII header", 8, TGridFormat::kAsciiGrid, AsciiHeader},
+    {"ASCII values", 4, TGridFormat::kAsciiGrid, AsciiValue},
+};
+
+void (*PickFormatMutation(const TCase& c, TRandom& random))(TCase&, TRandom&) {
+  int total = 0;
+  for (const TFormatMutation& m : kFormatMutations)
+    if (!m.needs || HasFormat(c, *m.needs)) total += m.weight;
+  int at = int(random.Below(std::size_t(total)));
+  for (const TFormatMutation& m : kFormatMutations) {
+    if (m.needs && !HasFormat(c, *m.needs)) continue;
+    if (at < m.weight) return m.apply;
+    at -= m.weight;
+  }
+  return FlipBits;
+}
+
+// The base run of a case: native in 11 of 20, else one of the runs
+// through GDAL. Drawn from a stream of its own, so that a native case is
+// the case of the same seed and index from before the other runs came.
+// `gdalOnly`: one of the runs through GDAL, always.
+TVariant PickVariant(std::uint64_t seed, std::uint64_t caseIndex, bool gdalOnly) {
+  TRandom random(Mix64(Mix64(seed) ^ caseIndex) ^ 0x6A09E667F3BCC908ULL);
+  std::size_t roll = random.Below(20);
+  if (gdalOnly) roll = 11 + roll % 9;
+  return roll < 11 ? TVariant::kNative : roll < 17 ? TVariant::kGdal : TVariant::kGdalNames;
+}
+
 // One to three mutations, most often one, so that a failure usually has a
-// single cause.
-TCase MakeCase(std::uint64_t seed, std::uint64_t caseIndex) {
+// single cause. In a run through GDAL two in three aim at its grids.
+TCase MakeCase(std::uint64_t seed, std::uint64_t caseIndex, bool gdalOnly) {
   TRandom random = CaseRandom(seed, caseIndex);
-  TCase c = BaseCase();
+  TCase c = BaseCase(PickVariant(seed, caseIndex, gdalOnly));
   // Every run is valid with any unit and thread count: varied, not damage.
   // At most 4 threads, which the batch allows on a single core too, so that
   // a case replays alike on every machine.
@@ -1193,7 +2258,17 @@ TCase MakeCase(std::uint64_t seed, std::uint64_t caseIndex) {
   if (random.OneIn(3)) c.options.insert(c.options.begin(), {"--unit", "microGal"});
   const std::size_t roll = random.Below(20);
   const int count = roll < 13 ? 1 : roll < 18 ? 2 : 3;
-  for (int i = 0; i < count; ++i) PickMutation(random).apply(c, random);
+  for (int i = 0; i < count; ++i) {
+    // An edit of text that an earlier mutation took away finds no place.
+    try {
+      if (c.variant != TVariant::kNative && random.Below(3) < 2)
+        PickFormatMutation(c, random)(c, random);
+      else
+        PickMutation(random).apply(c, random);
+    } catch (const std::exception&) {
+      c.notes.push_back("a mutation found no place for its edit in what an earlier one left");
+    }
+  }
   return c;
 }
 
@@ -1217,12 +2292,21 @@ std::string ReadFile(const fs::path& path, std::size_t maxBytes = std::size_t{64
   return text;
 }
 
-std::optional<std::string> WriteCase(const TCase& c, const fs::path& dir) {
+// `text` with every kPortMark replaced by `port`.
+std::string WithPort(std::string text, int port) {
+  const std::string mark = kPortMark, number = std::to_string(port);
+  for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + number.size()))
+    text.replace(at, mark.size(), number);
+  return text;
+}
+
+// `port`: the case's listener, put where a grid names kPortMark.
+std::optional<std::string> WriteCase(const TCase& c, const fs::path& dir, int port) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) return "cannot create " + dir.string() + ": " + ec.message();
-  bool ok = WriteFile(dir / kSettingsName, SettingsText(c)) && WriteFile(dir / kPointsName, c.points);
-  for (const TGridFile& grid : c.grids) ok = ok && WriteFile(dir / grid.name, grid.bytes);
+  bool ok = WriteFile(dir / kSettingsName, WithPort(SettingsText(c), port)) && WriteFile(dir / kPointsName, c.points);
+  for (const TGridFile& grid : c.grids) ok = ok && WriteFile(dir / grid.name, WithPort(grid.bytes, port));
   if (!ok) return "cannot write the files of the case in " + dir.string();
   for (const TSpecialNode& node : c.nodes) {
     const fs::path path = dir / node.name;
@@ -1294,10 +2378,56 @@ class TChildEnvironment {
   std::vector<char*> pointers_;
 };
 
+// A socket on 127.0.0.1 that takes connections and never answers: a case
+// whose grid reaches the network hangs on it (and is ended by the
+// timeout), and the connection waits in its queue to be counted.
+class TListener {
+ public:
+  TListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 16) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      Close();
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~TListener() { Close(); }
+  TListener(TListener&& other) noexcept : fd_(std::exchange(other.fd_, -1)), port_(other.port_) {}
+  TListener& operator=(TListener&& other) noexcept {
+    if (this != &other) Close(), fd_ = std::exchange(other.fd_, -1), port_ = other.port_;
+    return *this;
+  }
+
+  // 1 when no socket could be had: a port where nothing listens.
+  int port() const { return port_; }
+  // Connections that arrived since the last call.
+  int Connections() {
+    int count = 0;
+    for (int client; fd_ >= 0 && (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++count)
+      ::close(client);
+    return count;
+  }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+  int port_ = 1;
+};
+
 // Starts the batch in `dir`, in a process group of its own so that a
-// timeout can end it with everything it started. -1 when fork fails.
+// timeout can end it with everything it started. -1 when fork fails. Its
+// standard input is a pipe whose other end `stdinWriter` keeps open and
+// never writes: a run that reads standard input waits, and times out.
 pid_t StartBatch(const std::string& batch, const std::vector<std::string>& args, const fs::path& dir,
-                 TChildEnvironment& environment) {
+                 TChildEnvironment& environment, int& stdinWriter) {
   std::vector<std::string> argvText = {batch};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -1306,10 +2436,12 @@ pid_t StartBatch(const std::string& batch, const std::vector<std::string>& args,
   const std::string dirText = dir.string();
   const std::string outPath = (dir / kStdoutName).string(), errPath = (dir / kStderrName).string();
 
+  int pipeEnds[2] = {-1, -1};
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setpgid(0, 0);
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = pipeEnds[0];
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(125);
@@ -1320,6 +2452,9 @@ pid_t StartBatch(const std::string& batch, const std::vector<std::string>& args,
     _exit(127);
   }
   if (pid > 0) ::setpgid(pid, pid);  // also here: no race with a timeout kill
+  ::close(pipeEnds[0]);
+  if (pid > 0) stdinWriter = pipeEnds[1];
+  else ::close(pipeEnds[1]);
   return pid;
 }
 
@@ -1354,8 +2489,11 @@ std::vector<fs::path> ResultFiles(const fs::path& dir, const char* ending) {
   return found;
 }
 
-std::vector<std::string> Judge(const TOutcome& outcome, const fs::path& dir, int timeoutSec) {
+// `connections`: those that reached the case's listener.
+std::vector<std::string> Judge(const TOutcome& outcome, const fs::path& dir, int timeoutSec, int connections) {
   std::vector<std::string> faults;
+  if (connections > 0)
+    faults.push_back(std::to_string(connections) + " connection(s) to the listener on 127.0.0.1: a grid reached the network");
   if (outcome.timedOut) faults.push_back("no end within " + std::to_string(timeoutSec) + " s (process group killed)");
   if (outcome.signal != 0 && !outcome.timedOut)
     faults.push_back("ended by signal " + std::to_string(outcome.signal) + " (" + ::strsignal(outcome.signal) + ")");
@@ -1408,19 +2546,28 @@ struct TOptions {
   int timeoutSec = 20;
   unsigned jobs = 1;
   bool verbose = false;
+  std::string gdal = "auto";
+  fs::path baseOnly;  // --base: write the unharmed runs there and stop
+  bool gdalOnly = false;  // --gdal-only: every case from a run through GDAL  // --gdal: do the runs through GDAL complete (yes), get refused (no), either (auto)
 };
 
 const char kUsage[] =
     "Usage: run_mutations --batch PATH [--cases N] [--seed S] [--case I] [--keep DIR]\n"
-    "                     [--timeout SEC] [--jobs J] [--verbose]\n"
+    "                     [--timeout SEC] [--jobs J] [--gdal yes|no|auto] [--gdal-only]\n"
+    "                     [--verbose]\n"
     "\n"
     "Runs globelayers-batch PATH on N damaged copies of a valid run (cases 0 .. N-1\n"
     "of seed S; default 120 cases of seed 1). --case I runs case I alone and keeps\n"
     "its folder. Failing cases are kept in DIR (default ./mutation-failures) as\n"
     "seed<S>-case<I>, with case.txt saying what was damaged and how to rerun it.\n"
     "A run that takes more than SEC seconds (default 20) counts as hung. --jobs J\n"
-    "runs J cases at a time (default 1). Exit status: 0 every case passed, 1 some\n"
-    "failed, 2 usage error.\n";
+    "runs J cases at a time (default 1). --gdal yes: the unharmed runs through GDAL\n"
+    "must complete (a build with GDAL); no: they must be refused with a message (a\n"
+    "build without); auto (default): either. Exit status: 0 every case passed, 1\n"
+    "some failed, 2 usage error. --gdal-only: every case damages a run through GDAL.\n"
+    "\n"
+    "run_mutations --base DIR writes the unharmed runs into DIR/native, DIR/gdal\n"
+    "and DIR/gdal-names, to run the batch on by hand, and runs nothing.\n";
 
 template <class T>
 bool ParseNumber(const std::string& text, T& value) {
@@ -1443,6 +2590,10 @@ std::optional<TOptions> ParseOptions(int argc, char** argv) {
       o.verbose = true;
       continue;
     }
+    if (arg == "--gdal-only") {
+      o.gdalOnly = true;
+      continue;
+    }
     if (arg == "--help" || arg == "-h") return std::nullopt;
     if (!hasValue) {
       if (i + 1 >= argc) return std::nullopt;
@@ -1456,10 +2607,12 @@ std::optional<TOptions> ParseOptions(int argc, char** argv) {
     else if (arg == "--keep") o.keep = value;
     else if (arg == "--timeout") ok = ParseNumber(value, o.timeoutSec) && o.timeoutSec > 0;
     else if (arg == "--jobs") ok = ParseNumber(value, o.jobs) && o.jobs > 0;
+    else if (arg == "--base") o.baseOnly = value;
+    else if (arg == "--gdal") o.gdal = value, ok = value == "yes" || value == "no" || value == "auto";
     else ok = false;
     if (!ok) return std::nullopt;
   }
-  if (o.batch.empty()) return std::nullopt;
+  if (o.batch.empty() && o.baseOnly.empty()) return std::nullopt;
   return o;
 }
 
@@ -1470,6 +2623,8 @@ struct TJob {
   fs::path dir;
   pid_t pid = -1;
   std::chrono::steady_clock::time_point start;
+  TListener listener;
+  int stdinWriter = -1;  // the write end of the run's standard input
 };
 
 class TDriver {
@@ -1477,15 +2632,17 @@ class TDriver {
   TDriver(TOptions options, fs::path self, fs::path workRoot)
       : o_(std::move(options)), self_(std::move(self)), workRoot_(std::move(workRoot)) {}
 
-  // Runs the jobs, `o_.jobs` at a time; true when all passed.
-  bool RunAll(std::vector<TJob> jobs, bool keepAll) {
+  // Runs the cases, `o_.jobs` at a time, each made as it starts (a case
+  // holds its grids: tens of thousands of them would not fit in memory);
+  // true when all passed.
+  bool RunAll(const std::vector<std::uint64_t>& cases, bool keepAll) {
     std::vector<TJob> running;
     std::size_t next = 0;
     bool allPassed = true;
-    while (next < jobs.size() || !running.empty()) {
-      while (running.size() < o_.jobs && next < jobs.size()) {
-        TJob job = std::move(jobs[next++]);
-        if (const std::optional<std::string> error = WriteCase(job.c, job.dir)) {
+    while (next < cases.size() || !running.empty()) {
+      while (running.size() < o_.jobs && next < cases.size()) {
+        TJob job = MakeJob(cases[next++]);
+        if (const std::optional<std::string> error = WriteCase(job.c, job.dir, job.listener.port())) {
           std::cout << "FAIL seed " << o_.seed << " " << job.label << ": the case cannot be written: " << *error
                     << "\n";
           ++failures_;
@@ -1493,7 +2650,7 @@ class TDriver {
           continue;
         }
         job.start = std::chrono::steady_clock::now();
-        job.pid = StartBatch(o_.batch, job.c.Arguments(), job.dir, environment_);
+        job.pid = StartBatch(o_.batch, job.c.Arguments(), job.dir, environment_, job.stdinWriter);
         if (job.pid < 0) {
           std::cerr << "run_mutations: fork failed: " << std::strerror(errno) << "\n";
           return false;
@@ -1520,7 +2677,7 @@ class TDriver {
     TJob job;
     job.caseIndex = caseIndex;
     job.label = caseIndex ? "case " + std::to_string(*caseIndex) : "base";
-    job.c = caseIndex ? MakeCase(o_.seed, *caseIndex) : BaseCase();
+    job.c = caseIndex ? MakeCase(o_.seed, *caseIndex, o_.gdalOnly) : BaseCase();
     job.dir = workRoot_ / (caseIndex ? "case" + std::to_string(*caseIndex) : "base");
     return job;
   }
@@ -1531,6 +2688,13 @@ class TDriver {
     if (signals_ > 0) std::cout << " signals x" << signals_ << ";";
     if (timeouts_ > 0) std::cout << " timeouts x" << timeouts_ << ";";
     std::cout << " slowest " << slowestLabel_ << " (" << Printf("%.2f", slowestSeconds_) << " s)\n";
+    for (const auto& [variant, counts] : variantStatuses_) {
+      int total = 0;
+      for (const auto& [status, count] : counts) total += count;
+      std::cout << "  " << VariantName(variant) << ": " << total << " cases;";
+      for (const auto& [status, count] : counts) std::cout << " " << status << " x" << count << ";";
+      std::cout << "\n";
+    }
     if (!passed) std::cout << "run_mutations: failing cases kept in " << fs::absolute(o_.keep).string() << "\n";
   }
 
@@ -1558,6 +2722,7 @@ class TDriver {
 
   std::string ReplayCommand(const TJob& job) const {
     return ShellQuote(self_.string()) + " --batch " + ShellQuote(o_.batch) + " --seed " + std::to_string(o_.seed) +
+           (o_.gdalOnly ? " --gdal-only" : "") +
            (job.caseIndex ? " --case " + std::to_string(*job.caseIndex) : std::string()) + " --keep " +
            ShellQuote(fs::absolute(o_.keep).string());
   }
@@ -1565,22 +2730,29 @@ class TDriver {
   std::string HandCommand(const TJob& job, const fs::path& folder) const {
     std::string command = "cd " + ShellQuote(folder.string()) + " && " + environment_.ShellPrefix() + " " +
                           ShellQuote(o_.batch);
-    for (const std::string& a : job.c.Arguments()) command += " " + ShellQuote(a.size() > 200 ? a.substr(0, 200) + "..." : a);
+    for (const std::string& a : job.c.Arguments()) command += ' ' + ShellQuote(a.size() > 200 ? a.substr(0, 200) + "..." : a);
     return command;
   }
 
-  bool Finish(const TJob& job, const TOutcome& outcome, bool keepAll) {
-    const std::vector<std::string> faults = Judge(outcome, job.dir, o_.timeoutSec);
+  bool Finish(TJob& job, const TOutcome& outcome, bool keepAll) {
+    if (job.stdinWriter >= 0) ::close(job.stdinWriter);
+    const std::vector<std::string> faults = Judge(outcome, job.dir, o_.timeoutSec, job.listener.Connections());
     const std::string statusText = outcome.timedOut ? "timeout"
                                    : outcome.signal  ? "signal " + std::to_string(outcome.signal)
                                                      : "status " + std::to_string(outcome.status);
     if (outcome.timedOut) ++timeouts_;
     else if (outcome.signal != 0) ++signals_;
     else ++statuses_[outcome.status];
+    ++variantStatuses_[job.c.variant][statusText];
     if (outcome.seconds > slowestSeconds_) slowestSeconds_ = outcome.seconds, slowestLabel_ = job.label;
 
     std::ostringstream report;
+    report << "  base run: " << VariantName(job.c.variant) << "\n";
     for (const std::string& note : job.c.notes) report << "  mutation: " << note << "\n";
+    for (const TGridFile& grid : job.c.grids)
+      if (grid.bytes.find(kPortMark) != std::string::npos)
+        report << "  " << grid.name << ": " << kPortMark << " is port " << job.listener.port()
+               << " of this run's listener\n";
     std::string args;
     for (const std::string& a : job.c.Arguments()) args += " " + ShellQuote(a.size() > 60 ? a.substr(0, 60) + "..." : a);
     report << "  arguments:" << args << "\n";
@@ -1622,49 +2794,73 @@ class TDriver {
   TChildEnvironment environment_;
   int failures_ = 0, timeouts_ = 0, signals_ = 0;
   std::map<int, int> statuses_;
+  std::map<TVariant, std::map<std::string, int>> variantStatuses_;
   double slowestSeconds_ = 0;
   std::string slowestLabel_ = "none";
 };
 
-// The unharmed run must complete with a whole result line per station, or
-// every case below would test the refusal of a run that never worked.
-bool BaseRunCompletes(const std::string& batch, const fs::path& workRoot, int timeoutSec) {
-  const fs::path dir = workRoot / "base-check";
-  TCase c = BaseCase();
-  if (const std::optional<std::string> error = WriteCase(c, dir)) {
-    std::cerr << "run_mutations: " << *error << "\n";
-    return false;
-  }
-  TChildEnvironment environment;
-  const pid_t pid = StartBatch(batch, c.Arguments(), dir, environment);
-  if (pid < 0) return false;
-  const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  bool timedOut = false;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSec)) {
-      ::kill(-pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      timedOut = true;
-      break;
+// The unharmed runs must complete with a whole result line per station,
+// or every case below would test the refusal of a run that never worked.
+// A run through GDAL may instead be refused with a message (a batch built
+// without GDAL), as `gdal` says: "yes" it must complete, "no" it must be
+// refused, "auto" either.
+bool BaseRunsAsExpected(const std::string& batch, const fs::path& workRoot, int timeoutSec, const std::string& gdal) {
+  bool allAsExpected = true;
+  for (const TVariant variant : kVariants) {
+    const fs::path dir = workRoot / "base-check";
+    TCase c = BaseCase(variant);
+    if (const std::optional<std::string> error = WriteCase(c, dir, 1)) {
+      std::cerr << "run_mutations: " << *error << "\n";
+      return false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    TChildEnvironment environment;
+    int stdinWriter = -1;
+    const pid_t pid = StartBatch(batch, c.Arguments(), dir, environment, stdinWriter);
+    if (pid < 0) return false;
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    bool timedOut = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSec)) {
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        timedOut = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::close(stdinWriter);
+    const std::string result = ReadFile(dir / (std::string("points") + kAppendText + "_dce.dat"));
+    const std::string err = ReadFile(dir / kStderrName, 4096);
+    const std::vector<std::string> lines = SplitLines(result);
+    bool finite = true;
+    for (const std::string& line : lines)
+      for (const std::string& token : Tokens(line)) finite = finite && !NonFiniteToken(token);
+    const bool completed = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+                           lines.size() == std::size_t(1 + kStationCount) && finite && !result.empty() &&
+                           result.back() == '\n';
+    const bool refused = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 1 &&
+                         err.find("Error by reading grid") != std::string::npos;
+    const bool native = variant == TVariant::kNative;
+    const bool ok = native || gdal == "yes" ? completed : gdal == "no" ? refused : completed || refused;
+    if (!ok) {
+      std::cerr << "run_mutations: the unharmed run (" << VariantName(variant) << ") "
+                << (native || gdal == "yes" ? "did not complete cleanly"
+                    : gdal == "no"          ? "was not refused with a message"
+                                            : "neither completed nor was refused with a message")
+                << (timedOut             ? " (timeout)"
+                    : WIFEXITED(status) ? " (status " + std::to_string(WEXITSTATUS(status)) + ")"
+                                        : " (signal)")
+                << "; its standard error:\n" << err << "result file:\n" << result;
+      allAsExpected = false;
+    } else if (!native && refused && gdal == "auto") {
+      std::cout << "run_mutations: the batch refuses the unharmed run (" << VariantName(variant)
+                << "), as one built without GDAL does; its cases are judged all the same\n";
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
   }
-  const std::string result = ReadFile(dir / (std::string("points") + kAppendText + "_dce.dat"));
-  const std::vector<std::string> lines = SplitLines(result);
-  bool finite = true;
-  for (const std::string& line : lines)
-    for (const std::string& token : Tokens(line)) finite = finite && !NonFiniteToken(token);
-  const bool ok = !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-                  lines.size() == std::size_t(1 + kStationCount) && finite && !result.empty() && result.back() == '\n';
-  if (!ok) {
-    std::cerr << "run_mutations: the unharmed run did not complete cleanly"
-              << (timedOut ? " (timeout)" : WIFEXITED(status) ? " (status " + std::to_string(WEXITSTATUS(status)) + ")" : " (signal)")
-              << "; its standard error:\n" << ReadFile(dir / kStderrName, 4096) << "result file:\n" << result;
-  }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
-  return ok;
+  return allAsExpected;
 }
 
 }  // namespace
@@ -1677,6 +2873,16 @@ int main(int argc, char** argv) {
   }
   TOptions o = *parsed;
   std::error_code ec;
+  if (!o.baseOnly.empty()) {
+    for (const TVariant variant : kVariants) {
+      const char* folder = variant == TVariant::kNative ? "native" : variant == TVariant::kGdal ? "gdal" : "gdal-names";
+      if (const std::optional<std::string> error = WriteCase(BaseCase(variant), o.baseOnly / folder, 1)) {
+        std::cerr << "run_mutations: " << *error << "\n";
+        return 2;
+      }
+    }
+    return 0;
+  }
   o.batch = fs::absolute(o.batch, ec).string();
   if (::access(o.batch.c_str(), X_OK) != 0) {
     std::cerr << "run_mutations: " << o.batch << " is not an executable\n";
@@ -1691,19 +2897,17 @@ int main(int argc, char** argv) {
   const fs::path workRoot = pattern;
   const fs::path self = fs::absolute(argv[0], ec);
 
-  bool passed = BaseRunCompletes(o.batch, workRoot, o.timeoutSec);
-  std::uint64_t cases = 0;
+  bool passed = BaseRunsAsExpected(o.batch, workRoot, o.timeoutSec, o.gdal);
   if (passed) {
     TDriver driver(o, self, workRoot);
-    std::vector<TJob> jobs;
+    std::vector<std::uint64_t> cases;
     if (o.only) {
-      jobs.push_back(driver.MakeJob(*o.only));
+      cases.push_back(*o.only);
     } else {
-      for (std::uint64_t i = 0; i < o.cases; ++i) jobs.push_back(driver.MakeJob(i));
+      for (std::uint64_t i = 0; i < o.cases; ++i) cases.push_back(i);
     }
-    cases = jobs.size();
-    passed = driver.RunAll(std::move(jobs), o.only.has_value());
-    driver.PrintSummary(cases, passed);
+    passed = driver.RunAll(cases, o.only.has_value());
+    driver.PrintSummary(cases.size(), passed);
   }
   fs::remove_all(workRoot, ec);
   return passed ? 0 : 1;
