@@ -80,7 +80,7 @@ constexpr double kRoughLonDeg = 10.3, kRoughLatDeg = 35.2;  // degrees
 // a longitude and a latitude cosine, with phases drawn from the seed.
 std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed) {
   auto g = std::make_unique<gl::TGridImports>();
-  g->fileFormat = 0;
+  g->fileFormat = gl::TGridFormat::kSurfer7;
   g->nx = kColumns;
   g->ny = kRows;
   g->xMin = -180;

@@ -57,12 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool loaded =
       ViaFile() ? LoadViaFile(grid, data, size, prompts)
                 : globelayers::LoadGridFromBytes(grid, std::span<const unsigned char>(data, size),
-                                                 "fuzz.grd", prompts);
+                                                 "fuzz.grd", prompts)
+                          .fault == globelayers::TGridFault::kNone;
   if (!loaded) {
-    if (grid.fileFormat != 3 || !grid.values.empty()) std::abort();
+    if (grid.fileFormat != globelayers::TGridFormat::kNone || !grid.values.empty()) std::abort();
     return 0;
   }
-  if (grid.nx < 2 || grid.ny < 2 || grid.fileFormat > 2) std::abort();
+  using globelayers::TGridFormat;
+  const TGridFormat format = grid.fileFormat;
+  if (format != TGridFormat::kSurfer7 && format != TGridFormat::kSurfer6 && format != TGridFormat::kGeosoft16)
+    std::abort();
+  if (grid.nx < 2 || grid.ny < 2) std::abort();
   if (grid.values.size() != std::size_t(grid.nx) * std::size_t(grid.ny)) std::abort();
   if (!std::isfinite(grid.xStep) || !std::isfinite(grid.yStep) || grid.xStep == 0 || grid.yStep == 0)
     std::abort();

@@ -1,3 +1,8 @@
+// Rasters that the native readers do not know, read through GDAL: GeoTIFF,
+// netCDF (GMT-style and CF), ESRI ASCII grids, ERDAS Imagine, VRT and every
+// other raster format of the GDAL build, behind the fence of GdalFence.h.
+// Only in a build with GDAL (GLOBELAYERS_HAVE_GDAL).
+//
 // Band 1 of a GDAL raster into a TGridImports, with the native readers'
 // rules: every check before the values are allocated, values narrowed to
 // float, anything that is no finite float stored as the blank marker, a
@@ -7,14 +12,15 @@
 // corner of pixel (0, 0) and gt[1], gt[5] the pixel's width and height in
 // degrees, whatever the file's registration (GDAL turns a GeoTIFF with
 // AREA_OR_POINT=Point, or a netCDF file whose coordinates give nodes, into
-// corners itself). The grid's nodes are the pixel centres.
+// corners itself). The grid's nodes are the pixel centres: node ix of a row
+// lies at gt[0] + (ix + 0.5) * gt[1] degrees of longitude. Rows that GDAL
+// gives from the north (gt[5] < 0) are turned round into the grid's
+// south-first rows; a south-up raster (gt[5] > 0) keeps its order.
 //
 // Memory: the values are the only large allocation. They are read a block
 // of whole rows at a time (a few megabytes, a whole number of the band's
 // natural blocks) through GDAL's block cache, which is kept small: every
 // block is used whole by the one read that fetched it.
-#include "GdalGrid.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +44,7 @@
 #include "FilePtr.h"
 #include "GdalFence.h"
 #include "GridChecks.h"
+#include "GridFormats.h"
 #include "InputFile.h"
 #include "StopRequest.h"
 #include "NumberText.h"
@@ -83,7 +90,7 @@ struct TDatasetCloser {
 };
 using TDatasetPtr = std::unique_ptr<GDALDataset, TDatasetCloser>;
 
-TGdalOutcome Refused(std::string reason) { return {TGdalLoad::kRefused, std::move(reason)}; }
+TGridLoad Refused(std::string reason) { return {TGridFault::kRefused, std::move(reason)}; }
 
 double GiB(double bytes) { return bytes / double(std::uint64_t{1} << 30); }
 
@@ -329,7 +336,7 @@ std::string DeclaredNodesRefusal(GDALDataset& dataset, GDALDataType type, std::u
                  (unsigned long long)nodes, (unsigned long long)fileBytes, text ? "text" : "values");
 }
 
-TGdalOutcome ReadOpened(GDALDataset& dataset, TGridImports& grid) {
+TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid) {
   if (dataset.GetRasterCount() < 1) return Refused(SubdatasetHint(dataset));
   GDALRasterBand& band = *dataset.GetRasterBand(1);
   const GDALDataType type = band.GetRasterDataType();
@@ -426,14 +433,21 @@ TGdalOutcome ReadOpened(GDALDataset& dataset, TGridImports& grid) {
   work.zMin = tally.zMin;
   work.zMax = tally.zMax;
   work.zRange = tally.zMax - tally.zMin;
-  work.fileFormat = kGdalRasterFormat;
   grid = std::move(work);
-  return {TGdalLoad::kLoaded, {}};
+  return {};
+}
+
+// The file of a subdataset name, or `name` itself when it is none.
+std::string GdalFilePart(const std::string& name) {
+  return NamesGdalSubdataset(name) ? SubdatasetFile(name) : name;
 }
 
 }  // namespace
 
-TGdalOutcome ReadGdalGrid(TGridImports& grid, const std::string& name) {
+bool IsGdalCandidate(std::span<const unsigned char>) { return true; }
+
+TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input) {
+  const std::string& name = input.name;
   try {
     InitialiseGdal();
     TQuietGdal quiet;
@@ -449,15 +463,11 @@ TGdalOutcome ReadGdalGrid(TGridImports& grid, const std::string& name) {
       return Refused(std::move(refusal));
     const TDatasetPtr dataset(
         GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
-    if (!dataset) return {TGdalLoad::kNotOpened, {}};
+    if (!dataset) return {TGridFault::kUnknownFormat, {}};
     return ReadOpened(*dataset, grid);
   } catch (const std::exception& e) {
     return Refused(std::string("reading it failed: ") + e.what());
   }
-}
-
-std::string GdalFilePart(const std::string& name) {
-  return NamesGdalSubdataset(name) ? SubdatasetFile(name) : name;
 }
 
 bool NamesGdalSubdataset(const std::string& name) {

@@ -1,16 +1,11 @@
 // What every grid reader shares, native or GDAL: the checks a geometry must
-// pass before anything is allocated, the blank value, and the way messages
-// name the file. Internal to grid/.
+// pass before anything is allocated, the blank value, and the completion of
+// a geometry from the half that a file gives. Internal to grid/.
 #pragma once
-
-#include <string>
 
 #include "GridImports.h"
 
 namespace globelayers {
-
-inline constexpr char kGridOpenError[] = "Error by opening file %s\n";
-inline constexpr char kGridReadError[] = "\nError by reading grid %s";
 
 // Surfer's blank value: Surfer 6 files declare none and use this one. Kept
 // as the double the blank count compares with; blanks are stored as
@@ -26,13 +21,11 @@ inline constexpr double kSurferBlank = 1.70141e38;
 inline constexpr double kMaxNodeDeg = 1e6;      // degrees: magnitude of any node position
 inline constexpr double kMinSpacingDeg = 1e-9;  // degrees (3.6e-6 arc-seconds, 0.1 mm on the ground)
 
-// `format` with its "%s" replaced by the file name; a '%' in the name stays.
-std::string WithFileName(const char* format, const std::string& fileName);
-
 // x and y bounds, ranges and spacings finite and within the bounds above.
 bool GeometryUsable(const TGridImports& grid);
 
-// BoundsFromSteps without the allocation.
+// StepsFromBounds and BoundsFromSteps without the allocation.
+void CompleteStepsFromBounds(TGridImports& grid);
 void CompleteBoundsFromSteps(TGridImports& grid);
 
 }  // namespace globelayers

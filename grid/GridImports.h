@@ -1,6 +1,6 @@
 // One geographic grid in memory, and the readers that load it from the three
 // binary grid formats (Surfer 7 "DSRB", Surfer 6 "DSBB", Geosoft 16-bit) and,
-// in a build with GDAL, from any other raster that GDAL reads (GdalGrid.h).
+// in a build with GDAL, from any other raster that GDAL reads (GdalGrid.cpp).
 //
 // Orientation: node (ix, iy) lies at x = xMin + ix*xStep (longitude, degrees)
 // and y = yMin + iy*yStep (latitude, degrees); row 0 is the row at yMin, which
@@ -13,9 +13,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "GridFaults.h"
 #include "UserPrompts.h"
 
 namespace globelayers {
@@ -39,11 +41,18 @@ inline constexpr float kBlankMarker = 1.70141e38f;
 inline constexpr double kBlankThreshold = 1e38;
 static_assert(double{kBlankMarker} > kBlankThreshold, "a stored marker must be blank to both tests");
 
-inline constexpr std::uint8_t kGdalRasterFormat = 4;  // fileFormat of a raster read by GDAL
+// The format a grid was loaded from. The numbers are those of the grid
+// record's 8-bit format field, which the MPI front end ships between ranks.
+enum class TGridFormat : std::uint8_t {
+  kSurfer7 = 0,     // Surfer 7 binary, "DSRB"
+  kSurfer6 = 1,     // Surfer 6 binary, "DSBB"
+  kGeosoft16 = 2,   // Geosoft binary, 16-bit integers
+  kNone = 3,        // nothing loaded: no reader loaded the file
+  kGdalRaster = 4,  // a raster read through GDAL
+};
 
 struct TGridImports {
-  // 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit, 3 nothing loaded, 4 a raster read by GDAL
-  std::uint8_t fileFormat = 3;
+  TGridFormat fileFormat = TGridFormat::kNone;
   // Column-major: node (ix, iy) at ix * ny + iy. From the heap, or from a
   // memory resource that the caller gave the vector (memory shared by the
   // processes of a machine).
@@ -60,26 +69,44 @@ struct TGridImports {
 
   float at(int ix, int iy) const { return values[std::size_t(ix) * std::size_t(ny) + std::size_t(iy)]; }
   float& at(int ix, int iy) { return values[std::size_t(ix) * std::size_t(ny) + std::size_t(iy)]; }
-  bool loaded() const { return fileFormat <= 2 || fileFormat == kGdalRasterFormat; }
+  bool loaded() const { return fileFormat != TGridFormat::kNone; }
 };
 
-// Tries Surfer 7, Surfer 6 and Geosoft in this order, then (in a build with
-// GDAL) GDAL for a file that none of them recognised by its first bytes, or
-// for a GDAL subdataset name such as NETCDF:"file.nc":z. True when one of
-// them loaded the file; otherwise fileFormat is 3 and the grid must not be
-// sampled. Problems are reported through `prompts`: "Error by opening file
-// %s\n" once per native reader for a file that cannot be opened or is not a
-// regular file, "\nError by reading grid %s" once for a file that is
-// truncated, whose header does not make a usable grid, or that no reader
-// opens; a raster that GDAL opens but that cannot be used gets the same
-// message with the reason on a line of its own after it.
+// Opens the file once and reads it with the format its first bytes show:
+// Surfer 7, Surfer 6 or Geosoft, or (in a build with GDAL) GDAL for a file
+// that none of them knows, and for a GDAL subdataset name such as
+// NETCDF:"file.nc":z. On success fileFormat says which; otherwise it is
+// kNone and the grid must not be sampled. A fault is reported through
+// `prompts` once, with its message (GridFaultMessage), and returned; a
+// load given up for a stop request says nothing.
+TGridLoad LoadGridFile(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+
+// The same, true when the grid loaded.
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
 
-// Each returns 0 when it loaded the grid, 1 when it did not (silently when the
-// file is not of its format).
+// One format each, for callers that know it: 0 when it loaded the grid, 1
+// when it did not (silently when the file is not of its format). A file
+// that cannot be opened, or one of the format that cannot be used, is
+// reported as by LoadGrid.
 int ReadSurfer7Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
 int ReadSurfer6Grid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
 int ReadGeosoftGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+
+// The same readers over any source of bytes (GridSource.h): each starts at
+// offset 0 of `source`; `fileName` is used only in messages.
+class IGridSource;
+int ReadSurfer7Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
+                    IUserPrompts& prompts);
+int ReadSurfer6Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
+                    IUserPrompts& prompts);
+int ReadGeosoftGrid(TGridImports& grid, IGridSource& source, const std::string& fileName,
+                    IUserPrompts& prompts);
+
+// LoadGridFile over bytes in memory (the fuzzer, tests of every prefix of a
+// file): the native formats with the same detection and messages, except
+// that a buffer cannot fail to open.
+TGridLoad LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes,
+                            const std::string& fileName, IUserPrompts& prompts);
 
 // Geometry completion, then AllocateValues.
 void StepsFromBounds(TGridImports& grid);  // bounds known, spacings computed

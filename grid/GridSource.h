@@ -1,16 +1,13 @@
-// The grid readers over any source of bytes: a file (what LoadGrid opens) or
-// a buffer in memory (the fuzzer and the tests that feed every prefix of a
-// file). The file-name readers of GridImports.h are thin wrappers that open
-// the file and call the same code, so both paths parse identically.
+// Sources of bytes for the grid readers: a file (what LoadGrid opens) or a
+// buffer in memory (the fuzzer and the tests that feed every prefix of a
+// file). The readers see only IGridSource, so both parse identically.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
-
-#include "GridImports.h"
-#include "UserPrompts.h"
 
 namespace globelayers {
 
@@ -44,20 +41,9 @@ class TMemoryGridSource final : public IGridSource {
   std::uint64_t position_ = 0;
 };
 
-// The readers proper. Each starts at offset 0 of `source`, returns 0 when it
-// loaded the grid and 1 when it did not; a source not of its format is left
-// silently. Only on success is `grid` changed. `fileName` is used only in
-// messages.
-int ReadSurfer7Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
-                    IUserPrompts& prompts);
-int ReadSurfer6Grid(TGridImports& grid, IGridSource& source, const std::string& fileName,
-                    IUserPrompts& prompts);
-int ReadGeosoftGrid(TGridImports& grid, IGridSource& source, const std::string& fileName,
-                    IUserPrompts& prompts);
-
-// LoadGrid over bytes in memory: the same detection order and messages,
-// except that a buffer cannot fail to open.
-bool LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes,
-                       const std::string& fileName, IUserPrompts& prompts);
+// The file `fileName` as a source; empty when it cannot be opened or is not
+// a regular file (a directory, a FIFO that would block, a device that never
+// ends).
+std::unique_ptr<IGridSource> OpenGridFile(const std::string& fileName);
 
 }  // namespace globelayers

@@ -25,13 +25,15 @@ class TCollectedPrompts : public IUserPrompts {
   bool AskYesNo(const std::string&) override { return false; }
 };
 
-const char* FormatName(int format) {
+const char* FormatName(TGridFormat format) {
   switch (format) {
-    case 0: return "Surfer 7 grid";
-    case 1: return "Surfer 6 grid";
-    case 2: return "Geosoft 16-bit grid";
-    default: return "grid";
+    case TGridFormat::kSurfer7: return "Surfer 7 grid";
+    case TGridFormat::kSurfer6: return "Surfer 6 grid";
+    case TGridFormat::kGeosoft16: return "Geosoft 16-bit grid";
+    case TGridFormat::kGdalRaster:
+    case TGridFormat::kNone: break;
   }
+  return "grid";
 }
 
 std::string Trimmed(std::string s) {

@@ -18,7 +18,7 @@
 namespace globelayers {
 
 struct TGridFacts {
-  int format = 3;       // TGridImports::fileFormat: 0 Surfer 7, 1 Surfer 6, 2 Geosoft 16-bit
+  TGridFormat format = TGridFormat::kNone;  // the file's format, as the grid was loaded
   int nx = 0, ny = 0;   // node counts: columns (longitude), rows (latitude)
   double xMinDeg = 0, xMaxDeg = 0, xStepDeg = 0;  // longitude of the first and last column, spacing
   double yMinDeg = 0, yMaxDeg = 0, yStepDeg = 0;  // latitude of the first and last row, spacing

@@ -30,9 +30,10 @@ class TWindowResource : public std::pmr::memory_resource {
   std::size_t bytes_;
 };
 
-// The header travels as the grid without its values.
+// The header travels as the grid without its values; the format as the
+// number of the grid record's format field.
 void WriteHeader(TWireWriter& w, const TGridImports& g) {
-  w.Int(g.fileFormat);
+  w.Int(static_cast<std::uint8_t>(g.fileFormat));
   w.Real(g.blankValue);
   w.Int(g.blankCount);
   w.Int(g.nx);
@@ -43,7 +44,7 @@ void WriteHeader(TWireWriter& w, const TGridImports& g) {
 }
 
 void ReadHeader(TWireReader& r, TGridImports& g) {
-  g.fileFormat = static_cast<std::uint8_t>(r.Int());
+  g.fileFormat = static_cast<TGridFormat>(static_cast<std::uint8_t>(r.Int()));
   g.blankValue = r.Real();
   g.blankCount = static_cast<decltype(g.blankCount)>(r.Int());
   g.nx = static_cast<decltype(g.nx)>(r.Int());

@@ -35,7 +35,7 @@ std::unique_ptr<TGridImports> SyntheticGrid(std::mt19937_64& rng, double base, d
   } else {
     g->nx = 41, g->ny = 31, g->xMin = -20, g->xStep = 1, g->yMin = 30, g->yStep = 1;
   }
-  g->fileFormat = 1;
+  g->fileFormat = TGridFormat::kSurfer6;
   g->values.resize(std::size_t(g->nx) * g->ny);
   std::uniform_real_distribution<double> phase(0, 6.28);
   const double a = phase(rng), b = phase(rng);

@@ -31,7 +31,7 @@ template <typename Value>
 std::unique_ptr<TGridImports> MemoryGrid(int nx, int ny, double xMinDeg, double yMinDeg, double xStepDeg,
                                          double yStepDeg, Value value) {
   auto g = std::make_unique<TGridImports>();
-  g->fileFormat = 1;
+  g->fileFormat = TGridFormat::kSurfer6;
   g->nx = static_cast<decltype(g->nx)>(nx);
   g->ny = static_cast<decltype(g->ny)>(ny);
   g->xMin = xMinDeg;

@@ -19,7 +19,7 @@ using testing_fixtures::WriteSurfer6;
 TGridImports MakeGrid(int nx, int ny, double xMin, double xStep, double yMin, double yStep,
                       const std::function<float(double, double)>& f) {
   TGridImports g;
-  g.fileFormat = 1;
+  g.fileFormat = TGridFormat::kSurfer6;
   g.nx = nx;
   g.ny = ny;
   g.xMin = xMin;
@@ -124,8 +124,7 @@ TEST_F(SetupRow, MissingGridStopsTheRow) {
   model[1].density = 1.5;  // left over from an earlier run
   const std::string missing = dir.File("missing.grd");
   EXPECT_FALSE(SetupLayerRow(model, 1, "100;" + missing + ";2.67;@", '.', prompts));
-  EXPECT_EQ(prompts.messages,
-            std::vector<std::string>{"Error by opening file " + missing + "\n"});
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(TGridFault::kNotOpened, missing)});
   EXPECT_EQ(model[1].elevation, 100.0);
   ASSERT_TRUE(model[1].elevationGrid);  // attached, failed, never sampled
   EXPECT_FALSE(model[1].elevationGrid->loaded());
@@ -135,7 +134,7 @@ TEST_F(SetupRow, MissingGridStopsTheRow) {
 TEST_F(SetupRow, GridOfNoKnownFormatStopsTheRowWithAMessage) {
   const std::string text = dir.Write("heights.txt", "10 20 30\n40 50 60\n");
   EXPECT_FALSE(SetupLayerRow(model, 1, "100;" + text + ";2.67;@", '.', prompts));
-  EXPECT_EQ(prompts.messages, std::vector<std::string>{"\nError by reading grid " + text});
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(TGridFault::kUnknownFormat, text)});
 }
 
 // A node that is NaN or an infinity is a blank: near it the sample is

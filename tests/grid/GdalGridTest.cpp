@@ -114,7 +114,7 @@ TEST_P(GdalGeometry, NodesWhereTheWriterPutThem) {
   TGridImports grid;
   ASSERT_TRUE(LoadGrid(grid, path, prompts)) << testing::PrintToString(prompts.messages);
   EXPECT_TRUE(prompts.messages.empty());
-  EXPECT_EQ(grid.fileFormat, kGdalRasterFormat);
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kGdalRaster);
   EXPECT_TRUE(grid.loaded());
   ASSERT_EQ(grid.nx, 4);
   ASSERT_EQ(grid.ny, 3);
@@ -145,11 +145,11 @@ TEST(GdalSubdataset, NamedVariableIsRead) {
 
   test::TRecordingPrompts<> prompts;
   TGridImports plain;
-  EXPECT_FALSE(LoadGrid(plain, path, prompts));
-  ASSERT_EQ(prompts.messages.size(), 1u);
-  EXPECT_EQ(prompts.messages[0], "\nError by reading grid " + path +
-                                     "\nit holds 2 rasters and none by itself; name one as the layer's grid, "
-                                     "such as NETCDF:\"" + path + "\":z or NETCDF:\"" + path + "\":w");
+  const TGridLoad outcome = LoadGridFile(plain, path, prompts);
+  EXPECT_EQ(outcome.fault, TGridFault::kRefused);
+  EXPECT_EQ(outcome.reason, "it holds 2 rasters and none by itself; name one as the layer's grid, "
+                            "such as NETCDF:\"" + path + "\":z or NETCDF:\"" + path + "\":w");
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(outcome.fault, path, outcome.reason)});
   EXPECT_TRUE(plain.values.empty());
 
   prompts.messages.clear();
@@ -159,12 +159,12 @@ TEST(GdalSubdataset, NamedVariableIsRead) {
   EXPECT_EQ(grid.at(3, 2), -203.25f);
   EXPECT_EQ(grid.at(0, 0), -0.25f);
 
-  // A subdataset of a file that is not there: the native readers' three
-  // opening messages, as for any missing grid.
+  // A subdataset of a file that is not there: the opening message, as for
+  // any missing grid.
   const std::string missing = "NETCDF:\"" + folder.File("none.nc") + "\":w";
   prompts.messages.clear();
-  EXPECT_FALSE(LoadGrid(grid, missing, prompts));
-  EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + missing + "\n"});
+  EXPECT_EQ(LoadGridFile(grid, missing, prompts).fault, TGridFault::kNotOpened);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(TGridFault::kNotOpened, missing)});
 }
 
 // Raw band values to stored values: NoData before scale and offset, then the
@@ -309,14 +309,15 @@ TEST_P(GdalRefusal, NamesFileAndReason) {
   const std::string path = GetParam().write(folder.File(""));
   test::TRecordingPrompts<> prompts;
   TGridImports grid;
-  EXPECT_FALSE(LoadGrid(grid, path, prompts));
-  ASSERT_EQ(prompts.messages.size(), 1u) << testing::PrintToString(prompts.messages);
-  const std::string expected = "\nError by reading grid " + path + "\n" + GetParam().reason;
+  const TGridLoad outcome = LoadGridFile(grid, path, prompts);
+  EXPECT_EQ(outcome.fault, TGridFault::kRefused);
   if (GetParam().prefixOnly)
-    EXPECT_EQ(prompts.messages[0].substr(0, expected.size()), expected);
+    EXPECT_EQ(outcome.reason.substr(0, GetParam().reason.size()), GetParam().reason);
   else
-    EXPECT_EQ(prompts.messages[0], expected);
-  EXPECT_EQ(grid.fileFormat, 3);
+    EXPECT_EQ(outcome.reason, GetParam().reason);
+  // Said once, the reason on a line of its own.
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(outcome.fault, path, outcome.reason)});
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kNone);
   EXPECT_FALSE(grid.loaded());
   EXPECT_TRUE(grid.values.empty());
   EXPECT_EQ(grid.values.capacity(), 0u);
@@ -334,9 +335,9 @@ TEST(GdalUnknown, TextFileKeepsTheReadingMessageAlone) {
   std::ofstream(path) << "not a grid at all\n";
   test::TRecordingPrompts<> prompts;
   TGridImports grid;
-  EXPECT_FALSE(LoadGrid(grid, path, prompts));
-  EXPECT_EQ(prompts.messages, std::vector<std::string>{"\nError by reading grid " + path});
-  EXPECT_EQ(grid.fileFormat, 3);
+  EXPECT_EQ(LoadGridFile(grid, path, prompts).fault, TGridFault::kUnknownFormat);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(TGridFault::kUnknownFormat, path)});
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kNone);
 }
 
 // Counts beyond the native 16-bit limit: a raster of 40000 x 2 nodes, the
@@ -454,7 +455,8 @@ struct FenceCase {
   const char* name;
   // Writes the files into `folder` and returns the grid name to load.
   std::function<std::string(const std::string& folder, int port)> write;
-  const char* said;  // a part of the one message
+  const char* said;  // a part of the reason; empty when the fault has none
+  TGridFault fault = TGridFault::kRefused;
 };
 
 std::string Vrt(const std::string& folder, const std::string& source, bool raw = false) {
@@ -500,7 +502,7 @@ const FenceCase kFenceCases[] = {
                                         "<SizeX>360</SizeX><SizeY>180</SizeY></DataWindow></GDAL_WMS>");
        return d + "/world.tif";
      },
-     "Error by reading grid"},
+     "", TGridFault::kUnknownFormat},
     {"VrtSourceIsAWmsDescription",
      [](const std::string& d, int port) {
        WriteBytes(d + "/world.xml", "<GDAL_WMS><Service name=\"WMS\"><ServerUrl>http://127.0.0.1:" +
@@ -510,7 +512,7 @@ const FenceCase kFenceCases[] = {
      "is not a raster of a format that grids are read from"},
     {"WmsName",
      [](const std::string&, int port) { return "WMS:http://127.0.0.1:" + std::to_string(port) + "/wms?"; },
-     "Error by opening file WMS:"},
+     "", TGridFault::kNotOpened},
     {"NetcdfDeclaresTwoBillionDimensions",
      [](const std::string& d, int) {
        WriteBytes(d + "/bad.nc", ClassicNetcdf(0x7FFFFFFF, 4));
@@ -546,11 +548,13 @@ TEST_P(GdalFence, RefusedAtOnceWithoutAnyRequest) {
   test::TRecordingPrompts<> prompts;
   TGridImports grid;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(LoadGrid(grid, name, prompts));
+  const TGridLoad outcome = LoadGridFile(grid, name, prompts);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ::alarm(0);
-  ASSERT_EQ(prompts.messages.size(), 1u) << testing::PrintToString(prompts.messages);
-  EXPECT_NE(prompts.messages[0].find(GetParam().said), std::string::npos) << prompts.messages[0];
+  EXPECT_EQ(outcome.fault, GetParam().fault);
+  EXPECT_NE(outcome.reason.find(GetParam().said), std::string::npos) << outcome.reason;
+  EXPECT_EQ(outcome.reason.empty(), std::string(GetParam().said).empty()) << outcome.reason;
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(outcome.fault, name, outcome.reason)});
   EXPECT_LT(seconds, 5.0);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(listener.connections(), 0);

@@ -28,9 +28,11 @@
 #include "RecordingPrompts.h"
 
 // The largest single request for memory, so a test can prove that a tiny
-// file declaring a huge grid is refused before anything is allocated.
+// file declaring a huge grid is refused before anything is allocated; and
+// a limit above which requests fail, as when memory runs out.
 namespace {
 std::atomic<std::size_t> largestRequest{0};
+std::atomic<std::size_t> failRequestsAbove{SIZE_MAX};
 }  // namespace
 // Out of line, so that the compiler does not pair an inlined free() with a
 // new expression and warn.
@@ -38,6 +40,7 @@ __attribute__((noinline)) void* operator new(std::size_t bytes) {
   std::size_t seen = largestRequest.load();
   while (bytes > seen && !largestRequest.compare_exchange_weak(seen, bytes)) {
   }
+  if (bytes > failRequestsAbove.load()) throw std::bad_alloc();
   if (void* p = std::malloc(bytes == 0 ? 1 : bytes)) return p;
   throw std::bad_alloc();
 }
@@ -51,8 +54,10 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
 constexpr double kSurferBlank = 1.70141e38;
-const std::string kReadError = "\nError by reading grid ";
-const std::string kOpenError = "Error by opening file ";
+
+// What the user is told about one fault of the grid `name` (the texts
+// themselves are checked once, in GridFaultMessages).
+std::vector<std::string> Said(TGridFault fault, const std::string& name) { return {GridFaultMessage(fault, name)}; }
 
 using TRecordingPrompts = test::TRecordingPrompts<>;
 
@@ -200,7 +205,7 @@ TEST_F(GridFiles, Surfer6RowsFirstIntoColumns) {
   TGridImports grid;
   ASSERT_TRUE(LoadGrid(grid, Put(TSurfer6{}.Write()), prompts));
   EXPECT_TRUE(prompts.messages.empty());
-  EXPECT_EQ(grid.fileFormat, 1);
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kSurfer6);
   ASSERT_EQ(grid.nx, 3);
   ASSERT_EQ(grid.ny, 2);
   EXPECT_EQ(grid.at(2, 0), 3.0f);  // third value of the file
@@ -244,7 +249,7 @@ TEST_F(GridFiles, Surfer7BoundsFromSpacings) {
   TGridImports grid;
   ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
   EXPECT_TRUE(prompts.messages.empty());
-  EXPECT_EQ(grid.fileFormat, 0);
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kSurfer7);
   EXPECT_EQ(grid.nx, 5);
   EXPECT_EQ(grid.ny, 2);
   EXPECT_EQ(grid.xMin, 10);
@@ -332,7 +337,7 @@ TEST_P(GeosoftOrientation, PlacesVectorsAsRowsOrColumns) {
   TGridImports grid;
   ASSERT_TRUE(LoadGrid(grid, Put(file.Write()), prompts));
   EXPECT_TRUE(prompts.messages.empty());
-  EXPECT_EQ(grid.fileFormat, 2);
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kGeosoft16);
   ASSERT_EQ(grid.nx, c.nx);
   ASSERT_EQ(grid.ny, c.ny);
   EXPECT_EQ(grid.xStep, c.xStep);
@@ -516,12 +521,59 @@ TEST_F(GridFiles, StopRequestEndsLoadingWithoutAMessage) {
     TRecordingPrompts prompts;
     TGridImports grid;
     RequestLongStepStop();
-    EXPECT_FALSE(LoadGrid(grid, name, prompts));
+    EXPECT_EQ(LoadGridFile(grid, name, prompts).fault, TGridFault::kStopped);
     ClearLongStepStop();
     EXPECT_TRUE(prompts.messages.empty()) << testing::PrintToString(prompts.messages);
     EXPECT_FALSE(grid.loaded());
     EXPECT_TRUE(LoadGrid(grid, name, prompts));
   }
+}
+
+// ---------------------------------------------------------------- messages
+
+// Every message of the grid readers, the one place its text is checked:
+// users and scripts know these texts, line breaks included.
+struct FaultTextCase {
+  TGridFault fault;
+  const char* reason;
+  const char* expected;
+};
+
+TEST(GridFaultMessages, TextOfEveryFault) {
+  const FaultTextCase cases[] = {
+      {TGridFault::kNone, "", ""},
+      {TGridFault::kNotOpened, "", "Error by opening file /g/a%sb.grd\n"},
+      {TGridFault::kUnknownFormat, "", "\nError by reading grid /g/a%sb.grd"},
+      {TGridFault::kDamaged, "", "\nError by reading grid /g/a%sb.grd"},
+      {TGridFault::kNoMemory, "", "\nError by reading grid /g/a%sb.grd"},
+      {TGridFault::kRefused, "it has no geotransform",
+       "\nError by reading grid /g/a%sb.grd\nit has no geotransform"},
+      {TGridFault::kStopped, "", ""},
+  };
+  for (const FaultTextCase& c : cases) {
+    SCOPED_TRACE(int(c.fault));
+    // The name holds "%s": inserted as it is, never used as a format.
+    EXPECT_EQ(GridFaultMessage(c.fault, "/g/a%sb.grd", c.reason), c.expected);
+  }
+}
+
+// Memory for the values that cannot be had is reported like a damaged
+// file, once; no exception leaves the load and the grid stays as it was.
+TEST_F(GridFiles, MemoryThatCannotBeHadIsReportedOnce) {
+  TSurfer6 file;
+  file.nx = 100, file.ny = 100;
+  file.values.assign(10000, 1.5f);
+  const std::string name = Put(file.Write());
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  failRequestsAbove = 20000;  // bytes: the header passes, 40000 bytes of values do not
+  const TGridFault fault = LoadGridFile(grid, name, prompts).fault;
+  failRequestsAbove = SIZE_MAX;
+  EXPECT_EQ(fault, TGridFault::kNoMemory);
+  EXPECT_EQ(prompts.messages, Said(TGridFault::kNoMemory, name));
+  EXPECT_FALSE(grid.loaded());
+  EXPECT_TRUE(grid.values.empty());
+  EXPECT_EQ(grid.nx, 0);
 }
 
 // ---------------------------------------------------------------- detection
@@ -544,13 +596,13 @@ TEST_F(GridFiles, OtherFilesAreLeftByEachReaderAndReportedOnceByLoadGrid) {
     EXPECT_EQ(ReadSurfer6Grid(grid, name, prompts), 1);
     EXPECT_EQ(ReadGeosoftGrid(grid, name, prompts), 1);
     EXPECT_EQ(grid.nx, 7);
-    EXPECT_EQ(grid.fileFormat, 3);
+    EXPECT_EQ(grid.fileFormat, TGridFormat::kNone);
     EXPECT_TRUE(prompts.messages.empty());
     // No reader knows it, so none spoke: the run must still say why it stops.
-    EXPECT_FALSE(LoadGrid(grid, name, prompts));
-    EXPECT_EQ(grid.fileFormat, 3);
+    EXPECT_EQ(LoadGridFile(grid, name, prompts).fault, TGridFault::kUnknownFormat);
+    EXPECT_EQ(grid.fileFormat, TGridFormat::kNone);
     EXPECT_TRUE(grid.values.empty());
-    EXPECT_EQ(prompts.messages, std::vector<std::string>{kReadError + name});
+    EXPECT_EQ(prompts.messages, Said(TGridFault::kUnknownFormat, name));
   }
 }
 
@@ -567,10 +619,9 @@ TEST_F(GridFiles, FileThatCannotBeOpenedIsReportedOnce) {
     const TWatchdog watchdog(20);
     TRecordingPrompts prompts;
     TGridImports grid;
-    EXPECT_FALSE(LoadGrid(grid, name, prompts));
-    EXPECT_EQ(grid.fileFormat, 3);
-    const std::string expected = kOpenError + name + "\n";
-    EXPECT_EQ(prompts.messages, std::vector<std::string>{expected});  // once, not once per reader
+    EXPECT_EQ(LoadGridFile(grid, name, prompts).fault, TGridFault::kNotOpened);
+    EXPECT_EQ(grid.fileFormat, TGridFormat::kNone);
+    EXPECT_EQ(prompts.messages, Said(TGridFault::kNotOpened, name));  // once, not once per reader
   }
 }
 
@@ -691,12 +742,12 @@ TEST_P(RejectedFile, IsReportedOnceAndNotLoaded) {
   TRecordingPrompts prompts;
   TGridImports grid;
   largestRequest = 0;
-  EXPECT_FALSE(LoadGrid(grid, name, prompts));
+  EXPECT_EQ(LoadGridFile(grid, name, prompts).fault, TGridFault::kDamaged);
   // Nothing near the declared size was asked for: a few chunk buffers at most.
   EXPECT_LT(largestRequest.load(), std::size_t{64} << 20);
-  EXPECT_EQ(grid.fileFormat, 3);
+  EXPECT_EQ(grid.fileFormat, TGridFormat::kNone);
   EXPECT_TRUE(grid.values.empty());
-  EXPECT_EQ(prompts.messages, std::vector<std::string>{kReadError + name});
+  EXPECT_EQ(prompts.messages, Said(TGridFault::kDamaged, name));
 }
 
 INSTANTIATE_TEST_SUITE_P(Grid, RejectedFile, testing::ValuesIn(kRejected),
@@ -710,7 +761,7 @@ TEST_F(GridFiles, ReadersReportTheirOwnRejection) {
   TRecordingPrompts prompts;
   TGridImports grid;
   EXPECT_EQ(ReadSurfer7Grid(grid, name, prompts), 1);
-  EXPECT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages, Said(TGridFault::kDamaged, name));
   EXPECT_EQ(ReadSurfer6Grid(grid, name, prompts), 1);
   EXPECT_EQ(ReadGeosoftGrid(grid, name, prompts), 1);
   EXPECT_EQ(prompts.messages.size(), 1u);
@@ -722,19 +773,20 @@ TEST_F(GridFiles, ReadersReportTheirOwnRejection) {
 struct PrefixCase {
   const char* name;
   std::function<Bytes()> write;
-  std::size_t loadsFrom;  // shortest prefix that is a whole grid
+  std::size_t loadsFrom;     // shortest prefix that is a whole grid
+  std::size_t knownFrom;     // shortest prefix whose first bytes show the format
 };
 void PrintTo(const PrefixCase& c, std::ostream* os) { *os << c.name; }
 
 
 const PrefixCase kPrefixes[] = {
-    {"Surfer6", [] { return TSurfer6{}.Write(); }, 56 + 24},
-    {"Surfer7", [] { return TSurfer7{}.Write(); }, 12 + 80 + 8 + 48},
-    {"Surfer7FaultsAfter", [] { TSurfer7 f; f.faultsAfter = true; return f.Write(); }, 12 + 80 + 8 + 48},
+    {"Surfer6", [] { return TSurfer6{}.Write(); }, 56 + 24, 4},
+    {"Surfer7", [] { return TSurfer7{}.Write(); }, 12 + 80 + 8 + 48, 4},
+    {"Surfer7FaultsAfter", [] { TSurfer7 f; f.faultsAfter = true; return f.Write(); }, 12 + 80 + 8 + 48, 4},
     {"Surfer7FaultsBefore", [] { TSurfer7 f; f.faultsBefore = true; return f.Write(); },
-     12 + 16 + 44 + 80 + 8 + 48},
-    {"GeosoftRows", [] { return TGeosoft{}.Write(); }, 512 + 24},
-    {"GeosoftColumns", [] { TGeosoft f; f.orientation = -1; return f.Write(); }, 512 + 24},
+     12 + 16 + 44 + 80 + 8 + 48, 4},
+    {"GeosoftRows", [] { return TGeosoft{}.Write(); }, 512 + 24, 4},
+    {"GeosoftColumns", [] { TGeosoft f; f.orientation = -1; return f.Write(); }, 512 + 24, 4},
 };
 
 class EveryPrefix : public GridFiles, public testing::WithParamInterface<PrefixCase> {};
@@ -747,20 +799,23 @@ TEST_P(EveryPrefix, LoadsWholeOrIsRefused) {
     const std::string name = Put(prefix);
     TRecordingPrompts prompts;
     TGridImports grid;
-    const bool loaded = LoadGrid(grid, name, prompts);
-    ASSERT_EQ(loaded, n >= GetParam().loadsFrom);
-    if (loaded) {
+    const TGridFault fault = LoadGridFile(grid, name, prompts).fault;
+    const TGridFault expected = n >= GetParam().loadsFrom  ? TGridFault::kNone
+                                : n >= GetParam().knownFrom ? TGridFault::kDamaged
+                                                            : TGridFault::kUnknownFormat;
+    ASSERT_EQ(fault, expected);
+    if (fault == TGridFault::kNone) {
       EXPECT_TRUE(prompts.messages.empty());
       EXPECT_EQ(grid.values.size(), std::size_t(grid.nx) * std::size_t(grid.ny));
     } else {
-      // Refused once: by its reader, or, too short to recognise, by LoadGrid.
-      EXPECT_EQ(prompts.messages, std::vector<std::string>{kReadError + name});
+      // Refused once: by its reader, or, too short to recognise, as of no known format.
+      EXPECT_EQ(prompts.messages, Said(fault, name));
       EXPECT_TRUE(grid.values.empty());
     }
     // The same bytes in memory give the same outcome.
     TGridImports fromMemory;
     TRecordingPrompts quiet;
-    EXPECT_EQ(LoadGridFromBytes(fromMemory, prefix, name, quiet), loaded);
+    EXPECT_EQ(LoadGridFromBytes(fromMemory, prefix, name, quiet).fault, fault);
     EXPECT_EQ(quiet.messages, prompts.messages);
   }
 }
@@ -772,7 +827,7 @@ INSTANTIATE_TEST_SUITE_P(Grid, EveryPrefix, testing::ValuesIn(kPrefixes),
 
 struct GdalCase {
   const char* file;
-  std::uint8_t format;
+  TGridFormat format;
 };
 void PrintTo(const GdalCase& c, std::ostream* os) { *os << c.file; }
 
@@ -811,8 +866,11 @@ TEST_P(GdalFiles, MatchTheAsciiSource) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gdal, GdalFiles,
-                         testing::Values(GdalCase{"surfer6.grd", 1}, GdalCase{"surfer7.grd", 0}),
-                         [](const auto& info) { return std::string(info.param.format == 1 ? "Surfer6" : "Surfer7"); });
+                         testing::Values(GdalCase{"surfer6.grd", TGridFormat::kSurfer6},
+                                         GdalCase{"surfer7.grd", TGridFormat::kSurfer7}),
+                         [](const auto& info) {
+                           return std::string(info.param.format == TGridFormat::kSurfer6 ? "Surfer6" : "Surfer7");
+                         });
 
 }  // namespace
 }  // namespace globelayers
