@@ -253,8 +253,13 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
   // loaded grids.
   std::vector<const TGridImports*> grids;
   for (int k = 0; k < params.rowCount; ++k) {
+    // Every grid of a list has its own means.
     if (model[k].elevationGrid) grids.push_back(model[k].elevationGrid.get());
+    for (const auto& grid : model[k].elevationMore) grids.push_back(grid.get());
     if (k >= 1 && model[k].densityGrid) grids.push_back(model[k].densityGrid.get());
+    if (k >= 1) {
+      for (const auto& grid : model[k].densityMore) grids.push_back(grid.get());
+    }
   }
   try {
     bands.means = TZoneGridMeans(grids, bands.zones);
@@ -389,7 +394,11 @@ double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
   };
   for (int k = 0; k < std::min(rowCount, MaxLayerRows); ++k) {
     consider(model[k].elevationGrid);
-    if (k >= 1) consider(model[k].densityGrid);
+    for (const auto& grid : model[k].elevationMore) consider(grid);
+    if (k >= 1) {
+      consider(model[k].densityGrid);
+      for (const auto& grid : model[k].densityMore) consider(grid);
+    }
   }
   return finest > 0 ? finest : kNoGridArcSec;
 }
