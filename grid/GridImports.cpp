@@ -39,8 +39,10 @@ constexpr TGridFormatEntry kFormats[] = {
 #endif
 };
 
-// The native formats alone: bytes in memory have no name that GDAL could open.
+// The native formats alone, the table's first: bytes in memory have no
+// name that GDAL could open.
 constexpr std::size_t kNativeFormats = 3;
+static_assert(std::size(kFormats) >= kNativeFormats && kFormats[kNativeFormats - 1].format == TGridFormat::kGeosoft16);
 
 const TGridFormatEntry& EntryOf(TGridFormat format) {
   for (const TGridFormatEntry& entry : kFormats)
@@ -145,7 +147,6 @@ bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& pro
 
 TGridLoad LoadGridFromBytes(TGridImports& grid, std::span<const unsigned char> bytes, const std::string& fileName,
                             IUserPrompts& prompts) {
-  static_assert(std::size(kFormats) >= kNativeFormats);
   TMemoryGridSource source(bytes);
   TGridLoad outcome =
       LoadFromSource(std::span<const TGridFormatEntry>(kFormats, kNativeFormats), grid, source, fileName);
