@@ -3,14 +3,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +24,7 @@
 #include "Controls.h"
 #include "FieldCheck.h"
 #include "FormFont.h"
+#include "ScreenFit.h"
 #include "GlobePicture.h"
 #include "LayerDialog.h"
 #include "LayerGrid.h"
@@ -113,26 +115,49 @@ TfrmMain::TfrmMain(IAppPrompts& prompts, QWidget* parent)
   setObjectName("frmMain");
   setWindowTitle("Rm8_roved");
   // A fixed frame that can still be maximized: the window is never smaller
-  // than its design size. (Only some window systems can forbid dragging the
+  // than its design size, unless the screen is. (Only some window systems can forbid dragging the
   // edge while allowing maximizing; elsewhere a larger size behaves like
   // maximizing.)
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   ApplyFormFont(this);
-  setMinimumSize(kDesignClientWidth, kDesignClientHeight);
-  resize(kDesignClientWidth, kDesignClientHeight);
+  // The page keeps the design size at least; a screen too small for it (a
+  // small one, or a large scale factor) gets a smaller window whose page
+  // scrolls, so that the title bar and the buttons stay reachable.
+  pageArea_ = new QScrollArea(this);
+  pageArea_->setObjectName("pageArea");
+  pageArea_->setFrameShape(QFrame::NoFrame);
+  pageArea_->setFocusPolicy(Qt::NoFocus);
+  pageArea_->setWidgetResizable(true);
+  page_ = new QWidget;
+  page_->setObjectName("page");
+  page_->setMinimumSize(kDesignClientWidth, kDesignClientHeight);
+  page_->installEventFilter(this);
+  pageArea_->setWidget(page_);
+  const QSize design(kDesignClientWidth, kDesignClientHeight);
+  const QSize fitting = ClientSizeWithin(design, AvailableScreenArea(this));
+  setMinimumSize(fitting);
   BuildControls();
   SetStartValues();
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  // A page that scrolls one way has room for the scroll bar across it, where
+  // the screen allows, so that it need not scroll the other way too.
+  QSize wanted = design;
+  const int scrollBarPx = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  if (fitting.height() < design.height()) wanted.rwidth() += scrollBarPx;
+  if (fitting.width() < design.width()) wanted.rheight() += scrollBarPx;
+  FitOnScreen(this, wanted);
+  // A control reached by the keyboard scrolls into view.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now != nullptr && page_->isAncestorOf(now)) pageArea_->ensureWidgetVisible(now);
+  });
 }
 
 TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::BuildControls() {
   // Creation order inside each parent is the tab order within it.
-  GB_T4 = MakeGroup(this, "GB_T4", "Globe layers", {8, 114, 721, 441});
+  GB_T4 = MakeGroup(page_, "GB_T4", "Globe layers", {8, 114, 721, 441});
   btn_add = MakeButton(GB_T4, "btn_add", "&+", {696, 16, 21, 21}, "Add new globe layer");
   btn_del = MakeButton(GB_T4, "btn_del", "&-", {696, 40, 21, 21}, "Delete selected globe layer");
   sg1 = new TLayerGrid(GB_T4);
@@ -146,7 +171,7 @@ void TfrmMain::BuildControls() {
   Label8 = MakeLabel(GB_T4, "Label8", "Number of layers", 16, 333);
   txt_number = MakeEdit(GB_T4, "txt_number", {112, 325, 105, 21});
 
-  GroupBox1 = MakeGroup(this, "GroupBox1", "Data", {4, 0, 609, 108});
+  GroupBox1 = MakeGroup(page_, "GroupBox1", "Data", {4, 0, 609, 108});
   Label1 = MakeLabel(GroupBox1, "Label1", "Data file (lambda, phi, point, h)", 8, 16);
   dataPath = MakeEdit(GroupBox1, "dataPath", {168, 12, 401, 21});
   btn_path = MakeButton(GroupBox1, "btn_path", "...", {576, 12, 25, 25},
@@ -161,12 +186,12 @@ void TfrmMain::BuildControls() {
   chb_sum->setGeometry(53, 85, 127, 17);
   chb_sum->setLayoutDirection(Qt::RightToLeft);  // the text left of the box
 
-  Image1 = new QLabel(this);
+  Image1 = new QLabel(page_);
   Image1->setObjectName("Image1");
   Image1->setPixmap(QPixmap::fromImage(MakeGlobePicture()));
   Image1->setGeometry(616, 0, 101, 101);
 
-  GB_Options = MakeGroup(this, "GB_Options", "T4 - Calc options", {8, 561, 721, 105});
+  GB_Options = MakeGroup(page_, "GB_Options", "T4 - Calc options", {8, 561, 721, 105});
   Label5 = MakeLabel(GB_Options, "Label5", "Phi_from [0 - 180 degree]", 8, 24);
   TXT_T3DIST = MakeEdit(GB_Options, "TXT_T3DIST", {152, 16, 137, 21},
                         "Start radius from point of calc");
@@ -188,9 +213,9 @@ void TfrmMain::BuildControls() {
   btn_zones = MakeButton(GB_Options, "btn_zones", "Zones...", {590, 67, 46, 25},
                          "Bands of spherical distance, each with its own segment size");
 
-  btn_Calc = MakeButton(this, "btn_Calc", "&Calc", {577, 679, 73, 25});
-  btn_Exit = MakeButton(this, "btn_Exit", "&Exit", {656, 679, 73, 25});
-  btn_results = MakeButton(this, "btn_results", "&Results...", {498, 679, 73, 25},
+  btn_Calc = MakeButton(page_, "btn_Calc", "&Calc", {577, 679, 73, 25});
+  btn_Exit = MakeButton(page_, "btn_Exit", "&Exit", {656, 679, 73, 25});
+  btn_results = MakeButton(page_, "btn_results", "&Results...", {498, 679, 73, 25},
                            "Show a result file as a map and a table");
 
   // Tab order: the window's controls by their order (Calc, Exit, "Globe
@@ -491,8 +516,8 @@ void TfrmMain::Anchor(QWidget* control, unsigned anchors) {
 void TfrmMain::ApplyAnchors() {
   // Every anchored control sits either on the window or in "Globe layers",
   // which itself grows with the window: both see the same growth.
-  const int dx = width() - kDesignClientWidth;
-  const int dy = height() - kDesignClientHeight;
+  const int dx = page_->width() - kDesignClientWidth;
+  const int dy = page_->height() - kDesignClientHeight;
   for (const TAnchored& a : anchored_) {
     QRect r = a.design;
     if ((a.anchors & akLeft) && (a.anchors & akRight))
@@ -509,8 +534,17 @@ void TfrmMain::ApplyAnchors() {
 
 void TfrmMain::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  ApplyAnchors();
-  FormResize();
+  pageArea_->setGeometry(rect());
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  // The page follows the window down to its design size; the controls
+  // follow the page.
+  if (watched == page_ && event->type() == QEvent::Resize) {
+    ApplyAnchors();
+    FormResize();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {

@@ -24,6 +24,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace globelayers {
 
@@ -162,6 +163,7 @@ class TfrmMain : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
   IAppPrompts& prompts_;
@@ -198,6 +200,10 @@ class TfrmMain : public QWidget {
   void FocusControl(TRunField field);
 
   std::vector<TAnchored> anchored_;
+  // The controls sit on a page that fills the window, or scrolls in it
+  // where the screen is smaller than the design size.
+  QScrollArea* pageArea_ = nullptr;
+  QWidget* page_ = nullptr;
   TSettingsLocation settings_ = TSettingsLocation::ForApplication();
   bool shownOnce_ = false;
   bool windowEnabled_ = true;

@@ -24,6 +24,7 @@
 #include "GridPreview.h"
 #include "NumberText.h"
 #include "ResultMap.h"
+#include "ScreenFit.h"
 #include "StopRequest.h"
 
 namespace globelayers {
@@ -111,7 +112,9 @@ TResultView::TResultView(IUserPrompts& prompts, QWidget* parent)
     : QWidget(parent, Qt::Window), prompts_(prompts) {
   setObjectName("resultView");
   setWindowTitle("Result");
-  resize(1100, 640);
+  // Centred over the main window and within the screen, smaller where the
+  // screen is (a large scale factor): the layouts take what is left.
+  FitOnScreen(this, QSize(1100, 640), parent);
 
   lbl_file = new QLabel(this);
   lbl_file->setObjectName("lbl_file");

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionGroupBox>
 #include <QLocale>
@@ -29,6 +31,8 @@
 #include "QtPrompts.h"
 #include "RadioGroup.h"
 #include "RecordingPrompts.h"
+#include "ResultView.h"
+#include "ScreenFit.h"
 #include "TestWindows.h"
 #include "UserLocale.h"
 #include "ProgressDialog.h"
@@ -164,7 +168,11 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w.main));
     auto* control = w.main.findChild<QWidget*>(name);
     QVERIFY(control);
-    QCOMPARE(control->parentWidget()->objectName(), parent);
+    // The window's own controls sit on its page, which scrolls on a screen
+    // smaller than the window.
+    const QWidget* holder = control->parentWidget();
+    if (holder->objectName() == "page") holder = holder->window();
+    QCOMPARE(holder->objectName(), parent);
     QCOMPARE(control->pos(), geometry.topLeft());
     if (geometry.width() >= 0) QCOMPARE(control->size(), geometry.size());
     QCOMPARE(control->toolTip(), hint);  // only the listed hints
@@ -1038,9 +1046,78 @@ class ZoneListTest : public QObject {
   }
 };
 
+// Every window fits the screen it opens on, whatever its size and scale
+// factor: CTest runs this class on 1366 x 768 and 1600 x 1000 screens at
+// scale factors 1, 1.5 and 2 (tests/app/screens/). Where the main window's
+// design size does not fit, its page scrolls, keeps the design layout, and
+// a control reached by the keyboard scrolls into view.
+class ScreenFitTest : public QObject {
+  Q_OBJECT
+
+  // A window with the frame a window system adds around it.
+  static QRect Framed(const QWidget& window) {
+    return {window.pos(), window.size() + QSize(kFrameAllowanceWidthPx, kFrameAllowanceHeightPx)};
+  }
+  static QString Describe(const QWidget& window) {
+    const QRect area = window.screen()->availableGeometry();
+    const QRect framed = Framed(window);
+    return QString("%1 at %2,%3 %4x%5 on a screen of %6x%7 at scale %8")
+        .arg(window.objectName())
+        .arg(framed.x()).arg(framed.y()).arg(framed.width()).arg(framed.height())
+        .arg(area.width()).arg(area.height())
+        .arg(window.devicePixelRatioF());
+  }
+
+ private slots:
+  void mainWindowFits() {
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    const QRect area = w.main.screen()->availableGeometry();
+    QVERIFY2(area.contains(Framed(w.main)), qPrintable(Describe(w.main)));
+    const QSize design(TfrmMain::kDesignClientWidth, TfrmMain::kDesignClientHeight);
+    if (area.width() >= design.width() + kFrameAllowanceWidthPx &&
+        area.height() >= design.height() + kFrameAllowanceHeightPx) {
+      QCOMPARE(w.main.size(), design);
+      return;
+    }
+    // It can be made no smaller than the screen allows, and still larger.
+    QVERIFY(w.main.minimumSize().width() <= area.width() && w.main.minimumSize().height() <= area.height());
+    QCOMPARE(w.main.btn_Calc->pos(), QPoint(577, 679));  // the design layout, on the page
+    auto* pageArea = w.main.findChild<QScrollArea*>("pageArea");
+    QVERIFY(pageArea);
+    QVERIFY(pageArea->verticalScrollBar()->isVisible() || pageArea->horizontalScrollBar()->isVisible());
+    // Reached by the keyboard, Calc scrolls into view.
+    const auto shown = [&](const QWidget* control) {
+      const QRect where(control->mapTo(pageArea->viewport(), QPoint(0, 0)), control->size());
+      return pageArea->viewport()->rect().contains(where);
+    };
+    w.main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.main));
+    w.main.dataPath->setFocus(Qt::TabFocusReason);  // at the top of the page
+    QTRY_VERIFY(shown(w.main.dataPath));
+    QVERIFY(!shown(w.main.btn_Calc));
+    w.main.btn_Calc->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(shown(w.main.btn_Calc));
+  }
+
+  void dialogsAndTheResultViewFit() {
+    TWindows w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
+    TResultView view(w.prompts, &w.main);
+    for (QWidget* window : std::initializer_list<QWidget*>{&w.layer, &w.zones, &w.wt4, &view}) {
+      window->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window));
+      QVERIFY2(window->screen()->availableGeometry().contains(Framed(*window)), qPrintable(Describe(*window)));
+      window->hide();
+    }
+  }
+};
+
 int main(int argc, char** argv) {
   return globelayers::test::RunSuites<MainWindowTest, LayerTableTest, ApplicationTest, ProgressDialogTest,
-                                      ZoneListTest>(argc, argv);
+                                      ZoneListTest, ScreenFitTest>(argc, argv);
 }
 
 #include "AppTests.moc"
