@@ -84,6 +84,24 @@ TEST(GridList, TakesTheFirstGridThatHoldsThePositionFreeOfBlanks) {
   EXPECT_EQ(SampleGridList(*allBlank, regionalOnly, nullptr, 20, 20), 20.0);
 }
 
+double Five(double, double) { return 5; }
+
+TEST(GridList, APositionInsideTheFirstGridStaysOnItWhateverItsRounding) {
+  // Just west of a node line, a position's cell (from arc-seconds) and its
+  // weight (from degrees) disagree by a few units in the last place: the
+  // weight is then slightly below 0 in an inner cell, and the position is
+  // still on the grid. 29.999999999999993 is 30 less two units.
+  const auto first = MemoryGrid(361, 21, -180, -10, 1, Five);
+  TGridTail global;
+  global.push_back(MemoryGrid(361, 181, -180, -90, 1, GlobalRelief));
+  for (const double lambda : {29.999999999999993, 30.0, -179.99999999999997, 179.99999999999997}) {
+    SCOPED_TRACE(lambda);
+    EXPECT_EQ(SampleGridList(*first, global, nullptr, lambda, 0.5), 5.0);
+    EXPECT_EQ(SampleGridList(*first, global, nullptr, lambda, 9.999999999999998), 5.0);
+  }
+  EXPECT_EQ(SampleGridList(*first, global, nullptr, 30, 10.000000000000002), 7.0);
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
