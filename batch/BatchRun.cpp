@@ -21,6 +21,7 @@
 #include "RunSetup.h"
 #include "Version.h"
 #include "WindowState.h"
+#include "ZoneTable.h"
 
 namespace globelayers {
 namespace {
@@ -202,7 +203,7 @@ struct TBatchArgs {
   std::string settingsPath;
   int outputUnit = 0;  // 0 mGal, 1 microGal
   int threads = 0;  // all cores
-  std::string zonePreset;  // --zones: replaces the settings file's [zones]
+  std::optional<TZonePreset> zonePreset;  // --zones: replaces the settings file's [zones]
   bool help = false;
   bool version = false;
 };
@@ -256,7 +257,7 @@ std::optional<TBatchArgs> ParseArgs(const std::vector<std::string>& args, int de
         error = "--zones must name a zone preset (" + PresetNameList() + "), not '" + value + "'";
         return std::nullopt;
       }
-      parsed.zonePreset = *preset;
+      parsed.zonePreset = TZonePreset{*preset};
     } else if (name == "--unit") {
       if (value == "mGal") {
         parsed.outputUnit = 0;
@@ -310,12 +311,15 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
     return kBatchFailed;
   }
   state.outputUnit = args.outputUnit;
-  if (!args.zonePreset.empty()) {
-    state.zones = TZoneListText{.settingsFile = args.settingsPath, .keys = {{"preset", args.zonePreset}}};
+  std::optional<TZoneChoice> zone;
+  if (args.zonePreset) {
+    zone = *args.zonePreset;
+    // The run log shows the state as the window would: with the preset.
+    state.zones = PresetZoneList(args.zonePreset->name, args.settingsPath);
   }
 
   const TClockTime start = LocalClockTime();
-  const TRunSetup setup = PrepareRun(state, kFileSeparator);
+  const TRunSetup setup = PrepareRun(state, kFileSeparator, zone);
   if (!setup.ok()) {
     console.Message(setup.message);
     return kBatchFailed;
@@ -329,6 +333,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
   options.threads = args.threads;
   options.pointLines = frontEnd.pointLines;
   options.loadGrid = frontEnd.loadGrid;
+  options.loadOnCallingThread = frontEnd.loadOnCallingThread;
   options.beforeGrids = frontEnd.beforeGrids;
   // Until the log is written, so that a second signal cannot cut it short.
   const TStopSignals stopSignals;

@@ -32,6 +32,7 @@ struct TBatchFrontEnd {
   int defaultThreads = 0;                         // worker threads without --threads; 0 = all cores
   TPointLinesMaker pointLines;                    // empty: the points are evaluated in this process
   TGridLoader loadGrid;                           // empty: each grid is read by this process alone
+  bool loadOnCallingThread = false;               // see TRunOptions::loadOnCallingThread
   std::function<void(const TRunParameters&)> beforeGrids;  // see TRunOptions::beforeGrids
 };
 

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "Geodesy.h"
@@ -74,22 +75,11 @@ class TRunEnd {
 // kernel's squares overflow.
 constexpr double kMaxEarthRadius = 1e9;
 
-// The bands of a run: its zone list, or the one band that the distances and
-// the segment size give.
-std::vector<TZone> RunZones(const TRunParameters& params) {
-  if (!params.zones.empty()) return params.zones;
-  return {TZone{.psiFromDeg = params.psiFromDeg, .psiToDeg = params.psiToDeg, .segmentSizeArcSec = params.segmentSize}};
-}
-
 std::optional<TRingLayout> ZoneLayout(const TRunParameters& params, const TZone& zone) {
   return BuildRingLayout(zone.psiFromDeg * kDegToRad, zone.psiToDeg * kDegToRad, params.azimuthFromDeg * kDegToRad,
                          params.azimuthToDeg * kDegToRad, zone.segmentSizeArcSec, params.earthRadius);
 }
 
-// A zone list that does not tile one band from the inner distance outwards,
-// or that gives more rings or segments than a run may have. Zones are
-// numbered from 1 as in the settings file. Needs a valid Earth radius and
-// azimuths.
 // Whether the rings of a zone reach from its inner to its outer distance.
 // Rings are cut separately below and beyond 90 degrees, each part into
 // whole segments: a part narrower than one segment gets no ring and would
@@ -105,13 +95,19 @@ bool CoversItsBand(const TRingLayout& rings, const TZone& zone) {
   return (!nearPart || nearRings > 0) && (!farPart || rings.farCount > 0);
 }
 
-std::optional<std::string> CheckZones(const TRunParameters& params) {
-  if (params.zones.size() > static_cast<std::size_t>(kMaxZones)) {
-    return CFormat("The run has %zu zones, more than the %d a run may have.", params.zones.size(), kMaxZones);
+// A zone list that does not tile one band from the inner distance outwards,
+// or that gives more rings or segments than a run may have. Zones are
+// numbered from 1 as in the settings file. Needs a valid Earth radius and
+// azimuths.
+std::optional<std::string> CheckZones(const TRunParameters& params, const std::vector<TZone>& zones) {
+  if (zones.size() > static_cast<std::size_t>(kMaxZones)) {
+    return CFormat("The run has %zu zones, more than the %d a run may have.", zones.size(), kMaxZones);
   }
+  // No front end gives an empty list; a record built elsewhere may.
+  if (zones.empty()) return "The run's zone list holds no zones.";
   std::int64_t segments = 0;
-  for (std::size_t k = 0; k < params.zones.size(); ++k) {
-    const TZone& zone = params.zones[k];
+  for (std::size_t k = 0; k < zones.size(); ++k) {
+    const TZone& zone = zones[k];
     const int number = static_cast<int>(k) + 1;
     if (!std::isfinite(zone.psiFromDeg) || !std::isfinite(zone.psiToDeg)) {
       return CFormat("Zone %d: the distances must be finite numbers of degrees, not %.10g to %.10g.", number,
@@ -127,7 +123,7 @@ std::optional<std::string> CheckZones(const TRunParameters& params) {
                      number, zone.psiToDeg, zone.psiFromDeg);
     }
     if (k > 0) {
-      const double previousToDeg = params.zones[k - 1].psiToDeg;  // degrees
+      const double previousToDeg = zones[k - 1].psiToDeg;  // degrees
       switch (JoinOf(previousToDeg, zone.psiFromDeg)) {
         case TZoneJoin::Joined:
           break;
@@ -166,6 +162,32 @@ std::optional<std::string> CheckZones(const TRunParameters& params) {
   return std::nullopt;
 }
 
+// The window's one band as a band of a list.
+TZone BandOf(const TSingleZone& single) {
+  return {.psiFromDeg = single.psiFromDeg, .psiToDeg = single.psiToDeg, .segmentSizeArcSec = single.segmentSizeArcSec};
+}
+
+// The refusal of a zone that no run can use, before anything is read or
+// written. Needs a valid Earth radius and azimuths.
+std::optional<std::string> CheckZone(const TRunParameters& params) {
+  if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
+    if (PresetName(preset->name)) return std::nullopt;
+    return "Unknown zone preset '" + preset->name + "': the presets are " + PresetNameList() + ".";
+  }
+  if (const auto* list = std::get_if<TZoneList>(&params.zone)) return CheckZones(params, list->bands);
+  // A layout that does not build is refused later, with its own message.
+  const std::optional<TRingLayout> rings = ZoneLayout(params, BandOf(std::get<TSingleZone>(params.zone)));
+  if (rings) {
+    const std::int64_t segments = SegmentTotal(*rings);
+    if (segments > kMaxSegmentsPerPoint) {
+      return CFormat("The zone needs %lld segments per point, more than the limit of %lld: choose a larger "
+                     "segment size or a smaller azimuth range.",
+                     static_cast<long long>(segments), static_cast<long long>(kMaxSegmentsPerPoint));
+    }
+  }
+  return std::nullopt;
+}
+
 // Values that no run can use, refused before anything is read or written:
 // each would end in numbers that are not finite, or in a counter that
 // overflows.
@@ -184,24 +206,7 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
     return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.azimuthFromDeg,
                    params.azimuthToDeg);
   }
-  if (!params.zonePreset.empty()) {
-    if (PresetName(params.zonePreset)) return std::nullopt;
-    return "Unknown zone preset '" + params.zonePreset + "': the presets are " + PresetNameList() + ".";
-  }
-  if (!params.zones.empty()) return CheckZones(params);
-  // A layout that does not build is refused later, with its own message.
-  const std::optional<TRingLayout> rings =
-      BuildRingLayout(params.psiFromDeg * kDegToRad, params.psiToDeg * kDegToRad, params.azimuthFromDeg * kDegToRad,
-                      params.azimuthToDeg * kDegToRad, params.segmentSize, params.earthRadius);
-  if (rings) {
-    const std::int64_t segments = SegmentTotal(*rings);
-    if (segments > kMaxSegmentsPerPoint) {
-      return CFormat("The zone needs %lld segments per point, more than the limit of %lld: choose a larger "
-                     "segment size or a smaller azimuth range.",
-                     static_cast<long long>(segments), static_cast<long long>(kMaxSegmentsPerPoint));
-    }
-  }
-  return std::nullopt;
+  return CheckZone(params);
 }
 
 // What the point loop reads besides the layer model: the bands, their
@@ -214,16 +219,30 @@ struct TRunBands {
   std::vector<TRingTable> tables;    // one per band
 };
 
-// The ring layouts of the bands known before the grids (a zone list was
-// checked zone by zone already; this refuses the single band), and the
-// layer rows. The refusal's message when the run cannot go on.
-std::optional<std::string> LayoutBands(const TRunParameters& params, TRunBands& bands) {
-  bands.layouts.reserve(bands.zones.size());
-  for (const TZone& zone : bands.zones) {
+// The ring layouts of the bands of `zones`, or the message that refuses
+// them.
+std::optional<std::string> LayOut(const TRunParameters& params, const std::vector<TZone>& zones,
+                                  std::vector<TRingLayout>& layouts) {
+  layouts.reserve(zones.size());
+  for (const TZone& zone : zones) {
     const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
     if (!rings) return "Grid cell size must be greater then 1'";
-    bands.layouts.push_back(*rings);
+    layouts.push_back(*rings);
   }
+  return std::nullopt;
+}
+
+// The bands that the zone resolves into before the grids are loaded (a
+// zone list was checked zone by zone already; this refuses the window's
+// band) with their ring layouts, and the layer rows. The refusal's message
+// when the run cannot go on.
+std::optional<std::string> LayOutKnownBands(const TRunParameters& params, TRunBands& bands) {
+  if (const auto* single = std::get_if<TSingleZone>(&params.zone)) {
+    bands.zones = {BandOf(*single)};
+  } else if (const auto* list = std::get_if<TZoneList>(&params.zone)) {
+    bands.zones = list->bands;
+  }
+  if (auto refusal = LayOut(params, bands.zones, bands.layouts)) return refusal;
   if (params.rowCount < 2) return "Number of layers must be grater or equal 2";
   return CheckLayerRows(params);
 }
@@ -232,21 +251,12 @@ std::optional<std::string> LayoutBands(const TRunParameters& params, TRunBands& 
 // bands, the block means and the azimuth tables. The refusal's message when
 // the run cannot go on.
 std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
-  if (!params.zonePreset.empty()) {
-    TRunParameters withZones = params;
-    withZones.zonePreset.clear();
-    withZones.zones = *PresetZones(params.zonePreset, FinestGridSpacingArcSec(model, params.rowCount));
-    std::optional<std::string> refusal = CheckZones(withZones);
-    for (const TZone& zone : withZones.zones) {
-      if (refusal) break;
-      if (const std::optional<TRingLayout> rings = ZoneLayout(withZones, zone)) {
-        bands.layouts.push_back(*rings);
-      } else {
-        refusal = "Grid cell size must be greater then 1'";
-      }
-    }
-    if (refusal) return "Zone preset " + params.zonePreset + ": " + *refusal;
-    bands.zones = std::move(withZones.zones);
+  if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
+    const std::vector<TZone> zones = *PresetZones(preset->name, FinestGridSpacingArcSec(model, params.rowCount));
+    std::optional<std::string> refusal = CheckZones(params, zones);
+    if (!refusal) refusal = LayOut(params, zones, bands.layouts);
+    if (refusal) return "Zone preset " + preset->name + ": " + *refusal;
+    bands.zones = zones;
   }
 
   // Block means for the bands that ask for them, formed once from the
@@ -313,8 +323,9 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // request) gives the loading up within a block of the file. `refusal` gets
 // the message of a refused zone layout.
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
-                             const TGridLoader& loadGrid, IRunProgress& progress, IUserPrompts& prompts,
+                             const TRunOptions& options, IRunProgress& progress, IUserPrompts& prompts,
                              std::optional<std::string>& refusal) {
+  const TGridLoader& loadGrid = options.loadGrid;
   TDeferredMessages deferred;
   std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
   bool rowsLoaded = true;
@@ -335,20 +346,25 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
   std::promise<void> finished;
   std::future<void> done = finished.get_future();
   std::thread loader;
-  try {
-    const TStopSignalsBlocked leaveSignalsToTheRun;
-    loader = std::thread([&] {
-      load();
-      finished.set_value();
-    });
-  } catch (const std::system_error&) {
-    // No thread to spare: load on this one, without Cancel.
+  const auto loadHere = [&] {
     load();
     finished.set_value();
+  };
+  if (options.loadOnCallingThread) {
+    loadHere();
+  } else {
+    try {
+      const TStopSignalsBlocked leaveSignalsToTheRun;
+      loader = std::thread(loadHere);
+    } catch (const std::system_error&) {
+      loadHere();  // no thread to spare: here, without Cancel
+    }
   }
   while (done.wait_for(std::chrono::milliseconds(30)) != std::future_status::ready) {
+    // An interrupt reaches the loading through the process-wide stop
+    // request that the signal handlers raise; the run's own look at it
+    // comes once the loading is over.
     progress.ProcessMessages();
-    if (progress.StopRequested()) giveUp = true;
     if (!giveUp && progress.TakeCancelRequest() && prompts.AskYesNo("Cancel calculation?")) {
       cancelled = true;
       giveUp = true;
@@ -382,6 +398,145 @@ TRunContext MakeRunContext(const TLayerModel& model, const TRunParameters& param
                      .limits = TEvaluationLimits{}};
 }
 
+// A record whose row count claims more rows than it holds is a caller's
+// fault, not a user's: thrown before anything is shown or set up.
+void RequireRows(const TRunParameters& params, const char* caller) {
+  if (params.rowCount > static_cast<int>(params.layers.size())) {
+    throw std::invalid_argument(std::string(caller) + ": rowCount exceeds the layer rows given");
+  }
+}
+
+// How a step of the set-up ended.
+enum class TStepEnd {
+  Passed,
+  Refused,  // the message was shown
+  Stopped,  // given up for a stop request or a confirmed Cancel
+};
+
+// The set-up that a whole run and a served run share, in the steps between
+// which a whole run reads its point file and opens its result file: the
+// record's values checked, the bands known before the grids laid out, then
+// the grids loaded and the bands completed from them. A step that refuses
+// shows why to `prompts`. The grids are released and the progress display
+// hidden when the set-up goes, on every path; a run's files, declared after
+// it, are closed before that.
+class TRunSetUp {
+ public:
+  TRunSetUp(TLayerModel& model, std::vector<TZone>& usedZones, const TRunParameters& params, IRunProgress& progress,
+            IUserPrompts& prompts, const TRunOptions& options)
+      : model_(model),
+        usedZones_(usedZones),
+        params_(params),
+        progress_(progress),
+        prompts_(prompts),
+        options_(options),
+        end_(model, std::min(params.rowCount, MaxLayerRows), progress) {
+    usedZones_.clear();
+  }
+
+  // The values no run can use; then the bands known before the grids and
+  // the layer rows.
+  bool CheckValues() { return Passes(CheckRunValues(params_)); }
+  bool LayOutBands() { return Passes(LayOutKnownBands(params_, bands_)); }
+
+  // Loads the grids and completes the bands. Once it passed, UsedZones
+  // holds the bands of the run and Context() may be called.
+  TStepEnd Complete() {
+    if (options_.beforeGrids) options_.beforeGrids(params_);
+    std::optional<std::string> refusal;
+    switch (LoadGridsAndMeans(model_, params_, bands_, options_, progress_, prompts_, refusal)) {
+      case TGridSetUp::Ready:
+        break;
+      case TGridSetUp::Cancelled:
+        return TStepEnd::Stopped;
+      case TGridSetUp::Refused:
+        Passes(refusal);
+        return TStepEnd::Refused;
+      case TGridSetUp::Failed:  // the reader said why
+        return TStepEnd::Refused;
+    }
+    usedZones_ = bands_.zones;
+    return TStepEnd::Passed;
+  }
+
+  TRunContext Context() const { return MakeRunContext(model_, params_, bands_); }
+
+ private:
+  bool Passes(const std::optional<std::string>& refusal) {
+    if (!refusal) return true;
+    prompts_.ShowMessage(*refusal);
+    return false;
+  }
+
+  TLayerModel& model_;
+  std::vector<TZone>& usedZones_;
+  const TRunParameters& params_;
+  IRunProgress& progress_;
+  IUserPrompts& prompts_;
+  const TRunOptions& options_;
+  TRunEnd end_;
+  TRunBands bands_;
+};
+
+// A run's result file from its opening to the end of the run. It is written
+// under a temporary name and put in place from the run's first point on (or
+// at the end of a completed run without points), so that a run that ends
+// before leaves an earlier file as it was. It is finished on every path out
+// of the run, an early return or an exception as much as the normal end. A
+// failure to write, to put it in place or to finish is shown once: "Error
+// by writing file ...".
+class TRunResultFile {
+ public:
+  TRunResultFile(IUserPrompts& prompts, bool& putInPlace) : prompts_(prompts), putInPlace_(putInPlace) {}
+  ~TRunResultFile() {
+    try {
+      Finish();
+    } catch (...) {
+      // A prompt that throws while the run unwinds: the file is closed all the same.
+    }
+  }
+  TRunResultFile(const TRunResultFile&) = delete;
+  TRunResultFile& operator=(const TRunResultFile&) = delete;
+
+  // False after "Error by opening file  ..." (two spaces, as it always said).
+  bool Open(const std::string& name) {
+    name_ = name;
+    if (writer_.Open(name)) return true;
+    prompts_.ShowMessage(FormatMessage("Error by opening file  %s\n", name));
+    finished_ = true;
+    return false;
+  }
+  bool Write(const std::string& text) { return writer_.Write(text) || WriteFailed(); }
+  // Replaces the earlier file; later calls do nothing.
+  bool PutInPlace() {
+    if (putInPlace_) return true;
+    if (!writer_.Commit()) return WriteFailed();
+    putInPlace_ = true;
+    return true;
+  }
+  // Writes what is pending and closes; a file never put in place is
+  // removed. Buffered data meets the disk only here: a full disk shows here.
+  bool Finish() {
+    if (finished_) return !failed_;
+    finished_ = true;
+    return writer_.Finish() || WriteFailed();
+  }
+
+ private:
+  bool WriteFailed() {
+    if (!failed_) prompts_.ShowMessage(FormatMessage("Error by writing file %s\n", name_));
+    failed_ = true;
+    return false;
+  }
+
+  IUserPrompts& prompts_;
+  bool& putInPlace_;
+  TResultFileWriter writer_;
+  std::string name_;
+  bool finished_ = false;
+  bool failed_ = false;  // a failure was shown
+};
+
 }  // namespace
 
 double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
@@ -405,32 +560,19 @@ double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
 
 TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgress& progress,
                                         IUserPrompts& prompts, const TRunOptions& options) {
-  if (params.rowCount > static_cast<int>(params.layers.size())) {
-    throw std::invalid_argument("RunCalculation: rowCount exceeds the layer rows given");
-  }
-  usedZones_.clear();
+  RequireRows(params, "RunCalculation");
   resultWritten_ = false;
 
   progress.Show();
-  // Declared before the files, so it runs after they are closed.
-  TRunEnd runEnd(layerModel, std::min(params.rowCount, MaxLayerRows), progress);
+  // Declared before the files, so it ends after they are closed.
+  TRunSetUp setUp(layerModel, usedZones_, params, progress, prompts, options);
   progress.SetPosition(0);
   progress.ProcessMessages();
 
-  if (const auto refusal = CheckRunValues(params)) {
-    prompts.ShowMessage(*refusal);
-    return TRunOutcome::Failed;
-  }
+  if (!setUp.CheckValues()) return TRunOutcome::Failed;
   const std::optional<long> count = CountPoints(params.dataFile, prompts);
   if (!count) return TRunOutcome::Failed;
-
-  // A preset's bands are known once the grids are loaded.
-  TRunBands bands;
-  if (params.zonePreset.empty()) bands.zones = RunZones(params);
-  if (const auto refusal = LayoutBands(params, bands)) {
-    prompts.ShowMessage(*refusal);
-    return TRunOutcome::Failed;
-  }
+  if (!setUp.LayOutBands()) return TRunOutcome::Failed;
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
@@ -441,42 +583,21 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   }
   progress.SetCaption("T4");
 
-  const std::string resultName = OutputFileName(params.dataFile, params.appendText, "_dce.dat");
-  TResultFileWriter result;
-  if (!result.Open(resultName)) {
-    prompts.ShowMessage(FormatMessage("Error by opening file  %s\n", resultName));
-    return TRunOutcome::Failed;
-  }
-  const auto writeFailed = [&] {
-    prompts.ShowMessage(FormatMessage("Error by writing file %s\n", resultName));
-    return TRunOutcome::Failed;
-  };
-  const auto commit = [&] {
-    if (!result.Commit()) return false;
-    resultWritten_ = true;
-    return true;
-  };
+  TRunResultFile result(prompts, resultWritten_);
+  if (!result.Open(OutputFileName(params.dataFile, params.appendText, "_dce.dat"))) return TRunOutcome::Failed;
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
-  if (!result.Write(ResultHeader(layout))) return writeFailed();
+  if (!result.Write(ResultHeader(layout))) return TRunOutcome::Failed;
 
-  if (options.beforeGrids) options.beforeGrids(params);
-  // A run cancelled or stopped here, or whose grids fail, leaves an earlier
-  // result file as it was.
-  std::optional<std::string> refusal;
-  switch (LoadGridsAndMeans(layerModel, params, bands, options.loadGrid, progress, prompts, refusal)) {
-    case TGridSetUp::Ready:
+  // An earlier result file stays as it was when the set-up ends the run.
+  switch (setUp.Complete()) {
+    case TStepEnd::Passed:
       break;
-    case TGridSetUp::Cancelled:
-      return TRunOutcome::Cancelled;
-    case TGridSetUp::Refused:
-      prompts.ShowMessage(*refusal);
-      [[fallthrough]];
-    case TGridSetUp::Failed:
-      if (!result.Finish()) return writeFailed();
+    case TStepEnd::Refused:
       return TRunOutcome::Failed;
+    case TStepEnd::Stopped:
+      return TRunOutcome::Cancelled;
   }
-  usedZones_ = bands.zones;
-  const TRunContext ctx = MakeRunContext(layerModel, params, bands);
+  const TRunContext ctx = setUp.Context();
   int workers = options.threads;
   if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -516,9 +637,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
         break;
       }
       ++done;
-      if (!result.Write(*line)) return writeFailed();
       // From its first point on, the run's file replaces the earlier one.
-      if (!resultWritten_ && !commit()) return writeFailed();
+      if (!result.Write(*line) || !result.PutInPlace()) return TRunOutcome::Failed;
       progress.ProcessMessages();
       // Cancel is looked at between points only: the file holds whole lines.
       if (progress.TakeCancelRequest()) {
@@ -537,49 +657,25 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     }
   } catch (const std::bad_alloc&) {
     prompts.ShowMessage("The calculation ran out of memory.");
-    if (!result.Finish()) writeFailed();
     return TRunOutcome::Failed;
   } catch (const std::exception& e) {
     prompts.ShowMessage(e.what());
-    if (!result.Finish()) writeFailed();
     return TRunOutcome::Failed;
   }
   // A completed run replaces the earlier file even without points.
-  if (outcome == TRunOutcome::Completed && !resultWritten_ && !commit()) return writeFailed();
-  // Buffered data meets the disk only now: a full disk shows here.
-  if (!result.Finish()) return writeFailed();
+  if (outcome == TRunOutcome::Completed && !result.PutInPlace()) return TRunOutcome::Failed;
+  if (!result.Finish()) return TRunOutcome::Failed;
   return outcome;
 }
 
 bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
                            const std::function<void(const TRunContext& ctx)>& serve) {
-  if (params.rowCount > static_cast<int>(params.layers.size())) {
-    throw std::invalid_argument("ServeRun: rowCount exceeds the layer rows given");
-  }
-  usedZones_.clear();
+  RequireRows(params, "ServeRun");
   TSilentProgress noProgress;
-  TRunEnd runEnd(layerModel, std::min(params.rowCount, MaxLayerRows), noProgress);
   // The same refusals as RunCalculation's, bar the point file's.
-  if (const auto refusal = CheckRunValues(params)) {
-    prompts.ShowMessage(*refusal);
-    return false;
-  }
-  TRunBands bands;
-  if (params.zonePreset.empty()) bands.zones = RunZones(params);
-  if (const auto refusal = LayoutBands(params, bands)) {
-    prompts.ShowMessage(*refusal);
-    return false;
-  }
-  for (int k = 0; k < params.rowCount; ++k) {
-    if (!SetupLayerRow(layerModel, k, params.layers[k], prompts, options.loadGrid)) return false;
-  }
-  if (const auto refusal = CompleteBands(layerModel, params, bands)) {
-    prompts.ShowMessage(*refusal);
-    return false;
-  }
-  usedZones_ = bands.zones;
-  const TRunContext ctx = MakeRunContext(layerModel, params, bands);
-  serve(ctx);
+  TRunSetUp setUp(layerModel, usedZones_, params, noProgress, prompts, options);
+  if (!setUp.CheckValues() || !setUp.LayOutBands() || setUp.Complete() != TStepEnd::Passed) return false;
+  serve(setUp.Context());
   return true;
 }
 

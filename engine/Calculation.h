@@ -16,6 +16,7 @@
 #include "StartValues.h"
 #include "UserPrompts.h"
 #include "Zone.h"
+#include "ZoneChoice.h"
 
 namespace globelayers {
 
@@ -46,8 +47,9 @@ struct TRunParameters {
   std::vector<TLayerRow> layers;
   int rowCount = 0;                                 // count of layer rows used, at least 2
   double gravityConstant = kStartGravityConstant;   // mGal per (g/cm3 times metres)
-  double psiFromDeg = kStartPsiFromDeg;             // degrees, inner spherical distance of the zone
-  double psiToDeg = kStartPsiToDeg;                 // degrees, outer spherical distance of the zone
+  // The bands of spherical distance and their segment sizes: the window's
+  // one band, a list of bands or a preset (ZoneChoice.h).
+  TZoneChoice zone = TSingleZone{};
   double earthRadius = kStartEarthRadiusM;          // metres
   std::string appendText;                           // text (no unit) inserted into the result file name
   double azimuthFromDeg = kStartAzimuthFromDeg;     // degrees, start of the azimuth range
@@ -55,17 +57,7 @@ struct TRunParameters {
   double increment = kStartIncrementM;              // metres; 0: no DTE(i), no VGDRE
   TCrossingRule priority = TCrossingRule::ChangeLayersAndSign;  // where the surfaces of a layer cross
   TOutputUnit outputUnit = TOutputUnit::MilliGal;                 // of DTE and DTE(i)
-  double segmentSize = kStartSegmentSizeArcSec;     // arc-seconds
   bool sumOnly = false;                             // flag (no unit): write only the summed columns
-  // Contiguous bands from the inner to the outer distance, each with its own
-  // segment size. Empty: one band, psiFromDeg .. psiToDeg at segmentSize.
-  // When set, the bands define the zone and psiFromDeg, psiToDeg and
-  // segmentSize are not used.
-  std::vector<TZone> zones;
-  // A zone preset's name (Zone.h): the bands follow from the finest spacing
-  // of the run's grids once they are loaded. When set, zones is empty and
-  // psiFromDeg, psiToDeg and segmentSize are not used.
-  std::string zonePreset;
 
   bool operator==(const TRunParameters&) const = default;
 };
@@ -89,6 +81,11 @@ struct TRunOptions {
   // Empty: LoadGrid. A front end that shares one copy of each grid between
   // the processes of a machine plugs in its own.
   TGridLoader loadGrid = {};
+  // The grids are loaded on a thread of their own while the calling thread
+  // keeps the progress display answering (Cancel works while they load).
+  // True: on the calling thread, for a loader that makes calls only that
+  // thread may make (MPI's, initialised for the main thread only).
+  bool loadOnCallingThread = false;
   // Called once with the run record, right before the grids are loaded:
   // a front end whose other processes load the same grids in step with
   // this one starts them here. Empty: nothing.
@@ -140,16 +137,17 @@ class TCalcEngine {
   TRunOutcome RunCalculation(const TRunParameters& params, IRunProgress& progress,
                              IUserPrompts& prompts, const TRunOptions& options = {});
 
-  // Sets up the layers, bands and tables of a run as RunCalculation does,
-  // without the point file or the result file, and calls `serve` with the
+  // Sets up the layers, bands and tables of a run with RunCalculation's own
+  // set-up, without the point file or the result file, and calls `serve` with the
   // run context: for a process that evaluates points which another process
   // reads and writes. False after a message to `prompts` when the run
   // cannot be set up; the grids are released on every path out.
   bool ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
                 const std::function<void(const TRunContext& ctx)>& serve);
 
-  // The bands of the last run, once its grids were loaded (a preset's are
-  // known only then); empty for a run that stopped before.
+  // The bands that the zone of the last run resolved into, once its grids
+  // were loaded (a preset's are known only then); empty for a run that
+  // stopped before.
   const std::vector<TZone>& UsedZones() const { return usedZones_; }
 
   // Whether the last run put its result file in place: from its first

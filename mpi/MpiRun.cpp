@@ -84,6 +84,7 @@ int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ost
   frontEnd.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
     return grids.Load(grid, fileName, gridPrompts);
   };
+  frontEnd.loadOnCallingThread = true;  // the node's grids are shared through MPI calls
   frontEnd.pointLines = [](const TRunParameters&, const TRunContext& ctx, int workers,
                            IRunProgress& progress) -> std::unique_ptr<IPointLines> {
     return std::make_unique<TRankZeroLines>(ctx, workers, progress);

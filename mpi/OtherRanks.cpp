@@ -126,6 +126,7 @@ bool ServeRun(const TMessage& start, TNodeGrids& grids, TRankZeroWord& word, TRe
   options.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
     return grids.Load(grid, fileName, gridPrompts);
   };
+  options.loadOnCallingThread = true;  // the node's grids are shared through MPI calls
   TCalcEngine engine;
   return engine.ServeRun(params, prompts, options, [&](const TRunContext& ctx) { ServePoints(ctx, threads, word); });
 }

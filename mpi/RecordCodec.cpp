@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace globelayers {
@@ -18,8 +19,7 @@ void ForEachRecordField(Record& p, Visit&& field) {
   field(p.layers);
   field(p.rowCount);
   field(p.gravityConstant);
-  field(p.psiFromDeg);
-  field(p.psiToDeg);
+  field(p.zone);
   field(p.earthRadius);
   field(p.appendText);
   field(p.azimuthFromDeg);
@@ -27,10 +27,26 @@ void ForEachRecordField(Record& p, Visit&& field) {
   field(p.increment);
   field(p.priority);
   field(p.outputUnit);
-  field(p.segmentSize);
   field(p.sumOnly);
-  field(p.zones);
-  field(p.zonePreset);
+}
+
+// The zone travels as the index of its alternative, then that
+// alternative's fields.
+template <typename Single, typename Visit>
+void ForEachSingleZoneField(Single& z, Visit&& field) {
+  field(z.psiFromDeg);
+  field(z.psiToDeg);
+  field(z.segmentSizeArcSec);
+}
+
+template <typename List, typename Visit>
+void ForEachZoneListField(List& list, Visit&& field) {
+  field(list.bands);
+}
+
+template <typename Preset, typename Visit>
+void ForEachZonePresetField(Preset& preset, Visit&& field) {
+  field(preset.name);
 }
 
 template <typename Zone, typename Visit>
@@ -58,6 +74,49 @@ struct IsVector : std::false_type {};
 template <typename T, typename A>
 struct IsVector<std::vector<T, A>> : std::true_type {};
 
+template <typename T>
+struct IsVariant : std::false_type {};
+template <typename... T>
+struct IsVariant<std::variant<T...>> : std::true_type {};
+
+[[noreturn]] void CutShort() { throw std::runtime_error("A message between the MPI ranks was cut short."); }
+
+// Makes the alternative number `index` of `value` current, default-built.
+template <typename Variant, std::size_t I = 0>
+void EmplaceAlternative(Variant& value, std::int64_t index) {
+  if constexpr (I < std::variant_size_v<Variant>) {
+    if (index == static_cast<std::int64_t>(I)) {
+      value.template emplace<I>();
+      return;
+    }
+    EmplaceAlternative<Variant, I + 1>(value, index);
+  } else {
+    CutShort();  // no such alternative: a damaged message
+  }
+}
+
+// The fields of the records inside the run record, for writer and reader
+// alike.
+template <typename T, typename Visit>
+void ForEachInnerField(T& value, Visit&& field) {
+  using Plain = std::remove_const_t<T>;
+  if constexpr (std::is_same_v<Plain, TZone>) {
+    ForEachZoneField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TSingleZone>) {
+    ForEachSingleZoneField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TZoneList>) {
+    ForEachZoneListField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TZonePreset>) {
+    ForEachZonePresetField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TLayerRow>) {
+    ForEachLayerRowField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TLayerValue>) {
+    ForEachLayerValueField(value, field);
+  } else {
+    static_assert(sizeof(T) == 0, "a field type the codec does not know");
+  }
+}
+
 struct TFieldWriter {
   TWireWriter& w;
   template <typename T>
@@ -76,16 +135,13 @@ struct TFieldWriter {
     } else if constexpr (std::is_same_v<T, std::optional<double>>) {
       w.Int(value ? 1 : 0);
       if (value) w.Real(*value);
-    } else if constexpr (std::is_same_v<T, TZone>) {
-      ForEachZoneField(value, *this);
-    } else if constexpr (std::is_same_v<T, TLayerRow>) {
-      ForEachLayerRowField(value, *this);
-    } else if constexpr (std::is_same_v<T, TLayerValue>) {
-      ForEachLayerValueField(value, *this);
+    } else if constexpr (IsVariant<T>::value) {
+      w.Int(static_cast<std::int64_t>(value.index()));
+      std::visit([this](const auto& alternative) { ForEachInnerField(alternative, *this); }, value);
     } else if constexpr (std::is_same_v<T, TGridReference>) {
       w.Text(value.path);
     } else {
-      static_assert(sizeof(T) == 0, "a field type the codec does not know");
+      ForEachInnerField(value, *this);
     }
   }
 };
@@ -105,27 +161,22 @@ struct TFieldReader {
     } else if constexpr (IsVector<T>::value) {
       const std::int64_t count = r.Int();
       // Each element takes at least one byte: a larger count is a damaged message.
-      if (count < 0 || count > (std::int64_t{1} << 40)) {
-        throw std::runtime_error("A message between the MPI ranks was cut short.");
-      }
+      if (count < 0 || count > (std::int64_t{1} << 40)) CutShort();
       value.clear();
       for (std::int64_t i = 0; i < count; ++i) {
-        if (r.AtEnd()) throw std::runtime_error("A message between the MPI ranks was cut short.");
+        if (r.AtEnd()) CutShort();
         (*this)(value.emplace_back());
       }
     } else if constexpr (std::is_same_v<T, std::optional<double>>) {
       value.reset();
       if (r.Int() != 0) value = r.Real();
-    } else if constexpr (std::is_same_v<T, TZone>) {
-      ForEachZoneField(value, *this);
-    } else if constexpr (std::is_same_v<T, TLayerRow>) {
-      ForEachLayerRowField(value, *this);
-    } else if constexpr (std::is_same_v<T, TLayerValue>) {
-      ForEachLayerValueField(value, *this);
+    } else if constexpr (IsVariant<T>::value) {
+      EmplaceAlternative(value, r.Int());
+      std::visit([this](auto& alternative) { ForEachInnerField(alternative, *this); }, value);
     } else if constexpr (std::is_same_v<T, TGridReference>) {
       value.path = r.Text();
     } else {
-      static_assert(sizeof(T) == 0, "a field type the codec does not know");
+      ForEachInnerField(value, *this);
     }
   }
 };
@@ -159,6 +210,27 @@ std::size_t ZoneFieldCount() {
   std::size_t count = 0;
   const TZone zone;
   ForEachZoneField(zone, TFieldCounter{count});
+  return count;
+}
+
+std::size_t SingleZoneFieldCount() {
+  std::size_t count = 0;
+  const TSingleZone zone;
+  ForEachSingleZoneField(zone, TFieldCounter{count});
+  return count;
+}
+
+std::size_t ZoneListFieldCount() {
+  std::size_t count = 0;
+  const TZoneList list;
+  ForEachZoneListField(list, TFieldCounter{count});
+  return count;
+}
+
+std::size_t ZonePresetFieldCount() {
+  std::size_t count = 0;
+  const TZonePreset preset;
+  ForEachZonePresetField(preset, TFieldCounter{count});
   return count;
 }
 

@@ -19,6 +19,9 @@ TRunParameters ReadRecord(TWireReader& r);
 // How many fields the lists name, of the record and of the records in it.
 std::size_t RecordFieldCount();
 std::size_t ZoneFieldCount();
+std::size_t SingleZoneFieldCount();
+std::size_t ZoneListFieldCount();
+std::size_t ZonePresetFieldCount();
 std::size_t LayerRowFieldCount();
 std::size_t LayerValueFieldCount();
 

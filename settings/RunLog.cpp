@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <variant>
 
 #include "FileReplacement.h"
 #include "FilePtr.h"
@@ -98,8 +99,10 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
     const TZoneListSetup zones = ConvertZoneList(state.zones);
     if (!zones.ok()) log += zones.message + "\n";  // no run gets this far; said all the same
     // A preset's bands are known once the run has loaded its grids.
-    if (!zones.preset.empty()) log += "Zone preset: " + zones.preset + "\n";
-    const std::vector<TZone>& listed = zones.preset.empty() ? zones.zones : usedZones;
+    const auto* preset = std::get_if<TZonePreset>(&zones.zone);
+    const auto* list = std::get_if<TZoneList>(&zones.zone);
+    if (preset) log += "Zone preset: " + preset->name + "\n";
+    const std::vector<TZone> listed = preset ? usedZones : list ? list->bands : std::vector<TZone>{};
     for (std::size_t k = 0; k < listed.size(); ++k) {
       const TZone& zone = listed[k];
       log += CFormat("Zone %zu: ", k + 1) + WindowNumberText(zone.psiFromDeg) + " - " +

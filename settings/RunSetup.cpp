@@ -110,7 +110,7 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
                          ": the presets are " + PresetNameList());
       }
       TZoneListSetup setup;
-      setup.preset = *preset;
+      setup.zone = TZonePreset{*preset};
       return setup;
     }
     const int number = ZoneNumber(entry.key);
@@ -129,15 +129,17 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
   // The file may list them in any order; the numbers must run from 1 on.
   std::sort(numbered.begin(), numbered.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
-  TZoneListSetup setup;
+  TZoneList list;
   for (std::size_t i = 0; i < numbered.size(); ++i) {
     const int expected = static_cast<int>(i) + 1;
     if (numbered[i].first != expected) {
       return ZoneFault("Zone key zone" + std::to_string(expected) + " is missing in [zones] of " +
                        file + ", which has zone" + std::to_string(numbered[i].first));
     }
-    setup.zones.push_back(numbered[i].second);
+    list.bands.push_back(numbered[i].second);
   }
+  TZoneListSetup setup;
+  setup.zone = std::move(list);
   return setup;
 }
 
@@ -172,7 +174,7 @@ std::string LayerRowText(const TLayerCells& cells) {
   return text;
 }
 
-TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
+TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std::optional<TZoneChoice>& zone) {
   const int rows = state.LayerRowCount();
   std::optional<TRunSetup> refusal;
   TRunParameters p;
@@ -182,18 +184,20 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
 
   // Zones replace the window's one zone and its segment size, so a stale
   // distance or segment size text cannot refuse a run that does not use it.
-  const bool zoned = !state.zones.empty();
-  if (zoned) {
+  TSingleZone single;
+  const bool zoned = zone || !state.zones.empty();
+  if (zone) {
+    p.zone = *zone;
+  } else if (zoned) {
     TZoneListSetup zones = ConvertZoneList(state.zones);
     if (!zones.ok()) return Refuse(TRunSetupFault::Check, zones.message);
-    p.zones = std::move(zones.zones);
-    p.zonePreset = std::move(zones.preset);
+    p.zone = std::move(zones.zone);
   } else {
     // The outer distance (Phi_to) is converted before the inner one
     // (Phi_from), as the comparison reads them.
-    if (!Convert(state.outerDistanceDegText, decimalSeparator, p.psiToDeg, refusal)) return *refusal;
-    if (!Convert(state.innerDistanceDegText, decimalSeparator, p.psiFromDeg, refusal)) return *refusal;
-    if (!(p.psiToDeg > p.psiFromDeg)) {
+    if (!Convert(state.outerDistanceDegText, decimalSeparator, single.psiToDeg, refusal)) return *refusal;
+    if (!Convert(state.innerDistanceDegText, decimalSeparator, single.psiFromDeg, refusal)) return *refusal;
+    if (!(single.psiToDeg > single.psiFromDeg)) {
       return Refuse(TRunSetupFault::Check, "Phi_to must be greater then Phi_from",
                     TRunField::InnerDistance);
     }
@@ -209,8 +213,9 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator) {
                   TRunField::LayerTable);
   }
 
-  if (!zoned && !Convert(state.segmentSizeArcSecText, decimalSeparator, p.segmentSize, refusal)) {
-    return *refusal;
+  if (!zoned) {
+    if (!Convert(state.segmentSizeArcSecText, decimalSeparator, single.segmentSizeArcSec, refusal)) return *refusal;
+    p.zone = single;
   }
   if (!Convert(state.gravityConstantText, decimalSeparator, p.gravityConstant, refusal)) return *refusal;
   if (!Convert(state.earthRadiusMText, decimalSeparator, p.earthRadius, refusal)) return *refusal;

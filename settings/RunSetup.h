@@ -4,11 +4,13 @@
 // disabled window or a half-started run behind.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Calculation.h"
 #include "WindowState.h"
+#include "ZoneChoice.h"
 
 namespace globelayers {
 
@@ -53,8 +55,9 @@ struct TRunSetup {
   bool ok() const { return fault == TRunSetupFault::None; }
 };
 
-// The [zones] keys as zones, ordered zone1, zone2, ... On a fault `zones` is
-// empty and `message` names the settings file and the key at fault:
+// The [zones] keys as the run's zone: a list of bands ordered zone1, zone2,
+// ..., or a preset. On a fault `message` names the settings file and the key
+// at fault:
 //   a key other than zoneN (N = 1, 2, ...)  "Unknown key ... in [zones] of ..."
 //   more than kMaxZones keys                "[zones] of ... holds N keys, more than the 1000 zones ..."
 //   preset=NAME beside other keys           "[zones] of ... holds preset=... beside other keys: ..."
@@ -64,8 +67,7 @@ struct TRunSetup {
 //   a number left out of the sequence       "Zone key zoneN is missing in [zones] of ..."
 // Whether the zones join without gaps is the engine's check.
 struct TZoneListSetup {
-  std::vector<TZone> zones;
-  std::string preset;  // a preset's name, lower case (then zones is empty)
+  TZoneChoice zone;     // a TZoneList or a TZonePreset (its name in lower case) when ok()
   std::string message;
   bool ok() const { return message.empty(); }
 };
@@ -80,11 +82,13 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text);
 // With zone keys (state.zones), ConvertZoneList takes the place of check 3
 // and of the segment size: the inner and outer distance and the segment size
 // texts are then neither checked nor converted, and a zone fault is a Check
-// refusal with its message.
+// refusal with its message. A zone given already converted (`zone`, the
+// batch's --zones) takes the place of both.
 // The angles are converted where their check needs them; then the segment
 // size, the gravitational constant, the Earth radius, the increment and the
 // constant cells of the layer rows. A text that does not convert gives
 // "'%s' is not a valid floating point value" with that text.
-TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator);
+TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator,
+                     const std::optional<TZoneChoice>& zone = std::nullopt);
 
 }  // namespace globelayers

@@ -1,6 +1,7 @@
 #include "ZoneDialog.h"
 
 #include <algorithm>
+#include <variant>
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -115,12 +116,15 @@ void TZoneDialog::SetZones(const TZoneListText& zones, const std::string& settin
   std::vector<TZoneRowText> rows;
   const TZoneListSetup converted = ConvertZoneList(zones);
   if (!converted.ok()) prompts_.ShowMessage(converted.message + "; the zone table starts empty");
-  for (const TZone& zone : converted.zones) {
-    rows.push_back({FloatToStr(zone.psiFromDeg).toStdString(), FloatToStr(zone.psiToDeg).toStdString(),
-                    FloatToStr(zone.segmentSizeArcSec).toStdString(), zone.blockMeans});
+  if (const auto* list = std::get_if<TZoneList>(&converted.zone)) {
+    for (const TZone& zone : list->bands) {
+      rows.push_back({FloatToStr(zone.psiFromDeg).toStdString(), FloatToStr(zone.psiToDeg).toStdString(),
+                      FloatToStr(zone.segmentSizeArcSec).toStdString(), zone.blockMeans});
+    }
   }
   SetRows(rows);
-  ChoosePreset(converted.preset);
+  const auto* preset = std::get_if<TZonePreset>(&converted.zone);
+  ChoosePreset(preset ? preset->name : std::string());
   shownRows_ = Rows();
   shownPreset_ = preset_;
 }

@@ -997,7 +997,7 @@ class ZoneListTest : public QObject {
     run.layerRows = {{"0", "", "", ""}, {"-1000", "", "2.67", ""}};
     const TRunSetup setup = PrepareRun(run, '.');
     QVERIFY2(setup.ok(), setup.message.c_str());
-    QCOMPARE(setup.params.zones, (std::vector<TZone>{{0, 0.5, 10}, {0.5, 180, 60}}));
+    QCOMPARE(setup.params.zone, TZoneChoice(TZoneList{{{0, 0.5, 10}, {0.5, 180, 60}}}));
 
     // Cancel leaves the list; an emptied table gives the field back.
     w.zones.typed = {};

@@ -11,10 +11,12 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <set>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "Calculation.h"
@@ -126,7 +128,7 @@ TEST_F(Run, ConstantLayerIsTheClosedFormShell) {
 
   // The closed form does not depend on the segment size or azimuth range.
   const std::string first = Result();
-  params.segmentSize = 1800;
+  params.zone = TSingleZone{.segmentSizeArcSec = 1800};
   params.azimuthToDeg = 90;
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   EXPECT_EQ(Result(), first);
@@ -174,8 +176,7 @@ TEST_F(Run, ConstantGridEqualsConstantLayerOverTheWholeGlobe) {
 TEST_F(Run, BlankSegmentContributesNothingButKeepsTheRingCount) {
   // One ring of 4 segments (azimuths 45, 135, 225, 315 degrees) around a
   // point on the equator; the north-east quarter of the grid is blank.
-  params.psiFromDeg = 10;
-  params.psiToDeg = 11.5;  // one ring of 1.5 degrees
+  params.zone = TSingleZone{.psiFromDeg = 10, .psiToDeg = 11.5};  // one ring of 1.5 degrees
   const auto segments = [&] {
     return BuildRingLayout(10 * 0.017453292519943295, 11.5 * 0.017453292519943295, 0,
                            params.azimuthToDeg * 0.017453292519943295, 3600, kR)->segmentCounts[0];
@@ -224,7 +225,7 @@ TEST_F(Run, SumOnlyEqualsTheSumsOfThePerLayerRun) {
                       "-35000;@;3.1;@"};
   params.dataFile = dir.Write("points.dat", "10 20 1 100\n");
   params.increment = 1;
-  params.segmentSize = 7200;
+  params.zone = TSingleZone{.segmentSizeArcSec = 7200};
   ASSERT_EQ(Calc(), TRunOutcome::Completed);
   const auto perLayer = Lines(Result());
   ASSERT_EQ(perLayer.size(), 2u);
@@ -257,8 +258,10 @@ TEST_F(Run, RefusalsWriteNothing) {
   const Case cases[] = {
       {"missing_point_file", [&](TRunParameters& p) { p.dataFile = missingPoints; },
        "Error by opening file " + missingPoints},
-      {"ring_limit", [](TRunParameters& p) { p.segmentSize = 74; }, "Grid cell size must be greater then 1'"},
-      {"segment_size_zero", [](TRunParameters& p) { p.segmentSize = 0; }, "Grid cell size must be greater then 1'"},
+      {"ring_limit", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 74}; },
+       "Grid cell size must be greater then 1'"},
+      {"segment_size_zero", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 0}; },
+       "Grid cell size must be greater then 1'"},
       {"sixteen_rows",
        [this](TRunParameters&) {
          rows.assign(16, "0;@;2;@");
@@ -448,6 +451,44 @@ TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
             std::vector<std::string>{"Error by writing file " + dir.File("points_dce.dat") + "\n"});
 }
 
+// A result name that is a link to a device that refuses every write is
+// written directly, from the header on: however the run ends, the failure
+// to finish the file is said once, after the message of what ended it.
+TEST_F(Run, FileThatCannotBeFinishedIsReportedOnceOnEveryWayOut) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::string written = "Error by writing file " + dir.File("points_dce.dat") + "\n";
+  const std::string missing = dir.File("missing.grd");
+  struct Case {
+    const char* name;
+    std::function<void(TRunOptions&)> change;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"completed", [](TRunOptions&) {}, {written}},
+      {"grid_refused", [&](TRunOptions&) { rows[1] = "@;" + missing + ";2.67;@"; },
+       {"Error by opening file " + missing + "\n", written}},
+      {"points_thrown",
+       [](TRunOptions& options) {
+         options.pointLines = [](const TRunParameters&, const TRunContext&, int,
+                                 IRunProgress&) -> std::unique_ptr<IPointLines> {
+           throw std::runtime_error("no worker for the points");
+         };
+       },
+       {"no worker for the points", written}},
+  };
+  std::filesystem::create_symlink("/dev/full", dir.File("points_dce.dat"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rows = {"0;@;@;@", "-1000;@;2.67;@"};
+    prompts.messages.clear();
+    TRunOptions options;
+    c.change(options);
+    EXPECT_EQ(Calc(options), TRunOutcome::Failed);
+    EXPECT_EQ(prompts.messages, c.messages);
+    EXPECT_FALSE(progress.visible);
+  }
+}
+
 // Numbers that are not finite never reach the file: the run fails at the
 // point, naming it, and keeps the lines before it.
 TEST_F(Run, PointThatGivesNoFiniteNumberFailsTheRunNamingIt) {
@@ -509,7 +550,7 @@ TEST_P(Stopping, InterruptKeepsWholeLinesAndAsksNothing) {
   const std::string grid =
       WriteGlobalGrid(dir.File("g.grd"), [](double x, double y) { return float(800 * std::sin(x / 13) + y); });
   rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@"};
-  params.segmentSize = 7200;
+  params.zone = TSingleZone{.segmentSizeArcSec = 7200};
   params.appendText = "_all";
   ASSERT_EQ(Calc({.threads = GetParam().threads}), TRunOutcome::Completed);
   const std::vector<std::string> all = Lines(Result());
@@ -599,8 +640,8 @@ class SpreadRun : public Run {
                            [](double x, double y) { return static_cast<float>(800 * std::sin(x / 17) * std::cos(y / 9)); });
     rows = {"@;" + grid + ";@;@", "-1000;@;2.67;@", "-30000;@;@;" + grid};
     params.increment = 1;
-    params.zones = {{.psiFromDeg = 0, .psiToDeg = 2, .segmentSizeArcSec = 1800},
-                    {.psiFromDeg = 2, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true}};
+    params.zone = TZoneList{{{.psiFromDeg = 0, .psiToDeg = 2, .segmentSizeArcSec = 1800},
+                             {.psiFromDeg = 2, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true}}};
   }
   std::vector<std::string> points;
   std::string grid;
@@ -670,7 +711,7 @@ TEST_F(SpreadRun, ServedRunGivesTheLinesOfTheWholeRun) {
   EXPECT_EQ(loaded, (std::vector<std::string>{grid, grid}));
   ASSERT_EQ(lines.size(), points.size());
   for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(Lines(lines[i]).front(), whole[i + 1]) << i;
-  EXPECT_EQ(other.UsedZones(), params.zones);
+  EXPECT_EQ(other.UsedZones(), std::get<TZoneList>(params.zone).bands);
   EXPECT_FALSE(other.layerModel[0].elevationGrid);  // released
 }
 
@@ -687,6 +728,10 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
       {"one row", [](TRunParameters& p) { p.rowCount = 1; }, {"Number of layers must be grater or equal 2"}},
       {"radius", [](TRunParameters& p) { p.earthRadius = -1; },
        {"The Earth radius must be a positive number of metres, at most 1e+09, not -1."}},
+      {"unknown preset", [](TRunParameters& p) { p.zone = TZonePreset{"regional"}; },
+       {"Unknown zone preset 'regional': the presets are standard, fine."}},
+      {"zones with a gap", [](TRunParameters& p) { p.zone = TZoneList{{{0, 2, 1800}, {3, 180, 7200}}}; },
+       {"Zone 2 starts at 3 degrees, but zone 1 ends at 2 degrees: the zones must join without a gap."}},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -396,7 +396,7 @@ TEST(FastPath, ThreadsDoNotChangeTheFile) {
   params.layers = LayerRowsFromTexts({"@;" + topo + ";@;@", "0;@;2.67;@", "-3000;@;2.9;@"}, '.');
   params.rowCount = 3;
   params.increment = 1;
-  params.segmentSize = 10800;
+  params.zone = TSingleZone{.segmentSizeArcSec = 10800};
   TCalcEngine engine;
   TSilentProgress progress;
   test::TRecordingPrompts<> prompts;

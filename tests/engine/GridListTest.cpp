@@ -133,8 +133,8 @@ class GridListRun : public testing::Test {
   // far band on block means up to `outerDeg` degrees.
   std::string Run(const std::string& top, const std::string& density, double outerDeg) {
     params.appendText = "_" + std::to_string(++runs);
-    params.zones = {{.psiFromDeg = 0, .psiToDeg = 1, .segmentSizeArcSec = 600},
-                    {.psiFromDeg = 1, .psiToDeg = outerDeg, .segmentSizeArcSec = 3600, .blockMeans = true}};
+    params.zone = TZoneList{{{.psiFromDeg = 0, .psiToDeg = 1, .segmentSizeArcSec = 600},
+                             {.psiFromDeg = 1, .psiToDeg = outerDeg, .segmentSizeArcSec = 3600, .blockMeans = true}}};
     const std::vector<std::string> rows = {"@;" + top + ";@;@", "0;@;2.67;@", "-3000;@;@;" + density};
     params.layers = LayerRowsFromTexts(rows, '.');
     params.rowCount = 3;

@@ -245,22 +245,19 @@ TEST(ZonePresets, PresetRunIsTheRunOfItsBands) {
   test::TRecordingPrompts<> prompts;
   for (const std::string& name : PresetNames()) {
     SCOPED_TRACE(name);
-    params.zones.clear();
-    params.zonePreset = name;
+    params.zone = TZonePreset{name};
     params.appendText = "_preset";
     ASSERT_EQ(engine.RunCalculation(params, progress, prompts), TRunOutcome::Completed);
     const std::vector<TZone> bands = *PresetZones(name, 3600);
     EXPECT_EQ(engine.UsedZones(), bands);
-    params.zonePreset.clear();
-    params.zones = bands;
+    params.zone = TZoneList{bands};
     params.appendText = "_listed";
     ASSERT_EQ(engine.RunCalculation(params, progress, prompts), TRunOutcome::Completed);
     EXPECT_EQ(ReadFile(dir.File("points_preset_dce.dat")), ReadFile(dir.File("points_listed_dce.dat")));
   }
   EXPECT_TRUE(prompts.messages.empty());
 
-  params.zones.clear();
-  params.zonePreset = "regional";
+  params.zone = TZonePreset{"regional"};
   EXPECT_EQ(engine.RunCalculation(params, progress, prompts), TRunOutcome::Failed);
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_EQ(prompts.messages.front(), "Unknown zone preset 'regional': the presets are standard, fine.");

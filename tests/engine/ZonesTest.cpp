@@ -126,11 +126,11 @@ class ZoneSum : public ZoneRun, public testing::WithParamInterface<LayoutCase> {
 TEST_P(ZoneSum, ThreeZonesPrintTheSumOfTheirSingleBandRuns) {
   params.sumOnly = GetParam().sumOnly;
   params.increment = GetParam().increment;
-  params.zones = kThreeZones;
+  params.zone = TZoneList{kThreeZones};
   const auto zoned = Tokens(Calc("_zones"));
   std::vector<std::vector<std::vector<std::string>>> singles;
   for (std::size_t z = 0; z < kThreeZones.size(); ++z) {
-    params.zones = {kThreeZones[z]};
+    params.zone = TZoneList{{kThreeZones[z]}};
     singles.push_back(Tokens(Calc("_zone" + std::to_string(z + 1))));
   }
   ASSERT_EQ(zoned.size(), 6u);  // the header and five points
@@ -170,32 +170,27 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ZoneSum, testing::ValuesIn(kLayouts),
 TEST_F(ZoneRun, EveryZoneContributes) {
   params.increment = 0;
   params.sumOnly = true;
-  params.zones = kThreeZones;
+  params.zone = TZoneList{kThreeZones};
   const auto zoned = Tokens(Calc("_zones"));
   for (std::size_t z = 0; z < kThreeZones.size(); ++z) {
-    params.zones = {kThreeZones[z]};
+    params.zone = TZoneList{{kThreeZones[z]}};
     const auto single = Tokens(Calc("_zone" + std::to_string(z + 1)));
     for (std::size_t l = 1; l < zoned.size(); ++l) EXPECT_NE(single[l].back(), zoned[l].back()) << z << " " << l;
   }
 }
 
-// A list of one band is the run without a list, to the byte, whatever the
-// distances and the segment size outside the list say.
+// A list of one band is the window's one band, to the byte.
 TEST_F(ZoneRun, OneZoneIsTheRunWithoutZones) {
   params.increment = 1;
   const TZone bands[] = {{.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = 7200},
                          {.psiFromDeg = 2.5, .psiToDeg = 117, .segmentSizeArcSec = 5400}};
   for (const TZone& band : bands) {
     SCOPED_TRACE(band.psiFromDeg);
-    params.zones.clear();
-    params.psiFromDeg = band.psiFromDeg;
-    params.psiToDeg = band.psiToDeg;
-    params.segmentSize = band.segmentSizeArcSec;
+    params.zone =
+        TSingleZone{.psiFromDeg = band.psiFromDeg, .psiToDeg = band.psiToDeg, .segmentSizeArcSec = band.segmentSizeArcSec};
     const std::string plain = Calc("_plain");
-    params.zones = {band};
-    params.psiFromDeg = std::numeric_limits<double>::quiet_NaN();
-    params.psiToDeg = -1;
-    params.segmentSize = 0;
+    EXPECT_EQ(engine.UsedZones(), std::vector<TZone>{band});
+    params.zone = TZoneList{{band}};
     EXPECT_EQ(Calc("_listed"), plain);
   }
 }
@@ -213,6 +208,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 const RefusalCase kRefusals[] = {
+    // No front end gives an empty list; a record built elsewhere must not
+    // reach the point loop without a band.
+    {"no_zone", {}, 360, "The run's zone list holds no zones."},
     {"bound_not_a_number", {{0, kNaN, 3600}}, 360,
      "Zone 1: the distances must be finite numbers of degrees, not 0 to nan."},
     {"bound_infinite", {{0, 10, 3600}, {10, kInf, 3600}}, 360,
@@ -266,7 +264,7 @@ class ZoneRefusal : public ZoneRun, public testing::WithParamInterface<RefusalCa
 TEST_P(ZoneRefusal, RefusedBeforeAnyFileIsOpened) {
   const RefusalCase& c = GetParam();
   params.dataFile = dir.File("missing.dat");
-  params.zones = c.zones;
+  params.zone = TZoneList{c.zones};
   params.azimuthToDeg = c.azimuthToDeg;
   EXPECT_EQ(engine.RunCalculation(params, progress, prompts), TRunOutcome::Failed);
   EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});

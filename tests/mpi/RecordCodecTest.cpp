@@ -2,9 +2,13 @@
 // codec's list, and every value comes back as it was sent.
 #include "RecordCodec.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
+#include <variant>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +36,9 @@ constexpr std::size_t AggregateFieldCount() {
 TEST(RecordCodec, ListsEveryFieldOfTheRecord) {
   EXPECT_EQ(RecordFieldCount(), AggregateFieldCount<TRunParameters>());
   EXPECT_EQ(ZoneFieldCount(), AggregateFieldCount<TZone>());
+  EXPECT_EQ(SingleZoneFieldCount(), AggregateFieldCount<TSingleZone>());
+  EXPECT_EQ(ZoneListFieldCount(), AggregateFieldCount<TZoneList>());
+  EXPECT_EQ(ZonePresetFieldCount(), AggregateFieldCount<TZonePreset>());
   EXPECT_EQ(LayerRowFieldCount(), AggregateFieldCount<TLayerRow>());
   EXPECT_EQ(LayerValueFieldCount(), AggregateFieldCount<TLayerValue>());
 }
@@ -47,8 +54,7 @@ TRunParameters EveryFieldSet() {
                .density = {.grids = {{"rho é.grd"}}}}};
   p.rowCount = 3;
   p.gravityConstant = 0.0066743;
-  p.psiFromDeg = 0.25;
-  p.psiToDeg = 120.5;
+  p.zone = TZoneList{{{0, 0.1, 15, false}, {0.1, 180, 3600, true}}};
   p.earthRadius = 6371000.5;
   p.appendText = "_run;2";
   p.azimuthFromDeg = 10;
@@ -56,32 +62,66 @@ TRunParameters EveryFieldSet() {
   p.increment = 0;
   p.priority = TCrossingRule::BottomGrid;
   p.outputUnit = TOutputUnit::MicroGal;
-  p.segmentSize = 900;
   p.sumOnly = true;
-  p.zones = {{0, 0.1, 15, false}, {0.1, 180, 3600, true}};
-  p.zonePreset = "fine";
   return p;
 }
 
+// Each way of giving the zone, every field away from its default.
+const TZoneChoice kZones[] = {
+    TSingleZone{.psiFromDeg = 0.25, .psiToDeg = 120.5, .segmentSizeArcSec = 900},
+    TZoneList{{{0, 0.1, 15, false}, {0.1, 180, 3600, true}}},
+    TZonePreset{"fine"},
+};
+
 TEST(RecordCodec, RoundTripKeepsEveryField) {
-  const TRunParameters sent = EveryFieldSet();
-  ASSERT_NE(sent, TRunParameters{});
-  TWireWriter w;
-  WriteRecord(w, sent);
-  TWireReader r(w.bytes());
-  EXPECT_EQ(ReadRecord(r), sent);
-  EXPECT_TRUE(r.AtEnd());
+  for (const TZoneChoice& zone : kZones) {
+    SCOPED_TRACE(zone.index());
+    TRunParameters sent = EveryFieldSet();
+    sent.zone = zone;
+    ASSERT_NE(sent, TRunParameters{});
+    TWireWriter w;
+    WriteRecord(w, sent);
+    TWireReader r(w.bytes());
+    EXPECT_EQ(ReadRecord(r), sent);
+    EXPECT_TRUE(r.AtEnd());
+  }
 }
 
 // A message cut anywhere is refused, never read as a shorter record.
 TEST(RecordCodec, MessageCutShortIsRefused) {
-  TWireWriter w;
-  WriteRecord(w, EveryFieldSet());
-  for (std::size_t size = 0; size < w.bytes().size(); ++size) {
-    const std::string cut = w.bytes().substr(0, size);
-    TWireReader r(cut);
-    EXPECT_THROW(ReadRecord(r), std::runtime_error) << size;
+  for (const TZoneChoice& zone : kZones) {
+    SCOPED_TRACE(zone.index());
+    TRunParameters sent = EveryFieldSet();
+    sent.zone = zone;
+    TWireWriter w;
+    WriteRecord(w, sent);
+    for (std::size_t size = 0; size < w.bytes().size(); ++size) {
+      const std::string cut = w.bytes().substr(0, size);
+      TWireReader r(cut);
+      EXPECT_THROW(ReadRecord(r), std::runtime_error) << size;
+    }
   }
+}
+
+// A zone of a kind this build does not know is a damaged message, not the
+// default zone.
+TEST(RecordCodec, UnknownZoneKindIsRefused) {
+  // Two records that differ in the zone's kind alone first differ in the
+  // low byte of its index (this machine is little-endian, as every rank).
+  TRunParameters single = EveryFieldSet();
+  single.zone = TSingleZone{};
+  TRunParameters preset = EveryFieldSet();
+  preset.zone = TZonePreset{};
+  TWireWriter a, b;
+  WriteRecord(a, single);
+  WriteRecord(b, preset);
+  const auto [at, unused] = std::mismatch(a.bytes().begin(), a.bytes().end(), b.bytes().begin());
+  ASSERT_NE(at, a.bytes().end());
+  std::string damaged = b.bytes();
+  const std::int64_t unknown = std::variant_size_v<TZoneChoice>;
+  std::memcpy(damaged.data() + (at - a.bytes().begin()), &unknown, sizeof unknown);
+  TWireReader r(damaged);
+  EXPECT_THROW(ReadRecord(r), std::runtime_error);
 }
 
 TEST(RecordCodec, PointRoundTrip) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -169,8 +170,7 @@ TEST(RunSetup, FillsTheRunRecord) {
   EXPECT_EQ(p.layers, layers);
   EXPECT_EQ(p.rowCount, 3);
   EXPECT_EQ(p.gravityConstant, 0.006673);
-  EXPECT_EQ(p.psiFromDeg, 1.499444);
-  EXPECT_EQ(p.psiToDeg, 180.0);
+  EXPECT_EQ(p.zone, TZoneChoice(TSingleZone{.psiFromDeg = 1.499444, .psiToDeg = 180, .segmentSizeArcSec = 900}));
   EXPECT_EQ(p.earthRadius, 6371001.0);
   EXPECT_EQ(p.appendText, "_v2");
   EXPECT_EQ(p.azimuthFromDeg, 0.0);
@@ -178,7 +178,6 @@ TEST(RunSetup, FillsTheRunRecord) {
   EXPECT_EQ(p.increment, 1.5);
   EXPECT_EQ(p.priority, TCrossingRule::BottomGrid);
   EXPECT_EQ(p.outputUnit, TOutputUnit::MicroGal);
-  EXPECT_EQ(p.segmentSize, 900.0);
   EXPECT_TRUE(p.sumOnly);
 
   // The same texts with a decimal point are not numbers for a comma user.
@@ -218,13 +217,11 @@ TEST(WindowStart, StartTextsRunAsAnUnsetRunRecord) {
     ASSERT_TRUE(setup.ok()) << setup.message;
     const TRunParameters& p = setup.params;
     EXPECT_EQ(p.gravityConstant, unset.gravityConstant);
-    EXPECT_EQ(p.psiFromDeg, unset.psiFromDeg);
-    EXPECT_EQ(p.psiToDeg, unset.psiToDeg);
+    EXPECT_EQ(p.zone, unset.zone);
     EXPECT_EQ(p.earthRadius, unset.earthRadius);
     EXPECT_EQ(p.azimuthFromDeg, unset.azimuthFromDeg);
     EXPECT_EQ(p.azimuthToDeg, unset.azimuthToDeg);
     EXPECT_EQ(p.increment, unset.increment);
-    EXPECT_EQ(p.segmentSize, unset.segmentSize);
     EXPECT_EQ(p.priority, unset.priority);
     EXPECT_EQ(p.outputUnit, unset.outputUnit);
     EXPECT_EQ(p.sumOnly, unset.sumOnly);
@@ -267,9 +264,11 @@ TEST(DefaultButton, GivesTheWholeGlobeBeyondAnInnerCap) {
   ASSERT_TRUE(setup.ok()) << setup.message;
   const TRunParameters& p = setup.params;
   const TRunParameters unset;
-  EXPECT_GT(p.psiFromDeg, unset.psiFromDeg);
-  EXPECT_LT(p.psiFromDeg, p.psiToDeg);
-  EXPECT_EQ(p.psiToDeg, unset.psiToDeg);
+  const TSingleZone& zone = std::get<TSingleZone>(p.zone);
+  const TSingleZone& unsetZone = std::get<TSingleZone>(unset.zone);
+  EXPECT_GT(zone.psiFromDeg, unsetZone.psiFromDeg);
+  EXPECT_LT(zone.psiFromDeg, zone.psiToDeg);
+  EXPECT_EQ(zone.psiToDeg, unsetZone.psiToDeg);
   EXPECT_EQ(p.earthRadius, unset.earthRadius);
   EXPECT_EQ(p.gravityConstant, unset.gravityConstant);
   EXPECT_EQ(p.azimuthFromDeg, unset.azimuthFromDeg);

@@ -3,6 +3,7 @@
 // and run log of a zoned run.
 #include <ostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -181,7 +182,7 @@ TEST_P(ZoneFaults, RefusedNamingFileAndKey) {
   const ZoneFaultCase& c = GetParam();
   const TZoneListSetup list = ConvertZoneList({"run.ini", c.keys});
   EXPECT_EQ(list.message, c.message);
-  EXPECT_TRUE(list.zones.empty());
+  EXPECT_EQ(list.zone, TZoneChoice{});  // no band of the faulty list
 
   TWindowState state = RunnableState();
   state.zones = {"run.ini", c.keys};
@@ -199,7 +200,7 @@ TEST(ZoneList, OrderedByNumberWhateverTheFileOrder) {
       {"run.ini", {{"Zone2", " 0.1 ; 1 ; 60 "}, {"zone1", "0;0.1;15"}, {"zone3", "1;180;3.6e3; Mean "}}});
   ASSERT_TRUE(list.ok()) << list.message;
   const std::vector<TZone> expected{{0, 0.1, 15, false}, {0.1, 1, 60, false}, {1, 180, 3600, true}};
-  EXPECT_EQ(list.zones, expected);
+  EXPECT_EQ(list.zone, TZoneChoice(TZoneList{expected}));
 }
 
 // A generated file of 100,000 zones used to take gigabytes before anything
@@ -217,7 +218,7 @@ TEST(ZoneList, AtMostAThousandZones) {
   EXPECT_TRUE(ConvertZoneList(bands(1000)).ok());
   const TZoneListSetup list = ConvertZoneList(bands(1001));
   EXPECT_EQ(list.message, "[zones] of run.ini holds 1001 keys, more than the 1000 zones a run may have");
-  EXPECT_TRUE(list.zones.empty());
+  EXPECT_EQ(list.zone, TZoneChoice{});
 }
 
 // A preset's name reaches the engine, which forms its bands once the grids
@@ -228,8 +229,25 @@ TEST(ZoneList, PresetNameReachesTheRun) {
   state.zones = {"run.ini", {{"PRESET", "Fine"}}};
   const TRunSetup setup = PrepareRun(state, '.');
   ASSERT_TRUE(setup.ok()) << setup.message;
-  EXPECT_EQ(setup.params.zonePreset, "fine");
-  EXPECT_TRUE(setup.params.zones.empty());
+  EXPECT_EQ(setup.params.zone, TZoneChoice(TZonePreset{"fine"}));
+}
+
+// A zone converted already (the batch's --zones) takes the place of the
+// window's zone and of the [zones] keys, however faulty their texts.
+TEST(ZoneList, ZoneGivenConvertedReplacesTheirTexts) {
+  TWindowState state = RunnableState();
+  state.innerDistanceDegText = "10";
+  state.outerDistanceDegText = "5";
+  state.segmentSizeArcSecText = "coarse";
+  state.zones = {"run.ini", {{"zone1", "0;1;60"}, {"zone3", "1;180;60"}}};
+  ASSERT_FALSE(PrepareRun(state, '.').ok());
+  const TZoneChoice standard = TZonePreset{"standard"};
+  const TRunSetup setup = PrepareRun(state, '.', standard);
+  ASSERT_TRUE(setup.ok()) << setup.message;
+  EXPECT_EQ(setup.params.zone, standard);
+  // The checks after the zone's still refuse.
+  state.azimuthToDegText = "0";
+  EXPECT_EQ(PrepareRun(state, '.', standard).message, "Lambda_to must be greater then Lambda_from");
 }
 
 // The distances and the segment size of the window are not used by a zoned
@@ -244,8 +262,8 @@ TEST(ZoneList, TakeThePlaceOfTheWindowZone) {
   state.zones = ThreeZones("run.ini");
   TRunSetup setup = PrepareRun(state, '.');
   ASSERT_TRUE(setup.ok()) << setup.message;
-  const std::vector<TZone> expected{{0, 0.1, 15}, {0.1, 1, 60}, {1, 180, 3600}};
-  EXPECT_EQ(setup.params.zones, expected);
+  const TZoneChoice expected = TZoneList{{{0, 0.1, 15}, {0.1, 1, 60}, {1, 180, 3600}}};
+  EXPECT_EQ(setup.params.zone, expected);
 
   // The file's decimal point, whatever the window's separator.
   TWindowState comma = TWindowState::StartValues(',');
@@ -254,8 +272,8 @@ TEST(ZoneList, TakeThePlaceOfTheWindowZone) {
   comma.zones = state.zones;
   setup = PrepareRun(comma, ',');
   ASSERT_TRUE(setup.ok()) << setup.message;
-  EXPECT_EQ(setup.params.zones, expected);
-  EXPECT_TRUE(PrepareRun(RunnableState(), '.').params.zones.empty());
+  EXPECT_EQ(setup.params.zone, expected);
+  EXPECT_TRUE(std::holds_alternative<TSingleZone>(PrepareRun(RunnableState(), '.').params.zone));
 }
 
 TEST(ZoneList, RunLogListsEveryZoneAfterTheLayers) {
