@@ -263,8 +263,13 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
   // loaded grids.
   std::vector<TRoledGrid> grids;
   for (int k = 0; k < params.rowCount; ++k) {
+    // Every grid of a list has its own means.
     if (model[k].elevationGrid) grids.push_back({model[k].elevationGrid.get(), TGridRole::Elevation});
+    for (const auto& grid : model[k].elevationMore) grids.push_back({grid.get(), TGridRole::Elevation});
     if (k >= 1 && model[k].densityGrid) grids.push_back({model[k].densityGrid.get(), TGridRole::Density});
+    if (k >= 1) {
+      for (const auto& grid : model[k].densityMore) grids.push_back({grid.get(), TGridRole::Density});
+    }
   }
   try {
     bands.means = TZoneGridMeans(grids, bands.zones, params.earthRadius);
@@ -544,7 +549,11 @@ double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount) {
   };
   for (int k = 0; k < std::min(rowCount, MaxLayerRows); ++k) {
     consider(model[k].elevationGrid);
-    if (k >= 1) consider(model[k].densityGrid);
+    for (const auto& grid : model[k].elevationMore) consider(grid);
+    if (k >= 1) {
+      consider(model[k].densityGrid);
+      for (const auto& grid : model[k].densityMore) consider(grid);
+    }
   }
   return finest > 0 ? finest : kNoGridArcSec;
 }

@@ -165,7 +165,7 @@ class TCalcEngine {
 };
 
 // The finest node spacing of the grids of rows 0 .. rowCount-1 (elevation
-// grids, and density grids from row 1), arc-seconds; 60 when no grid is
+// grids, and density grids from row 1, every grid of a list), arc-seconds; 60 when no grid is
 // loaded (a stack of constants is integrated in closed form, whatever the
 // bands).
 double FinestGridSpacingArcSec(const TLayerModel& model, int rowCount);

@@ -13,6 +13,19 @@ bool AttachAndLoad(std::unique_ptr<TGridImports>& slot, const std::string& path,
   return loadGrid ? loadGrid(*slot, path, prompts) : LoadGrid(*slot, path, prompts);
 }
 
+// Every grid of a list, in order: the first into `first`, the others into
+// `more`; stops at the first that fails.
+bool AttachAndLoadList(std::unique_ptr<TGridImports>& first, TGridTail& more,
+                       const std::vector<TGridReference>& grids, IUserPrompts& prompts,
+                       const TGridLoader& loadGrid) {
+  more.clear();
+  if (!AttachAndLoad(first, grids.front().path, prompts, loadGrid)) return false;
+  for (std::size_t n = 1; n < grids.size(); ++n) {
+    if (!AttachAndLoad(more.emplace_back(), grids[n].path, prompts, loadGrid)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
@@ -21,16 +34,19 @@ bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts
   if (row.elevation.constant) {
     def.elevation = *row.elevation.constant;
     def.elevationGrid.reset();
+    def.elevationMore.clear();
   }
-  // One grid per value for now: the first of the list.
   if (!row.elevation.grids.empty()) {
-    if (!AttachAndLoad(def.elevationGrid, row.elevation.grids.front().path, prompts, loadGrid)) return false;
+    if (!AttachAndLoadList(def.elevationGrid, def.elevationMore, row.elevation.grids, prompts, loadGrid)) {
+      return false;
+    }
     def.elevation = NoValue;
   }
   def.density = row.density.constant.value_or(NoValue);
   def.densityGrid.reset();
+  def.densityMore.clear();
   if (!row.density.grids.empty()) {
-    if (!AttachAndLoad(def.densityGrid, row.density.grids.front().path, prompts, loadGrid)) return false;
+    if (!AttachAndLoadList(def.densityGrid, def.densityMore, row.density.grids, prompts, loadGrid)) return false;
     def.density = NoValue;
   }
   return true;
@@ -39,7 +55,9 @@ bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts
 void ReleaseGrids(TLayerModel& model, int rowCount) {
   for (int k = 0; k < rowCount && k < MaxLayerRows; ++k) {
     model[k].elevationGrid.reset();
+    model[k].elevationMore.clear();
     model[k].densityGrid.reset();
+    model[k].densityMore.clear();
   }
 }
 

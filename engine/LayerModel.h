@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "GridImports.h"
+#include "GridMeans.h"
 #include "GridSampler.h"
 #include "UserPrompts.h"
 
@@ -24,11 +25,16 @@ namespace globelayers {
 inline constexpr double NoValue = std::bit_cast<double>(std::uint64_t{0xC7D2CED32A16A1B1});
 inline constexpr int MaxLayerRows = 15;
 
+// The grids of a list after its first, in the list's order (finest first).
+using TGridTail = std::vector<std::unique_ptr<TGridImports>>;
+
 struct TLayerDef {
   double elevation = NoValue;                   // metres above sea level, when constant
-  std::unique_ptr<TGridImports> elevationGrid;  // or the surface's elevation grid
+  std::unique_ptr<TGridImports> elevationGrid;  // or the surface's elevation grid (the first of its list)
+  TGridTail elevationMore;                      // the rest of the list; empty for one grid
   double density = NoValue;                     // g/cm3 of the layer above, when constant
-  std::unique_ptr<TGridImports> densityGrid;    // or that layer's density grid
+  std::unique_ptr<TGridImports> densityGrid;    // or that layer's density grid (the first of its list)
+  TGridTail densityMore;                        // the rest of the list; empty for one grid
 };
 
 using TLayerModel = std::array<TLayerDef, MaxLayerRows>;
@@ -40,9 +46,8 @@ struct TGridReference {
   bool operator==(const TGridReference&) const = default;
 };
 
-// A boundary or a density of a layer row: a constant, or grids. The grids
-// are a list so that a value can later be taken from the first of several
-// grids that covers a point; today a row names at most one.
+// A boundary or a density of a layer row: a constant, or grids: one, or a
+// list, finest first, sampled as SampleGridList says.
 struct TLayerValue {
   std::optional<double> constant{};   // metres (boundary) or g/cm3 (density)
   std::vector<TGridReference> grids{};  // in order; when given, they replace the constant
@@ -71,11 +76,44 @@ bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts
 // Releases every grid of rows 0 .. rowCount-1.
 void ReleaseGrids(TLayerModel& model, int rowCount);
 
+// Whether a position located in `grid` lies on it: inside its outer node
+// lines or on them. Only the outer cells can tell: the cell index comes
+// from arc-seconds and the weights from degrees, so a weight of an inner
+// cell may stray from 0..1 by a few units in the last place.
+inline bool GridHolds(const TGridImports& grid, const TGridCell& c) {
+  return (c.ix > 0 || c.t >= 0) && (c.ix < grid.nx - 2 || c.t <= 1) && (c.iy > 0 || c.u >= 0) &&
+         (c.iy < grid.ny - 2 || c.u <= 1);
+}
+
+// A value from a list of grids at (lambda, phi), degrees: from the first
+// grid that holds the position with a sample free of blanks (a blank node
+// with zero weight takes no part), bilinear on that grid. A position that
+// some grids hold, each with a blank in its sample, is blank
+// (kBlankMarker). A position that no grid holds is extrapolated from the
+// last grid, as a single grid does. A band on block means samples each
+// grid's stand-in (ZoneGrid) and asks it whether it holds the position.
+// With an empty tail this is SampleGrid on `first`, to the bit.
+inline double SampleGridList(const TGridImports& first, const TGridTail& more, const TGridStandIns* standIns,
+                             double lambdaDeg, double phiDeg) {
+  const TGridImports& head = ZoneGrid(standIns, first);
+  if (more.empty()) return SampleGrid(head, lambdaDeg, phiDeg);
+  bool held = false;
+  for (std::size_t n = 0; n <= more.size(); ++n) {
+    const TGridImports& grid = n == 0 ? head : ZoneGrid(standIns, *more[n - 1]);
+    const TGridCell c = LocateInGrid(grid, lambdaDeg, phiDeg);
+    if (!GridHolds(grid, c)) continue;
+    held = true;
+    const double value = InterpolateCell(grid, c);
+    if (!(value > kBlankThreshold)) return value;
+  }
+  return held ? double{kBlankMarker} : SampleGrid(ZoneGrid(standIns, *more.back()), lambdaDeg, phiDeg);
+}
+
 inline double SampleElevation(const TLayerModel& model, int k, double lambdaDeg, double phiDeg) {
-  return SampleGrid(*model[k].elevationGrid, lambdaDeg, phiDeg);
+  return SampleGridList(*model[k].elevationGrid, model[k].elevationMore, nullptr, lambdaDeg, phiDeg);
 }
 inline double SampleDensity(const TLayerModel& model, int k, double lambdaDeg, double phiDeg) {
-  return SampleGrid(*model[k].densityGrid, lambdaDeg, phiDeg);
+  return SampleGridList(*model[k].densityGrid, model[k].densityMore, nullptr, lambdaDeg, phiDeg);
 }
 
 }  // namespace globelayers

@@ -195,12 +195,12 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
           // The cap ring is sampled at the point itself.
           TGeoPoint centre{.latDeg = p.phi, .lonDeg = p.lambda};
           if (!b.cap) centre = GeodeticDirect(phiRad, lambdaRad, psiMid, SegmentMidAzimuth(j, m), R, 0.0);
-          const auto sample = [&](const std::unique_ptr<TGridImports>& grid) {
-            return SampleGrid(ZoneGrid(zone.standIns, *grid), centre.lonDeg, centre.latDeg);
+          const auto sample = [&](const std::unique_ptr<TGridImports>& grid, const TGridTail& more) {
+            return SampleGridList(*grid, more, zone.standIns, centre.lonDeg, centre.latDeg);
           };
-          double T = upper.elevationGrid ? sample(upper.elevationGrid) : upper.elevation;
-          double B = lower.elevationGrid ? sample(lower.elevationGrid) : lower.elevation;
-          const double rho = lower.densityGrid ? sample(lower.densityGrid) : lower.density;
+          double T = upper.elevationGrid ? sample(upper.elevationGrid, upper.elevationMore) : upper.elevation;
+          double B = lower.elevationGrid ? sample(lower.elevationGrid, lower.elevationMore) : lower.elevation;
+          const double rho = lower.densityGrid ? sample(lower.densityGrid, lower.densityMore) : lower.density;
           if (T > kBlankThreshold || B > kBlankThreshold || rho > kBlankThreshold) continue;
           double sign = +1;
           ApplyCrossingRule(ctx.priority, T, B, sign);
@@ -254,6 +254,7 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
     v->resize(width);
   }
   nearLine_.resize(width);
+  listNear_.resize(width);
   keep_.resize(width);
   sourceTop_.resize(width);
   sourceBottom_.resize(width);
@@ -264,23 +265,27 @@ TPointEvaluator::TPointEvaluator(const TRunContext& ctx) : ctx_(ctx) {
   for (int k = 0; k < ctx.rowCount; ++k) {
     if (ctx.model[k].elevationGrid) {
       elevation_[k].resize(length);
-      sampled_.push_back({.grid = ctx.model[k].elevationGrid.get(), .samples = elevation_[k].data()});
+      sampled_.push_back({.grid = ctx.model[k].elevationGrid.get(), .samples = elevation_[k].data(), .more = &ctx.model[k].elevationMore});
     }
     // The density of row 0 belongs to no layer.
     if (k >= 1 && ctx.model[k].densityGrid) {
       density_[k].resize(length);
-      sampled_.push_back({.grid = ctx.model[k].densityGrid.get(), .samples = density_[k].data()});
+      sampled_.push_back({.grid = ctx.model[k].densityGrid.get(), .samples = density_[k].data(), .more = &ctx.model[k].densityMore});
     }
   }
   for (int i = 0; i <= ctx.rowCount - 2; ++i) {
     if (ctx.model[i].elevationGrid) {
-      layerGrids_[i].push_back({.grid = ctx.model[i].elevationGrid.get(), .samples = elevation_[i].data()});
+      layerGrids_[i].push_back({.grid = ctx.model[i].elevationGrid.get(), .samples = elevation_[i].data(), .more = &ctx.model[i].elevationMore});
     }
     if (ctx.model[i + 1].elevationGrid) {
-      layerGrids_[i].push_back({.grid = ctx.model[i + 1].elevationGrid.get(), .samples = elevation_[i + 1].data()});
+      layerGrids_[i].push_back({.grid = ctx.model[i + 1].elevationGrid.get(),
+                                 .samples = elevation_[i + 1].data(),
+                                 .more = &ctx.model[i + 1].elevationMore});
     }
     if (ctx.model[i + 1].densityGrid) {
-      layerGrids_[i].push_back({.grid = ctx.model[i + 1].densityGrid.get(), .samples = density_[i + 1].data()});
+      layerGrids_[i].push_back({.grid = ctx.model[i + 1].densityGrid.get(),
+                                 .samples = density_[i + 1].data(),
+                                 .more = &ctx.model[i + 1].densityMore});
     }
   }
 }
@@ -296,7 +301,7 @@ std::size_t TPointEvaluator::ScratchBytes() const {
   for (const auto* rows : {&elevation_, &density_}) {
     for (const std::vector<double>& v : *rows) bytes += v.capacity() * sizeof(double);
   }
-  bytes += nearLine_.capacity() + keep_.capacity() + sourceTop_.capacity() + sourceBottom_.capacity();
+  bytes += nearLine_.capacity() + listNear_.capacity() + keep_.capacity() + sourceTop_.capacity() + sourceBottom_.capacity();
   bytes += (jobIndex_.capacity() + cellX_.capacity() + cellY_.capacity()) * sizeof(int);
   return bytes;
 }
@@ -390,7 +395,7 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
   const int m = s.count;
   if (s.ring.cap) {  // the point itself: nothing approximate
     for (const TSampledGrid& g : fill) {
-      g.samples[offset] = SampleGrid(ZoneGrid(s.zone.standIns, *g.grid), ringLon_[0], ringLat_[0]);
+      g.samples[offset] = SampleGridList(*g.grid, *g.more, s.zone.standIns, ringLon_[0], ringLat_[0]);
     }
     return;
   }
@@ -405,9 +410,13 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
   // A band on block means samples them instead, and locates in them.
   for (const TSampledGrid& g : sampled_) {
     const TGridImports& grid = ZoneGrid(s.zone.standIns, *g.grid);
+    const auto filled = std::find_if(fill.begin(), fill.end(), [&g](const TSampledGrid& f) { return f.grid == g.grid; });
+    if (!g.more->empty()) {
+      SampleListStretch(s, g, filled == fill.end() ? nullptr : filled->samples + offset);
+      continue;
+    }
     LocateArray(grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
                 cellT_.data(), cellU_.data(), nearLine_.data());
-    const auto filled = std::find_if(fill.begin(), fill.end(), [&g](const TSampledGrid& f) { return f.grid == g.grid; });
     if (filled == fill.end()) continue;
     double* out = filled->samples + offset;
     for (int j = 0; j < m; ++j) {
@@ -419,8 +428,67 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
     if (!nearLine_[j]) continue;
     ExactCentre(j, pt);
     for (const TSampledGrid& g : fill) {
-      g.samples[offset + j] = SampleGrid(ZoneGrid(s.zone.standIns, *g.grid), ringLon_[j], ringLat_[j]);
+      g.samples[offset + j] = SampleGridList(*g.grid, *g.more, s.zone.standIns, ringLon_[j], ringLat_[j]);
     }
+  }
+}
+
+void TPointEvaluator::SampleListStretch(const TStretch& s, const TSampledGrid& g, double* out) {
+  // The first grid for the whole stretch, as a single grid is sampled; the
+  // rest of the list, one position at a time, only where the first grid
+  // does not give the value. A position is guarded (sampled again at its
+  // exact centre) by the node lines of the grid whose value it takes, so a
+  // first grid that gives no value moves no centre of the others.
+  const int m = s.count;
+  const TGridImports& head = ZoneGrid(s.zone.standIns, *g.grid);
+  std::fill(listNear_.begin(), listNear_.begin() + m, 0);
+  LocateArray(head, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(), cellT_.data(),
+              cellU_.data(), listNear_.data());
+  for (int j = 0; j < m; ++j) {
+    const TGridCell c{.ix = cellX_[j], .iy = cellY_[j], .t = cellT_[j], .u = cellU_[j]};
+    if (GridHolds(head, c)) {
+      const double value = InterpolateCell(head, c);
+      if (!(value > kBlankThreshold)) {
+        nearLine_[j] = static_cast<char>(nearLine_[j] | listNear_[j]);
+        if (out) out[j] = value;
+        continue;
+      }
+    }
+    // The rest of the list, in order: the grid whose value is taken guards
+    // the position; a blank takes the last grid that held it, a position
+    // that none holds the last grid of the list.
+    const TGridTail& more = *g.more;
+    double value = kBlankMarker;
+    bool held = GridHolds(head, c);
+    char near = held ? listNear_[j] : 0;
+    bool found = false;
+    for (const auto& next : more) {
+      const TGridImports& grid = ZoneGrid(s.zone.standIns, *next);
+      int ix = 0, iy = 0;
+      double t = 0, u = 0;
+      char nextNear = 0;
+      LocateArray(grid, 1, &ringLon_[j], &ringLat_[j], kGuardDeg, &ix, &iy, &t, &u, &nextNear);
+      const TGridCell nextCell{.ix = ix, .iy = iy, .t = t, .u = u};
+      if (!GridHolds(grid, nextCell)) continue;
+      held = true;
+      near = nextNear;
+      value = InterpolateCell(grid, nextCell);
+      if (!(value > kBlankThreshold)) {
+        found = true;
+        break;
+      }
+    }
+    if (!found && !held) {
+      const TGridImports& last = ZoneGrid(s.zone.standIns, *more.back());
+      int ix = 0, iy = 0;
+      double t = 0, u = 0;
+      near = 0;
+      LocateArray(last, 1, &ringLon_[j], &ringLat_[j], kGuardDeg, &ix, &iy, &t, &u, &near);
+      value = InterpolateCell(last, {.ix = ix, .iy = iy, .t = t, .u = u});
+    }
+    if (!found && held) value = kBlankMarker;
+    nearLine_[j] = static_cast<char>(nearLine_[j] | near);
+    if (out) out[j] = value;
   }
 }
 

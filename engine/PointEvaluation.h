@@ -133,8 +133,9 @@ class TPointEvaluator {
     double cosU = 0, sinU = 0;  // of the latitude, as the direct problem forms them; no unit
   };
   struct TSampledGrid {
-    const TGridImports* grid;
-    double* samples;  // into elevation_ or density_
+    const TGridImports* grid;  // the first grid of its list
+    double* samples;           // into elevation_ or density_
+    const TGridTail* more;     // the rest of the list (SampleGridList)
   };
   // A stretch of one ring: its segments from `first` on, `count` of them.
   struct TStretch {
@@ -152,6 +153,10 @@ class TPointEvaluator {
   // Samples of the grids `fill` at a stretch's centres, from `offset` on.
   void SampleRing(const TStretch& s, const std::vector<TSampledGrid>& fill, std::int64_t offset,
                   const TPointTerms& terms);
+  // A grid list over one stretch, as SampleGridList gives it, into `out`
+  // (null: only located, for the guard); the stretch's positions near a
+  // node line of the grid that gives their value are marked in nearLine_.
+  void SampleListStretch(const TStretch& s, const TSampledGrid& g, double* out);
   // Layer i over one stretch, its samples from `offset` on, at the point's
   // radius rP and the raised point's rPi (metres from the centre).
   void AccumulateRing(int i, const TStretch& s, std::int64_t offset, double rP, double rPi, TSums& layer,
@@ -188,6 +193,7 @@ class TPointEvaluator {
   std::vector<double> ringLat_, ringLon_;                 // centres of one stretch, degrees
   std::vector<double> latY_, latX_, lonY_, lonX_;         // their arc tangents' arguments
   std::vector<char> nearLine_;                            // per segment: form again exactly
+  std::vector<char> listNear_;                            // per segment: near a node line of a list's first grid
   std::vector<int> cellX_, cellY_;                        // one grid's cells at those centres
   std::vector<double> cellT_, cellU_;                     //   and the weights across them, no unit
   // One stretch of one layer: kept segments, radii after the crossing rule,

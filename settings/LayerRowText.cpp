@@ -1,6 +1,7 @@
 #include "LayerRowText.h"
 
 #include "NumberText.h"
+#include "RunSetup.h"
 
 namespace globelayers {
 namespace {
@@ -20,6 +21,12 @@ double ParseConstant(const std::string& cell, char decimalSeparator) {
     throw TConversionError(FormatMessage("'%s' is not a valid floating point value", cell));
   }
   return value;
+}
+
+std::vector<TGridReference> ParseGridList(const std::string& cell) {
+  std::vector<TGridReference> grids;
+  if (!GridListFromCell(cell, grids)) throw TConversionError(GridListFault(cell));
+  return grids;
 }
 
 }  // namespace
@@ -45,11 +52,11 @@ TLayerRow LayerRowFromText(const std::string& rowText, char decimalSeparator) {
   if (const std::string& elevation = Cell(cells, 0); elevation != kEmptyCell) {
     row.elevation.constant = ParseConstant(elevation, decimalSeparator);
   }
-  if (const std::string& grid = Cell(cells, 1); grid != kEmptyCell) row.elevation.grids.push_back({grid});
+  if (const std::string& grid = Cell(cells, 1); grid != kEmptyCell) row.elevation.grids = ParseGridList(grid);
   if (const std::string& density = Cell(cells, 2); density != kEmptyCell) {
     row.density.constant = ParseConstant(density, decimalSeparator);
   }
-  if (const std::string& grid = Cell(cells, 3); grid != kEmptyCell) row.density.grids.push_back({grid});
+  if (const std::string& grid = Cell(cells, 3); grid != kEmptyCell) row.density.grids = ParseGridList(grid);
   return row;
 }
 

@@ -31,7 +31,8 @@ class TListIndexError : public std::out_of_range {
 std::vector<std::string> SplitLayerRow(const std::string& rowText);
 
 // One row text converted: a cell "@" is empty; a constant cell is read with
-// `decimalSeparator`; a grid cell is a path as it stands (blanks kept).
+// `decimalSeparator`; a grid cell is a path as it stands (blanks kept), or
+// a list of paths joined by " | " (GridListFromCell, RunSetup.h).
 // Throws TConversionError or TListIndexError, naming the cell.
 TLayerRow LayerRowFromText(const std::string& rowText, char decimalSeparator);
 std::vector<TLayerRow> LayerRowsFromTexts(const std::vector<std::string>& rowTexts, char decimalSeparator);

@@ -143,6 +143,28 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
   return setup;
 }
 
+bool GridListFromCell(const std::string& cell, std::vector<TGridReference>& grids) {
+  constexpr std::string_view kSeparator = " | ";
+  grids.clear();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t bar = cell.find(kSeparator, start);
+    const std::string name = cell.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    if (name.empty() || name == kEmptyCell) {
+      grids.clear();
+      return false;
+    }
+    grids.push_back({name});
+    if (bar == std::string::npos) return true;
+    start = bar + kSeparator.size();
+  }
+}
+
+std::string GridListFault(const std::string& cell) {
+  return "Grid cell '" + cell + "' holds an empty entry in its list of grids"
+         " (names joined by ' | ', finest first)";
+}
+
 std::string LayerRowText(const TLayerCells& cells) {
   std::string text;
   for (std::size_t c = 0; c < cells.size(); ++c) {
@@ -214,7 +236,9 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
         value->constant = number;
       }
       const std::string& grid = row[gridCell];
-      if (!grid.empty() && grid != kEmptyCell) value->grids.push_back({grid});
+      if (!grid.empty() && grid != kEmptyCell && !GridListFromCell(grid, value->grids)) {
+        return Refuse(TRunSetupFault::Check, GridListFault(grid), TRunField::LayerTable);
+      }
     }
   }
 

@@ -18,6 +18,19 @@ namespace globelayers {
 // cell written as "@". Cells are taken as they stand (a blank stays a blank).
 std::string LayerRowText(const TLayerCells& cells);
 
+// The grids of a grid cell (elevation grid, density grid): one name, or an
+// ordered list of names joined by " | " (space, bar, space), finest first.
+// A cell without " | " is one name exactly as it stands, odd characters and
+// blanks included. A cell is always split at " | ", so a file whose name
+// itself holds " | " can only be named through a link or a copy under
+// another name. Returns false (and `grids` empty) when the list has an
+// empty entry ("a | ", " | b", "a |  | b") or an entry "@".
+bool GridListFromCell(const std::string& cell, std::vector<TGridReference>& grids);
+
+// "Grid cell '...' holds an empty entry in its list of grids ..." for a
+// cell that GridListFromCell refuses.
+std::string GridListFault(const std::string& cell);
+
 enum class TRunSetupFault {
   None,        // the run may start
   Check,       // one of the Calc command's checks refused the input: a plain message

@@ -245,6 +245,67 @@ TEST(FastPath, ZoneListsGiveTheReferenceNumbers) {
 // Memory budgets decide how the evaluation walks the rings (samples shared
 // by the layers or formed per layer, azimuths from the tables or formed per
 // point, rings whole or in stretches); none may change a bit of a line.
+// Grid lists: a patch with blanks before a global grid, for a surface and
+// a density, so that segments fall on the patch, on its blanks, across its
+// edges and beyond it; a second patch in front of the patch at times. The
+// seam must not make the fast path differ from the reference.
+TEST(FastPath, GridListsGiveTheReferenceNumbers) {
+  std::mt19937_64 rng(1618);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const auto patch = [&rng, &unit](double xMin, double yMin, double step, int n, double base, double amplitude) {
+    auto g = std::make_unique<TGridImports>();
+    g->fileFormat = TGridFormat::kSurfer6;
+    g->nx = n, g->ny = n, g->xMin = xMin, g->yMin = yMin, g->xStep = step, g->yStep = step;
+    g->values.resize(std::size_t(n) * std::size_t(n));
+    for (int ix = 0; ix < n; ++ix) {
+      for (int iy = 0; iy < n; ++iy) {
+        const double x = xMin + ix * step, y = yMin + iy * step;
+        g->at(ix, iy) = unit(rng) < 0.05 ? 1.70141e38f : float(base + amplitude * std::sin(x * 0.9) * std::cos(y * 1.1));
+      }
+    }
+    return g;
+  };
+  int lines = 0, oneUnitOff = 0;
+  for (int run = 0; run < 30; ++run) {
+    SCOPED_TRACE(run);
+    TLayerModel model;
+    model[0].elevationGrid = patch(-6, 34, 0.25, 49, 800, 1500);
+    if (unit(rng) < 0.5) model[0].elevationMore.push_back(patch(-3, 37, 0.125, 49, 900, 1200));
+    model[0].elevationMore.push_back(SyntheticGrid(rng, 200, 2500, false));
+    model[0].elevation = NoValue;
+    model[1].elevation = 0;
+    model[1].density = 2.67;
+    model[2].elevation = -4000;
+    model[2].densityGrid = patch(-6, 34, 0.5, 25, 2.8, 0.2);
+    model[2].densityMore.push_back(SyntheticGrid(rng, 2.67, 0.3, false));
+    model[2].density = NoValue;
+    const double psiToDeg = 2 + unit(rng) * 20;
+    const auto layout = BuildRingLayout(0, psiToDeg * kDegToRad, 0, 2 * kPi, 900, 6371001);
+    ASSERT_TRUE(layout);
+    const TRingTable table = BuildRingTable(*layout, 6371001);
+    const TRunContext ctx{.model = model,
+                          .zones = {{.rings = *layout, .table = table}},
+                          .rowCount = 3,
+                          .earthRadius = 6371001,
+                          .psiFrom = 0,
+                          .psiTo = psiToDeg * kDegToRad,
+                          .increment = 1,
+                          .priority = 0,
+                          .twoPiG = 2.0 * kPi * 0.006673,
+                          .unitFactor = 1,
+                          .layout = MakeResultLayout(1, false, 3)};
+    TPointEvaluator fast(ctx);
+    const TCalcPoint p{.lambda = -8 + 16 * unit(rng), .phi = 32 + 16 * unit(rng), .pointNumber = 1, .height = 100};
+    const std::string got = fast.Evaluate(p), want = EvaluatePointReference(ctx, p);
+    const TLineMatch match = CompareLines(got, want);
+    ASSERT_NE(match, TLineMatch::Different) << p.lambda << " " << p.phi << "\n" << got << want;
+    oneUnitOff += match == TLineMatch::OneUnitOff ? 1 : 0;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 30);
+  EXPECT_LE(oneUnitOff, 1);
+}
+
 TEST(FastPath, MemoryBudgetsDoNotChangeALine) {
   struct Budget {
     const char* name;

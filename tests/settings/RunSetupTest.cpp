@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,38 @@ TEST(LayerRowText, CellsJoinedEmptyAsAt) {
       {{"@ ", "", "2,67", ""}, "@ ;@;2,67;@"},
   };
   for (const Case& c : cases) EXPECT_EQ(LayerRowText(c.cells), c.expected);
+}
+
+// A grid cell is split at " | " only: every other spelling is one name as
+// it stands, as before lists existed.
+TEST(GridListCell, SplitsAtSpaceBarSpaceOnly) {
+  struct Case {
+    const char* cell;
+    std::vector<std::string> names;  // empty: refused
+  };
+  const Case cases[] = {
+      {"topo.grd", {"topo.grd"}},
+      {" topo 1.grd ", {" topo 1.grd "}},
+      {"a|b.grd", {"a|b.grd"}},
+      {"a |b.grd", {"a |b.grd"}},
+      {"C:\\data\\a b.grd", {"C:\\data\\a b.grd"}},
+      {"NETCDF:\"x.nc\":z", {"NETCDF:\"x.nc\":z"}},
+      {"local.tif | global.grd", {"local.tif", "global.grd"}},
+      {"a.tif | b.vrt | c.grd", {"a.tif", "b.vrt", "c.grd"}},
+      {"a  |  b", {"a ", " b"}},  // the blanks beside the separator belong to the names
+      {"a | ", {}},
+      {" | b", {}},
+      {"a |  | b", {}},
+      {"a | @", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cell);
+    std::vector<TGridReference> grids{{"stale"}};
+    EXPECT_EQ(GridListFromCell(c.cell, grids), !c.names.empty());
+    std::vector<std::string> names;
+    for (const TGridReference& grid : grids) names.push_back(grid.path);
+    EXPECT_EQ(names, c.names);
+  }
 }
 
 TWindowState ValidState() {
@@ -87,6 +120,10 @@ const CheckCase kChecks[] = {
      TRunSetupFault::Conversion, "'2.6.7' is not a valid floating point value", TRunField::None},
     {"LayerBlankConstant", [](TWindowState& s) { s.layerRows[0][0] = " "; },
      TRunSetupFault::Conversion, "' ' is not a valid floating point value", TRunField::None},
+    {"GridListWithEmptyEntry", [](TWindowState& s) { s.layerRows[1][3] = "rho.grd |  | rho2.grd"; },
+     TRunSetupFault::Check,
+     "Grid cell 'rho.grd |  | rho2.grd' holds an empty entry in its list of grids (names joined by ' | ', finest first)",
+     TRunField::LayerTable},
 };
 
 class RunChecks : public testing::TestWithParam<CheckCase> {};
@@ -157,6 +194,17 @@ const std::vector<TLayerCells> kTwoRows = {{"0", "", "", ""}, {"-1000", "", "2",
 // run record that nobody has set; every start text passes the check on
 // leaving its field; a default-constructed record is the start values with
 // a decimal point.
+TEST(RunSetup, GridListsReachTheRunRecordInOrder) {
+  TWindowState s = ValidState();
+  s.layerRows = {{"", "dem 1s.tif | global.grd", "", ""}, {"-1000", "", "", "rho.tif | rho.grd | r.nc"}};
+  const TRunSetup setup = PrepareRun(s, '.');
+  ASSERT_TRUE(setup.ok()) << setup.message;
+  const std::vector<TLayerRow> layers{
+      {.elevation = {.grids = {{"dem 1s.tif"}, {"global.grd"}}}},
+      {.elevation = {.constant = -1000.0}, .density = {.grids = {{"rho.tif"}, {"rho.grd"}, {"r.nc"}}}}};
+  EXPECT_EQ(setup.params.layers, layers);
+}
+
 TEST(WindowStart, StartTextsRunAsAnUnsetRunRecord) {
   EXPECT_EQ(TWindowState{}, TWindowState::StartValues('.'));
   const TRunParameters unset;
