@@ -189,6 +189,15 @@ struct TFieldCounter {
   }
 };
 
+// The fields the codec sends of a value nested in the record.
+template <typename T>
+std::size_t InnerFieldCount() {
+  std::size_t count = 0;
+  const T value{};
+  ForEachInnerField(value, TFieldCounter{count});
+  return count;
+}
+
 }  // namespace
 
 void WriteRecord(TWireWriter& w, const TRunParameters& record) { ForEachRecordField(record, TFieldWriter{w}); }
@@ -206,47 +215,17 @@ std::size_t RecordFieldCount() {
   return count;
 }
 
-std::size_t ZoneFieldCount() {
-  std::size_t count = 0;
-  const TZone zone;
-  ForEachZoneField(zone, TFieldCounter{count});
-  return count;
-}
+std::size_t ZoneFieldCount() { return InnerFieldCount<TZone>(); }
 
-std::size_t SingleZoneFieldCount() {
-  std::size_t count = 0;
-  const TSingleZone zone;
-  ForEachSingleZoneField(zone, TFieldCounter{count});
-  return count;
-}
+std::size_t SingleZoneFieldCount() { return InnerFieldCount<TSingleZone>(); }
 
-std::size_t ZoneListFieldCount() {
-  std::size_t count = 0;
-  const TZoneList list;
-  ForEachZoneListField(list, TFieldCounter{count});
-  return count;
-}
+std::size_t ZoneListFieldCount() { return InnerFieldCount<TZoneList>(); }
 
-std::size_t ZonePresetFieldCount() {
-  std::size_t count = 0;
-  const TZonePreset preset;
-  ForEachZonePresetField(preset, TFieldCounter{count});
-  return count;
-}
+std::size_t ZonePresetFieldCount() { return InnerFieldCount<TZonePreset>(); }
 
-std::size_t LayerRowFieldCount() {
-  std::size_t count = 0;
-  const TLayerRow row;
-  ForEachLayerRowField(row, TFieldCounter{count});
-  return count;
-}
+std::size_t LayerRowFieldCount() { return InnerFieldCount<TLayerRow>(); }
 
-std::size_t LayerValueFieldCount() {
-  std::size_t count = 0;
-  const TLayerValue value;
-  ForEachLayerValueField(value, TFieldCounter{count});
-  return count;
-}
+std::size_t LayerValueFieldCount() { return InnerFieldCount<TLayerValue>(); }
 
 void WritePoint(TWireWriter& w, long index, const TCalcPoint& point) {
   w.Int(index);
