@@ -1,13 +1,14 @@
 // Renders the three windows into PNG files for the documentation:
 //   globelayers_screenshots <folder>
-// writes main-window.png, layer-dialog.png, progress-dialog.png,
-// zone-dialog.png and result-view.png. The windows are the real ones,
+// writes main-window.png, main-window-zones.png, layer-dialog.png,
+// progress-dialog.png, zone-dialog.png and result-view.png. The windows are the real ones,
 // filled with a small example layer stack; the layer dialog's grid picture
 // and the result view show the example run of examples/.
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +69,18 @@ int main(int argc, char** argv) {
   frmMain.dataPath->setText("/data/points/stations.dat");
   frmMain.TXT_Append->setText("_run1");
   bool ok = Save(frmMain, folder, "main-window.png");
+
+  // With zones, which take the place of the distance and segment size
+  // fields; a page that scrolls shows them.
+  TWindowState zoned = frmMain.WindowToState();
+  zoned.zones = {"screenshots.ini",
+                 {{"zone1", "0;0.1;5.625"}, {"zone2", "0.1;1;56.25"}, {"zone3", "1;10;225"}, {"zone4", "10;180;3600;mean"}}};
+  frmMain.StateToWindow(zoned);
+  frmMain.show();
+  frmMain.btn_zones->setFocus(Qt::OtherFocusReason);
+  ok = Save(frmMain, folder, "main-window-zones.png") && ok;
+  zoned.zones = {};
+  frmMain.StateToWindow(zoned);
 
   // The example files named as a user in that folder would name them.
   QDir::setCurrent(GLOBELAYERS_EXAMPLES_DIR);

@@ -309,8 +309,9 @@ TEST_F(BatchFolder, ExampleRun) {
 
 // One zone that is the example's zone (t3dist, t4dist, segsize) is the same
 // run: the result file does not change by a byte, even with t4dist and
-// segsize changed, which a zoned run does not use; the log shows the texts
-// of the file and lists the zone after them.
+// segsize changed, which a zoned run does not use. The zones win, and the
+// log says so: its distance and segment size lines hold what the zone
+// used, one line names the file's unused texts, and the zone follows.
 TEST_F(BatchFolder, ExampleRunWithOneZone) {
   for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
     fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
@@ -335,9 +336,10 @@ TEST_F(BatchFolder, ExampleRunWithOneZone) {
   const auto afterTimes = [](const std::string& text) {
     return text.substr(text.find('\n', text.find('\n') + 1) + 1);
   };
-  std::string expectedLog = replaced(afterTimes(plainLog), "Phi to: 180\n", "Phi to: 5\n");
-  expectedLog = replaced(expectedLog, "Segment size: 3600\n", "Segment size: 60\n");
-  expectedLog = replaced(expectedLog, "Run completed.\n", "Zone 1: 0 - 180 deg, segment 3600\"\nRun completed.\n");
+  std::string expectedLog = replaced(afterTimes(plainLog), "Segment size: 3600\n", "Segment size: zones\n");
+  expectedLog = replaced(expectedLog, "Run completed.\n",
+                         "The zones below replace Phi from 0, Phi to 5 and Segment size 60, which this run did "
+                         "not use.\nZone 1: 0 - 180 deg, segment 3600\"\nRun completed.\n");
   EXPECT_EQ(afterTimes(ReadText("stations_example_dce.con")), expectedLog);
 }
 
