@@ -362,7 +362,7 @@ TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
                             "Zone 2: 0.006 - 0.06 deg, segment 3.375\"\n"
                             "Zone 3: 0.06 - 0.6 deg, segment 33.75\"\n"
                             "Zone 4: 0.6 - 6 deg, segment 337.5\"\n"
-                            "Zone 5: 6 - 60 deg, segment 3375\"\n"
+                            "Zone 5: 6 - 60 deg, segment 843.75\"\n"
                             "Zone 6: 60 - 180 deg, segment 6750\"\n"
                             "Run completed.\n"))
       << log;
