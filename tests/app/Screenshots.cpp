@@ -1,7 +1,8 @@
 // Renders the three windows into PNG files for the documentation:
 //   globelayers_screenshots <folder>
 // writes main-window.png, main-window-zones.png, layer-dialog.png,
-// progress-dialog.png, zone-dialog.png and result-view.png. The windows are the real ones,
+// progress-dialog.png, zone-dialog.png, result-view.png and
+// result-view-everest.png. The windows are the real ones,
 // filled with a small example layer stack; the layer dialog's grid picture
 // and the result view show the example run of examples/.
 #include <QDir>
@@ -107,5 +108,15 @@ int main(int argc, char** argv) {
   resultView.resize(1100, 640);
   resultView.SelectStation(6);
   ok = Save(resultView, folder, "result-view.png") && ok;
+
+  // The real example: the Khumbu stations over the SRTM tile of Everest.
+  TResultView everestView(prompts);
+  ok = everestView.OpenFile("everest/expected/khumbu_everest_dce.dat", false,
+                            "everest/srtm3_N27E086_everest.tif") &&
+       ok;
+  everestView.WaitForRelief();
+  everestView.resize(1100, 640);
+  everestView.SelectStation(11);
+  ok = Save(everestView, folder, "result-view-everest.png") && ok;
   return ok ? 0 : 1;
 }
