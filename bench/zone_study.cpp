@@ -376,7 +376,7 @@ const TSurface kSurfaces[] = {
       {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31},
       {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
       {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
-    // Rough everywhere: a k^-3 spectrum, RMS 1.2 km.
+    // Rough everywhere: a k^-2.87 spectrum down to 2 h, RMS 1.2 km.
     {"rough",
      [] { return MakeRoughEverywhere(2); },
      {{"r1", 10.313, 35.173}, {"r2", -71.29, -12.83}, {"r3", 120.71, 48.22}, {"r4", -150.18, 20.47}}},

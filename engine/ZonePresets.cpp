@@ -30,8 +30,8 @@ struct TPresetRule {
 // 0.1 to 0.7 mGal on steep relief (docs/zones.md): both presets keep 64
 // rings and point samples to 600 h.
 constexpr TPresetRule kPresets[] = {
-    {"standard", 64, 3.75, false, {2700, 0}, {30, 60, 0}, "0.03"},
-    {"fine", 64, 1.875, false, {2700, 0}, {15, 30, 0}, "0.011"},
+    {"standard", 64, 3.75, false, {2700, 0}, {30, 60, 0}, "0.05"},
+    {"fine", 64, 1.875, false, {2700, 0}, {15, 30, 0}, "0.026"},
 };
 
 std::string LowerCase(std::string_view text) {

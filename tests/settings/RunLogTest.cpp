@@ -198,7 +198,7 @@ TEST(RunLog, ZoneLines) {
   // A preset run quotes the preset's measured bound.
   state.zones = {"run.ini", {{"preset", "standard"}}};
   const std::string standardBound =
-      "Zone preset standard: within 0.03 mGal of a converged reference, as measured on rough 1' global relief "
+      "Zone preset standard: within 0.05 mGal of a converged reference, as measured on rough 1' global relief "
       "(docs/zones.md)\n";
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
             plain + "Zone preset: standard\n" + standardBound + completed);  // no bands formed
@@ -208,7 +208,7 @@ TEST(RunLog, ZoneLines) {
                     "Zone 2: 0.5 - 180 deg, segment 900\", block means\n" + completed);
   state.zones = {"run.ini", {{"preset", "fine"}}};
   EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find(
-                "\nZone preset fine: within 0.011 mGal of a converged reference, as measured on rough 1' global "
+                "\nZone preset fine: within 0.026 mGal of a converged reference, as measured on rough 1' global "
                 "relief (docs/zones.md)\n"),
             std::string::npos);
 }
