@@ -693,6 +693,12 @@ std::vector<TCandidate> Candidates() {
   // the far bands at 900".
   add("S96-225pt-1800m-1800m", Decades(five(96), {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 30 * h, true}}));
   add("F128-112pt-900m-900m", Decades(five(128), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  // The presets with more rings in the decade 6 h .. 60 h (128 and 256),
+  // as real 3" relief asks, and `fine` so with its far band at 900".
+  add("S-last128", Decades({64, 64, 64, 64, 128}, {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
+  add("F-last256", Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  add("F-last256-900m-900m",
+      Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   return c;
 }
 
