@@ -715,6 +715,25 @@ void PrintSpreads(const std::vector<TCandidate>& candidates, const char* title) 
   std::fflush(stdout);
 }
 
+// Where a layout's time goes: each band alone, 2 threads, median of 5
+// rounds, per point and per segment, so that point samples of the full
+// grid and block means can be told apart.
+void PrintBandCosts(const gl::TLayerModel& model, const TMeansByLevel& means, const std::vector<gl::TCalcPoint>& points,
+                    const std::vector<gl::TZone>& bands, const char* name) {
+  std::printf("\n%s band by band (2 threads, medians of 5 rounds):\n%-24s %10s %12s %12s\n", name, "band", "segments",
+              "ms per point", "ns per segment");
+  for (const gl::TZone& band : bands) {
+    const TBuiltLayout built = Build({band});
+    const gl::TRunContext ctx = Context(model, built, means);
+    std::vector<double> seconds;
+    for (int round = 0; round < 5; ++round) seconds.push_back(Evaluate(ctx, points, 2).seconds);
+    const double perPoint = Median(seconds) / double(points.size());  // seconds
+    std::printf("%-24s %10lld %12.3f %12.1f\n", Describe({band}).c_str(), static_cast<long long>(built.segments),
+                1e3 * perPoint, 1e9 * perPoint / double(built.segments));
+  }
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -769,6 +788,10 @@ int main(int argc, char** argv) {
       std::printf("%-22s %9lld %9.2f %9.2f %11.2fx\n", timed[k].name.c_str(),
                   static_cast<long long>(built[k].segments), 1e3 * Median(timed[k].one) / n,
                   1e3 * Median(timed[k].two) / n, Median(timed[k].two) / defaultTwo);
+    }
+    PrintBandCosts(model, means, points, timed[0].bands, "default");
+    for (const TCandidate& c : Candidates()) {
+      if (c.name == "standard" || c.name == "fine") PrintBandCosts(model, means, points, c.bands, c.name.c_str());
     }
     return 0;
   }
