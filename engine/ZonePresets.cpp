@@ -36,8 +36,8 @@ struct TPresetRule {
 // falling steadily with the size; 128 rings (0.47 h) keep `standard`
 // within 0.03 there and 256 (0.23 h) keep `fine` within 0.008 (docs/zones.md).
 constexpr TPresetRule kPresets[] = {
-    {"standard", 64, 128, 3.75, false, {2700, 0}, {30, 60, 0}, "0.03"},
-    {"fine", 64, 256, 1.875, false, {2700, 0}, {15, 30, 0}, "0.011"},
+    {"standard", 64, 128, 3.75, false, {2700, 0}, {30, 60, 0}, "0.05"},
+    {"fine", 64, 256, 1.875, false, {2700, 0}, {15, 30, 0}, "0.026"},
 };
 
 std::string LowerCase(std::string_view text) {
