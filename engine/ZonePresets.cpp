@@ -110,7 +110,8 @@ std::string PresetBoundLine(std::string_view name) {
   for (const TPresetRule& rule : kPresets) {
     if (wanted != rule.name) continue;
     return "Zone preset " + wanted + ": within " + rule.boundMGal +
-           " mGal of a converged reference, as measured on rough 1' global relief (docs/zones.md)\n";
+           " mGal of a converged reference, as measured on three synthetic 1' global reliefs, smooth, rough and "
+           "steep (docs/zones.md)\n";
   }
   return "";
 }

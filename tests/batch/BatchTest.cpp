@@ -393,8 +393,8 @@ TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
   // The example's grids are 1-degree grids: the bands end before any far
   // band with block means would begin.
   EXPECT_TRUE(log.ends_with("\nZone preset: fine\n"
-                            "Zone preset fine: within 0.026 mGal of a converged reference, as measured on rough "
-                            "1' global relief (docs/zones.md)\n"
+                            "Zone preset fine: within 0.026 mGal of a converged reference, as measured on three "
+                            "synthetic 1' global reliefs, smooth, rough and steep (docs/zones.md)\n"
                             "Zone 1: 0 - 0.006 deg, segment 0.3375\"\n"
                             "Zone 2: 0.006 - 0.06 deg, segment 3.375\"\n"
                             "Zone 3: 0.06 - 0.6 deg, segment 33.75\"\n"

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "Zone.h"
 
 namespace globelayers {
 namespace {
@@ -204,8 +205,8 @@ TEST(RunLog, ZoneLines) {
   const std::string unused =
       "The zones below replace Phi from 1.499444, Phi to 10 and Segment size 3600, which this run did not use.\n";
   const std::string standardBound =
-      "Zone preset standard: within 0.05 mGal of a converged reference, as measured on rough 1' global relief "
-      "(docs/zones.md)\n";
+      "Zone preset standard: within 0.05 mGal of a converged reference, as measured on three synthetic 1' global "
+      "reliefs, smooth, rough and steep (docs/zones.md)\n";
   const struct {
     const char* name;
     std::vector<TZoneKeyText> keys;
@@ -234,10 +235,9 @@ TEST(RunLog, ZoneLines) {
               header + c.zoneLines + "Run completed.\n");
   }
   state.zones = {"run.ini", {{"preset", "fine"}}};
-  EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find(
-                "\nZone preset fine: within 0.026 mGal of a converged reference, as measured on rough 1' global "
-                "relief (docs/zones.md)\n"),
-            std::string::npos);
+  // The bound line's words are asserted with the standard preset above.
+  EXPECT_NE(PresetBoundLine("fine").find("Zone preset fine: within 0.026 mGal"), std::string::npos);
+  EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find("\n" + PresetBoundLine("fine")), std::string::npos);
 
   // The unused texts as the settings file holds them, whatever the window's
   // decimal separator.
