@@ -22,6 +22,7 @@
 
 #include "Geodesy.h"
 #include "GridMeans.h"
+#include "GridReach.h"
 #include "InputFile.h"
 #include "NumberText.h"
 #include "PointEvaluation.h"
@@ -323,8 +324,8 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // request) gives the loading up within a block of the file. `refusal` gets
 // the message of a refused zone layout.
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
-                             const TRunOptions& options, IRunProgress& progress, IUserPrompts& prompts,
-                             std::optional<std::string>& refusal) {
+                             const TRunOptions& options, const TWindowChooser& choose, IRunProgress& progress,
+                             IUserPrompts& prompts, std::optional<std::string>& refusal) {
   const TGridLoader& loadGrid = options.loadGrid;
   TDeferredMessages deferred;
   std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
@@ -334,7 +335,7 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
     const TThreadStopScope stopScope(giveUp);
     try {
       for (int k = 0; k < params.rowCount && rowsLoaded; ++k) {
-        rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid);
+        rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid, choose);
       }
       if (rowsLoaded) refusal = CompleteBands(model, params, bands);
     } catch (...) {
@@ -440,11 +441,12 @@ class TRunSetUp {
   bool LayOutBands() { return Passes(LayOutKnownBands(params_, bands_)); }
 
   // Loads the grids and completes the bands. Once it passed, UsedZones
-  // holds the bands of the run and Context() may be called.
-  TStepEnd Complete() {
+  // holds the bands of the run and Context() may be called. Given the
+  // stations of the run, each grid is read only within their reach.
+  TStepEnd Complete(const TStationArea* stations = nullptr) {
     if (options_.beforeGrids) options_.beforeGrids(params_);
     std::optional<std::string> refusal;
-    switch (LoadGridsAndMeans(model_, params_, bands_, options_, progress_, prompts_, refusal)) {
+    switch (LoadGridsAndMeans(model_, params_, bands_, options_, Reach(stations), progress_, prompts_, refusal)) {
       case TGridSetUp::Ready:
         break;
       case TGridSetUp::Cancelled:
@@ -462,6 +464,22 @@ class TRunSetUp {
   TRunContext Context() const { return MakeRunContext(model_, params_, bands_); }
 
  private:
+  // The window of each grid that the bands sample around `stations`: empty
+  // (whole grids) without stations, for a front end that loads the grids
+  // itself, for bands that are known only once the grids are (a preset) and
+  // for bands on block means, which are formed from whole grids.
+  TWindowChooser Reach(const TStationArea* stations) const {
+    if (stations == nullptr || stations->empty() || options_.loadGrid) return {};
+    if (!std::holds_alternative<TSingleZone>(params_.zone) && !std::holds_alternative<TZoneList>(params_.zone))
+      return {};
+    if (bands_.zones.empty()) return {};
+    for (const TZone& zone : bands_.zones) {
+      if (zone.blockMeans) return {};
+    }
+    const double psiDeg = bands_.zones.back().psiToDeg;
+    return [stations, psiDeg](const TGridImports& geometry) { return stations->WindowOf(geometry, psiDeg); };
+  }
+
   bool Passes(const std::optional<std::string>& refusal) {
     if (!refusal) return true;
     prompts_.ShowMessage(*refusal);
@@ -588,8 +606,16 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return TRunOutcome::Failed;
 
+  // The stations' area, so that grids are read only where the bands reach.
+  // A stop request cuts the pass short; the loading that follows gives up.
+  TStationArea stations;
+  for (bool atEnd = false; !atEnd && !LongStepStopRequested();) {
+    if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) stations.Add(point->phi, point->lambda);
+  }
+  std::rewind(points.get());
+
   // An earlier result file stays as it was when the set-up ends the run.
-  switch (setUp.Complete()) {
+  switch (setUp.Complete(&stations)) {
     case TStepEnd::Passed:
       break;
     case TStepEnd::Refused:

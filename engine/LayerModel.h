@@ -67,11 +67,12 @@ struct TLayerRow {
 using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
 
 // Puts row k into model[k] and loads the grids it names (through
-// `loadGrid` when given, else LoadGrid). Returns false at the first grid
+// `loadGrid` when given, else LoadGridWindow with `choose`: only the nodes
+// it picks; every node for an empty one). Returns false at the first grid
 // that fails to load (the reader reported why); the failed grid stays
 // attached, unloaded.
 bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
-                   const TGridLoader& loadGrid = {});
+                   const TGridLoader& loadGrid = {}, const TWindowChooser& choose = {});
 
 // Releases every grid of rows 0 .. rowCount-1.
 void ReleaseGrids(TLayerModel& model, int rowCount);
