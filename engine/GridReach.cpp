@@ -52,6 +52,23 @@ void ColumnsWithin(const TGridImports& g, double west, double east, std::int64_t
 
 }  // namespace
 
+bool CoversGlobe(const TGridImports& g) {
+  const double dx = std::fabs(g.xStep), dy = std::fabs(g.yStep);  // degrees
+  const double south = std::min(g.yMin, g.yMax), north = std::max(g.yMin, g.yMax);  // degrees
+  return std::fabs(g.xMax - g.xMin) >= 360 - dx * (1 + kReachShare) && south <= -90 + dy * (0.5 + kReachShare) &&
+         north >= 90 - dy * (0.5 + kReachShare);
+}
+
+bool BandReadsGrid(const TZone& zone, const std::vector<const TGridImports*>& list, std::size_t n) {
+  if (n + 1 >= list.size()) return true;
+  const double spacing = 3600 * std::min(std::fabs(list[n]->xStep), std::fabs(list[n]->yStep));  // arc-seconds
+  if (!(zone.segmentSizeArcSec >= kSkipSpacings * spacing)) return true;
+  for (std::size_t m = n + 1; m < list.size(); ++m) {
+    if (CoversGlobe(*list[m])) return false;
+  }
+  return true;
+}
+
 void TStationArea::Add(double latDeg, double lonDeg) {
   ++count_;
   if (!std::isfinite(latDeg) || !std::isfinite(lonDeg) || std::fabs(latDeg) > 90 || std::fabs(lonDeg) > 1e6) {

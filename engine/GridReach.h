@@ -14,9 +14,29 @@
 // window then holds that cell.
 #pragma once
 
+#include <vector>
+
 #include "GridImports.h"
+#include "Zone.h"
 
 namespace globelayers {
+
+// A band does not read a grid of a list when its segments are at least
+// this many times the grid's finer spacing and a grid after it in the list
+// covers the globe: the band takes its values (or their block means) from
+// that coarser grid. An order of magnitude: the near bands of the presets
+// (at most 1.875 spacings of the finest grid) always read it; their far
+// bands (15 to 60 spacings) read the coarse grid of the list instead of
+// forming block means of a fine grid whole.
+inline constexpr double kSkipSpacings = 10;  // segment size over grid spacing, no unit
+
+// Whether `grid` (a geometry) holds every position of the sphere: columns
+// over a whole turn and rows from pole to pole, within half a spacing
+// (pixel-centred rasters).
+bool CoversGlobe(const TGridImports& grid);
+
+// Whether `zone` reads grid n of `list` (geometries, finest first).
+bool BandReadsGrid(const TZone& zone, const std::vector<const TGridImports*>& list, std::size_t n);
 
 class TStationArea {
  public:

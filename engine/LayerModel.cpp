@@ -8,9 +8,11 @@ namespace {
 // The grid is attached before it is loaded, so a failed load stays with its
 // row and is released with the others at the end of the run.
 bool AttachAndLoad(std::unique_ptr<TGridImports>& slot, const std::string& path, IUserPrompts& prompts,
-                   const TGridLoader& loadGrid, const TWindowChooser& choose) {
+                   const TGridLoader& loadGrid, const TGridWindowPlan& plan) {
   slot = std::make_unique<TGridImports>();
   if (loadGrid) return loadGrid(*slot, path, prompts);
+  TWindowChooser choose;
+  if (plan) choose = [&plan, &path](const TGridImports& geometry) { return plan(path, geometry); };
   return LoadGridWindow(*slot, path, prompts, choose).fault == TGridFault::kNone;
 }
 
@@ -18,7 +20,7 @@ bool AttachAndLoad(std::unique_ptr<TGridImports>& slot, const std::string& path,
 // `more`; stops at the first that fails.
 bool AttachAndLoadList(std::unique_ptr<TGridImports>& first, TGridTail& more,
                        const std::vector<TGridReference>& grids, IUserPrompts& prompts,
-                       const TGridLoader& loadGrid, const TWindowChooser& choose) {
+                       const TGridLoader& loadGrid, const TGridWindowPlan& choose) {
   more.clear();
   if (!AttachAndLoad(first, grids.front().path, prompts, loadGrid, choose)) return false;
   for (std::size_t n = 1; n < grids.size(); ++n) {
@@ -30,7 +32,7 @@ bool AttachAndLoadList(std::unique_ptr<TGridImports>& first, TGridTail& more,
 }  // namespace
 
 bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
-                   const TGridLoader& loadGrid, const TWindowChooser& choose) {
+                   const TGridLoader& loadGrid, const TGridWindowPlan& choose) {
   TLayerDef& def = model.at(static_cast<std::size_t>(k));
   if (row.elevation.constant) {
     def.elevation = *row.elevation.constant;

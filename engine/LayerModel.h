@@ -66,13 +66,17 @@ struct TLayerRow {
 // caller that keeps grids elsewhere than on this process's heap.
 using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
 
+// Picks the nodes of a grid file to read, by its path as the row names it
+// and the file's geometry (LoadGridWindow).
+using TGridWindowPlan = std::function<TNodeWindow(const std::string& path, const TGridImports& geometry)>;
+
 // Puts row k into model[k] and loads the grids it names (through
-// `loadGrid` when given, else LoadGridWindow with `choose`: only the nodes
-// it picks; every node for an empty one). Returns false at the first grid
+// `loadGrid` when given, else LoadGridWindow with the window that `plan`
+// picks; every node for an empty plan). Returns false at the first grid
 // that fails to load (the reader reported why); the failed grid stays
 // attached, unloaded.
 bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
-                   const TGridLoader& loadGrid = {}, const TWindowChooser& choose = {});
+                   const TGridLoader& loadGrid = {}, const TGridWindowPlan& plan = {});
 
 // Releases every grid of rows 0 .. rowCount-1.
 void ReleaseGrids(TLayerModel& model, int rowCount);

@@ -138,15 +138,17 @@ class ReachRun : public testing::Test {
     const auto fine = [](double x, double y) { return float(1500 * std::sin(x * 1.3) * std::cos(y * 0.9) + 300); };
     local = testing_fixtures::WriteSurfer6(dir.File("local.grd"), 161, 161, -10, 10, -10, 10, fine);
     half = testing_fixtures::WriteSurfer6(dir.File("half.grd"), 81, 161, 0, 10, -10, 10, fine);
+    near = testing_fixtures::WriteSurfer6(dir.File("near.grd"), 49, 49, -3, 3, -3, 3, fine);
     rho = testing_fixtures::WriteGlobalGrid(dir.File("rho.grd"), [](double x, double y) { return float(2.6 + 0.1 * std::sin(x + y)); });
   }
 
-  std::string Run(const std::string& points, const std::string& top, bool whole, double outerDeg = 3) {
+  std::string Run(const std::string& points, const std::string& top, bool whole,
+                  TZoneChoice zone = TZoneList{{{.psiFromDeg = 0, .psiToDeg = 0.5, .segmentSizeArcSec = 300},
+                                                {.psiFromDeg = 0.5, .psiToDeg = 3, .segmentSizeArcSec = 1800}}}) {
     params.dataFile = dir.Write("points.dat", points);
     params.appendText = std::string("_").append(std::to_string(++runs));
     params.increment = 1;
-    params.zone = TZoneList{{{.psiFromDeg = 0, .psiToDeg = 0.5, .segmentSizeArcSec = 300},
-                             {.psiFromDeg = 0.5, .psiToDeg = outerDeg, .segmentSizeArcSec = 1800}}};
+    params.zone = std::move(zone);
     const std::string topRow = std::string("@;").append(top).append(";@;@");
     params.layers = LayerRowsFromTexts({topRow, "0;@;2.67;@", "-3000;@;@;" + rho}, '.');
     params.rowCount = 3;
@@ -161,7 +163,7 @@ class ReachRun : public testing::Test {
   TCalcEngine engine;
   TSilentProgress progress;
   test::TRecordingPrompts<> prompts;
-  std::string global, local, half, rho;
+  std::string global, local, half, near, rho;
   int runs = 0;
 };
 
@@ -190,6 +192,64 @@ TEST_F(ReachRun, ALocalGridOverTheReachPrintsItsOwnRunAndItsHalfChangesNothing) 
   EXPECT_EQ(Run(points, local + " | " + global, false), alone);
   EXPECT_EQ(Run(points, half + " | " + global, false), alone);
   EXPECT_NE(Run(points, global, false), alone);  // the lists did take the local grid
+}
+
+TEST_F(ReachRun, AFarBandOfMuchCoarserSegmentsTakesTheGlobalGridOfTheList) {
+  // The local grid's spacing is 450 arc-seconds. A far band of segments
+  // ten times that reads the global grid alone, so the local grid may as
+  // well end where the near band does (near.grd, its nodes within 3
+  // degrees); a far band of finer segments reads the local grid where it
+  // holds the positions, which near.grd does not.
+  const std::string points = "0.3 0.2 1 150\n-0.45 0.6 2 900\n";
+  struct Case {
+    double farSegmentArcSec;
+    bool localRead;  // by the far band
+  };
+  for (const Case c : {Case{4500, false}, Case{3600, true}}) {
+    const TZoneChoice zones =
+        TZoneList{{{.psiFromDeg = 0, .psiToDeg = 1, .segmentSizeArcSec = 300},
+                   {.psiFromDeg = 1, .psiToDeg = 20, .segmentSizeArcSec = c.farSegmentArcSec, .blockMeans = true}}};
+    const std::string onLocal = Run(points, local + " | " + global, false, zones);
+    const std::string onNear = Run(points, near + " | " + global, false, zones);
+    EXPECT_EQ(onLocal == onNear, !c.localRead) << c.farSegmentArcSec;
+    // The same run with every grid read whole (as a front end that loads
+    // them itself does) prints the same bytes.
+    EXPECT_EQ(Run(points, local + " | " + global, true, zones), onLocal) << c.farSegmentArcSec;
+  }
+}
+
+TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
+  const auto geometry = [](double xMin, double xMax, double yMin, double yMax, double step) {
+    TGridImports g;
+    g.xMin = xMin, g.xMax = xMax, g.yMin = yMin, g.yMax = yMax, g.xStep = g.yStep = step;
+    return g;
+  };
+  const TGridImports fine = geometry(10, 12, 40, 42, 1.0 / 120);      // 30 arc-seconds
+  const TGridImports regional = geometry(0, 30, 30, 50, 1.0 / 60);    // 60 arc-seconds
+  const TGridImports nodes = geometry(-180, 180, -90, 90, 0.25);      // global, nodes on the poles
+  const TGridImports pixels = geometry(-179.875, 179.875, -89.875, 89.875, 0.25);  // global, pixel centres
+  struct Case {
+    const char* what;
+    std::vector<const TGridImports*> list;
+    double segmentArcSec;
+    bool readsFirst;
+  };
+  const Case cases[] = {
+      {"a single grid", {&fine}, 1e5, true},
+      {"segments of ten spacings, a global grid after", {&fine, &nodes}, 300, false},
+      {"segments just under ten spacings", {&fine, &nodes}, 299.99, true},
+      {"a global grid of pixel centres after", {&fine, &pixels}, 300, false},
+      {"a regional grid after, no global one", {&fine, &regional}, 1e5, true},
+      {"a global grid after a regional one", {&fine, &regional, &nodes}, 600, false},
+  };
+  for (const Case& c : cases) {
+    const TZone zone{.psiFromDeg = 1, .psiToDeg = 180, .segmentSizeArcSec = c.segmentArcSec, .blockMeans = true};
+    EXPECT_EQ(BandReadsGrid(zone, c.list, 0), c.readsFirst) << c.what;
+    EXPECT_TRUE(BandReadsGrid(zone, c.list, c.list.size() - 1)) << c.what;  // the last grid always
+  }
+  EXPECT_FALSE(CoversGlobe(regional));
+  EXPECT_TRUE(CoversGlobe(nodes));
+  EXPECT_TRUE(CoversGlobe(pixels));
 }
 
 }  // namespace
