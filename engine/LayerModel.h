@@ -90,6 +90,13 @@ inline bool GridHolds(const TGridImports& grid, const TGridCell& c) {
          (c.iy < grid.ny - 2 || c.u <= 1);
 }
 
+// Whether no position of the sphere lies on `grid`: its rows lie beyond a
+// pole. A band stands such a grid in for a grid of a list that it does not
+// read, so that the list goes on to the next.
+inline bool HoldsNothing(const TGridImports& grid) {
+  return std::min(grid.yMin, grid.yMax) > 90 || std::max(grid.yMin, grid.yMax) < -90;
+}
+
 // A value from a list of grids at (lambda, phi), degrees: from the first
 // grid that holds the position with a sample free of blanks (a blank node
 // with zero weight takes no part), bilinear on that grid. A position that
