@@ -488,12 +488,281 @@ void PrintSpreads(const std::vector<TCandidate>& candidates, const char* title) 
   std::fflush(stdout);
 }
 
+// ---- Real terrain: the SRTM 3" tiles, nested in the ETOPO 20' grid ----
+//   globelayers_zone_study real DEM_FOLDER
+// DEM_FOLDER holds srtm3_N27E086_everest.tif, srtm3_N27E088_kangchenjunga.tif
+// and etopo20_global.tif. Measured here: the bands within 0.4 degrees of
+// each station (the tile reaches 0.5 degrees from its centre), band by band,
+// at the presets' sizes and at finer and coarser ones, against a reference at
+// a sixteenth of the 64-ring size (an eighth in 0.05..0.4 degrees), shown
+// converged by its change from twice its size. Twelve places near the
+// Everest tile's centre, four near Kangchenjunga's, and each tile's summit
+// and steepest node; each station on the surface and 10 m above. Beyond
+// the tile's edge the bands see the 20' grid (the Everest summit is 0.012
+// degrees from the edge).
+
+constexpr double kRealSpacingArcSec = 3;  // h of the SRTM tiles, arc-seconds
+
+class TPrintedPrompts final : public gl::IUserPrompts {
+ public:
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  bool AskYesNo(const std::string& text) override {
+    std::fprintf(stderr, "%s (no)\n", text.c_str());
+    return false;
+  }
+};
+
+std::unique_ptr<gl::TGridImports> LoadRealGrid(const std::string& path) {
+  auto grid = std::make_unique<gl::TGridImports>();
+  TPrintedPrompts prompts;
+  if (!gl::LoadGrid(*grid, path, prompts)) return nullptr;
+  return grid;
+}
+
+// A tile's places: twelve near its centre (off the node lines), its highest
+// node and its steepest node (largest gradient of the bilinear surface's
+// central differences), both off the edges and voids of the tile.
+std::vector<TSite> RealSites(const gl::TGridImports& tile, int nearCentre) {
+  std::vector<TSite> sites;
+  const double lonC = tile.xMin + 0.5 * (tile.nx - 1) * tile.xStep;
+  const double latC = tile.yMin + 0.5 * (tile.ny - 1) * tile.yStep;
+  const double dLon[] = {-0.0317, -0.0104, 0.0129, 0.0342};  // degrees
+  const double dLat[] = {-0.0213, 0.0011, 0.0237};           // degrees
+  for (double a : dLat) {
+    for (double o : dLon) {
+      if (int(sites.size()) < nearCentre) sites.push_back({"centre", lonC + o, latC + a});
+    }
+  }
+  int topX = 0, topY = 0, steepX = 0, steepY = 0;
+  double slopeMax = 0, topM = -1e9;  // degrees; metres
+  const auto blank = [&](int ix, int iy) { return tile.at(ix, iy) > gl::kBlankThreshold; };
+  for (int ix = 2; ix < tile.nx - 2; ++ix) {
+    for (int iy = 2; iy < tile.ny - 2; ++iy) {
+      // Next to a void the surface is not known: no site there.
+      bool nearVoid = false;
+      for (int a = -2; a <= 2; ++a) {
+        for (int b = -2; b <= 2; ++b) nearVoid = nearVoid || blank(ix + a, iy + b);
+      }
+      if (nearVoid) continue;
+      if (tile.at(ix, iy) > topM) topM = tile.at(ix, iy), topX = ix, topY = iy;
+      const double lat = tile.yMin + iy * tile.yStep;
+      const double dxM = 2 * kEarthRadiusM * tile.xStep * gl::kDegToRad * std::cos(lat * gl::kDegToRad);
+      const double dyM = 2 * kEarthRadiusM * tile.yStep * gl::kDegToRad;
+      const double gx = (tile.at(ix + 1, iy) - tile.at(ix - 1, iy)) / dxM;
+      const double gy = (tile.at(ix, iy + 1) - tile.at(ix, iy - 1)) / dyM;
+      const double slope = std::atan(std::hypot(gx, gy)) / gl::kDegToRad;
+      if (slope > slopeMax) slopeMax = slope, steepX = ix, steepY = iy;
+    }
+  }
+  sites.push_back({"summit", tile.xMin + topX * tile.xStep, tile.yMin + topY * tile.yStep});
+  sites.push_back({"steepest", tile.xMin + steepX * tile.xStep, tile.yMin + steepY * tile.yStep});
+  std::printf("  highest node %.0f m; steepest node %.0f deg (central differences)\n", tile.at(topX, topY), slopeMax);
+  return sites;
+}
+
+std::vector<gl::TCalcPoint> RealStations(const gl::TLayerModel& model, const std::vector<TSite>& sites) {
+  std::vector<gl::TCalcPoint> points;
+  for (const TSite& s : sites) {
+    const double surfaceM = gl::SampleElevation(model, 0, s.lambdaDeg, s.phiDeg);
+    for (double aboveM : {0.0, 10.0}) {
+      points.push_back({.lambda = s.lambdaDeg, .phi = s.phiDeg, .pointNumber = double(points.size() + 1),
+                        .height = surfaceM + aboveM});
+    }
+    std::printf("  station %zu: %-9s lambda %.5f phi %.5f height %.1f m\n", points.size() - 1, s.name, s.lambdaDeg,
+                s.phiDeg, surfaceM);
+  }
+  return points;
+}
+
+gl::TRunContext RealContext(const gl::TLayerModel& model, const TBuiltLayout& built) {
+  std::vector<gl::TZoneRings> zones;
+  for (std::size_t z = 0; z < built.bands.size(); ++z) zones.push_back({*built.rings[z], *built.tables[z], nullptr});
+  return gl::TRunContext{.model = model,
+                         .zones = zones,
+                         .rowCount = 2,
+                         .earthRadius = kEarthRadiusM,
+                         .psiFrom = built.bands.front().psiFromDeg * gl::kDegToRad,
+                         .psiTo = built.bands.back().psiToDeg * gl::kDegToRad,
+                         .increment = 0,
+                         .priority = 0,
+                         .twoPiG = 2.0 * gl::kPi * kGravityConstant,
+                         .unitFactor = 1.0,
+                         .layout = gl::MakeResultLayout(0, true, 2)};
+}
+
+// The study bands on the tiles: the presets' near decades (from the point
+// to 60 h = 0.05 degrees) and 0.05..0.4 degrees. Each carries the size the
+// others are tried against: its outer bound over 64 rings, and 1.875 h (the
+// fine preset's middle band) in the last.
+std::vector<gl::TZone> RealStudyBands() {
+  std::vector<gl::TZone> bands;
+  double fromArcSec = 0;
+  for (const double spacings : {0.006, 0.06, 0.6, 6.0, 60.0}) {
+    const double toArcSec = spacings * kRealSpacingArcSec;
+    bands.push_back({fromArcSec / 3600, toArcSec / 3600, toArcSec / 64});
+    fromArcSec = toArcSec;
+  }
+  bands.push_back({fromArcSec / 3600, 0.4, 1.875 * kRealSpacingArcSec});
+  return bands;
+}
+
+// One band at one size: max and RMS of its difference from the band's
+// reference, for the stations on the surface and 10 m above.
+struct TRealRow {
+  double sizeArcSec;
+  TSpread onSurface, above;
+  std::int64_t segments;
+};
+
+// The sizes tried in a study band: twice its size down to a quarter (the
+// near bands at 32 to 256 rings), and, where the size
+// comes near h, multiples of h (h, 2/3 h, h/2, h/3, h/4), to see whether
+// sizes that fit the node lines fare better.
+std::vector<double> RealSizes(const gl::TZone& band) {
+  const double fine = band.segmentSizeArcSec;  // arc-seconds
+  std::vector<double> sizes = {2 * fine, fine, fine / 2, fine / 4};
+  if (2 * fine >= kRealSpacingArcSec) {
+    for (double k : {1.0, 2.0 / 3, 0.5, 1.0 / 3, 0.25}) sizes.push_back(kRealSpacingArcSec * k);
+  }
+  return sizes;
+}
+
+// A near-zone layout on the study bands: the size index (into RealSizes)
+// of each band.
+struct TRealCandidate {
+  std::string name;
+  std::vector<int> sizeIndex;  // per study band
+  TSpread onSurface, above;
+  std::int64_t segments = 0;
+};
+
+std::vector<TRealCandidate> RealCandidates(std::size_t bandCount) {
+  // Index 0: twice the band's size (standard's middle band), 1: its size
+  // (64 rings per near band, fine's middle band), 2: half (128 rings),
+  // 3: a quarter (256 rings). The presets: standard 64/128, fine 64/256.
+  std::vector<TRealCandidate> c;
+  const auto add = [&](std::string name, int third, int fourth, int last) {
+    std::vector<int> index(bandCount, 1);
+    index[bandCount - 3] = third;
+    index[bandCount - 2] = fourth;
+    index[bandCount - 1] = last;
+    c.push_back({std::move(name), index, {}, {}, 0});
+  };
+  for (int last : {0, 1}) {
+    const std::string preset = last == 0 ? "standard" : "fine";
+    for (int third : {1, 2, 3}) {
+      for (int fourth : {1, 2, 3}) {
+        add(preset + " " + std::to_string(64 << (third - 1)) + "/" + std::to_string(64 << (fourth - 1)), third,
+            fourth, last);
+      }
+    }
+  }
+  return c;
+}
+
+int RealTerrainStudy(const std::string& folder) {
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+  std::unique_ptr<gl::TGridImports> etopo = LoadRealGrid(folder + "/etopo20_global.tif");
+  if (!etopo) return 1;
+  struct TTile {
+    const char* file;
+    int nearCentre;  // places near the centre
+  };
+  const TTile tiles[] = {{"srtm3_N27E086_everest.tif", 12}, {"srtm3_N27E088_kangchenjunga.tif", 4}};
+  const std::vector<gl::TZone> bands = RealStudyBands();
+  std::vector<std::vector<TRealRow>> all(bands.size());
+  std::vector<TSpread> refChange(bands.size());
+  std::vector<TRealCandidate> candidates = RealCandidates(bands.size());
+  for (const TTile& t : tiles) {
+    std::printf("\n=== %s nested in etopo20_global.tif\n", t.file);
+    gl::TLayerModel model;
+    model[0].elevationGrid = LoadRealGrid(folder + "/" + t.file);
+    if (!model[0].elevationGrid) return 1;
+    model[0].elevationMore.push_back(std::make_unique<gl::TGridImports>(*etopo));
+    model[1].elevation = 0;  // metres: sea level
+    model[1].density = kDensity;
+    const std::vector<gl::TCalcPoint> points = RealStations(model, RealSites(*model[0].elevationGrid, t.nearCentre));
+    const std::size_t n = points.size();
+    // dte[b][k][i]: band b at its size k, station i, minus the band's reference.
+    std::vector<std::vector<std::vector<double>>> miss(bands.size());
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      const gl::TZone& band = bands[b];
+      const auto run = [&](double size) {
+        const TBuiltLayout built = Build({{band.psiFromDeg, band.psiToDeg, size}});
+        return std::make_pair(Evaluate(RealContext(model, built), points, 2).dteMGal, built.segments);
+      };
+      // The reference: a sixteenth of the band's size in the near bands
+      // (1024 rings), an eighth in the wide last band (16 million segments a
+      // station there).
+      const double refDivisor = b + 1 < bands.size() ? 16 : 8;
+      const double refSize = band.segmentSizeArcSec / refDivisor;  // arc-seconds
+      const std::vector<double> ref = run(refSize).first;
+      const std::vector<double> check = run(2 * refSize).first;
+      for (std::size_t i = 0; i < n; ++i) refChange[b].Add(check[i] - ref[i]);
+      const std::vector<double> sizes = RealSizes(band);
+      if (all[b].empty()) {
+        for (double size : sizes) all[b].push_back({size, {}, {}, 0});
+      }
+      std::printf("  band %g..%g deg, reference at %g\", change from twice that %.5f [%.0f s]\n", band.psiFromDeg,
+                  band.psiToDeg, refSize, MaxAbsDiff(ref, check), elapsed());
+      for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const auto [dte, segments] = run(sizes[k]);
+        TRealRow& row = all[b][k];
+        row.segments = segments;
+        std::vector<double> d(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          d[i] = dte[i] - ref[i];
+          (i % 2 == 0 ? row.onSurface : row.above).Add(d[i]);
+        }
+        if (k == 1) {
+          std::printf("    at %g\" per station:", sizes[k]);
+          for (double v : d) std::printf(" %+.4f", v);
+          std::printf("\n");
+        }
+        miss[b].push_back(std::move(d));
+      }
+      std::fflush(stdout);
+    }
+    for (TRealCandidate& c : candidates) {
+      c.segments = 0;
+      for (std::size_t b = 0; b < bands.size(); ++b) c.segments += all[b][c.sizeIndex[b]].segments;
+      for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0;  // mGal
+        for (std::size_t b = 0; b < bands.size(); ++b) sum += miss[b][c.sizeIndex[b]][i];
+        (i % 2 == 0 ? c.onSurface : c.above).Add(sum);
+      }
+    }
+  }
+  std::printf("\nreal tiles: |band at size - reference|, max / RMS over the stations, mGal [%.0f s]\n", elapsed());
+  std::printf("%-16s %10s %9s %17s %17s\n", "band (deg)", "size (\")", "segments", "on the surface", "10 m above");
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    char name[48];
+    std::snprintf(name, sizeof name, "%g..%g", bands[b].psiFromDeg, bands[b].psiToDeg);
+    for (const TRealRow& row : all[b]) {
+      std::printf("%-16s %10.6g %9lld   %6.4f / %6.4f   %6.4f / %6.4f\n", name, row.sizeArcSec,
+                  static_cast<long long>(row.segments), row.onSurface.max, row.onSurface.Rms(), row.above.max,
+                  row.above.Rms());
+    }
+    std::printf("%-16s reference: change from twice its size %.5f\n", name, refChange[b].max);
+  }
+  std::printf("\nreal tiles, the bands to 0.4 deg together (rings in 0.0005..0.005 / 0.005..0.05 deg)\n");
+  std::printf("%-20s %9s %17s %17s\n", "layout", "segments", "on the surface", "10 m above");
+  for (const TRealCandidate& c : candidates) {
+    std::printf("%-20s %9lld   %6.4f / %6.4f   %6.4f / %6.4f\n", c.name.c_str(), static_cast<long long>(c.segments),
+                c.onSurface.max, c.onSurface.Rms(), c.above.max, c.above.Rms());
+  }
+  std::printf("\ntotal %.0f s\n", elapsed());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const auto t0 = std::chrono::steady_clock::now();
   const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
 
+  if (argc > 2 && std::string(argv[1]) == "real") return RealTerrainStudy(argv[2]);
   if (argc > 1 && std::string(argv[1]) == "cost") {
     const bool timeAll = argc > 2 && std::string(argv[2]) == "all";  // every candidate, not the presets only
     // The default and the presets in turn, seven rounds, so that a drift of
