@@ -64,7 +64,8 @@ bool BandReadsGrid(const TZone& zone, const std::vector<const TGridImports*>& li
   const double spacing = 3600 * std::min(std::fabs(list[n]->xStep), std::fabs(list[n]->yStep));  // arc-seconds
   if (!(zone.segmentSizeArcSec >= kSkipSpacings * spacing)) return true;
   for (std::size_t m = n + 1; m < list.size(); ++m) {
-    if (CoversGlobe(*list[m])) return false;
+    const double coarse = 3600 * std::min(std::fabs(list[m]->xStep), std::fabs(list[m]->yStep));  // arc-seconds
+    if (CoversGlobe(*list[m]) && coarse <= zone.segmentSizeArcSec) return false;
   }
   return true;
 }

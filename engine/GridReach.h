@@ -23,11 +23,14 @@ namespace globelayers {
 
 // A band does not read a grid of a list when its segments are at least
 // this many times the grid's finer spacing and a grid after it in the list
-// covers the globe: the band takes its values (or their block means) from
-// that coarser grid. An order of magnitude: the near bands of the presets
-// (at most 1.875 spacings of the finest grid) always read it; their far
-// bands (15 to 60 spacings) read the coarse grid of the list instead of
-// forming block means of a fine grid whole.
+// covers the globe at a spacing no coarser than the segments: the band
+// takes its values (or their block means) from that grid. An order of
+// magnitude: the near bands of the presets (at most 1.875 spacings of the
+// finest grid) always read it; their far bands (15 to 60 spacings) read a
+// global grid of the list that resolves their segments (a 15' grid behind
+// a 1' one) instead of forming block means of the fine grid whole, and
+// keep to the fine grid where the global one is coarser than their
+// segments (a 20' grid behind a 3" tile).
 inline constexpr double kSkipSpacings = 10;  // segment size over grid spacing, no unit
 
 // Whether `grid` (a geometry) holds every position of the sphere: columns

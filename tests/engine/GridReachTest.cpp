@@ -195,8 +195,9 @@ TEST_F(ReachRun, ALocalGridOverTheReachPrintsItsOwnRunAndItsHalfChangesNothing) 
 }
 
 TEST_F(ReachRun, AFarBandOfMuchCoarserSegmentsTakesTheGlobalGridOfTheList) {
-  // The local grid's spacing is 450 arc-seconds. A far band of segments
-  // ten times that reads the global grid alone, so the local grid may as
+  // The local grid's spacing is 450 arc-seconds, the global grid's 3600.
+  // A far band of segments ten times the local spacing, and no finer than
+  // the global one, reads the global grid alone, so the local grid may as
   // well end where the near band does (near.grd, its nodes within 3
   // degrees); a far band of finer segments reads the local grid where it
   // holds the positions, which near.grd does not.
@@ -205,7 +206,7 @@ TEST_F(ReachRun, AFarBandOfMuchCoarserSegmentsTakesTheGlobalGridOfTheList) {
     double farSegmentArcSec;
     bool localRead;  // by the far band
   };
-  for (const Case c : {Case{4500, false}, Case{3600, true}}) {
+  for (const Case c : {Case{4500, false}, Case{3600, true}, Case{7200, false}}) {
     const TZoneChoice zones =
         TZoneList{{{.psiFromDeg = 0, .psiToDeg = 1, .segmentSizeArcSec = 300},
                    {.psiFromDeg = 1, .psiToDeg = 20, .segmentSizeArcSec = c.farSegmentArcSec, .blockMeans = true}}};
@@ -234,13 +235,15 @@ TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
     double segmentArcSec;
     bool readsFirst;
   };
+  // The global grids' spacing is 900 arc-seconds.
   const Case cases[] = {
       {"a single grid", {&fine}, 1e5, true},
-      {"segments of ten spacings, a global grid after", {&fine, &nodes}, 300, false},
+      {"segments of ten spacings and more, a global grid as fine after", {&fine, &nodes}, 900, false},
       {"segments just under ten spacings", {&fine, &nodes}, 299.99, true},
-      {"a global grid of pixel centres after", {&fine, &pixels}, 300, false},
+      {"segments finer than the global grid's spacing", {&fine, &nodes}, 899.99, true},
+      {"a global grid of pixel centres after", {&fine, &pixels}, 1800, false},
       {"a regional grid after, no global one", {&fine, &regional}, 1e5, true},
-      {"a global grid after a regional one", {&fine, &regional, &nodes}, 600, false},
+      {"a global grid after a regional one", {&fine, &regional, &nodes}, 900, false},
   };
   for (const Case& c : cases) {
     const TZone zone{.psiFromDeg = 1, .psiToDeg = 180, .segmentSizeArcSec = c.segmentArcSec, .blockMeans = true};
