@@ -21,6 +21,7 @@
 
 #include "Application.h"
 #include "BatchRun.h"
+#include "GridFaults.h"
 #include "GridFixtures.h"
 #include "LayerGrid.h"
 #include "RadioGroup.h"
@@ -298,7 +299,9 @@ class CalcTest : public QObject {
     QVERIFY2(tip.startsWith(run.grid + "\nSurfer 6 grid, 361 x 181 nodes\nlon -180 to 180, step 1 deg\n"),
              qPrintable(tip));
     QVERIFY(tip.contains("blanks 0.0 %"));
-    QVERIFY(w.main.sg1->GridCellToolTip(2, 4).contains("Error by opening file " + run.File("none.grd")));
+    QVERIFY(w.main.sg1->GridCellToolTip(2, 4).contains(
+        QString::fromStdString(GridFaultMessage(TGridFault::kNotOpened, run.File("none.grd").toStdString()))
+            .trimmed()));
     QCOMPARE(w.main.sg1->GridCellToolTip(2, 1), QString());  // a constant
     QCOMPARE(w.main.sg1->GridCellToolTip(1, 4), QString());  // an empty cell
     QCOMPARE(w.main.sg1->GridCellToolTip(4, 2), QString());  // the entry row
@@ -413,8 +416,8 @@ class CalcTest : public QObject {
     const QByteArray grid = ReadAll(run.grid);
     WriteAll(run.grid, grid.left(1000));
     w.main.btn_CalcClick();
-    QCOMPARE(w.prompts.messages.size(), std::size_t(1));
-    QVERIFY2(w.prompts.messages[0].find("Error by reading grid") != std::string::npos, w.prompts.messages[0].c_str());
+    QVERIFY(w.wt4.engine.LastFault() == TRunFault::GridNotLoaded);
+    QCOMPARE(ToQt(w.prompts.messages), ToQt({GridFaultMessage(TGridFault::kDamaged, run.grid.toStdString())}));
     QCOMPARE(ReadAll(run.File("pts_w_dce.dat")), goodResult);
     QCOMPARE(ReadAll(run.File("pts_w_dce.con")), goodLog);
     QCOMPARE(QDir(run.dir.path()).entryList({"*.tmp-*"}, QDir::Files), QStringList());
@@ -434,7 +437,8 @@ class CalcTest : public QObject {
     w.main.btn_CalcClick();
 
     QVERIFY(w.prompts.errors.empty());
-    const std::string opening = "Error by opening file " + (run.grid + ";xyz").toStdString() + "\n";
+    QVERIFY(w.wt4.engine.LastFault() == TRunFault::GridNotLoaded);
+    const std::string opening = GridFaultMessage(TGridFault::kNotOpened, (run.grid + ";xyz").toStdString());
     QCOMPARE(ToQt(w.prompts.messages), ToQt({opening}));  // once, not once per native reader
     QVERIFY(!QFile::exists(run.File("pts_w_dce.con")));  // no point computed: nothing replaced
     QVERIFY(w.main.WindowEnabled());

@@ -26,6 +26,9 @@
 
 #include <gtest/gtest.h>
 
+#include "GridFaults.h"
+#include "PointFile.h"
+
 namespace globelayers {
 namespace {
 
@@ -231,7 +234,9 @@ TEST_F(BatchFolder, FailedRerunKeepsTheLastGoodResult) {
 
   fs::remove("points.dat");
   EXPECT_EQ(Run({"run.ini"}), kBatchFailed);
-  EXPECT_NE(err_.str().find("Error by opening file points.dat"), std::string::npos) << err_.str();
+  const TPointCount count = CountFilePoints("points.dat");
+  EXPECT_EQ(count.fault, TPointFileFault::Unopenable);
+  EXPECT_EQ(err_.str(), count.message + "\n");
   EXPECT_EQ(ReadText("points_t_dce.dat"), goodResult);
   EXPECT_EQ(ReadText("points_t_dce.con"), goodLog);
   for (const auto& entry : fs::directory_iterator(dir_)) {
@@ -243,7 +248,7 @@ TEST_F(BatchFolder, MissingGridFails) {
   WriteText("points.dat", kPoints);
   WriteText("run.ini", std::string(kConstantRun) + "cell_row-2_col-2=nowhere.grd\n");
   EXPECT_EQ(Run({"run.ini"}), kBatchFailed);
-  EXPECT_NE(err_.str().find("Error by opening file nowhere.grd"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str(), GridFaultMessage(TGridFault::kNotOpened, "nowhere.grd"));
 }
 
 TEST_F(BatchFolder, CompletedRunInBothUnits) {
