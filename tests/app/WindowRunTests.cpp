@@ -27,6 +27,7 @@
 #include "RadioGroup.h"
 #include "ResultView.h"
 #include "RunLog.h"
+#include "RunSetup.h"
 #include "TestWindows.h"
 
 using namespace globelayers;
@@ -113,6 +114,8 @@ class CalcTest : public QObject {
   // runs: a refusal shows its message, moves the focus as told, and
   // nothing is written; the window stays enabled.
   void refusals_data() {
+    // The checks' words are asserted where they are made (RunSetupTest).
+    const auto said = [](TRunCheck check) { return QString::fromStdString(RunCheckMessage(check)); };
     QTest::addColumn<bool>("dataFile");
     QTest::addColumn<int>("rows");
     QTest::addColumn<QStringList>("fields");  // name=text pairs to type
@@ -120,24 +123,24 @@ class CalcTest : public QObject {
     QTest::addColumn<QString>("error");       // error display, or ""
     QTest::addColumn<QString>("focus");       // focused control afterwards
 
-    QTest::newRow("no data file") << false << 3 << QStringList{} << "Input data file is required"
+    QTest::newRow("no data file") << false << 3 << QStringList{} << said(TRunCheck::NoPointFile)
                                   << "" << "btn_Calc";
     QTest::newRow("no layer row") << true << 0 << QStringList{}
-                                  << "At least two elevation grid are required" << "" << "btn_Calc";
+                                  << said(TRunCheck::NoLayerRow) << "" << "btn_Calc";
     QTest::newRow("no layer row comes before the angles")
-        << true << 0 << QStringList{"TXT_T4DIST=0"} << "At least two elevation grid are required"
+        << true << 0 << QStringList{"TXT_T4DIST=0"} << said(TRunCheck::NoLayerRow)
         << "" << "btn_Calc";
     QTest::newRow("Phi_to equal to Phi_from")
         << true << 3 << QStringList{"TXT_T3DIST=10", "TXT_T4DIST=10"}
-        << "Phi_to must be greater then Phi_from" << "" << "TXT_T3DIST";
+        << said(TRunCheck::DistanceOrder) << "" << "TXT_T3DIST";
     QTest::newRow("Lambda_to below Lambda_from")
         << true << 3 << QStringList{"TXT_LambdaFrom=360", "TXT_LambdaTo=0"}
-        << "Lambda_to must be greater then Lambda_from" << "" << "TXT_LambdaFrom";
+        << said(TRunCheck::AzimuthOrder) << "" << "TXT_LambdaFrom";
     QTest::newRow("one layer row") << true << 1 << QStringList{}
-                                   << "Number of layers must be grater or equal 2" << "" << "sg1";
+                                   << said(TRunCheck::TooFewLayerRows) << "" << "sg1";
     QTest::newRow("one layer row, after the angle checks")
         << true << 1 << QStringList{"TXT_T3DIST=10", "TXT_T4DIST=10"}
-        << "Phi_to must be greater then Phi_from" << "" << "TXT_T3DIST";
+        << said(TRunCheck::DistanceOrder) << "" << "TXT_T3DIST";
     QTest::newRow("segment size not a number")
         << true << 3 << QStringList{"txt_segment=abc"} << ""
         << "'abc' is not a valid floating point value." << "btn_Calc";
