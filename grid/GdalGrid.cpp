@@ -363,10 +363,12 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid) {
                                                   gt[2], gt[4]));
   for (const double term : {gt[0], gt[1], gt[3], gt[5]})
     if (!std::isfinite(term))
-      return Refused(TGridFault::kGeometry, CFormat("its geotransform holds a number that is not finite (%g, %g, %g, %g)",
-                                                    gt[0], gt[1], gt[3], gt[5]));
+      return Refused(TGridFault::kGeometry,
+                     CFormat("its geotransform holds a number that is not finite (%g, %g, %g, %g)", gt[0], gt[1],
+                             gt[3], gt[5]));
   if (gt[1] == 0 || gt[5] == 0)
-    return Refused(TGridFault::kGeometry, CFormat("its node spacing is zero (%g by %g degrees)", gt[1], std::fabs(gt[5])));
+    return Refused(TGridFault::kGeometry,
+                   CFormat("its node spacing is zero (%g by %g degrees)", gt[1], std::fabs(gt[5])));
   if (std::string crs = CrsRefusal(dataset); !crs.empty()) return Refused(TGridFault::kNotDegrees, std::move(crs));
 
   TGridImports work;

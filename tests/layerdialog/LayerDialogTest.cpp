@@ -380,8 +380,9 @@ class LayerDialogTest : public QObject {
     prompts_.fileReplies = {dir.filePath("missing.grd").toStdString()};
     QTest::mouseClick(dlg_->btn_density, Qt::LeftButton);
     QVERIFY(dlg_->preview_density->Picture().isNull());
-    const QString notOpened = QString::fromStdString(
-        globelayers::GridFaultMessage(globelayers::TGridFault::kNotOpened, dir.filePath("missing.grd").toStdString())).trimmed();
+    const std::string missing = dir.filePath("missing.grd").toStdString();
+    const QString notOpened =
+        QString::fromStdString(globelayers::GridFaultMessage(globelayers::TGridFault::kNotOpened, missing)).trimmed();
     QVERIFY2(dlg_->preview_density->Caption().startsWith(notOpened), qPrintable(dlg_->preview_density->Caption()));
     QCOMPARE(dlg_->preview_density->Caption().count(notOpened), 1);
     QVERIFY(prompts_.messages.empty());
