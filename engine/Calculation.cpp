@@ -25,29 +25,34 @@
 #include "GridMeans.h"
 #include "GridReach.h"
 #include "InputFile.h"
-#include "NumberText.h"
 #include "PointEvaluation.h"
 #include "PointFile.h"
 #include "PointPipeline.h"
 #include "ResultFile.h"
 #include "RingLayout.h"
+#include "RunFaults.h"
 #include "StopRequest.h"
 
 namespace globelayers {
 namespace {
 
+// A refusal of `fault`, its message filled with `values`.
+template <typename... TValues>
+TRunRefusal Refuse(TRunFault fault, TValues... values) {
+  return {fault, RunFaultMessage(fault, values...)};
+}
 
 // Rows the layer dialog would never produce, refused before anything is
 // written. Rows are numbered from 1 as in the layer table.
-std::optional<std::string> CheckLayerRows(const TRunParameters& params) {
-  if (params.rowCount > MaxLayerRows) return "Number of layers must be less or equal 15";
+std::optional<TRunRefusal> CheckLayerRows(const TRunParameters& params) {
+  if (params.rowCount > MaxLayerRows) return Refuse(TRunFault::TooManyLayers);
   for (int k = 0; k < params.rowCount; ++k) {
     const TLayerRow& row = params.layers[k];
     if (!row.elevation.defined()) {
-      return CFormat("Layer %d: One of const height or grid height must be defined", k + 1);
+      return Refuse(TRunFault::NoElevation, k + 1);
     }
     if (k >= 1 && !row.density.defined()) {
-      return CFormat("Layer %d: One of const density or grid density must be defined", k + 1);
+      return Refuse(TRunFault::NoDensity, k + 1);
     }
   }
   return std::nullopt;
@@ -101,28 +106,24 @@ bool CoversItsBand(const TRingLayout& rings, const TZone& zone) {
 // or that gives more rings or segments than a run may have. Zones are
 // numbered from 1 as in the settings file. Needs a valid Earth radius and
 // azimuths.
-std::optional<std::string> CheckZones(const TRunParameters& params, const std::vector<TZone>& zones) {
+std::optional<TRunRefusal> CheckZones(const TRunParameters& params, const std::vector<TZone>& zones) {
   if (zones.size() > static_cast<std::size_t>(kMaxZones)) {
-    return CFormat("The run has %zu zones, more than the %d a run may have.", zones.size(), kMaxZones);
+    return Refuse(TRunFault::TooManyZones, zones.size(), kMaxZones);
   }
   // No front end gives an empty list; a record built elsewhere may.
-  if (zones.empty()) return "The run's zone list holds no zones.";
+  if (zones.empty()) return Refuse(TRunFault::NoZones);
   std::int64_t segments = 0;
   for (std::size_t k = 0; k < zones.size(); ++k) {
     const TZone& zone = zones[k];
     const int number = static_cast<int>(k) + 1;
     if (!std::isfinite(zone.psiFromDeg) || !std::isfinite(zone.psiToDeg)) {
-      return CFormat("Zone %d: the distances must be finite numbers of degrees, not %.10g to %.10g.", number,
-                     zone.psiFromDeg, zone.psiToDeg);
+      return Refuse(TRunFault::ZoneNotFinite, number, zone.psiFromDeg, zone.psiToDeg);
     }
     if (zone.psiFromDeg < 0 || zone.psiToDeg > 180) {
-      return CFormat("Zone %d: the distances %.10g to %.10g degrees must lie within 0 to 180 degrees.", number,
-                     zone.psiFromDeg, zone.psiToDeg);
+      return Refuse(TRunFault::ZoneOutsideRange, number, zone.psiFromDeg, zone.psiToDeg);
     }
     if (!(zone.psiToDeg > zone.psiFromDeg)) {
-      return CFormat("Zone %d: its outer distance of %.10g degrees must be greater than its inner distance of "
-                     "%.10g degrees.",
-                     number, zone.psiToDeg, zone.psiFromDeg);
+      return Refuse(TRunFault::ZoneEmpty, number, zone.psiToDeg, zone.psiFromDeg);
     }
     if (k > 0) {
       const double previousToDeg = zones[k - 1].psiToDeg;  // degrees
@@ -130,36 +131,27 @@ std::optional<std::string> CheckZones(const TRunParameters& params, const std::v
         case TZoneJoin::Joined:
           break;
         case TZoneJoin::Gap:
-          return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must join "
-                         "without a gap.",
-                         number, zone.psiFromDeg, number - 1, previousToDeg);
+          return Refuse(TRunFault::ZoneGap, number, zone.psiFromDeg, number - 1, previousToDeg);
         case TZoneJoin::Overlap:
-          return CFormat("Zone %d starts at %.10g degrees, but zone %d ends at %.10g degrees: the zones must not "
-                         "overlap.",
-                         number, zone.psiFromDeg, number - 1, previousToDeg);
+          return Refuse(TRunFault::ZoneOverlap, number, zone.psiFromDeg, number - 1, previousToDeg);
       }
     }
     if (!(zone.segmentSizeArcSec > 0) || !std::isfinite(zone.segmentSizeArcSec)) {
-      return CFormat("Zone %d: the segment size must be a positive finite number of arc-seconds, not %.10g.", number,
-                     zone.segmentSizeArcSec);
+      return Refuse(TRunFault::ZoneSegmentSize, number, zone.segmentSizeArcSec);
     }
     const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
     if (!rings) {
-      return CFormat("Zone %d (%.10g to %.10g degrees) needs more than %d rings at a segment size of %.10g "
-                     "arc-seconds: choose a larger segment size for it.",
-                     number, zone.psiFromDeg, zone.psiToDeg, MaxRings, zone.segmentSizeArcSec);
+      return Refuse(TRunFault::ZoneTooManyRings, number, zone.psiFromDeg, zone.psiToDeg, MaxRings,
+                    zone.segmentSizeArcSec);
     }
     if (!CoversItsBand(*rings, zone)) {
-      return CFormat("Zone %d (%.10g to %.10g degrees) would get no rings over part of its band at a segment size "
-                     "of %.10g arc-seconds: on each side of 90 degrees a zone must be at least one segment wide.",
-                     number, zone.psiFromDeg, zone.psiToDeg, zone.segmentSizeArcSec);
+      return Refuse(TRunFault::ZoneTooNarrow, number, zone.psiFromDeg, zone.psiToDeg, zone.segmentSizeArcSec);
     }
     segments += SegmentTotal(*rings);
   }
   if (segments > kMaxSegmentsPerPoint) {
-    return CFormat("The zones need %lld segments per point, more than the limit of %lld: choose larger segment "
-                   "sizes or a smaller azimuth range.",
-                   static_cast<long long>(segments), static_cast<long long>(kMaxSegmentsPerPoint));
+    return Refuse(TRunFault::ZonesTooManySegments, static_cast<long long>(segments),
+                  static_cast<long long>(kMaxSegmentsPerPoint));
   }
   return std::nullopt;
 }
@@ -171,10 +163,10 @@ TZone BandOf(const TSingleZone& single) {
 
 // The refusal of a zone that no run can use, before anything is read or
 // written. Needs a valid Earth radius and azimuths.
-std::optional<std::string> CheckZone(const TRunParameters& params) {
+std::optional<TRunRefusal> CheckZone(const TRunParameters& params) {
   if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
     if (PresetName(preset->name)) return std::nullopt;
-    return "Unknown zone preset '" + preset->name + "': the presets are " + PresetNameList() + ".";
+    return Refuse(TRunFault::UnknownPreset, preset->name.c_str(), PresetNameList().c_str());
   }
   if (const auto* list = std::get_if<TZoneList>(&params.zone)) return CheckZones(params, list->bands);
   // A layout that does not build is refused later, with its own message.
@@ -182,9 +174,8 @@ std::optional<std::string> CheckZone(const TRunParameters& params) {
   if (rings) {
     const std::int64_t segments = SegmentTotal(*rings);
     if (segments > kMaxSegmentsPerPoint) {
-      return CFormat("The zone needs %lld segments per point, more than the limit of %lld: choose a larger "
-                     "segment size or a smaller azimuth range.",
-                     static_cast<long long>(segments), static_cast<long long>(kMaxSegmentsPerPoint));
+      return Refuse(TRunFault::ZoneTooManySegments, static_cast<long long>(segments),
+                    static_cast<long long>(kMaxSegmentsPerPoint));
     }
   }
   return std::nullopt;
@@ -193,20 +184,18 @@ std::optional<std::string> CheckZone(const TRunParameters& params) {
 // Values that no run can use, refused before anything is read or written:
 // each would end in numbers that are not finite, or in a counter that
 // overflows.
-std::optional<std::string> CheckRunValues(const TRunParameters& params) {
+std::optional<TRunRefusal> CheckRunValues(const TRunParameters& params) {
   if (!(params.earthRadius > 0 && params.earthRadius <= kMaxEarthRadius)) {
-    return CFormat("The Earth radius must be a positive number of metres, at most %.0e, not %.10g.",
-                   kMaxEarthRadius, params.earthRadius);
+    return Refuse(TRunFault::EarthRadius, kMaxEarthRadius, params.earthRadius);
   }
   if (!std::isfinite(params.gravityConstant)) {
-    return CFormat("The gravitational constant must be a finite number, not %.10g.", params.gravityConstant);
+    return Refuse(TRunFault::GravityConstant, params.gravityConstant);
   }
   if (!std::isfinite(params.increment)) {
-    return CFormat("The increment must be a finite number of metres, not %.10g.", params.increment);
+    return Refuse(TRunFault::Increment, params.increment);
   }
   if (!std::isfinite(params.azimuthFromDeg) || !std::isfinite(params.azimuthToDeg)) {
-    return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.azimuthFromDeg,
-                   params.azimuthToDeg);
+    return Refuse(TRunFault::Azimuths, params.azimuthFromDeg, params.azimuthToDeg);
   }
   return CheckZone(params);
 }
@@ -258,12 +247,12 @@ std::unique_ptr<TGridImports> NowhereGrid() {
 
 // The ring layouts of the bands of `zones`, or the message that refuses
 // them.
-std::optional<std::string> LayOut(const TRunParameters& params, const std::vector<TZone>& zones,
+std::optional<TRunRefusal> LayOut(const TRunParameters& params, const std::vector<TZone>& zones,
                                   std::vector<TRingLayout>& layouts) {
   layouts.reserve(zones.size());
   for (const TZone& zone : zones) {
     const std::optional<TRingLayout> rings = ZoneLayout(params, zone);
-    if (!rings) return "Grid cell size must be greater then 1'";
+    if (!rings) return Refuse(TRunFault::CellSize);
     layouts.push_back(*rings);
   }
   return std::nullopt;
@@ -273,26 +262,26 @@ std::optional<std::string> LayOut(const TRunParameters& params, const std::vecto
 // zone list was checked zone by zone already; this refuses the window's
 // band) with their ring layouts, and the layer rows. The refusal's message
 // when the run cannot go on.
-std::optional<std::string> LayOutKnownBands(const TRunParameters& params, TRunBands& bands) {
+std::optional<TRunRefusal> LayOutKnownBands(const TRunParameters& params, TRunBands& bands) {
   if (const auto* single = std::get_if<TSingleZone>(&params.zone)) {
     bands.zones = {BandOf(*single)};
   } else if (const auto* list = std::get_if<TZoneList>(&params.zone)) {
     bands.zones = list->bands;
   }
   if (auto refusal = LayOut(params, bands.zones, bands.layouts)) return refusal;
-  if (params.rowCount < 2) return "Number of layers must be grater or equal 2";
+  if (params.rowCount < 2) return Refuse(TRunFault::TooFewLayers);
   return CheckLayerRows(params);
 }
 
 // Completes the bands once the grids of `model` are loaded: a preset's
 // bands, the block means and the azimuth tables. The refusal's message when
 // the run cannot go on.
-std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
+std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
   if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
     const std::vector<TZone> zones = *PresetZones(preset->name, FinestGridSpacingArcSec(model, params.rowCount));
-    std::optional<std::string> refusal = CheckZones(params, zones);
+    std::optional<TRunRefusal> refusal = CheckZones(params, zones);
     if (!refusal) refusal = LayOut(params, zones, bands.layouts);
-    if (refusal) return "Zone preset " + preset->name + ": " + *refusal;
+    if (refusal) return Refuse(TRunFault::PresetZones, preset->name.c_str(), refusal->message.c_str());
     bands.zones = zones;
   }
 
@@ -339,7 +328,7 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
   try {
     bands.means = TZoneGridMeans(grids, bands.zones, params.earthRadius);
   } catch (const std::bad_alloc&) {
-    return "The calculation ran out of memory while forming the block means of the grids.";
+    return Refuse(TRunFault::MeansOutOfMemory);
   } catch (const std::exception&) {
     // Given up for a stop request: the caller ends the run as stopped.
     if (!LongStepStopRequested()) throw;
@@ -401,7 +390,7 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // the message of a refused zone layout.
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
                              const TRunOptions& options, const std::function<TGridWindowPlan()>& planReach,
-                             IRunProgress& progress, IUserPrompts& prompts, std::optional<std::string>& refusal) {
+                             IRunProgress& progress, IUserPrompts& prompts, std::optional<TRunRefusal>& refusal) {
   const TGridLoader& loadGrid = options.loadGrid;
   TDeferredMessages deferred;
   std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
@@ -497,21 +486,23 @@ enum class TStepEnd {
 // which a whole run reads its point file and opens its result file: the
 // record's values checked, the bands known before the grids laid out, then
 // the grids loaded and the bands completed from them. A step that refuses
-// shows why to `prompts`. The grids are released and the progress display
+// shows why to `prompts` and leaves its fault in `fault`. The grids are released and the progress display
 // hidden when the set-up goes, on every path; a run's files, declared after
 // it, are closed before that.
 class TRunSetUp {
  public:
-  TRunSetUp(TLayerModel& model, std::vector<TZone>& usedZones, const TRunParameters& params, IRunProgress& progress,
-            IUserPrompts& prompts, const TRunOptions& options)
+  TRunSetUp(TLayerModel& model, std::vector<TZone>& usedZones, TRunFault& fault, const TRunParameters& params,
+            IRunProgress& progress, IUserPrompts& prompts, const TRunOptions& options)
       : model_(model),
         usedZones_(usedZones),
+        fault_(fault),
         params_(params),
         progress_(progress),
         prompts_(prompts),
         options_(options),
         end_(model, std::min(params.rowCount, MaxLayerRows), progress) {
     usedZones_.clear();
+    fault_ = TRunFault::None;
   }
 
   // The values no run can use; then the bands known before the grids and
@@ -524,7 +515,7 @@ class TRunSetUp {
   // stations of the run, each grid is read only within their reach.
   TStepEnd Complete(const TStationArea* stations = nullptr) {
     if (options_.beforeGrids) options_.beforeGrids(params_);
-    std::optional<std::string> refusal;
+    std::optional<TRunRefusal> refusal;
     const auto plan = [this, stations] { return PlanReach(stations); };
     switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, progress_, prompts_, refusal)) {
       case TGridSetUp::Ready:
@@ -535,6 +526,7 @@ class TRunSetUp {
         Passes(refusal);
         return TStepEnd::Refused;
       case TGridSetUp::Failed:  // the reader said why
+        fault_ = TRunFault::GridNotLoaded;
         return TStepEnd::Refused;
     }
     usedZones_ = bands_.zones;
@@ -619,14 +611,16 @@ class TRunSetUp {
     };
   }
 
-  bool Passes(const std::optional<std::string>& refusal) {
+  bool Passes(const std::optional<TRunRefusal>& refusal) {
     if (!refusal) return true;
-    prompts_.ShowMessage(*refusal);
+    fault_ = refusal->fault;
+    prompts_.ShowMessage(refusal->message);
     return false;
   }
 
   TLayerModel& model_;
   std::vector<TZone>& usedZones_;
+  TRunFault& fault_;
   const TRunParameters& params_;
   IRunProgress& progress_;
   IUserPrompts& prompts_;
@@ -640,11 +634,12 @@ class TRunSetUp {
 // at the end of a completed run without points), so that a run that ends
 // before leaves an earlier file as it was. It is finished on every path out
 // of the run, an early return or an exception as much as the normal end. A
-// failure to write, to put it in place or to finish is shown once: "Error
-// by writing file ...".
+// failure to write, to put it in place or to finish is shown once
+// (ResultUnwritten).
 class TRunResultFile {
  public:
-  TRunResultFile(IUserPrompts& prompts, bool& putInPlace) : prompts_(prompts), putInPlace_(putInPlace) {}
+  TRunResultFile(IUserPrompts& prompts, TRunFault& fault, bool& putInPlace)
+      : prompts_(prompts), fault_(fault), putInPlace_(putInPlace) {}
   ~TRunResultFile() {
     try {
       Finish();
@@ -655,11 +650,12 @@ class TRunResultFile {
   TRunResultFile(const TRunResultFile&) = delete;
   TRunResultFile& operator=(const TRunResultFile&) = delete;
 
-  // False after "Error by opening file  ..." (two spaces, as it always said).
+  // False after ResultUnopened's message.
   bool Open(const std::string& name) {
     name_ = name;
     if (writer_.Open(name)) return true;
-    prompts_.ShowMessage(FormatMessage("Error by opening file  %s\n", name));
+    fault_ = TRunFault::ResultUnopened;
+    prompts_.ShowMessage(RunFaultMessage(fault_, name.c_str()));
     finished_ = true;
     return false;
   }
@@ -681,12 +677,16 @@ class TRunResultFile {
 
  private:
   bool WriteFailed() {
-    if (!failed_) prompts_.ShowMessage(FormatMessage("Error by writing file %s\n", name_));
+    if (!failed_) {
+      fault_ = TRunFault::ResultUnwritten;
+      prompts_.ShowMessage(RunFaultMessage(fault_, name_.c_str()));
+    }
     failed_ = true;
     return false;
   }
 
   IUserPrompts& prompts_;
+  TRunFault& fault_;
   bool& putInPlace_;
   TResultFileWriter writer_;
   std::string name_;
@@ -722,25 +722,29 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   progress.Show();
   // Declared before the files, so it ends after they are closed.
-  TRunSetUp setUp(layerModel, usedZones_, params, progress, prompts, options);
+  TRunSetUp setUp(layerModel, usedZones_, lastFault_, params, progress, prompts, options);
   progress.SetPosition(0);
   progress.ProcessMessages();
 
   if (!setUp.CheckValues()) return TRunOutcome::Failed;
   const std::optional<long> count = CountPoints(params.dataFile, prompts);
-  if (!count) return TRunOutcome::Failed;
+  if (!count) {
+    lastFault_ = TRunFault::PointFile;
+    return TRunOutcome::Failed;
+  }
   if (!setUp.LayOutBands()) return TRunOutcome::Failed;
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
   const TFilePtr points = OpenInputStream(params.dataFile);
   if (!points) {
-    prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params.dataFile));
+    lastFault_ = TRunFault::PointFileLost;
+    prompts.ShowMessage(RunFaultMessage(lastFault_, params.dataFile.c_str()));
     return TRunOutcome::Failed;
   }
   progress.SetCaption("T4");
 
-  TRunResultFile result(prompts, resultWritten_);
+  TRunResultFile result(prompts, lastFault_, resultWritten_);
   if (!result.Open(OutputFileName(params.dataFile, params.appendText, "_dce.dat"))) return TRunOutcome::Failed;
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return TRunOutcome::Failed;
@@ -821,10 +825,12 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       }
     }
   } catch (const std::bad_alloc&) {
-    prompts.ShowMessage("The calculation ran out of memory.");
+    lastFault_ = TRunFault::OutOfMemory;
+    prompts.ShowMessage(RunFaultMessage(lastFault_));
     return TRunOutcome::Failed;
   } catch (const std::exception& e) {
-    prompts.ShowMessage(e.what());
+    lastFault_ = TRunFault::PointFailed;
+    prompts.ShowMessage(RunFaultMessage(lastFault_, e.what()));
     return TRunOutcome::Failed;
   }
   // A completed run replaces the earlier file even without points.
@@ -838,7 +844,7 @@ bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, 
   RequireRows(params, "ServeRun");
   TSilentProgress noProgress;
   // The same refusals as RunCalculation's, bar the point file's.
-  TRunSetUp setUp(layerModel, usedZones_, params, noProgress, prompts, options);
+  TRunSetUp setUp(layerModel, usedZones_, lastFault_, params, noProgress, prompts, options);
   if (!setUp.CheckValues() || !setUp.LayOutBands() || setUp.Complete() != TStepEnd::Passed) return false;
   serve(setUp.Context());
   return true;

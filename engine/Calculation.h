@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "LayerModel.h"
+#include "RunFaults.h"
 #include "StartValues.h"
 #include "UserPrompts.h"
 #include "Zone.h"
@@ -156,12 +157,18 @@ class TCalcEngine {
   // and its run log should not replace the earlier one either.
   bool ResultWritten() const { return resultWritten_; }
 
+  // Why the last run (or served run) was refused or failed; None when it
+  // completed or was cancelled, and when a grid's loading was given up for
+  // a stop.
+  TRunFault LastFault() const { return lastFault_; }
+
   // The layer model of the last run; its grids live only during a run.
   TLayerModel layerModel;
 
  private:
   std::vector<TZone> usedZones_;
   bool resultWritten_ = false;
+  TRunFault lastFault_ = TRunFault::None;
 };
 
 // The finest node spacing of the grids of rows 0 .. rowCount-1 (elevation

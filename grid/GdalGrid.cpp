@@ -90,7 +90,7 @@ struct TDatasetCloser {
 };
 using TDatasetPtr = std::unique_ptr<GDALDataset, TDatasetCloser>;
 
-TGridLoad Refused(std::string reason) { return {TGridFault::kRefused, std::move(reason)}; }
+TGridLoad Refused(TGridFault fault, std::string reason) { return {fault, std::move(reason)}; }
 
 double GiB(double bytes) { return bytes / double(std::uint64_t{1} << 30); }
 
@@ -372,31 +372,33 @@ TRasterOffset BlockWindow(GDALRasterBand& band, const TGridImports& geometry, bo
 }
 
 TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChooser* choose) {
-  if (dataset.GetRasterCount() < 1) return Refused(SubdatasetHint(dataset));
+  if (dataset.GetRasterCount() < 1) return Refused(TGridFault::kNoSingleRaster, SubdatasetHint(dataset));
   GDALRasterBand& band = *dataset.GetRasterBand(1);
   const GDALDataType type = band.GetRasterDataType();
   if (!TypeRead(type))
-    return Refused(std::string("its values are of the type ") + GDALGetDataTypeName(type) +
+    return Refused(TGridFault::kValueType, std::string("its values are of the type ") + GDALGetDataTypeName(type) +
                    "; Byte, Int16, UInt16, Int32, UInt32, Float32 and Float64 are read");
 
   const int nx = dataset.GetRasterXSize(), ny = dataset.GetRasterYSize();
   if (nx < 2 || ny < 2)
-    return Refused(CFormat("it has %d x %d nodes; a grid needs at least 2 each way", nx, ny));
+    return Refused(TGridFault::kGeometry, CFormat("it has %d x %d nodes; a grid needs at least 2 each way", nx, ny));
 
   double gt[6] = {0, 1, 0, 0, 0, 1};
   if (dataset.GetGeoTransform(gt) != CE_None)
-    return Refused("it has no geotransform, so nothing places its nodes on the globe");
+    return Refused(TGridFault::kGeometry, "it has no geotransform, so nothing places its nodes on the globe");
   if (gt[2] != 0 || gt[4] != 0)
-    return Refused(CFormat("its geotransform is rotated or sheared (terms %g and %g); "
-                           "only north-up and south-up grids are read",
-                           gt[2], gt[4]));
+    return Refused(TGridFault::kGeometry, CFormat("its geotransform is rotated or sheared (terms %g and %g); "
+                                                  "only north-up and south-up grids are read",
+                                                  gt[2], gt[4]));
   for (const double term : {gt[0], gt[1], gt[3], gt[5]})
     if (!std::isfinite(term))
-      return Refused(CFormat("its geotransform holds a number that is not finite (%g, %g, %g, %g)",
-                             gt[0], gt[1], gt[3], gt[5]));
+      return Refused(TGridFault::kGeometry,
+                     CFormat("its geotransform holds a number that is not finite (%g, %g, %g, %g)", gt[0], gt[1],
+                             gt[3], gt[5]));
   if (gt[1] == 0 || gt[5] == 0)
-    return Refused(CFormat("its node spacing is zero (%g by %g degrees)", gt[1], std::fabs(gt[5])));
-  if (std::string crs = CrsRefusal(dataset); !crs.empty()) return Refused(std::move(crs));
+    return Refused(TGridFault::kGeometry,
+                   CFormat("its node spacing is zero (%g by %g degrees)", gt[1], std::fabs(gt[5])));
+  if (std::string crs = CrsRefusal(dataset); !crs.empty()) return Refused(TGridFault::kNotDegrees, std::move(crs));
 
   TGridImports work;
   work.nx = nx;
@@ -413,7 +415,8 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
   }
   CompleteBoundsFromSteps(work);
   if (!GeometryUsable(work))
-    return Refused(CFormat("its nodes lie beyond %g degrees or closer together than %g degrees "
+    return Refused(TGridFault::kGeometry,
+                   CFormat("its nodes lie beyond %g degrees or closer together than %g degrees "
                            "(x from %g by %g, y from %g by %g)",
                            kMaxNodeDeg, kMinSpacingDeg, work.xMin, work.xStep, work.yMin, work.yStep));
 
@@ -443,7 +446,8 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
   rule.offset = hasOffset ? offset : 0;
   rule.scaled = rule.scale != 1 || rule.offset != 0;
   if (!std::isfinite(rule.scale) || !std::isfinite(rule.offset))
-    return Refused(CFormat("its scale %g or offset %g is not a finite number", rule.scale, rule.offset));
+    return Refused(TGridFault::kValueType,
+                   CFormat("its scale %g or offset %g is not a finite number", rule.scale, rule.offset));
   if (type == GDT_Byte) {
     const char* pixelType = band.GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
     rule.signedBytes = pixelType != nullptr && std::strcmp(pixelType, "SIGNEDBYTE") == 0;
@@ -453,24 +457,25 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
   // anything is allocated.
   const std::uint64_t nodes = std::uint64_t(nx) * std::uint64_t(ny);
   if (std::string refusal = DeclaredNodesRefusal(dataset, type, nodes); !refusal.empty())
-    return Refused(std::move(refusal));
+    return Refused(TGridFault::kOverclaimed, std::move(refusal));
   const std::uint64_t bytes = std::uint64_t(work.nx) * std::uint64_t(work.ny) * sizeof(float);
   const std::uint64_t memory = AvailableMemoryBytes();
   if (bytes / sizeof(float) > work.values.max_size() || bytes > memory)
-    return Refused(CFormat("its %d x %d nodes need %.1f GiB of memory, more than the %.1f GiB this computer "
+    return Refused(TGridFault::kTooLarge,
+                   CFormat("its %d x %d nodes need %.1f GiB of memory, more than the %.1f GiB this computer "
                            "has available",
                            work.nx, work.ny, GiB(double(bytes)), GiB(double(memory))));
   try {
     AllocateValues(work);
   } catch (const std::bad_alloc&) {
-    return Refused(CFormat("memory for its %d x %d nodes (%.1f GiB) could not be had", work.nx, work.ny,
-                           GiB(double(bytes))));
+    return Refused(TGridFault::kNoMemory, CFormat("memory for its %d x %d nodes (%.1f GiB) could not be had",
+                                                  work.nx, work.ny, GiB(double(bytes))));
   }
 
   TValueTally tally;
   const std::string failure = ReadAsFloat(type, rule) ? ReadValues<float>(band, work, northUp, at, rule, tally)
                                                       : ReadValues<double>(band, work, northUp, at, rule, tally);
-  if (!failure.empty()) return Refused(failure);
+  if (!failure.empty()) return Refused(TGridFault::kReadFailed, failure);
   work.blankValue = kSurferBlank;
   work.blankCount = std::int32_t(std::min<std::int64_t>(tally.blanks, INT32_MAX));
   work.zMin = tally.zMin;
@@ -503,13 +508,13 @@ TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input) {
     // Local files only, by the drivers on the list, with nothing behind
     // them that could block or fetch.
     if (std::string refusal = GdalFenceRefusal(name, GdalFilePart(name)); !refusal.empty())
-      return Refused(std::move(refusal));
+      return Refused(TGridFault::kFenced, std::move(refusal));
     const TDatasetPtr dataset(
         GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
     if (!dataset) return {TGridFault::kUnknownFormat, {}};
     return ReadOpened(*dataset, grid, input.choose);
   } catch (const std::exception& e) {
-    return Refused(std::string("reading it failed: ") + e.what());
+    return Refused(TGridFault::kReadFailed, std::string("reading it failed: ") + e.what());
   }
 }
 

@@ -18,8 +18,15 @@ constexpr TFaultText kFaultTexts[] = {
     {TGridFault::kUnknownFormat, "\nError by reading grid %s"},
     {TGridFault::kDamaged, "\nError by reading grid %s"},
     {TGridFault::kNoMemory, "\nError by reading grid %s"},
-    {TGridFault::kRefused, "\nError by reading grid %s"},
     {TGridFault::kStopped, nullptr},
+    {TGridFault::kFenced, "\nError by reading grid %s"},
+    {TGridFault::kOverclaimed, "\nError by reading grid %s"},
+    {TGridFault::kNoSingleRaster, "\nError by reading grid %s"},
+    {TGridFault::kValueType, "\nError by reading grid %s"},
+    {TGridFault::kGeometry, "\nError by reading grid %s"},
+    {TGridFault::kNotDegrees, "\nError by reading grid %s"},
+    {TGridFault::kTooLarge, "\nError by reading grid %s"},
+    {TGridFault::kReadFailed, "\nError by reading grid %s"},
 };
 
 }  // namespace

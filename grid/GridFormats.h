@@ -48,8 +48,8 @@ bool NamesGdalSubdataset(const std::string& name);
 // Any file that the native formats do not know.
 bool IsGdalCandidate(std::span<const unsigned char> header);
 // Band 1 of the raster `input.name`: kNone, kUnknownFormat when GDAL does
-// not read it as a raster, kRefused with the reason when it makes no usable
-// grid. No exception leaves it.
+// not read it as a raster, or the fault and its reason when it makes no
+// usable grid (GridFaults.h). No exception leaves it.
 TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input);
 #endif
 

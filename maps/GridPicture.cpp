@@ -114,7 +114,9 @@ TGridPicture ReadGridPicture(const std::string& fileName, int maxSide) {
   TGridPicture p;
   TCollectedPrompts prompts;
   TGridImports grid;
-  if (!LoadGrid(grid, fileName, prompts)) {
+  const TGridLoad load = LoadGridFile(grid, fileName, prompts);
+  if (load.fault != TGridFault::kNone) {
+    p.fault = load.fault;
     p.message = Trimmed(prompts.text);
     if (p.message.empty()) p.message = FormatMessage("Error by reading grid %s", fileName);
     return p;

@@ -36,6 +36,7 @@ struct TGridRaster {
 
 struct TGridPicture {
   bool ok = false;
+  TGridFault fault = TGridFault::kNone;  // why not, when !ok
   std::string message;  // the readers' messages when !ok
   TGridFacts facts;
   TGridRaster raster;

@@ -13,12 +13,36 @@ namespace {
 
 constexpr char kEmptyCell[] = "@";
 
+struct TCheckText {
+  TRunCheck check;
+  const char* text;
+};
+
+// The Calc command's own words, misspellings included: users know them.
+constexpr TCheckText kCheckTexts[] = {
+    {TRunCheck::NoPointFile, "Input data file is required"},
+    {TRunCheck::NoLayerRow, "At least two elevation grid are required"},
+    {TRunCheck::DistanceOrder, "Phi_to must be greater then Phi_from"},
+    {TRunCheck::AzimuthOrder, "Lambda_to must be greater then Lambda_from"},
+    {TRunCheck::TooFewLayerRows, "Number of layers must be grater or equal 2"},
+};
+
 TRunSetup Refuse(TRunSetupFault fault, std::string message, TRunField focus = TRunField::None) {
   TRunSetup setup;
   setup.fault = fault;
   setup.message = std::move(message);
   setup.focusField = focus;
   return setup;
+}
+
+TRunSetup Refuse(TRunCheck check, std::string message, TRunField focus = TRunField::None) {
+  TRunSetup setup = Refuse(TRunSetupFault::Check, std::move(message), focus);
+  setup.check = check;
+  return setup;
+}
+
+TRunSetup Refuse(TRunCheck check, TRunField focus = TRunField::None) {
+  return Refuse(check, RunCheckMessage(check), focus);
 }
 
 TRunSetup NotANumber(const std::string& text) {
@@ -83,31 +107,41 @@ bool ParseZone(std::string_view value, TZone& zone) {
   return true;
 }
 
-TZoneListSetup ZoneFault(std::string message) {
+TZoneListSetup ZoneFault(TZoneKeyFault fault, std::string message) {
   TZoneListSetup setup;
+  setup.fault = fault;
   setup.message = std::move(message);
   return setup;
 }
 
 }  // namespace
 
+std::string RunCheckMessage(TRunCheck check) {
+  for (const TCheckText& entry : kCheckTexts) {
+    if (entry.check == check) return entry.text;
+  }
+  return {};
+}
+
 TZoneListSetup ConvertZoneList(const TZoneListText& text) {
   const std::string& file = text.settingsFile;
   if (text.keys.size() > static_cast<std::size_t>(kMaxZones)) {
-    return ZoneFault("[zones] of " + file + " holds " + std::to_string(text.keys.size()) +
-                     " keys, more than the " + std::to_string(kMaxZones) + " zones a run may have");
+    return ZoneFault(TZoneKeyFault::TooManyKeys, "[zones] of " + file + " holds " +
+                                                     std::to_string(text.keys.size()) + " keys, more than the " +
+                                                     std::to_string(kMaxZones) + " zones a run may have");
   }
   std::vector<std::pair<int, TZone>> numbered;
   for (const TZoneKeyText& entry : text.keys) {
     if (LowerCase(entry.key) == kPresetKey) {
       if (text.keys.size() > 1) {
-        return ZoneFault("[zones] of " + file + " holds " + entry.key + "=" + entry.value +
+        return ZoneFault(TZoneKeyFault::PresetBesideKeys,
+                         "[zones] of " + file + " holds " + entry.key + "=" + entry.value +
                          " beside other keys: give either a preset or zone1, zone2, ...");
       }
       const std::optional<std::string> preset = PresetName(entry.value);
       if (!preset) {
-        return ZoneFault("Unknown zone preset " + entry.key + "=" + entry.value + " in " + file +
-                         ": the presets are " + PresetNameList());
+        return ZoneFault(TZoneKeyFault::UnknownPreset, "Unknown zone preset " + entry.key + "=" + entry.value +
+                                                           " in " + file + ": the presets are " + PresetNameList());
       }
       TZoneListSetup setup;
       setup.zone = TZonePreset{*preset};
@@ -115,14 +149,14 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
     }
     const int number = ZoneNumber(entry.key);
     if (number == 0) {
-      return ZoneFault("Unknown key " + entry.key + " in [zones] of " + file +
-                       ": the section takes zone1, zone2, ... in order");
+      return ZoneFault(TZoneKeyFault::UnknownKey, "Unknown key " + entry.key + " in [zones] of " + file +
+                                                      ": the section takes zone1, zone2, ... in order");
     }
     TZone zone;
     if (!ParseZone(entry.value, zone)) {
-      return ZoneFault("Zone key " + entry.key + "=" + entry.value + " in " + file +
-                       " is not FROM;TO;SEGSIZE, three numbers with a decimal point"
-                       " (degrees; degrees; arc-seconds), optionally followed by ;mean");
+      return ZoneFault(TZoneKeyFault::NotAZone, "Zone key " + entry.key + "=" + entry.value + " in " + file +
+                                                    " is not FROM;TO;SEGSIZE, three numbers with a decimal point"
+                                                    " (degrees; degrees; arc-seconds), optionally followed by ;mean");
     }
     numbered.emplace_back(number, zone);
   }
@@ -133,7 +167,8 @@ TZoneListSetup ConvertZoneList(const TZoneListText& text) {
   for (std::size_t i = 0; i < numbered.size(); ++i) {
     const int expected = static_cast<int>(i) + 1;
     if (numbered[i].first != expected) {
-      return ZoneFault("Zone key zone" + std::to_string(expected) + " is missing in [zones] of " +
+      return ZoneFault(TZoneKeyFault::MissingKey,
+                       "Zone key zone" + std::to_string(expected) + " is missing in [zones] of " +
                        file + ", which has zone" + std::to_string(numbered[i].first));
     }
     list.bands.push_back(numbered[i].second);
@@ -179,8 +214,8 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
   std::optional<TRunSetup> refusal;
   TRunParameters p;
 
-  if (state.pointFile.empty()) return Refuse(TRunSetupFault::Check, "Input data file is required");
-  if (rows < 1) return Refuse(TRunSetupFault::Check, "At least two elevation grid are required");
+  if (state.pointFile.empty()) return Refuse(TRunCheck::NoPointFile);
+  if (rows < 1) return Refuse(TRunCheck::NoLayerRow);
 
   // Zones replace the window's one zone and its segment size, so a stale
   // distance or segment size text cannot refuse a run that does not use it.
@@ -190,7 +225,11 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
     p.zone = *zone;
   } else if (zoned) {
     TZoneListSetup zones = ConvertZoneList(state.zones);
-    if (!zones.ok()) return Refuse(TRunSetupFault::Check, zones.message);
+    if (!zones.ok()) {
+      TRunSetup refused = Refuse(TRunCheck::ZoneKeys, zones.message);
+      refused.zoneKeyFault = zones.fault;
+      return refused;
+    }
     p.zone = std::move(zones.zone);
   } else {
     // The outer distance (Phi_to) is converted before the inner one
@@ -198,19 +237,16 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
     if (!Convert(state.outerDistanceDegText, decimalSeparator, single.psiToDeg, refusal)) return *refusal;
     if (!Convert(state.innerDistanceDegText, decimalSeparator, single.psiFromDeg, refusal)) return *refusal;
     if (!(single.psiToDeg > single.psiFromDeg)) {
-      return Refuse(TRunSetupFault::Check, "Phi_to must be greater then Phi_from",
-                    TRunField::InnerDistance);
+      return Refuse(TRunCheck::DistanceOrder, TRunField::InnerDistance);
     }
   }
   if (!Convert(state.azimuthToDegText, decimalSeparator, p.azimuthToDeg, refusal)) return *refusal;
   if (!Convert(state.azimuthFromDegText, decimalSeparator, p.azimuthFromDeg, refusal)) return *refusal;
   if (!(p.azimuthToDeg > p.azimuthFromDeg)) {
-    return Refuse(TRunSetupFault::Check, "Lambda_to must be greater then Lambda_from",
-                  TRunField::AzimuthFrom);
+    return Refuse(TRunCheck::AzimuthOrder, TRunField::AzimuthFrom);
   }
   if (rows < 2) {
-    return Refuse(TRunSetupFault::Check, "Number of layers must be grater or equal 2",
-                  TRunField::LayerTable);
+    return Refuse(TRunCheck::TooFewLayerRows, TRunField::LayerTable);
   }
 
   if (!zoned) {
@@ -237,7 +273,7 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
       }
       const std::string& grid = row[gridCell];
       if (!grid.empty() && grid != kEmptyCell && !GridListFromCell(grid, value->grids)) {
-        return Refuse(TRunSetupFault::Check, GridListFault(grid), TRunField::LayerTable);
+        return Refuse(TRunCheck::GridList, GridListFault(grid), TRunField::LayerTable);
       }
     }
   }

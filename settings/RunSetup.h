@@ -33,9 +33,25 @@ std::string GridListFault(const std::string& cell);
 
 enum class TRunSetupFault {
   None,        // the run may start
-  Check,       // one of the Calc command's checks refused the input: a plain message
+  Check,       // one of the Calc command's checks refused the input: a plain message (TRunCheck says which)
   Conversion,  // a field does not hold a number: the conversion error's text
 };
+
+// Which of the Calc command's checks refused the input; the texts of the
+// first five are RunCheckMessage's.
+enum class TRunCheck {
+  None,
+  NoPointFile,     // no point file named
+  NoLayerRow,      // no layer row
+  DistanceOrder,   // Phi_to not above Phi_from
+  AzimuthOrder,    // Lambda_to not above Lambda_from
+  TooFewLayerRows, // fewer than two layer rows
+  ZoneKeys,        // a [zones] key: TZoneKeyFault says which fault, the message names file and key
+  GridList,        // a grid cell whose list of grids has an empty entry (GridListFault)
+};
+
+// The text of one of the five plain checks; empty for the others.
+std::string RunCheckMessage(TRunCheck check);
 
 // The input a refused run wants the user to mend; the window focuses the
 // control that shows it.
@@ -46,8 +62,21 @@ enum class TRunField {
   LayerTable,     // the layer rows
 };
 
+// What is wrong with the [zones] keys (ConvertZoneList).
+enum class TZoneKeyFault {
+  None,
+  TooManyKeys,       // more than kMaxZones keys
+  PresetBesideKeys,  // preset=NAME beside other keys
+  UnknownPreset,     // preset=NAME with a name that no preset has
+  UnknownKey,        // a key other than preset or zoneN (N = 1, 2, ...)
+  NotAZone,          // a zoneN value other than FROM;TO;SEGSIZE[;mean]
+  MissingKey,        // a number left out of the sequence
+};
+
 struct TRunSetup {
   TRunSetupFault fault = TRunSetupFault::None;
+  TRunCheck check = TRunCheck::None;            // which check, after a Check refusal
+  TZoneKeyFault zoneKeyFault = TZoneKeyFault::None;  // which, after a ZoneKeys check
   std::string message;                    // what to show when fault != None
   TRunField focusField = TRunField::None;  // what to focus after a Check refusal
   TRunParameters params;                  // complete when fault == None
@@ -68,8 +97,9 @@ struct TRunSetup {
 // Whether the zones join without gaps is the engine's check.
 struct TZoneListSetup {
   TZoneChoice zone;     // a TZoneList or a TZonePreset (its name in lower case) when ok()
+  TZoneKeyFault fault = TZoneKeyFault::None;
   std::string message;
-  bool ok() const { return message.empty(); }
+  bool ok() const { return fault == TZoneKeyFault::None; }
 };
 TZoneListSetup ConvertZoneList(const TZoneListText& text);
 

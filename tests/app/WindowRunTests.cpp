@@ -21,11 +21,13 @@
 
 #include "Application.h"
 #include "BatchRun.h"
+#include "GridFaults.h"
 #include "GridFixtures.h"
 #include "LayerGrid.h"
 #include "RadioGroup.h"
 #include "ResultView.h"
 #include "RunLog.h"
+#include "RunSetup.h"
 #include "TestWindows.h"
 
 using namespace globelayers;
@@ -112,6 +114,8 @@ class CalcTest : public QObject {
   // runs: a refusal shows its message, moves the focus as told, and
   // nothing is written; the window stays enabled.
   void refusals_data() {
+    // The checks' words are asserted where they are made (RunSetupTest).
+    const auto said = [](TRunCheck check) { return QString::fromStdString(RunCheckMessage(check)); };
     QTest::addColumn<bool>("dataFile");
     QTest::addColumn<int>("rows");
     QTest::addColumn<QStringList>("fields");  // name=text pairs to type
@@ -119,24 +123,24 @@ class CalcTest : public QObject {
     QTest::addColumn<QString>("error");       // error display, or ""
     QTest::addColumn<QString>("focus");       // focused control afterwards
 
-    QTest::newRow("no data file") << false << 3 << QStringList{} << "Input data file is required"
+    QTest::newRow("no data file") << false << 3 << QStringList{} << said(TRunCheck::NoPointFile)
                                   << "" << "btn_Calc";
     QTest::newRow("no layer row") << true << 0 << QStringList{}
-                                  << "At least two elevation grid are required" << "" << "btn_Calc";
+                                  << said(TRunCheck::NoLayerRow) << "" << "btn_Calc";
     QTest::newRow("no layer row comes before the angles")
-        << true << 0 << QStringList{"TXT_T4DIST=0"} << "At least two elevation grid are required"
+        << true << 0 << QStringList{"TXT_T4DIST=0"} << said(TRunCheck::NoLayerRow)
         << "" << "btn_Calc";
     QTest::newRow("Phi_to equal to Phi_from")
         << true << 3 << QStringList{"TXT_T3DIST=10", "TXT_T4DIST=10"}
-        << "Phi_to must be greater then Phi_from" << "" << "TXT_T3DIST";
+        << said(TRunCheck::DistanceOrder) << "" << "TXT_T3DIST";
     QTest::newRow("Lambda_to below Lambda_from")
         << true << 3 << QStringList{"TXT_LambdaFrom=360", "TXT_LambdaTo=0"}
-        << "Lambda_to must be greater then Lambda_from" << "" << "TXT_LambdaFrom";
+        << said(TRunCheck::AzimuthOrder) << "" << "TXT_LambdaFrom";
     QTest::newRow("one layer row") << true << 1 << QStringList{}
-                                   << "Number of layers must be grater or equal 2" << "" << "sg1";
+                                   << said(TRunCheck::TooFewLayerRows) << "" << "sg1";
     QTest::newRow("one layer row, after the angle checks")
         << true << 1 << QStringList{"TXT_T3DIST=10", "TXT_T4DIST=10"}
-        << "Phi_to must be greater then Phi_from" << "" << "TXT_T3DIST";
+        << said(TRunCheck::DistanceOrder) << "" << "TXT_T3DIST";
     QTest::newRow("segment size not a number")
         << true << 3 << QStringList{"txt_segment=abc"} << ""
         << "'abc' is not a valid floating point value." << "btn_Calc";
@@ -298,7 +302,9 @@ class CalcTest : public QObject {
     QVERIFY2(tip.startsWith(run.grid + "\nSurfer 6 grid, 361 x 181 nodes\nlon -180 to 180, step 1 deg\n"),
              qPrintable(tip));
     QVERIFY(tip.contains("blanks 0.0 %"));
-    QVERIFY(w.main.sg1->GridCellToolTip(2, 4).contains("Error by opening file " + run.File("none.grd")));
+    QVERIFY(w.main.sg1->GridCellToolTip(2, 4).contains(
+        QString::fromStdString(GridFaultMessage(TGridFault::kNotOpened, run.File("none.grd").toStdString()))
+            .trimmed()));
     QCOMPARE(w.main.sg1->GridCellToolTip(2, 1), QString());  // a constant
     QCOMPARE(w.main.sg1->GridCellToolTip(1, 4), QString());  // an empty cell
     QCOMPARE(w.main.sg1->GridCellToolTip(4, 2), QString());  // the entry row
@@ -413,8 +419,8 @@ class CalcTest : public QObject {
     const QByteArray grid = ReadAll(run.grid);
     WriteAll(run.grid, grid.left(1000));
     w.main.btn_CalcClick();
-    QCOMPARE(w.prompts.messages.size(), std::size_t(1));
-    QVERIFY2(w.prompts.messages[0].find("Error by reading grid") != std::string::npos, w.prompts.messages[0].c_str());
+    QVERIFY(w.wt4.engine.LastFault() == TRunFault::GridNotLoaded);
+    QCOMPARE(ToQt(w.prompts.messages), ToQt({GridFaultMessage(TGridFault::kDamaged, run.grid.toStdString())}));
     QCOMPARE(ReadAll(run.File("pts_w_dce.dat")), goodResult);
     QCOMPARE(ReadAll(run.File("pts_w_dce.con")), goodLog);
     QCOMPARE(QDir(run.dir.path()).entryList({"*.tmp-*"}, QDir::Files), QStringList());
@@ -434,7 +440,8 @@ class CalcTest : public QObject {
     w.main.btn_CalcClick();
 
     QVERIFY(w.prompts.errors.empty());
-    const std::string opening = "Error by opening file " + (run.grid + ";xyz").toStdString() + "\n";
+    QVERIFY(w.wt4.engine.LastFault() == TRunFault::GridNotLoaded);
+    const std::string opening = GridFaultMessage(TGridFault::kNotOpened, (run.grid + ";xyz").toStdString());
     QCOMPARE(ToQt(w.prompts.messages), ToQt({opening}));  // once, not once per native reader
     QVERIFY(!QFile::exists(run.File("pts_w_dce.con")));  // no point computed: nothing replaced
     QVERIFY(w.main.WindowEnabled());

@@ -26,6 +26,11 @@
 
 #include <gtest/gtest.h>
 
+#include "GridFaults.h"
+#include "PointFile.h"
+#include "RunSetup.h"
+#include "WindowState.h"
+
 namespace globelayers {
 namespace {
 
@@ -39,6 +44,25 @@ std::string ReadText(const fs::path& path) {
 void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
+}
+
+// The faults that the settings file and the run set-up find in the
+// settings file `path`, read as the batch reads it, and their message. The
+// batch shows the message as it is; the words of each fault are asserted
+// where they are made (tests/settings).
+struct TSetUpVerdict {
+  TSettingsFault settings = TSettingsFault::None;
+  TRunSetupFault setup = TRunSetupFault::None;
+  TRunCheck check = TRunCheck::None;
+  TZoneKeyFault zoneKeys = TZoneKeyFault::None;
+  std::string message;
+};
+TSetUpVerdict SetUpVerdict(const std::string& path) {
+  TWindowState state = TWindowState::StartValues('.');
+  const TSettingsRead read = ReadSettingsFile(state, path, '.');
+  if (!read.ok()) return {.settings = read.fault, .message = read.message};
+  const TRunSetup setup = PrepareRun(state, '.');
+  return {.setup = setup.fault, .check = setup.check, .zoneKeys = setup.zoneKeyFault, .message = setup.message};
 }
 
 int CountLines(const std::string& text) {
@@ -172,45 +196,49 @@ TEST_F(BatchFolder, Help) {
 TEST_F(BatchFolder, RefusedByTheChecks) {
   struct Case {
     const char* settings;
-    const char* message;
+    TSettingsFault settingsFault;  // the settings file's fault, or the run set-up's after it
+    TRunSetupFault setupFault = TRunSetupFault::Check;
+    TRunCheck check = TRunCheck::None;
+    TZoneKeyFault zoneKeys = TZoneKeyFault::None;
   };
+  constexpr TSettingsFault kRead = TSettingsFault::None;  // the file reads; the set-up refuses
   const Case cases[] = {
-      {"[frmMain]\nnlayer=2\n", "Input data file is required\n"},
-      {"[frmMain]\ndatafile=points.dat\n", "At least two elevation grid are required\n"},
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nt3dist=90\nt4dist=45\n",
-       "Phi_to must be greater then Phi_from\n"},
-      {"[frmMain]\ndatafile=points.dat\nnlayer=1\n", "Number of layers must be grater or equal 2\n"},
+      {"[frmMain]\nnlayer=2\n", kRead, TRunSetupFault::Check, TRunCheck::NoPointFile},
+      {"[frmMain]\ndatafile=points.dat\n", kRead, TRunSetupFault::Check, TRunCheck::NoLayerRow},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nt3dist=90\nt4dist=45\n", kRead, TRunSetupFault::Check,
+       TRunCheck::DistanceOrder},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=1\n", kRead, TRunSetupFault::Check, TRunCheck::TooFewLayerRows},
       // A number with a decimal point, or a single comma and no point; a
       // text with both is no number.
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006.673\n",
-       "'0,006.673' is not a valid floating point value\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\ngravc=0,006.673\n", kRead, TRunSetupFault::Conversion},
       // Zone keys are refused when the run is set up, naming file and key.
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone3=1;180;3600\n",
-       "Zone key zone2 is missing in [zones] of run.ini, which has zone3\n"},
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;180,0;3600\n",
-       "Zone key zone1=0;180,0;3600 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal "
-       "point (degrees; degrees; arc-seconds), optionally followed by ;mean\n"},
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\npreset=coarse\n",
-       "Unknown zone preset preset=coarse in run.ini: the presets are standard, fine\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone3=1;180;3600\n", kRead,
+       TRunSetupFault::Check, TRunCheck::ZoneKeys, TZoneKeyFault::MissingKey},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;180,0;3600\n", kRead, TRunSetupFault::Check,
+       TRunCheck::ZoneKeys, TZoneKeyFault::NotAZone},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\npreset=coarse\n", kRead, TRunSetupFault::Check,
+       TRunCheck::ZoneKeys, TZoneKeyFault::UnknownPreset},
       // A second zone1 used to drop a band silently and give another DTE.
       {"[frmMain]\ndatafile=points.dat\nnlayer=2\n[zones]\nzone1=0;1;60\nzone2=1;180;3600\nZONE1=0;2;60\n",
-       "Key ZONE1 is given twice in [zones] of run.ini: line 5 (zone1=0;1;60) and line 7 (ZONE1=0;2;60); "
-       "remove one of them\n"},
+       TSettingsFault::DuplicateKey, TRunSetupFault::None},
       // These used to become rule 0, 6371.001 m and 3.6 arc-seconds.
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\npriority=5\n",
-       "priority=5 in run.ini is not a crossing rule: write 0 (change layers & sign), 1 (top grid) or 2 "
-       "(bottom grid)\n"},
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nR=6371,001\n",
-       "R=6371,001 in run.ini: the comma may separate thousands; write the number with a decimal point\n"},
-      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nsegsize=3,600\n",
-       "segsize=3,600 in run.ini: the comma may separate thousands; write the number with a decimal point\n"},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\npriority=5\n", TSettingsFault::Priority, TRunSetupFault::None},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nR=6371,001\n", TSettingsFault::ThousandsComma,
+       TRunSetupFault::None},
+      {"[frmMain]\ndatafile=points.dat\nnlayer=2\nsegsize=3,600\n", TSettingsFault::ThousandsComma,
+       TRunSetupFault::None},
   };
   WriteText("points.dat", kPoints);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings);
     WriteText("run.ini", c.settings);
+    const TSetUpVerdict verdict = SetUpVerdict("run.ini");
+    EXPECT_EQ(verdict.settings, c.settingsFault);
+    EXPECT_EQ(verdict.setup, c.setupFault);
+    EXPECT_EQ(verdict.check, c.check);
+    EXPECT_EQ(verdict.zoneKeys, c.zoneKeys);
     EXPECT_EQ(Run({"run.ini"}), kBatchFailed);
-    EXPECT_EQ(err_.str(), c.message);
+    EXPECT_EQ(err_.str(), verdict.message + "\n");
     EXPECT_FALSE(fs::exists("points_dce.con"));  // nothing written
     EXPECT_FALSE(fs::exists("points_dce.dat"));
   }
@@ -231,7 +259,9 @@ TEST_F(BatchFolder, FailedRerunKeepsTheLastGoodResult) {
 
   fs::remove("points.dat");
   EXPECT_EQ(Run({"run.ini"}), kBatchFailed);
-  EXPECT_NE(err_.str().find("Error by opening file points.dat"), std::string::npos) << err_.str();
+  const TPointCount count = CountFilePoints("points.dat");
+  EXPECT_EQ(count.fault, TPointFileFault::Unopenable);
+  EXPECT_EQ(err_.str(), count.message + "\n");
   EXPECT_EQ(ReadText("points_t_dce.dat"), goodResult);
   EXPECT_EQ(ReadText("points_t_dce.con"), goodLog);
   for (const auto& entry : fs::directory_iterator(dir_)) {
@@ -243,7 +273,7 @@ TEST_F(BatchFolder, MissingGridFails) {
   WriteText("points.dat", kPoints);
   WriteText("run.ini", std::string(kConstantRun) + "cell_row-2_col-2=nowhere.grd\n");
   EXPECT_EQ(Run({"run.ini"}), kBatchFailed);
-  EXPECT_NE(err_.str().find("Error by opening file nowhere.grd"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str(), GridFaultMessage(TGridFault::kNotOpened, "nowhere.grd"));
 }
 
 TEST_F(BatchFolder, CompletedRunInBothUnits) {

@@ -21,7 +21,9 @@
 
 #include "Calculation.h"
 #include "LayerRowText.h"
+#include "GridFaults.h"
 #include "GridFixtures.h"
+#include "PointFile.h"
 #include "PointPipeline.h"
 #include "RingLayout.h"
 #include "RecordingPrompts.h"
@@ -252,53 +254,53 @@ TEST_F(Run, RefusalsWriteNothing) {
   struct Case {
     const char* name;
     std::function<void(TRunParameters&)> change;
-    std::string message;
+    TRunFault fault;
+    std::string message;  // the fault's text with the values at fault (RunFaultsTest holds the texts)
   };
   const std::string missingPoints = dir.File("nope.dat");
   const Case cases[] = {
-      {"missing_point_file", [&](TRunParameters& p) { p.dataFile = missingPoints; },
-       "Error by opening file " + missingPoints},
-      {"ring_limit", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 74}; },
-       "Grid cell size must be greater then 1'"},
+      {"missing_point_file", [&](TRunParameters& p) { p.dataFile = missingPoints; }, TRunFault::PointFile,
+       CountFilePoints(missingPoints).message},
+      {"ring_limit", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 74}; }, TRunFault::CellSize,
+       RunFaultMessage(TRunFault::CellSize)},
       {"segment_size_zero", [](TRunParameters& p) { p.zone = TSingleZone{.segmentSizeArcSec = 0}; },
-       "Grid cell size must be greater then 1'"},
+       TRunFault::CellSize, RunFaultMessage(TRunFault::CellSize)},
       {"sixteen_rows",
        [this](TRunParameters&) {
          rows.assign(16, "0;@;2;@");
        },
-       "Number of layers must be less or equal 15"},
-      {"no_elevation", [this](TRunParameters&) { rows[1] = "@;@;2.67;@"; },
-       "Layer 2: One of const height or grid height must be defined"},
-      {"no_density", [this](TRunParameters&) { rows.push_back("-5;@;@;@"); },
-       "Layer 3: One of const density or grid density must be defined"},
+       TRunFault::TooManyLayers, RunFaultMessage(TRunFault::TooManyLayers)},
+      {"no_elevation", [this](TRunParameters&) { rows[1] = "@;@;2.67;@"; }, TRunFault::NoElevation,
+       RunFaultMessage(TRunFault::NoElevation, 2)},
+      {"no_density", [this](TRunParameters&) { rows.push_back("-5;@;@;@"); }, TRunFault::NoDensity,
+       RunFaultMessage(TRunFault::NoDensity, 3)},
       // Values that would overflow a counter or give numbers that are not
       // finite are refused before the point file is read.
-      {"earth_radius_huge", [](TRunParameters& p) { p.earthRadius = 1e308; },
-       "The Earth radius must be a positive number of metres, at most 1e+09, not 1e+308."},
-      {"earth_radius_zero", [](TRunParameters& p) { p.earthRadius = 0; },
-       "The Earth radius must be a positive number of metres, at most 1e+09, not 0."},
-      {"earth_radius_nan", [](TRunParameters& p) { p.earthRadius = std::nan(""); },
-       "The Earth radius must be a positive number of metres, at most 1e+09, not nan."},
+      {"earth_radius_huge", [](TRunParameters& p) { p.earthRadius = 1e308; }, TRunFault::EarthRadius,
+       RunFaultMessage(TRunFault::EarthRadius, 1e9, 1e308)},
+      {"earth_radius_zero", [](TRunParameters& p) { p.earthRadius = 0; }, TRunFault::EarthRadius,
+       RunFaultMessage(TRunFault::EarthRadius, 1e9, 0.0)},
+      {"earth_radius_nan", [](TRunParameters& p) { p.earthRadius = std::nan(""); }, TRunFault::EarthRadius,
+       RunFaultMessage(TRunFault::EarthRadius, 1e9, std::nan(""))},
       {"gravity_constant_infinite", [](TRunParameters& p) { p.gravityConstant = HUGE_VAL; },
-       "The gravitational constant must be a finite number, not inf."},
-      {"increment_nan", [](TRunParameters& p) { p.increment = std::nan(""); },
-       "The increment must be a finite number of metres, not nan."},
-      {"azimuth_infinite", [](TRunParameters& p) { p.azimuthToDeg = -HUGE_VAL; },
-       "The azimuths must be finite numbers of degrees, not 0 to -inf."},
+       TRunFault::GravityConstant, RunFaultMessage(TRunFault::GravityConstant, HUGE_VAL)},
+      {"increment_nan", [](TRunParameters& p) { p.increment = std::nan(""); }, TRunFault::Increment,
+       RunFaultMessage(TRunFault::Increment, std::nan(""))},
+      {"azimuth_infinite", [](TRunParameters& p) { p.azimuthToDeg = -HUGE_VAL; }, TRunFault::Azimuths,
+       RunFaultMessage(TRunFault::Azimuths, 0.0, -HUGE_VAL)},
       // Every ring but the cap at the int limit: 179 * 2147483647 + 1.
       {"azimuth_span_overflows",
        [](TRunParameters& p) {
          p.azimuthFromDeg = -1e308;
          p.azimuthToDeg = 1e308;
        },
-       "The zone needs 384399572814 segments per point, more than the limit of 1000000000: choose a larger "
-       "segment size or a smaller azimuth range."},
+       TRunFault::ZoneTooManySegments, RunFaultMessage(TRunFault::ZoneTooManySegments, 384399572814LL, 1000000000LL)},
       {"refused_before_the_point_file_is_read",
        [&](TRunParameters& p) {
          p.dataFile = missingPoints;
          p.earthRadius = -1;
        },
-       "The Earth radius must be a positive number of metres, at most 1e+09, not -1."},
+       TRunFault::EarthRadius, RunFaultMessage(TRunFault::EarthRadius, 1e9, -1.0)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -309,6 +311,7 @@ TEST_F(Run, RefusalsWriteNothing) {
     prompts.messages.clear();
     c.change(params);
     EXPECT_EQ(Calc(), TRunOutcome::Failed);
+    EXPECT_EQ(engine.LastFault(), c.fault);
     EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});
     EXPECT_FALSE(ResultExists());
     EXPECT_FALSE(progress.visible);
@@ -323,7 +326,8 @@ TEST_F(Run, MissingGridLeavesTheEarlierResult) {
   dir.Write("points_dce.dat", earlier);
   rows = {"0;@;@;@", "@;" + missing + ";2.67;@"};
   EXPECT_EQ(Calc(), TRunOutcome::Failed);
-  EXPECT_EQ(prompts.messages, std::vector<std::string>{"Error by opening file " + missing + "\n"});
+  EXPECT_EQ(engine.LastFault(), TRunFault::GridNotLoaded);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(TGridFault::kNotOpened, missing)});
   EXPECT_EQ(Result(), earlier);
   EXPECT_FALSE(engine.ResultWritten());
   for (const auto& entry : std::filesystem::directory_iterator(dir.File(""))) {
@@ -447,8 +451,9 @@ TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   std::filesystem::create_symlink("/dev/full", dir.File("points_dce.dat"));
   EXPECT_EQ(Calc(), TRunOutcome::Failed);
-  EXPECT_EQ(prompts.messages,
-            std::vector<std::string>{"Error by writing file " + dir.File("points_dce.dat") + "\n"});
+  EXPECT_EQ(engine.LastFault(), TRunFault::ResultUnwritten);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{RunFaultMessage(TRunFault::ResultUnwritten,
+                                                                       dir.File("points_dce.dat").c_str())});
 }
 
 // A result name that is a link to a device that refuses every write is
@@ -456,7 +461,7 @@ TEST_F(Run, WriteErrorIsAFailureNotASuccess) {
 // to finish the file is said once, after the message of what ended it.
 TEST_F(Run, FileThatCannotBeFinishedIsReportedOnceOnEveryWayOut) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  const std::string written = "Error by writing file " + dir.File("points_dce.dat") + "\n";
+  const std::string written = RunFaultMessage(TRunFault::ResultUnwritten, dir.File("points_dce.dat").c_str());
   const std::string missing = dir.File("missing.grd");
   struct Case {
     const char* name;
@@ -466,7 +471,7 @@ TEST_F(Run, FileThatCannotBeFinishedIsReportedOnceOnEveryWayOut) {
   const Case cases[] = {
       {"completed", [](TRunOptions&) {}, {written}},
       {"grid_refused", [&](TRunOptions&) { rows[1] = "@;" + missing + ";2.67;@"; },
-       {"Error by opening file " + missing + "\n", written}},
+       {GridFaultMessage(TGridFault::kNotOpened, missing), written}},
       {"points_thrown",
        [](TRunOptions& options) {
          options.pointLines = [](const TRunParameters&, const TRunContext&, int,
@@ -513,6 +518,7 @@ TEST_F(Run, PointThatGivesNoFiniteNumberFailsTheRunNamingIt) {
     rows = c.layerRows;
     prompts.messages.clear();
     EXPECT_EQ(Calc(), TRunOutcome::Failed);
+    EXPECT_EQ(engine.LastFault(), TRunFault::PointFailed);
     EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});
     const std::string text = Result();
     EXPECT_EQ(text.find("nan"), std::string::npos);
@@ -614,7 +620,9 @@ TEST_F(Run, FullDiskCutsTheFileBackToWholeLines) {
     const rlimit fileSize{.rlim_cur = limit, .rlim_max = limit};
     if (::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) return 10;
     if (Calc() != TRunOutcome::Failed) return 11;
-    return prompts.messages == std::vector<std::string>{"Error by writing file " + dir.File("points_full_dce.dat") + "\n"}
+    if (engine.LastFault() != TRunFault::ResultUnwritten) return 13;
+    return prompts.messages == std::vector<std::string>{RunFaultMessage(TRunFault::ResultUnwritten,
+                                                                        dir.File("points_full_dce.dat").c_str())}
                ? 0
                : 12;
   });
@@ -719,19 +727,21 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
   struct RefusalCase {
     const char* name;
     std::function<void(TRunParameters&)> change;
-    std::vector<std::string> messages;
+    TRunFault fault;
+    std::string message;  // the fault's text with the values at fault
   };
   const std::string missing = dir.File("missing.grd");
   const RefusalCase cases[] = {
       {"missing grid", [&](TRunParameters& p) { p.layers[2] = LayerRowFromText("-30000;@;@;" + missing, '.'); },
-       std::vector<std::string>{"Error by opening file " + missing + "\n"}},
-      {"one row", [](TRunParameters& p) { p.rowCount = 1; }, {"Number of layers must be grater or equal 2"}},
-      {"radius", [](TRunParameters& p) { p.earthRadius = -1; },
-       {"The Earth radius must be a positive number of metres, at most 1e+09, not -1."}},
-      {"unknown preset", [](TRunParameters& p) { p.zone = TZonePreset{"regional"}; },
-       {"Unknown zone preset 'regional': the presets are standard, fine."}},
+       TRunFault::GridNotLoaded, GridFaultMessage(TGridFault::kNotOpened, missing)},
+      {"one row", [](TRunParameters& p) { p.rowCount = 1; }, TRunFault::TooFewLayers,
+       RunFaultMessage(TRunFault::TooFewLayers)},
+      {"radius", [](TRunParameters& p) { p.earthRadius = -1; }, TRunFault::EarthRadius,
+       RunFaultMessage(TRunFault::EarthRadius, 1e9, -1.0)},
+      {"unknown preset", [](TRunParameters& p) { p.zone = TZonePreset{"regional"}; }, TRunFault::UnknownPreset,
+       RunFaultMessage(TRunFault::UnknownPreset, "regional", "standard, fine")},
       {"zones with a gap", [](TRunParameters& p) { p.zone = TZoneList{{{0, 2, 1800}, {3, 180, 7200}}}; },
-       {"Zone 2 starts at 3 degrees, but zone 1 ends at 2 degrees: the zones must join without a gap."}},
+       TRunFault::ZoneGap, RunFaultMessage(TRunFault::ZoneGap, 2, 3.0, 1, 2.0)},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -744,7 +754,8 @@ TEST_F(SpreadRun, ServedRunRefusesAsTheWholeRunDoes) {
     bool served = false;
     EXPECT_FALSE(other.ServeRun(changed, recorded, {}, [&served](const TRunContext&) { served = true; }));
     EXPECT_FALSE(served);
-    EXPECT_EQ(recorded.messages, c.messages);
+    EXPECT_EQ(other.LastFault(), c.fault);
+    EXPECT_EQ(recorded.messages, std::vector<std::string>{c.message});
     EXPECT_FALSE(other.layerModel[0].elevationGrid);  // released
   }
 }

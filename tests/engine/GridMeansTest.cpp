@@ -405,8 +405,9 @@ TEST(ZonePresets, PresetRunIsTheRunOfItsBands) {
 
   params.zone = TZonePreset{"regional"};
   EXPECT_EQ(engine.RunCalculation(params, progress, prompts), TRunOutcome::Failed);
+  EXPECT_EQ(engine.LastFault(), TRunFault::UnknownPreset);
   ASSERT_EQ(prompts.messages.size(), 1u);
-  EXPECT_EQ(prompts.messages.front(), "Unknown zone preset 'regional': the presets are standard, fine.");
+  EXPECT_EQ(prompts.messages.front(), RunFaultMessage(TRunFault::UnknownPreset, "regional", "standard, fine"));
 }
 
 }  // namespace

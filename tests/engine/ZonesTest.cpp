@@ -199,7 +199,8 @@ struct RefusalCase {
   const char* name;
   std::vector<TZone> zones;
   double azimuthToDeg;  // degrees
-  std::string message;
+  TRunFault fault;
+  std::string message;  // the fault's text with the values at fault (RunFaultsTest holds the texts)
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -210,51 +211,46 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 const RefusalCase kRefusals[] = {
     // No front end gives an empty list; a record built elsewhere must not
     // reach the point loop without a band.
-    {"no_zone", {}, 360, "The run's zone list holds no zones."},
-    {"bound_not_a_number", {{0, kNaN, 3600}}, 360,
-     "Zone 1: the distances must be finite numbers of degrees, not 0 to nan."},
-    {"bound_infinite", {{0, 10, 3600}, {10, kInf, 3600}}, 360,
-     "Zone 2: the distances must be finite numbers of degrees, not 10 to inf."},
-    {"below_zero", {{-1, 10, 3600}}, 360,
-     "Zone 1: the distances -1 to 10 degrees must lie within 0 to 180 degrees."},
-    {"beyond_180", {{0, 10, 3600}, {10, 181, 3600}}, 360,
-     "Zone 2: the distances 10 to 181 degrees must lie within 0 to 180 degrees."},
-    {"empty", {{5, 5, 3600}}, 360,
-     "Zone 1: its outer distance of 5 degrees must be greater than its inner distance of 5 degrees."},
-    {"descending", {{0, 10, 3600}, {10, 20, 3600}, {30, 25, 3600}}, 360,
-     "Zone 3: its outer distance of 25 degrees must be greater than its inner distance of 30 degrees."},
-    {"gap", {{0, 10, 3600}, {10.5, 20, 3600}}, 360,
-     "Zone 2 starts at 10.5 degrees, but zone 1 ends at 10 degrees: the zones must join without a gap."},
-    {"gap_of_a_rounding_step", {{0, 0.1, 60}, {0.1000000001, 1, 900}}, 360,
-     "Zone 2 starts at 0.1000000001 degrees, but zone 1 ends at 0.1 degrees: the zones must join without a gap."},
-    {"overlap", {{0, 10, 3600}, {9, 20, 3600}}, 360,
-     "Zone 2 starts at 9 degrees, but zone 1 ends at 10 degrees: the zones must not overlap."},
-    {"segment_size_zero", {{0, 10, 0}}, 360,
-     "Zone 1: the segment size must be a positive finite number of arc-seconds, not 0."},
-    {"segment_size_negative", {{0, 10, 3600}, {10, 20, -900}}, 360,
-     "Zone 2: the segment size must be a positive finite number of arc-seconds, not -900."},
-    {"segment_size_not_a_number", {{0, 10, kNaN}}, 360,
-     "Zone 1: the segment size must be a positive finite number of arc-seconds, not nan."},
-    {"segment_size_infinite", {{0, 10, kInf}}, 360,
-     "Zone 1: the segment size must be a positive finite number of arc-seconds, not inf."},
+    {"no_zone", {}, 360, TRunFault::NoZones, RunFaultMessage(TRunFault::NoZones)},
+    {"bound_not_a_number", {{0, kNaN, 3600}}, 360, TRunFault::ZoneNotFinite,
+     RunFaultMessage(TRunFault::ZoneNotFinite, 1, 0.0, kNaN)},
+    {"bound_infinite", {{0, 10, 3600}, {10, kInf, 3600}}, 360, TRunFault::ZoneNotFinite,
+     RunFaultMessage(TRunFault::ZoneNotFinite, 2, 10.0, kInf)},
+    {"below_zero", {{-1, 10, 3600}}, 360, TRunFault::ZoneOutsideRange,
+     RunFaultMessage(TRunFault::ZoneOutsideRange, 1, -1.0, 10.0)},
+    {"beyond_180", {{0, 10, 3600}, {10, 181, 3600}}, 360, TRunFault::ZoneOutsideRange,
+     RunFaultMessage(TRunFault::ZoneOutsideRange, 2, 10.0, 181.0)},
+    {"empty", {{5, 5, 3600}}, 360, TRunFault::ZoneEmpty, RunFaultMessage(TRunFault::ZoneEmpty, 1, 5.0, 5.0)},
+    {"descending", {{0, 10, 3600}, {10, 20, 3600}, {30, 25, 3600}}, 360, TRunFault::ZoneEmpty,
+     RunFaultMessage(TRunFault::ZoneEmpty, 3, 25.0, 30.0)},
+    {"gap", {{0, 10, 3600}, {10.5, 20, 3600}}, 360, TRunFault::ZoneGap,
+     RunFaultMessage(TRunFault::ZoneGap, 2, 10.5, 1, 10.0)},
+    {"gap_of_a_rounding_step", {{0, 0.1, 60}, {0.1000000001, 1, 900}}, 360, TRunFault::ZoneGap,
+     RunFaultMessage(TRunFault::ZoneGap, 2, 0.1000000001, 1, 0.1)},
+    {"overlap", {{0, 10, 3600}, {9, 20, 3600}}, 360, TRunFault::ZoneOverlap,
+     RunFaultMessage(TRunFault::ZoneOverlap, 2, 9.0, 1, 10.0)},
+    {"segment_size_zero", {{0, 10, 0}}, 360, TRunFault::ZoneSegmentSize,
+     RunFaultMessage(TRunFault::ZoneSegmentSize, 1, 0.0)},
+    {"segment_size_negative", {{0, 10, 3600}, {10, 20, -900}}, 360, TRunFault::ZoneSegmentSize,
+     RunFaultMessage(TRunFault::ZoneSegmentSize, 2, -900.0)},
+    {"segment_size_not_a_number", {{0, 10, kNaN}}, 360, TRunFault::ZoneSegmentSize,
+     RunFaultMessage(TRunFault::ZoneSegmentSize, 1, kNaN)},
+    {"segment_size_infinite", {{0, 10, kInf}}, 360, TRunFault::ZoneSegmentSize,
+     RunFaultMessage(TRunFault::ZoneSegmentSize, 1, kInf)},
     // A part narrower than one segment gets no ring: 0.1 to 1 degree would
     // be lost behind the cap (0 to 0.1), and 89.5 to 90 below the far rings.
-    {"band_behind_the_cap_too_narrow", {{0, 1, 3600}, {1, 180, 3600}}, 360,
-     "Zone 1 (0 to 1 degrees) would get no rings over part of its band at a segment size of 3600 arc-seconds: on "
-     "each side of 90 degrees a zone must be at least one segment wide."},
-    {"part_below_90_too_narrow", {{0, 89.5, 3600}, {89.5, 180, 3600}}, 360,
-     "Zone 2 (89.5 to 180 degrees) would get no rings over part of its band at a segment size of 3600 "
-     "arc-seconds: on each side of 90 degrees a zone must be at least one segment wide."},
+    {"band_behind_the_cap_too_narrow", {{0, 1, 3600}, {1, 180, 3600}}, 360, TRunFault::ZoneTooNarrow,
+     RunFaultMessage(TRunFault::ZoneTooNarrow, 1, 0.0, 1.0, 3600.0)},
+    {"part_below_90_too_narrow", {{0, 89.5, 3600}, {89.5, 180, 3600}}, 360, TRunFault::ZoneTooNarrow,
+     RunFaultMessage(TRunFault::ZoneTooNarrow, 2, 89.5, 180.0, 3600.0)},
     // 179 degrees at 74 arc-seconds: 8708 rings, beyond the 8640 a band may have.
-    {"ring_limit", {{0, 1, 360}, {1, 180, 74}}, 360,
-     "Zone 2 (1 to 180 degrees) needs more than 8640 rings at a segment size of 74 arc-seconds: choose a larger "
-     "segment size for it."},
+    {"ring_limit", {{0, 1, 360}, {1, 180, 74}}, 360, TRunFault::ZoneTooManyRings,
+     RunFaultMessage(TRunFault::ZoneTooManyRings, 2, 1.0, 180.0, 8640, 74.0)},
     // Twenty turns of azimuth: each band alone stays below the limit, the two
     // together do not. About 2 * 20 * 2 pi / (75 arc-seconds in radians)^2
     // = 1.90e9 segments.
-    {"segments_of_all_zones", {{0, 90, 75}, {90, 180, 75}}, 7200,
-     "The zones need 1901227091 segments per point, more than the limit of 1000000000: choose larger segment "
-     "sizes or a smaller azimuth range."},
+    {"segments_of_all_zones", {{0, 90, 75}, {90, 180, 75}}, 7200, TRunFault::ZonesTooManySegments,
+     RunFaultMessage(TRunFault::ZonesTooManySegments, 1901227091LL, 1000000000LL)},
 };
 
 class ZoneRefusal : public ZoneRun, public testing::WithParamInterface<RefusalCase> {};
@@ -267,6 +263,7 @@ TEST_P(ZoneRefusal, RefusedBeforeAnyFileIsOpened) {
   params.zone = TZoneList{c.zones};
   params.azimuthToDeg = c.azimuthToDeg;
   EXPECT_EQ(engine.RunCalculation(params, progress, prompts), TRunOutcome::Failed);
+  EXPECT_EQ(engine.LastFault(), c.fault);
   EXPECT_EQ(prompts.messages, std::vector<std::string>{c.message});
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing_dce.dat")));
 }

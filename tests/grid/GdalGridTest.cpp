@@ -146,7 +146,7 @@ TEST(GdalSubdataset, NamedVariableIsRead) {
   test::TRecordingPrompts<> prompts;
   TGridImports plain;
   const TGridLoad outcome = LoadGridFile(plain, path, prompts);
-  EXPECT_EQ(outcome.fault, TGridFault::kRefused);
+  EXPECT_EQ(outcome.fault, TGridFault::kNoSingleRaster);
   EXPECT_EQ(outcome.reason, "it holds 2 rasters and none by itself; name one as the layer's grid, "
                             "such as NETCDF:\"" + path + "\":z or NETCDF:\"" + path + "\":w");
   EXPECT_EQ(prompts.messages, std::vector<std::string>{GridFaultMessage(outcome.fault, path, outcome.reason)});
@@ -222,6 +222,7 @@ INSTANTIATE_TEST_SUITE_P(Types, GdalValues, testing::ValuesIn(kValues),
 // nothing allocated, the caller's grid left empty.
 struct RefusalCase {
   const char* name;
+  TGridFault fault;
   std::function<std::string(const std::string& folder)> write;
   std::string reason;  // the message's second line; a prefix when `prefixOnly`
   bool prefixOnly = false;
@@ -247,27 +248,27 @@ std::string WithGeoTransform(const std::string& path, const char* driver, std::v
 }
 
 const RefusalCase kRefusals[] = {
-    {"Rotated", [](const std::string& d) { return WithGeoTransform(d + "/r.tif", "GTiff", {0, 1, 0.25, 3, 0, -1}); },
+    {"Rotated", TGridFault::kGeometry, [](const std::string& d) { return WithGeoTransform(d + "/r.tif", "GTiff", {0, 1, 0.25, 3, 0, -1}); },
      "its geotransform is rotated or sheared (terms 0.25 and 0); only north-up and south-up grids are read"},
-    {"Sheared", [](const std::string& d) { return WithGeoTransform(d + "/s.vrt", "VRT", {0, 1, 0, 3, -0.5, -1}); },
+    {"Sheared", TGridFault::kGeometry, [](const std::string& d) { return WithGeoTransform(d + "/s.vrt", "VRT", {0, 1, 0, 3, -0.5, -1}); },
      "its geotransform is rotated or sheared (terms 0 and -0.5); only north-up and south-up grids are read"},
-    {"ZeroSpacing", [](const std::string& d) { return WithGeoTransform(d + "/z.vrt", "VRT", {0, 0, 0, 3, 0, -1}); },
+    {"ZeroSpacing", TGridFault::kGeometry, [](const std::string& d) { return WithGeoTransform(d + "/z.vrt", "VRT", {0, 0, 0, 3, 0, -1}); },
      "its node spacing is zero (0 by 1 degrees)"},
-    {"NotFinite",
+    {"NotFinite", TGridFault::kGeometry,
      [](const std::string& d) { return WithGeoTransform(d + "/f.vrt", "VRT", {0, INFINITY, 0, 3, 0, -1}); },
      "its geotransform holds a number that is not finite (0, inf, 3, -1)"},
-    {"OneColumn", [](const std::string& d) { return WithGeoTransform(d + "/c.tif", "GTiff", {0, 1, 0, 3, 0, -1}, 1, 5); },
+    {"OneColumn", TGridFault::kGeometry, [](const std::string& d) { return WithGeoTransform(d + "/c.tif", "GTiff", {0, 1, 0, 3, 0, -1}, 1, 5); },
      "it has 1 x 5 nodes; a grid needs at least 2 each way"},
-    {"OneRow", [](const std::string& d) { return WithGeoTransform(d + "/w.tif", "GTiff", {0, 1, 0, 3, 0, -1}, 5, 1); },
+    {"OneRow", TGridFault::kGeometry, [](const std::string& d) { return WithGeoTransform(d + "/w.tif", "GTiff", {0, 1, 0, 3, 0, -1}, 5, 1); },
      "it has 5 x 1 nodes; a grid needs at least 2 each way"},
-    {"NoGeotransform",
+    {"NoGeotransform", TGridFault::kGeometry,
      [](const std::string& d) {
        GDALDriver* tif = GetGDALDriverManager()->GetDriverByName("GTiff");
        test::TDataset ds(tif->Create((d + "/plain.tif").c_str(), 3, 3, 1, GDT_Float32, nullptr));
        return d + "/plain.tif";
      },
      "it has no geotransform, so nothing places its nodes on the globe"},
-    {"Projected",
+    {"Projected", TGridFault::kNotDegrees,
      [](const std::string& d) {
        TNodes n{.nx = 3, .ny = 3, .xMin = 500000, .xStep = 1000, .yMin = 5e6, .yStep = 1000, .values = {}};
        n.values.assign(9, 1.0);
@@ -279,7 +280,7 @@ const RefusalCase kRefusals[] = {
      },
      "it is in the projected coordinate system \"WGS 84 / UTM zone 32N\"; a grid must be in longitude and "
      "latitude degrees"},
-    {"ComplexValues",
+    {"ComplexValues", TGridFault::kValueType,
      [](const std::string& d) {
        test::RegisterGdal();
        GDALDriver* tif = GetGDALDriverManager()->GetDriverByName("GTiff");
@@ -289,7 +290,7 @@ const RefusalCase kRefusals[] = {
        return d + "/c.tif";
      },
      "its values are of the type CFloat32; Byte, Int16, UInt16, Int32, UInt32, Float32 and Float64 are read"},
-    {"TooLargeForMemory",
+    {"TooLargeForMemory", TGridFault::kTooLarge,
      [](const std::string& d) {
        test::RegisterGdal();
        GDALDriver* vrt = GetGDALDriverManager()->GetDriverByName("VRT");
@@ -310,7 +311,7 @@ TEST_P(GdalRefusal, NamesFileAndReason) {
   test::TRecordingPrompts<> prompts;
   TGridImports grid;
   const TGridLoad outcome = LoadGridFile(grid, path, prompts);
-  EXPECT_EQ(outcome.fault, TGridFault::kRefused);
+  EXPECT_EQ(outcome.fault, GetParam().fault);
   if (GetParam().prefixOnly)
     EXPECT_EQ(outcome.reason.substr(0, GetParam().reason.size()), GetParam().reason);
   else
@@ -513,7 +514,7 @@ struct FenceCase {
   // Writes the files into `folder` and returns the grid name to load.
   std::function<std::string(const std::string& folder, int port)> write;
   const char* said;  // a part of the reason; empty when the fault has none
-  TGridFault fault = TGridFault::kRefused;
+  TGridFault fault = TGridFault::kFenced;
 };
 
 std::string Vrt(const std::string& folder, const std::string& source, bool raw = false) {
@@ -588,7 +589,7 @@ const FenceCase kFenceCases[] = {
                   "ncols 30000\nnrows 30000\nxllcorner 0\nyllcorner 0\ncellsize 0.001\n1 2 3 4\n");
        return d + "/huge.asc";
      },
-     "its header declares 900000000 nodes, more than its"},
+     "its header declares 900000000 nodes, more than its", TGridFault::kOverclaimed},
     // Written sparse, it holds none of its 1.6e9 nodes: they would fit in
     // memory and take minutes to read as NoData.
     {"UncompressedGeoTiffDeclaresMoreNodesThanItHolds",
@@ -601,7 +602,7 @@ const FenceCase kFenceCases[] = {
        ds->SetGeoTransform(gt);
        return d + "/sparse.tif";
      },
-     "its header declares 1600000000 nodes, more than its"},
+     "its header declares 1600000000 nodes, more than its", TGridFault::kOverclaimed},
 };
 
 class GdalFence : public testing::TestWithParam<FenceCase> {};

@@ -546,9 +546,18 @@ TEST(GridFaultMessages, TextOfEveryFault) {
       {TGridFault::kUnknownFormat, "", "\nError by reading grid /g/a%sb.grd"},
       {TGridFault::kDamaged, "", "\nError by reading grid /g/a%sb.grd"},
       {TGridFault::kNoMemory, "", "\nError by reading grid /g/a%sb.grd"},
-      {TGridFault::kRefused, "it has no geotransform",
-       "\nError by reading grid /g/a%sb.grd\nit has no geotransform"},
       {TGridFault::kStopped, "", ""},
+      // Every GDAL refusal: the same words, its reason on a line of its own.
+      {TGridFault::kFenced, "its source x.tif cannot be opened",
+       "\nError by reading grid /g/a%sb.grd\nits source x.tif cannot be opened"},
+      {TGridFault::kOverclaimed, "r", "\nError by reading grid /g/a%sb.grd\nr"},
+      {TGridFault::kNoSingleRaster, "r", "\nError by reading grid /g/a%sb.grd\nr"},
+      {TGridFault::kValueType, "r", "\nError by reading grid /g/a%sb.grd\nr"},
+      {TGridFault::kGeometry, "it has no geotransform",
+       "\nError by reading grid /g/a%sb.grd\nit has no geotransform"},
+      {TGridFault::kNotDegrees, "r", "\nError by reading grid /g/a%sb.grd\nr"},
+      {TGridFault::kTooLarge, "r", "\nError by reading grid /g/a%sb.grd\nr"},
+      {TGridFault::kReadFailed, "r", "\nError by reading grid /g/a%sb.grd\nr"},
   };
   for (const FaultTextCase& c : cases) {
     SCOPED_TRACE(int(c.fault));

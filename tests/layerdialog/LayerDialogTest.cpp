@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "ColourMap.h"
+#include "GridFaults.h"
 #include "GridFixtures.h"
 #include "GridPreview.h"
 #include "LayerDialog.h"
@@ -385,9 +386,11 @@ class LayerDialogTest : public QObject {
     prompts_.fileReplies = {dir.filePath("missing.grd").toStdString()};
     QTest::mouseClick(dlg_->btn_density, Qt::LeftButton);
     QVERIFY(dlg_->preview_density->Picture().isNull());
-    QVERIFY2(dlg_->preview_density->Caption().startsWith("Error by opening file " + dir.filePath("missing.grd")),
-             qPrintable(dlg_->preview_density->Caption()));
-    QCOMPARE(dlg_->preview_density->Caption().count("Error by opening file"), 1);
+    const std::string missing = dir.filePath("missing.grd").toStdString();
+    const QString notOpened =
+        QString::fromStdString(globelayers::GridFaultMessage(globelayers::TGridFault::kNotOpened, missing)).trimmed();
+    QVERIFY2(dlg_->preview_density->Caption().startsWith(notOpened), qPrintable(dlg_->preview_density->Caption()));
+    QCOMPARE(dlg_->preview_density->Caption().count(notOpened), 1);
     QVERIFY(prompts_.messages.empty());
     // The first layer row has no density: its picture goes with its fields.
     dlg_->hide();

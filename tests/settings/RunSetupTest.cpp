@@ -84,44 +84,47 @@ struct CheckCase {
   const char* name;
   std::function<void(TWindowState&)> change;
   TRunSetupFault fault;
-  const char* message;
+  TRunCheck check;      // None for a conversion error
+  const char* message;  // each check's and the conversion error's words, asserted here alone
   TRunField focus;
 };
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
 const CheckCase kChecks[] = {
     {"NoDataFile", [](TWindowState& s) { s.pointFile = ""; s.layerRows.clear(); },
-     TRunSetupFault::Check, "Input data file is required", TRunField::None},
+     TRunSetupFault::Check, TRunCheck::NoPointFile, "Input data file is required", TRunField::None},
     {"NoRows", [](TWindowState& s) { s.layerRows.clear(); s.outerDistanceDegText = "0"; },
-     TRunSetupFault::Check, "At least two elevation grid are required", TRunField::None},
+     TRunSetupFault::Check, TRunCheck::NoLayerRow, "At least two elevation grid are required", TRunField::None},
     {"PhiEqual", [](TWindowState& s) {
        s.innerDistanceDegText = "10"; s.outerDistanceDegText = "10"; s.azimuthToDegText = "0"; s.layerRows.resize(1); },
-     TRunSetupFault::Check, "Phi_to must be greater then Phi_from", TRunField::InnerDistance},
+     TRunSetupFault::Check, TRunCheck::DistanceOrder, "Phi_to must be greater then Phi_from", TRunField::InnerDistance},
     {"LambdaReversed", [](TWindowState& s) {
        s.azimuthFromDegText = "360"; s.azimuthToDegText = "0"; s.layerRows.resize(1); },
-     TRunSetupFault::Check, "Lambda_to must be greater then Lambda_from", TRunField::AzimuthFrom},
+     TRunSetupFault::Check, TRunCheck::AzimuthOrder, "Lambda_to must be greater then Lambda_from",
+     TRunField::AzimuthFrom},
     {"OneRow", [](TWindowState& s) { s.layerRows.resize(1); s.segmentSizeArcSecText = "x"; },
-     TRunSetupFault::Check, "Number of layers must be grater or equal 2", TRunField::LayerTable},
+     TRunSetupFault::Check, TRunCheck::TooFewLayerRows, "Number of layers must be grater or equal 2",
+     TRunField::LayerTable},
     {"PhiToNotANumber", [](TWindowState& s) { s.outerDistanceDegText = "18O"; s.innerDistanceDegText = "x"; },
-     TRunSetupFault::Conversion, "'18O' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'18O' is not a valid floating point value", TRunField::None},
     {"PhiFromNotANumber", [](TWindowState& s) { s.innerDistanceDegText = ""; s.layerRows.resize(1); },
-     TRunSetupFault::Conversion, "'' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'' is not a valid floating point value", TRunField::None},
     {"LambdaNotANumber", [](TWindowState& s) { s.azimuthFromDegText = "1,5"; },
-     TRunSetupFault::Conversion, "'1,5' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'1,5' is not a valid floating point value", TRunField::None},
     {"SegmentNotANumber", [](TWindowState& s) { s.segmentSizeArcSecText = "1 h"; s.gravityConstantText = "g"; },
-     TRunSetupFault::Conversion, "'1 h' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'1 h' is not a valid floating point value", TRunField::None},
     {"GravcNotANumber", [](TWindowState& s) { s.gravityConstantText = "6.67e"; s.earthRadiusMText = "r"; },
-     TRunSetupFault::Conversion, "'6.67e' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'6.67e' is not a valid floating point value", TRunField::None},
     {"RadiusNotANumber", [](TWindowState& s) { s.earthRadiusMText = "6371 km"; },
-     TRunSetupFault::Conversion, "'6371 km' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'6371 km' is not a valid floating point value", TRunField::None},
     {"IncrementNotANumber", [](TWindowState& s) { s.incrementMText = "%s"; },
-     TRunSetupFault::Conversion, "'%s' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'%s' is not a valid floating point value", TRunField::None},
     {"LayerConstantNotANumber", [](TWindowState& s) { s.layerRows[1][2] = "2.6.7"; },
-     TRunSetupFault::Conversion, "'2.6.7' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "'2.6.7' is not a valid floating point value", TRunField::None},
     {"LayerBlankConstant", [](TWindowState& s) { s.layerRows[0][0] = " "; },
-     TRunSetupFault::Conversion, "' ' is not a valid floating point value", TRunField::None},
+     TRunSetupFault::Conversion, TRunCheck::None, "' ' is not a valid floating point value", TRunField::None},
     {"GridListWithEmptyEntry", [](TWindowState& s) { s.layerRows[1][3] = "rho.grd |  | rho2.grd"; },
-     TRunSetupFault::Check,
+     TRunSetupFault::Check, TRunCheck::GridList,
      "Grid cell 'rho.grd |  | rho2.grd' holds an empty entry in its list of grids (names joined by ' | ', finest first)",
      TRunField::LayerTable},
 };
@@ -135,6 +138,7 @@ TEST_P(RunChecks, RefusedWithMessageAndFocus) {
   const TRunSetup setup = PrepareRun(state, '.');
   EXPECT_FALSE(setup.ok());
   EXPECT_EQ(setup.fault, c.fault);
+  EXPECT_EQ(setup.check, c.check);
   EXPECT_EQ(setup.message, c.message);
   EXPECT_EQ(setup.focusField, c.focus);
 }

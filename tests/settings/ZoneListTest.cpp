@@ -137,43 +137,44 @@ TEST(ZoneFile, KeysAreReadAsTheyStand) {
 struct ZoneFaultCase {
   const char* name;
   std::vector<TZoneKeyText> keys;
-  const char* message;  // with the file "run.ini"
+  TZoneKeyFault fault;
+  const char* message;  // with the file "run.ini"; each fault's words, asserted here alone
 };
 
 void PrintTo(const ZoneFaultCase& c, std::ostream* os) { *os << c.name; }
 
 const ZoneFaultCase kZoneFaults[] = {
-    {"TwoNumbers", {{"zone1", "0;180"}},
+    {"TwoNumbers", {{"zone1", "0;180"}}, TZoneKeyFault::NotAZone,
      "Zone key zone1=0;180 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
      "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
-    {"FourNumbers", {{"zone1", "0;1;60;5"}},
+    {"FourNumbers", {{"zone1", "0;1;60;5"}}, TZoneKeyFault::NotAZone,
      "Zone key zone1=0;1;60;5 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
      "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
-    {"DecimalComma", {{"zone1", "0;1,5;60"}},
+    {"DecimalComma", {{"zone1", "0;1,5;60"}}, TZoneKeyFault::NotAZone,
      "Zone key zone1=0;1,5;60 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
      "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
-    {"EmptyField", {{"zone1", "0;;60"}},
+    {"EmptyField", {{"zone1", "0;;60"}}, TZoneKeyFault::NotAZone,
      "Zone key zone1=0;;60 in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
      "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
-    {"EmptyValue", {{"zone1", "0;1;60"}, {"zone2", ""}},
+    {"EmptyValue", {{"zone1", "0;1;60"}, {"zone2", ""}}, TZoneKeyFault::NotAZone,
      "Zone key zone2= in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
      "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
-    {"GapInTheNumbers", {{"zone1", "0;1;60"}, {"zone3", "1;180;3600"}},
+    {"GapInTheNumbers", {{"zone1", "0;1;60"}, {"zone3", "1;180;3600"}}, TZoneKeyFault::MissingKey,
      "Zone key zone2 is missing in [zones] of run.ini, which has zone3"},
-    {"NoFirstZone", {{"zone2", "0;180;3600"}},
+    {"NoFirstZone", {{"zone2", "0;180;3600"}}, TZoneKeyFault::MissingKey,
      "Zone key zone1 is missing in [zones] of run.ini, which has zone2"},
-    {"ZoneZero", {{"zone0", "0;180;3600"}},
+    {"ZoneZero", {{"zone0", "0;180;3600"}}, TZoneKeyFault::UnknownKey,
      "Unknown key zone0 in [zones] of run.ini: the section takes zone1, zone2, ... in order"},
-    {"LeadingZero", {{"zone01", "0;180;3600"}},
+    {"LeadingZero", {{"zone01", "0;180;3600"}}, TZoneKeyFault::UnknownKey,
      "Unknown key zone01 in [zones] of run.ini: the section takes zone1, zone2, ... in order"},
-    {"OtherKey", {{"inner", "0"}},
+    {"OtherKey", {{"inner", "0"}}, TZoneKeyFault::UnknownKey,
      "Unknown key inner in [zones] of run.ini: the section takes zone1, zone2, ... in order"},
-    {"FlagNotMean", {{"zone1", "0;1;60;means"}},
+    {"FlagNotMean", {{"zone1", "0;1;60;means"}}, TZoneKeyFault::NotAZone,
      "Zone key zone1=0;1;60;means in run.ini is not FROM;TO;SEGSIZE, three numbers with a decimal point "
      "(degrees; degrees; arc-seconds), optionally followed by ;mean"},
-    {"UnknownPreset", {{"Preset", "regional"}},
+    {"UnknownPreset", {{"Preset", "regional"}}, TZoneKeyFault::UnknownPreset,
      "Unknown zone preset Preset=regional in run.ini: the presets are standard, fine"},
-    {"PresetBesideZones", {{"zone1", "0;180;3600"}, {"preset", "fine"}},
+    {"PresetBesideZones", {{"zone1", "0;180;3600"}, {"preset", "fine"}}, TZoneKeyFault::PresetBesideKeys,
      "[zones] of run.ini holds preset=fine beside other keys: give either a preset or zone1, zone2, ..."},
 };
 
@@ -182,6 +183,7 @@ class ZoneFaults : public testing::TestWithParam<ZoneFaultCase> {};
 TEST_P(ZoneFaults, RefusedNamingFileAndKey) {
   const ZoneFaultCase& c = GetParam();
   const TZoneListSetup list = ConvertZoneList({"run.ini", c.keys});
+  EXPECT_EQ(list.fault, c.fault);
   EXPECT_EQ(list.message, c.message);
   EXPECT_EQ(list.zone, TZoneChoice{});  // no band of the faulty list
 
@@ -189,6 +191,8 @@ TEST_P(ZoneFaults, RefusedNamingFileAndKey) {
   state.zones = {"run.ini", c.keys};
   const TRunSetup setup = PrepareRun(state, '.');
   EXPECT_EQ(setup.fault, TRunSetupFault::Check);
+  EXPECT_EQ(setup.check, TRunCheck::ZoneKeys);
+  EXPECT_EQ(setup.zoneKeyFault, c.fault);
   EXPECT_EQ(setup.message, c.message);
   EXPECT_EQ(setup.focusField, TRunField::None);
 }
@@ -218,6 +222,7 @@ TEST(ZoneList, AtMostAThousandZones) {
   };
   EXPECT_TRUE(ConvertZoneList(bands(1000)).ok());
   const TZoneListSetup list = ConvertZoneList(bands(1001));
+  EXPECT_EQ(list.fault, TZoneKeyFault::TooManyKeys);
   EXPECT_EQ(list.message, "[zones] of run.ini holds 1001 keys, more than the 1000 zones a run may have");
   EXPECT_EQ(list.zone, TZoneChoice{});
 }
@@ -248,7 +253,7 @@ TEST(ZoneList, ZoneGivenConvertedReplacesTheirTexts) {
   EXPECT_EQ(setup.params.zone, standard);
   // The checks after the zone's still refuse.
   state.azimuthToDegText = "0";
-  EXPECT_EQ(PrepareRun(state, '.', standard).message, "Lambda_to must be greater then Lambda_from");
+  EXPECT_EQ(PrepareRun(state, '.', standard).check, TRunCheck::AzimuthOrder);
 }
 
 // The distances and the segment size of the window are not used by a zoned
@@ -258,7 +263,7 @@ TEST(ZoneList, TakeThePlaceOfTheWindowZone) {
   state.innerDistanceDegText = "10";
   state.outerDistanceDegText = "5";
   state.segmentSizeArcSecText = "coarse";
-  EXPECT_EQ(PrepareRun(state, '.').message, "Phi_to must be greater then Phi_from");
+  EXPECT_EQ(PrepareRun(state, '.').check, TRunCheck::DistanceOrder);
 
   state.zones = ThreeZones("run.ini");
   TRunSetup setup = PrepareRun(state, '.');
