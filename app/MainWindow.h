@@ -212,6 +212,8 @@ class TfrmMain : public QWidget {
   // The zone keys as read from the settings file or accepted by the zone
   // dialog; written back as they stand.
   TZoneListText zones_;
+  // The grid of points of the settings file, carried from the file to the file.
+  TPointGridText points_;
   // The segment size text while zones hide it, arc-seconds.
   std::string segmentSizeText_;
 };

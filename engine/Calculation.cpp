@@ -206,6 +206,9 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
     return CFormat("The azimuths must be finite numbers of degrees, not %.10g to %.10g.", params.azimuthFromDeg,
                    params.azimuthToDeg);
   }
+  if (params.pointGrid) {
+    if (auto refusal = CheckPointGrid(*params.pointGrid)) return refusal;
+  }
   return CheckZone(params);
 }
 
@@ -478,6 +481,64 @@ class TRunSetUp {
   TRunBands bands_;
 };
 
+// The points of a run in their order: the lines of the point file, or the
+// nodes of the grid of points, made one by one so that memory does not grow
+// with the grid.
+class TRunPoints {
+ public:
+  explicit TRunPoints(const TRunParameters& params) : params_(params) {}
+
+  // The number of points, or empty after the point file's fault was shown.
+  std::optional<long> Count(IUserPrompts& prompts) const {
+    if (params_.pointGrid) return static_cast<long>(GridColumns(*params_.pointGrid) * GridRows(*params_.pointGrid));
+    return CountPoints(params_.dataFile, prompts);
+  }
+  // Opens the point file; a grid needs none.
+  bool Open(IUserPrompts& prompts) {
+    if (params_.pointGrid) return true;
+    file_ = OpenInputStream(params_.dataFile);
+    if (file_) return true;
+    prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params_.dataFile));
+    return false;
+  }
+  // From the first point again, with the grids of `model` loaded: a grid
+  // above the surface takes its heights from the first layer's top.
+  void Restart(const TLayerModel& model) {
+    model_ = &model;
+    next_ = 0;
+    if (file_) std::rewind(file_.get());
+  }
+  // The next point; `atEnd` becomes true after the last. Throws (failing
+  // the run) where the first layer's top is blank under a node that needs it.
+  std::optional<TCalcPoint> Next(bool& atEnd) {
+    if (file_) return ReadPointLine(file_.get(), atEnd);
+    const TPointGrid& grid = *params_.pointGrid;
+    TCalcPoint point = GridNode(grid, next_++);
+    if (next_ >= GridColumns(grid) * GridRows(grid)) atEnd = true;
+    if (grid.aboveSurface) point.height += TopAt(point);
+    return point;
+  }
+
+ private:
+  // The top of the first layer at a node, metres.
+  double TopAt(const TCalcPoint& point) const {
+    const TLayerDef& top = (*model_)[0];
+    if (!top.elevationGrid) return top.elevation;
+    const double elevation = SampleElevation(*model_, 0, point.lambda, point.phi);
+    if (elevation > kBlankThreshold) {
+      throw std::runtime_error(CFormat("The top of the first layer is blank under node %.0f (%.6f, %.6f) of the grid "
+                                       "of points, whose height counts from it.",
+                                       point.pointNumber, point.lambda, point.phi));
+    }
+    return elevation;
+  }
+
+  const TRunParameters& params_;
+  TFilePtr file_;
+  const TLayerModel* model_ = nullptr;
+  std::int64_t next_ = 0;  // index of the next node
+};
+
 // A run's result file from its opening to the end of the run. It is written
 // under a temporary name and put in place from the run's first point on (or
 // at the end of a completed run without points), so that a run that ends
@@ -570,17 +631,14 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   progress.ProcessMessages();
 
   if (!setUp.CheckValues()) return TRunOutcome::Failed;
-  const std::optional<long> count = CountPoints(params.dataFile, prompts);
+  TRunPoints points(params);
+  const std::optional<long> count = points.Count(prompts);
   if (!count) return TRunOutcome::Failed;
   if (!setUp.LayOutBands()) return TRunOutcome::Failed;
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
-  const TFilePtr points = OpenInputStream(params.dataFile);
-  if (!points) {
-    prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params.dataFile));
-    return TRunOutcome::Failed;
-  }
+  if (!points.Open(prompts)) return TRunOutcome::Failed;
   progress.SetCaption("T4");
 
   TRunResultFile result(prompts, resultWritten_);
@@ -601,7 +659,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   int workers = options.threads;
   if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
-  std::rewind(points.get());
+  points.Restart(layerModel);
   TRunOutcome outcome = TRunOutcome::Completed;
   // Whatever a point or a worker throws (memory, a value that is not
   // finite, a thread that cannot start) fails the run with its message; the
@@ -621,7 +679,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       }
       // Keep the workers fed with the next points of the file, in file order.
       while (!atEnd && read - done < pipeline.window()) {
-        if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+        if (const std::optional<TCalcPoint> point = points.Next(atEnd)) {
           pipeline.Submit(read++, *point);
         }
       }
@@ -645,7 +703,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
         // A request that comes once every point is done cancels nothing:
         // look past lines that are no points for one still to come.
         while (!atEnd && read == done) {
-          if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+          if (const std::optional<TCalcPoint> point = points.Next(atEnd)) {
             pipeline.Submit(read++, *point);
           }
         }

@@ -146,7 +146,7 @@ std::string RunEndingText(const TRunEnding& ending) {
 }
 
 std::string RunLogFileName(const TWindowState& state) {
-  return OutputFileName(state.pointFile, state.appendText, kRunLogFileEnding);
+  return OutputFileName(ResultNameSource(state), state.appendText, kRunLogFileEnding);
 }
 
 std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockTime end,
@@ -190,6 +190,8 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
              WindowNumberText(zone.segmentSizeArcSec) + "\"" + (zone.blockMeans ? ", block means" : "") + "\n";
     }
   }
+  // A grid of points, as the file gives it (the point file is not used then).
+  for (const TZoneKeyText& entry : state.points.keys) log += "Points " + entry.key + "=" + entry.value + "\n";
   // Last, so that readers which take the lines above by position still can.
   log += RunEndingText(ending) + "\n";
   return log;
