@@ -232,6 +232,10 @@ TBatchCommandLine ParseBatchArgs(const std::vector<std::string>& args, int defau
       parsed.version = true;
       continue;
     }
+    if (arg == "--geotiff") {
+      parsed.geotiff = true;
+      continue;
+    }
     // "--name value" or "--name=value".
     std::string name = arg, value;
     bool hasValue = false;
@@ -312,6 +316,18 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
     state.zones = PresetZoneList(args.zonePreset->name, args.settingsPath);
   }
 
+  if (args.geotiff) {
+    if (state.points.empty()) {
+      console.Message("--geotiff needs a grid of points: " + args.settingsPath +
+                      " has no [points] section, and a point file's results are no raster");
+      return kBatchFailed;
+    }
+    // As the file's key would say it, so that the run log shows it too.
+    auto& keys = state.points.keys;
+    std::erase_if(keys, [](const TZoneKeyText& k) { return k.key == "geotiff" || k.key == "GEOTIFF"; });
+    keys.push_back({"geotiff", "1"});
+  }
+
   const TClockTime start = LocalClockTime();
   const TRunSetup setup = PrepareRun(state, kFileSeparator, zone);
   if (!setup.ok()) {
@@ -369,7 +385,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
 }  // namespace
 
 std::string BatchUsage() {
-  return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini\n"
+  return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] [--geotiff] SETTINGS.ini\n"
          "\n"
          "Runs the calculation that a settings file of the main window describes\n"
          "(section [frmMain], numbers with a decimal point; a single comma is read\n"
@@ -382,6 +398,7 @@ std::string BatchUsage() {
          "               default: all cores; the results are the same for every N\n"
          "  --zones P    zone preset standard or fine: bands and segment sizes from\n"
          "               the finest grid spacing (replaces the file's [zones])\n"
+         "  --geotiff    with a grid of points ([points]): a GeoTIFF beside the netCDF\n"
          "  --help       show this help\n"
          "  --version    show the version\n"
          "\n"

@@ -2,7 +2,7 @@
 // window, with the window's checks, files and run log, and messages on
 // standard error instead of message boxes.
 //
-//   globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini
+//   globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] [--geotiff] SETTINGS.ini
 //   globelayers-batch --help | --version
 #pragma once
 
@@ -31,6 +31,7 @@ struct TBatchArgs {
   int outputUnit = 0;      // 0 mGal, 1 microGal
   int threads = 0;         // worker threads; 0 = all cores
   std::optional<TZonePreset> zonePreset;  // --zones: replaces the settings file's [zones]
+  bool geotiff = false;    // --geotiff: a GeoTIFF beside the netCDF of a grid of points
   bool help = false;
   bool version = false;
 };

@@ -28,6 +28,7 @@
 #include "PointFile.h"
 #include "PointPipeline.h"
 #include "ResultFile.h"
+#include "ResultRaster.h"
 #include "RingLayout.h"
 #include "StopRequest.h"
 
@@ -208,6 +209,7 @@ std::optional<std::string> CheckRunValues(const TRunParameters& params) {
   }
   if (params.pointGrid) {
     if (auto refusal = CheckPointGrid(*params.pointGrid)) return refusal;
+    if (!RasterWritingAvailable()) return std::string(kNoRasterBuildText);
   }
   return CheckZone(params);
 }
@@ -642,7 +644,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   progress.SetCaption("T4");
 
   TRunResultFile result(prompts, resultWritten_);
-  if (!result.Open(OutputFileName(params.dataFile, params.appendText, "_dce.dat"))) return TRunOutcome::Failed;
+  const std::string resultName = OutputFileName(params.dataFile, params.appendText, "_dce.dat");
+  if (!result.Open(resultName)) return TRunOutcome::Failed;
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return TRunOutcome::Failed;
 
@@ -654,6 +657,13 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       return TRunOutcome::Failed;
     case TStepEnd::Stopped:
       return TRunOutcome::Cancelled;
+  }
+  // A grid's rasters, fed the text file's lines; in place once the run completed.
+  TResultRasters rasters;
+  std::string rasterMessage;
+  if (params.pointGrid && !rasters.Open(params, resultName, rasterMessage)) {
+    prompts.ShowMessage(rasterMessage);
+    return TRunOutcome::Failed;
   }
   const TRunContext ctx = setUp.Context();
   int workers = options.threads;
@@ -697,6 +707,10 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       ++done;
       // From its first point on, the run's file replaces the earlier one.
       if (!result.Write(*line) || !result.PutInPlace()) return TRunOutcome::Failed;
+      if (params.pointGrid && !rasters.Take(*line, rasterMessage)) {
+        prompts.ShowMessage(rasterMessage);
+        return TRunOutcome::Failed;
+      }
       progress.ProcessMessages();
       // Cancel is looked at between points only: the file holds whole lines.
       if (progress.TakeCancelRequest()) {
@@ -723,6 +737,11 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   // A completed run replaces the earlier file even without points.
   if (outcome == TRunOutcome::Completed && !result.PutInPlace()) return TRunOutcome::Failed;
   if (!result.Finish()) return TRunOutcome::Failed;
+  // A run that stopped keeps the text file's whole lines and writes no raster.
+  if (outcome == TRunOutcome::Completed && params.pointGrid && !rasters.PutInPlace(rasterMessage)) {
+    prompts.ShowMessage(rasterMessage);
+    return TRunOutcome::Failed;
+  }
   return outcome;
 }
 

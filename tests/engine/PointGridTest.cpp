@@ -14,6 +14,7 @@
 #include "Calculation.h"
 #include "GridFixtures.h"
 #include "LayerRowText.h"
+#include "RasterWriter.h"
 #include "RecordingPrompts.h"
 
 namespace globelayers {
@@ -230,6 +231,46 @@ TEST_F(GridRun, UnusableGridIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(prompts.messages, std::vector<std::string>{"The step of 0.3 degrees does not divide the range from 0 to 1 "
                                                        "degrees of the grid of points into whole steps."});
   EXPECT_FALSE(std::filesystem::exists(dir.File("run_dce.dat")));
+}
+
+// Presses Cancel once, after the second point.
+class TCancelOnce : public TSilentProgress {
+ public:
+  bool TakeCancelRequest() override { return ++asked == 2; }
+  int asked = 0;
+};
+
+// The rasters come only from a completed run: a cancelled one keeps the
+// text file's whole lines, writes no raster and leaves an earlier one as it
+// was. A build without GDAL refuses every grid run, naming why.
+TEST_F(GridRun, RastersOnlyFromACompletedRun) {
+  const std::vector<std::string> rows = {"0;@;@;@", "-3000;@;2.67;@"};
+  TRunParameters params;
+  params.dataFile = dir.File("run.ini");
+  params.pointGrid = Grid(0, 2, 0, 1, 1);
+  params.pointGrid->geotiff = true;
+  if (!RasterWritingAvailable()) {
+    EXPECT_EQ(Calc(params, rows), TRunOutcome::Failed);
+    EXPECT_EQ(prompts.messages, std::vector<std::string>{kNoRasterBuildText});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("run_dce.dat")));
+    return;
+  }
+  ASSERT_EQ(Calc(params, rows), TRunOutcome::Completed);
+  const std::string netCdf = ReadFile(dir.File("run_dce.nc"));
+  EXPECT_FALSE(netCdf.empty());
+  EXPECT_TRUE(std::filesystem::exists(dir.File("run_dce.tif")));
+
+  params.pointGrid->heightM = 1000;  // another result, were it written
+  TCancelOnce cancel;
+  prompts.yesNoReplies = {true};
+  params.layers = LayerRowsFromTexts(rows, '.');
+  params.rowCount = 2;
+  EXPECT_EQ(engine.RunCalculation(params, cancel, prompts), TRunOutcome::Cancelled);
+  EXPECT_EQ(ReadFile(dir.File("run_dce.dat")).size(), ReadFile(dir.File("run_dce.dat")).rfind('\n') + 1);
+  EXPECT_EQ(ReadFile(dir.File("run_dce.nc")), netCdf);
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File(""))) {
+    EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
 }
 
 }  // namespace
