@@ -499,7 +499,12 @@ class TRunPoints {
   bool Open(IUserPrompts& prompts) {
     if (params_.pointGrid) return true;
     file_ = OpenInputStream(params_.dataFile);
-    if (file_) return true;
+    if (file_) {
+      // The format was checked when the points were counted.
+      format_ = ReadPointFormat(file_.get(), params_.dataFile);
+      reader_.emplace(file_.get(), format_);
+      return true;
+    }
     prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params_.dataFile));
     return false;
   }
@@ -508,12 +513,15 @@ class TRunPoints {
   void Restart(const TLayerModel& model) {
     model_ = &model;
     next_ = 0;
-    if (file_) std::rewind(file_.get());
+    if (file_) {
+      std::rewind(file_.get());
+      reader_.emplace(file_.get(), format_);
+    }
   }
   // The next point; `atEnd` becomes true after the last. Throws (failing
   // the run) where the first layer's top is blank under a node that needs it.
   std::optional<TCalcPoint> Next(bool& atEnd) {
-    if (file_) return ReadPointLine(file_.get(), atEnd);
+    if (reader_) return reader_->Next(atEnd);
     const TPointGrid& grid = *params_.pointGrid;
     TCalcPoint point = GridNode(grid, next_++);
     if (next_ >= GridColumns(grid) * GridRows(grid)) atEnd = true;
@@ -537,6 +545,8 @@ class TRunPoints {
 
   const TRunParameters& params_;
   TFilePtr file_;
+  TPointFormat format_;
+  std::optional<TPointReader> reader_;
   const TLayerModel* model_ = nullptr;
   std::int64_t next_ = 0;  // index of the next node
 };
