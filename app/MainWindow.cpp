@@ -20,6 +20,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Controls.h"
 #include "FieldCheck.h"
@@ -36,13 +37,14 @@
 #include "UserLocale.h"
 #include "ProgressDialog.h"
 #include "ZoneDialog.h"
+#include "ZoneTable.h"
 
 namespace globelayers {
 namespace {
 
-// What the segment size field shows while the zone list decides the
-// segment sizes.
-constexpr const char* kZonesSegmentText = "zones";
+// What the fields that the zone list replaces (Phi_from, Phi_to, the
+// segment size) show while it decides the distances and segment sizes.
+constexpr const char* kZonesFieldText = "zones";
 
 // Texts cross between the widgets and the Qt-free code as UTF-8, the 8-bit
 // form file names have here.
@@ -212,6 +214,11 @@ void TfrmMain::BuildControls() {
   BTN_Default = MakeButton(GB_Options, "BTN_Default", "Default", {640, 67, 73, 25});
   btn_zones = MakeButton(GB_Options, "btn_zones", "Zones...", {590, 67, 46, 25},
                          "Bands of spherical distance, each with its own segment size");
+  // Below the distance fields, in the group's last free row (pixels at 96 dpi).
+  lbl_zones = MakeLabel(GB_Options, "lbl_zones", "", 152, 88);
+  lbl_zones->setFixedWidth(430);
+  lbl_zones->setToolTip("Phi_from, Phi_to and the segment size come from the zones; Zones... edits them");
+  lbl_zones->hide();
 
   btn_Calc = MakeButton(page_, "btn_Calc", "&Calc", {577, 679, 73, 25});
   btn_Exit = MakeButton(page_, "btn_Exit", "&Exit", {656, 679, 73, 25});
@@ -278,15 +285,16 @@ TWindowState TfrmMain::WindowToState() const {
   state.appendText = Text(TXT_Append);
   state.incrementMText = Text(txt_incr);
   state.gravityConstantText = Text(TXT_gravc);
-  state.innerDistanceDegText = Text(TXT_T3DIST);
-  state.outerDistanceDegText = Text(TXT_T4DIST);
+  const bool zoned = !zones_.empty();
+  state.innerDistanceDegText = zoned ? innerDistanceText_ : Text(TXT_T3DIST);
+  state.outerDistanceDegText = zoned ? outerDistanceText_ : Text(TXT_T4DIST);
   state.earthRadiusMText = Text(TXT_R);
   state.azimuthFromDegText = Text(TXT_LambdaFrom);
   state.azimuthToDegText = Text(TXT_LambdaTo);
   state.crossingPriority = rg1->ItemIndex();
   state.outputUnit = rg2->ItemIndex();
   state.layerCountText = Text(txt_number);
-  state.segmentSizeArcSecText = zones_.empty() ? Text(txt_segment) : segmentSizeText_;
+  state.segmentSizeArcSecText = zoned ? segmentSizeText_ : Text(txt_segment);
   state.sumsOnly = chb_sum->isChecked();
   state.zones = zones_;
   state.points = points_;
@@ -304,8 +312,6 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
   SetText(dataPath, state.pointFile);
   SetText(TXT_Append, state.appendText);
   SetText(TXT_gravc, state.gravityConstantText);
-  SetText(TXT_T3DIST, state.innerDistanceDegText);
-  SetText(TXT_T4DIST, state.outerDistanceDegText);
   SetText(TXT_R, state.earthRadiusMText);
   SetText(TXT_LambdaFrom, state.azimuthFromDegText);
   SetText(TXT_LambdaTo, state.azimuthToDegText);
@@ -325,19 +331,27 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
   for (int c = 0; c < TLayerGrid::kColumns; ++c) {
     if (sg1->ColWidth(c) != state.columnWidthsPx[c]) sg1->SetColWidth(c, state.columnWidthsPx[c]);
   }
+  innerDistanceText_ = state.innerDistanceDegText;
+  outerDistanceText_ = state.outerDistanceDegText;
   segmentSizeText_ = state.segmentSizeArcSecText;
   zones_ = state.zones;
   points_ = state.points;
-  ShowSegmentField();
+  ShowZoneFields();
   chb_sum->setChecked(state.sumsOnly);
 }
 
-void TfrmMain::ShowSegmentField() {
-  // Enabled only when the field changes, so that a window without zones
-  // keeps its field exactly as it was.
+void TfrmMain::ShowZoneFields() {
+  // Enabled only when a field changes, so that a window without zones
+  // keeps its fields exactly as they were.
   const bool zoned = !zones_.empty();
-  SetText(txt_segment, zoned ? std::string(kZonesSegmentText) : segmentSizeText_);
-  if (txt_segment->isEnabled() == zoned) txt_segment->setEnabled(!zoned);
+  const std::pair<QLineEdit*, const std::string*> fields[] = {
+      {TXT_T3DIST, &innerDistanceText_}, {TXT_T4DIST, &outerDistanceText_}, {txt_segment, &segmentSizeText_}};
+  for (const auto& [field, kept] : fields) {
+    SetText(field, zoned ? std::string(kZonesFieldText) : *kept);
+    if (field->isEnabled() == zoned) field->setEnabled(!zoned);
+  }
+  lbl_zones->setText(QString::fromStdString(ZoneSummaryText(zones_, UserDecimalSeparator())));
+  lbl_zones->setVisible(zoned);
 }
 
 void TfrmMain::btn_zonesClick() {
@@ -382,7 +396,10 @@ void TfrmMain::BTN_DefaultClick() {
 std::optional<TFieldRule> TfrmMain::FieldRule(const QLineEdit* field) const {
   if (field == nullptr) return std::nullopt;
   if (field == txt_number) return TFieldRule::WholeNumber;
-  if (field == TXT_T3DIST || field == TXT_T4DIST) return TFieldRule::DistanceDeg;
+  // While the zones decide them the distance fields read "zones", which no
+  // check would take.
+  if (field == TXT_T3DIST || field == TXT_T4DIST)
+    return zones_.empty() ? std::optional(TFieldRule::DistanceDeg) : std::nullopt;
   if (field == TXT_LambdaFrom || field == TXT_LambdaTo) return TFieldRule::AzimuthDeg;
   if (field == txt_incr || field == TXT_R || field == TXT_gravc) return TFieldRule::Number;
   return std::nullopt;

@@ -98,9 +98,12 @@ class TfrmMain : public QWidget {
   void btn_delClick();
   void btn_updateClick();
 
-  // The zone list, edited through the zone dialog. While it holds zones the
-  // segment size field reads "zones" and takes no input; the segment size
-  // typed before is kept and comes back when the list is emptied.
+  // The zone list, edited through the zone dialog. While it holds zones
+  // (a list or a preset) they decide the run's distances and segment sizes:
+  // the fields Phi_from, Phi_to and the segment size read "zones" and take
+  // no input, and lbl_zones beside them sums the zones up ("3 zones, 0-180
+  // deg, ..." or "preset fine"). The texts typed before are kept, go to
+  // the settings file, and come back when the list is emptied.
   void btn_zonesClick();
   const TZoneListText& Zones() const { return zones_; }
 
@@ -155,6 +158,7 @@ class TfrmMain : public QWidget {
   QLineEdit* txt_segment = nullptr;
   QPushButton* BTN_Default = nullptr;
   QPushButton* btn_zones = nullptr;
+  QLabel* lbl_zones = nullptr;
 
   QPushButton* btn_Calc = nullptr;
   QPushButton* btn_Exit = nullptr;
@@ -191,9 +195,9 @@ class TfrmMain : public QWidget {
   // control.
   std::optional<TFieldRule> FieldRule(const QLineEdit* field) const;
 
-  // The segment size field as the zone list wants it: the kept text, or
-  // "zones" and disabled.
-  void ShowSegmentField();
+  // The fields the zone list replaces as it wants them: the kept texts,
+  // or "zones" and disabled with the summary beside them.
+  void ShowZoneFields();
 
   // Moves the focus to the control that shows what a refused Calc wants
   // mended.
@@ -214,7 +218,10 @@ class TfrmMain : public QWidget {
   TZoneListText zones_;
   // The grid of points of the settings file, carried from the file to the file.
   TPointGridText points_;
-  // The segment size text while zones hide it, arc-seconds.
+  // The texts of the fields the zones replace, kept while they show
+  // "zones": degrees, degrees, arc-seconds.
+  std::string innerDistanceText_;
+  std::string outerDistanceText_;
   std::string segmentSizeText_;
 };
 

@@ -3,17 +3,22 @@
 // and what a point costs. Rerun it to check the presets in docs/zones.md.
 //   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_BENCH=ON
 //   cmake --build build -j2 --target globelayers_zone_study
-//   build/bench/globelayers_zone_study [sites [surface]]   (the study)
+//   build/bench/globelayers_zone_study [sites [surface [cache]]]  (the study)
 //   build/bench/globelayers_zone_study cost [all]          (the time per point only)
-// sites: stations per surface (1 to 4, default 2), each on the surface and
-// 10 m above it; surface: today, rough or steep (default all three, one
-// after the other).
+//   build/bench/globelayers_zone_study roughness [surface] (the surfaces' figures only)
+// sites: places per surface (1 to 8, default 8: four named, then the
+// steepest of each quarter of the globe), each with a station on the
+// surface and one 10 m above it; surface: today, rough or steep (default
+// all three, one after the other); cache: a folder keeping the reference
+// between runs.
 //
 // The reference of a point is the sum of references of the bands 0..0.001,
 // 0.001..0.01, 0.01..0.1, 0.1..1, 1..10, 10..45 and 45..180 degrees, each at
-// a fine size on point samples of the grid (1/256 of the outer bound up to
-// 1 degree, 56.25" beyond), and shown converged by its change from the
-// size twice as large. A layout is measured band by band (its bands cut at
+// a fine size on point samples of the grid (1/512 of the outer bound up to
+// 1 degree, 28.125" to 10 degrees, 56.25" beyond) and at twice and four
+// times that size: a Richardson estimate where the band's order of
+// convergence shows, and shown converged by its change from the same
+// estimate one halving coarser. A layout is measured band by band (its bands cut at
 // those bounds) and whole.
 //
 // The model: one layer, a synthetic 1-arc-minute global topography over sea
@@ -30,7 +35,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <random>
 #include <string>
 #include <thread>
@@ -146,27 +153,34 @@ std::unique_ptr<gl::TGridImports> MakeTopography(std::uint64_t seed, double stee
 
 
 // A surface rough everywhere: a sum of separable cosine products with an
-// isotropic power spectrum falling as k^-3 (each octave's variance in
-// proportion to its wavelength), from 180 degrees down to about 3', scaled
-// to an RMS of 1.2 km; phases and wavelengths drawn from the seed.
+// isotropic power spectrum falling as k^-2.87 (each octave's variance in
+// proportion to wavelength^0.87), from 180 degrees down to the grid's
+// Nyquist wavelength 2 h, scaled to an RMS of 1.2 km; phases and
+// wavelengths drawn from the seed. The slope was chosen so that
+// neighbouring nodes differ as on the relief a demanding user tried: about
+// 51 m on average (k^-3 to 2 h gives 34 m; PrintRoughness shows the figures).
 std::unique_ptr<gl::TGridImports> MakeRoughEverywhere(std::uint64_t seed) {
   auto g = EmptyGlobalGrid();
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> unit(0, 1);
-  constexpr int kOctaves = 12, kTermsPerOctave = 6;
-  constexpr double kRmsM = 1200;  // metres
+  constexpr int kOctaves = 13, kTermsPerOctave = 6;  // the 13th: 2.6' nominal
+  constexpr double kRmsM = 1200;                     // metres
+  constexpr double kVarianceExponent = 0.87;         // spectrum k^-(2 + this), no unit
+  constexpr double kNyquistDeg = 2.0 / kNodesPerDegree;  // degrees: 2 h
+  const auto octaveWeight = [](int j) { return std::pow(360.0 / std::pow(2.0, j), kVarianceExponent); };
   std::vector<std::vector<double>> sx, sy;
   std::vector<double> amplitude;
-  double lengthSum = 0;  // degrees
-  for (int j = 1; j <= kOctaves; ++j) lengthSum += 360.0 / std::pow(2.0, j);
+  double weightSum = 0;
+  for (int j = 1; j <= kOctaves; ++j) weightSum += octaveWeight(j);
   for (int j = 1; j <= kOctaves; ++j) {
     const double lengthDeg = 360.0 / std::pow(2.0, j);
-    const double sigma = kRmsM * std::sqrt(lengthDeg / lengthSum);  // metres, this octave
+    const double sigma = kRmsM * std::sqrt(octaveWeight(j) / weightSum);  // metres, this octave
     for (int t = 0; t < kTermsPerOctave; ++t) {
       // Longitude wavelengths divide 360 degrees: no step at the seam.
-      const double turns = std::max(1.0, std::round(360.0 / (lengthDeg * (0.7 + 0.7 * unit(rng)))));
+      const double turns = std::clamp(std::round(360.0 / (lengthDeg * (0.7 + 0.7 * unit(rng)))), 1.0,
+                                      360.0 / kNyquistDeg);
       const double lonDeg = 360.0 / turns;
-      const double latDeg = lengthDeg * (0.7 + 0.7 * unit(rng));
+      const double latDeg = std::max(kNyquistDeg, lengthDeg * (0.7 + 0.7 * unit(rng)));
       amplitude.push_back(2 * sigma / std::sqrt(double(kTermsPerOctave)));
       sx.push_back(WaveTable({lonDeg, unit(rng) * lonDeg}, -180, kColumns));
       sy.push_back(WaveTable({latDeg, unit(rng) * latDeg}, -90, kRows));
@@ -362,7 +376,7 @@ const TSurface kSurfaces[] = {
       {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31},
       {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
       {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
-    // Rough everywhere: a k^-3 spectrum, RMS 1.2 km.
+    // Rough everywhere: a k^-2.87 spectrum down to 2 h, RMS 1.2 km.
     {"rough",
      [] { return MakeRoughEverywhere(2); },
      {{"r1", 10.313, 35.173}, {"r2", -71.29, -12.83}, {"r3", 120.71, 48.22}, {"r4", -150.18, 20.47}}},
@@ -376,11 +390,55 @@ const TSurface kSurfaces[] = {
       {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
 };
 
+// The steepest place of each quarter of the globe (west and east of the
+// zero meridian, north and south, within 60 degrees of the equator), by
+// the central differences
+// of the nodes along both axes; the site lies a fraction of a spacing off
+// the node, so that its station does not sit on the grid's node lines.
+std::vector<TSite> SteepSites(const gl::TGridImports& g) {
+  constexpr double kOffNode = 0.37;  // spacings: distance of the site from the steepest node
+  static const char* const kNames[] = {"steepSW", "steepNW", "steepSE", "steepNE"};
+  std::vector<TSite> out;
+  for (int sector = 0; sector < 4; ++sector) {
+    const int ixFrom = sector < 2 ? 1 : kColumns / 2, ixTo = sector < 2 ? kColumns / 2 : kColumns - 1;
+    const int iyFrom = sector % 2 ? 90 * kNodesPerDegree : 30 * kNodesPerDegree, iyTo = iyFrom + 60 * kNodesPerDegree;
+    double best = -1;
+    int bestX = ixFrom, bestY = iyFrom;
+    for (int ix = ixFrom; ix < ixTo; ++ix) {
+      for (int iy = iyFrom; iy < iyTo; ++iy) {
+        const double cosPhi = std::cos((g.yMin + iy * g.yStep) * gl::kDegToRad);
+        const double dx = (g.at(ix + 1, iy) - g.at(ix - 1, iy)) / cosPhi, dy = g.at(ix, iy + 1) - g.at(ix, iy - 1);
+        const double slope2 = dx * dx + dy * dy;  // square metres per (2 spacings)^2
+        if (slope2 > best) {
+          best = slope2;
+          bestX = ix;
+          bestY = iy;
+        }
+      }
+    }
+    const double spacingM = 2 * kEarthRadiusM * gl::kDegToRad / kNodesPerDegree;  // metres: 2 spacings
+    out.push_back({kNames[sector], g.xMin + (bestX + kOffNode) * g.xStep, g.yMin + (bestY + kOffNode) * g.yStep});
+    std::printf("  %s: steepest node at %.3f E %.3f N, slope %.0f deg\n", kNames[sector], g.xMin + bestX * g.xStep,
+                g.yMin + bestY * g.yStep, std::atan(std::sqrt(best) / spacingM) / gl::kDegToRad);
+  }
+  return out;
+}
+
+// Sites of a surface: its named places, then the steep ones.
+std::vector<TSite> SitesOf(const TSurface& surface, const gl::TGridImports& topo, int sites) {
+  std::vector<TSite> all = surface.sites;
+  if (sites > int(all.size())) {
+    const std::vector<TSite> steep = SteepSites(topo);
+    all.insert(all.end(), steep.begin(), steep.end());
+  }
+  all.resize(std::min(all.size(), std::size_t(sites)));
+  return all;
+}
+
 // Stations of a surface: each site on the surface and 10 m above it.
 std::vector<gl::TCalcPoint> Stations(const TSurface& surface, const gl::TGridImports& topo, int sites) {
   std::vector<gl::TCalcPoint> points;
-  for (int k = 0; k < sites && k < int(surface.sites.size()); ++k) {
-    const TSite& s = surface.sites[k];
+  for (const TSite& s : SitesOf(surface, topo, sites)) {
     const double surfaceM = gl::SampleGrid(topo, s.lambdaDeg, s.phiDeg);
     for (double aboveM : {0.0, 10.0}) {
       points.push_back({.lambda = s.lambdaDeg, .phi = s.phiDeg, .pointNumber = double(points.size() + 1),
@@ -392,18 +450,176 @@ std::vector<gl::TCalcPoint> Stations(const TSurface& surface, const gl::TGridImp
   return points;
 }
 
-// The bands of the reference: decades to 1 degree at 1/256 of the outer
+// The bands of the reference: decades to 1 degree at 1/512 of the outer
 // bound, but the first at 1/128 (finer sizes next to the point meet the
-// kernel's rounding floor near psi = 0, about 0.002 mGal), then 1..10, 10..45 and 45..180 degrees on
-// point samples at 56.25" (finer than h).
+// kernel's rounding floor near psi = 0, about 0.002 mGal), then 1..10 at
+// 28.125" and 10..45 and 45..180 degrees on point samples at 56.25" (finer
+// than h). Each band is also run at twice and four times its size: the
+// three give its order of convergence and a Richardson estimate.
+// order: the order the band is expected to converge in (1 where the cap
+// at the point, flat-topped, misses the slope around a station on the
+// surface; 2 for the midpoint rule elsewhere).
 struct TStudyBand {
   double fromDeg, toDeg;  // degrees
   double refArcSec;       // arc-seconds
+  int order;
 };
-constexpr TStudyBand kStudyBands[] = {{0, 0.001, 0.028125}, {0.001, 0.01, 0.140625}, {0.01, 0.1, 1.40625},
-                                      {0.1, 1, 14.0625},     {1, 10, 56.25},          {10, 45, 56.25},
-                                      {45, 180, 56.25}};
+constexpr TStudyBand kStudyBands[] = {{0, 0.001, 0.028125, 1}, {0.001, 0.01, 0.0703125, 2},
+                                      {0.01, 0.1, 0.703125, 2}, {0.1, 1, 7.03125, 2},
+                                      {1, 10, 28.125, 2},       {10, 45, 56.25, 2},
+                                      {45, 180, 56.25, 2}};
 constexpr int kStudyBandCount = int(std::size(kStudyBands));
+
+// One band of the reference: its DTE per station at sizes s, 2 s and 4 s
+// (mGal), and what they make of it.
+struct TReferenceBand {
+  std::vector<double> atSize[3];
+  double observedOrder = 0;  // from the RMS over the stations of the last two halvings
+  std::vector<double> best;      // the band's reference, mGal per station
+  std::vector<double> previous;  // the same one halving coarser, mGal per station
+};
+
+// The band's reference is its value at the finest size; its change from the
+// value at twice the size says how far it is converged. Where the order of
+// convergence shows (within half a unit of p), Richardson's term
+// (R(s) - R(2 s)) / (2^p - 1) estimates what is left; returned, max over
+// the stations, mGal (0 where the order does not show).
+double Settle(TReferenceBand& band, int order) {
+  const std::size_t n = band.atSize[0].size();
+  double fine2 = 0, coarse2 = 0;  // mGal^2
+  for (std::size_t i = 0; i < n; ++i) {
+    fine2 += std::pow(band.atSize[0][i] - band.atSize[1][i], 2);
+    coarse2 += std::pow(band.atSize[1][i] - band.atSize[2][i], 2);
+  }
+  band.observedOrder = fine2 > 0 && coarse2 > 0 ? 0.5 * std::log2(coarse2 / fine2) : 0;
+  band.best = band.atSize[0];
+  band.previous = band.atSize[1];
+  if (std::fabs(band.observedOrder - order) > 0.5) return 0;
+  return MaxAbsDiff(band.atSize[0], band.atSize[1]) / (std::pow(2.0, order) - 1);
+}
+
+// Nodes and weights of n-point Gauss-Legendre on [-1, 1], by Newton on P_n.
+std::vector<std::pair<double, double>> GaussLegendre(int n) {
+  std::vector<std::pair<double, double>> nodes;
+  for (int i = 1; i <= n; ++i) {
+    double x = std::cos(gl::kPi * (i - 0.25) / (n + 0.5)), dp = 0;
+    for (int it = 0; it < 100; ++it) {
+      double p0 = 1, p1 = x;
+      for (int k = 2; k <= n; ++k) {
+        const double p2 = ((2 * k - 1) * x * p1 - (k - 1) * p0) / k;
+        p0 = p1;
+        p1 = p2;
+      }
+      dp = n * (x * p1 - p0) / (x * x - 1);
+      const double dx = p1 / dp;
+      x -= dx;
+      if (std::fabs(dx) < 1e-16) break;
+    }
+    nodes.push_back({x, 2 / ((1 - x * x) * dp * dp)});
+  }
+  return nodes;
+}
+
+// The innermost band 0..radiusDeg of one station, mGal, without rings: the
+// vertical attraction of the columns between sea level and the surface,
+// radial integral in closed form, over the disc by Gauss-Legendre in
+// distance and azimuth (panels of 0..1, 1..10, 10..40 m and on; azimuth
+// panels of 11.25 degrees, their bounds on the node lines through a station
+// at a node). Within 111 m the sphere is a plane to a millimetre, so this
+// is exact to about 1e-4 mGal, where the rings' cap (flat-topped) and the
+// kernel's rounding next to the point (cos(psi) within 1e-16 of 1) leave
+// the engine's band first order and noisy. nodes: per panel and axis.
+double InnermostBandPlanar(const gl::TGridImports& topo, const gl::TCalcPoint& p, double radiusDeg, int nodes) {
+  const double a = kEarthRadiusM * radiusDeg * gl::kDegToRad;  // metres
+  const double cosPhi = std::cos(p.phi * gl::kDegToRad);
+  const auto gauss = GaussLegendre(nodes);
+  const double rBounds[] = {0, 1, 10, 40, a};  // metres
+  constexpr int kAzimuthPanels = 32;
+  double sum = 0;  // metres: the area integral of the column's 1/distance terms
+  for (int rp = 0; rp + 1 < int(std::size(rBounds)); ++rp) {
+    const double r0 = rBounds[rp], r1 = std::min(a, rBounds[rp + 1]);
+    if (r1 <= r0) continue;
+    for (const auto& [xr, wr] : gauss) {
+      const double r = 0.5 * (r0 + r1) + 0.5 * (r1 - r0) * xr;
+      double ring = 0;
+      for (int ap = 0; ap < kAzimuthPanels; ++ap) {
+        const double a0 = 2 * gl::kPi * ap / kAzimuthPanels, a1 = 2 * gl::kPi * (ap + 1) / kAzimuthPanels;
+        for (const auto& [xa, wa] : gauss) {
+          const double alpha = 0.5 * (a0 + a1) + 0.5 * (a1 - a0) * xa;  // azimuth from north, radians
+          const double north = r * std::cos(alpha), east = r * std::sin(alpha);  // metres
+          const double top = gl::SampleGrid(topo, p.lambda + east / (kEarthRadiusM * cosPhi) / gl::kDegToRad,
+                                            p.phi + north / kEarthRadiusM / gl::kDegToRad);
+          const double dz = p.height - top;  // metres
+          ring += 0.5 * (a1 - a0) * wa * (1 / std::sqrt(r * r + dz * dz) - 1 / std::sqrt(r * r + p.height * p.height));
+        }
+      }
+      sum += 0.5 * (r1 - r0) * wr * r * ring;
+    }
+  }
+  return kGravityConstant * kDensity * sum;
+}
+
+// The reference of every study band for these stations, each read from
+// the cache folder when an earlier run with the same stations left it
+// there (one file per band, so that a run stopped half way keeps what it
+// finished), else evaluated and stored.
+std::vector<TReferenceBand> Reference(const gl::TLayerModel& model, const TMeansByLevel& means,
+                                      const std::vector<gl::TCalcPoint>& points, const std::string& cacheStem,
+                                      const std::function<double()>& elapsed) {
+  const std::size_t n = points.size();
+  std::vector<TReferenceBand> bands(kStudyBandCount);
+  std::printf("  reference bands: changes from doubling the size, max over the stations, mGal\n");
+  for (int b = 0; b < kStudyBandCount; ++b) {
+    const TStudyBand& band = kStudyBands[b];
+    const std::string cacheName = cacheStem.empty() ? std::string() : cacheStem + "_b" + std::to_string(b) + ".ref";
+    std::vector<double> cached;
+    if (std::FILE* in = cacheName.empty() ? nullptr : std::fopen(cacheName.c_str(), "r")) {
+      double v = 0;
+      while (std::fscanf(in, "%lf", &v) == 1) cached.push_back(v);
+      std::fclose(in);
+    }
+    const bool fromCache = cached.size() == 3 * n;
+    for (int k = 0; k < 3; ++k) {
+      if (fromCache) {
+        bands[b].atSize[k].assign(cached.begin() + std::ptrdiff_t(k * n), cached.begin() + std::ptrdiff_t((k + 1) * n));
+      } else {
+        const TBuiltLayout built = Build({{band.fromDeg, band.toDeg, band.refArcSec * std::pow(2.0, k)}});
+        bands[b].atSize[k] = Evaluate(Context(model, built, means), points, 2).dteMGal;
+      }
+    }
+    if (!fromCache && !cacheName.empty()) {
+      if (std::FILE* out = std::fopen(cacheName.c_str(), "w")) {
+        for (int k = 0; k < 3; ++k) {
+          for (double v : bands[b].atSize[k]) std::fprintf(out, "%.17g\n", v);
+        }
+        std::fclose(out);
+      }
+    }
+    const double left = Settle(bands[b], band.order);
+    std::printf("    %g..%g deg @ %g\": s vs 2s %.5f, 2s vs 4s %.5f, order %.2f (expected %d), Richardson's rest %s%.5f%s  [%.0f s]\n",
+                band.fromDeg, band.toDeg, band.refArcSec, MaxAbsDiff(bands[b].atSize[0], bands[b].atSize[1]),
+                MaxAbsDiff(bands[b].atSize[1], bands[b].atSize[2]), bands[b].observedOrder, band.order,
+                left > 0 ? "" : "(order not shown) ", left, fromCache ? " (cache)" : "", elapsed());
+    if (b == 0) {
+      // Next to the point the rings are first order and noisy: the band's
+      // reference is the quadrature over the disc, its convergence the
+      // change from half the nodes.
+      std::vector<double> coarse(n), fine(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        coarse[i] = InnermostBandPlanar(*model[0].elevationGrid, points[i], band.toDeg, 8);
+        fine[i] = InnermostBandPlanar(*model[0].elevationGrid, points[i], band.toDeg, 16);
+      }
+      std::printf("      quadrature over the disc, 16 nodes vs 8 per panel: %.7f; rings at s minus quadrature, max %.5f, per station:",
+                  MaxAbsDiff(fine, coarse), MaxAbsDiff(bands[b].atSize[0], fine));
+      for (std::size_t i = 0; i < n; ++i) std::printf(" %+.4f", bands[b].atSize[0][i] - fine[i]);
+      std::printf("\n");
+      bands[b].best = fine;
+      bands[b].previous = coarse;
+    }
+    std::fflush(stdout);
+  }
+  return bands;
+}
 
 // A layout's bands cut at the bounds of study band b.
 std::vector<gl::TZone> Clipped(const std::vector<gl::TZone>& bands, const TStudyBand& b) {
@@ -472,6 +688,17 @@ std::vector<TCandidate> Candidates() {
   add("F64-225pt-900m-3600m", Decades(five(64), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 60 * h, true}}));
   add("F96-225pt-900m-1800m", Decades(five(96), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
   add("F64-112pt-900m-1800m", Decades(five(64), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  // With eight places per surface, steep ones among them, the near bands
+  // at 64 rings miss by 0.012 at 0.01..0.1 degrees: more rings there, and
+  // the far bands at 900".
+  add("S96-225pt-1800m-1800m", Decades(five(96), {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 30 * h, true}}));
+  add("F128-112pt-900m-900m", Decades(five(128), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  // The presets with more rings in the decade 6 h .. 60 h (128 and 256),
+  // as real 3" relief asks, and `fine` so with its far band at 900".
+  add("S-last128", Decades({64, 64, 64, 64, 128}, {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
+  add("F-last256", Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  add("F-last256-900m-900m",
+      Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   return c;
 }
 
@@ -488,12 +715,310 @@ void PrintSpreads(const std::vector<TCandidate>& candidates, const char* title) 
   std::fflush(stdout);
 }
 
+// ---- Real terrain: the SRTM 3" tiles, nested in the ETOPO 20' grid ----
+//   globelayers_zone_study real DEM_FOLDER
+// DEM_FOLDER holds srtm3_N27E086_everest.tif, srtm3_N27E088_kangchenjunga.tif
+// and etopo20_global.tif. Measured here: the bands within 0.4 degrees of
+// each station (the tile reaches 0.5 degrees from its centre), band by band,
+// at the presets' sizes and at finer and coarser ones, against a reference at
+// a sixteenth of the 64-ring size (an eighth in 0.05..0.4 degrees), shown
+// converged by its change from twice its size. Twelve places near the
+// Everest tile's centre, four near Kangchenjunga's, and each tile's summit
+// and steepest node; each station on the surface and 10 m above. Beyond
+// the tile's edge the bands see the 20' grid (the Everest summit is 0.012
+// degrees from the edge).
+
+constexpr double kRealSpacingArcSec = 3;  // h of the SRTM tiles, arc-seconds
+
+class TPrintedPrompts final : public gl::IUserPrompts {
+ public:
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  bool AskYesNo(const std::string& text) override {
+    std::fprintf(stderr, "%s (no)\n", text.c_str());
+    return false;
+  }
+};
+
+std::unique_ptr<gl::TGridImports> LoadRealGrid(const std::string& path) {
+  auto grid = std::make_unique<gl::TGridImports>();
+  TPrintedPrompts prompts;
+  if (!gl::LoadGrid(*grid, path, prompts)) return nullptr;
+  return grid;
+}
+
+// A tile's places: twelve near its centre (off the node lines), its highest
+// node and its steepest node (largest gradient of the bilinear surface's
+// central differences), both off the edges and voids of the tile.
+std::vector<TSite> RealSites(const gl::TGridImports& tile, int nearCentre) {
+  std::vector<TSite> sites;
+  const double lonC = tile.xMin + 0.5 * (tile.nx - 1) * tile.xStep;
+  const double latC = tile.yMin + 0.5 * (tile.ny - 1) * tile.yStep;
+  const double dLon[] = {-0.0317, -0.0104, 0.0129, 0.0342};  // degrees
+  const double dLat[] = {-0.0213, 0.0011, 0.0237};           // degrees
+  for (double a : dLat) {
+    for (double o : dLon) {
+      if (int(sites.size()) < nearCentre) sites.push_back({"centre", lonC + o, latC + a});
+    }
+  }
+  int topX = 0, topY = 0, steepX = 0, steepY = 0;
+  double slopeMax = 0, topM = -1e9;  // degrees; metres
+  const auto blank = [&](int ix, int iy) { return tile.at(ix, iy) > gl::kBlankThreshold; };
+  for (int ix = 2; ix < tile.nx - 2; ++ix) {
+    for (int iy = 2; iy < tile.ny - 2; ++iy) {
+      // Next to a void the surface is not known: no site there.
+      bool nearVoid = false;
+      for (int a = -2; a <= 2; ++a) {
+        for (int b = -2; b <= 2; ++b) nearVoid = nearVoid || blank(ix + a, iy + b);
+      }
+      if (nearVoid) continue;
+      if (tile.at(ix, iy) > topM) topM = tile.at(ix, iy), topX = ix, topY = iy;
+      const double lat = tile.yMin + iy * tile.yStep;
+      const double dxM = 2 * kEarthRadiusM * tile.xStep * gl::kDegToRad * std::cos(lat * gl::kDegToRad);
+      const double dyM = 2 * kEarthRadiusM * tile.yStep * gl::kDegToRad;
+      const double gx = (tile.at(ix + 1, iy) - tile.at(ix - 1, iy)) / dxM;
+      const double gy = (tile.at(ix, iy + 1) - tile.at(ix, iy - 1)) / dyM;
+      const double slope = std::atan(std::hypot(gx, gy)) / gl::kDegToRad;
+      if (slope > slopeMax) slopeMax = slope, steepX = ix, steepY = iy;
+    }
+  }
+  sites.push_back({"summit", tile.xMin + topX * tile.xStep, tile.yMin + topY * tile.yStep});
+  sites.push_back({"steepest", tile.xMin + steepX * tile.xStep, tile.yMin + steepY * tile.yStep});
+  std::printf("  highest node %.0f m; steepest node %.0f deg (central differences)\n", tile.at(topX, topY), slopeMax);
+  return sites;
+}
+
+std::vector<gl::TCalcPoint> RealStations(const gl::TLayerModel& model, const std::vector<TSite>& sites) {
+  std::vector<gl::TCalcPoint> points;
+  for (const TSite& s : sites) {
+    const double surfaceM = gl::SampleElevation(model, 0, s.lambdaDeg, s.phiDeg);
+    for (double aboveM : {0.0, 10.0}) {
+      points.push_back({.lambda = s.lambdaDeg, .phi = s.phiDeg, .pointNumber = double(points.size() + 1),
+                        .height = surfaceM + aboveM});
+    }
+    std::printf("  station %zu: %-9s lambda %.5f phi %.5f height %.1f m\n", points.size() - 1, s.name, s.lambdaDeg,
+                s.phiDeg, surfaceM);
+  }
+  return points;
+}
+
+gl::TRunContext RealContext(const gl::TLayerModel& model, const TBuiltLayout& built) {
+  std::vector<gl::TZoneRings> zones;
+  for (std::size_t z = 0; z < built.bands.size(); ++z) zones.push_back({*built.rings[z], *built.tables[z], nullptr});
+  return gl::TRunContext{.model = model,
+                         .zones = zones,
+                         .rowCount = 2,
+                         .earthRadius = kEarthRadiusM,
+                         .psiFrom = built.bands.front().psiFromDeg * gl::kDegToRad,
+                         .psiTo = built.bands.back().psiToDeg * gl::kDegToRad,
+                         .increment = 0,
+                         .priority = 0,
+                         .twoPiG = 2.0 * gl::kPi * kGravityConstant,
+                         .unitFactor = 1.0,
+                         .layout = gl::MakeResultLayout(0, true, 2)};
+}
+
+// The study bands on the tiles: the presets' near decades (from the point
+// to 60 h = 0.05 degrees) and 0.05..0.4 degrees. Each carries the size the
+// others are tried against: its outer bound over 64 rings, and 1.875 h (the
+// fine preset's middle band) in the last.
+std::vector<gl::TZone> RealStudyBands() {
+  std::vector<gl::TZone> bands;
+  double fromArcSec = 0;
+  for (const double spacings : {0.006, 0.06, 0.6, 6.0, 60.0}) {
+    const double toArcSec = spacings * kRealSpacingArcSec;
+    bands.push_back({fromArcSec / 3600, toArcSec / 3600, toArcSec / 64});
+    fromArcSec = toArcSec;
+  }
+  bands.push_back({fromArcSec / 3600, 0.4, 1.875 * kRealSpacingArcSec});
+  return bands;
+}
+
+// One band at one size: max and RMS of its difference from the band's
+// reference, for the stations on the surface and 10 m above.
+struct TRealRow {
+  double sizeArcSec;
+  TSpread onSurface, above;
+  std::int64_t segments;
+};
+
+// The sizes tried in a study band: twice its size down to a quarter (the
+// near bands at 32 to 256 rings), and, where the size
+// comes near h, multiples of h (h, 2/3 h, h/2, h/3, h/4), to see whether
+// sizes that fit the node lines fare better.
+std::vector<double> RealSizes(const gl::TZone& band) {
+  const double fine = band.segmentSizeArcSec;  // arc-seconds
+  std::vector<double> sizes = {2 * fine, fine, fine / 2, fine / 4};
+  if (2 * fine >= kRealSpacingArcSec) {
+    for (double k : {1.0, 2.0 / 3, 0.5, 1.0 / 3, 0.25}) sizes.push_back(kRealSpacingArcSec * k);
+  }
+  return sizes;
+}
+
+// A near-zone layout on the study bands: the size index (into RealSizes)
+// of each band.
+struct TRealCandidate {
+  std::string name;
+  std::vector<int> sizeIndex;  // per study band
+  TSpread onSurface, above;
+  std::int64_t segments = 0;
+};
+
+std::vector<TRealCandidate> RealCandidates(std::size_t bandCount) {
+  // Index 0: twice the band's size (standard's middle band), 1: its size
+  // (64 rings per near band, fine's middle band), 2: half (128 rings),
+  // 3: a quarter (256 rings). The presets: standard 64/128, fine 64/256.
+  std::vector<TRealCandidate> c;
+  const auto add = [&](std::string name, int third, int fourth, int last) {
+    std::vector<int> index(bandCount, 1);
+    index[bandCount - 3] = third;
+    index[bandCount - 2] = fourth;
+    index[bandCount - 1] = last;
+    c.push_back({std::move(name), index, {}, {}, 0});
+  };
+  for (int last : {0, 1}) {
+    const std::string preset = last == 0 ? "standard" : "fine";
+    for (int third : {1, 2, 3}) {
+      for (int fourth : {1, 2, 3}) {
+        add(preset + " " + std::to_string(64 << (third - 1)) + "/" + std::to_string(64 << (fourth - 1)), third,
+            fourth, last);
+      }
+    }
+  }
+  return c;
+}
+
+int RealTerrainStudy(const std::string& folder) {
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+  std::unique_ptr<gl::TGridImports> etopo = LoadRealGrid(folder + "/etopo20_global.tif");
+  if (!etopo) return 1;
+  struct TTile {
+    const char* file;
+    int nearCentre;  // places near the centre
+  };
+  const TTile tiles[] = {{"srtm3_N27E086_everest.tif", 12}, {"srtm3_N27E088_kangchenjunga.tif", 4}};
+  const std::vector<gl::TZone> bands = RealStudyBands();
+  std::vector<std::vector<TRealRow>> all(bands.size());
+  std::vector<TSpread> refChange(bands.size());
+  std::vector<TRealCandidate> candidates = RealCandidates(bands.size());
+  for (const TTile& t : tiles) {
+    std::printf("\n=== %s nested in etopo20_global.tif\n", t.file);
+    gl::TLayerModel model;
+    model[0].elevationGrid = LoadRealGrid(folder + "/" + t.file);
+    if (!model[0].elevationGrid) return 1;
+    model[0].elevationMore.push_back(std::make_unique<gl::TGridImports>(*etopo));
+    model[1].elevation = 0;  // metres: sea level
+    model[1].density = kDensity;
+    const std::vector<gl::TCalcPoint> points = RealStations(model, RealSites(*model[0].elevationGrid, t.nearCentre));
+    const std::size_t n = points.size();
+    // dte[b][k][i]: band b at its size k, station i, minus the band's reference.
+    std::vector<std::vector<std::vector<double>>> miss(bands.size());
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      const gl::TZone& band = bands[b];
+      const auto run = [&](double size) {
+        const TBuiltLayout built = Build({{band.psiFromDeg, band.psiToDeg, size}});
+        return std::make_pair(Evaluate(RealContext(model, built), points, 2).dteMGal, built.segments);
+      };
+      // The reference: a sixteenth of the band's size in the near bands
+      // (1024 rings), an eighth in the wide last band (16 million segments a
+      // station there).
+      const double refDivisor = b + 1 < bands.size() ? 16 : 8;
+      const double refSize = band.segmentSizeArcSec / refDivisor;  // arc-seconds
+      const std::vector<double> ref = run(refSize).first;
+      const std::vector<double> check = run(2 * refSize).first;
+      for (std::size_t i = 0; i < n; ++i) refChange[b].Add(check[i] - ref[i]);
+      const std::vector<double> sizes = RealSizes(band);
+      if (all[b].empty()) {
+        for (double size : sizes) all[b].push_back({size, {}, {}, 0});
+      }
+      std::printf("  band %g..%g deg, reference at %g\", change from twice that %.5f [%.0f s]\n", band.psiFromDeg,
+                  band.psiToDeg, refSize, MaxAbsDiff(ref, check), elapsed());
+      for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const auto [dte, segments] = run(sizes[k]);
+        TRealRow& row = all[b][k];
+        row.segments = segments;
+        std::vector<double> d(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          d[i] = dte[i] - ref[i];
+          (i % 2 == 0 ? row.onSurface : row.above).Add(d[i]);
+        }
+        if (k == 1) {
+          std::printf("    at %g\" per station:", sizes[k]);
+          for (double v : d) std::printf(" %+.4f", v);
+          std::printf("\n");
+        }
+        miss[b].push_back(std::move(d));
+      }
+      std::fflush(stdout);
+    }
+    for (TRealCandidate& c : candidates) {
+      c.segments = 0;
+      for (std::size_t b = 0; b < bands.size(); ++b) c.segments += all[b][c.sizeIndex[b]].segments;
+      for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0;  // mGal
+        for (std::size_t b = 0; b < bands.size(); ++b) sum += miss[b][c.sizeIndex[b]][i];
+        (i % 2 == 0 ? c.onSurface : c.above).Add(sum);
+      }
+    }
+  }
+  std::printf("\nreal tiles: |band at size - reference|, max / RMS over the stations, mGal [%.0f s]\n", elapsed());
+  std::printf("%-16s %10s %9s %17s %17s\n", "band (deg)", "size (\")", "segments", "on the surface", "10 m above");
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    char name[48];
+    std::snprintf(name, sizeof name, "%g..%g", bands[b].psiFromDeg, bands[b].psiToDeg);
+    for (const TRealRow& row : all[b]) {
+      std::printf("%-16s %10.6g %9lld   %6.4f / %6.4f   %6.4f / %6.4f\n", name, row.sizeArcSec,
+                  static_cast<long long>(row.segments), row.onSurface.max, row.onSurface.Rms(), row.above.max,
+                  row.above.Rms());
+    }
+    std::printf("%-16s reference: change from twice its size %.5f\n", name, refChange[b].max);
+  }
+  std::printf("\nreal tiles, the bands to 0.4 deg together (rings in 0.0005..0.005 / 0.005..0.05 deg)\n");
+  std::printf("%-20s %9s %17s %17s\n", "layout", "segments", "on the surface", "10 m above");
+  for (const TRealCandidate& c : candidates) {
+    std::printf("%-20s %9lld   %6.4f / %6.4f   %6.4f / %6.4f\n", c.name.c_str(), static_cast<long long>(c.segments),
+                c.onSurface.max, c.onSurface.Rms(), c.above.max, c.above.Rms());
+  }
+  std::printf("\ntotal %.0f s\n", elapsed());
+  return 0;
+}
+
+// Where a layout's time goes: each band alone, 2 threads, median of 5
+// rounds, per point and per segment, so that point samples of the full
+// grid and block means can be told apart.
+void PrintBandCosts(const gl::TLayerModel& model, const TMeansByLevel& means, const std::vector<gl::TCalcPoint>& points,
+                    const std::vector<gl::TZone>& bands, const char* name) {
+  std::printf("\n%s band by band (2 threads, medians of 5 rounds):\n%-24s %10s %12s %12s\n", name, "band", "segments",
+              "ms per point", "ns per segment");
+  for (const gl::TZone& band : bands) {
+    const TBuiltLayout built = Build({band});
+    const gl::TRunContext ctx = Context(model, built, means);
+    std::vector<double> seconds;
+    for (int round = 0; round < 5; ++round) seconds.push_back(Evaluate(ctx, points, 2).seconds);
+    const double perPoint = Median(seconds) / double(points.size());  // seconds
+    std::printf("%-24s %10lld %12.3f %12.1f\n", Describe({band}).c_str(), static_cast<long long>(built.segments),
+                1e3 * perPoint, 1e9 * perPoint / double(built.segments));
+  }
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const auto t0 = std::chrono::steady_clock::now();
   const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
 
+  if (argc > 2 && std::string(argv[1]) == "real") return RealTerrainStudy(argv[2]);
+  if (argc > 1 && std::string(argv[1]) == "roughness") {  // the surfaces' figures only
+    for (const TSurface& surface : kSurfaces) {
+      if (argc > 2 && surface.name != std::string(argv[2])) continue;
+      std::printf("surface %s\n", surface.name);
+      const std::unique_ptr<gl::TGridImports> topo = surface.make();
+      PrintRoughness(*topo);
+      SteepSites(*topo);
+    }
+    return 0;
+  }
   if (argc > 1 && std::string(argv[1]) == "cost") {
     const bool timeAll = argc > 2 && std::string(argv[2]) == "all";  // every candidate, not the presets only
     // The default and the presets in turn, seven rounds, so that a drift of
@@ -533,10 +1058,14 @@ int main(int argc, char** argv) {
                   static_cast<long long>(built[k].segments), 1e3 * Median(timed[k].one) / n,
                   1e3 * Median(timed[k].two) / n, Median(timed[k].two) / defaultTwo);
     }
+    PrintBandCosts(model, means, points, timed[0].bands, "default");
+    for (const TCandidate& c : Candidates()) {
+      if (c.name == "standard" || c.name == "fine") PrintBandCosts(model, means, points, c.bands, c.name.c_str());
+    }
     return 0;
   }
 
-  const int sites = argc > 1 ? std::max(1, std::min(4, std::atoi(argv[1]))) : 2;
+  const int sites = argc > 1 ? std::max(1, std::min(8, std::atoi(argv[1]))) : 8;
   const std::string only = argc > 2 && std::string(argv[2]) != "all" ? argv[2] : "";
   const std::string cacheDir = argc > 3 ? argv[3] : "";
   std::vector<TCandidate> all = Candidates();
@@ -551,52 +1080,21 @@ int main(int argc, char** argv) {
     const TMeansByLevel means(topo);
     std::printf("  built in %.0f s\n", elapsed());
 
-    // The reference, band by band, and its change from twice the size; from
-    // the cache file when an earlier run with the same stations left one.
-    std::vector<std::vector<double>> ref(kStudyBandCount);
-    std::vector<double> refTotal(n, 0), coarseTotal(n, 0);
-    const std::string cacheName = cacheDir.empty() ? std::string()
+    const std::string cacheStem = cacheDir.empty() ? std::string()
                                                    : cacheDir + "/zone_study_" + surface.name + "_" +
-                                                         std::to_string(sites) + ".ref";
-    std::vector<double> cached;
-    if (std::FILE* in = cacheName.empty() ? nullptr : std::fopen(cacheName.c_str(), "r")) {
-      double v = 0;
-      while (std::fscanf(in, "%lf", &v) == 1) cached.push_back(v);
-      std::fclose(in);
-    }
-    const bool fromCache = cached.size() == 2 * n * kStudyBandCount;
-    std::vector<double> toCache;
-    std::printf("  reference bands%s: |change from twice the size|, max over the stations, mGal\n",
-                fromCache ? " (from the cache)" : "");
+                                                         std::to_string(sites);
+    const std::vector<TReferenceBand> reference = Reference(model, means, points, cacheStem, elapsed);
+    std::vector<std::vector<double>> ref(kStudyBandCount);
+    std::vector<double> refTotal(n, 0), previousTotal(n, 0);
     for (int b = 0; b < kStudyBandCount; ++b) {
-      const TStudyBand& band = kStudyBands[b];
-      const auto at = [&](double size, int which) {
-        if (fromCache) {
-          const auto first = cached.begin() + std::ptrdiff_t((2 * b + which) * n);
-          return std::vector<double>(first, first + std::ptrdiff_t(n));
-        }
-        const TBuiltLayout built = Build({{band.fromDeg, band.toDeg, size}});
-        std::vector<double> dte = Evaluate(Context(model, built, means), points, 2).dteMGal;
-        toCache.insert(toCache.end(), dte.begin(), dte.end());
-        return dte;
-      };
-      ref[b] = at(band.refArcSec, 0);
-      const std::vector<double> coarse = at(2 * band.refArcSec, 1);
+      ref[b] = reference[b].best;
       for (std::size_t i = 0; i < n; ++i) {
-        refTotal[i] += ref[b][i];
-        coarseTotal[i] += coarse[i];
-      }
-      std::printf("    %g..%g deg @ %g\": %.5f  [%.0f s]\n", band.fromDeg, band.toDeg, band.refArcSec,
-                  MaxAbsDiff(ref[b], coarse), elapsed());
-      std::fflush(stdout);
-    }
-    if (!fromCache && !cacheName.empty()) {
-      if (std::FILE* out = std::fopen(cacheName.c_str(), "w")) {
-        for (double v : toCache) std::fprintf(out, "%.17g\n", v);
-        std::fclose(out);
+        refTotal[i] += reference[b].best[i];
+        previousTotal[i] += reference[b].previous[i];
       }
     }
-    std::printf("  reference total: change from twice every size %.5f; DTE per station:", MaxAbsDiff(refTotal, coarseTotal));
+    std::printf("  reference total: change from one halving coarser %.5f; DTE per station:",
+                MaxAbsDiff(refTotal, previousTotal));
     for (double v : refTotal) std::printf(" %.5f", v);
     std::printf("\n");
 

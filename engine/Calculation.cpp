@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -22,6 +23,7 @@
 
 #include "Geodesy.h"
 #include "GridMeans.h"
+#include "GridReach.h"
 #include "InputFile.h"
 #include "NumberText.h"
 #include "PointEvaluation.h"
@@ -222,7 +224,42 @@ struct TRunBands {
   std::vector<TRingLayout> layouts;  // one per band
   TZoneGridMeans means;
   std::vector<TRingTable> tables;    // one per band
+  // Per band, what it samples in place of the model's grids: a grid of a
+  // list that it does not read (BandReadsGrid) stands in as `nowhere`, a
+  // grid that holds no position, so the list goes on to the next; then
+  // the block means. Empty: the model's grids.
+  std::vector<TGridStandIns> standIns;
+  std::unique_ptr<TGridImports> nowhere;
 };
+
+// The grid lists of the model's rows, each as geometries, finest first:
+// elevations of every row, densities from row 1. A single grid is a list
+// of one.
+std::vector<std::vector<const TGridImports*>> GridLists(const TLayerModel& model, int rowCount) {
+  std::vector<std::vector<const TGridImports*>> lists;
+  const auto add = [&lists](const std::unique_ptr<TGridImports>& first, const TGridTail& more) {
+    if (!first) return;
+    std::vector<const TGridImports*>& list = lists.emplace_back(1, first.get());
+    for (const auto& grid : more) list.push_back(grid.get());
+  };
+  for (int k = 0; k < rowCount; ++k) {
+    add(model[k].elevationGrid, model[k].elevationMore);
+    if (k >= 1) add(model[k].densityGrid, model[k].densityMore);
+  }
+  return lists;
+}
+
+// A grid that holds no position of the sphere: its only cell lies beyond
+// the poles. Blank, should anything sample it all the same.
+std::unique_ptr<TGridImports> NowhereGrid() {
+  auto grid = std::make_unique<TGridImports>();
+  grid->fileFormat = TGridFormat::kSurfer6;
+  grid->nx = grid->ny = 2;
+  grid->xMin = 0, grid->xStep = 1, grid->xMax = 1, grid->xRange = 1;
+  grid->yMin = 1000, grid->yStep = 1, grid->yMax = 1001, grid->yRange = 1;  // degrees
+  grid->values.assign(4, kBlankMarker);
+  return grid;
+}
 
 // The ring layouts of the bands of `zones`, or the message that refuses
 // them.
@@ -264,16 +301,44 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
     bands.zones = zones;
   }
 
+  // Grids of lists that a band does not read: it takes the coarse grid
+  // after them.
+  bands.standIns.assign(bands.zones.size(), {});
+  const auto lists = GridLists(model, params.rowCount);
+  const auto readByMeans = [&](const TGridImports* grid) {
+    for (const auto& list : lists) {
+      for (std::size_t n = 0; n < list.size(); ++n) {
+        if (list[n] != grid) continue;
+        for (const TZone& zone : bands.zones)
+          if (zone.blockMeans && BandReadsGrid(zone, list, n)) return true;
+        return false;
+      }
+    }
+    return true;
+  };
+  for (std::size_t z = 0; z < bands.zones.size(); ++z) {
+    for (const auto& list : lists) {
+      for (std::size_t n = 0; n < list.size(); ++n) {
+        if (BandReadsGrid(bands.zones[z], list, n)) continue;
+        if (!bands.nowhere) bands.nowhere = NowhereGrid();
+        bands.standIns[z].emplace_back(list[n], bands.nowhere.get());
+      }
+    }
+  }
+
   // Block means for the bands that ask for them, formed once from the
-  // loaded grids.
+  // loaded grids that such a band reads.
   std::vector<TRoledGrid> grids;
   for (int k = 0; k < params.rowCount; ++k) {
     // Every grid of a list has its own means.
-    if (model[k].elevationGrid) grids.push_back({model[k].elevationGrid.get(), TGridRole::Elevation});
-    for (const auto& grid : model[k].elevationMore) grids.push_back({grid.get(), TGridRole::Elevation});
-    if (k >= 1 && model[k].densityGrid) grids.push_back({model[k].densityGrid.get(), TGridRole::Density});
+    const auto add = [&](const TGridImports* grid, TGridRole role) {
+      if (readByMeans(grid)) grids.push_back({grid, role});
+    };
+    if (model[k].elevationGrid) add(model[k].elevationGrid.get(), TGridRole::Elevation);
+    for (const auto& grid : model[k].elevationMore) add(grid.get(), TGridRole::Elevation);
+    if (k >= 1 && model[k].densityGrid) add(model[k].densityGrid.get(), TGridRole::Density);
     if (k >= 1) {
-      for (const auto& grid : model[k].densityMore) grids.push_back({grid.get(), TGridRole::Density});
+      for (const auto& grid : model[k].densityMore) add(grid.get(), TGridRole::Density);
     }
   }
   try {
@@ -283,6 +348,10 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
   } catch (const std::exception&) {
     // Given up for a stop request: the caller ends the run as stopped.
     if (!LongStepStopRequested()) throw;
+  }
+  for (std::size_t z = 0; z < bands.zones.size(); ++z) {
+    if (const TGridStandIns* means = bands.means.ForZone(z))
+      bands.standIns[z].insert(bands.standIns[z].end(), means->begin(), means->end());
   }
 
   // The bands share one budget of azimuth tables, the inner ones first.
@@ -297,6 +366,14 @@ std::optional<std::string> CompleteBands(const TLayerModel& model, const TRunPar
   }
   return std::nullopt;
 }
+
+// Says nothing and answers no: for a look at a grid's geometry whose load
+// proper reports any fault.
+class TNoPrompts final : public IUserPrompts {
+ public:
+  void ShowMessage(const std::string&) override {}
+  bool AskYesNo(const std::string&) override { return false; }
+};
 
 // Messages of a step that runs on a thread of its own, shown on the
 // caller's thread once the step is over: a window's message boxes belong to
@@ -328,8 +405,8 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // request) gives the loading up within a block of the file. `refusal` gets
 // the message of a refused zone layout.
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
-                             const TRunOptions& options, IRunProgress& progress, IUserPrompts& prompts,
-                             std::optional<std::string>& refusal) {
+                             const TRunOptions& options, const std::function<TGridWindowPlan()>& planReach,
+                             IRunProgress& progress, IUserPrompts& prompts, std::optional<std::string>& refusal) {
   const TGridLoader& loadGrid = options.loadGrid;
   TDeferredMessages deferred;
   std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
@@ -338,8 +415,9 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
   const auto load = [&] {
     const TThreadStopScope stopScope(giveUp);
     try {
+      const TGridWindowPlan plan = planReach ? planReach() : TGridWindowPlan{};
       for (int k = 0; k < params.rowCount && rowsLoaded; ++k) {
-        rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid);
+        rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid, plan);
       }
       if (rowsLoaded) refusal = CompleteBands(model, params, bands);
     } catch (...) {
@@ -387,7 +465,9 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
 TRunContext MakeRunContext(const TLayerModel& model, const TRunParameters& params, const TRunBands& bands) {
   std::vector<TZoneRings> zoneRings;
   for (std::size_t z = 0; z < bands.layouts.size(); ++z) {
-    zoneRings.push_back({.rings = bands.layouts[z], .table = bands.tables[z], .standIns = bands.means.ForZone(z)});
+    const bool own = z >= bands.standIns.size() || bands.standIns[z].empty();
+    zoneRings.push_back({.rings = bands.layouts[z], .table = bands.tables[z],
+                         .standIns = own ? nullptr : &bands.standIns[z]});
   }
   return TRunContext{.model = model,
                      .zones = std::move(zoneRings),
@@ -445,11 +525,13 @@ class TRunSetUp {
   bool LayOutBands() { return Passes(LayOutKnownBands(params_, bands_)); }
 
   // Loads the grids and completes the bands. Once it passed, UsedZones
-  // holds the bands of the run and Context() may be called.
-  TStepEnd Complete() {
+  // holds the bands of the run and Context() may be called. Given the
+  // stations of the run, each grid is read only within their reach.
+  TStepEnd Complete(const TStationArea* stations = nullptr) {
     if (options_.beforeGrids) options_.beforeGrids(params_);
     std::optional<std::string> refusal;
-    switch (LoadGridsAndMeans(model_, params_, bands_, options_, progress_, prompts_, refusal)) {
+    const auto plan = [this, stations] { return PlanReach(stations); };
+    switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, progress_, prompts_, refusal)) {
       case TGridSetUp::Ready:
         break;
       case TGridSetUp::Cancelled:
@@ -467,6 +549,81 @@ class TRunSetUp {
   TRunContext Context() const { return MakeRunContext(model_, params_, bands_); }
 
  private:
+  // The window of each grid that the bands sample around `stations`, by
+  // the grid's path: empty (whole grids) without stations and for a front
+  // end that loads the grids itself. A grid that a band on block means
+  // reads is read whole: its means are formed from the whole grid. The
+  // geometries that a preset's bands and the lists need come from a read
+  // of each file's first cell.
+  TGridWindowPlan PlanReach(const TStationArea* stations) const {
+    if (stations == nullptr || stations->empty() || options_.loadGrid) return {};
+    std::map<std::string, TGridImports> geometries;
+    const auto geometry = [&geometries](const std::string& path) -> const TGridImports* {
+      auto found = geometries.find(path);
+      if (found == geometries.end()) {
+        TGridImports seen, cell;
+        TNoPrompts quiet;  // the load proper reports a fault
+        const TWindowChooser firstCell = [&seen](const TGridImports& g) {
+          seen = g;
+          return TNodeWindow{.column0 = 0, .columns = 2, .row0 = 0, .rows = 2};
+        };
+        if (LoadGridWindow(cell, path, quiet, firstCell).fault != TGridFault::kNone) return nullptr;
+        found = geometries.emplace(path, std::move(seen)).first;
+      }
+      return &found->second;
+    };
+    // The paths of each list, finest first, and their geometries.
+    std::vector<std::vector<std::string>> lists;
+    for (int k = 0; k < params_.rowCount; ++k) {
+      const TLayerRow& row = params_.layers[k];
+      for (const TLayerValue* value : {&row.elevation, &row.density}) {
+        if (value == &row.density && k == 0) continue;
+        if (value->grids.empty()) continue;
+        std::vector<std::string>& paths = lists.emplace_back();
+        for (const TGridReference& grid : value->grids) paths.push_back(grid.path);
+      }
+    }
+    std::vector<TZone> zones = bands_.zones;
+    if (const auto* preset = std::get_if<TZonePreset>(&params_.zone)) {
+      double finest = 0;  // arc-seconds
+      for (const auto& paths : lists) {
+        for (const std::string& path : paths) {
+          const TGridImports* g = geometry(path);
+          if (g == nullptr) return {};
+          const double spacing = FinerSpacingArcSec(*g);
+          if (spacing > 0 && (finest == 0 || spacing < finest)) finest = spacing;
+        }
+      }
+      const auto presetZones = PresetZones(preset->name, finest > 0 ? finest : 60);
+      if (!presetZones) return {};
+      zones = *presetZones;
+    }
+    if (zones.empty()) return {};
+
+    // Per path the farthest band that reads it; 180 degrees for a band on
+    // block means.
+    std::map<std::string, double> reachDeg;
+    for (const auto& paths : lists) {
+      std::vector<const TGridImports*> list;
+      for (const std::string& path : paths) {
+        const TGridImports* g = paths.size() > 1 ? geometry(path) : nullptr;
+        if (paths.size() > 1 && g == nullptr) return {};
+        list.push_back(g);
+      }
+      for (std::size_t n = 0; n < paths.size(); ++n) {
+        double& reach = reachDeg[paths[n]];
+        for (const TZone& zone : zones) {
+          if (paths.size() > 1 && !BandReadsGrid(zone, list, n)) continue;
+          reach = std::max(reach, zone.blockMeans ? 180.0 : zone.psiToDeg);
+        }
+      }
+    }
+    return [stations, reachDeg = std::move(reachDeg)](const std::string& path, const TGridImports& g) {
+      const auto found = reachDeg.find(path);
+      return stations->WindowOf(g, found == reachDeg.end() ? 180.0 : found->second);
+    };
+  }
+
   bool Passes(const std::optional<std::string>& refusal) {
     if (!refusal) return true;
     prompts_.ShowMessage(*refusal);
@@ -659,8 +816,16 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return TRunOutcome::Failed;
 
+  // The stations' area, so that grids are read only where the bands reach.
+  // A stop request cuts the pass short; the loading that follows gives up.
+  TStationArea stations;
+  for (bool atEnd = false; !atEnd && !LongStepStopRequested();) {
+    if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) stations.Add(point->phi, point->lambda);
+  }
+  std::rewind(points.get());
+
   // An earlier result file stays as it was when the set-up ends the run.
-  switch (setUp.Complete()) {
+  switch (setUp.Complete(&stations)) {
     case TStepEnd::Passed:
       break;
     case TStepEnd::Refused:

@@ -20,18 +20,25 @@ struct TGridCell {
 };
 
 // A grid's origin and spacing, and its node counts: all that locating a
-// position needs.
+// position needs. A window of a file is placed by the file's first node
+// and turned round by the file's extent, so that it gives the same cell
+// weights, to the bit, as the whole file; only its cells are the window's.
 struct TGridFrame {
-  double X0, Y0;  // longitude and latitude of node (0, 0), arc-seconds
+  double X0, Y0;  // longitude and latitude of the file's node (0, 0), arc-seconds
   double dX, dY;  // node spacing in longitude and latitude, arc-seconds
-  int nx, ny;     // columns and rows
-  double westX, eastX;  // longitudes of the westmost and eastmost columns, arc-seconds
+  int nx, ny;     // columns and rows held
+  int column0, row0;    // the file's column and row of the first held node
+  double westX, eastX;  // longitudes of the file's westmost and eastmost columns, arc-seconds
 };
 
 inline TGridFrame GridFrame(const TGridImports& g) {
-  const double firstX = g.xMin * 3600, lastX = (g.xMin + (g.nx - 1) * g.xStep) * 3600;  // arc-seconds
-  return {.X0 = g.xMin * 3600, .Y0 = g.yMin * 3600, .dX = g.xStep * 3600, .dY = g.yStep * 3600,
-          .nx = g.nx, .ny = g.ny, .westX = std::min(firstX, lastX), .eastX = std::max(firstX, lastX)};
+  const double xMin = g.windowed() ? g.fileXMin : g.xMin;  // degrees
+  const double yMin = g.windowed() ? g.fileYMin : g.yMin;  // degrees
+  const int fileNx = g.windowed() ? g.fileNx : g.nx;
+  const double firstX = xMin * 3600, lastX = (xMin + (fileNx - 1) * g.xStep) * 3600;  // arc-seconds
+  return {.X0 = xMin * 3600, .Y0 = yMin * 3600, .dX = g.xStep * 3600, .dY = g.yStep * 3600,
+          .nx = g.nx, .ny = g.ny, .column0 = g.column0, .row0 = g.row0,
+          .westX = std::min(firstX, lastX), .eastX = std::max(firstX, lastX)};
 }
 
 // lambdaDeg and phiDeg: the position's longitude and latitude, degrees.
@@ -48,22 +55,24 @@ inline TGridCell LocateInFrame(const TGridFrame& f, double lambdaDeg, double phi
                                                    : 0.0;
   const double Y = phiDeg * 3600;
 
-  // Cell index: floor of the quotient, then clamped into the grid. Testing
-  // the double before converting keeps huge or NaN quotients defined.
-  const auto cellIndex = [](double quotient, int count) {
-    double q = std::floor(quotient);
+  // Cell index: floor of the quotient, counted from the first held node,
+  // then clamped into the grid. Testing the double before converting keeps
+  // huge or NaN quotients defined.
+  const auto cellIndex = [](double quotient, int first, int count) {
+    double q = std::floor(quotient) - first;
     q = q > 0 ? q : 0;                   // negative, zero, or not a number: the first cell
     q = q >= count - 1 ? count - 2 : q;  // on or past the last node: the last cell
     return static_cast<int>(q);
   };
   TGridCell c;
-  c.ix = cellIndex((X - f.X0) / f.dX, f.nx);
-  c.iy = cellIndex((Y - f.Y0) / f.dY, f.ny);
+  c.ix = cellIndex((X - f.X0) / f.dX, f.column0, f.nx);
+  c.iy = cellIndex((Y - f.Y0) / f.dY, f.row0, f.ny);
 
-  const double xa = (f.X0 + c.ix * f.dX) * kToDeg;
-  const double xb = (f.X0 + (c.ix + 1) * f.dX) * kToDeg;
-  const double ya = (f.Y0 + c.iy * f.dY) * kToDeg;
-  const double yb = (f.Y0 + (c.iy + 1) * f.dY) * kToDeg;
+  const int fileIx = c.ix + f.column0, fileIy = c.iy + f.row0;
+  const double xa = (f.X0 + fileIx * f.dX) * kToDeg;
+  const double xb = (f.X0 + (fileIx + 1) * f.dX) * kToDeg;
+  const double ya = (f.Y0 + fileIy * f.dY) * kToDeg;
+  const double yb = (f.Y0 + (fileIy + 1) * f.dY) * kToDeg;
   const double lambda1 = X * kToDeg;
   const double phi1 = Y * kToDeg;
   c.t = (lambda1 - xa) / (xb - xa);

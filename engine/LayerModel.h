@@ -66,12 +66,17 @@ struct TLayerRow {
 // caller that keeps grids elsewhere than on this process's heap.
 using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
 
+// Picks the nodes of a grid file to read, by its path as the row names it
+// and the file's geometry (LoadGridWindow).
+using TGridWindowPlan = std::function<TNodeWindow(const std::string& path, const TGridImports& geometry)>;
+
 // Puts row k into model[k] and loads the grids it names (through
-// `loadGrid` when given, else LoadGrid). Returns false at the first grid
+// `loadGrid` when given, else LoadGridWindow with the window that `plan`
+// picks; every node for an empty plan). Returns false at the first grid
 // that fails to load (the reader reported why); the failed grid stays
 // attached, unloaded.
 bool SetupLayerRow(TLayerModel& model, int k, const TLayerRow& row, IUserPrompts& prompts,
-                   const TGridLoader& loadGrid = {});
+                   const TGridLoader& loadGrid = {}, const TGridWindowPlan& plan = {});
 
 // Releases every grid of rows 0 .. rowCount-1.
 void ReleaseGrids(TLayerModel& model, int rowCount);
@@ -83,6 +88,13 @@ void ReleaseGrids(TLayerModel& model, int rowCount);
 inline bool GridHolds(const TGridImports& grid, const TGridCell& c) {
   return (c.ix > 0 || c.t >= 0) && (c.ix < grid.nx - 2 || c.t <= 1) && (c.iy > 0 || c.u >= 0) &&
          (c.iy < grid.ny - 2 || c.u <= 1);
+}
+
+// Whether no position of the sphere lies on `grid`: its rows lie beyond a
+// pole. A band stands such a grid in for a grid of a list that it does not
+// read, so that the list goes on to the next.
+inline bool HoldsNothing(const TGridImports& grid) {
+  return std::min(grid.yMin, grid.yMax) > 90 || std::max(grid.yMin, grid.yMax) < -90;
 }
 
 // A value from a list of grids at (lambda, phi), degrees: from the first

@@ -440,7 +440,14 @@ void TPointEvaluator::SampleListStretch(const TStretch& s, const TSampledGrid& g
   // exact centre) by the node lines of the grid whose value it takes, so a
   // first grid that gives no value moves no centre of the others.
   const int m = s.count;
-  const TGridImports& head = ZoneGrid(s.zone.standIns, *g.grid);
+  // A band that does not read the first grids of the list (they stand in
+  // as grids that hold nothing) starts at the first that it reads: the
+  // same values, with the vector loop on that grid.
+  const TGridTail& more = *g.more;
+  std::size_t next0 = 0;  // the first grid of `more` after the head
+  const TGridImports* first = &ZoneGrid(s.zone.standIns, *g.grid);
+  while (next0 < more.size() && HoldsNothing(*first)) first = &ZoneGrid(s.zone.standIns, *more[next0++]);
+  const TGridImports& head = *first;
   std::fill(listNear_.begin(), listNear_.begin() + m, 0);
   LocateArray(head, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(), cellT_.data(),
               cellU_.data(), listNear_.data());
@@ -457,13 +464,12 @@ void TPointEvaluator::SampleListStretch(const TStretch& s, const TSampledGrid& g
     // The rest of the list, in order: the grid whose value is taken guards
     // the position; a blank takes the last grid that held it, a position
     // that none holds the last grid of the list.
-    const TGridTail& more = *g.more;
     double value = kBlankMarker;
     bool held = GridHolds(head, c);
     char near = held ? listNear_[j] : 0;
     bool found = false;
-    for (const auto& next : more) {
-      const TGridImports& grid = ZoneGrid(s.zone.standIns, *next);
+    for (std::size_t n = next0; n < more.size(); ++n) {
+      const TGridImports& grid = ZoneGrid(s.zone.standIns, *more[n]);
       int ix = 0, iy = 0;
       double t = 0, u = 0;
       char nextNear = 0;

@@ -169,9 +169,16 @@ int RowsPerRead(GDALRasterBand& band, int nx, int ny, std::size_t valueBytes) {
   return int(std::min<std::size_t>(rows, std::size_t(ny)));
 }
 
+// The part of the raster that a grid holds: its first column and first
+// GDAL row (counted from the raster's first row, whichever way rows run).
+struct TRasterOffset {
+  int column = 0;
+  int row = 0;
+};
+
 template <class T>
-std::string ReadValues(GDALRasterBand& band, TGridImports& grid, bool northUp, const TValueRule& rule,
-                       TValueTally& tally) {
+std::string ReadValues(GDALRasterBand& band, TGridImports& grid, bool northUp, TRasterOffset at,
+                       const TValueRule& rule, TValueTally& tally) {
   constexpr GDALDataType kBufferType = std::is_same_v<T, float> ? GDT_Float32 : GDT_Float64;
   const int nx = grid.nx, ny = grid.ny;
   const int perRead = RowsPerRead(band, nx, ny, sizeof(T));
@@ -181,9 +188,10 @@ std::string ReadValues(GDALRasterBand& band, TGridImports& grid, bool northUp, c
   for (int first = 0; first < ny; first += perRead) {
     if (LongStepStopRequested()) return "the run was stopped while the grid was read";
     const int rows = std::min(perRead, ny - first);
-    if (band.RasterIO(GF_Read, 0, first, nx, rows, raw.data(), nx, rows, kBufferType, 0, 0, nullptr) !=
-        CE_None) {
-      return CFormat("GDAL could not read its rows %d to %d: ", first + 1, first + rows) + LastGdalMessage();
+    if (band.RasterIO(GF_Read, at.column, at.row + first, nx, rows, raw.data(), nx, rows, kBufferType, 0, 0,
+                      nullptr) != CE_None) {
+      return CFormat("GDAL could not read its rows %d to %d: ", at.row + first + 1, at.row + first + rows) +
+             LastGdalMessage();
     }
     const std::size_t count = std::size_t(rows) * std::size_t(nx);
     float* out = nullptr;
@@ -342,7 +350,28 @@ std::string DeclaredNodesRefusal(GDALDataset& dataset, GDALDataType type, std::u
                  (unsigned long long)nodes, (unsigned long long)fileBytes, text ? "text" : "values");
 }
 
-TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid) {
+// The window that `choose` asks, rounded out to whole blocks of the band:
+// rows always, columns where the band is tiled (a strip's columns are cut
+// in memory instead). Returns the raster offset of the window's first node.
+TRasterOffset BlockWindow(GDALRasterBand& band, const TGridImports& geometry, bool northUp, TNodeWindow& window) {
+  int blockX = 0, blockY = 0;
+  band.GetBlockSize(&blockX, &blockY);
+  const int nx = geometry.nx, ny = geometry.ny;
+  const auto roundOut = [](int& first, int& length, int block, int count) {
+    if (block <= 1 || block >= count) return;
+    const int end = std::min(count, (first + length + block - 1) / block * block);
+    first = first / block * block;
+    length = end - first;
+  };
+  roundOut(window.column0, window.columns, blockX, nx);
+  // GDAL's rows of the window, from the raster's first row.
+  int gdalRow = northUp ? ny - (window.row0 + window.rows) : window.row0;
+  roundOut(gdalRow, window.rows, blockY, ny);
+  window.row0 = northUp ? ny - (gdalRow + window.rows) : gdalRow;
+  return {.column = window.column0, .row = gdalRow};
+}
+
+TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChooser* choose) {
   if (dataset.GetRasterCount() < 1) return Refused(SubdatasetHint(dataset));
   GDALRasterBand& band = *dataset.GetRasterBand(1);
   const GDALDataType type = band.GetRasterDataType();
@@ -388,6 +417,13 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid) {
                            "(x from %g by %g, y from %g by %g)",
                            kMaxNodeDeg, kMinSpacingDeg, work.xMin, work.xStep, work.yMin, work.yStep));
 
+  TNodeWindow window = ChosenWindow(work, choose);
+  TRasterOffset at;
+  if (Partial(window, work)) {
+    at = BlockWindow(band, work, northUp, window);
+    if (Partial(window, work)) NarrowToWindow(work, window);
+  }
+
   TValueRule rule;
   int hasNoData = 0;
   const double noData = band.GetNoDataValue(&hasNoData);
@@ -418,21 +454,22 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid) {
   const std::uint64_t nodes = std::uint64_t(nx) * std::uint64_t(ny);
   if (std::string refusal = DeclaredNodesRefusal(dataset, type, nodes); !refusal.empty())
     return Refused(std::move(refusal));
-  const std::uint64_t bytes = nodes * sizeof(float);
+  const std::uint64_t bytes = std::uint64_t(work.nx) * std::uint64_t(work.ny) * sizeof(float);
   const std::uint64_t memory = AvailableMemoryBytes();
-  if (nodes > work.values.max_size() || bytes > memory)
+  if (bytes / sizeof(float) > work.values.max_size() || bytes > memory)
     return Refused(CFormat("its %d x %d nodes need %.1f GiB of memory, more than the %.1f GiB this computer "
                            "has available",
-                           nx, ny, GiB(double(bytes)), GiB(double(memory))));
+                           work.nx, work.ny, GiB(double(bytes)), GiB(double(memory))));
   try {
     AllocateValues(work);
   } catch (const std::bad_alloc&) {
-    return Refused(CFormat("memory for its %d x %d nodes (%.1f GiB) could not be had", nx, ny, GiB(double(bytes))));
+    return Refused(CFormat("memory for its %d x %d nodes (%.1f GiB) could not be had", work.nx, work.ny,
+                           GiB(double(bytes))));
   }
 
   TValueTally tally;
-  const std::string failure = ReadAsFloat(type, rule) ? ReadValues<float>(band, work, northUp, rule, tally)
-                                                      : ReadValues<double>(band, work, northUp, rule, tally);
+  const std::string failure = ReadAsFloat(type, rule) ? ReadValues<float>(band, work, northUp, at, rule, tally)
+                                                      : ReadValues<double>(band, work, northUp, at, rule, tally);
   if (!failure.empty()) return Refused(failure);
   work.blankValue = kSurferBlank;
   work.blankCount = std::int32_t(std::min<std::int64_t>(tally.blanks, INT32_MAX));
@@ -470,7 +507,7 @@ TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input) {
     const TDatasetPtr dataset(
         GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
     if (!dataset) return {TGridFault::kUnknownFormat, {}};
-    return ReadOpened(*dataset, grid);
+    return ReadOpened(*dataset, grid, input.choose);
   } catch (const std::exception& e) {
     return Refused(std::string("reading it failed: ") + e.what());
   }

@@ -60,23 +60,34 @@ TGridLoad ReadGeosoft16(TGridImports& grid, const TGridInput& input) {
   grid.yRange = (grid.ny - 1) * grid.yStep;
   grid.yMax = grid.yMin + grid.yRange;
   if (!GeometryUsable(grid)) return Damaged();
+  const TNodeWindow window = ChosenWindow(grid, input.choose);
+  const bool partial = Partial(window, grid);
+  if (partial) NarrowToWindow(grid, window);
   AllocateValues(grid);
 
   TValueDecoder decoder(kNoBlankValue, true);
   if (!source.Seek(kValuesOffset)) return Damaged();
-  const bool complete = ReadVectors(
-      source, vectorCount, perVector, 2,
-      [&](const unsigned char* p) {
-        const std::int16_t raw = I16(p);
-        if (raw <= kHighestBlank) return decoder.Blank();
-        return decoder.Stored(raw / multiplier + base);  // a tiny multiplier may leave the float range
-      },
-      [&](int first, int count, const float* chunk) {
-        if (vectorsAreColumns)
-          PlaceColumns(grid, first, count, chunk);
-        else
-          PlaceRows(grid, first, count, chunk);
-      });
+  const auto decode = [&](const unsigned char* p) {
+    const std::int16_t raw = I16(p);
+    if (raw <= kHighestBlank) return decoder.Blank();
+    return decoder.Stored(raw / multiplier + base);  // a tiny multiplier may leave the float range
+  };
+  const auto place = [&](int first, int count, const float* chunk) {
+    if (vectorsAreColumns)
+      PlaceColumns(grid, first, count, chunk);
+    else
+      PlaceRows(grid, first, count, chunk);
+  };
+  bool complete = false;
+  if (!partial) {
+    complete = ReadVectors(source, vectorCount, perVector, 2, decode, place);
+  } else if (vectorsAreColumns) {
+    complete = ReadWindowVectors(source, kValuesOffset, perVector, 2, window.column0, window.columns, window.row0,
+                                 window.rows, decode, place);
+  } else {
+    complete = ReadWindowVectors(source, kValuesOffset, perVector, 2, window.row0, window.rows, window.column0,
+                                 window.columns, decode, place);
+  }
   if (!complete) return Damaged();
   grid.blankCount = decoder.blanks();
   grid.zMin = decoder.zMin();

@@ -53,6 +53,43 @@ void CompleteBoundsFromSteps(TGridImports& grid) {
   grid.zRange = grid.zMax - grid.zMin;
 }
 
+namespace {
+
+// One axis of a window: first node and count within 0 .. count - 1, at
+// least 2 nodes (the sampler's cell).
+void CutAxis(std::int32_t& first, std::int32_t& length, std::int32_t count) {
+  const std::int64_t from = std::clamp<std::int64_t>(first, 0, count - 2);
+  const std::int64_t to = std::clamp<std::int64_t>(std::int64_t(first) + std::max<std::int32_t>(length, 0) - 1,
+                                                   from + 1, count - 1);
+  first = std::int32_t(from);
+  length = std::int32_t(to - from + 1);
+}
+
+}  // namespace
+
+TNodeWindow ChosenWindow(const TGridImports& geometry, const TWindowChooser* choose) {
+  TNodeWindow whole{.column0 = 0, .columns = geometry.nx, .row0 = 0, .rows = geometry.ny};
+  if (choose == nullptr || !*choose) return whole;
+  TNodeWindow window = (*choose)(geometry);
+  CutAxis(window.column0, window.columns, geometry.nx);
+  CutAxis(window.row0, window.rows, geometry.ny);
+  return window;
+}
+
+void NarrowToWindow(TGridImports& grid, const TNodeWindow& window) {
+  grid.fileXMin = grid.xMin;
+  grid.fileYMin = grid.yMin;
+  grid.fileNx = grid.nx;
+  grid.fileNy = grid.ny;
+  grid.column0 = window.column0;
+  grid.row0 = window.row0;
+  grid.nx = window.columns;
+  grid.ny = window.rows;
+  grid.xMin = grid.fileXMin + window.column0 * grid.xStep;
+  grid.yMin = grid.fileYMin + window.row0 * grid.yStep;
+  CompleteBoundsFromSteps(grid);
+}
+
 // A spacing may be negative (nodes from east to west or north to south):
 // the sampler takes either. z bounds describe the grid only and are taken
 // as they come.

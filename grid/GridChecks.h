@@ -28,4 +28,17 @@ bool GeometryUsable(const TGridImports& grid);
 void CompleteStepsFromBounds(TGridImports& grid);
 void CompleteBoundsFromSteps(TGridImports& grid);
 
+// The window that `choose` asks of a grid whose geometry is complete, cut
+// to the grid and to at least 2 x 2 nodes; the whole grid for no chooser.
+TNodeWindow ChosenWindow(const TGridImports& geometry, const TWindowChooser* choose);
+
+// Whether `window` leaves out nodes of the grid.
+inline bool Partial(const TNodeWindow& window, const TGridImports& grid) {
+  return window.columns != grid.nx || window.rows != grid.ny;
+}
+
+// Turns the complete geometry of a file into that of `window` (which must
+// be partial), keeping the file's first node and counts for the sampler.
+void NarrowToWindow(TGridImports& grid, const TNodeWindow& window);
+
 }  // namespace globelayers

@@ -23,7 +23,9 @@ struct TGridInput {
   const std::string& name;                // the grid's name as the user gave it
   std::span<const unsigned char> header;  // its first bytes, fewer when it is shorter; empty when not opened
   IGridSource* source = nullptr;          // the opened file; null for a name that is read without opening
+  const TWindowChooser* choose = nullptr;  // the nodes to read; null: all of them
 };
+
 
 // Each reader fills a grid of its own (which the caller hands over only on
 // success) and leaves fileFormat alone. The native readers return kNone or

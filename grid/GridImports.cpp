@@ -89,22 +89,22 @@ TGridLoad Reported(TGridLoad outcome, const std::string& fileName, IUserPrompts&
 
 // The load proper over an opened source, with the formats `formats`.
 TGridLoad LoadFromSource(std::span<const TGridFormatEntry> formats, TGridImports& grid, IGridSource& source,
-                         const std::string& fileName) {
+                         const std::string& fileName, const TWindowChooser* choose = nullptr) {
   const std::vector<unsigned char> header = ReadHeader(source);
-  const TGridInput input{fileName, header, &source};
+  const TGridInput input{fileName, header, &source, choose};
   for (const TGridFormatEntry& entry : formats)
     if (entry.identifyHeader(header)) return RunReader(entry, grid, input);
   if (LongStepStopRequested()) return {TGridFault::kStopped, {}};
   return {TGridFault::kUnknownFormat, {}};
 }
 
-TGridLoad LoadNamed(TGridImports& grid, const std::string& fileName) {
+TGridLoad LoadNamed(TGridImports& grid, const std::string& fileName, const TWindowChooser* choose) {
   for (const TGridFormatEntry& entry : kFormats)
     if (entry.identifyName != nullptr && entry.identifyName(fileName))
-      return RunReader(entry, grid, TGridInput{fileName, {}, nullptr});
+      return RunReader(entry, grid, TGridInput{fileName, {}, nullptr, choose});
   const auto source = OpenGridFile(fileName);
   if (!source) return {TGridFault::kNotOpened, {}};
-  return LoadFromSource(kFormats, grid, *source, fileName);
+  return LoadFromSource(kFormats, grid, *source, fileName, choose);
 }
 
 // One format's reader on its own: a source of another format is left
@@ -136,7 +136,12 @@ int ReadFormat(TGridFormat format, TGridImports& grid, const std::string& fileNa
 }  // namespace
 
 TGridLoad LoadGridFile(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
-  TGridLoad outcome = LoadNamed(grid, fileName);
+  return LoadGridWindow(grid, fileName, prompts, {});
+}
+
+TGridLoad LoadGridWindow(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
+                         const TWindowChooser& choose) {
+  TGridLoad outcome = LoadNamed(grid, fileName, choose ? &choose : nullptr);
   if (outcome.fault != TGridFault::kNone) grid.fileFormat = TGridFormat::kNone;
   return Reported(std::move(outcome), fileName, prompts);
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory_resource>
 #include <span>
 #include <string>
@@ -66,7 +67,16 @@ struct TGridImports {
   double xMin = 0, xMax = 0, xRange = 0, xStep = 0;  // x of column 0 / nx-1, spacing
   double yMin = 0, yMax = 0, yRange = 0, yStep = 0;  // y of row 0 / ny-1, spacing
   double zMin = 0, zMax = 0, zRange = 0;             // value range
+  // A window of a larger file (LoadGridWindow): the file's first node,
+  // degrees, its node counts, and the window's first column and row in it.
+  // The sampler places nodes from the file's first node, so that a window
+  // gives the same bits as the whole file; nx, ny and the bounds above are
+  // the window's. fileNx = 0 for a grid read whole.
+  double fileXMin = 0, fileYMin = 0;
+  std::int32_t fileNx = 0, fileNy = 0;
+  std::int32_t column0 = 0, row0 = 0;
 
+  bool windowed() const { return fileNx != 0; }
   float at(int ix, int iy) const { return values[std::size_t(ix) * std::size_t(ny) + std::size_t(iy)]; }
   float& at(int ix, int iy) { return values[std::size_t(ix) * std::size_t(ny) + std::size_t(iy)]; }
   bool loaded() const { return fileFormat != TGridFormat::kNone; }
@@ -80,6 +90,25 @@ struct TGridImports {
 // `prompts` once, with its message (GridFaultMessage), and returned; a
 // load given up for a stop request says nothing.
 TGridLoad LoadGridFile(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+
+// Which nodes of a file to read: columns column0 .. column0 + columns - 1
+// and rows row0 .. row0 + rows - 1 (row 0 at yMin, as in the grid).
+struct TNodeWindow {
+  std::int32_t column0 = 0, columns = 0;
+  std::int32_t row0 = 0, rows = 0;
+};
+
+// Chooses the window from a file's geometry: nx, ny, bounds and spacings
+// filled, no values yet. A window is cut to the file and to at least 2 x 2
+// nodes; one that covers the file reads it whole, as LoadGridFile does.
+using TWindowChooser = std::function<TNodeWindow(const TGridImports& geometry)>;
+
+// LoadGridFile reading only the window that `choose` picks: offset reads of
+// the native formats' rows and columns, a GDAL RasterIO window rounded out
+// to whole blocks of the file. The fence and the stop request apply as to a
+// whole read. An empty chooser reads the whole file.
+TGridLoad LoadGridWindow(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
+                         const TWindowChooser& choose);
 
 // The same, true when the grid loaded.
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);

@@ -139,6 +139,38 @@ bool ReadVectors(IGridSource& source, int vectorCount, int vectorLength, std::si
   return true;
 }
 
+// The part of `vectorCount` vectors stored one after the other from
+// `dataOffset`, each `vectorLength` elements of `elementBytes`, that a
+// window takes: vectors firstVector .. firstVector + vectors - 1, of each
+// the elements firstElement .. firstElement + elements - 1, one offset read
+// per vector. `decode` and `place` as for ReadVectors, with vectors counted
+// from firstVector and `elements` floats each. The source's length was
+// checked for the whole file. False as for ReadVectors.
+template <class Decode, class Place>
+bool ReadWindowVectors(IGridSource& source, std::uint64_t dataOffset, int vectorLength, std::size_t elementBytes,
+                       int firstVector, int vectors, int firstElement, int elements, Decode&& decode,
+                       Place&& place) {
+  const std::size_t partBytes = std::size_t(elements) * elementBytes;
+  const int perChunk = int(std::clamp<std::size_t>(kGridChunkBytes / partBytes, 1, std::size_t(vectors)));
+  std::vector<unsigned char> raw(partBytes);
+  std::vector<float> decoded(std::size_t(perChunk) * std::size_t(elements));
+  const std::uint64_t vectorBytes = std::uint64_t(vectorLength) * elementBytes;
+  for (int first = 0; first < vectors; first += perChunk) {
+    if (LongStepStopRequested()) return false;
+    const int count = std::min(perChunk, vectors - first);
+    float* out = decoded.data();
+    for (int v = 0; v < count; ++v) {
+      const std::uint64_t offset = dataOffset + std::uint64_t(firstVector + first + v) * vectorBytes +
+                                   std::uint64_t(firstElement) * elementBytes;
+      if (!source.Seek(offset) || !ReadExactly(source, raw.data(), partBytes)) return false;
+      const unsigned char* p = raw.data();
+      for (int i = 0; i < elements; ++i, p += elementBytes) *out++ = decode(p);
+    }
+    place(first, count, decoded.data());
+  }
+  return true;
+}
+
 // Rows of nx floats (row `firstRow` first) into the column-major values.
 // Column by column, so that the writes run along memory.
 inline void PlaceRows(TGridImports& grid, int firstRow, int rows, const float* rowMajor) {

@@ -36,14 +36,20 @@ TGridLoad ReadSurfer6(TGridImports& grid, const TGridInput& input) {
   if (!FitsInSource(source, kHeaderBytes, std::uint64_t(grid.nx) * std::uint64_t(grid.ny), 4)) return Damaged();
   CompleteStepsFromBounds(grid);
   if (!GeometryUsable(grid)) return Damaged();
+  const int fileColumns = grid.nx;
+  const TNodeWindow window = ChosenWindow(grid, input.choose);
+  const bool partial = Partial(window, grid);
+  if (partial) NarrowToWindow(grid, window);
   AllocateValues(grid);
 
   grid.blankValue = kSurferBlank;
   TValueDecoder decoder(grid.blankValue, false);
   if (!source.Seek(kHeaderBytes)) return Damaged();
-  const bool complete = ReadVectors(
-      source, grid.ny, grid.nx, 4, [&](const unsigned char* p) { return decoder.Stored(F32(p)); },
-      [&](int first, int rows, const float* chunk) { PlaceRows(grid, first, rows, chunk); });
+  const auto decode = [&](const unsigned char* p) { return decoder.Stored(F32(p)); };
+  const auto place = [&](int first, int rows, const float* chunk) { PlaceRows(grid, first, rows, chunk); };
+  const bool complete = partial ? ReadWindowVectors(source, kHeaderBytes, fileColumns, 4, window.row0, window.rows,
+                                                    window.column0, window.columns, decode, place)
+                                : ReadVectors(source, grid.ny, grid.nx, 4, decode, place);
   if (!complete) return Damaged();
   grid.blankCount = decoder.blanks();
   return {};

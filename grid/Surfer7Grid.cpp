@@ -23,7 +23,7 @@ constexpr std::size_t kGridSectionBytes = 4 + 72;  // section length, then the g
 
 // The grid section after its tag: the header, then the data section that
 // must follow it at once.
-TGridLoad ReadGridSection(TGridImports& grid, IGridSource& source) {
+TGridLoad ReadGridSection(TGridImports& grid, IGridSource& source, const TWindowChooser* choose) {
   unsigned char h[kGridSectionBytes];
   if (!ReadExactly(source, h, sizeof h)) return Damaged();
   const unsigned char* g = h + 4;  // past the section length, which is not needed
@@ -48,12 +48,19 @@ TGridLoad ReadGridSection(TGridImports& grid, IGridSource& source) {
   unsigned char length[4];
   if (!ReadWord(source, tag) || tag != kTagData || !ReadExactly(source, length, sizeof length)) return Damaged();
   if (!FitsInSource(source, source.Position(), std::uint64_t(rows) * std::uint64_t(columns), 8)) return Damaged();
+  const std::uint64_t dataOffset = source.Position();
+  const int fileColumns = grid.nx;
+  const TNodeWindow window = ChosenWindow(grid, choose);
+  const bool partial = Partial(window, grid);
+  if (partial) NarrowToWindow(grid, window);
   AllocateValues(grid);
 
   TValueDecoder decoder(grid.blankValue, false);
-  const bool complete = ReadVectors(
-      source, grid.ny, grid.nx, 8, [&](const unsigned char* p) { return decoder.Stored(F64(p)); },
-      [&](int first, int count, const float* chunk) { PlaceRows(grid, first, count, chunk); });
+  const auto decode = [&](const unsigned char* p) { return decoder.Stored(F64(p)); };
+  const auto place = [&](int first, int count, const float* chunk) { PlaceRows(grid, first, count, chunk); };
+  const bool complete = partial ? ReadWindowVectors(source, dataOffset, fileColumns, 8, window.row0, window.rows,
+                                                    window.column0, window.columns, decode, place)
+                                : ReadVectors(source, grid.ny, grid.nx, 8, decode, place);
   if (!complete) return Damaged();
   grid.blankCount = decoder.blanks();
   return {};
@@ -83,7 +90,7 @@ TGridLoad ReadSurfer7(TGridImports& grid, const TGridInput& input) {
   // there.
   std::uint32_t tag = 0;
   while (ReadWord(source, tag)) {
-    if (tag == kTagGrid) return ReadGridSection(grid, source);
+    if (tag == kTagGrid) return ReadGridSection(grid, source, input.choose);
     if (tag == kTagFault) {
       if (!SkipSection(source)) return Damaged();
       // Fault vertices come in the data section right after; the word read

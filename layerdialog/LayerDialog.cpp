@@ -3,8 +3,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
+#include <algorithm>
 #include <string>
 
 #include "Controls.h"
@@ -14,6 +17,28 @@
 #include "UserLocale.h"
 
 namespace globelayers {
+namespace {
+
+// A second filter entry after each picker's own: the native grids and the
+// common extensions of the rasters that GDAL reads.
+constexpr char kAllGridsFilter[] =
+    "|All grids (*.grd *.tif *.tiff *.nc *.asc *.img *.vrt)|*.grd *.tif *.tiff *.nc *.asc *.img *.vrt";
+
+// Between the grids of a cell's list, as a run splits the cell
+// (GridListFromCell): a cell without it is one name as it stands.
+const QString kGridListSeparator = " | ";
+
+QStringList GridNames(const QString& cell) {
+  return cell.isEmpty() ? QStringList() : cell.split(kGridListSeparator);
+}
+
+QStringList ListEntries(const QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+  return names;
+}
+
+}  // namespace
 
 TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
     : QDialog(owner), prompts_(prompts), exitWatcher_(this) {
@@ -22,8 +47,9 @@ TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
   ApplyFormFont(this);
-  // The fields on the left, the pictures of their grids on the right.
-  setFixedSize(550, 230);
+  // The fields on the left, the pictures of their grids on the right, the
+  // lists of grids below.
+  setFixedSize(550, 318);
 
   // Creation order is the tab order.
   Label1 = MakeLabel(this, "Label1", "Constant height [m]", 8, 16);
@@ -47,8 +73,14 @@ TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
   preview_density->setObjectName("preview_density");
   preview_density->setGeometry(264, 96, 278, 78);
 
+  elevationGrids = MakeGridList("gridHeight", "Elevation grids, finest first", 8, 217);
+  densityGrids = MakeGridList("gridDensity", "Density grids, finest first", 280, 233);
+
   QWidget* tabOrder[] = {txt_height,  txt_gridHeight, btn_elevation, txt_density,
-                         txt_gridDensity, btn_density, btn_save,     btn_cancel};
+                         txt_gridDensity, btn_density, btn_save,     btn_cancel,
+                         elevationGrids.list, elevationGrids.add, elevationGrids.remove,
+                         elevationGrids.up, elevationGrids.down, densityGrids.list, densityGrids.add,
+                         densityGrids.remove, densityGrids.up, densityGrids.down};
   for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   exitWatcher_.Watch(txt_height, [this](QWidget*) { CheckNumber(txt_height); });
@@ -63,6 +95,10 @@ TfrmLayer::TfrmLayer(IUserPrompts& prompts, QWidget* owner)
   connect(txt_gridDensity, &QLineEdit::textChanged, this, [this](const QString& text) {
     if (text.isEmpty()) preview_density->ShowGrid(QString());
   });
+  ConnectGridList(txt_gridHeight, txt_height, elevationGrids, "Open Globe Elevation Grid",
+                  std::string("Elevation Grid (*.grd)|*.GRD") + kAllGridsFilter, "GRD");
+  ConnectGridList(txt_gridDensity, txt_density, densityGrids, "Open Globe Density Grid",
+                  std::string("Density Grid (*.grd)|*.grd") + kAllGridsFilter, "grd");
   connect(btn_elevation, &QPushButton::clicked, this, [this] { btn_elevationClick(); });
   connect(btn_density, &QPushButton::clicked, this, [this] { btn_densityClick(); });
   connect(btn_save, &QPushButton::clicked, this, [this] { btn_saveClick(); });
@@ -82,13 +118,93 @@ void TfrmLayer::FormActivate() {
                                                      Label4, Label5, Label6})
     w->setVisible(showDensity);
   preview_density->setVisible(showDensity);
+  for (QWidget* w : std::initializer_list<QWidget*>{densityGrids.caption, densityGrids.list, densityGrids.add,
+                                                     densityGrids.remove, densityGrids.up, densityGrids.down})
+    w->setVisible(showDensity);
+  ListFromField(txt_gridHeight, elevationGrids);
+  ListFromField(txt_gridDensity, densityGrids);
   ShowGridPreviews();
 }
 
 void TfrmLayer::ShowGridPreviews() {
   // Through the cache: a file read before and unchanged since is not read again.
-  preview_elevation->ShowGrid(txt_gridHeight->text());
-  preview_density->ShowGrid(txt_gridDensity->text());
+  preview_elevation->ShowGridList(GridNames(txt_gridHeight->text()), elevationGrids.list->currentRow());
+  preview_density->ShowGridList(GridNames(txt_gridDensity->text()), densityGrids.list->currentRow());
+}
+
+TfrmLayer::TGridListControls TfrmLayer::MakeGridList(const char* name, const char* caption, int left,
+                                                     int listWidthPx) {
+  // Pixels at 96 dpi: the list beside a column of four small buttons.
+  constexpr int kTopPx = 222, kListTopPx = 238, kListHeightPx = 72, kButtonPx = 21, kButtonHeightPx = 18;
+  const std::string n = name;
+  TGridListControls grids;
+  grids.caption = MakeLabel(this, ("lbl_" + n).c_str(), caption, left, kTopPx);
+  grids.list = new QListWidget(this);
+  grids.list->setObjectName(QString::fromStdString("lst_" + n));
+  grids.list->setGeometry(left, kListTopPx, listWidthPx, kListHeightPx);
+  grids.list->setToolTip("The grids of the field, finest first: a sample takes the first that holds it");
+  const int x = left + listWidthPx + 7;
+  grids.add = MakeButton(this, ("btn_" + n + "Add").c_str(), "+", {x, kListTopPx, kButtonPx, kButtonHeightPx},
+                         "Add a grid at the end of the list");
+  grids.remove = MakeButton(this, ("btn_" + n + "Remove").c_str(), "-",
+                            {x, kListTopPx + kButtonHeightPx, kButtonPx, kButtonHeightPx},
+                            "Remove the chosen grid from the list");
+  grids.up = MakeButton(this, ("btn_" + n + "Up").c_str(), "\u2191",
+                        {x, kListTopPx + 2 * kButtonHeightPx, kButtonPx, kButtonHeightPx},
+                        "Move the chosen grid up: before the coarser ones");
+  grids.down = MakeButton(this, ("btn_" + n + "Down").c_str(), "\u2193",
+                          {x, kListTopPx + 3 * kButtonHeightPx, kButtonPx, kButtonHeightPx},
+                          "Move the chosen grid down: after the finer ones");
+  return grids;
+}
+
+void TfrmLayer::ListFromField(QLineEdit* field, const TGridListControls& grids, int chosen) {
+  const QStringList names = GridNames(field->text());
+  // Filled without signals: a name is read when it is chosen, left or
+  // picked, not at every key typed into the field.
+  const QSignalBlocker quiet(grids.list);
+  if (ListEntries(grids.list) != names) {
+    grids.list->clear();
+    grids.list->addItems(names);
+  }
+  if (chosen < 0 || chosen >= names.size()) chosen = static_cast<int>(names.size()) - 1;
+  grids.list->setCurrentRow(chosen);
+}
+
+void TfrmLayer::FieldFromList(QLineEdit* field, QLineEdit* constant, const TGridListControls& grids,
+                              int chosen) {
+  const QStringList names = ListEntries(grids.list);
+  field->setText(names.join(kGridListSeparator));
+  if (!names.isEmpty()) constant->clear();
+  ListFromField(field, grids, chosen);
+  ShowGridPreviews();
+}
+
+void TfrmLayer::ConnectGridList(QLineEdit* field, QLineEdit* constant, const TGridListControls& grids,
+                                const char* pickTitle, const std::string& pickFilter, const char* pickExt) {
+  connect(field, &QLineEdit::textChanged, this, [this, field, grids] { ListFromField(field, grids); });
+  connect(grids.list, &QListWidget::currentRowChanged, this, [this] { ShowGridPreviews(); });
+  connect(grids.add, &QPushButton::clicked, this, [=, this] {
+    const auto path = prompts_.PickOpenFile(pickTitle, pickFilter, pickExt);
+    if (!path) return;
+    grids.list->addItem(QString::fromStdString(*path));
+    FieldFromList(field, constant, grids, grids.list->count() - 1);
+  });
+  connect(grids.remove, &QPushButton::clicked, this, [=, this] {
+    const int row = grids.list->currentRow();
+    if (row < 0) return;
+    delete grids.list->takeItem(row);
+    FieldFromList(field, constant, grids, std::min(row, grids.list->count() - 1));
+  });
+  const auto move = [=, this](int step) {
+    const int row = grids.list->currentRow();
+    const int to = row + step;
+    if (row < 0 || to < 0 || to >= grids.list->count()) return;
+    grids.list->insertItem(to, grids.list->takeItem(row));
+    FieldFromList(field, constant, grids, to);
+  };
+  connect(grids.up, &QPushButton::clicked, this, [move] { move(-1); });
+  connect(grids.down, &QPushButton::clicked, this, [move] { move(+1); });
 }
 
 void TfrmLayer::CheckNumber(QLineEdit* sender) {
@@ -115,11 +231,6 @@ void TfrmLayer::txt_gridDensityExit() {
   if (!txt_gridDensity->text().isEmpty()) txt_density->clear();
   ShowGridPreviews();
 }
-
-// A second filter entry after each picker's own: the native grids and the
-// common extensions of the rasters that GDAL reads.
-constexpr char kAllGridsFilter[] =
-    "|All grids (*.grd *.tif *.tiff *.nc *.asc *.img *.vrt)|*.grd *.tif *.tiff *.nc *.asc *.img *.vrt";
 
 void TfrmLayer::btn_elevationClick() {
   if (auto path = prompts_.PickOpenFile("Open Globe Elevation Grid",

@@ -5,12 +5,16 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
+
+#include <string>
 
 #include "ExitWatcher.h"
 #include "UserPrompts.h"
 
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace globelayers {
@@ -66,6 +70,24 @@ class TfrmLayer : public QDialog {
   TGridPreview* preview_elevation = nullptr;
   TGridPreview* preview_density = nullptr;
 
+  // A grid field may name an ordered list of grids, finest first, joined by
+  // " | " as a layer cell holds it. Below the specified controls each grid
+  // field has the list of its grids, one per line, with buttons that add a
+  // grid (through the field's picker), remove the chosen one and move it up
+  // (finer) or down (coarser). The field stays the cell's text: the list
+  // follows it, and a change of the list writes it. The chosen grid of the
+  // list is the one its preview shows, the others outlined over it.
+  struct TGridListControls {
+    QLabel* caption = nullptr;
+    QListWidget* list = nullptr;
+    QPushButton* add = nullptr;
+    QPushButton* remove = nullptr;
+    QPushButton* up = nullptr;
+    QPushButton* down = nullptr;
+  };
+  TGridListControls elevationGrids;
+  TGridListControls densityGrids;
+
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -73,6 +95,18 @@ class TfrmLayer : public QDialog {
  private:
   // Shows the grids the two fields name, read as a run reads them.
   void ShowGridPreviews();
+
+  // The list controls of one grid field, built at `left` (pixels) below
+  // the specified controls.
+  TGridListControls MakeGridList(const char* name, const char* caption, int left, int listWidthPx);
+  // The list shows the field's entries; `chosen` is the row to choose (the
+  // last, the coarsest, when out of range).
+  void ListFromField(QLineEdit* field, const TGridListControls& grids, int chosen = -1);
+  // The field takes the list's entries, and its constant is cleared as a
+  // picked grid clears it.
+  void FieldFromList(QLineEdit* field, QLineEdit* constant, const TGridListControls& grids, int chosen);
+  void ConnectGridList(QLineEdit* field, QLineEdit* constant, const TGridListControls& grids,
+                       const char* pickTitle, const std::string& pickFilter, const char* pickExt);
 
   IUserPrompts& prompts_;
   TExitWatcher exitWatcher_;

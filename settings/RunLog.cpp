@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "FileReplacement.h"
@@ -53,6 +54,10 @@ constexpr std::size_t kLayerCells = 4;
 // A zone's line, after the layers: "Zone 2: 10 - 180 deg, segment 3600\", block means".
 constexpr const char* kZoneLineFormat = "Zone %zu: ";
 constexpr const char* kZonePresetKey = "Zone preset";
+// What the distance and segment size lines hold in a zone or preset run
+// whose bands are not known (a preset whose run stopped before it formed
+// them): its zones decided them, and the fields did not.
+constexpr const char* kZonesValue = "zones";
 // How older windows stored an empty layer cell; logs of theirs still hold it.
 constexpr std::string_view kEmptyCell = "@";
 
@@ -107,6 +112,71 @@ std::optional<std::vector<std::string>> LayerCells(std::string_view cellsText) {
   return cells;
 }
 
+// The zones of a run as its log tells them: none for a run of the fields.
+struct TLoggedZones {
+  bool zoned = false;          // a [zones] list or a preset decided the distances and segment sizes
+  std::string fault;           // the list's refusal; no run gets this far, but the log says it all the same
+  std::string presetName;      // empty for a [zones] list
+  std::vector<TZone> bands;    // inner first; a preset's only once its run formed them
+};
+
+TLoggedZones LoggedZones(const TZoneListSetup& zones, const std::vector<TZone>& usedZones) {
+  TLoggedZones logged;
+  logged.zoned = true;
+  if (!zones.ok()) logged.fault = zones.message;
+  if (const auto* preset = std::get_if<TZonePreset>(&zones.zone)) {
+    logged.presetName = preset->name;
+    // A preset's bands are known once the run has loaded its grids.
+    logged.bands = usedZones;
+  }
+  if (const auto* list = std::get_if<TZoneList>(&zones.zone)) logged.bands = list->bands;
+  return logged;
+}
+
+std::string ZoneLineText(std::size_t number, const TZone& zone) {
+  return CFormat(kZoneLineFormat, number) + WindowNumberText(zone.psiFromDeg) + " - " +
+         WindowNumberText(zone.psiToDeg) + " deg, segment " + WindowNumberText(zone.segmentSizeArcSec) + "\"" +
+         (zone.blockMeans ? ", block means" : "") + "\n";
+}
+
+// A zone line's band ("0.5 - 180 deg, segment 900\", block means" after
+// "Zone 2: "), nullopt for any other text.
+std::optional<TZone> ZoneLineBand(std::string_view text) {
+  constexpr std::string_view kTo = " - ", kDeg = " deg, segment ", kArcSec = "\"", kMeans = ", block means";
+  const std::size_t to = text.find(kTo);
+  const std::size_t deg = text.find(kDeg);
+  const std::size_t arcSec = text.find(kArcSec);
+  if (to == std::string_view::npos || deg == std::string_view::npos || arcSec == std::string_view::npos ||
+      !(to < deg && deg < arcSec))
+    return std::nullopt;
+  TZone zone;
+  const std::string_view rest = text.substr(arcSec + kArcSec.size());
+  if (!rest.empty() && rest != kMeans) return std::nullopt;
+  zone.blockMeans = !rest.empty();
+  if (!TextToFloat(text.substr(0, to), '.', zone.psiFromDeg) ||
+      !TextToFloat(text.substr(to + kTo.size(), deg - to - kTo.size()), '.', zone.psiToDeg) ||
+      !TextToFloat(text.substr(deg + kDeg.size(), arcSec - deg - kDeg.size()), '.', zone.segmentSizeArcSec))
+    return std::nullopt;
+  return zone;
+}
+
+// A zone line's number and band: "Zone 2: 0.5 - 180 deg, segment 900\""
+// gives 2 and that band; nullopt for any other line ("Zone preset: ...").
+std::optional<std::pair<std::size_t, TZone>> ZoneNumberAndBand(std::string_view line) {
+  constexpr std::string_view kZoneWord = "Zone ";
+  if (line.substr(0, kZoneWord.size()) != kZoneWord) return std::nullopt;
+  const std::size_t colon = line.find(": ", kZoneWord.size());
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view digits = line.substr(kZoneWord.size(), colon - kZoneWord.size());
+  int number = 0;
+  if (digits.find_first_not_of("0123456789") != std::string_view::npos || !TextToInt(digits, number) ||
+      number < 1)
+    return std::nullopt;
+  const std::optional<TZone> band = ZoneLineBand(line.substr(colon + 2));
+  if (!band) return std::nullopt;
+  return std::pair{static_cast<std::size_t>(number), *band};
+}
+
 }  // namespace
 
 TClockTime LocalClockTime() { return LocalClockTime(std::time(nullptr)); }
@@ -152,6 +222,18 @@ std::string RunLogFileName(const TWindowState& state) {
 std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockTime end,
                        const TRunEnding& ending, const std::vector<TZone>& usedZones, char decimalSeparator) {
   const TWindowState state = WithFileNumbers(typedState, decimalSeparator);
+  // A zone or preset run takes its distances and segment sizes from its
+  // zones: the fields' texts would describe a run that did not happen.
+  const TLoggedZones zones =
+      state.zones.empty() ? TLoggedZones{} : LoggedZones(ConvertZoneList(state.zones), usedZones);
+  std::string phiFrom = state.innerDistanceDegText;
+  std::string phiTo = state.outerDistanceDegText;
+  std::string segmentSize = state.segmentSizeArcSecText;
+  if (zones.zoned) {
+    phiFrom = zones.bands.empty() ? kZonesValue : WindowNumberText(zones.bands.front().psiFromDeg);
+    phiTo = zones.bands.empty() ? kZonesValue : WindowNumberText(zones.bands.back().psiToDeg);
+    segmentSize = kZonesValue;
+  }
   std::string log;
   log += LogLine(TLogKey::StartTime, ClockText(start));
   log += LogLine(TLogKey::EndTime, ClockText(end));
@@ -159,14 +241,14 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
   log += LogLine(TLogKey::AppendText, state.appendText);
   log += LogLine(TLogKey::Increment, state.incrementMText);
   log += LogLine(TLogKey::GravityConstant, state.gravityConstantText);
-  log += LogLine(TLogKey::PhiFrom, state.innerDistanceDegText);
-  log += LogLine(TLogKey::PhiTo, state.outerDistanceDegText);
+  log += LogLine(TLogKey::PhiFrom, phiFrom);
+  log += LogLine(TLogKey::PhiTo, phiTo);
   log += LogLine(TLogKey::EarthRadius, state.earthRadiusMText);
   log += LogLine(TLogKey::LambdaFrom, state.azimuthFromDegText);
   log += LogLine(TLogKey::LambdaTo, state.azimuthToDegText);
   log += LogLine(TLogKey::Priority, Item(kPriorityItems, state.crossingPriority));
   log += LogLine(TLogKey::LayerRowCount, CFormat("%d", state.LayerRowCount()));
-  log += LogLine(TLogKey::SegmentSize, state.segmentSizeArcSecText);
+  log += LogLine(TLogKey::SegmentSize, segmentSize);
   log += LogLine(TLogKey::OutputUnit, Item(kUnitItems, state.outputUnit));
   log += LogLine(TLogKey::CalculationFor, kCalculationKind);
   for (int r = 1; r <= state.LayerRowCount(); ++r) {
@@ -175,20 +257,16 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
     log += "\n";
   }
   // After the lines of a run without zones, so their positions hold.
-  if (!state.zones.empty()) {
-    const TZoneListSetup zones = ConvertZoneList(state.zones);
-    if (!zones.ok()) log += zones.message + "\n";  // no run gets this far; said all the same
-    // A preset's bands are known once the run has loaded its grids.
-    const auto* preset = std::get_if<TZonePreset>(&zones.zone);
-    const auto* list = std::get_if<TZoneList>(&zones.zone);
-    if (preset) log += std::string(kZonePresetKey) + ": " + preset->name + "\n" + PresetBoundLine(preset->name);
-    const std::vector<TZone> listed = preset ? usedZones : list ? list->bands : std::vector<TZone>{};
-    for (std::size_t k = 0; k < listed.size(); ++k) {
-      const TZone& zone = listed[k];
-      log += CFormat(kZoneLineFormat, k + 1) + WindowNumberText(zone.psiFromDeg) + " - " +
-             WindowNumberText(zone.psiToDeg) + " deg, segment " +
-             WindowNumberText(zone.segmentSizeArcSec) + "\"" + (zone.blockMeans ? ", block means" : "") + "\n";
-    }
+  if (zones.zoned) {
+    if (!zones.fault.empty()) log += zones.fault + "\n";
+    // The fields stay in the settings (a file may hold both): said once,
+    // so that nobody takes them for this run's.
+    log += "The zones below replace Phi from " + state.innerDistanceDegText + ", Phi to " +
+           state.outerDistanceDegText + " and Segment size " + state.segmentSizeArcSecText +
+           ", which this run did not use.\n";
+    if (!zones.presetName.empty())
+      log += std::string(kZonePresetKey) + ": " + zones.presetName + "\n" + PresetBoundLine(zones.presetName);
+    for (std::size_t k = 0; k < zones.bands.size(); ++k) log += ZoneLineText(k + 1, zones.bands[k]);
   }
   // A grid of points, as the file gives it (the point file is not used then).
   for (const TZoneKeyText& entry : state.points.keys) log += "Points " + entry.key + "=" + entry.value + "\n";
@@ -230,6 +308,7 @@ TRunLogFacts ReadRunLogFacts(const std::string& runLogFileName) {
   const TFilePtr f = OpenInputStream(runLogFileName);
   if (!f) return facts;
   const std::string firstLayer = CFormat(kLayerLineFormat, 1);
+  const std::string zonePreset = std::string(kZonePresetKey) + ": ";
   std::string line;
   for (int n = 0; n < kMaxLogLines && ReadLogLine(f.get(), line); ++n) {
     if (const auto unit = LineValue(line, TLogKey::OutputUnit)) {
@@ -243,6 +322,11 @@ TRunLogFacts ReadRunLogFacts(const std::string& runLogFileName) {
     } else if (const auto rows = LineValue(line, TLogKey::LayerRowCount)) {
       int count = 0;
       if (TextToInt(*rows, count) && count >= 0) facts.layerRowCount = count;
+    } else if (const auto band = ZoneNumberAndBand(line)) {
+      // Bands in their order only: a line out of it is not of this log's list.
+      if (band->first == facts.zones.size() + 1) facts.zones.push_back(band->second);
+    } else if (line.rfind(zonePreset, 0) == 0) {
+      facts.zonePreset = line.substr(zonePreset.size());
     } else if (line.rfind(firstLayer, 0) == 0) {
       const auto cells = LayerCells(std::string_view(line).substr(firstLayer.size()));
       if (cells && !(*cells)[1].empty() && (*cells)[1] != kEmptyCell) facts.firstElevationGrid = (*cells)[1];

@@ -87,8 +87,12 @@ std::string RunLogFileName(const TWindowState& state);
 // layer" is the count of layer rows the run used. Zone keys add one line
 // per zone after the layers ("Zone 1: 0 - 0.1 deg, segment 15\"", segment in
 // arc-seconds, ", block means" where the zone samples them); a preset adds
-// "Zone preset: NAME" and then the lines of `usedZones`, the bands the
-// engine formed from it (TCalcEngine::UsedZones); the line of `ending` is
+// "Zone preset: NAME", its bound and then the lines of `usedZones`, the
+// bands the engine formed from it (TCalcEngine::UsedZones). With zones the
+// fields Phi from, Phi to and Segment size were not used: "Phi from" and
+// "Phi to" hold the zones' inner and outer distances ("zones" while a
+// preset's bands are unknown), "Segment size" holds "zones", and one line
+// before the zones names the unused field texts. The line of `ending` is
 // the last.
 std::string RunLogText(const TWindowState& state, TClockTime start, TClockTime end,
                        const TRunEnding& ending = TRunEnding::Completed(),
@@ -130,6 +134,11 @@ struct TRunLogFacts {
   // The first layer row's elevation grid when its line names one
   // unambiguously (four cells without blanks in them); empty otherwise.
   std::string firstElevationGrid;
+  // "Zone preset": the preset's name; empty for a run without one.
+  std::string zonePreset;
+  // The "Zone N" lines in order from zone 1: the bands a zone or preset run
+  // used; empty for a run of the window's single zone.
+  std::vector<TZone> zones;
 };
 
 // Reads those facts; all empty when there is no such file or it cannot be

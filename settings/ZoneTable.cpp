@@ -1,10 +1,13 @@
 #include "ZoneTable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
+#include <variant>
 
 #include "FieldCheck.h"
 #include "NumberText.h"
+#include "RunSetup.h"
 #include "Zone.h"
 
 namespace globelayers {
@@ -104,6 +107,26 @@ TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decim
   }
   if (!check.zones.keys.empty()) check.zones.settingsFile = settingsFile;
   return check;
+}
+
+std::string ZoneSummaryText(const TZoneListText& zones, char decimalSeparator) {
+  if (zones.empty()) return {};
+  const TZoneListSetup setup = ConvertZoneList(zones);
+  if (const auto* preset = std::get_if<TZonePreset>(&setup.zone); setup.ok() && preset != nullptr)
+    return "preset " + preset->name;
+  const auto* list = std::get_if<TZoneList>(&setup.zone);
+  if (!setup.ok() || list == nullptr || list->bands.empty()) return "zones not usable: Calc tells why";
+  const std::vector<TZone>& bands = list->bands;
+  const auto number = [decimalSeparator](double value) { return WindowNumberText(value, decimalSeparator); };
+  const auto [finest, coarsest] = std::minmax_element(
+      bands.begin(), bands.end(),
+      [](const TZone& a, const TZone& b) { return a.segmentSizeArcSec < b.segmentSizeArcSec; });
+  const bool oneSize = finest->segmentSizeArcSec == coarsest->segmentSizeArcSec;
+  return std::to_string(bands.size()) + (bands.size() == 1 ? " zone, " : " zones, ") +
+         number(bands.front().psiFromDeg) + "-" + number(bands.back().psiToDeg) + " deg, " +
+         (oneSize ? "segment " + number(finest->segmentSizeArcSec)
+                  : "segments " + number(finest->segmentSizeArcSec) + "-" + number(coarsest->segmentSizeArcSec)) +
+         " sec";
 }
 
 TZoneListText PresetZoneList(const std::string& presetName, const std::string& settingsFile) {

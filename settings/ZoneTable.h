@@ -48,6 +48,13 @@ struct TZoneTableCheck {
 TZoneTableCheck ZoneRowsToList(const std::vector<TZoneRowText>& rows, char decimalSeparator,
                                const std::string& settingsFile);
 
+// The zone list summed up beside the main window's fields that it
+// replaces (Phi_from, Phi_to, the segment size): "3 zones, 0-180 deg,
+// segments 15-3600 sec", "1 zone, 0-10 deg, segment 60 sec", "preset fine";
+// numbers with the user's `decimalSeparator`. A list a run would refuse
+// reads "zones not usable: Calc tells why"; no zones give an empty text.
+std::string ZoneSummaryText(const TZoneListText& zones, char decimalSeparator);
+
 // The [zones] list of a preset: the single key preset=NAME.
 TZoneListText PresetZoneList(const std::string& presetName, const std::string& settingsFile);
 

@@ -95,6 +95,53 @@ void TGridPreview::ShowGrid(const QString& fileName) {
   facts_->setText(QString::fromStdString(FactsText(f)));
 }
 
+void TGridPreview::ShowGridList(const QStringList& fileNames, int shown) {
+  if (fileNames.size() <= 1 || shown < 0 || shown >= fileNames.size()) {
+    ShowGrid(fileNames.value(shown < 0 ? 0 : shown));
+    return;
+  }
+  ShowGrid(fileNames[shown]);
+  facts_->setText(QString("Grid %1 of %2, others outlined\n").arg(shown + 1).arg(fileNames.size()) + facts_->text());
+  if (picture_.isNull()) return;
+  const TGridFacts& f = SharedGridPictures().Get(fileNames[shown].toStdString())->facts;
+  const double w = std::max(f.xMaxDeg - f.xMinDeg, 1e-12), h = std::max(f.yMaxDeg - f.yMinDeg, 1e-12);
+  // Pixel of a longitude and a latitude (degrees) on the shown picture,
+  // north up; beyond its edges the outline is clipped.
+  const auto px = [&](double lonDeg) { return (lonDeg - f.xMinDeg) / w * (picture_.width() - 1); };
+  const auto py = [&](double latDeg) { return (f.yMaxDeg - latDeg) / h * (picture_.height() - 1); };
+  for (int k = 0; k < fileNames.size(); ++k) {
+    if (k == shown) continue;
+    const auto other = SharedGridPictures().Get(fileNames[k].toStdString());
+    if (!other->ok) continue;  // its own picture says why, when chosen
+    const TGridFacts& o = other->facts;
+    const int left = int(std::lround(px(o.xMinDeg))), right = int(std::lround(px(o.xMaxDeg)));
+    const int top = int(std::lround(py(o.yMaxDeg))), bottom = int(std::lround(py(o.yMinDeg)));
+    const auto plot = [this](int x, int y, QRgb colour) {
+      if (x >= 0 && y >= 0 && x < picture_.width() && y < picture_.height()) picture_.setPixel(x, y, colour);
+    };
+    // A black line inside the white one: the white shows on the dark end
+    // of the colour map, the black on the pale end.
+    constexpr QRgb kInnerColour = 0xff000000;
+    for (int x = left; x <= right; ++x) {
+      plot(x, top, kOutlineColour);
+      plot(x, bottom, kOutlineColour);
+    }
+    for (int y = top; y <= bottom; ++y) {
+      plot(left, y, kOutlineColour);
+      plot(right, y, kOutlineColour);
+    }
+    for (int x = left + 1; x < right; ++x) {
+      plot(x, top + 1, kInnerColour);
+      plot(x, bottom - 1, kInnerColour);
+    }
+    for (int y = top + 2; y < bottom - 1; ++y) {
+      plot(left + 1, y, kInnerColour);
+      plot(right - 1, y, kInnerColour);
+    }
+  }
+  image_->setPixmap(QPixmap::fromImage(picture_));
+}
+
 QString TGridPreview::Caption() const { return facts_->text(); }
 
 }  // namespace globelayers

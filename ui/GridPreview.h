@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QImage>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -34,12 +35,21 @@ class TGridPreview : public QWidget {
   // Reads (or takes from the cache) and shows `fileName`; an empty name
   // shows nothing.
   void ShowGrid(const QString& fileName);
+  // A cell's list of grids, finest first: grid `shown` of `fileNames` as
+  // ShowGrid shows it, with the extent of every other grid of the list
+  // outlined over it (kOutlineColour; the part inside its picture), so that
+  // one picture tells where each grid takes over. The caption starts with
+  // "Grid 2 of 3, others outlined". A list of one name is ShowGrid.
+  void ShowGridList(const QStringList& fileNames, int shown);
   const QString& FileName() const { return fileName_; }
   // The picture as drawn, and the text beside it.
   QImage Picture() const { return picture_; }
   QString Caption() const;
 
   static constexpr int kPictureSidePx = 72;
+  // The outlines of the other grids of a list: white with a black line
+  // beside it, seen on every colour of the maps.
+  static constexpr QRgb kOutlineColour = 0xffffffff;
 
  private:
   QString fileName_;

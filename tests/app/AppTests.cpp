@@ -977,18 +977,35 @@ class ZoneListTest : public QObject {
  private slots:
   void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
+  // The fields that zones replace, as a user sees them: "zones" and
+  // disabled with the summary beside them, or their own texts, enabled,
+  // without it.
+  static void CheckZoneFields(const TWindows& w, const QString& summary, const QStringList& fieldTexts = {}) {
+    const bool zoned = !summary.isEmpty();
+    const QLineEdit* const fields[] = {w.main.TXT_T3DIST, w.main.TXT_T4DIST, w.main.txt_segment};
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(fields[i]->text(), zoned ? QString("zones") : fieldTexts.value(i));
+      QCOMPARE(fields[i]->isEnabled(), !zoned);
+    }
+    QCOMPARE(w.main.lbl_zones->isVisibleTo(&w.main), zoned);
+    if (zoned) QCOMPARE(w.main.lbl_zones->text(), summary);
+  }
+
   void zonesTakeTheSegmentField() {
     TWindows w;
     w.main.txt_segment->setText("45");
+    w.main.TXT_T4DIST->setText("10");
     w.zones.typed = kRows;
     QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
     QCOMPARE(w.zones.runs, 1);
     QVERIFY(w.zones.seenRows.empty());
     QCOMPARE(w.main.Zones().keys, kKeys);
-    QCOMPARE(w.main.txt_segment->text(), QString("zones"));
-    QVERIFY(!w.main.txt_segment->isEnabled());
+    CheckZoneFields(w, "2 zones, 0-180 deg, segments 10-60 sec");
     const TWindowState state = w.main.WindowToState();
-    QCOMPARE(state.segmentSizeArcSecText, std::string("45"));  // kept for the file and for later
+    // Kept for the file and for later.
+    QCOMPARE(state.innerDistanceDegText, std::string("0"));
+    QCOMPARE(state.outerDistanceDegText, std::string("10"));
+    QCOMPARE(state.segmentSizeArcSecText, std::string("45"));
     QCOMPARE(state.zones.keys, kKeys);
 
     // What Calc hands to the engine.
@@ -1008,9 +1025,70 @@ class ZoneListTest : public QObject {
     w.zones.pressOk = true;
     QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
     QVERIFY(w.main.Zones().empty());
-    QCOMPARE(w.main.txt_segment->text(), QString("45"));
-    QVERIFY(w.main.txt_segment->isEnabled());
+    CheckZoneFields(w, "", {"0", "10", "45"});
     QVERIFY(w.prompts.messages.empty());
+  }
+
+  // A preset takes the fields as a list does. What the fields keep
+  // meanwhile follows the window's commands (Default) and comes back with
+  // them; they are no longer checked on leaving, as they read "zones".
+  void presetTakesTheZoneFields() {
+    TWindows w;
+    w.main.TXT_T3DIST->setText("2.5");
+    w.zones.preset = "fine";
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    QCOMPARE(w.main.Zones().keys, (std::vector<TZoneKeyText>{{"preset", "fine"}}));
+    CheckZoneFields(w, "preset fine");
+    w.main.CheckForNumber(w.main.TXT_T3DIST);
+    w.main.CheckForNumber(w.main.TXT_T4DIST);
+    QVERIFY(w.prompts.messages.empty());
+
+    QTest::mouseClick(w.main.BTN_Default, Qt::LeftButton);
+    CheckZoneFields(w, "preset fine");
+    QCOMPARE(w.main.WindowToState().innerDistanceDegText, std::string("1.499444"));
+
+    w.zones.preset = "";
+    w.zones.typed = {};
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    QVERIFY(w.main.Zones().empty());
+    CheckZoneFields(w, "", {"1.499444", "180", "3600"});
+  }
+
+  // A settings file with both the fields and zones (an older window's
+  // fields beside a [zones] section): the zones win, the fields keep the
+  // file's texts through a save, and come back when the zones are cleared.
+  void fileWithFieldsAndZones() {
+    QTemporaryDir folder;
+    QFile file(folder.filePath("app.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[frmMain]\nt3dist=0.5\nt4dist=10\nsegsize=45\n"
+               "[zones]\nzone1=0;1;7.5\nzone2=1;20;60\nzone3=20;180;3600\n");
+    file.close();
+    {
+      TWindows w(test::TestSettings(folder.path()));
+      CheckZoneFields(w, "3 zones, 0-180 deg, segments 7.5-3600 sec");
+      TWindowState run = w.main.WindowToState();
+      QCOMPARE(run.innerDistanceDegText, std::string("0.5"));
+      QCOMPARE(run.outerDistanceDegText, std::string("10"));
+      QCOMPARE(run.segmentSizeArcSecText, std::string("45"));
+      run.pointFile = "points.dat";
+      run.layerRows = {{"0", "", "", ""}, {"-1000", "", "2.67", ""}};
+      const TRunSetup setup = PrepareRun(run, '.');
+      QVERIFY2(setup.ok(), setup.message.c_str());
+      QCOMPARE(setup.params.zone, TZoneChoice(TZoneList{{{0, 1, 7.5}, {1, 20, 60}, {20, 180, 3600}}}));
+      w.main.SaveCfgFile();
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray saved = file.readAll();
+    file.close();
+    for (const char* key : {"\nt3dist=0.5\n", "\nt4dist=10\n", "\nsegsize=45\n", "\nzone3=20;180;3600\n"})
+      QVERIFY2(saved.contains(key), key);
+
+    TWindows w(test::TestSettings(folder.path()));
+    CheckZoneFields(w, "3 zones, 0-180 deg, segments 7.5-3600 sec");
+    w.zones.typed = {};
+    QTest::mouseClick(w.main.btn_zones, Qt::LeftButton);
+    CheckZoneFields(w, "", {"0.5", "10", "45"});
   }
 
   void refusedListLeavesTheWindow() {
@@ -1020,7 +1098,7 @@ class ZoneListTest : public QObject {
     QCOMPARE(ToQt(w.prompts.messages),
              QStringList{"Zone row 2 starts at 2 degrees, but row 1 ends at 1 degrees: the zones leave a gap"});
     QVERIFY(w.main.Zones().empty());
-    QVERIFY(w.main.txt_segment->isEnabled());
+    CheckZoneFields(w, "", {"0", "180", "3600"});
   }
 
   void zonesSurviveSaveAndLoad() {
@@ -1039,8 +1117,7 @@ class ZoneListTest : public QObject {
 
     TWindows second(test::TestSettings(folder.path()));
     QCOMPARE(second.main.Zones().keys, kKeys);
-    QCOMPARE(second.main.txt_segment->text(), QString("zones"));
-    QVERIFY(!second.main.txt_segment->isEnabled());
+    CheckZoneFields(second, "2 zones, 0-180 deg, segments 10-60 sec");
     QTest::mouseClick(second.main.btn_zones, Qt::LeftButton);
     QCOMPARE(second.zones.seenRows, kRows);
   }

@@ -1,13 +1,15 @@
 // Renders the three windows into PNG files for the documentation:
 //   globelayers_screenshots <folder>
-// writes main-window.png, layer-dialog.png, progress-dialog.png,
-// zone-dialog.png and result-view.png. The windows are the real ones,
+// writes main-window.png, main-window-zones.png, layer-dialog.png,
+// progress-dialog.png, zone-dialog.png, result-view.png and
+// result-view-everest.png. The windows are the real ones,
 // filled with a small example layer stack; the layer dialog's grid picture
 // and the result view show the example run of examples/.
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,6 +71,18 @@ int main(int argc, char** argv) {
   frmMain.TXT_Append->setText("_run1");
   bool ok = Save(frmMain, folder, "main-window.png");
 
+  // With zones, which take the place of the distance and segment size
+  // fields; a page that scrolls shows them.
+  TWindowState zoned = frmMain.WindowToState();
+  zoned.zones = {"screenshots.ini",
+                 {{"zone1", "0;0.1;5.625"}, {"zone2", "0.1;1;56.25"}, {"zone3", "1;10;225"}, {"zone4", "10;180;3600;mean"}}};
+  frmMain.StateToWindow(zoned);
+  frmMain.show();
+  frmMain.btn_zones->setFocus(Qt::OtherFocusReason);
+  ok = Save(frmMain, folder, "main-window-zones.png") && ok;
+  zoned.zones = {};
+  frmMain.StateToWindow(zoned);
+
   // The example files named as a user in that folder would name them.
   QDir::setCurrent(GLOBELAYERS_EXAMPLES_DIR);
   frmLayer.firstLayer = false;
@@ -94,5 +108,15 @@ int main(int argc, char** argv) {
   resultView.resize(1100, 640);
   resultView.SelectStation(6);
   ok = Save(resultView, folder, "result-view.png") && ok;
+
+  // The real example: the Khumbu stations over the SRTM tile of Everest.
+  TResultView everestView(prompts);
+  ok = everestView.OpenFile("everest/expected/khumbu_everest_dce.dat", false,
+                            "everest/srtm3_N27E086_everest.tif") &&
+       ok;
+  everestView.WaitForRelief();
+  everestView.resize(1100, 640);
+  everestView.SelectStation(11);
+  ok = Save(everestView, folder, "result-view-everest.png") && ok;
   return ok ? 0 : 1;
 }

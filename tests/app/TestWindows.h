@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,8 @@ class TScriptedZones : public TZoneDialog {
   using TZoneDialog::TZoneDialog;
 
   std::vector<TZoneRowText> typed;
+  // Chosen when set: a preset in place of the rows, or "" for the rows.
+  std::optional<std::string> preset;
   bool pressOk = true;
 
   int runs = 0;
@@ -87,6 +90,7 @@ class TScriptedZones : public TZoneDialog {
     ++runs;
     seenRows = Rows();
     SetRows(typed);
+    if (preset) ChoosePreset(*preset);
     setResult(QDialog::Rejected);
     if (pressOk)
       OkClick();  // refuses, with its message, a list that does not join

@@ -342,10 +342,46 @@ TEST_F(BatchFolder, OutputCsvHoldsEveryPrintedDigit) {
   EXPECT_FALSE(fs::exists("stations_example_dce.csv"));
 }
 
+// The real example (examples/everest/): the SRTM tile nested in the 20'
+// grid, fine preset. Its station 11 (Kala Patthar), 0.004 degrees from the
+// tile's edge, where segments cross the seam into the 20' grid, gives the
+// committed result line and run log, times apart (one station: a 3" grid
+// makes the preset's last band 66.7 million segments).
+TEST_F(BatchFolder, EverestExampleRun) {
+#if !defined(GLOBELAYERS_HAVE_GDAL)
+  GTEST_SKIP() << "this build reads no GeoTIFF (built without GDAL): examples/everest is not run";
+#endif
+  const fs::path example = fs::path(GLOBELAYERS_EXAMPLES_DIR) / "everest";
+  for (const char* name : {"everest.ini", "srtm3_N27E086_everest.tif", "etopo20_global.tif"}) {
+    fs::copy_file(example / name, dir_ / name);
+  }
+  const auto lines = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  };
+  // Point file: its comment, its header and station 11; result file: its
+  // header and that station's line.
+  const std::vector<std::string> stations = lines(ReadText(example / "khumbu.dat"));
+  const std::vector<std::string> expected = lines(ReadText(example / "expected" / "khumbu_everest_dce.dat"));
+  ASSERT_EQ(stations.size(), 14u);
+  ASSERT_EQ(expected.size(), 13u);
+  WriteText("khumbu.dat", stations[0] + "\n" + stations[1] + "\n" + stations[12] + "\n");
+  ASSERT_EQ(Run({"everest.ini"}), kBatchCompleted) << err_.str();
+  EXPECT_EQ(ReadText("khumbu_everest_dce.dat"), expected[0] + "\n" + expected[11] + "\n");
+  const auto afterTimes = [](const std::string& text) {
+    return text.substr(text.find('\n', text.find('\n') + 1) + 1);
+  };
+  EXPECT_EQ(afterTimes(ReadText("khumbu_everest_dce.con")),
+            afterTimes(ReadText(example / "expected" / "khumbu_everest_dce.con")));
+}
+
 // One zone that is the example's zone (t3dist, t4dist, segsize) is the same
 // run: the result file does not change by a byte, even with t4dist and
-// segsize changed, which a zoned run does not use; the log shows the texts
-// of the file and lists the zone after them.
+// segsize changed, which a zoned run does not use. The zones win, and the
+// log says so: its distance and segment size lines hold what the zone
+// used, one line names the file's unused texts, and the zone follows.
 TEST_F(BatchFolder, ExampleRunWithOneZone) {
   for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
     fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
@@ -370,9 +406,10 @@ TEST_F(BatchFolder, ExampleRunWithOneZone) {
   const auto afterTimes = [](const std::string& text) {
     return text.substr(text.find('\n', text.find('\n') + 1) + 1);
   };
-  std::string expectedLog = replaced(afterTimes(plainLog), "Phi to: 180\n", "Phi to: 5\n");
-  expectedLog = replaced(expectedLog, "Segment size: 3600\n", "Segment size: 60\n");
-  expectedLog = replaced(expectedLog, "Run completed.\n", "Zone 1: 0 - 180 deg, segment 3600\"\nRun completed.\n");
+  std::string expectedLog = replaced(afterTimes(plainLog), "Segment size: 3600\n", "Segment size: zones\n");
+  expectedLog = replaced(expectedLog, "Run completed.\n",
+                         "The zones below replace Phi from 0, Phi to 5 and Segment size 60, which this run did "
+                         "not use.\nZone 1: 0 - 180 deg, segment 3600\"\nRun completed.\n");
   EXPECT_EQ(afterTimes(ReadText("stations_example_dce.con")), expectedLog);
 }
 
@@ -391,13 +428,13 @@ TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
   // The example's grids are 1-degree grids: the bands end before any far
   // band with block means would begin.
   EXPECT_TRUE(log.ends_with("\nZone preset: fine\n"
-                            "Zone preset fine: within 0.011 mGal of a converged reference, as measured on rough "
-                            "1' global relief (docs/zones.md)\n"
+                            "Zone preset fine: within 0.026 mGal of a converged reference, as measured on three "
+                            "synthetic 1' global reliefs, smooth, rough and steep (docs/zones.md)\n"
                             "Zone 1: 0 - 0.006 deg, segment 0.3375\"\n"
                             "Zone 2: 0.006 - 0.06 deg, segment 3.375\"\n"
                             "Zone 3: 0.06 - 0.6 deg, segment 33.75\"\n"
                             "Zone 4: 0.6 - 6 deg, segment 337.5\"\n"
-                            "Zone 5: 6 - 60 deg, segment 3375\"\n"
+                            "Zone 5: 6 - 60 deg, segment 843.75\"\n"
                             "Zone 6: 60 - 180 deg, segment 6750\"\n"
                             "Run completed.\n"))
       << log;

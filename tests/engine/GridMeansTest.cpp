@@ -336,7 +336,7 @@ TEST(ZonePresets, RulesInTheGridSpacing) {
   const std::vector<TZone> standard = *PresetZones("Standard", 60);
   const std::vector<TZone> expected = {{0, 0.0001, 0.005625, false},  {0.0001, 0.001, 0.05625, false},
                                        {0.001, 0.01, 0.5625, false},   {0.01, 0.1, 5.625, false},
-                                       {0.1, 1, 56.25, false},         {1, 10, 225, false},
+                                       {0.1, 1, 28.125, false},        {1, 10, 225, false},
                                        {10, 45, 1800, true},           {45, 180, 3600, true}};
   ASSERT_EQ(standard.size(), expected.size());
   for (std::size_t z = 0; z < expected.size(); ++z) {

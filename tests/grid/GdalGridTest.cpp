@@ -358,6 +358,63 @@ TEST(GdalCounts, BeyondSixteenBits) {
   EXPECT_EQ(grid.at(32768, 1), -32768.0f);
 }
 
+// A window of a raster read through GDAL: rounded out to whole blocks of
+// a tiled band (rows only for strips), every node the file's own, placed
+// by the file's first node.
+struct GdalWindowCase {
+  const char* name;
+  TRows rows;
+  std::vector<std::string> options;  // GTiff creation options
+  TNodeWindow asked, read;
+};
+void PrintTo(const GdalWindowCase& c, std::ostream* os) { *os << c.name; }
+
+class GdalWindow : public testing::TestWithParam<GdalWindowCase> {};
+
+TEST_P(GdalWindow, HoldsWholeBlocksOfTheFilesNodes) {
+  const GdalWindowCase& c = GetParam();
+  TTempFolder folder;
+  TNodes n{.nx = 40, .ny = 30, .xMin = -20.125, .xStep = 0.25, .yMin = 30.125, .yStep = 0.25, .values = {}};
+  n.values.resize(std::size_t(n.nx) * n.ny);
+  for (int ix = 0; ix < n.nx; ++ix)
+    for (int iy = 0; iy < n.ny; ++iy) n.values[std::size_t(ix) * n.ny + iy] = 1000 * iy + ix + 0.5;
+  auto mem = MemRaster(n, c.rows);
+  test::SetGeographic(*mem);
+  const std::string path = CopyWith(*mem, "GTiff", folder.File("w.tif"), c.options);
+  test::TRecordingPrompts<> prompts;
+  TGridImports whole, part;
+  ASSERT_TRUE(LoadGrid(whole, path, prompts));
+  const TWindowChooser choose = [&c](const TGridImports&) { return c.asked; };
+  ASSERT_EQ(LoadGridWindow(part, path, prompts, choose).fault, TGridFault::kNone);
+  EXPECT_TRUE(prompts.messages.empty());
+  ASSERT_TRUE(part.windowed());
+  EXPECT_EQ(part.column0, c.read.column0);
+  EXPECT_EQ(part.nx, c.read.columns);
+  EXPECT_EQ(part.row0, c.read.row0);
+  EXPECT_EQ(part.ny, c.read.rows);
+  EXPECT_EQ(part.fileXMin, whole.xMin);
+  EXPECT_EQ(part.fileYMin, whole.yMin);
+  EXPECT_EQ(part.fileNx, 40);
+  EXPECT_EQ(part.fileNy, 30);
+  EXPECT_EQ(part.xMin, whole.xMin + part.column0 * whole.xStep);
+  EXPECT_EQ(part.yMin, whole.yMin + part.row0 * whole.yStep);
+  for (int ix = 0; ix < part.nx; ++ix)
+    for (int iy = 0; iy < part.ny; ++iy)
+      ASSERT_EQ(part.at(ix, iy), float(n.at(ix + part.column0, iy + part.row0))) << ix << "," << iy;
+}
+
+// Grid rows 3 .. 6 are GDAL rows 23 .. 26 of a north-up raster of 30 rows:
+// blocks of 16 round them out to GDAL rows 16 .. 29, grid rows 0 .. 13.
+const GdalWindowCase kGdalWindows[] = {
+    {"TiledNorthUp", TRows::kNorthFirst, {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"}, {17, 5, 3, 4}, {16, 16, 0, 14}},
+    {"TiledSouthUp", TRows::kSouthFirst, {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"}, {17, 5, 3, 4}, {16, 16, 0, 16}},
+    {"StripsOfFourRows", TRows::kNorthFirst, {"BLOCKYSIZE=4"}, {17, 5, 3, 4}, {17, 5, 2, 8}},
+    {"StripsOfOneRow", TRows::kSouthFirst, {"BLOCKYSIZE=1"}, {0, 3, 27, 3}, {0, 3, 27, 3}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Gdal, GdalWindow, testing::ValuesIn(kGdalWindows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The window runs under the user's locale: a decimal comma must change
 // neither the text grid's values nor the numbers of a refusal.
 TEST(GdalLocale, DecimalCommaChangesNothing) {

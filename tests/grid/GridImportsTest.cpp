@@ -823,6 +823,165 @@ TEST_P(EveryPrefix, LoadsWholeOrIsRefused) {
 INSTANTIATE_TEST_SUITE_P(Grid, EveryPrefix, testing::ValuesIn(kPrefixes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---------------------------------------------------------------- windows
+
+// 7 x 5 nodes, every value distinct, in each native layout: a window must
+// hold exactly the file's nodes it names, placed by the file's first node.
+struct WindowFormatCase {
+  const char* name;
+  Bytes (*write)();
+};
+void PrintTo(const WindowFormatCase& c, std::ostream* os) { *os << c.name; }
+
+constexpr int kWindowNx = 7, kWindowNy = 5;
+double WindowValue(int ix, int iy) { return 10 * iy + ix + 0.5; }
+
+const WindowFormatCase kWindowFormats[] = {
+    {"Surfer6",
+     [] {
+       TSurfer6 f;
+       f.nx = kWindowNx, f.ny = kWindowNy, f.xMax = 10 + 6 * 0.3, f.yMax = 40 + 4 * 0.7;
+       f.values.clear();
+       for (int iy = 0; iy < kWindowNy; ++iy)
+         for (int ix = 0; ix < kWindowNx; ++ix) f.values.push_back(float(WindowValue(ix, iy)));
+       return f.Write();
+     }},
+    {"Surfer7",
+     [] {
+       TSurfer7 f;
+       f.rows = kWindowNy, f.columns = kWindowNx, f.xStep = 0.3, f.yStep = 0.7;
+       f.faultsBefore = true;
+       f.values.clear();
+       for (int iy = 0; iy < kWindowNy; ++iy)
+         for (int ix = 0; ix < kWindowNx; ++ix) f.values.push_back(WindowValue(ix, iy));
+       return f.Write();
+     }},
+    {"GeosoftRows",
+     [] {
+       TGeosoft f;
+       f.perVector = kWindowNx, f.vectors = kWindowNy, f.elementSpacing = 0.3, f.vectorSpacing = 0.7;
+       f.base = 0, f.multiplier = 2;
+       f.raws.clear();
+       for (int iy = 0; iy < kWindowNy; ++iy)
+         for (int ix = 0; ix < kWindowNx; ++ix) f.raws.push_back(std::int16_t(2 * WindowValue(ix, iy)));
+       return f.Write();
+     }},
+    {"GeosoftColumns",
+     [] {
+       TGeosoft f;
+       f.orientation = -1;
+       f.perVector = kWindowNy, f.vectors = kWindowNx, f.elementSpacing = 0.7, f.vectorSpacing = 0.3;
+       f.base = 0, f.multiplier = 2;
+       f.raws.clear();
+       for (int ix = 0; ix < kWindowNx; ++ix)
+         for (int iy = 0; iy < kWindowNy; ++iy) f.raws.push_back(std::int16_t(2 * WindowValue(ix, iy)));
+       return f.Write();
+     }},
+};
+
+struct WindowCase {
+  const char* name;
+  TNodeWindow asked;
+  TNodeWindow read;  // after cutting to the file; the whole file: no window
+};
+
+const WindowCase kWindows[] = {
+    {"Inner", {2, 3, 1, 2}, {2, 3, 1, 2}},
+    {"SouthWestCorner", {0, 2, 0, 2}, {0, 2, 0, 2}},
+    {"NorthEastCorner", {5, 2, 3, 2}, {5, 2, 3, 2}},
+    {"OneNodeWidenedToACell", {6, 1, 4, 1}, {5, 2, 3, 2}},
+    {"CutToTheFile", {-4, 8, 3, 9}, {0, 4, 3, 2}},
+    {"WholeRows", {0, 7, 1, 3}, {0, 7, 1, 3}},
+    {"BeyondEveryEdge", {-10, 100, -10, 100}, {0, kWindowNx, 0, kWindowNy}},
+};
+
+class WindowedRead : public GridFiles,
+                     public testing::WithParamInterface<std::tuple<WindowFormatCase, WindowCase>> {};
+
+TEST_P(WindowedRead, HoldsTheFilesNodesWhereTheyLie) {
+  const auto& [format, window] = GetParam();
+  const std::string path = Put(format.write());
+  TRecordingPrompts prompts;
+  TGridImports whole, part;
+  ASSERT_TRUE(LoadGrid(whole, path, prompts));
+  TGridImports seen;  // what the chooser was shown
+  const TWindowChooser choose = [&](const TGridImports& geometry) {
+    seen = geometry;
+    return window.asked;
+  };
+  ASSERT_EQ(LoadGridWindow(part, path, prompts, choose).fault, TGridFault::kNone);
+  EXPECT_TRUE(prompts.messages.empty());
+  ASSERT_EQ(whole.nx, kWindowNx);
+  ASSERT_EQ(whole.ny, kWindowNy);
+  // The chooser sees the file's geometry, with no values yet.
+  EXPECT_EQ(seen.nx, kWindowNx);
+  EXPECT_EQ(seen.ny, kWindowNy);
+  EXPECT_EQ(seen.xMin, whole.xMin);
+  EXPECT_EQ(seen.yStep, whole.yStep);
+  EXPECT_TRUE(seen.values.empty());
+
+  const TNodeWindow& r = window.read;
+  const bool cut = r.columns != kWindowNx || r.rows != kWindowNy;
+  EXPECT_EQ(part.windowed(), cut);
+  EXPECT_EQ(part.fileFormat, whole.fileFormat);
+  ASSERT_EQ(part.nx, r.columns);
+  ASSERT_EQ(part.ny, r.rows);
+  EXPECT_EQ(part.column0, r.column0);
+  EXPECT_EQ(part.row0, r.row0);
+  if (cut) {
+    EXPECT_EQ(part.fileXMin, whole.xMin);
+    EXPECT_EQ(part.fileYMin, whole.yMin);
+    EXPECT_EQ(part.fileNx, kWindowNx);
+    EXPECT_EQ(part.fileNy, kWindowNy);
+  }
+  EXPECT_EQ(part.xStep, whole.xStep);
+  EXPECT_EQ(part.yStep, whole.yStep);
+  EXPECT_EQ(part.xMin, whole.xMin + r.column0 * whole.xStep);
+  EXPECT_EQ(part.yMin, whole.yMin + r.row0 * whole.yStep);
+  EXPECT_EQ(part.xMax, part.xMin + (r.columns - 1) * whole.xStep);
+  for (int ix = 0; ix < r.columns; ++ix)
+    for (int iy = 0; iy < r.rows; ++iy) {
+      EXPECT_EQ(part.at(ix, iy), whole.at(ix + r.column0, iy + r.row0)) << ix << "," << iy;
+      EXPECT_EQ(part.at(ix, iy), float(WindowValue(ix + r.column0, iy + r.row0))) << ix << "," << iy;
+    }
+  if (!cut) ExpectSameGrid(part, whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(Grid, WindowedRead, testing::Combine(testing::ValuesIn(kWindowFormats), testing::ValuesIn(kWindows)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
+
+// A window of a file cut short is as damaged as the whole file: the length
+// check comes before the window is read.
+TEST_F(GridFiles, WindowOfATruncatedFileIsDamaged) {
+  TSurfer6 f;
+  Bytes bytes = f.Write();
+  bytes.resize(bytes.size() - 4);  // the last row's last value
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  const TWindowChooser firstRow = [](const TGridImports&) { return TNodeWindow{0, 2, 0, 2}; };
+  EXPECT_EQ(LoadGridWindow(grid, Put(bytes), prompts, firstRow).fault, TGridFault::kDamaged);
+  EXPECT_FALSE(grid.loaded());
+}
+
+// A stop request that comes once the window is chosen ends the reading of
+// its rows, without a message.
+TEST_F(GridFiles, StopRequestEndsAWindowedRead) {
+  TSurfer6 f;
+  const std::string path = Put(f.Write());
+  TRecordingPrompts prompts;
+  TGridImports grid;
+  std::atomic<bool> stop{false};
+  const TThreadStopScope scope(stop);
+  const TWindowChooser part = [&stop](const TGridImports&) {
+    stop = true;
+    return TNodeWindow{0, 2, 0, 2};
+  };
+  EXPECT_EQ(LoadGridWindow(grid, path, prompts, part).fault, TGridFault::kStopped);
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
 // ---------------------------------------------------------------- written by GDAL
 
 struct GdalCase {

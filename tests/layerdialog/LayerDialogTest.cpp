@@ -2,6 +2,7 @@
 // clicking its buttons, and one real modal run.
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include "GridPreview.h"
 #include "LayerDialog.h"
 #include "RecordingPrompts.h"
+#include "RunSetup.h"
 
 using globelayers::TfrmLayer;
 using Recorder = globelayers::test::TRecordingPrompts<>;
@@ -84,7 +86,8 @@ class LayerDialogTest : public QObject {
     QFETCH(QRect, geometry);
     QFETCH(QString, caption);
     QCOMPARE(dlg_->windowTitle(), QString("Elevation layer"));
-    QCOMPARE(dlg_->size(), QSize(550, 230));  // the grid pictures to the right of x = 262
+    // The grid pictures to the right of x = 262, the lists of grids below y = 218.
+    QCOMPARE(dlg_->size(), QSize(550, 318));
     auto* w = dlg_->findChild<QWidget*>(name);
     QVERIFY(w);
     QCOMPARE(w->pos(), geometry.topLeft());
@@ -216,12 +219,15 @@ class LayerDialogTest : public QObject {
     Edit("txt_gridDensity")->setFocus();
     QVERIFY(ShowActive(firstLayer));
     QCOMPARE(QApplication::focusWidget(), Edit("txt_height"));
-    for (const char* name :
-         {"txt_density", "txt_gridDensity", "btn_density", "Label4", "Label5", "Label6"})
+    for (const char* name : {"txt_density", "txt_gridDensity", "btn_density", "Label4", "Label5", "Label6",
+                             "lbl_gridDensity", "lst_gridDensity", "btn_gridDensityAdd", "btn_gridDensityRemove",
+                             "btn_gridDensityUp", "btn_gridDensityDown"})
       QCOMPARE(dlg_->findChild<QWidget*>(name)->isVisible(), !firstLayer);
-    for (const char* name : {"txt_height", "txt_gridHeight", "btn_elevation", "Label1"})
+    for (const char* name : {"txt_height", "txt_gridHeight", "btn_elevation", "Label1", "lst_gridHeight",
+                             "btn_gridHeightAdd"})
       QVERIFY(dlg_->findChild<QWidget*>(name)->isVisible());
-    QCOMPARE(dlg_->size(), QSize(550, 230));  // the grid pictures to the right of x = 262
+    // The grid pictures to the right of x = 262, the lists of grids below y = 218.
+    QCOMPARE(dlg_->size(), QSize(550, 318));
   }
 
   void save_data() {
@@ -388,6 +394,134 @@ class LayerDialogTest : public QObject {
     QVERIFY(ShowActive(true));
     QVERIFY(!dlg_->preview_density->isVisible());
     QVERIFY(dlg_->preview_elevation->isVisible());
+  }
+
+  // The entries of a grid field's list, as the dialog shows them.
+  QStringList ListShown(const QString& name) const {
+    QStringList names;
+    const auto* list = dlg_->findChild<QListWidget*>(name);
+    for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+    return names;
+  }
+
+  // The list follows the field's text as a run splits the cell, and the
+  // list written back is that text: one name, blanks and bars in it
+  // included, stays one entry exactly as typed.
+  void gridListFollowsTheCell_data() {
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("one name") << "/grids/topo.grd";
+    QTest::newRow("blanks and a bar without blanks") << "/my grids/a|b.grd";
+    QTest::newRow("two") << "survey_1s.tif | etopo_1min.grd";
+    QTest::newRow("three, a variable of a file") << "a.tif | NETCDF:\"r b.nc\":z | c.grd";
+  }
+  void gridListFollowsTheCell() {
+    QFETCH(QString, cell);
+    QVERIFY(ShowActive(false));
+    Edit("txt_gridDensity")->setText(cell);
+    std::vector<globelayers::TGridReference> grids;
+    QVERIFY(globelayers::GridListFromCell(cell.toStdString(), grids));
+    QStringList names;
+    for (const auto& g : grids) names << QString::fromStdString(g.path);
+    QCOMPARE(ListShown("lst_gridDensity"), names);
+    // Moving the last grid up and back down writes the cell as it was.
+    auto* list = dlg_->findChild<QListWidget*>("lst_gridDensity");
+    QCOMPARE(list->currentRow(), names.size() - 1);
+    QTest::mouseClick(dlg_->densityGrids.up, Qt::LeftButton);
+    QTest::mouseClick(dlg_->densityGrids.down, Qt::LeftButton);
+    QCOMPARE(Edit("txt_gridDensity")->text(), cell);
+    QVERIFY(prompts_.messages.empty());
+  }
+
+  // Add (through the field's picker, at the end), remove and move, each
+  // written to the field at once; a list of grids clears the constant of
+  // its pair as a picked grid does, and Save hands the cell on unchanged.
+  void gridListEditing() {
+    QVERIFY(ShowActive(false));
+    auto* list = dlg_->findChild<QListWidget*>("lst_gridHeight");
+    Edit("txt_height")->setText("100");
+    const struct {
+      const char* action;  // the button pressed
+      int chosen;          // the row chosen before, -1: as it stands
+      const char* picked;  // the picker's answer for "add"; empty: cancelled
+      const char* field;   // txt_gridHeight after
+      int chosenAfter;
+    } steps[] = {
+        {"add", -1, "/g/etopo.grd", "/g/etopo.grd", 0},
+        {"add", -1, "", "/g/etopo.grd", 0},
+        {"add", -1, "/g/survey 1s.tif", "/g/etopo.grd | /g/survey 1s.tif", 1},
+        {"up", 1, nullptr, "/g/survey 1s.tif | /g/etopo.grd", 0},
+        {"up", 0, nullptr, "/g/survey 1s.tif | /g/etopo.grd", 0},  // already first
+        {"add", -1, "/g/regional.tif", "/g/survey 1s.tif | /g/etopo.grd | /g/regional.tif", 2},
+        {"down", 2, nullptr, "/g/survey 1s.tif | /g/etopo.grd | /g/regional.tif", 2},  // already last
+        {"up", 2, nullptr, "/g/survey 1s.tif | /g/regional.tif | /g/etopo.grd", 1},
+        {"remove", 0, nullptr, "/g/regional.tif | /g/etopo.grd", 0},
+        {"remove", 1, nullptr, "/g/regional.tif", 0},
+        {"remove", -1, nullptr, "", -1},
+        {"remove", -1, nullptr, "", -1},  // nothing left to remove
+    };
+    int n = 0;
+    for (const auto& step : steps) {
+      const QByteArray at = QByteArray("step ") + QByteArray::number(++n) + " (" + step.action + ")";
+      if (step.chosen >= 0) list->setCurrentRow(step.chosen);
+      if (step.picked != nullptr)
+        prompts_.fileReplies = {*step.picked ? std::optional<std::string>(step.picked) : std::nullopt};
+      QPushButton* button = std::string(step.action) == "add"    ? dlg_->elevationGrids.add
+                            : std::string(step.action) == "up"   ? dlg_->elevationGrids.up
+                            : std::string(step.action) == "down" ? dlg_->elevationGrids.down
+                                                                 : dlg_->elevationGrids.remove;
+      QTest::mouseClick(button, Qt::LeftButton);
+      QVERIFY2(Edit("txt_gridHeight")->text() == QString(step.field),
+               at + ": " + Edit("txt_gridHeight")->text().toUtf8());
+      QVERIFY2(ListShown("lst_gridHeight").join(" | ") == QString(step.field), at.constData());
+      QVERIFY2(list->currentRow() == step.chosenAfter, at + ": row " + QByteArray::number(list->currentRow()));
+    }
+    QCOMPARE(Edit("txt_height")->text(), QString());  // cleared by the first grid
+    for (const auto& pick : prompts_.picks) {
+      QCOMPARE(QString::fromStdString(pick.title), QString("Open Globe Elevation Grid"));
+      QCOMPARE(QString::fromStdString(pick.defaultExt), QString("GRD"));
+    }
+    QCOMPARE(prompts_.picks.size(), std::size_t(4));
+    QVERIFY(prompts_.messages.empty());
+  }
+
+  // A list's preview shows its chosen grid (the last, the coarsest, at
+  // first) with the extent of every other grid outlined over it: a 1 by 1
+  // degree local grid inside a 10 by 10 degree regional one.
+  void gridListPreviewOutlinesTheOthers() {
+    QTemporaryDir dir;
+    const std::string local = dir.filePath("local.grd").toStdString();
+    const std::string regional = dir.filePath("regional.grd").toStdString();
+    globelayers::testing_fixtures::WriteSurfer6(local, 5, 5, 12, 13, 44, 45, [](double, double) { return 1.f; });
+    // Values rising eastward: no pixel of the picture is white by itself.
+    globelayers::testing_fixtures::WriteSurfer6(regional, 11, 11, 10, 20, 40, 50,
+                                                [](double x, double) { return float(x); });
+    QVERIFY(ShowActive(false));
+    TypeAndLeave(Edit("txt_gridHeight"), QString::fromStdString(local + " | " + regional));
+    const QImage picture = dlg_->preview_elevation->Picture();
+    QCOMPARE(picture.size(), QSize(72, 72));
+    QVERIFY2(dlg_->preview_elevation->Caption().startsWith("Grid 2 of 2, others outlined\nSurfer 6 grid, 11 x 11"),
+             qPrintable(dlg_->preview_elevation->Caption()));
+    // Longitude 12 to 13 and latitude 45 to 44 on 71 pixels per 10 degrees:
+    // columns 14.2 to 21.3, rows 35.5 to 42.6, rounded.
+    const QRgb white = globelayers::TGridPreview::kOutlineColour;
+    for (const QPoint corner : {QPoint(14, 36), QPoint(21, 36), QPoint(14, 43), QPoint(21, 43)})
+      QCOMPARE(picture.pixel(corner), white);
+    QVERIFY(picture.pixel(13, 36) != white);
+    QVERIFY(picture.pixel(22, 43) != white);
+    QVERIFY(picture.pixel(17, 40) != white);  // inside: the regional grid shows
+    int whitePixels = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x) whitePixels += picture.pixel(x, y) == white;
+    QCOMPARE(whitePixels, 2 * 8 + 2 * 6);  // the frame of 8 by 8 pixels, nothing else
+
+    // Choosing the local grid shows it, and the regional grid's outline
+    // lies beyond its picture.
+    dlg_->findChild<QListWidget*>("lst_gridHeight")->setCurrentRow(0);
+    QVERIFY(dlg_->preview_elevation->Caption().startsWith("Grid 1 of 2, others outlined\nSurfer 6 grid, 5 x 5"));
+    const QImage localPicture = dlg_->preview_elevation->Picture();
+    QCOMPARE(localPicture.size(), QSize(72, 72));
+    QCOMPARE(localPicture.pixel(0, 0), localPicture.pixel(71, 71));  // one value, no outline
+    QVERIFY(prompts_.messages.empty());
   }
 };
 

@@ -53,6 +53,29 @@ TEST(ResultWithRunLog, TheExampleWithItsLog) {
   EXPECT_EQ(read.log.firstElevationGrid, "topography.grd");
 }
 
+// The log of a zone run, as a run writes it, tells the same facts and its
+// zones ("Segment size: zones" and the zone lines read as no layout).
+TEST(ResultWithRunLog, TheExampleWithTheLogOfAZoneRun) {
+  TempDir dir;
+  const std::string result = dir / "stations_example_dce.dat";
+  std::filesystem::copy_file(GLOBELAYERS_EXAMPLES_DIR "/expected/stations_example_dce.dat", result);
+  TWindowState state;
+  state.pointFile = dir / "stations.dat";
+  state.appendText = "_example";
+  state.incrementMText = "1";
+  state.layerRows = {{"", "topography.grd", "", ""}, {"0", "", "2.67", ""}, {"", "crustbase.grd", "2.67", ""}};
+  state.zones = {"example.ini", {{"zone1", "0;1;60"}, {"zone2", "1;180;3600;mean"}}};
+  ASSERT_EQ(RunLogNameForResult(result), RunLogFileName(state));
+  ASSERT_TRUE(WriteRunLog(RunLogFileName(state), state, {1, 36, 9}, {1, 36, 9}).ok());
+  const TResultWithRunLog read = ReadResultWithRunLog(result, true);
+  ASSERT_TRUE(read.read.table) << read.read.message;
+  EXPECT_FALSE(read.read.table->microGal);
+  EXPECT_EQ(read.read.table->layout.rowCount, 3);
+  EXPECT_TRUE(read.read.table->layout.gradient);
+  EXPECT_EQ(read.log.firstElevationGrid, "topography.grd");
+  EXPECT_EQ(read.log.zones, (std::vector<TZone>{{0, 1, 60, false}, {1, 180, 3600, true}}));
+}
+
 // A run's layout: per-layer or sums, with or without the raised point.
 struct RunCase {
   const char* name;

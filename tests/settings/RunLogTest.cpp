@@ -1,4 +1,4 @@
-// The run log: its seventeen kinds of lines, its name, a log that cannot be
+// The run log: its seventeen kinds of lines and its zone lines, its name, a log that cannot be
 // created or written whole, the line that says how the run ended, the
 // local clock reading, and the facts read back from it beside a result file.
 #include "RunLog.h"
@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "Zone.h"
 
 namespace globelayers {
 namespace {
@@ -184,33 +185,110 @@ TEST(RunLog, FailedWriteKeepsTheEarlierLog) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-// Zone lines follow the layers: a list's own bands, marked where they
-// sample block means; for a preset its name and the bands the run formed.
+// `log` with the value of its line of `key` ("Phi to") replaced by `value`.
+std::string WithValue(std::string log, const std::string& key, const std::string& value) {
+  const std::size_t at = log.find("\n" + key + ": ");
+  if (at == std::string::npos) return log;
+  const std::size_t from = at + key.size() + 3;
+  return log.replace(from, log.find('\n', from) - from, value);
+}
+
+// With zones or a preset the fields Phi from, Phi to and Segment size were
+// not used: their lines tell what the zones used, one line names the unused
+// texts, and the zone lines follow the layers (a list's own bands, marked
+// where they sample block means; for a preset its name, its bound and the
+// bands the run formed).
 TEST(RunLog, ZoneLines) {
   TWindowState state = LoggedState("points.dat");
+  state.outerDistanceDegText = "10";  // typed, and overruled by the zones
   const std::string plain = WithoutEnding(RunLogText(state, {9, 5, 7}, {10, 0, 59}));
-  const std::string completed = "Run completed.\n";
-  state.zones = {"run.ini", {{"zone1", "0;10;225"}, {"zone2", "10;180;3600;mean"}}};
-  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
-            plain + "Zone 1: 0 - 10 deg, segment 225\"\nZone 2: 10 - 180 deg, segment 3600\", block means\n" +
-                completed);
-
-  // A preset run quotes the preset's measured bound.
-  state.zones = {"run.ini", {{"preset", "standard"}}};
+  const std::string unused =
+      "The zones below replace Phi from 1.499444, Phi to 10 and Segment size 3600, which this run did not use.\n";
   const std::string standardBound =
-      "Zone preset standard: within 0.03 mGal of a converged reference, as measured on rough 1' global relief "
-      "(docs/zones.md)\n";
-  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
-            plain + "Zone preset: standard\n" + standardBound + completed);  // no bands formed
-  const std::vector<TZone> formed = {{0, 0.5, 7.5, false}, {0.5, 180, 900, true}};
-  EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), formed),
-            plain + "Zone preset: standard\n" + standardBound + "Zone 1: 0 - 0.5 deg, segment 7.5\"\n"
-                    "Zone 2: 0.5 - 180 deg, segment 900\", block means\n" + completed);
+      "Zone preset standard: within 0.05 mGal of a converged reference, as measured on three synthetic 1' global "
+      "reliefs, smooth, rough and steep (docs/zones.md)\n";
+  const struct {
+    const char* name;
+    std::vector<TZoneKeyText> keys;
+    std::vector<TZone> formed;  // by the engine from a preset
+    const char* phiFrom;
+    const char* phiTo;
+    std::string zoneLines;
+  } cases[] = {
+      {"List", {{"zone1", "0;10;225"}, {"zone2", "10;180;3600;mean"}}, {}, "0", "180",
+       unused + "Zone 1: 0 - 10 deg, segment 225\"\nZone 2: 10 - 180 deg, segment 3600\", block means\n"},
+      {"ListAwayFromThePoint", {{"zone1", "0.25;2.5;7.5"}, {"zone2", "2.5;90.125;60"}}, {}, "0.25", "90.125",
+       unused + "Zone 1: 0.25 - 2.5 deg, segment 7.5\"\nZone 2: 2.5 - 90.125 deg, segment 60\"\n"},
+      // A run that stopped before the preset's bands were formed.
+      {"PresetWithoutBands", {{"preset", "standard"}}, {}, "zones", "zones",
+       unused + "Zone preset: standard\n" + standardBound},
+      {"PresetWithItsBands", {{"preset", "standard"}}, {{0, 0.5, 7.5, false}, {0.5, 180, 900, true}}, "0", "180",
+       unused + "Zone preset: standard\n" + standardBound +
+           "Zone 1: 0 - 0.5 deg, segment 7.5\"\nZone 2: 0.5 - 180 deg, segment 900\", block means\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    state.zones = {"run.ini", c.keys};
+    const std::string header =
+        WithValue(WithValue(WithValue(plain, "Phi from", c.phiFrom), "Phi to", c.phiTo), "Segment size", "zones");
+    EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), c.formed),
+              header + c.zoneLines + "Run completed.\n");
+  }
   state.zones = {"run.ini", {{"preset", "fine"}}};
-  EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find(
-                "\nZone preset fine: within 0.011 mGal of a converged reference, as measured on rough 1' global "
-                "relief (docs/zones.md)\n"),
+  // The bound line's words are asserted with the standard preset above.
+  EXPECT_NE(PresetBoundLine("fine").find("Zone preset fine: within 0.026 mGal"), std::string::npos);
+  EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find("\n" + PresetBoundLine("fine")), std::string::npos);
+
+  // The unused texts as the settings file holds them, whatever the window's
+  // decimal separator.
+  state.innerDistanceDegText = "1,5";
+  state.segmentSizeArcSecText = "0,75";
+  EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), {}, ',')
+                .find("\nThe zones below replace Phi from 1.5, Phi to 10 and Segment size 0.75, which this run "
+                      "did not use.\n"),
             std::string::npos);
+}
+
+// The zone lines read back, and hand-made ones that are not a run's list:
+// a band out of its order, a number that does not read, a text after the
+// band.
+TEST(RunLog, ZoneFactsReadBack) {
+  TempDir dir;
+  TWindowState state = LoggedState(dir / "points.dat");
+  state.zones = {"run.ini", {{"preset", "fine"}}};
+  const std::vector<TZone> formed = {{0, 0.05, 2.5, false}, {0.05, 10, 60, false}, {10, 180, 900, true}};
+  const std::string written = RunLogFileName(state);
+  ASSERT_TRUE(WriteRunLog(written, state, {9, 5, 7}, {10, 0, 59}, TRunEnding::Completed(), formed).ok());
+  TRunLogFacts facts = ReadRunLogFacts(written);
+  EXPECT_EQ(facts.zonePreset, "fine");
+  EXPECT_EQ(facts.zones, formed);
+  // The facts of a run without zones hold as before.
+  EXPECT_EQ(facts.microGal, std::optional<bool>(true));
+  EXPECT_EQ(facts.incrementM, std::optional<double>(0.5));
+  EXPECT_EQ(facts.layerRowCount, std::optional<int>(3));
+  EXPECT_EQ(facts.firstElevationGrid, "/g/topo.grd");
+
+  const std::string log = dir / "p_dce.con";
+  const struct {
+    const char* lines;
+    std::vector<TZone> read;
+  } cases[] = {
+      {"Zone 1: 0 - 1 deg, segment 15\"\nZone 2: 1 - 180 deg, segment 3600\", block means\n",
+       {{0, 1, 15, false}, {1, 180, 3600, true}}},
+      {"Zone 2: 1 - 180 deg, segment 3600\"\nZone 1: 0 - 1 deg, segment 15\"\n", {{0, 1, 15, false}}},
+      {"Zone 1: 0 - 1,5 deg, segment 15\"\n", {}},
+      {"Zone 1: 0 - 1 deg, segment 15\", block means, twice\n", {}},
+      {"Zone 1: 0 - 1 deg segment 15\"\n", {}},
+      {"Zone +1: 0 - 1 deg, segment 15\"\n", {}},
+      {"Zone preset fine: within 0.011 mGal\n", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    WriteFileText(log, c.lines);
+    facts = ReadRunLogFacts(log);
+    EXPECT_EQ(facts.zones, c.read);
+    EXPECT_EQ(facts.zonePreset, "");
+  }
 }
 
 // A clock reading of a given instant follows the zone of the process.

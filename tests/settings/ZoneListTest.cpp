@@ -1,6 +1,6 @@
 // The [zones] section of the settings file: what a save writes and keeps,
-// the round trip, the refusals of keys a run cannot use, and the run set-up
-// and run log of a zoned run.
+// the round trip, the refusals of keys a run cannot use, the run set-up and
+// run log of a zoned run, and the summary the window shows of the list.
 #include <ostream>
 #include <string>
 #include <variant>
@@ -12,6 +12,7 @@
 #include "RunSetup.h"
 #include "TempDir.h"
 #include "WindowState.h"
+#include "ZoneTable.h"
 
 namespace globelayers {
 
@@ -276,6 +277,32 @@ TEST(ZoneList, TakeThePlaceOfTheWindowZone) {
   EXPECT_TRUE(std::holds_alternative<TSingleZone>(PrepareRun(RunnableState(), '.').params.zone));
 }
 
+// What the main window shows beside the fields a list replaces: the
+// extent and the segment sizes the bands use, whatever their order of
+// sizes; a list a run would refuse is not summed up as if it were used.
+TEST(ZoneList, SummaryBesideTheFields) {
+  const struct {
+    std::vector<TZoneKeyText> keys;
+    char separator;
+    const char* summary;
+  } cases[] = {
+      {{}, '.', ""},
+      {{{"zone1", "0;10;60"}}, '.', "1 zone, 0-10 deg, segment 60 sec"},
+      {{{"zone1", "0;0.1;15"}, {"zone2", "0.1;1;60"}, {"zone3", "1;180;3600"}}, '.',
+       "3 zones, 0-180 deg, segments 15-3600 sec"},
+      {{{"zone1", "0.5;1;900"}, {"zone2", "1;2.5;7.5"}, {"zone3", "2.5;90;900"}}, ',',
+       "3 zones, 0,5-90 deg, segments 7,5-900 sec"},
+      {{{"zone2", "1;180;3600;mean"}, {"zone1", "0;1;60"}}, '.', "2 zones, 0-180 deg, segments 60-3600 sec"},
+      {{{"preset", "FINE"}}, '.', "preset fine"},
+      {{{"zone1", "0;1;60"}, {"zone3", "1;180;3600"}}, '.', "zones not usable: Calc tells why"},
+      {{{"preset", "coarse"}}, '.', "zones not usable: Calc tells why"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.summary);
+    EXPECT_EQ(ZoneSummaryText({"run.ini", c.keys}, c.separator), c.summary);
+  }
+}
+
 TEST(ZoneList, RunLogListsEveryZoneAfterTheLayers) {
   TWindowState state = RunnableState();
   const std::string completed = "Run completed.\n";
@@ -284,8 +311,14 @@ TEST(ZoneList, RunLogListsEveryZoneAfterTheLayers) {
   plain.resize(plain.size() - completed.size());
   state.zones = ThreeZones("run.ini");
   state.zones.keys[1].value = "0.1;1.0;60.50";  // the log writes the numbers, not the texts
+  // The segment size field was not used (the distances of the fields and
+  // of the zones agree here: 0 and 180).
+  const std::string segmentLine = "Segment size: 3600\n";
+  ASSERT_NE(plain.find(segmentLine), std::string::npos);
+  plain.replace(plain.find(segmentLine), segmentLine.size(), "Segment size: zones\n");
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
             plain +
+                "The zones below replace Phi from 0, Phi to 180 and Segment size 3600, which this run did not use.\n"
                 "Zone 1: 0 - 0.1 deg, segment 15\"\n"
                 "Zone 2: 0.1 - 1 deg, segment 60.5\"\n"
                 "Zone 3: 1 - 180 deg, segment 3600\"\n" +

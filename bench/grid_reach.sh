@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# What a grid list saves a survey: 20 stations in a 2 x 2 degree area with
+# the fine preset, on a rough 1' global grid G1 alone and on `G1 | G15`
+# (G15: the same surface averaged by GDAL to 15'). On the list the far
+# bands read G15 (their segments are 15 and 30 times G1's spacing), and G1
+# is read only within 10 degrees of the stations. Prints, for each run,
+# wall seconds and peak memory (median of RUNS runs, each a process of its
+# own), the ratio of the two, and the largest difference between the two
+# result files over every printed value (mGal).
+#
+#   bash bench/grid_reach.sh BUILD_DIR [WORK_DIR] [RUNS]
+#
+# BUILD_DIR needs -DGLOBELAYERS_BENCH=ON and GDAL. The grids (0.93 GB) are
+# generated into WORK_DIR (default /tmp/globelayers-grid-reach) and removed
+# at the end; nothing is committed.
+set -euo pipefail
+build=$(cd "${1:?usage: grid_reach.sh BUILD_DIR [WORK_DIR] [RUNS]}" && pwd)
+work=${2:-/tmp/globelayers-grid-reach}
+runs=${3:-3}
+mkdir -p "$work"
+cd "$work"
+trap 'rm -f "$work/G1.grd" "$work/G15.tif"' EXIT
+[ -s G1.grd ] && [ -s G15.tif ] || "$build/bench/globelayers_gridreach" G1.grd G15.tif
+
+# 20 stations on a 4 x 5 lattice 0.47 by 0.53 degrees apart, 300 m up.
+: > stations.dat
+for i in 0 1 2 3; do
+  for j in 0 1 2 3 4; do
+    echo "$(awk -v j="$j" 'BEGIN{printf "%.4f", 8.1 + 0.47 * j}') $(awk -v i="$i" 'BEGIN{printf "%.4f", 44.2 + 0.53 * i}') $((10 * i + j + 1)) 300" >> stations.dat
+  done
+done
+
+settings() {  # name grid-cell
+  cat > "$1.ini" <<INI
+[frmMain]
+datafile=stations.dat
+appendtext=_$1
+gravc=0.006673
+t3dist=0
+t4dist=180
+R=6371001
+LonFrom=0
+LonTo=360
+incr=1
+priority=0
+number=2
+nlayer=2
+segsize=3600
+sum=0
+cell_row-1_col-1= 
+cell_row-1_col-2=$2
+cell_row-1_col-3= 
+cell_row-1_col-4= 
+cell_row-2_col-1=0
+cell_row-2_col-2= 
+cell_row-2_col-3=2.67
+cell_row-2_col-4= 
+INI
+}
+settings alone G1.grd
+settings list "G1.grd | G15.tif"
+
+measure() {  # name: prints "seconds peak-MB" of each run, then the medians
+  local name=$1 t=() m=()
+  for ((r = 0; r < runs; ++r)); do
+    /usr/bin/time -f "%e %M" -o "$name.time" "$build/batch/globelayers-batch" --threads 2 --zones fine "$name.ini" > /dev/null
+    read -r s k < "$name.time"
+    t+=("$s"); m+=("$((k / 1024))")
+  done
+  local ts ms
+  ts=$(printf '%s\n' "${t[@]}" | sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}')
+  ms=$(printf '%s\n' "${m[@]}" | sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}')
+  echo "$name: runs ${t[*]} s, peak ${m[*]} MB; median $ts s, $ms MB" >&2
+  echo "$ts $ms"
+}
+read -r tAlone mAlone < <(measure alone)
+read -r tList mList < <(measure list)
+awk -v a="$tAlone" -v b="$tList" 'BEGIN{printf "list / alone: %.3f of the time\n", b / a}'
+paste stations_alone_dce.dat stations_list_dce.dat | awk 'NR > 1 {
+  n = NF / 2
+  for (c = 5; c <= n; ++c) { d = $c - $(c + n); if (d < 0) d = -d; if (d > m) m = d }
+} END { printf "largest difference list - alone: %.5f mGal over %d stations\n", m, NR - 1 }'

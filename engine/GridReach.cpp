@@ -1,0 +1,117 @@
+#include "GridReach.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace globelayers {
+namespace {
+
+constexpr double kDegToRadReach = 0.017453292519943295;  // radians per degree
+// A segment's centre lies strictly inside its band's outer distance; the
+// reach is widened a little all the same, by this share and this many
+// degrees, so that rounding in the centres' positions never leaves it.
+constexpr double kReachShare = 1e-6;  // no unit
+constexpr double kReachDeg = 1e-6;    // degrees (about 0.1 m)
+constexpr int kMarginNodes = 2;       // nodes beyond the cell of the outermost position
+
+// The nodes from lo to hi degrees along an axis whose node i lies at
+// first + i * step degrees (step of either sign), cut to the count's cells:
+// a range beyond the axis keeps its edge cell.
+void AxisNodes(double lo, double hi, double first, double step, int count, std::int64_t& from, std::int64_t& to) {
+  const double a = (lo - first) / step, b = (hi - first) / step;  // node numbers, no unit
+  const double low = std::floor(std::min(a, b)) - kMarginNodes;
+  const double high = std::ceil(std::max(a, b)) + kMarginNodes;
+  from = std::int64_t(std::clamp(low, 0.0, double(count - 2)));
+  to = std::int64_t(std::clamp(high, double(from + 1), double(count - 1)));
+}
+
+// The columns of `g` that the sampler reads for longitudes west .. east
+// (degrees, less than a turn apart): a longitude beside the file that one
+// turn brings onto it is read there; one that no turn brings onto it takes
+// the edge cell. Every part that meets the file adds its columns.
+void ColumnsWithin(const TGridImports& g, double west, double east, std::int64_t& column0, std::int64_t& columnLast) {
+  const double fileWest = std::min(g.xMin, g.xMax), fileEast = std::max(g.xMin, g.xMax);  // degrees
+  column0 = g.nx;
+  columnLast = -1;
+  const auto add = [&](double lo, double hi) {
+    std::int64_t from = 0, to = 0;
+    AxisNodes(lo, hi, g.xMin, g.xStep, g.nx, from, to);
+    column0 = std::min(column0, from);
+    columnLast = std::max(columnLast, to);
+  };
+  for (const double turn : {0.0, -360.0, 360.0}) {
+    const double lo = std::max(west + turn, fileWest), hi = std::min(east + turn, fileEast);
+    if (lo <= hi) add(lo, hi);
+  }
+  // Longitudes west of the file that a turn east leaves beyond it, and the
+  // other way round: extrapolated from the edge cells.
+  if (west < fileWest && std::min(east, fileWest) > fileEast - 360) add(fileWest, fileWest);
+  if (east > fileEast && std::max(west, fileEast) < fileWest + 360) add(fileEast, fileEast);
+}
+
+}  // namespace
+
+bool CoversGlobe(const TGridImports& g) {
+  const double dx = std::fabs(g.xStep), dy = std::fabs(g.yStep);  // degrees
+  const double south = std::min(g.yMin, g.yMax), north = std::max(g.yMin, g.yMax);  // degrees
+  return std::fabs(g.xMax - g.xMin) >= 360 - dx * (1 + kReachShare) && south <= -90 + dy * (0.5 + kReachShare) &&
+         north >= 90 - dy * (0.5 + kReachShare);
+}
+
+bool BandReadsGrid(const TZone& zone, const std::vector<const TGridImports*>& list, std::size_t n) {
+  if (n + 1 >= list.size()) return true;
+  const double spacing = 3600 * std::min(std::fabs(list[n]->xStep), std::fabs(list[n]->yStep));  // arc-seconds
+  if (!(zone.segmentSizeArcSec >= kSkipSpacings * spacing)) return true;
+  for (std::size_t m = n + 1; m < list.size(); ++m) {
+    const double coarse = 3600 * std::min(std::fabs(list[m]->xStep), std::fabs(list[m]->yStep));  // arc-seconds
+    if (CoversGlobe(*list[m]) && coarse <= zone.segmentSizeArcSec) return false;
+  }
+  return true;
+}
+
+void TStationArea::Add(double latDeg, double lonDeg) {
+  ++count_;
+  if (!std::isfinite(latDeg) || !std::isfinite(lonDeg) || std::fabs(latDeg) > 90 || std::fabs(lonDeg) > 1e6) {
+    anywhere_ = true;
+    return;
+  }
+  latMin_ = std::min(latMin_, latDeg);
+  latMax_ = std::max(latMax_, latDeg);
+  double a = std::fmod(lonDeg, 360.0);  // -360 .. 360
+  if (a >= 180) a -= 360;
+  if (a < -180) a += 360;
+  const double b = a < 0 ? a + 360 : a;
+  westA_ = std::min(westA_, a);
+  eastA_ = std::max(eastA_, a);
+  westB_ = std::min(westB_, b);
+  eastB_ = std::max(eastB_, b);
+}
+
+TNodeWindow TStationArea::WindowOf(const TGridImports& g, double psiDeg) const {
+  const TNodeWindow whole{.column0 = 0, .columns = g.nx, .row0 = 0, .rows = g.ny};
+  const double reach = psiDeg * (1 + kReachShare) + kReachDeg;  // degrees
+  if (count_ == 0 || anywhere_ || !(reach < 180)) return whole;
+
+  // Rows: the stations' latitudes widened by the reach.
+  const double south = latMin_ - reach, north = latMax_ + reach;  // degrees
+  std::int64_t row0 = 0, rowLast = 0;
+  AxisNodes(std::max(south, -90.0), std::min(north, 90.0), g.yMin, g.yStep, g.ny, row0, rowLast);
+
+  // Columns: every longitude where the reach holds a pole or comes round;
+  // else the stations' longitudes (the narrower of the two ways of counting
+  // them) widened by the widest cap, that of the station nearest a pole.
+  std::int64_t column0 = 0, columnLast = g.nx - 1;
+  const double nearestPole = std::max(std::fabs(latMin_), std::fabs(latMax_));  // degrees
+  const double capSine = std::sin(reach * kDegToRadReach) / std::cos(nearestPole * kDegToRadReach);
+  if (south > -90 && north < 90 && capSine < 1) {
+    const double halfWidth = std::asin(capSine) / kDegToRadReach * (1 + kReachShare) + kReachDeg;  // degrees
+    const bool countA = eastA_ - westA_ <= eastB_ - westB_;
+    const double west = (countA ? westA_ : westB_) - halfWidth, east = (countA ? eastA_ : eastB_) + halfWidth;
+    if (east - west < 360) ColumnsWithin(g, west, east, column0, columnLast);
+  }
+  return {.column0 = std::int32_t(column0), .columns = std::int32_t(columnLast - column0 + 1),
+          .row0 = std::int32_t(row0), .rows = std::int32_t(rowLast - row0 + 1)};
+}
+
+}  // namespace globelayers

@@ -1,0 +1,259 @@
+// Grids read only within the reach of a run's stations: a window must give
+// every position within the reach the very bits that the whole file gives,
+// across the seam of a global grid, over a pole and beyond a local grid's
+// edge; and whole runs on windows must print the bytes of runs on whole
+// grids.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Calculation.h"
+#include "GridFixtures.h"
+#include "GridReach.h"
+#include "GridSampler.h"
+#include "LayerRowText.h"
+#include "RecordingPrompts.h"
+
+namespace globelayers {
+namespace {
+
+constexpr double kRad = 0.017453292519943295;  // radians per degree
+
+// The position `psiDeg` from (latDeg, lonDeg) at azimuth `azDeg`, on the
+// sphere (degrees): the textbook formulas, not the engine's.
+void Destination(double latDeg, double lonDeg, double psiDeg, double azDeg, double& lat, double& lon) {
+  const double p1 = latDeg * kRad, psi = psiDeg * kRad, az = azDeg * kRad;
+  const double p2 = std::asin(std::sin(p1) * std::cos(psi) + std::cos(p1) * std::sin(psi) * std::cos(az));
+  const double dl = std::atan2(std::sin(az) * std::sin(psi) * std::cos(p1), std::cos(psi) - std::sin(p1) * std::sin(p2));
+  lat = p2 / kRad;
+  lon = lonDeg + dl / kRad;
+  if (lon > 180) lon -= 360;
+  if (lon < -180) lon += 360;
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+struct Station {
+  double lat, lon;  // degrees
+};
+
+struct ReachCase {
+  const char* name;
+  int nx, ny;
+  double xMin, xMax, yMin, yMax;  // degrees
+  std::vector<Station> stations;
+  double psiDeg;
+  bool columnsCut, rowsCut;  // whether the window leaves out columns, rows
+};
+
+void PrintTo(const ReachCase& c, std::ostream* os) { *os << c.name; }
+
+const ReachCase kReach[] = {
+    {"MidLatitudes", 721, 361, -180, 180, -90, 90, {{45, 10}, {46.5, 12.25}}, 3, true, true},
+    {"AcrossTheSeamOfAGridFrom180West", 721, 361, -180, 180, -90, 90, {{-20, 179.6}, {-21, -179.2}}, 2, false, true},
+    {"AcrossZeroOfAGridFrom0To360", 721, 361, 0, 360, -90, 90, {{5, -0.7}, {5.5, 1.1}}, 2, false, true},
+    {"WestLongitudesOnAGridFrom0To360", 721, 361, 0, 360, -90, 90, {{-30, -50}, {-31, -48}}, 4, true, true},
+    {"CapOverThePole", 721, 361, -180, 180, -90, 90, {{88.2, 30}}, 3, false, true},
+    {"NearThePoleWithoutIt", 721, 361, -180, 180, -90, 90, {{80, 30}}, 5, true, true},
+    {"LocalGridAroundTheStations", 201, 151, 8.5, 18.5, 40, 47.5, {{44, 13}, {43.2, 12.1}}, 1.5, true, true},
+    {"StationsBesideALocalGrid", 201, 151, 8.5, 18.5, 40, 47.5, {{38, 5}}, 2.5, true, true},
+    {"WholeGlobe", 721, 361, -180, 180, -90, 90, {{45, 10}}, 180, false, false},
+};
+
+class GridReach : public testing::TestWithParam<ReachCase> {};
+
+TEST_P(GridReach, WindowSamplesEveryPositionWithinReachAsTheWholeFile) {
+  const ReachCase& c = GetParam();
+  testing_fixtures::TempDir dir;
+  const std::string path = testing_fixtures::WriteSurfer6(
+      dir.File("g.grd"), c.nx, c.ny, c.xMin, c.xMax, c.yMin, c.yMax,
+      [](double x, double y) { return float(1000 * std::sin(x * 0.37) * std::cos(y * 0.23) + 3 * x - y); });
+  TStationArea area;
+  for (const Station& s : c.stations) area.Add(s.lat, s.lon);
+  test::TRecordingPrompts<> prompts;
+  TGridImports whole, part;
+  ASSERT_TRUE(LoadGrid(whole, path, prompts));
+  const TWindowChooser choose = [&](const TGridImports& g) { return area.WindowOf(g, c.psiDeg); };
+  ASSERT_EQ(LoadGridWindow(part, path, prompts, choose).fault, TGridFault::kNone);
+  EXPECT_EQ(part.nx < whole.nx, c.columnsCut) << part.column0 << " + " << part.nx;
+  EXPECT_EQ(part.ny < whole.ny, c.rowsCut) << part.row0 << " + " << part.ny;
+
+  int compared = 0;
+  for (const Station& s : c.stations) {
+    for (const double share : {0.0, 0.3, 0.7, 0.99, 1.0}) {
+      for (int a = 0; a < 720; ++a) {
+        double lat = 0, lon = 0;
+        Destination(s.lat, s.lon, share * c.psiDeg, a * 0.5, lat, lon);
+        const double expected = SampleGrid(whole, lon, lat), got = SampleGrid(part, lon, lat);
+        ASSERT_TRUE(SameBits(got, expected)) << "at " << lon << ", " << lat << ": " << got << " not " << expected;
+        // The grid's own cells, as a list asks: inside the window exactly
+        // where inside the file.
+        EXPECT_EQ(GridHolds(part, LocateInGrid(part, lon, lat)), GridHolds(whole, LocateInGrid(whole, lon, lat)))
+            << lon << ", " << lat;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, GridReach, testing::ValuesIn(kReach),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GridReachArea, NoStationOrOneAtNoPositionReadsTheWholeGrid) {
+  TGridImports g;
+  g.nx = 361, g.ny = 181, g.xMin = -180, g.xStep = 1, g.yMin = -90, g.yStep = 1, g.xMax = 180, g.yMax = 90;
+  const TStationArea none;
+  TStationArea lost;
+  lost.Add(10, 10);
+  lost.Add(std::nan(""), 3);
+  for (const TStationArea* area : {&none, static_cast<const TStationArea*>(&lost)}) {
+    const TNodeWindow w = area->WindowOf(g, 1);
+    EXPECT_EQ(w.column0, 0);
+    EXPECT_EQ(w.columns, 361);
+    EXPECT_EQ(w.row0, 0);
+    EXPECT_EQ(w.rows, 181);
+  }
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Whole runs with bands on the grids themselves (no block means), where
+// windows are read: each must print the bytes of the same run on whole
+// grids (a loader of its own reads every grid whole).
+class ReachRun : public testing::Test {
+ protected:
+  ReachRun() {
+    const auto relief = [](double x, double y) { return float(2000 * std::sin(x / 9) * std::cos(y / 7)); };
+    global = testing_fixtures::WriteGlobalGrid(dir.File("global.grd"), relief);
+    // 0.125-degree nodes over -10 .. 10 degrees, and the half of it east of 0.
+    const auto fine = [](double x, double y) { return float(1500 * std::sin(x * 1.3) * std::cos(y * 0.9) + 300); };
+    local = testing_fixtures::WriteSurfer6(dir.File("local.grd"), 161, 161, -10, 10, -10, 10, fine);
+    half = testing_fixtures::WriteSurfer6(dir.File("half.grd"), 81, 161, 0, 10, -10, 10, fine);
+    near = testing_fixtures::WriteSurfer6(dir.File("near.grd"), 49, 49, -3, 3, -3, 3, fine);
+    rho = testing_fixtures::WriteGlobalGrid(dir.File("rho.grd"), [](double x, double y) { return float(2.6 + 0.1 * std::sin(x + y)); });
+  }
+
+  std::string Run(const std::string& points, const std::string& top, bool whole,
+                  TZoneChoice zone = TZoneList{{{.psiFromDeg = 0, .psiToDeg = 0.5, .segmentSizeArcSec = 300},
+                                                {.psiFromDeg = 0.5, .psiToDeg = 3, .segmentSizeArcSec = 1800}}}) {
+    params.dataFile = dir.Write("points.dat", points);
+    params.appendText = std::string("_").append(std::to_string(++runs));
+    params.increment = 1;
+    params.zone = std::move(zone);
+    const std::string topRow = std::string("@;").append(top).append(";@;@");
+    params.layers = LayerRowsFromTexts({topRow, "0;@;2.67;@", "-3000;@;@;" + rho}, '.');
+    params.rowCount = 3;
+    TRunOptions options{.threads = 2};
+    if (whole) options.loadGrid = [](TGridImports& g, const std::string& f, IUserPrompts& p) { return LoadGrid(g, f, p); };
+    EXPECT_EQ(engine.RunCalculation(params, progress, prompts, options), TRunOutcome::Completed) << top;
+    return ReadFile(dir.File("points" + params.appendText + "_dce.dat"));
+  }
+
+  testing_fixtures::TempDir dir;
+  TRunParameters params;
+  TCalcEngine engine;
+  TSilentProgress progress;
+  test::TRecordingPrompts<> prompts;
+  std::string global, local, half, near, rho;
+  int runs = 0;
+};
+
+TEST_F(ReachRun, WindowsPrintTheBytesOfWholeGrids) {
+  struct Case {
+    const char* what;
+    std::string points;
+  };
+  const Case cases[] = {
+      {"near (0, 0)", "0.3 0.2 1 150\n-0.45 0.6 2 900\n1.1 -0.7 3 20\n"},
+      {"across the antimeridian", "179.2 -12 1 10\n-179.6 -12.5 2 400\n"},
+      {"near the north pole", "20 88.5 1 0\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.points, global, false), Run(c.points, global, true)) << c.what;
+  }
+  const std::string nearZero = cases[0].points;
+  EXPECT_EQ(Run(nearZero, local + " | " + global, false), Run(nearZero, local + " | " + global, true));
+}
+
+TEST_F(ReachRun, ALocalGridOverTheReachPrintsItsOwnRunAndItsHalfChangesNothing) {
+  // Stations east of 1 degree, bands to 3 degrees: inside the local grid and
+  // inside its eastern half.
+  const std::string points = "4.3 0.2 1 150\n5.45 -0.6 2 900\n6.1 1.7 3 20\n";
+  const std::string alone = Run(points, local, false);
+  EXPECT_EQ(Run(points, local + " | " + global, false), alone);
+  EXPECT_EQ(Run(points, half + " | " + global, false), alone);
+  EXPECT_NE(Run(points, global, false), alone);  // the lists did take the local grid
+}
+
+TEST_F(ReachRun, AFarBandOfMuchCoarserSegmentsTakesTheGlobalGridOfTheList) {
+  // The local grid's spacing is 450 arc-seconds, the global grid's 3600.
+  // A far band of segments ten times the local spacing, and no finer than
+  // the global one, reads the global grid alone, so the local grid may as
+  // well end where the near band does (near.grd, its nodes within 3
+  // degrees); a far band of finer segments reads the local grid where it
+  // holds the positions, which near.grd does not.
+  const std::string points = "0.3 0.2 1 150\n-0.45 0.6 2 900\n";
+  struct Case {
+    double farSegmentArcSec;
+    bool localRead;  // by the far band
+  };
+  for (const Case c : {Case{4500, false}, Case{3600, true}, Case{7200, false}}) {
+    const TZoneChoice zones =
+        TZoneList{{{.psiFromDeg = 0, .psiToDeg = 1, .segmentSizeArcSec = 300},
+                   {.psiFromDeg = 1, .psiToDeg = 20, .segmentSizeArcSec = c.farSegmentArcSec, .blockMeans = true}}};
+    const std::string onLocal = Run(points, local + " | " + global, false, zones);
+    const std::string onNear = Run(points, near + " | " + global, false, zones);
+    EXPECT_EQ(onLocal == onNear, !c.localRead) << c.farSegmentArcSec;
+    // The same run with every grid read whole (as a front end that loads
+    // them itself does) prints the same bytes.
+    EXPECT_EQ(Run(points, local + " | " + global, true, zones), onLocal) << c.farSegmentArcSec;
+  }
+}
+
+TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
+  const auto geometry = [](double xMin, double xMax, double yMin, double yMax, double step) {
+    TGridImports g;
+    g.xMin = xMin, g.xMax = xMax, g.yMin = yMin, g.yMax = yMax, g.xStep = g.yStep = step;
+    return g;
+  };
+  const TGridImports fine = geometry(10, 12, 40, 42, 1.0 / 120);      // 30 arc-seconds
+  const TGridImports regional = geometry(0, 30, 30, 50, 1.0 / 60);    // 60 arc-seconds
+  const TGridImports nodes = geometry(-180, 180, -90, 90, 0.25);      // global, nodes on the poles
+  const TGridImports pixels = geometry(-179.875, 179.875, -89.875, 89.875, 0.25);  // global, pixel centres
+  struct Case {
+    const char* what;
+    std::vector<const TGridImports*> list;
+    double segmentArcSec;
+    bool readsFirst;
+  };
+  // The global grids' spacing is 900 arc-seconds.
+  const Case cases[] = {
+      {"a single grid", {&fine}, 1e5, true},
+      {"segments of ten spacings and more, a global grid as fine after", {&fine, &nodes}, 900, false},
+      {"segments just under ten spacings", {&fine, &nodes}, 299.99, true},
+      {"segments finer than the global grid's spacing", {&fine, &nodes}, 899.99, true},
+      {"a global grid of pixel centres after", {&fine, &pixels}, 1800, false},
+      {"a regional grid after, no global one", {&fine, &regional}, 1e5, true},
+      {"a global grid after a regional one", {&fine, &regional, &nodes}, 900, false},
+  };
+  for (const Case& c : cases) {
+    const TZone zone{.psiFromDeg = 1, .psiToDeg = 180, .segmentSizeArcSec = c.segmentArcSec, .blockMeans = true};
+    EXPECT_EQ(BandReadsGrid(zone, c.list, 0), c.readsFirst) << c.what;
+    EXPECT_TRUE(BandReadsGrid(zone, c.list, c.list.size() - 1)) << c.what;  // the last grid always
+  }
+  EXPECT_FALSE(CoversGlobe(regional));
+  EXPECT_TRUE(CoversGlobe(nodes));
+  EXPECT_TRUE(CoversGlobe(pixels));
+}
+
+}  // namespace
+}  // namespace globelayers
