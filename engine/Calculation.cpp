@@ -665,6 +665,29 @@ class TRunPoints {
     prompts.ShowMessage(FormatMessage("Error by opening file %s\n", params_.dataFile));
     return false;
   }
+  // Adds every point's position to `stations` (for a grid its south and
+  // north rows, which span its area) and starts from the first point again.
+  // A stop request cuts the pass short.
+  void MarkArea(TStationArea& stations) {
+    if (params_.pointGrid) {
+      const TPointGrid& grid = *params_.pointGrid;
+      const std::int64_t columns = GridColumns(grid);
+      const std::int64_t northRow = (GridRows(grid) - 1) * columns;
+      for (std::int64_t c = 0; c < columns && !LongStepStopRequested(); ++c) {
+        for (const std::int64_t index : {c, northRow + c}) {
+          const TCalcPoint node = GridNode(grid, index);
+          stations.Add(node.phi, node.lambda);
+        }
+      }
+      return;
+    }
+    for (bool atEnd = false; !atEnd && !LongStepStopRequested();) {
+      if (const std::optional<TCalcPoint> point = reader_->Next(atEnd)) stations.Add(point->phi, point->lambda);
+    }
+    std::rewind(file_.get());
+    reader_.emplace(file_.get(), format_);
+  }
+
   // From the first point again, with the grids of `model` loaded: a grid
   // above the surface takes its heights from the first layer's top.
   void Restart(const TLayerModel& model) {
@@ -819,10 +842,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   // The stations' area, so that grids are read only where the bands reach.
   // A stop request cuts the pass short; the loading that follows gives up.
   TStationArea stations;
-  for (bool atEnd = false; !atEnd && !LongStepStopRequested();) {
-    if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) stations.Add(point->phi, point->lambda);
-  }
-  std::rewind(points.get());
+  points.MarkArea(stations);
 
   // An earlier result file stays as it was when the set-up ends the run.
   switch (setUp.Complete(&stations)) {
