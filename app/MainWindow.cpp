@@ -297,6 +297,7 @@ TWindowState TfrmMain::WindowToState() const {
   state.segmentSizeArcSecText = zoned ? segmentSizeText_ : Text(txt_segment);
   state.sumsOnly = chb_sum->isChecked();
   state.zones = zones_;
+  state.points = points_;
   for (int c = 0; c < TLayerGrid::kColumns; ++c) state.columnWidthsPx[c] = sg1->ColWidth(c);
   // Rows 1 .. RowCount - 2: the header and the entry row are no layers.
   for (int r = 1; r <= sg1->RowCount() - 2; ++r) {
@@ -334,6 +335,7 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
   outerDistanceText_ = state.outerDistanceDegText;
   segmentSizeText_ = state.segmentSizeArcSecText;
   zones_ = state.zones;
+  points_ = state.points;
   ShowZoneFields();
   chb_sum->setChecked(state.sumsOnly);
 }
@@ -491,7 +493,7 @@ void TfrmMain::btn_CalcClick() {
   if (outcome == TRunOutcome::Completed) {
     prompts_.ShowMessage("Layers effect calculated");
     // The offer comes after the message, which stays as it always was.
-    const std::string result = OutputFileName(state.pointFile, state.appendText, "_dce.dat");
+    const std::string result = OutputFileName(ResultNameSource(state), state.appendText, "_dce.dat");
     if (prompts_.AskYesNo("Show the result file " + result + " as a map?")) ShowResultFile(result);
   }
   if (outcome == TRunOutcome::Cancelled) prompts_.ShowMessage("Calculation cancelled");

@@ -216,6 +216,8 @@ class TfrmMain : public QWidget {
   // The zone keys as read from the settings file or accepted by the zone
   // dialog; written back as they stand.
   TZoneListText zones_;
+  // The grid of points of the settings file, carried from the file to the file.
+  TPointGridText points_;
   // The texts of the fields the zones replace, kept while they show
   // "zones": degrees, degrees, arc-seconds.
   std::string innerDistanceText_;

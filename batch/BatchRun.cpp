@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +16,11 @@
 #include <thread>
 
 #include "Calculation.h"
+#include "FileReplacement.h"
 #include "NumberText.h"
+#include "ResultCsv.h"
+#include "ResultFile.h"
+#include "ResultFileReader.h"
 #include "RunLog.h"
 #include "StopRequest.h"
 #include "RunSetup.h"
@@ -232,6 +237,10 @@ TBatchCommandLine ParseBatchArgs(const std::vector<std::string>& args, int defau
       parsed.version = true;
       continue;
     }
+    if (arg == "--geotiff") {
+      parsed.geotiff = true;
+      continue;
+    }
     // "--name value" or "--name=value".
     std::string name = arg, value;
     bool hasValue = false;
@@ -240,7 +249,7 @@ TBatchCommandLine ParseBatchArgs(const std::vector<std::string>& args, int defau
       value = arg.substr(eq + 1);
       hasValue = true;
     }
-    if (name != "--unit" && name != "--threads" && name != "--zones") {
+    if (name != "--unit" && name != "--threads" && name != "--zones" && name != "--output") {
       return Usage(TBatchUsageFault::UnknownOption, "unknown option " + arg);
     }
     if (!hasValue) {
@@ -256,6 +265,11 @@ TBatchCommandLine ParseBatchArgs(const std::vector<std::string>& args, int defau
                      "--zones must name a zone preset (" + PresetNameList() + "), not '" + value + "'");
       }
       parsed.zonePreset = TZonePreset{*preset};
+    } else if (name == "--output") {
+      if (value != "text" && value != "csv") {
+        return Usage(TBatchUsageFault::Output, "--output must be text or csv, not '" + value + "'");
+      }
+      parsed.csv = value == "csv";
     } else if (name == "--unit") {
       if (value == "mGal") {
         parsed.outputUnit = 0;
@@ -312,6 +326,18 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
     state.zones = PresetZoneList(args.zonePreset->name, args.settingsPath);
   }
 
+  if (args.geotiff) {
+    if (state.points.empty()) {
+      console.Message("--geotiff needs a grid of points: " + args.settingsPath +
+                      " has no [points] section, and a point file's results are no raster");
+      return kBatchFailed;
+    }
+    // As the file's key would say it, so that the run log shows it too.
+    auto& keys = state.points.keys;
+    std::erase_if(keys, [](const TZoneKeyText& k) { return k.key == "geotiff" || k.key == "GEOTIFF"; });
+    keys.push_back({"geotiff", "1"});
+  }
+
   const TClockTime start = LocalClockTime();
   const TRunSetup setup = PrepareRun(state, kFileSeparator, zone);
   if (!setup.ok()) {
@@ -359,6 +385,25 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
       return kBatchFailed;
     }
   }
+  // The CSV is made from the completed text file, so it holds its numbers
+  // to the printed digit; it too takes its name only once written whole.
+  if (args.csv && outcome == TRunOutcome::Completed && !interruption) {
+    const std::string resultName = OutputFileName(setup.params.dataFile, setup.params.appendText, kResultFileEnding);
+    const std::string csvName = OutputFileName(resultName, "", ".csv");
+    const TResultRead read = ReadResultFile(
+        resultName, setup.params.outputUnit == TOutputUnit::MicroGal,
+        TResultShape{.gradient = setup.params.increment != 0, .rowCount = setup.params.rowCount});
+    std::string message = read.message;
+    TFileReplacement replacement;
+    const int fd = read.ok() ? replacement.Open(csvName) : -1;
+    if (fd >= 0) ::close(fd);
+    bool written = fd >= 0 && WriteResultCsv(*read.table, replacement.writtenPath(), message) && replacement.Commit();
+    if (read.ok() && fd < 0) message = FormatMessage("Error by opening file %s", csvName);
+    if (!written) {
+      console.Message(message.empty() ? FormatMessage("Error by writing file %s", csvName) : message);
+      return kBatchFailed;
+    }
+  }
   if (interruption) {
     console.Message(InterruptionText(*interruption));
     return signal == SIGINT ? kBatchInterrupted : kBatchTerminated;
@@ -369,7 +414,8 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
 }  // namespace
 
 std::string BatchUsage() {
-  return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini\n"
+  return "Usage: globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] [--geotiff]\n"
+         "                         [--output text|csv] SETTINGS.ini\n"
          "\n"
          "Runs the calculation that a settings file of the main window describes\n"
          "(section [frmMain], numbers with a decimal point; a single comma is read\n"
@@ -382,6 +428,9 @@ std::string BatchUsage() {
          "               default: all cores; the results are the same for every N\n"
          "  --zones P    zone preset standard or fine: bands and segment sizes from\n"
          "               the finest grid spacing (replaces the file's [zones])\n"
+         "  --geotiff    with a grid of points ([points]): a GeoTIFF beside the netCDF\n"
+         "  --output F   text (default): the result file; csv: a completed run's\n"
+         "               result also as CSV (_dce.csv), every printed digit\n"
          "  --help       show this help\n"
          "  --version    show the version\n"
          "\n"

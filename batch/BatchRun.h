@@ -2,7 +2,7 @@
 // window, with the window's checks, files and run log, and messages on
 // standard error instead of message boxes.
 //
-//   globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] SETTINGS.ini
+//   globelayers-batch [--unit mGal|microGal] [--threads N] [--zones PRESET] [--geotiff] [--output text|csv] SETTINGS.ini
 //   globelayers-batch --help | --version
 #pragma once
 
@@ -31,6 +31,8 @@ struct TBatchArgs {
   int outputUnit = 0;      // 0 mGal, 1 microGal
   int threads = 0;         // worker threads; 0 = all cores
   std::optional<TZonePreset> zonePreset;  // --zones: replaces the settings file's [zones]
+  bool geotiff = false;    // --geotiff: a GeoTIFF beside the netCDF of a grid of points
+  bool csv = false;        // --output csv: the result as CSV too (_dce.csv)
   bool help = false;
   bool version = false;
 };
@@ -42,6 +44,7 @@ enum class TBatchUsageFault {
   MissingValue,          // "--unit needs a value"
   ZonePreset,            // "--zones must name a zone preset (standard, fine), not 'coarse'"
   Unit,                  // "--unit must be mGal or microGal, not 'kGal'"
+  Output,                // "--output must be text or csv, not 'xls'"
   Threads,               // "--threads needs a whole number of 0 or more, not 'two'"
   TooManyThreads,        // "--threads 99 is more than 4 times this machine's 2 cores (at most 8)"
   NoSettingsFile,        // "no settings file given"

@@ -29,6 +29,7 @@
 #include "PointFile.h"
 #include "PointPipeline.h"
 #include "ResultFile.h"
+#include "ResultRaster.h"
 #include "RingLayout.h"
 #include "RunFaults.h"
 #include "StopRequest.h"
@@ -196,6 +197,10 @@ std::optional<TRunRefusal> CheckRunValues(const TRunParameters& params) {
   }
   if (!std::isfinite(params.azimuthFromDeg) || !std::isfinite(params.azimuthToDeg)) {
     return Refuse(TRunFault::Azimuths, params.azimuthFromDeg, params.azimuthToDeg);
+  }
+  if (params.pointGrid) {
+    if (auto refusal = CheckPointGrid(*params.pointGrid)) return TRunRefusal{TRunFault::PointGrid, *refusal};
+    if (!RasterWritingAvailable()) return TRunRefusal{TRunFault::NoRasterOutput, kNoRasterBuildText};
   }
   return CheckZone(params);
 }
@@ -629,6 +634,97 @@ class TRunSetUp {
   TRunBands bands_;
 };
 
+// The points of a run in their order: the lines of the point file, or the
+// nodes of the grid of points, made one by one so that memory does not grow
+// with the grid.
+class TRunPoints {
+ public:
+  explicit TRunPoints(const TRunParameters& params) : params_(params) {}
+
+  // The number of points, or empty after the point file's fault was shown.
+  std::optional<long> Count(IUserPrompts& prompts) const {
+    if (params_.pointGrid) return static_cast<long>(GridColumns(*params_.pointGrid) * GridRows(*params_.pointGrid));
+    return CountPoints(params_.dataFile, prompts);
+  }
+  // Opens the point file; a grid needs none.
+  bool Open(IUserPrompts& prompts) {
+    if (params_.pointGrid) return true;
+    file_ = OpenInputStream(params_.dataFile);
+    if (file_) {
+      // The format was checked when the points were counted.
+      format_ = ReadPointFormat(file_.get(), params_.dataFile);
+      reader_.emplace(file_.get(), format_);
+      return true;
+    }
+    prompts.ShowMessage(RunFaultMessage(TRunFault::PointFileLost, params_.dataFile.c_str()));
+    return false;
+  }
+  // Adds every point's position to `stations` (for a grid its south and
+  // north rows, which span its area) and starts from the first point again.
+  // A stop request cuts the pass short.
+  void MarkArea(TStationArea& stations) {
+    if (params_.pointGrid) {
+      const TPointGrid& grid = *params_.pointGrid;
+      const std::int64_t columns = GridColumns(grid);
+      const std::int64_t northRow = (GridRows(grid) - 1) * columns;
+      for (std::int64_t c = 0; c < columns && !LongStepStopRequested(); ++c) {
+        for (const std::int64_t index : {c, northRow + c}) {
+          const TCalcPoint node = GridNode(grid, index);
+          stations.Add(node.phi, node.lambda);
+        }
+      }
+      return;
+    }
+    for (bool atEnd = false; !atEnd && !LongStepStopRequested();) {
+      if (const std::optional<TCalcPoint> point = reader_->Next(atEnd)) stations.Add(point->phi, point->lambda);
+    }
+    std::rewind(file_.get());
+    reader_.emplace(file_.get(), format_);
+  }
+
+  // From the first point again, with the grids of `model` loaded: a grid
+  // above the surface takes its heights from the first layer's top.
+  void Restart(const TLayerModel& model) {
+    model_ = &model;
+    next_ = 0;
+    if (file_) {
+      std::rewind(file_.get());
+      reader_.emplace(file_.get(), format_);
+    }
+  }
+  // The next point; `atEnd` becomes true after the last. Throws (failing
+  // the run) where the first layer's top is blank under a node that needs it.
+  std::optional<TCalcPoint> Next(bool& atEnd) {
+    if (reader_) return reader_->Next(atEnd);
+    const TPointGrid& grid = *params_.pointGrid;
+    TCalcPoint point = GridNode(grid, next_++);
+    if (next_ >= GridColumns(grid) * GridRows(grid)) atEnd = true;
+    if (grid.aboveSurface) point.height += TopAt(point);
+    return point;
+  }
+
+ private:
+  // The top of the first layer at a node, metres.
+  double TopAt(const TCalcPoint& point) const {
+    const TLayerDef& top = (*model_)[0];
+    if (!top.elevationGrid) return top.elevation;
+    const double elevation = SampleElevation(*model_, 0, point.lambda, point.phi);
+    if (elevation > kBlankThreshold) {
+      throw std::runtime_error(CFormat("The top of the first layer is blank under node %.0f (%.6f, %.6f) of the grid "
+                                       "of points, whose height counts from it.",
+                                       point.pointNumber, point.lambda, point.phi));
+    }
+    return elevation;
+  }
+
+  const TRunParameters& params_;
+  TFilePtr file_;
+  TPointFormat format_;
+  std::optional<TPointReader> reader_;
+  const TLayerModel* model_ = nullptr;
+  std::int64_t next_ = 0;  // index of the next node
+};
+
 // A run's result file from its opening to the end of the run. It is written
 // under a temporary name and put in place from the run's first point on (or
 // at the end of a completed run without points), so that a run that ends
@@ -727,7 +823,8 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   progress.ProcessMessages();
 
   if (!setUp.CheckValues()) return TRunOutcome::Failed;
-  const std::optional<long> count = CountPoints(params.dataFile, prompts);
+  TRunPoints points(params);
+  const std::optional<long> count = points.Count(prompts);
   if (!count) {
     lastFault_ = TRunFault::PointFile;
     return TRunOutcome::Failed;
@@ -736,26 +833,22 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 
   progress.SetMaximum(static_cast<int>(std::min<long>(*count, INT_MAX)));
 
-  const TFilePtr points = OpenInputStream(params.dataFile);
-  if (!points) {
+  if (!points.Open(prompts)) {
     lastFault_ = TRunFault::PointFileLost;
-    prompts.ShowMessage(RunFaultMessage(lastFault_, params.dataFile.c_str()));
     return TRunOutcome::Failed;
   }
   progress.SetCaption("T4");
 
   TRunResultFile result(prompts, lastFault_, resultWritten_);
-  if (!result.Open(OutputFileName(params.dataFile, params.appendText, "_dce.dat"))) return TRunOutcome::Failed;
+  const std::string resultName = OutputFileName(params.dataFile, params.appendText, "_dce.dat");
+  if (!result.Open(resultName)) return TRunOutcome::Failed;
   const TResultLayout layout = MakeResultLayout(params.increment, params.sumOnly, params.rowCount);
   if (!result.Write(ResultHeader(layout))) return TRunOutcome::Failed;
 
   // The stations' area, so that grids are read only where the bands reach.
   // A stop request cuts the pass short; the loading that follows gives up.
   TStationArea stations;
-  for (bool atEnd = false; !atEnd && !LongStepStopRequested();) {
-    if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) stations.Add(point->phi, point->lambda);
-  }
-  std::rewind(points.get());
+  points.MarkArea(stations);
 
   // An earlier result file stays as it was when the set-up ends the run.
   switch (setUp.Complete(&stations)) {
@@ -766,11 +859,18 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
     case TStepEnd::Stopped:
       return TRunOutcome::Cancelled;
   }
+  // A grid's rasters, fed the text file's lines; in place once the run completed.
+  TResultRasters rasters;
+  std::string rasterMessage;
+  if (params.pointGrid && !rasters.Open(params, resultName, rasterMessage)) {
+    prompts.ShowMessage(rasterMessage);
+    return TRunOutcome::Failed;
+  }
   const TRunContext ctx = setUp.Context();
   int workers = options.threads;
   if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
-  std::rewind(points.get());
+  points.Restart(layerModel);
   TRunOutcome outcome = TRunOutcome::Completed;
   // Whatever a point or a worker throws (memory, a value that is not
   // finite, a thread that cannot start) fails the run with its message; the
@@ -790,7 +890,7 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       }
       // Keep the workers fed with the next points of the file, in file order.
       while (!atEnd && read - done < pipeline.window()) {
-        if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+        if (const std::optional<TCalcPoint> point = points.Next(atEnd)) {
           pipeline.Submit(read++, *point);
         }
       }
@@ -808,13 +908,17 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
       ++done;
       // From its first point on, the run's file replaces the earlier one.
       if (!result.Write(*line) || !result.PutInPlace()) return TRunOutcome::Failed;
+      if (params.pointGrid && !rasters.Take(*line, rasterMessage)) {
+        prompts.ShowMessage(rasterMessage);
+        return TRunOutcome::Failed;
+      }
       progress.ProcessMessages();
       // Cancel is looked at between points only: the file holds whole lines.
       if (progress.TakeCancelRequest()) {
         // A request that comes once every point is done cancels nothing:
         // look past lines that are no points for one still to come.
         while (!atEnd && read == done) {
-          if (const std::optional<TCalcPoint> point = ReadPointLine(points.get(), atEnd)) {
+          if (const std::optional<TCalcPoint> point = points.Next(atEnd)) {
             pipeline.Submit(read++, *point);
           }
         }
@@ -836,6 +940,11 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
   // A completed run replaces the earlier file even without points.
   if (outcome == TRunOutcome::Completed && !result.PutInPlace()) return TRunOutcome::Failed;
   if (!result.Finish()) return TRunOutcome::Failed;
+  // A run that stopped keeps the text file's whole lines and writes no raster.
+  if (outcome == TRunOutcome::Completed && params.pointGrid && !rasters.PutInPlace(rasterMessage)) {
+    prompts.ShowMessage(rasterMessage);
+    return TRunOutcome::Failed;
+  }
   return outcome;
 }
 

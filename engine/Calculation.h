@@ -9,10 +9,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "LayerModel.h"
+#include "PointGrid.h"
 #include "RunFaults.h"
 #include "StartValues.h"
 #include "UserPrompts.h"
@@ -42,7 +44,11 @@ enum class TOutputUnit : int {
 // azimuth (not latitude and longitude, which phi and lambda mean elsewhere
 // in the core).
 struct TRunParameters {
-  std::string dataFile;                             // path of the computation point file (no unit)
+  // Path of the computation point file (no unit); with a grid of points,
+  // the file whose name the result files take instead (the settings file).
+  std::string dataFile;
+  // When given, the computation points are its nodes and no point file is read.
+  std::optional<TPointGrid> pointGrid;
   // The layer rows, uppermost first, converted where their text entered
   // (the run set-up of the window and the batch; LayerRowText.h for row texts).
   std::vector<TLayerRow> layers;

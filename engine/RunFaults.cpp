@@ -26,6 +26,8 @@ constexpr TFaultText kFaultTexts[] = {
     {TRunFault::NoElevation, "Layer %d: One of const height or grid height must be defined"},
     {TRunFault::NoDensity, "Layer %d: One of const density or grid density must be defined"},
     {TRunFault::CellSize, "Grid cell size must be greater then 1'"},
+    {TRunFault::PointGrid, nullptr},
+    {TRunFault::NoRasterOutput, nullptr},
     // the zones given, the most a run may have
     {TRunFault::TooManyZones, "The run has %zu zones, more than the %d a run may have."},
     {TRunFault::NoZones, "The run's zone list holds no zones."},

@@ -24,6 +24,8 @@ enum class TRunFault : std::uint8_t {
   NoElevation,      // a row without a constant height or an elevation grid
   NoDensity,        // a row below the first without a constant density or a density grid
   CellSize,         // the window's one band gives no ring layout
+  PointGrid,        // a grid of points that no run can use: CheckPointGrid's message
+  NoRasterOutput,   // a grid of points in a build that cannot write rasters
 
   // A zone list, zone by zone (numbered from 1), then as a whole.
   TooManyZones,          // more than kMaxZones

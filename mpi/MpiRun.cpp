@@ -18,7 +18,7 @@ namespace globelayers {
 
 std::string MpiUsage() {
   return "Usage: mpirun [-np RANKS] globelayers-mpi [--unit mGal|microGal] [--threads N] [--zones PRESET] "
-         "SETTINGS.ini\n"
+         "[--geotiff] [--output text|csv] SETTINGS.ini\n"
          "\n"
          "Runs the calculation that a settings file of the main window describes\n"
          "over the ranks of an MPI job and writes the same result file (_dce.dat)\n"
@@ -32,6 +32,9 @@ std::string MpiUsage() {
          "               4 per core; default: 1; the results are the same for every N\n"
          "  --zones P    zone preset standard or fine: bands and segment sizes from\n"
          "               the finest grid spacing (replaces the file's [zones])\n"
+         "  --geotiff    with a grid of points ([points]): a GeoTIFF beside the netCDF\n"
+         "  --output F   text (default): the result file; csv: a completed run's\n"
+         "               result also as CSV (_dce.csv), every printed digit\n"
          "  --help       show this help\n"
          "\n"
          "SIGINT (Ctrl-C) or SIGTERM on any rank stops the run after the points\n"

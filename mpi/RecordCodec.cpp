@@ -16,6 +16,7 @@ namespace {
 template <typename Record, typename Visit>
 void ForEachRecordField(Record& p, Visit&& field) {
   field(p.dataFile);
+  field(p.pointGrid);
   field(p.layers);
   field(p.rowCount);
   field(p.gravityConstant);
@@ -57,6 +58,18 @@ void ForEachZoneField(Zone& z, Visit&& field) {
   field(z.blockMeans);
 }
 
+template <typename Grid, typename Visit>
+void ForEachPointGridField(Grid& g, Visit&& field) {
+  field(g.westDeg);
+  field(g.eastDeg);
+  field(g.southDeg);
+  field(g.northDeg);
+  field(g.stepDeg);
+  field(g.heightM);
+  field(g.aboveSurface);
+  field(g.geotiff);
+}
+
 template <typename Row, typename Visit>
 void ForEachLayerRowField(Row& row, Visit&& field) {
   field(row.elevation);
@@ -73,6 +86,11 @@ template <typename T>
 struct IsVector : std::false_type {};
 template <typename T, typename A>
 struct IsVector<std::vector<T, A>> : std::true_type {};
+
+template <typename T>
+struct IsOptional : std::false_type {};
+template <typename T>
+struct IsOptional<std::optional<T>> : std::true_type {};
 
 template <typename T>
 struct IsVariant : std::false_type {};
@@ -108,6 +126,8 @@ void ForEachInnerField(T& value, Visit&& field) {
     ForEachZoneListField(value, field);
   } else if constexpr (std::is_same_v<Plain, TZonePreset>) {
     ForEachZonePresetField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TPointGrid>) {
+    ForEachPointGridField(value, field);
   } else if constexpr (std::is_same_v<Plain, TLayerRow>) {
     ForEachLayerRowField(value, field);
   } else if constexpr (std::is_same_v<Plain, TLayerValue>) {
@@ -132,9 +152,9 @@ struct TFieldWriter {
     } else if constexpr (IsVector<T>::value) {
       w.Int(static_cast<std::int64_t>(value.size()));
       for (const auto& element : value) (*this)(element);
-    } else if constexpr (std::is_same_v<T, std::optional<double>>) {
+    } else if constexpr (IsOptional<T>::value) {
       w.Int(value ? 1 : 0);
-      if (value) w.Real(*value);
+      if (value) (*this)(*value);
     } else if constexpr (IsVariant<T>::value) {
       w.Int(static_cast<std::int64_t>(value.index()));
       std::visit([this](const auto& alternative) { ForEachInnerField(alternative, *this); }, value);
@@ -167,9 +187,9 @@ struct TFieldReader {
         if (r.AtEnd()) CutShort();
         (*this)(value.emplace_back());
       }
-    } else if constexpr (std::is_same_v<T, std::optional<double>>) {
+    } else if constexpr (IsOptional<T>::value) {
       value.reset();
-      if (r.Int() != 0) value = r.Real();
+      if (r.Int() != 0) (*this)(value.emplace());
     } else if constexpr (IsVariant<T>::value) {
       EmplaceAlternative(value, r.Int());
       std::visit([this](auto& alternative) { ForEachInnerField(alternative, *this); }, value);
@@ -222,6 +242,8 @@ std::size_t SingleZoneFieldCount() { return InnerFieldCount<TSingleZone>(); }
 std::size_t ZoneListFieldCount() { return InnerFieldCount<TZoneList>(); }
 
 std::size_t ZonePresetFieldCount() { return InnerFieldCount<TZonePreset>(); }
+
+std::size_t PointGridFieldCount() { return InnerFieldCount<TPointGrid>(); }
 
 std::size_t LayerRowFieldCount() { return InnerFieldCount<TLayerRow>(); }
 

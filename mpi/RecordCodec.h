@@ -22,6 +22,7 @@ std::size_t ZoneFieldCount();
 std::size_t SingleZoneFieldCount();
 std::size_t ZoneListFieldCount();
 std::size_t ZonePresetFieldCount();
+std::size_t PointGridFieldCount();
 std::size_t LayerRowFieldCount();
 std::size_t LayerValueFieldCount();
 

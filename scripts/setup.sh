@@ -17,6 +17,8 @@ packages=(
   xvfb xauth                # runs the window headless when no display is there
   clang libclang-rt-14-dev  # libFuzzer and sanitizers (optional targets)
   libopenmpi-dev openmpi-bin  # the MPI front end globelayers-mpi and its tests
+  gdal-bin                  # gdalinfo: the example's netCDF read back (examples/README.md)
+  python3-xarray python3-netcdf4  # a grid run's netCDF read back with xarray in the tests
 )
 
 missing=()

@@ -216,7 +216,7 @@ std::string RunEndingText(const TRunEnding& ending) {
 }
 
 std::string RunLogFileName(const TWindowState& state) {
-  return OutputFileName(state.pointFile, state.appendText, kRunLogFileEnding);
+  return OutputFileName(ResultNameSource(state), state.appendText, kRunLogFileEnding);
 }
 
 std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockTime end,
@@ -268,6 +268,8 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
       log += std::string(kZonePresetKey) + ": " + zones.presetName + "\n" + PresetBoundLine(zones.presetName);
     for (std::size_t k = 0; k < zones.bands.size(); ++k) log += ZoneLineText(k + 1, zones.bands[k]);
   }
+  // A grid of points, as the file gives it (the point file is not used then).
+  for (const TZoneKeyText& entry : state.points.keys) log += "Points " + entry.key + "=" + entry.value + "\n";
   // Last, so that readers which take the lines above by position still can.
   log += RunEndingText(ending) + "\n";
   return log;

@@ -61,6 +61,8 @@ bool Convert(const std::string& text, char decimalSeparator, double& value,
 constexpr std::string_view kZoneKeyPrefix = "zone";
 constexpr std::string_view kPresetKey = "preset";
 constexpr std::string_view kBlockMeansFlag = "mean";
+// height=surface+METRES: the height counts from the first layer's top.
+constexpr std::string_view kSurfaceWord = "surface";
 
 std::string LowerCase(std::string_view text) {
   std::string lower(text);
@@ -121,6 +123,67 @@ std::string RunCheckMessage(TRunCheck check) {
     if (entry.check == check) return entry.text;
   }
   return {};
+}
+
+TPointGridSetup ConvertPointGrid(const TPointGridText& text) {
+  const std::string& file = text.settingsFile;
+  TPointGridSetup setup;
+  const auto fault = [&setup](std::string message) {
+    setup.message = std::move(message);
+    return setup;
+  };
+  bool gridGiven = false;
+  std::string gridText;
+  for (const TZoneKeyText& entry : text.keys) {
+    const std::string key = LowerCase(entry.key);
+    const std::string keyValue = entry.key + "=" + entry.value;
+    if (key == "grid") {
+      gridGiven = true;
+      gridText = keyValue;
+      std::string_view value = entry.value;
+      double* const fields[] = {&setup.grid.westDeg, &setup.grid.eastDeg, &setup.grid.southDeg,
+                                &setup.grid.northDeg, &setup.grid.stepDeg};
+      bool converts = true;
+      for (std::size_t i = 0; i < 5 && converts; ++i) {
+        const std::size_t end = i < 4 ? value.find(';') : value.size();
+        converts = end != std::string_view::npos && TextToFloat(value.substr(0, end), '.', *fields[i]);
+        if (converts) value.remove_prefix(i < 4 ? end + 1 : end);
+      }
+      if (!converts) {
+        return fault(keyValue + " in " + file +
+                     " is not WEST;EAST;SOUTH;NORTH;STEP, five numbers of degrees with a decimal point");
+      }
+    } else if (key == "height") {
+      std::string_view value = entry.value;
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+      setup.grid.aboveSurface = LowerCase(value.substr(0, kSurfaceWord.size())) == kSurfaceWord;
+      if (setup.grid.aboveSurface) value.remove_prefix(kSurfaceWord.size());
+      const bool bare = setup.grid.aboveSurface && value.find_first_not_of(" \t") == std::string_view::npos;
+      const bool signedAbove =
+          !setup.grid.aboveSurface || (!value.empty() && (value.front() == '+' || value.front() == '-'));
+      if (bare) {
+        setup.grid.heightM = 0;
+      } else if (!signedAbove || !TextToFloat(value, '.', setup.grid.heightM)) {
+        return fault(keyValue + " in " + file +
+                     " is not METRES or surface+METRES, a number of metres with a decimal point");
+      }
+    } else if (key == "geotiff") {
+      const std::string value(entry.value);
+      if (value != "0" && value != "1") return fault(keyValue + " in " + file + " is not 0 or 1");
+      setup.grid.geotiff = value == "1";
+    } else {
+      return fault("Unknown key " + entry.key + " in [points] of " + file + ": the section takes grid, height and "
+                   "geotiff");
+    }
+  }
+  if (!gridGiven) {
+    return fault("[points] of " + file + " holds no grid=WEST;EAST;SOUTH;NORTH;STEP: give the grid of points, or "
+                 "remove the section to use the point file");
+  }
+  if (const std::optional<std::string> refusal = CheckPointGrid(setup.grid)) {
+    return fault(gridText + " in " + file + ": " + *refusal);
+  }
+  return setup;
 }
 
 TZoneListSetup ConvertZoneList(const TZoneListText& text) {
@@ -214,7 +277,14 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
   std::optional<TRunSetup> refusal;
   TRunParameters p;
 
-  if (state.pointFile.empty()) return Refuse(TRunCheck::NoPointFile);
+  // A grid of points replaces the point file.
+  if (!state.points.empty()) {
+    const TPointGridSetup points = ConvertPointGrid(state.points);
+    if (!points.ok()) return Refuse(TRunCheck::PointGrid, points.message);
+    p.pointGrid = points.grid;
+  } else if (state.pointFile.empty()) {
+    return Refuse(TRunCheck::NoPointFile);
+  }
   if (rows < 1) return Refuse(TRunCheck::NoLayerRow);
 
   // Zones replace the window's one zone and its segment size, so a stale
@@ -278,7 +348,7 @@ TRunSetup PrepareRun(const TWindowState& state, char decimalSeparator, const std
     }
   }
 
-  p.dataFile = state.pointFile;
+  p.dataFile = ResultNameSource(state);
   p.appendText = state.appendText;
   p.rowCount = rows;
   // The window's radio items are the rules' and units' numbers; an index

@@ -48,6 +48,7 @@ enum class TRunCheck {
   TooFewLayerRows, // fewer than two layer rows
   ZoneKeys,        // a [zones] key: TZoneKeyFault says which fault, the message names file and key
   GridList,        // a grid cell whose list of grids has an empty entry (GridListFault)
+  PointGrid,       // the [points] section: the message names file and key (ConvertPointGrid)
 };
 
 // The text of one of the five plain checks; empty for the others.
@@ -103,8 +104,22 @@ struct TZoneListSetup {
 };
 TZoneListSetup ConvertZoneList(const TZoneListText& text);
 
+// The [points] keys as the run's grid of points (WindowState.h for the
+// keys). On a fault `message` names the settings file and the key at fault:
+//   a key other than grid, height, geotiff  "Unknown key ... in [points] of ..."
+//   no grid key                             "[points] of ... holds no grid=WEST;EAST;SOUTH;NORTH;STEP ..."
+//   a value that does not convert           "grid=... in ... is not ..." (and height=, geotiff=)
+//   a grid no run can use (CheckPointGrid)  "grid=... in ...: " and the engine's reason
+struct TPointGridSetup {
+  TPointGrid grid;      // when ok()
+  std::string message;
+  bool ok() const { return message.empty(); }
+};
+TPointGridSetup ConvertPointGrid(const TPointGridText& text);
+
 // The checks in the Calc command's order, each with its message:
 //   1 pointFile empty                 "Input data file is required"
+//     (not with [points] keys: ConvertPointGrid's faults take its place)
 //   2 no layer row                    "At least two elevation grid are required"
 //   3 Phi_to not above Phi_from       "Phi_to must be greater then Phi_from"        focus InnerDistance
 //   4 Lambda_to not above Lambda_from "Lambda_to must be greater then Lambda_from"  focus AzimuthFrom

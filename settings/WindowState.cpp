@@ -146,6 +146,10 @@ bool LooksLikeThousandsComma(std::string_view text) {
   return TextToInt(text.substr(0, comma), whole) && whole != 0;
 }
 
+std::string ResultNameSource(const TWindowState& state) {
+  return state.points.empty() ? state.pointFile : state.points.settingsFile;
+}
+
 TSettingsRead ReadSettingsFile(TWindowState& state, const std::string& path, char decimalSeparator) {
   TSettingsRead result;
   const auto fault = [&result](TSettingsFault kind, std::string message) {
@@ -237,6 +241,14 @@ TSettingsRead ReadSettingsFile(TWindowState& state, const std::string& path, cha
         state.zones.keys.push_back({key, ini.ReadString(kZoneSection, key, "")});
       }
     }
+    const std::vector<std::string> pointKeys = ini.ReadSectionKeys(kPointsSection);
+    if (!pointKeys.empty()) {
+      state.points.settingsFile = path;
+      state.points.keys.clear();
+      for (const std::string& key : pointKeys) {
+        state.points.keys.push_back({key, ini.ReadString(kPointsSection, key, "")});
+      }
+    }
     ConvertNumbers(state, [&](const std::string& text) { return UserNumberText(text, decimalSeparator); });
     return result;
   } catch (const TIniFileError&) {
@@ -285,6 +297,17 @@ bool SaveCfgFile(const TWindowState& typedState, const std::string& path, char d
         if (!kept) ini.DeleteKey(kZoneSection, key);
       }
       for (const TZoneKeyText& zone : state.zones.keys) ini.WriteString(kZoneSection, zone.key, zone.value);
+    }
+    // The same for [points]: a file that had none is written as before.
+    if (state.points.empty()) {
+      ini.EraseSection(kPointsSection);
+    } else {
+      for (const std::string& key : ini.ReadSectionKeys(kPointsSection)) {
+        const bool kept = std::any_of(state.points.keys.begin(), state.points.keys.end(),
+                                      [&](const TZoneKeyText& k) { return SameName(k.key, key); });
+        if (!kept) ini.DeleteKey(kPointsSection, key);
+      }
+      for (const TZoneKeyText& entry : state.points.keys) ini.WriteString(kPointsSection, entry.key, entry.value);
     }
     ini.UpdateFile();
     return true;

@@ -75,6 +75,28 @@ struct TZoneListText {
   bool operator==(const TZoneListText&) const = default;
 };
 
+// The settings file's optional [points] section, as it stands there. When
+// it holds keys, the computation points are the nodes of a grid and the
+// point file (datafile) is not used:
+//   grid=WEST;EAST;SOUTH;NORTH;STEP   degrees, always with a decimal point
+//   height=METRES or height=surface+METRES
+//                                     metres: constant, or above the top of
+//                                     the first layer at each node (0 when absent)
+//   geotiff=1                         a GeoTIFF beside the netCDF (0 when absent)
+// Kept as text and converted when a run is set up (ConvertPointGrid), so a
+// key that does not convert survives a save and is refused by the run,
+// naming it.
+inline constexpr const char* kPointsSection = "points";
+
+struct TPointGridText {
+  // The file the keys were read from or are saved to: messages name it, and
+  // the result files take its name, as they take a point file's.
+  std::string settingsFile;
+  std::vector<TZoneKeyText> keys;  // in file order; empty: the point file's points
+  bool empty() const { return keys.empty(); }
+  bool operator==(const TPointGridText&) const = default;
+};
+
 // What the window shows, as the user typed it. Fields named "...Text" hold
 // a number as text exactly as typed (in the user's number format, the
 // decimal separator included): they are converted only when a run is set
@@ -100,6 +122,8 @@ struct TWindowState {
   std::vector<TLayerCells> layerRows;  // texts as typed: table rows 1..n (uppermost first); rows[r-1][c-1]
   // Not shown by the window, which carries it from the file to the file.
   TZoneListText zones;
+  // The grid of points; when it holds keys it replaces pointFile.
+  TPointGridText points;
 
   // The window's start values with numbers written in the user's format:
   // "0.006673" becomes "0,006673" with a decimal comma.
@@ -109,6 +133,11 @@ struct TWindowState {
 
   bool operator==(const TWindowState&) const = default;
 };
+
+// The file whose name the result files and the run log take, with its
+// extension replaced: the point file, or for a grid of points the settings
+// file that holds it.
+std::string ResultNameSource(const TWindowState& state);
 
 // Largest number of layer rows a settings file may restore; more is taken as
 // a damaged file (the key counts as absent).

@@ -139,6 +139,7 @@ TEST_F(BatchFolder, UsageErrors) {
       {{"--threads", "two", "x.ini"}, TBatchUsageFault::Threads, nullptr},
       {{"--threads=1.5", "x.ini"}, TBatchUsageFault::Threads, nullptr},
       {{"--threads=100000", "x.ini"}, TBatchUsageFault::TooManyThreads, nullptr},
+      {{"--output", "xls", "x.ini"}, TBatchUsageFault::Output, "--output must be text or csv, not 'xls'"},
       {{"--zones=coarse", "x.ini"}, TBatchUsageFault::ZonePreset,
        "--zones must name a zone preset (standard, fine), not 'coarse'"},
       {{"a.ini", "b.ini"}, TBatchUsageFault::SeveralSettingsFiles, "only one settings file can be run, not 2"},
@@ -335,6 +336,40 @@ TEST_F(BatchFolder, ExampleRun) {
 
   ASSERT_EQ(Run({"--threads", "0", "example.ini"}), kBatchCompleted) << err_.str();
   EXPECT_EQ(ReadText("stations_example_dce.dat"), result);
+}
+
+// --output csv: beside the unchanged text file, a CSV with one header line
+// and, field by field, every number as the text file prints it.
+TEST_F(BatchFolder, OutputCsvHoldsEveryPrintedDigit) {
+  for (const char* name : {"example.ini", "stations.dat", "topography.grd", "crustbase.grd"}) {
+    fs::copy_file(fs::path(GLOBELAYERS_EXAMPLES_DIR) / name, dir_ / name);
+  }
+  ASSERT_EQ(Run({"--output=csv", "example.ini"}), kBatchCompleted) << err_.str();
+  const std::string text = ReadText("stations_example_dce.dat");
+  EXPECT_EQ(text, ReadText(fs::path(GLOBELAYERS_EXAMPLES_DIR) / "expected" / "stations_example_dce.dat"));
+  std::istringstream textLines(text), csvLines(ReadText("stations_example_dce.csv"));
+  std::string textLine, csvLine;
+  ASSERT_TRUE(std::getline(textLines, textLine));
+  ASSERT_TRUE(std::getline(csvLines, csvLine));
+  EXPECT_EQ(csvLine,
+            "Lambda [deg],Fi [deg],Point,Height [m],DTE1 [mGal],DTE(i)1 [mGal],VGDRE1 [mGal/m],DTE 2 [mGal],"
+            "DTE(i) 2 [mGal],VGDRE 2 [mGal/m],DTE [mGal],DTE(i) [mGal],VGDRE [mGal/m]");
+  int rows = 0;
+  while (std::getline(textLines, textLine)) {
+    ASSERT_TRUE(std::getline(csvLines, csvLine));
+    std::istringstream fields(textLine);
+    std::string joined;
+    for (std::string field; fields >> field;) joined += (joined.empty() ? "" : ",") + field;
+    EXPECT_EQ(csvLine, joined);
+    ++rows;
+  }
+  EXPECT_EQ(rows, 20);
+  EXPECT_FALSE(std::getline(csvLines, csvLine));
+
+  // Without the option no CSV is written.
+  fs::remove("stations_example_dce.csv");
+  ASSERT_EQ(Run({"--output", "text", "example.ini"}), kBatchCompleted) << err_.str();
+  EXPECT_FALSE(fs::exists("stations_example_dce.csv"));
 }
 
 // The real example (examples/everest/): the SRTM tile nested in the 20'

@@ -93,7 +93,8 @@ TEST(RunFaults, EveryMessageWithItsValues) {
 
 // Faults whose message is another part's own: nothing to fill in here.
 TEST(RunFaults, MessagesMadeElsewhereHaveNoFormat) {
-  for (const TRunFault fault : {TRunFault::None, TRunFault::PointFile, TRunFault::GridNotLoaded}) {
+  for (const TRunFault fault : {TRunFault::None, TRunFault::PointFile, TRunFault::GridNotLoaded, TRunFault::PointGrid,
+                                TRunFault::NoRasterOutput}) {
     SCOPED_TRACE(static_cast<int>(fault));
     EXPECT_EQ(RunFaultFormat(fault), nullptr);
     EXPECT_EQ(RunFaultMessage(fault), "");

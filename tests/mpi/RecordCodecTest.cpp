@@ -39,6 +39,7 @@ TEST(RecordCodec, ListsEveryFieldOfTheRecord) {
   EXPECT_EQ(SingleZoneFieldCount(), AggregateFieldCount<TSingleZone>());
   EXPECT_EQ(ZoneListFieldCount(), AggregateFieldCount<TZoneList>());
   EXPECT_EQ(ZonePresetFieldCount(), AggregateFieldCount<TZonePreset>());
+  EXPECT_EQ(PointGridFieldCount(), AggregateFieldCount<TPointGrid>());
   EXPECT_EQ(LayerRowFieldCount(), AggregateFieldCount<TLayerRow>());
   EXPECT_EQ(LayerValueFieldCount(), AggregateFieldCount<TLayerValue>());
 }
@@ -48,6 +49,8 @@ TEST(RecordCodec, ListsEveryFieldOfTheRecord) {
 TRunParameters EveryFieldSet() {
   TRunParameters p;
   p.dataFile = "/data/points é.dat";
+  p.pointGrid = TPointGrid{.westDeg = -10.5, .eastDeg = 20, .southDeg = -5, .northDeg = 7.25, .stepDeg = 0.25,
+                           .heightM = 1500.5, .aboveSurface = true, .geotiff = true};
   p.layers = {{.elevation = {.grids = {{"topo.grd"}}}},
               {.elevation = {.constant = 0.0}, .density = {.constant = 2.67}},
               {.elevation = {.constant = -1000.5, .grids = {{"moho.grd"}, {"moho2.grd"}}},
@@ -75,15 +78,19 @@ const TZoneChoice kZones[] = {
 
 TEST(RecordCodec, RoundTripKeepsEveryField) {
   for (const TZoneChoice& zone : kZones) {
-    SCOPED_TRACE(zone.index());
-    TRunParameters sent = EveryFieldSet();
-    sent.zone = zone;
-    ASSERT_NE(sent, TRunParameters{});
-    TWireWriter w;
-    WriteRecord(w, sent);
-    TWireReader r(w.bytes());
-    EXPECT_EQ(ReadRecord(r), sent);
-    EXPECT_TRUE(r.AtEnd());
+    // With a grid of points and with the point file's points.
+    for (const bool grid : {true, false}) {
+      SCOPED_TRACE(testing::Message() << zone.index() << (grid ? " grid" : " point file"));
+      TRunParameters sent = EveryFieldSet();
+      sent.zone = zone;
+      if (!grid) sent.pointGrid.reset();
+      ASSERT_NE(sent, TRunParameters{});
+      TWireWriter w;
+      WriteRecord(w, sent);
+      TWireReader r(w.bytes());
+      EXPECT_EQ(ReadRecord(r), sent);
+      EXPECT_TRUE(r.AtEnd());
+    }
   }
 }
 
