@@ -10,23 +10,47 @@ constexpr double kDegToRad = 0.017453292519943295;
 // The standard parallel never comes nearer the poles than this, so that a
 // map of polar stations keeps a finite width, degrees.
 constexpr double kMaxStandardParallelDeg = 80;
+constexpr double kPoleDeg = 90;       // latitude of the poles, degrees
+constexpr double kHalfTurnDeg = 180;  // half a turn of longitude, degrees
 
 }  // namespace
 
 TMapFrame TMapFrame::Fit(const TLonLatBox& box, double widthPx, double heightPx,
                          double marginFraction, double minSpanDeg) {
   TMapFrame f;
-  f.widthPx_ = widthPx;
-  f.heightPx_ = heightPx;
   f.centreLonDeg_ = (box.lonMinDeg + box.lonMaxDeg) / 2;
-  f.centreLatDeg_ = (box.latMinDeg + box.latMaxDeg) / 2;
-  const double parallel = std::clamp(f.centreLatDeg_, -kMaxStandardParallelDeg, kMaxStandardParallelDeg);
+  const double parallel = std::clamp((box.latMinDeg + box.latMaxDeg) / 2, -kMaxStandardParallelDeg,
+                                     kMaxStandardParallelDeg);
   f.lonScale_ = std::cos(parallel * kDegToRad);
-  const double lonSpan = std::max(box.lonMaxDeg - box.lonMinDeg, minSpanDeg) * f.lonScale_;
-  const double latSpan = std::max(box.latMaxDeg - box.latMinDeg, minSpanDeg);
-  const double margin = marginFraction * std::max(lonSpan, latSpan);
-  const double w = lonSpan + 2 * margin, h = latSpan + 2 * margin;  // degrees of latitude
-  f.pxPerDegLat_ = std::min(widthPx / w, heightPx / h);
+  const double lonSpan = std::max(box.lonMaxDeg - box.lonMinDeg, minSpanDeg);  // degrees of longitude
+  const double latSpan = std::max(box.latMaxDeg - box.latMinDeg, minSpanDeg);  // degrees
+  const double margin = marginFraction * std::max(lonSpan * f.lonScale_, latSpan);  // degrees of latitude
+  // Half the longitudes shown, degrees of longitude; the latitudes shown, degrees.
+  double halfLon = std::min(lonSpan / 2 + margin / f.lonScale_, kHalfTurnDeg);
+  const double latMid = (box.latMinDeg + box.latMaxDeg) / 2;
+  double south = std::max(latMid - latSpan / 2 - margin, -kPoleDeg);
+  double north = std::min(latMid + latSpan / 2 + margin, kPoleDeg);
+  if (north - south < minSpanDeg) {
+    // Stations beyond a pole: the frame keeps to the nearer pole.
+    north = std::clamp(north, -kPoleDeg + minSpanDeg, kPoleDeg);
+    south = north - minSpanDeg;
+  }
+  f.pxPerDegLat_ = std::min(widthPx / (2 * halfLon * f.lonScale_), heightPx / (north - south));
+  // Widened to the rectangle's shape, within the poles and one turn.
+  const double wantLat = heightPx / f.pxPerDegLat_;
+  if (wantLat > north - south) {
+    const double grow = (std::min(wantLat, 2 * kPoleDeg) - (north - south)) / 2;
+    south -= grow, north += grow;
+    if (south < -kPoleDeg) north += -kPoleDeg - south, south = -kPoleDeg;
+    if (north > kPoleDeg) south -= north - kPoleDeg, north = kPoleDeg;
+    south = std::max(south, -kPoleDeg);
+  }
+  const double wantHalfLon = widthPx / f.pxPerDegLat_ / f.lonScale_ / 2;
+  halfLon = std::min(std::max(halfLon, wantHalfLon), kHalfTurnDeg);
+  f.centreLatDeg_ = (south + north) / 2;
+  // The whole side where nothing stopped the widening: no rounding eats a pixel.
+  f.widthPx_ = wantHalfLon <= kHalfTurnDeg ? widthPx : 2 * halfLon * f.lonScale_ * f.pxPerDegLat_;
+  f.heightPx_ = wantLat <= 2 * kPoleDeg ? heightPx : (north - south) * f.pxPerDegLat_;
   return f;
 }
 

@@ -1,7 +1,10 @@
 // Longitude and latitude to pixels for the result map: an equirectangular
 // projection whose standard parallel is the middle latitude of the stations,
 // with one scale in both directions, fitted into a rectangle of pixels with
-// a margin around the stations. North is up; x grows eastward.
+// a margin around the stations. North is up; x grows eastward. The frame
+// never shows beyond a pole or more than one turn of longitude: where the
+// rectangle's shape would ask for more, the frame keeps its aspect and
+// leaves part of the rectangle unused.
 #pragma once
 
 namespace globelayers {
@@ -19,7 +22,9 @@ class TMapFrame {
  public:
   // Fits `box`, widened by `marginFraction` of its larger side on every
   // side (and at least minSpanDeg wide and high, so that one station or a
-  // line of stations still gets an area), centred into widthPx x heightPx.
+  // line of stations still gets an area), centred into widthPx x heightPx,
+  // then widened to fill the rectangle as far as the poles and one turn of
+  // longitude allow.
   static TMapFrame Fit(const TLonLatBox& box, double widthPx, double heightPx,
                        double marginFraction = 0.08, double minSpanDeg = 0.01);
 
@@ -29,6 +34,10 @@ class TMapFrame {
   // The part of the earth that the whole rectangle shows.
   TLonLatBox Visible() const;
   double PixelsPerDegreeLat() const { return pxPerDegLat_; }
+  // The part of the rectangle the frame uses, pixels: all of it in one
+  // direction at least; ToPixel counts from this part's top left corner.
+  double WidthPx() const { return widthPx_; }
+  double HeightPx() const { return heightPx_; }
 
  private:
   double centreLonDeg_ = 0, centreLatDeg_ = 0;  // degrees, at the rectangle's centre

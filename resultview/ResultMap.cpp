@@ -83,9 +83,17 @@ void TResultMap::SetHighlight(std::optional<std::size_t> row) {
   update();
 }
 
-QRect TResultMap::MapRect(QSize size) const {
+QRect TResultMap::AreaRect(QSize size) const {
   return QRect(kLeftPx, kTopPx, std::max(size.width() - kLeftPx - kBarAreaPx, 10),
                std::max(size.height() - kTopPx - kBottomPx, 10));
+}
+
+QRect TResultMap::MapRect(QSize size) const {
+  const QRect area = AreaRect(size);
+  const TMapFrame frame = TMapFrame::Fit(box_, area.width(), area.height());
+  const int w = std::max(int(std::lround(frame.WidthPx())), 1);
+  const int h = std::max(int(std::lround(frame.HeightPx())), 1);
+  return QRect(area.left() + (area.width() - w) / 2, area.top() + (area.height() - h) / 2, w, h);
 }
 
 TMapFrame TResultMap::Frame(QSize size) const {
@@ -129,13 +137,15 @@ const QImage& TResultMap::ReliefImage(QSize size) const {
 void TResultMap::Render(QPainter& painter, QSize size) const {
   painter.save();
   painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-  const QRect m = MapRect(size);
-  painter.fillRect(m, kSeaBackground);
   if (table_ == nullptr || table_->RowCount() == 0) {
+    const QRect m = AreaRect(size);
+    painter.fillRect(m, kSeaBackground);
     painter.drawText(m, Qt::AlignCenter, table_ == nullptr ? "No result file" : "No station in the result file");
     painter.restore();
     return;
   }
+  const QRect m = MapRect(size);
+  painter.fillRect(m, kSeaBackground);
   const TMapFrame frame = Frame(size);
   if (relief_) painter.drawImage(m.topLeft(), ReliefImage(size));
 
@@ -189,11 +199,13 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
   painter.setRenderHint(QPainter::Antialiasing, false);
 
   // Colour bar: maximum at the top, minimum at the bottom.
+  // Beside the map, over the whole height of its room.
+  const QRect area = AreaRect(size);
   const int barLeft = m.right() + 18;
-  const int barTop = m.top() + metrics.height() * 2 + 8;
-  const int barHeight = std::max(m.height() - (barTop - m.top()) - metrics.height(), 10);
+  const int barTop = area.top() + metrics.height() * 2 + 8;
+  const int barHeight = std::max(area.height() - (barTop - area.top()) - metrics.height(), 10);
   painter.setPen(Qt::black);
-  painter.drawText(QRect(m.right() + 6, m.top(), kBarAreaPx - 8, metrics.height() * 2 + 4),
+  painter.drawText(QRect(m.right() + 6, area.top(), kBarAreaPx - 8, metrics.height() * 2 + 4),
                    Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, BarTitle());
   for (int y = 0; y < barHeight; ++y) {
     const double t = barHeight > 1 ? 1 - double(y) / (barHeight - 1) : 0.5;

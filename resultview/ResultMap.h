@@ -60,6 +60,9 @@ class TResultMap : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
+  // The room for the map within `size`, and the part of it the map takes
+  // (all of it unless the map would reach beyond a pole or a turn).
+  QRect AreaRect(QSize size) const;
   QRect MapRect(QSize size) const;
   TMapFrame Frame(QSize size) const;
   // The relief under the map drawn into `size`, made again only when the

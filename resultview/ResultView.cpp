@@ -34,6 +34,8 @@ namespace {
 constexpr const char* kResultFilter = "Result file (*_dce.dat)|*_dce.dat|All files (*)|*";
 constexpr const char* kMapFilter = "PNG image (*.png)|*.png|SVG drawing (*.svg)|*.svg";
 constexpr const char* kTableFilter = "CSV table (*.csv)|*.csv";
+// The table's column of the point numbers.
+constexpr int kPointColumn = 2;
 
 bool EndsWithNoCase(const std::string& s, const std::string& end) {
   if (s.size() < end.size()) return false;
@@ -285,6 +287,7 @@ bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const s
   model_->SetTable(&*table_);
   table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   table->resizeColumnsToContents();
+  PlaceColouredColumn(column);
   {
     const QSignalBlocker block(cb_column);
     cb_column->clear();
@@ -310,16 +313,29 @@ void TResultView::btn_openClick() {
 void TResultView::SelectColumn(std::size_t column) {
   if (!table_ || column >= table_->columns.size()) return;
   map->SetColumn(column);
+  PlaceColouredColumn(column);
   const int index = cb_column->findData(QVariant::fromValue<qulonglong>(column));
   if (index >= 0 && cb_column->currentIndex() != index) cb_column->setCurrentIndex(index);
+}
+
+void TResultView::PlaceColouredColumn(std::size_t column) {
+  if (!table_) return;
+  QHeaderView* header = table->horizontalHeader();
+  std::vector<int> order{kPointColumn};
+  if (int(column) != kPointColumn) order.push_back(int(column));
+  for (int c = 0; c < int(table_->columns.size()); ++c)
+    if (std::find(order.begin(), order.end(), c) == order.end()) order.push_back(c);
+  for (int place = 0; place < int(order.size()); ++place)
+    header->moveSection(header->visualIndex(order[std::size_t(place)]), place);
+  table->scrollTo(model_->index(std::max(table->currentIndex().row(), 0), kPointColumn));
 }
 
 void TResultView::SelectStation(std::size_t row) {
   const int viewRow = model_->ViewRow(row);
   if (viewRow < 0) return;
   table->selectRow(viewRow);
-  table->scrollTo(model_->index(viewRow, 0));
-  table->setCurrentIndex(model_->index(viewRow, 0));
+  table->scrollTo(model_->index(viewRow, kPointColumn));
+  table->setCurrentIndex(model_->index(viewRow, kPointColumn));
 }
 
 bool TResultView::SaveMap(const std::string& fileName, QSize size) {

@@ -99,6 +99,10 @@ class TResultView : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
+  // Puts the point number first and the coloured column beside it, so
+  // that both show however narrow the table is; the rest keep the file's
+  // order.
+  void PlaceColouredColumn(std::size_t column);
   void StartReliefLoad(const std::string& gridName);
   // Gives up a relief being read (the reader stops at its next block) and
   // waits for its thread.

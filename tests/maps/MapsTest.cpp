@@ -102,6 +102,62 @@ TEST(MapProjection, OneStationAndPolarStationsGetAFiniteMap) {
   EXPECT_GE(polar.ToPixel(-180, 90).x, 0);
 }
 
+// The frame widens the stations' area to the rectangle's shape but never
+// past a pole or beyond one turn of longitude; there it keeps the aspect and
+// leaves part of the rectangle unused. Expected extents worked out by hand
+// from the margin (8 % of the larger side) and the standard parallel.
+TEST(MapProjection, FrameStopsAtThePolesAndOneTurn) {
+  const double cos5 = std::cos(5 * 0.017453292519943295);
+  const double cos80 = std::cos(80 * 0.017453292519943295);
+  const double cos74 = std::cos(74.5 * 0.017453292519943295);
+  struct Case {
+    const char* name;
+    TLonLatBox box;
+    double width, height;  // pixels
+    TLonLatBox visible;
+    double usedWidth, usedHeight;  // pixels
+  };
+  const Case cases[] = {
+      // Margins 28.8 deg; the tall rectangle would show -270..270 N.
+      {"the world in a tall rectangle", {-180, 180, -60, 60}, 400, 600, {-180, 180, -90, 90}, 400, 200},
+      // 0..100 E plus 8 deg each side decides; a line along the equator.
+      {"a line of stations, square", {0, 100, -1, 1}, 400, 400, {-8, 108, -58, 58}, 400, 400},
+      {"a line of stations, tall", {0, 100, -1, 1}, 200, 400, {-8, 108, -90, 90}, 200, 180 * 200 / 116.0},
+      // The margin of 1.6 deg stops at the North Pole; the height decides.
+      {"up to the North Pole", {0, 1, 70, 90}, 300, 300,
+       {0.5 - 21.6 / (2 * cos80), 0.5 + 21.6 / (2 * cos80), 68.4, 90}, 300, 300},
+      // One turn at 5 N: width 360 cos 5 deg of latitude decides.
+      {"all longitudes, wide", {-180, 180, 0, 10}, 800, 200,
+       {-180, 180, 5 - 45 * cos5, 5 + 45 * cos5}, 800, 200},
+      // Narrow and tall near the South Pole: the widening runs into the
+      // pole and goes north instead. Margin 29 * 0.08 = 2.32 deg, so the
+      // width is 1 cos 74.5 + 4.64 deg of latitude over 40 pixels.
+      {"from the South Pole northward", {0, 1, -89, -60}, 40, 600,
+       {0.5 - 0.5 * (cos74 + 4.64) / cos74, 0.5 + 0.5 * (cos74 + 4.64) / cos74, -90, -90 + 15 * (cos74 + 4.64)},
+       40, 600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TMapFrame f = TMapFrame::Fit(c.box, c.width, c.height);
+    EXPECT_NEAR(f.WidthPx(), c.usedWidth, 1e-9);
+    EXPECT_NEAR(f.HeightPx(), c.usedHeight, 1e-9);
+    const TLonLatBox v = f.Visible();
+    EXPECT_NEAR(v.lonMinDeg, c.visible.lonMinDeg, 1e-9);
+    EXPECT_NEAR(v.lonMaxDeg, c.visible.lonMaxDeg, 1e-9);
+    EXPECT_NEAR(v.latMinDeg, c.visible.latMinDeg, 1e-9);
+    EXPECT_NEAR(v.latMaxDeg, c.visible.latMaxDeg, 1e-9);
+    // Every corner of the stations' area lies within the frame.
+    for (double lon : {c.box.lonMinDeg, c.box.lonMaxDeg})
+      for (double lat : {c.box.latMinDeg, c.box.latMaxDeg}) {
+        const TPixelPoint p = f.ToPixel(lon, lat);
+        EXPECT_GE(p.x, -1e-9);
+        EXPECT_LE(p.x, f.WidthPx() + 1e-9);
+        EXPECT_GE(p.y, -1e-9);
+        EXPECT_LE(p.y, f.HeightPx() + 1e-9);
+      }
+  }
+}
+
 TEST(MapProjection, GraticuleSteps) {
   struct Case { double span; int steps; double expected; };
   const Case cases[] = {{4, 5, 1},   {10, 5, 2},     {360, 6, 60},  {400, 6, 90}, {180, 6, 30},

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include <QXmlStreamReader>
 
 #include <cmath>
+#include <functional>
 
 #include "GridFixtures.h"
 #include "RecordingPrompts.h"
@@ -227,6 +230,85 @@ class ResultViewTest : public QObject {
              QString("Point 102\nLambda 14.000000 deg, Fi 40.500000 deg\nHeight 20.000 m\nDTE 30.25000 mGal"));
     QCOMPARE(view.map->StationAt(at + QPointF(3, 0)), std::optional<std::size_t>(0));
     QCOMPARE(view.map->StationAt(at + QPointF(30, 30)), std::optional<std::size_t>());
+  }
+
+  // However narrow the table, the point number and the coloured column
+  // come first, side by side, and within sight; the column choice moves
+  // the new column there.
+  void colouredColumnShowsBesideThePointNumber() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    const struct {
+      int width;  // of the window, pixels
+      const char* column;
+      int logical;  // the column's index in the file
+    } cases[] = {
+        {1100, "DTE [mGal]", 4},
+        {600, "DTE [mGal]", 4},
+        {600, "Height [m]", 3},
+        {420, "DTE [mGal]", 4},
+    };
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const auto& c : cases) {
+      const QString name = QString("%1 at %2 px").arg(c.column).arg(c.width);
+      view.resize(c.width, 500);
+      view.cb_column->setCurrentIndex(view.cb_column->findText(c.column));
+      QCoreApplication::processEvents();
+      const QHeaderView* header = view.table->horizontalHeader();
+      QVERIFY2(header->visualIndex(2) == 0, qPrintable(name));
+      QVERIFY2(header->visualIndex(c.logical) == 1, qPrintable(name));
+      const int right = header->sectionViewportPosition(c.logical) + header->sectionSize(c.logical);
+      QVERIFY2(header->sectionViewportPosition(2) >= 0 && right <= view.table->viewport()->width(),
+               qPrintable(name));
+    }
+    // The model keeps the file's order: the CSV and the sorting are untouched.
+    QCOMPARE(view.table->model()->headerData(0, Qt::Horizontal).toString(), QString("Lambda [deg]"));
+  }
+
+  // Another file opened clears the selection: no station of the old file
+  // stays ringed, nor a row of the new one chosen for it.
+  void openingAnotherFileClearsTheSelection() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    view.resize(1000, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const struct {
+      const char* how;
+      std::function<void()> select;
+    } cases[] = {
+        {"row selected", [&] { view.table->selectRow(2); }},
+        {"station clicked",
+         [&] { QTest::mouseClick(view.map, Qt::LeftButton, {}, view.map->StationPixel(1, view.map->size()).toPoint()); }},
+        {"row chosen by keys, the table keeping the focus",
+         [&] {
+           view.table->setFocus();
+           QTRY_VERIFY(view.table->hasFocus());
+           QTest::keyClick(view.table, Qt::Key_Down);
+         }},
+    };
+    for (const auto& c : cases) {
+      c.select();
+      QVERIFY2(view.map->Highlight().has_value(), c.how);
+      prompts.fileReplies = {WriteResult(dir, true, "other_dce.dat").toStdString()};
+      view.btn_openClick();
+      QVERIFY2(view.lbl_file->text().startsWith("other_dce.dat"), c.how);
+      QCoreApplication::processEvents();
+      QVERIFY2(!view.map->Highlight().has_value(), c.how);
+      QVERIFY2(!view.table->selectionModel()->hasSelection(), c.how);
+      QVERIFY2(!view.table->currentIndex().isValid(), c.how);
+      const QImage image = RenderMap(*view.map, {640, 420});
+      // No ring: the pixels just outside a disc are the map's, not black.
+      for (std::size_t r = 0; r < std::size(kStations); ++r) {
+        const QPointF at = view.map->StationPixel(r, {640, 420});
+        QVERIFY2(image.pixel((at + QPointF(7, 0)).toPoint()) != qRgb(0, 0, 0), c.how);
+      }
+    }
   }
 
   // The relief is read in the background: opening a file does not wait for
