@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "NumberText.h"
+
 namespace globelayers {
 namespace {
 
@@ -82,6 +84,18 @@ double GraticuleStep(double spanDeg, int maxSteps) {
   for (double m : {1.0, 2.0, 5.0, 10.0})
     if (m * power >= raw) return m * power;
   return 10 * power;
+}
+
+std::string DegreeLabel(double deg, double stepDeg, bool latitude) {
+  const int decimals = stepDeg >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(stepDeg) - 1e-9)));
+  if (!latitude) deg = std::remainder(deg, 2 * kHalfTurnDeg);  // -180..180
+  std::string text = CFormat("%.*f", decimals, std::abs(deg));
+  // The hemisphere of the number as printed: 0.0001 printed as 0 has none.
+  const bool onLine = text.find_first_not_of("0.") == std::string::npos;
+  const bool onAntimeridian = !latitude && CFormat("%.*f", decimals, kHalfTurnDeg) == text;
+  text += "\u00B0";
+  if (!onLine && !onAntimeridian) text += latitude ? (deg > 0 ? "N" : "S") : (deg > 0 ? "E" : "W");
+  return text;
 }
 
 }  // namespace globelayers

@@ -7,6 +7,8 @@
 // leaves part of the rectangle unused.
 #pragma once
 
+#include <string>
+
 namespace globelayers {
 
 struct TLonLatBox {
@@ -51,5 +53,11 @@ class TMapFrame {
 // the steps that divide a circle evenly (1, 2, 5, 10, 15, 20, 30, 45, 60,
 // 90); spanDeg > 0.
 double GraticuleStep(double spanDeg, int maxSteps);
+
+// A graticule label for `deg` on lines `stepDeg` apart (degrees): no
+// needless digits, the hemisphere after the degree sign (N/S for latitudes,
+// E/W for longitudes, none on the equator, the prime meridian and 180),
+// longitudes taken round to -180..180. UTF-8.
+std::string DegreeLabel(double deg, double stepDeg, bool latitude);
 
 }  // namespace globelayers

@@ -14,23 +14,16 @@
 namespace globelayers {
 namespace {
 
-// Room around the map, pixels: graticule labels left and below, the colour
+// Room around the map, pixels: graticule labels and axis titles left and below, the colour
 // bar and its labels to the right.
-constexpr int kLeftPx = 48, kTopPx = 10, kBottomPx = 28, kBarAreaPx = 118;
+// The axis titles take a line of text left of and below the labels.
+constexpr int kLeftPx = 66, kTopPx = 10, kBottomPx = 44, kBarAreaPx = 118;
 constexpr int kBarWidthPx = 16;
 constexpr double kStationRadiusPx = 4.5;
 constexpr double kHighlightRadiusPx = 8;
 const QColor kSeaBackground(250, 250, 250);
 
 QColor ToQColor(TRgb c) { return QColor(c.r, c.g, c.b); }
-
-// A graticule label in degrees, without needless digits.
-QString DegreeLabel(double deg, double step) {
-  const int decimals = step >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(step) - 1e-9)));
-  std::string text = CFormat("%.*f", decimals, deg);
-  if (text == "-0") text = "0";
-  return QString::fromStdString(text) + QChar(0x00B0);
-}
 
 }  // namespace
 
@@ -155,26 +148,40 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
   const double stepLon = GraticuleStep(v.lonMaxDeg - v.lonMinDeg, 6);
   const double stepLat = GraticuleStep(v.latMaxDeg - v.latMinDeg, 6);
   painter.setPen(QPen(QColor(120, 120, 120, 140), 0.8, Qt::DashLine));
-  for (double lon = std::ceil(v.lonMinDeg / stepLon) * stepLon; lon <= v.lonMaxDeg; lon += stepLon) {
+  // A hair of slack: a map of one whole turn ends on its meridian.
+  for (double lon = std::ceil(v.lonMinDeg / stepLon - 1e-9) * stepLon; lon <= v.lonMaxDeg + 1e-9 * stepLon;
+       lon += stepLon) {
     const double x = m.left() + frame.ToPixel(lon, 0).x;
     painter.drawLine(QPointF(x, m.top()), QPointF(x, m.bottom()));
-    const QString label = DegreeLabel(lon, stepLon);
+    const QString label = QString::fromStdString(DegreeLabel(lon, stepLon, false));
     painter.save();
     painter.setPen(Qt::black);
     painter.drawText(QPointF(x - metrics.horizontalAdvance(label) / 2.0, m.bottom() + 4 + metrics.ascent()), label);
     painter.restore();
   }
   // No parallel beyond the poles.
-  for (double lat = std::ceil(std::max(v.latMinDeg, -90.0) / stepLat) * stepLat;
-       lat <= std::min(v.latMaxDeg, 90.0); lat += stepLat) {
+  int widestLatLabel = 0;  // pixels
+  for (double lat = std::ceil(std::max(v.latMinDeg, -90.0) / stepLat - 1e-9) * stepLat;
+       lat <= std::min(v.latMaxDeg, 90.0) + 1e-9 * stepLat; lat += stepLat) {
     const double y = m.top() + frame.ToPixel(0, lat).y;
     painter.drawLine(QPointF(m.left(), y), QPointF(m.right(), y));
-    const QString label = DegreeLabel(lat, stepLat);
+    const QString label = QString::fromStdString(DegreeLabel(lat, stepLat, true));
     painter.save();
     painter.setPen(Qt::black);
     painter.drawText(QPointF(m.left() - 4 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2.0), label);
     painter.restore();
+    widestLatLabel = std::max(widestLatLabel, metrics.horizontalAdvance(label));
   }
+  painter.save();
+  painter.setPen(Qt::black);
+  const QString lonTitle = "Longitude", latTitle = "Latitude";
+  painter.drawText(QPointF(m.center().x() - metrics.horizontalAdvance(lonTitle) / 2.0,
+                           m.bottom() + 6 + metrics.height() + metrics.ascent()),
+                   lonTitle);
+  painter.translate(m.left() - 8 - widestLatLabel - metrics.descent(), m.center().y());
+  painter.rotate(-90);
+  painter.drawText(QPointF(-metrics.horizontalAdvance(latTitle) / 2.0, 0), latTitle);
+  painter.restore();
   painter.setPen(QPen(Qt::darkGray, 1));
   painter.drawRect(m);
 

@@ -158,6 +158,18 @@ TEST(MapProjection, FrameStopsAtThePolesAndOneTurn) {
   }
 }
 
+TEST(MapProjection, DegreeLabelsNameTheHemisphere) {
+  struct Case { double deg, step; bool latitude; const char* expected; };
+  const Case cases[] = {
+      {40, 10, true, "40\u00B0N"},       {-35, 5, true, "35\u00B0S"},     {0, 10, true, "0\u00B0"},
+      {15, 5, false, "15\u00B0E"},       {-120, 30, false, "120\u00B0W"}, {0, 30, false, "0\u00B0"},
+      {180, 60, false, "180\u00B0"},     {-180, 60, false, "180\u00B0"},  {190, 10, false, "170\u00B0W"},
+      {350, 10, false, "10\u00B0W"},     {12.5, 0.5, false, "12.5\u00B0E"}, {-0.25, 0.05, true, "0.25\u00B0S"},
+      {1e-12, 0.1, true, "0.0\u00B0"},   {-1e-12, 1, false, "0\u00B0"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DegreeLabel(c.deg, c.step, c.latitude), c.expected) << c.deg;
+}
+
 TEST(MapProjection, GraticuleSteps) {
   struct Case { double span; int steps; double expected; };
   const Case cases[] = {{4, 5, 1},   {10, 5, 2},     {360, 6, 60},  {400, 6, 90}, {180, 6, 30},
