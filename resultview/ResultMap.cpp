@@ -1,6 +1,8 @@
 #include "ResultMap.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolTip>
@@ -20,6 +22,9 @@ namespace {
 constexpr int kLeftPx = 66, kTopPx = 10, kBottomPx = 44, kBarAreaPx = 118;
 constexpr int kBarWidthPx = 16;
 constexpr double kStationRadiusPx = 4.5;
+constexpr double kZoomStep = 1.25;   // zoom of one wheel notch or key press
+constexpr double kPanStep = 0.25;    // share of the width or height an arrow key pans
+constexpr double kMinViewDeg = 1e-4; // the nearest zoom, degrees across
 constexpr double kHighlightRadiusPx = 8;
 const QColor kSeaBackground(250, 250, 250);
 
@@ -31,11 +36,14 @@ TResultMap::TResultMap(QWidget* parent) : QWidget(parent) {
   setObjectName("resultMap");
   setMouseTracking(true);
   setMinimumSize(320, 240);
+  // The keys zoom and pan once the map has the focus (a click or Tab).
+  setFocusPolicy(Qt::StrongFocus);
 }
 
 void TResultMap::SetTable(const TResultTable* table, std::size_t column) {
   table_ = table;
   highlight_.reset();
+  view_.reset();
   box_ = {};
   reliefImageFor_ = QSize();
   if (table_ != nullptr && table_->RowCount() > 0) {
@@ -91,7 +99,46 @@ QRect TResultMap::MapRect(QSize size) const {
 
 TMapFrame TResultMap::Frame(QSize size) const {
   const QRect m = MapRect(size);
-  return TMapFrame::Fit(box_, m.width(), m.height());
+  return view_ ? TMapFrame::Fit(*view_, m.width(), m.height(), 0) : TMapFrame::Fit(box_, m.width(), m.height());
+}
+
+TLonLatBox TResultMap::Visible() const { return Frame(size()).Visible(); }
+
+void TResultMap::SetView(const TLonLatBox& view) {
+  TLonLatBox v = view;
+  // Panned past a pole: back to it, keeping the height shown.
+  const double height = std::min(v.latMaxDeg - v.latMinDeg, 180.0);
+  if (v.latMaxDeg > 90) v.latMaxDeg = 90, v.latMinDeg = 90 - height;
+  if (v.latMinDeg < -90) v.latMinDeg = -90, v.latMaxDeg = -90 + height;
+  view_ = v;
+  reliefImageFor_ = QSize();
+  update();
+}
+
+void TResultMap::ZoomBy(double factor, QPointF anchor) {
+  if (table_ == nullptr || table_->RowCount() == 0 || !(factor > 0)) return;
+  const TMapFrame frame = Frame(size());
+  const TLonLatBox v = frame.Visible();
+  if (factor > 1 && std::min(v.lonMaxDeg - v.lonMinDeg, v.latMaxDeg - v.latMinDeg) < kMinViewDeg) return;
+  double lon = 0, lat = 0;
+  const QPoint topLeft = MapRect(size()).topLeft();
+  frame.ToLonLat({anchor.x() - topLeft.x(), anchor.y() - topLeft.y()}, lon, lat);
+  SetView({lon - (lon - v.lonMinDeg) / factor, lon + (v.lonMaxDeg - lon) / factor,
+           lat - (lat - v.latMinDeg) / factor, lat + (v.latMaxDeg - lat) / factor});
+}
+
+void TResultMap::PanBy(double eastFraction, double northFraction) {
+  if (table_ == nullptr || table_->RowCount() == 0) return;
+  const TLonLatBox v = Visible();
+  const double east = eastFraction * (v.lonMaxDeg - v.lonMinDeg);
+  const double north = northFraction * (v.latMaxDeg - v.latMinDeg);
+  SetView({v.lonMinDeg + east, v.lonMaxDeg + east, v.latMinDeg + north, v.latMaxDeg + north});
+}
+
+void TResultMap::ResetView() {
+  view_.reset();
+  reliefImageFor_ = QSize();
+  update();
 }
 
 QPointF TResultMap::StationPixel(std::size_t row, const TMapFrame& frame, QPoint mapTopLeft) const {
@@ -293,6 +340,29 @@ void TResultMap::mouseMoveEvent(QMouseEvent* event) {
   else
     QToolTip::hideText();
   QWidget::mouseMoveEvent(event);
+}
+
+void TResultMap::wheelEvent(QWheelEvent* event) {
+  const double notches = event->angleDelta().y() / 120.0;
+  if (notches != 0) ZoomBy(std::pow(kZoomStep, notches), event->position());
+  event->accept();
+}
+
+void TResultMap::keyPressEvent(QKeyEvent* event) {
+  const QPointF centre = QRectF(MapRect(size())).center();
+  switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomBy(kZoomStep, centre); break;
+    case Qt::Key_Minus: ZoomBy(1 / kZoomStep, centre); break;
+    case Qt::Key_Left: PanBy(-kPanStep, 0); break;
+    case Qt::Key_Right: PanBy(kPanStep, 0); break;
+    case Qt::Key_Up: PanBy(0, kPanStep); break;
+    case Qt::Key_Down: PanBy(0, -kPanStep); break;
+    case Qt::Key_Home:
+    case Qt::Key_0: ResetView(); break;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  event->accept();
 }
 
 void TResultMap::mousePressEvent(QMouseEvent* event) {

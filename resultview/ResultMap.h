@@ -48,6 +48,16 @@ class TResultMap : public QWidget {
   // The nearest station within `radiusPx` of `p` (widget pixels).
   std::optional<std::size_t> StationAt(QPointF p, double radiusPx = 8) const;
 
+  // The part of the earth the widget shows at its present size.
+  TLonLatBox Visible() const;
+  // Zooms by `factor` (above 1 nearer) keeping the place under `anchor`
+  // (widget pixels) where it is; pans by fractions of the width and
+  // height shown (positive east and north); resets to all the stations.
+  void ZoomBy(double factor, QPointF anchor);
+  void PanBy(double eastFraction, double northFraction);
+  void ResetView();
+  bool IsZoomed() const { return view_.has_value(); }
+
   // Every value of a station's line, for its tooltip.
   QString StationText(std::size_t row) const;
 
@@ -58,6 +68,8 @@ class TResultMap : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The room for the map within `size`, and the part of it the map takes
@@ -74,6 +86,10 @@ class TResultMap : public QWidget {
   std::size_t column_ = 0;
   TColourScale scale_;
   TLonLatBox box_;
+  // The area asked for by zooming and panning, degrees; none shows the
+  // stations with their margin.
+  std::optional<TLonLatBox> view_;
+  void SetView(const TLonLatBox& view);
   std::shared_ptr<const TGridPicture> relief_;
   std::vector<float> shade_;  // ShadeRelief of relief_'s raster
   mutable QImage reliefImage_;

@@ -184,7 +184,8 @@ TResultView::TResultView(IUserPrompts& prompts, QWidget* parent)
   setTabOrder(cb_column, btn_open);
   setTabOrder(btn_open, btn_saveMap);
   setTabOrder(btn_saveMap, btn_saveTable);
-  setTabOrder(btn_saveTable, table);
+  setTabOrder(btn_saveTable, map);
+  setTabOrder(map, table);
   setTabOrder(table, cb_column);
   table->installEventFilter(this);
 }

@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 #include <QXmlStreamReader>
 
 #include <cmath>
@@ -309,6 +310,74 @@ class ResultViewTest : public QObject {
         QVERIFY2(image.pixel((at + QPointF(7, 0)).toPoint()) != qRgb(0, 0, 0), c.how);
       }
     }
+  }
+
+  // The wheel and the keys zoom and pan, never past a pole or beyond a
+  // turn; Home resets; another file opens on all its stations.
+  void wheelAndKeysZoomAndPan() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    view.resize(1000, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    TResultMap& map = *view.map;
+    map.setFocus();
+    QTRY_VERIFY(map.hasFocus());
+    const TLonLatBox start = map.Visible();
+    const double lonSpan = start.lonMaxDeg - start.lonMinDeg, latSpan = start.latMaxDeg - start.latMinDeg;
+    const auto wheel = [&](QPointF at, int notches) {
+      QWheelEvent event(at, map.mapToGlobal(at), {}, {0, 120 * notches}, Qt::NoButton, Qt::NoModifier,
+                        Qt::NoScrollPhase, false);
+      QCoreApplication::sendEvent(&map, &event);
+    };
+    const QPointF centre = QRectF(map.rect()).center();
+    const auto key = [&](Qt::Key k) { QTest::keyClick(&map, k); };
+    const struct {
+      const char* name;
+      std::function<void()> act;
+      TLonLatBox expected;  // after the action, from the start
+    } steps[] = {
+        // About the middle of the map, so the standard parallel stays.
+        {"plus zooms in by 1.25", [&] { key(Qt::Key_Plus); },
+         {start.lonMinDeg + lonSpan * 0.1, start.lonMaxDeg - lonSpan * 0.1, start.latMinDeg + latSpan * 0.1,
+          start.latMaxDeg - latSpan * 0.1}},
+        {"right pans a quarter of the width", [&] { key(Qt::Key_Right); },
+         {start.lonMinDeg + lonSpan * 0.3, start.lonMaxDeg + lonSpan * 0.1, start.latMinDeg + latSpan * 0.1,
+          start.latMaxDeg - latSpan * 0.1}},
+        {"left pans back", [&] { key(Qt::Key_Left); },
+         {start.lonMinDeg + lonSpan * 0.1, start.lonMaxDeg - lonSpan * 0.1, start.latMinDeg + latSpan * 0.1,
+          start.latMaxDeg - latSpan * 0.1}},
+        {"minus zooms out by 1.25", [&] { key(Qt::Key_Minus); }, start},
+        {"Home resets", [&] { key(Qt::Key_Plus), key(Qt::Key_Up), key(Qt::Key_Home); }, start},
+    };
+    for (const auto& step : steps) {
+      step.act();
+      const TLonLatBox v = map.Visible();
+      const double tolerance = 1e-9 * lonSpan;
+      QVERIFY2(std::abs(v.lonMinDeg - step.expected.lonMinDeg) < tolerance, step.name);
+      QVERIFY2(std::abs(v.lonMaxDeg - step.expected.lonMaxDeg) < tolerance, step.name);
+      QVERIFY2(std::abs(v.latMinDeg - step.expected.latMinDeg) < tolerance, step.name);
+      QVERIFY2(std::abs(v.latMaxDeg - step.expected.latMaxDeg) < tolerance, step.name);
+    }
+    QVERIFY(!map.IsZoomed());
+
+    // The wheel keeps the station under the pointer where it is.
+    const QPointF station = map.StationPixel(2, map.size());
+    wheel(station, 3);
+    QVERIFY(map.IsZoomed());
+    QVERIFY((map.StationPixel(2, map.size()) - station).manhattanLength() < 1e-6);
+    QVERIFY(map.Visible().lonMaxDeg - map.Visible().lonMinDeg < lonSpan / 1.9);
+
+    // Far north and far out: the poles and one turn hold.
+    for (int k = 0; k < 40; ++k) key(Qt::Key_Up), wheel(centre, -1);
+    const TLonLatBox far = map.Visible();
+    QVERIFY2(far.latMaxDeg <= 90 + 1e-9 && far.latMinDeg >= -90 - 1e-9, qPrintable(QString::number(far.latMaxDeg)));
+    QVERIFY(far.lonMaxDeg - far.lonMinDeg <= 360 + 1e-9);
+
+    QVERIFY(view.OpenFile(WriteResult(dir, true, "other_dce.dat").toStdString(), false, ""));
+    QVERIFY(!map.IsZoomed());
   }
 
   // The relief is read in the background: opening a file does not wait for
