@@ -30,7 +30,7 @@ TPointsDialog::TPointsDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(ow
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
   ApplyFormFont(this);
-  setFixedSize(330, 206);
+  setFixedSize(330, 178);
 
   // Creation order is the tab order: the edges as a map shows them, west to
   // east, south to north, then the step, the height and the files.
@@ -56,13 +56,13 @@ TPointsDialog::TPointsDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(ow
   constantButton->setChecked(true);
   heightEdit = MakeEdit(this, "heightEdit", {248, 56, 74, 21}, "Metres");
   Label(this, "&Height (m)", heightEdit, 184, 60);
-  geotiffBox = new QCheckBox("&GeoTIFF beside the netCDF", this);
+  geotiffBox = new QCheckBox("Also a &GeoTIFF", this);
   geotiffBox->setObjectName("geotiffBox");
   geotiffBox->setGeometry(184, 86, 140, 19);
-  geotiffBox->setToolTip("Also write the results as a GeoTIFF, one band per quantity");
-  okButton = MakeButton(this, "okButton", "&OK", {8, 172, 75, 25});
-  cancelButton = MakeButton(this, "cancelButton", "&Cancel", {89, 172, 75, 25});
-  noGridButton = MakeButton(this, "noGridButton", "No g&rid", {247, 172, 75, 25},
+  geotiffBox->setToolTip("Write a GeoTIFF beside the netCDF file, one band per quantity");
+  okButton = MakeButton(this, "okButton", "&OK", {8, 145, 75, 25});
+  cancelButton = MakeButton(this, "cancelButton", "&Cancel", {89, 145, 75, 25});
+  noGridButton = MakeButton(this, "noGridButton", "No g&rid", {247, 145, 75, 25},
                             "Compute the points of the data file instead of a grid");
   // Enter presses OK wherever the focus is.
   okButton->setDefault(true);
