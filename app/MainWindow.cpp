@@ -36,6 +36,8 @@
 #include "RunSetup.h"
 #include "UserLocale.h"
 #include "ProgressDialog.h"
+#include "PointGridForm.h"
+#include "PointsDialog.h"
 #include "ZoneDialog.h"
 #include "ZoneTable.h"
 
@@ -175,7 +177,9 @@ void TfrmMain::BuildControls() {
 
   GroupBox1 = MakeGroup(page_, "GroupBox1", "Data", {4, 0, 609, 108});
   Label1 = MakeLabel(GroupBox1, "Label1", "Data file (lambda, phi, point, h)", 8, 16);
-  dataPath = MakeEdit(GroupBox1, "dataPath", {168, 12, 401, 21});
+  dataPath = MakeEdit(GroupBox1, "dataPath", {168, 12, 345, 21});
+  btn_grid = MakeButton(GroupBox1, "btn_grid", "&Grid...", {519, 12, 52, 25},
+                        "Compute on a grid of points instead of the data file's points");
   btn_path = MakeButton(GroupBox1, "btn_path", "...", {576, 12, 25, 25},
                         "Open dialog for  data path");
   Label10 = MakeLabel(GroupBox1, "Label10", "Append text to output file name", 8, 40);
@@ -229,7 +233,7 @@ void TfrmMain::BuildControls() {
   // layers", "Data", "T4 - Calc options"), each group's by its own.
   std::vector<QWidget*> chain = {btn_Calc, btn_Exit, btn_add, btn_del, sg1};
   for (int i = 0; i < rg1->ItemCount(); ++i) chain.push_back(rg1->Button(i));
-  chain.insert(chain.end(), {btn_update, txt_number, dataPath, btn_path, TXT_Append, txt_incr});
+  chain.insert(chain.end(), {btn_update, txt_number, dataPath, btn_grid, btn_path, TXT_Append, txt_incr});
   for (int i = 0; i < rg2->ItemCount(); ++i) chain.push_back(rg2->Button(i));
   chain.insert(chain.end(), {chb_sum, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc, BTN_Default,
                              TXT_LambdaFrom, TXT_LambdaTo, txt_segment, btn_zones});
@@ -261,6 +265,7 @@ void TfrmMain::BuildControls() {
   connect(btn_Calc, &QPushButton::clicked, this, [this] { btn_CalcClick(); });
   connect(BTN_Default, &QPushButton::clicked, this, [this] { BTN_DefaultClick(); });
   connect(btn_zones, &QPushButton::clicked, this, [this] { btn_zonesClick(); });
+  connect(btn_grid, &QPushButton::clicked, this, [this] { btn_gridClick(); });
 
   for (QLineEdit* field : {txt_incr, txt_number, TXT_R, TXT_T3DIST, TXT_T4DIST, TXT_gravc,
                            TXT_LambdaFrom, TXT_LambdaTo})
@@ -281,7 +286,7 @@ void TfrmMain::FormCreate() { ReadCfgFile(); }
 
 TWindowState TfrmMain::WindowToState() const {
   TWindowState state;
-  state.pointFile = Text(dataPath);
+  state.pointFile = points_.empty() ? Text(dataPath) : pointFileText_;
   state.appendText = Text(TXT_Append);
   state.incrementMText = Text(txt_incr);
   state.gravityConstantText = Text(TXT_gravc);
@@ -309,7 +314,6 @@ TWindowState TfrmMain::WindowToState() const {
 }
 
 void TfrmMain::StateToWindow(const TWindowState& state) {
-  SetText(dataPath, state.pointFile);
   SetText(TXT_Append, state.appendText);
   SetText(TXT_gravc, state.gravityConstantText);
   SetText(TXT_R, state.earthRadiusMText);
@@ -336,7 +340,9 @@ void TfrmMain::StateToWindow(const TWindowState& state) {
   segmentSizeText_ = state.segmentSizeArcSecText;
   zones_ = state.zones;
   points_ = state.points;
+  pointFileText_ = state.pointFile;
   ShowZoneFields();
+  ShowPointFields();
   chb_sum->setChecked(state.sumsOnly);
 }
 
@@ -352,6 +358,24 @@ void TfrmMain::ShowZoneFields() {
   }
   lbl_zones->setText(QString::fromStdString(ZoneSummaryText(zones_, UserDecimalSeparator())));
   lbl_zones->setVisible(zoned);
+}
+
+void TfrmMain::ShowPointFields() {
+  const bool gridded = !points_.empty();
+  SetText(dataPath, gridded ? PointGridSummaryText(points_, UserDecimalSeparator()) : pointFileText_);
+  // Enabled only when the state changes, so that a window without a grid
+  // keeps its field exactly as it was.
+  if (dataPath->isEnabled() == gridded) dataPath->setEnabled(!gridded);
+  if (btn_path->isEnabled() == gridded) btn_path->setEnabled(!gridded);
+}
+
+void TfrmMain::btn_gridClick() {
+  if (pointsDialog_ == nullptr) return;
+  pointsDialog_->SetPoints(points_, settings_.SaveFile().toStdString());
+  if (pointsDialog_->ShowModal() != QDialog::Accepted) return;
+  TWindowState state = WindowToState();
+  state.points = pointsDialog_->Points();
+  StateToWindow(state);
 }
 
 void TfrmMain::btn_zonesClick() {
@@ -594,8 +618,12 @@ void TfrmMain::btn_pathClick() {
 void TfrmMain::btn_ExitClick() { close(); }
 
 void TfrmMain::btn_resultsClick() {
-  const std::string current = OutputFileName(Text(dataPath), Text(TXT_Append), "_dce.dat");
-  if (!Text(dataPath).empty() && QFileInfo(QString::fromStdString(current)).isFile()) {
+  // With a grid of points the data file field shows the grid, and the
+  // results take the settings file's name.
+  const TWindowState state = WindowToState();
+  const std::string source = ResultNameSource(state);
+  const std::string current = OutputFileName(source, state.appendText, "_dce.dat");
+  if (!source.empty() && QFileInfo(QString::fromStdString(current)).isFile()) {
     ShowResultFile(current);
     return;
   }

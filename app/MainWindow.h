@@ -31,6 +31,7 @@ namespace globelayers {
 class TfrmLayer;
 class TfrmWt4;
 class TZoneDialog;
+class TPointsDialog;
 class TLayerGrid;
 class TRadioGroup;
 class TResultView;
@@ -51,6 +52,8 @@ class TfrmMain : public QWidget {
   // The zone dialog, created after the others; it must outlive the window's
   // use of it. Without it "Zones..." does nothing.
   void AttachZoneDialog(TZoneDialog& zones) { zoneDialog_ = &zones; }
+  // The grid-of-points dialog, likewise; without it "Grid..." does nothing.
+  void AttachPointsDialog(TPointsDialog& points) { pointsDialog_ = &points; }
 
   // The creation event: runs once after the constructor, before the window
   // is first shown. Reads the settings file.
@@ -107,6 +110,15 @@ class TfrmMain : public QWidget {
   void btn_zonesClick();
   const TZoneListText& Zones() const { return zones_; }
 
+  // The grid of points, edited through the grid-of-points dialog. While
+  // the [points] section holds keys its nodes are the run's points: the
+  // data file field shows the grid summed up ("grid 361 x 181 nodes, ...")
+  // and takes no input, nor does its "..." button. The point file typed
+  // before is kept, goes to the settings file, and comes back when the
+  // grid is removed ("No grid").
+  void btn_gridClick();
+  const TPointGridText& PointGrid() const { return points_; }
+
   // Disables or enables the window as a whole while a calculation runs.
   // QWidget::setEnabled(false) would disable the two dialogs too (they are
   // child windows of this one), so the progress dialog's Cancel could not
@@ -123,6 +135,7 @@ class TfrmMain : public QWidget {
   QLabel* Label1 = nullptr;
   QLineEdit* dataPath = nullptr;
   QPushButton* btn_path = nullptr;
+  QPushButton* btn_grid = nullptr;
   QLabel* Label10 = nullptr;
   QLineEdit* TXT_Append = nullptr;
   QLabel* Label13 = nullptr;
@@ -174,6 +187,7 @@ class TfrmMain : public QWidget {
   TfrmWt4* frmWt4_ = nullptr;
   TfrmLayer* frmLayer_ = nullptr;
   TZoneDialog* zoneDialog_ = nullptr;
+  TPointsDialog* pointsDialog_ = nullptr;
   std::unique_ptr<TResultView> resultView_;
   // "On leaving" events for the numeric fields.
   TExitWatcher exitWatcher_;
@@ -198,6 +212,9 @@ class TfrmMain : public QWidget {
   // The fields the zone list replaces as it wants them: the kept texts,
   // or "zones" and disabled with the summary beside them.
   void ShowZoneFields();
+  // The data file field as the grid of points wants it: the kept point
+  // file, or the grid's summary, disabled with its "..." button.
+  void ShowPointFields();
 
   // Moves the focus to the control that shows what a refused Calc wants
   // mended.
@@ -218,6 +235,8 @@ class TfrmMain : public QWidget {
   TZoneListText zones_;
   // The grid of points of the settings file, carried from the file to the file.
   TPointGridText points_;
+  // The point file's text, kept while the data file field shows the grid.
+  std::string pointFileText_;
   // The texts of the fields the zones replace, kept while they show
   // "zones": degrees, degrees, arc-seconds.
   std::string innerDistanceText_;

@@ -10,6 +10,7 @@
 #include "ProgressDialog.h"
 #include "MainWindow.h"
 #include "Version.h"
+#include "PointsDialog.h"
 #include "ZoneDialog.h"
 
 int main(int argc, char** argv) {
@@ -28,8 +29,10 @@ int main(int argc, char** argv) {
     globelayers::TfrmWt4 frmWt4(&frmMain);
     globelayers::TfrmLayer frmLayer(prompts, &frmMain);
     globelayers::TZoneDialog zoneDialog(prompts, &frmMain);
+    globelayers::TPointsDialog pointsDialog(prompts, &frmMain);
     frmMain.AttachDialogs(frmWt4, frmLayer);
     frmMain.AttachZoneDialog(zoneDialog);
+    frmMain.AttachPointsDialog(pointsDialog);
     frmMain.FormCreate();
     frmMain.show();
     app.exec();

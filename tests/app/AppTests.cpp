@@ -123,7 +123,9 @@ class MainWindowTest : public QObject {
     row("btn_results", "frmMain", {498, 679, 73, 25}, "&Results...",
         "Show a result file as a map and a table");
     row("Label1", "GroupBox1", {8, 16, -1, 0}, "Data file (lambda, phi, point, h)");
-    row("dataPath", "GroupBox1", {168, 12, 401, 21}, "");
+    row("dataPath", "GroupBox1", {168, 12, 345, 21}, "");
+    row("btn_grid", "GroupBox1", {519, 12, 52, 25}, "&Grid...",
+        "Compute on a grid of points instead of the data file's points");
     row("btn_path", "GroupBox1", {576, 12, 25, 25}, "...", "Open dialog for  data path");
     row("Label10", "GroupBox1", {8, 40, -1, 0}, "Append text to output file name");
     row("TXT_Append", "GroupBox1", {168, 35, 169, 21}, "");
@@ -201,7 +203,7 @@ class MainWindowTest : public QObject {
     TWindows w;
     const QStringList expected = {
         "btn_Calc", "btn_Exit", "btn_add", "btn_del", "sg1", "rg1.item0", "rg1.item1",
-        "rg1.item2", "btn_update", "txt_number", "dataPath", "btn_path", "TXT_Append",
+        "rg1.item2", "btn_update", "txt_number", "dataPath", "btn_grid", "btn_path", "TXT_Append",
         "txt_incr", "rg2.item0", "rg2.item1", "chb_sum", "TXT_R", "TXT_T3DIST", "TXT_T4DIST",
         "TXT_gravc", "BTN_Default", "TXT_LambdaFrom", "TXT_LambdaTo", "txt_segment", "btn_zones",
         "btn_results"};
@@ -247,7 +249,7 @@ class MainWindowTest : public QObject {
       }
     }
     QCOMPARE(w.main.GroupBox1->geometry(), QRect(4, 0, 609, 108));
-    QCOMPARE(w.main.dataPath->geometry(), QRect(168, 12, 401, 21));
+    QCOMPARE(w.main.dataPath->geometry(), QRect(168, 12, 345, 21));
   }
 
   // The window opens with the focus on the first control of its tab order,
@@ -1123,6 +1125,96 @@ class ZoneListTest : public QObject {
   }
 };
 
+// ---------------------------------------------------------------------------
+
+class PointGridWindowTest : public QObject {
+  Q_OBJECT
+
+  // 0..1 by 0.5 degrees: 3 columns; 45..45.5: 2 rows.
+  const TPointGridFields kFields{"0", "1", "45", "45.5", "0.5", true, "100", false};
+  const std::vector<TZoneKeyText> kKeys = {{"grid", "0;1;45;45.5;0.5"}, {"height", "surface+100"}, {"geotiff", "0"}};
+
+  // The data file field as a user sees it: the grid summed up and
+  // disabled with its "..." button, or the point file, enabled.
+  static void CheckDataField(const TWindows& w, const QString& text, bool gridded) {
+    QCOMPARE(w.main.dataPath->text(), text);
+    QCOMPARE(w.main.dataPath->isEnabled(), !gridded);
+    QCOMPARE(w.main.btn_path->isEnabled(), !gridded);
+  }
+
+ private slots:
+  void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+  // The grid replaces the point file, which is kept for the file and comes
+  // back with "No grid"; Cancel changes nothing.
+  void gridTakesTheDataFileField() {
+    TWindows w;
+    w.main.dataPath->setText("stations.dat");
+    w.points.typed = kFields;
+    QTest::mouseClick(w.main.btn_grid, Qt::LeftButton);
+    QCOMPARE(w.points.runs, 1);
+    QCOMPARE(w.points.seenFields, TPointGridFields{});
+    QVERIFY(w.prompts.messages.empty());
+    QCOMPARE(w.main.PointGrid().keys, kKeys);
+    QCOMPARE(w.main.PointGrid().settingsFile, w.main.SettingsLocation().SaveFile().toStdString());
+    CheckDataField(w, "grid 3 x 2 nodes, step 0.5 deg, height surface+100 m", true);
+    QCOMPARE(w.main.WindowToState().pointFile, std::string("stations.dat"));
+
+    w.points.typed.reset();
+    w.points.press = test::TScriptedPoints::TPress::Cancel;
+    QTest::mouseClick(w.main.btn_grid, Qt::LeftButton);
+    QCOMPARE(w.points.seenFields, kFields);
+    QCOMPARE(w.main.PointGrid().keys, kKeys);
+
+    w.points.press = test::TScriptedPoints::TPress::NoGrid;
+    QTest::mouseClick(w.main.btn_grid, Qt::LeftButton);
+    QVERIFY(w.main.PointGrid().empty());
+    CheckDataField(w, "stations.dat", false);
+  }
+
+  // A refused grid leaves the window as it was; the dialog's message is
+  // the user's only word of it.
+  void refusedGridChangesNothing() {
+    TWindows w;
+    w.main.dataPath->setText("stations.dat");
+    w.points.typed = TPointGridFields{"0", "1", "45", "45.5", "0.3", false, "0", false};
+    QTest::mouseClick(w.main.btn_grid, Qt::LeftButton);
+    QCOMPARE(w.prompts.messages.size(), std::size_t(1));
+    QVERIFY(w.prompts.messages[0].starts_with("grid=0;1;45;45.5;0.3 in "));
+    QVERIFY(w.main.PointGrid().empty());
+    CheckDataField(w, "stations.dat", false);
+  }
+
+  // Saved with the decimal point under a decimal comma, shown in the
+  // user's format when the next window reads the file.
+  void gridSurvivesSaveAndLoad() {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QTemporaryDir folder;
+    {
+      TWindows first(test::TestSettings(folder.path()));
+      first.main.dataPath->setText("stations.dat");
+      first.points.typed = TPointGridFields{"0", "1", "45", "45,5", "0,5", true, "100", false};
+      QTest::mouseClick(first.main.btn_grid, Qt::LeftButton);
+      QVERIFY(first.prompts.messages.empty());
+      first.main.SaveCfgFile();
+    }
+    QFile file(folder.filePath("app.ini"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("[points]"));
+    QVERIFY(text.contains("grid=0;1;45;45.5;0.5"));
+    QVERIFY(text.contains("height=surface+100"));
+
+    TWindows second(test::TestSettings(folder.path()));
+    QCOMPARE(second.main.PointGrid().keys, kKeys);
+    CheckDataField(second, "grid 3 x 2 nodes, step 0,5 deg, height surface+100 m", true);
+    QCOMPARE(second.main.WindowToState().pointFile, std::string("stations.dat"));
+    second.points.press = test::TScriptedPoints::TPress::Cancel;
+    QTest::mouseClick(second.main.btn_grid, Qt::LeftButton);
+    QCOMPARE(second.points.seenFields, (TPointGridFields{"0", "1", "45", "45,5", "0,5", true, "100", false}));
+  }
+};
+
 // Every window fits the screen it opens on, whatever its size and scale
 // factor: CTest runs this class on 1366 x 768 and 1600 x 1000 screens at
 // scale factors 1, 1.5 and 2 (tests/app/screens/). Where the main window's
@@ -1194,7 +1286,7 @@ class ScreenFitTest : public QObject {
 
 int main(int argc, char** argv) {
   return globelayers::test::RunSuites<MainWindowTest, LayerTableTest, ApplicationTest, ProgressDialogTest,
-                                      ZoneListTest, ScreenFitTest>(argc, argv);
+                                      ZoneListTest, PointGridWindowTest, ScreenFitTest>(argc, argv);
 }
 
 #include "AppTests.moc"

@@ -22,6 +22,7 @@
 #include "SettingsLocation.h"
 #include "ProgressDialog.h"
 #include "MainWindow.h"
+#include "PointsDialog.h"
 #include "ZoneDialog.h"
 
 namespace globelayers::test {
@@ -100,6 +101,35 @@ class TScriptedZones : public TZoneDialog {
   }
 };
 
+// The grid-of-points dialog with a scripted person in front of it: it
+// records the fields shown, puts the scripted fields in (when given) and
+// presses OK, Cancel or "No grid".
+class TScriptedPoints : public TPointsDialog {
+ public:
+  using TPointsDialog::TPointsDialog;
+
+  enum class TPress { Ok, Cancel, NoGrid };
+  std::optional<TPointGridFields> typed;
+  TPress press = TPress::Ok;
+
+  int runs = 0;
+  TPointGridFields seenFields;
+
+  int ShowModal() override {
+    ++runs;
+    seenFields = Fields();
+    if (typed) SetFields(*typed);
+    setResult(QDialog::Rejected);
+    if (press == TPress::Ok)
+      OkClick();  // refuses, with its message, a grid no run can use
+    else if (press == TPress::Cancel)
+      CancelClick();
+    else
+      NoGridClick();
+    return result();
+  }
+};
+
 // Settings files in `folder`: "app.ini" beside the executable, always
 // writable, and "config/app.ini" in the configuration folder.
 inline TSettingsLocation TestSettings(const QString& folder) {
@@ -119,12 +149,14 @@ struct TWindows {
   TfrmWt4 wt4{&main};
   TScriptedLayer layer{prompts, &main};
   TScriptedZones zones{prompts, &main};
+  TScriptedPoints points{prompts, &main};
   TWindows() : TWindows(TSettingsLocation{}) {}
   explicit TWindows(TSettingsLocation settings) {
     main.SetSettingsLocation(settings.besideApp.isEmpty() ? TestSettings(settingsFolder.path())
                                                           : std::move(settings));
     main.AttachDialogs(wt4, layer);
     main.AttachZoneDialog(zones);
+    main.AttachPointsDialog(points);
     main.FormCreate();
   }
 };
