@@ -418,10 +418,8 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
     LocateArray(grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
                 cellT_.data(), cellU_.data(), nearLine_.data());
     if (filled == fill.end()) continue;
-    double* out = filled->samples + offset;
-    for (int j = 0; j < m; ++j) {
-      out[j] = InterpolateCell(grid, {.ix = cellX_[j], .iy = cellY_[j], .t = cellT_[j], .u = cellU_[j]});
-    }
+    InterpolateCells(grid, m, cellX_.data(), cellY_.data(), cellT_.data(), cellU_.data(),
+                     filled->samples + offset);
   }
   // Those few segments are sampled again at their exact centres.
   for (int j = 0; j < m; ++j) {

@@ -1,8 +1,10 @@
 #include "SegmentLoops.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Geodesy.h"
+#include "GridSampler.h"
 #include "LayerModel.h"
 
 // An AVX2 copy of each loop is picked at load time where the processor has
@@ -89,6 +91,27 @@ void LocateArray(const TGridImports& g, int m, const double* __restrict lon, con
     const bool line = std::fabs(c.t) * wx < guard || std::fabs(1 - c.t) * wx < guard ||
                       std::fabs(c.u) * wy < guard || std::fabs(1 - c.u) * wy < guard;
     near[j] = static_cast<char>(near[j] | (line ? 1 : 0));
+  }
+}
+
+void InterpolateCells(const TGridImports& g, int m, const int* __restrict ix, const int* __restrict iy,
+                      const double* __restrict t, const double* __restrict u, double* __restrict out) {
+  // Cells ahead: enough to cover a miss's latency with the few segments'
+  // work between, few enough that the lines stay in the first-level cache.
+  constexpr int kAhead = 12;
+  const float* values = g.values.data();
+  const std::size_t ny = static_cast<std::size_t>(g.ny);
+  const auto request = [&](int k) {
+    const float* node = values + static_cast<std::size_t>(ix[k]) * ny + static_cast<std::size_t>(iy[k]);
+    __builtin_prefetch(node);
+    __builtin_prefetch(node + 1);
+    __builtin_prefetch(node + ny);
+    __builtin_prefetch(node + ny + 1);
+  };
+  for (int k = 0; k < std::min(kAhead, m); ++k) request(k);
+  for (int j = 0; j < m; ++j) {
+    if (j + kAhead < m) request(j + kAhead);
+    out[j] = InterpolateCell(g, {.ix = ix[j], .iy = iy[j], .t = t[j], .u = u[j]});
   }
 }
 

@@ -45,4 +45,12 @@ void KernelPairsFinish(int n, const double* clOut, const double* qOut, const dou
 void LocateArray(const TGridImports& g, int m, const double* lon, const double* lat, double guard, int* ix,
                  int* iy, double* t, double* u, char* near);
 
+// InterpolateCell for m cells (ix, iy, weights t and u without unit) into
+// out, each value to the bit as InterpolateCell gives it. The nodes of a
+// cell are asked for from memory some cells ahead of their use: on a grid
+// far larger than the caches every cell is a miss, and one at a time they
+// would wait in turn.
+void InterpolateCells(const TGridImports& g, int m, const int* ix, const int* iy, const double* t, const double* u,
+                      double* out);
+
 }  // namespace globelayers
