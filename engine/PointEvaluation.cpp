@@ -582,23 +582,28 @@ void TPointEvaluator::AccumulateRing(int i, const TStretch& s, std::int64_t offs
                pairBottomI_.data());
   const double knownAt[2] = {at.pairTop, at.pairBottom};
   const double knownAtI[2] = {atI.pairTop, atI.pairBottom};
-  // Sums in segment order.
+  // Sums in segment order, held in registers for the stretch: through the
+  // references every addition would wait for the one before it to reach
+  // memory and come back.
+  double layerDte = layer.dte, layerDteI = layer.dteI, totalDte = total.dte, totalDteI = total.dteI;
   for (int j = 0; j < m; ++j) {
     if (!keep_[j]) continue;
     const int sT = sourceTop_[j], sB = sourceBottom_[j];
     const double pT = sT < 2 ? knownAt[sT] : pairTop_[j];
     const double pB = sB < 2 ? knownAt[sB] : pairBottom_[j];
     const double c = rho_[j] * (pT - pB) * sign_[j] / segments;
-    layer.dte += c;
-    total.dte += c;
+    layerDte += c;
+    totalDte += c;
     if (withIncrement) {
       const double pTi = sT < 2 ? knownAtI[sT] : pairTopI_[j];
       const double pBi = sB < 2 ? knownAtI[sB] : pairBottomI_[j];
       const double ci = rho_[j] * (pTi - pBi) * sign_[j] / segments;
-      layer.dteI += ci;
-      total.dteI += ci;
+      layerDteI += ci;
+      totalDteI += ci;
     }
   }
+  layer = {.dte = layerDte, .dteI = layerDteI};
+  total = {.dte = totalDte, .dteI = totalDteI};
 }
 
 std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {
