@@ -500,8 +500,8 @@ void TPointEvaluator::KernelPairs(const TRingTable::Ring& ring, int n, double rP
   // The terms of both bounds for every radius, then every logarithm in one
   // tight loop, then the sums: the same operations as KernelPair, in an
   // order that keeps the processor busy.
-  KernelTermsArray(n, ring.tOut, jobR_.data(), rPoint, clOut_.data(), qOut_.data(), uOut_.data());
-  KernelTermsArray(n, ring.tIn, jobR_.data(), rPoint, clIn_.data(), qIn_.data(), uIn_.data());
+  KernelTermsBounds(n, ring.tOut, ring.tIn, jobR_.data(), rPoint, clOut_.data(), qOut_.data(), uOut_.data(),
+                    clIn_.data(), qIn_.data(), uIn_.data());
   for (int k = 0; k < n; ++k) {
     logOut_[k] = KernelTakesLog(uOut_[k]) ? std::log(uOut_[k]) : 0;
     logIn_[k] = KernelTakesLog(uIn_[k]) ? std::log(uIn_[k]) : 0;

@@ -93,6 +93,16 @@ TEST(SegmentLoops, KernelLoopsAsTheScalarKernel) {
   for (int k = 0; k < kLength; ++k) {
     ASSERT_EQ(pair[k], AttractionKernelCos(tOut, r1[k], rP) - AttractionKernelCos(tIn, r1[k], rP)) << k;
   }
+  // Both bounds in one pass: the same bits as the two passes, bound by bound
+  // (including the radius where the squared distance rounds to 0 or below).
+  std::vector<double> both[6];
+  for (auto& v : both) v.assign(kLength, -7.0);
+  KernelTermsBounds(kLength, tOut, tIn, r1.data(), rP, both[0].data(), both[1].data(), both[2].data(),
+                    both[3].data(), both[4].data(), both[5].data());
+  const std::vector<double>* separate[6] = {&clO, &qO, &uO, &clI, &qI, &uI};
+  for (int a = 0; a < 6; ++a) {
+    for (int k = 0; k < kLength; ++k) ASSERT_EQ(std::memcmp(&both[a][k], &(*separate[a])[k], sizeof(double)), 0) << a << " " << k;
+  }
 }
 
 TEST(SegmentLoops, GridCellsAsTheScalarSamplerAndNodeLineFlags) {
