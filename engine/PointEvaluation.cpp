@@ -418,10 +418,8 @@ void TPointEvaluator::SampleRing(const TStretch& s, const std::vector<TSampledGr
     LocateArray(grid, m, ringLon_.data(), ringLat_.data(), kGuardDeg, cellX_.data(), cellY_.data(),
                 cellT_.data(), cellU_.data(), nearLine_.data());
     if (filled == fill.end()) continue;
-    double* out = filled->samples + offset;
-    for (int j = 0; j < m; ++j) {
-      out[j] = InterpolateCell(grid, {.ix = cellX_[j], .iy = cellY_[j], .t = cellT_[j], .u = cellU_[j]});
-    }
+    InterpolateCells(grid, m, cellX_.data(), cellY_.data(), cellT_.data(), cellU_.data(),
+                     filled->samples + offset);
   }
   // Those few segments are sampled again at their exact centres.
   for (int j = 0; j < m; ++j) {
@@ -502,8 +500,8 @@ void TPointEvaluator::KernelPairs(const TRingTable::Ring& ring, int n, double rP
   // The terms of both bounds for every radius, then every logarithm in one
   // tight loop, then the sums: the same operations as KernelPair, in an
   // order that keeps the processor busy.
-  KernelTermsArray(n, ring.tOut, jobR_.data(), rPoint, clOut_.data(), qOut_.data(), uOut_.data());
-  KernelTermsArray(n, ring.tIn, jobR_.data(), rPoint, clIn_.data(), qIn_.data(), uIn_.data());
+  KernelTermsBounds(n, ring.tOut, ring.tIn, jobR_.data(), rPoint, clOut_.data(), qOut_.data(), uOut_.data(),
+                    clIn_.data(), qIn_.data(), uIn_.data());
   for (int k = 0; k < n; ++k) {
     logOut_[k] = KernelTakesLog(uOut_[k]) ? std::log(uOut_[k]) : 0;
     logIn_[k] = KernelTakesLog(uIn_[k]) ? std::log(uIn_[k]) : 0;
@@ -584,23 +582,28 @@ void TPointEvaluator::AccumulateRing(int i, const TStretch& s, std::int64_t offs
                pairBottomI_.data());
   const double knownAt[2] = {at.pairTop, at.pairBottom};
   const double knownAtI[2] = {atI.pairTop, atI.pairBottom};
-  // Sums in segment order.
+  // Sums in segment order, held in registers for the stretch: through the
+  // references every addition would wait for the one before it to reach
+  // memory and come back.
+  double layerDte = layer.dte, layerDteI = layer.dteI, totalDte = total.dte, totalDteI = total.dteI;
   for (int j = 0; j < m; ++j) {
     if (!keep_[j]) continue;
     const int sT = sourceTop_[j], sB = sourceBottom_[j];
     const double pT = sT < 2 ? knownAt[sT] : pairTop_[j];
     const double pB = sB < 2 ? knownAt[sB] : pairBottom_[j];
     const double c = rho_[j] * (pT - pB) * sign_[j] / segments;
-    layer.dte += c;
-    total.dte += c;
+    layerDte += c;
+    totalDte += c;
     if (withIncrement) {
       const double pTi = sT < 2 ? knownAtI[sT] : pairTopI_[j];
       const double pBi = sB < 2 ? knownAtI[sB] : pairBottomI_[j];
       const double ci = rho_[j] * (pTi - pBi) * sign_[j] / segments;
-      layer.dteI += ci;
-      total.dteI += ci;
+      layerDteI += ci;
+      totalDteI += ci;
     }
   }
+  layer = {.dte = layerDte, .dteI = layerDteI};
+  total = {.dte = totalDte, .dteI = totalDteI};
 }
 
 std::string TPointEvaluator::Evaluate(const TCalcPoint& p) {

@@ -1,8 +1,10 @@
 #include "SegmentLoops.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Geodesy.h"
+#include "GridSampler.h"
 #include "LayerModel.h"
 
 // An AVX2 copy of each loop is picked at load time where the processor has
@@ -62,6 +64,35 @@ void KernelTermsArray(int n, double t, const double* __restrict r1, double r, do
 }
 
 GLOBELAYERS_VECTOR_CLONES
+void KernelTermsBounds(int n, double tOut, double tIn, const double* __restrict r1, double r,
+                       double* __restrict clOut, double* __restrict qOut, double* __restrict uOut,
+                       double* __restrict clIn, double* __restrict qIn, double* __restrict uIn) {
+  // KernelTerms line by line (Geodesy.h); each line is one rounding step.
+  const double B = r * r;
+  const auto bound = [&](double t, double r1k, double A, double T1, double twoRr1, double& cl, double& Q,
+                         double& u) {
+    const double T2 = (r1k * t) / (3 * r);
+    const double T3 = t * t;
+    const double P = twoRr1 * t;  // 2 * r * r1 * t, from the left
+    const double c = T1 + T2 + T3 - 0.6666666666666666;
+    double m = (B - P) + A;
+    if (m < 0) m = 0;
+    const double l = std::sqrt(m);
+    Q = (t * t * t - t) * r;
+    u = 2 * l + 2 * (r1k - r * t);
+    cl = c * l;
+  };
+  for (int k = 0; k < n; ++k) {
+    const double r1k = r1[k];
+    const double A = r1k * r1k;
+    const double T1 = A / (3 * B);
+    const double twoRr1 = 2 * r * r1k;
+    bound(tOut, r1k, A, T1, twoRr1, clOut[k], qOut[k], uOut[k]);
+    bound(tIn, r1k, A, T1, twoRr1, clIn[k], qIn[k], uIn[k]);
+  }
+}
+
+GLOBELAYERS_VECTOR_CLONES
 void KernelPairsFinish(int n, const double* __restrict clOut, const double* __restrict qOut,
                        const double* __restrict uOut, const double* __restrict logOut,
                        const double* __restrict clIn, const double* __restrict qIn, const double* __restrict uIn,
@@ -89,6 +120,27 @@ void LocateArray(const TGridImports& g, int m, const double* __restrict lon, con
     const bool line = std::fabs(c.t) * wx < guard || std::fabs(1 - c.t) * wx < guard ||
                       std::fabs(c.u) * wy < guard || std::fabs(1 - c.u) * wy < guard;
     near[j] = static_cast<char>(near[j] | (line ? 1 : 0));
+  }
+}
+
+void InterpolateCells(const TGridImports& g, int m, const int* __restrict ix, const int* __restrict iy,
+                      const double* __restrict t, const double* __restrict u, double* __restrict out) {
+  // Cells ahead: enough to cover a miss's latency with the few segments'
+  // work between, few enough that the lines stay in the first-level cache.
+  constexpr int kAhead = 12;
+  const float* values = g.values.data();
+  const std::size_t ny = static_cast<std::size_t>(g.ny);
+  const auto request = [&](int k) {
+    const float* node = values + static_cast<std::size_t>(ix[k]) * ny + static_cast<std::size_t>(iy[k]);
+    __builtin_prefetch(node);
+    __builtin_prefetch(node + 1);
+    __builtin_prefetch(node + ny);
+    __builtin_prefetch(node + ny + 1);
+  };
+  for (int k = 0; k < std::min(kAhead, m); ++k) request(k);
+  for (int j = 0; j < m; ++j) {
+    if (j + kAhead < m) request(j + kAhead);
+    out[j] = InterpolateCell(g, {.ix = ix[j], .iy = iy[j], .t = t[j], .u = u[j]});
   }
 }
 

@@ -33,6 +33,14 @@ bool CentresToDegrees(int m, double lambdaRad, double guard, double* lat, double
 // and r in metres; cl, q and u in metres.
 void KernelTermsArray(int n, double t, const double* r1, double r, double* cl, double* q, double* u);
 
+// KernelTermsArray at a ring's two bounds in one pass: tOut and tIn are the
+// cosines of its outer and inner distance (no unit), radii r1 and r in
+// metres; terms in metres. What does not depend on the bound (r1 squared,
+// its share over 3 r^2, 2 r r1) is formed once per radius: the same
+// operations as KernelTerms on the same values, so the same bits.
+void KernelTermsBounds(int n, double tOut, double tIn, const double* r1, double r, double* clOut, double* qOut,
+                       double* uOut, double* clIn, double* qIn, double* uIn);
+
 // pair[k] = KernelFinish(out k, logOut[k]) - KernelFinish(in k, logIn[k]),
 // in metres.
 void KernelPairsFinish(int n, const double* clOut, const double* qOut, const double* uOut, const double* logOut,
@@ -44,5 +52,13 @@ void KernelPairsFinish(int n, const double* clOut, const double* qOut, const dou
 // are the weights across the cell, without unit.
 void LocateArray(const TGridImports& g, int m, const double* lon, const double* lat, double guard, int* ix,
                  int* iy, double* t, double* u, char* near);
+
+// InterpolateCell for m cells (ix, iy, weights t and u without unit) into
+// out, each value to the bit as InterpolateCell gives it. The nodes of a
+// cell are asked for from memory some cells ahead of their use: on a grid
+// far larger than the caches every cell is a miss, and one at a time they
+// would wait in turn.
+void InterpolateCells(const TGridImports& g, int m, const int* ix, const int* iy, const double* t, const double* u,
+                      double* out);
 
 }  // namespace globelayers

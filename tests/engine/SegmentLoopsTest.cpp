@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -92,6 +93,16 @@ TEST(SegmentLoops, KernelLoopsAsTheScalarKernel) {
   for (int k = 0; k < kLength; ++k) {
     ASSERT_EQ(pair[k], AttractionKernelCos(tOut, r1[k], rP) - AttractionKernelCos(tIn, r1[k], rP)) << k;
   }
+  // Both bounds in one pass: the same bits as the two passes, bound by bound
+  // (including the radius where the squared distance rounds to 0 or below).
+  std::vector<double> both[6];
+  for (auto& v : both) v.assign(kLength, -7.0);
+  KernelTermsBounds(kLength, tOut, tIn, r1.data(), rP, both[0].data(), both[1].data(), both[2].data(),
+                    both[3].data(), both[4].data(), both[5].data());
+  const std::vector<double>* separate[6] = {&clO, &qO, &uO, &clI, &qI, &uI};
+  for (int a = 0; a < 6; ++a) {
+    for (int k = 0; k < kLength; ++k) ASSERT_EQ(std::memcmp(&both[a][k], &(*separate[a])[k], sizeof(double)), 0) << a << " " << k;
+  }
 }
 
 TEST(SegmentLoops, GridCellsAsTheScalarSamplerAndNodeLineFlags) {
@@ -128,6 +139,46 @@ TEST(SegmentLoops, GridCellsAsTheScalarSamplerAndNodeLineFlags) {
   for (char f : set) {
     ASSERT_EQ(f, 1);
   }
+}
+
+// The samples of whole arrays of cells, with the nodes asked for ahead:
+// every value as the scalar sampler gives it, at the grid's first and last
+// cells (whose nodes end the buffer), outside the grid (extrapolated), and
+// beside blank nodes with zero and with nonzero weight. Lengths shorter and
+// longer than the distance it reads ahead.
+TEST(SegmentLoops, CellSamplesAsTheScalarSampler) {
+  TGridImports g;
+  g.nx = 41, g.ny = 31, g.xMin = -20, g.xStep = 1, g.yMin = 30, g.yStep = 1;
+  g.values.resize(std::size_t(g.nx) * g.ny);
+  for (int ix = 0; ix < g.nx; ++ix) {
+    for (int iy = 0; iy < g.ny; ++iy) g.at(ix, iy) = float(100 * std::sin(ix * 0.3) + 7 * iy);
+  }
+  g.at(11, 10) = kBlankMarker;  // at longitude -9, latitude 40
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> lonAt(-30, 30), latAt(20, 70);
+  std::vector<double> lon(kLength), lat(kLength);
+  for (int j = 0; j < kLength; ++j) lon[j] = lonAt(rng), lat[j] = latAt(rng);
+  // Corner nodes, the blank node, a cell with it at zero and at nonzero
+  // weight, positions outside the grid.
+  const double special[][2] = {{-20, 30},   {20, 60},    {19.99, 59.99}, {-9, 40},
+                               {-10, 40.5}, {-9.5, 40.5}, {-25, 75},     {25, 25}};
+  for (int s = 0; s < 8; ++s) lon[s] = special[s][0], lat[s] = special[s][1];
+  std::vector<int> ix(kLength), iy(kLength);
+  std::vector<double> t(kLength), u(kLength);
+  std::vector<char> near(kLength, 0);
+  LocateArray(g, kLength, lon.data(), lat.data(), 1e-9, ix.data(), iy.data(), t.data(), u.data(), near.data());
+  for (const int m : {0, 1, 5, kLength}) {
+    std::vector<double> out(kLength + 1, -7.0);
+    InterpolateCells(g, m, ix.data(), iy.data(), t.data(), u.data(), out.data());
+    for (int j = 0; j < m; ++j) {
+      const double want = SampleGrid(g, lon[j], lat[j]);
+      ASSERT_EQ(std::memcmp(&out[j], &want, sizeof want), 0) << m << " " << lon[j] << " " << lat[j];
+    }
+    ASSERT_EQ(out[m], -7.0);  // nothing written past the end
+  }
+  // The fixture holds both kinds of cell next to the blank.
+  EXPECT_NE(SampleGrid(g, -10, 40.5), double{kBlankMarker});
+  EXPECT_EQ(SampleGrid(g, -9.5, 40.5), double{kBlankMarker});
 }
 
 }  // namespace
