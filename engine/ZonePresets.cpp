@@ -101,6 +101,67 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
   return zones;
 }
 
+// Far sizes that follow the grids the bands read. A 3" tile nested in a
+// 20' global grid: with the tile's rule to 180 degrees the band beyond
+// 2.25 degrees alone has 16.7 million segments of 180" per point
+// (`standard`), sampling a 20' grid there. Each piece of distance takes
+// the rule of the finest spacing that reaches it; the rules themselves
+// stay as measured.
+std::optional<std::vector<TZone>> PresetZones(std::string_view name, const std::vector<TPresetSpacing>& spacings) {
+  constexpr double kFullDeg = 180;  // degrees: the presets' outer distance
+  if (spacings.empty()) return std::nullopt;
+  for (const TPresetSpacing& s : spacings) {
+    if (!(s.spacingArcSec > 0) || !std::isfinite(s.spacingArcSec) || !(s.reachDeg > 0)) return std::nullopt;
+  }
+  // The pieces of distance, each with the finest spacing that reaches
+  // beyond its inner end: outwards from the point, ever coarser.
+  struct TPiece {
+    double fromDeg, toDeg, spacingArcSec;  // degrees, degrees, arc-seconds
+  };
+  std::vector<TPiece> pieces;
+  for (double fromDeg = 0; fromDeg < kFullDeg;) {
+    double h = 0, toDeg = kFullDeg;  // arc-seconds, degrees
+    for (const TPresetSpacing& s : spacings) {
+      if (!(s.reachDeg > fromDeg)) continue;
+      if (h == 0 || s.spacingArcSec < h) h = s.spacingArcSec;
+    }
+    if (h == 0) h = spacings.back().spacingArcSec;  // nothing reaches on: a caller's list without 180
+    // h holds out to the nearest reach beyond: there a spacing may end.
+    for (const TPresetSpacing& s : spacings) {
+      if (s.reachDeg > fromDeg && s.reachDeg < toDeg) toDeg = s.reachDeg;
+    }
+    toDeg = std::min(toDeg, kFullDeg);
+    if (!pieces.empty() && pieces.back().spacingArcSec == h) {
+      pieces.back().toDeg = toDeg;
+    } else {
+      pieces.push_back({fromDeg, toDeg, h});
+    }
+    fromDeg = toDeg;
+  }
+
+  std::vector<TZone> zones;
+  for (const TPiece& piece : pieces) {
+    const std::optional<std::vector<TZone>> rule = PresetZones(name, piece.spacingArcSec);
+    if (!rule) return std::nullopt;
+    for (const TZone& band : *rule) {
+      const double fromDeg = std::max(band.psiFromDeg, piece.fromDeg);
+      const double toDeg = std::min(band.psiToDeg, piece.toDeg);
+      if (!(toDeg > fromDeg)) continue;
+      // A piece too narrow for rings of its size would add nothing: the
+      // finer band before covers it.
+      if (!zones.empty() && (toDeg - fromDeg) * 3600 < 2 * band.segmentSizeArcSec) {
+        zones.back().psiToDeg = toDeg;
+        continue;
+      }
+      TZone cut = band;
+      cut.psiFromDeg = zones.empty() ? fromDeg : zones.back().psiToDeg;
+      cut.psiToDeg = toDeg;
+      zones.push_back(cut);
+    }
+  }
+  return zones;
+}
+
 }  // namespace globelayers
 
 namespace globelayers {

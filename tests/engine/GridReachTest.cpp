@@ -255,5 +255,111 @@ TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
   EXPECT_TRUE(CoversGlobe(pixels));
 }
 
+// The diameter of a grid's extent, against the distance of its farthest
+// corners by the textbook formula; a window stands for its whole file.
+TEST(GridReachPresets, ExtentDiameterIsTheFarthestCornersRoundedUp) {
+  const auto corners = [](double lat0, double lon0, double lat1, double lon1) {  // degrees
+    const double a = std::sin(0.5 * (lat1 - lat0) * kRad), b = std::sin(0.5 * (lon1 - lon0) * kRad);
+    return 2 * std::asin(std::sqrt(a * a + std::cos(lat0 * kRad) * std::cos(lat1 * kRad) * b * b)) / kRad;
+  };
+  TGridImports tile;  // an SRTM 3" tile: nodes from 86 to 87 E, 27 to 28 N
+  const double h = 1.0 / 1200;  // degrees
+  tile.nx = tile.ny = 1201, tile.xStep = h, tile.yStep = -h;
+  tile.xMin = 86, tile.xMax = 87, tile.yMin = 28, tile.yMax = 27;
+  const double diagonal = corners(27 - h, 86 - h, 28 + h, 87 + h);  // 1.339 degrees, a spacing beyond each edge
+  EXPECT_GE(ExtentDiameterDeg(tile), diagonal);
+  EXPECT_DOUBLE_EQ(ExtentDiameterDeg(tile), 1.4);
+
+  TGridImports window = tile;  // its nodes near 86.5 E 27.5 N
+  window.fileNx = window.fileNy = 1201, window.fileXMin = 86, window.fileYMin = 28;
+  window.nx = window.ny = 101, window.xMin = 86.45, window.xMax = 86.55, window.yMin = 27.55, window.yMax = 27.45;
+  EXPECT_DOUBLE_EQ(ExtentDiameterDeg(window), 1.4);
+
+  TGridImports wide = tile;  // half a turn of longitude: an antipode may lie inside
+  wide.xMin = -90, wide.xMax = 90;
+  EXPECT_EQ(ExtentDiameterDeg(wide), 180);
+}
+
+// Preset bands of a run whose grids reach different distances: each
+// distance in the rule of the finest spacing that reaches it. The
+// expectations cut the one-spacing rules by hand where the next grid
+// takes over.
+TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
+  const auto band = [](double from, double to, const TZone& sized) {  // degrees
+    return TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = sized.segmentSizeArcSec,
+                 .blockMeans = sized.blockMeans};
+  };
+  for (const char* preset : {"standard", "fine"}) {
+    SCOPED_TRACE(preset);
+    const std::vector<TZone> one = *PresetZones(preset, 60);      // a 1' grid
+    const std::vector<TZone> srtm = *PresetZones(preset, 3);      // a 3" tile
+    const std::vector<TZone> etopo = *PresetZones(preset, 1200);  // a 20' global grid
+    // The 3" rule: decades to 0.05 degrees, 0.05 .. 0.5, 0.5 .. 2.25, on;
+    // the 20' rule: ..., 0.2 .. 2, 2 .. 20, 20 .. 180 degrees.
+    ASSERT_EQ(srtm.size(), 8u);
+    ASSERT_DOUBLE_EQ(srtm[6].psiToDeg, 2.25);
+    ASSERT_EQ(etopo.size(), 6u);
+    ASSERT_DOUBLE_EQ(etopo[3].psiToDeg, 2);
+    std::vector<TZone> nested(srtm.begin(), srtm.begin() + 6);  // to 0.5 degrees
+    nested.push_back(band(0.5, 1.4, srtm[6]));
+    nested.push_back(band(1.4, 2, etopo[3]));
+    nested.push_back(etopo[4]);
+    nested.push_back(etopo[5]);
+    // The 20' rule's band before 2 degrees, cut to 0.01 degrees, is narrower
+    // than two of its segments: the 3" band before takes it.
+    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 6);
+    sliver.push_back(band(0.5, 2, srtm[6]));
+    sliver.push_back(etopo[4]);
+    sliver.push_back(etopo[5]);
+    struct Case {
+      const char* what;
+      std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees
+      std::vector<TZone> zones;
+    };
+    const Case cases[] = {
+        {"a single 1' grid: its rule unchanged", {{60, 180}}, one},
+        {"a 1' global grid before a 15' one: the 1' rule", {{60, 180}, {900, 180}}, one},
+        {"a 3\" tile (reaching 1.4 degrees) before a 20' global grid", {{3, 1.4}, {1200, 180}}, nested},
+        {"the same with the grids given the other way round", {{1200, 180}, {3, 1.4}}, nested},
+        {"a 3\" tile reaching 1.99 degrees", {{3, 1.99}, {1200, 180}}, sliver},
+        {"a 3\" tile and a 20' grid, both reaching 180 degrees", {{3, 180}, {1200, 180}}, srtm},
+    };
+    for (const Case& c : cases) EXPECT_EQ(*PresetZones(preset, c.spacings), c.zones) << c.what;
+    EXPECT_FALSE(PresetZones(preset, std::vector<TPresetSpacing>{}));
+    EXPECT_FALSE(PresetZones(preset, std::vector<TPresetSpacing>{{0, 180}}));
+  }
+  // The documented 1' rule of `fine`, as the settings file would give it.
+  const std::vector<TZone> fine1 = {
+      {0, 0.0001, 0.005625, false}, {0.0001, 0.001, 0.05625, false}, {0.001, 0.01, 0.5625, false},
+      {0.01, 0.1, 5.625, false},     {0.1, 1, 14.0625, false},       {1, 10, 112.5, false},
+      {10, 45, 900, true},           {45, 180, 1800, true}};
+  const std::vector<TZone> formed = *PresetZones("fine", std::vector<TPresetSpacing>{{60, 180}});
+  ASSERT_EQ(formed.size(), fine1.size());
+  for (std::size_t k = 0; k < fine1.size(); ++k) {  // the rule's bounds are products in h: to the last bits
+    EXPECT_DOUBLE_EQ(formed[k].psiFromDeg, fine1[k].psiFromDeg) << k;
+    EXPECT_DOUBLE_EQ(formed[k].psiToDeg, fine1[k].psiToDeg) << k;
+    EXPECT_DOUBLE_EQ(formed[k].segmentSizeArcSec, fine1[k].segmentSizeArcSec) << k;
+    EXPECT_EQ(formed[k].blockMeans, fine1[k].blockMeans) << k;
+  }
+}
+
+// What a run's grid lists give the presets: the last grid of a list
+// reaches everywhere, a grid before it as far as its extent's diameter.
+TEST(GridReachPresets, ListsReachAsFarAsTheirGridsExtend) {
+  TGridImports tile;
+  tile.xStep = 1.0 / 1200, tile.yStep = -1.0 / 1200;  // degrees: 3"
+  tile.xMin = 86, tile.xMax = 87, tile.yMin = 28, tile.yMax = 27;
+  TGridImports etopo;
+  etopo.xStep = etopo.yStep = 1.0 / 3;  // degrees: 20'
+  etopo.xMin = -180, etopo.xMax = 180, etopo.yMin = -90, etopo.yMax = 90;
+  const std::vector<TPresetSpacing> spacings = PresetSpacings({{&tile, &etopo}, {&tile}});
+  ASSERT_EQ(spacings.size(), 3u);
+  EXPECT_DOUBLE_EQ(spacings[0].spacingArcSec, 3);
+  EXPECT_DOUBLE_EQ(spacings[0].reachDeg, 1.4);
+  EXPECT_DOUBLE_EQ(spacings[1].spacingArcSec, 1200);
+  EXPECT_EQ(spacings[1].reachDeg, 180);
+  EXPECT_EQ(spacings[2].reachDeg, 180);  // the tile alone: its rule everywhere
+}
+
 }  // namespace
 }  // namespace globelayers
