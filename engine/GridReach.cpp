@@ -106,8 +106,10 @@ double ExtentDiameterDeg(const TGridImports& g) {
   const double stepDeg = std::max(east - west, north - south) / kSteps;  // degrees
   // Rounded up to two digits, for bounds that read well in a run log.
   const double reach = widest / kDegToRadReach + stepDeg;            // degrees
-  const double unit = std::pow(10.0, std::floor(std::log10(reach)) - 1);  // degrees
-  return std::min(kFullDeg, std::ceil(reach / unit) * unit);
+  // Divided by a power of ten rather than multiplied by its inverse, so
+  // that 1.4 comes out as the double nearest 1.4.
+  const double scale = std::pow(10.0, 1 - std::floor(std::log10(reach)));  // per degree
+  return std::min(kFullDeg, std::ceil(reach * scale) / scale);
 }
 
 std::vector<TPresetSpacing> PresetSpacings(const std::vector<std::vector<const TGridImports*>>& lists) {

@@ -281,9 +281,9 @@ TEST(GridReachPresets, ExtentDiameterIsTheFarthestCornersRoundedUp) {
 }
 
 // Preset bands of a run whose grids reach different distances: each
-// distance in the rule of the finest spacing that reaches it. The
-// expectations cut the one-spacing rules by hand where the next grid
-// takes over.
+// distance in the rule of the finest spacing that reaches it, a coarse
+// grid's beyond the first taken as at most 1'. The expectations cut the
+// one-spacing rules by hand where the next grid takes over.
 TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
   const auto band = [](double from, double to, const TZone& sized) {  // degrees
     return TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = sized.segmentSizeArcSec,
@@ -291,26 +291,34 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
   };
   for (const char* preset : {"standard", "fine"}) {
     SCOPED_TRACE(preset);
-    const std::vector<TZone> one = *PresetZones(preset, 60);      // a 1' grid
-    const std::vector<TZone> srtm = *PresetZones(preset, 3);      // a 3" tile
-    const std::vector<TZone> etopo = *PresetZones(preset, 1200);  // a 20' global grid
+    const std::vector<TZone> srtm = *PresetZones(preset, 3);   // a 3" tile
+    const std::vector<TZone> one = *PresetZones(preset, 60);   // a 1' grid
+    const std::vector<TZone> r30 = *PresetZones(preset, 30);   // a 30" grid
     // The 3" rule: decades to 0.05 degrees, 0.05 .. 0.5, 0.5 .. 2.25, on;
-    // the 20' rule: ..., 0.2 .. 2, 2 .. 20, 20 .. 180 degrees.
+    // the 1' rule: ..., 1 .. 10, 10 .. 45, 45 .. 180; the 30" rule: ...,
+    // 0.5 .. 5, 5 .. 22.5, 22.5 .. 180 degrees.
     ASSERT_EQ(srtm.size(), 8u);
     ASSERT_DOUBLE_EQ(srtm[6].psiToDeg, 2.25);
-    ASSERT_EQ(etopo.size(), 6u);
-    ASSERT_DOUBLE_EQ(etopo[3].psiToDeg, 2);
-    std::vector<TZone> nested(srtm.begin(), srtm.begin() + 6);  // to 0.5 degrees
-    nested.push_back(band(0.5, 1.4, srtm[6]));
-    nested.push_back(band(1.4, 2, etopo[3]));
-    nested.push_back(etopo[4]);
-    nested.push_back(etopo[5]);
-    // The 20' rule's band before 2 degrees, cut to 0.01 degrees, is narrower
+    ASSERT_EQ(one.size(), 8u);
+    ASSERT_DOUBLE_EQ(one[5].psiFromDeg, 1);
+    ASSERT_EQ(r30.size(), 8u);
+    ASSERT_DOUBLE_EQ(r30[5].psiFromDeg, 0.5);
+    std::vector<TZone> in20(srtm.begin(), srtm.begin() + 6);  // to 0.5 degrees
+    in20.push_back(band(0.5, 1.4, srtm[6]));
+    in20.push_back(band(1.4, 10, one[5]));
+    in20.push_back(one[6]);
+    in20.push_back(one[7]);
+    std::vector<TZone> in30(srtm.begin(), srtm.begin() + 6);
+    in30.push_back(band(0.5, 1.4, srtm[6]));
+    in30.push_back(band(1.4, 5, r30[5]));
+    in30.push_back(r30[6]);
+    in30.push_back(r30[7]);
+    // The 1' rule's band before 10 degrees, cut to 0.01 degrees, is narrower
     // than two of its segments: the 3" band before takes it.
-    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 6);
-    sliver.push_back(band(0.5, 2, srtm[6]));
-    sliver.push_back(etopo[4]);
-    sliver.push_back(etopo[5]);
+    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 7);
+    sliver.push_back(band(2.25, 10, srtm[7]));
+    sliver.push_back(one[6]);
+    sliver.push_back(one[7]);
     struct Case {
       const char* what;
       std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees
@@ -318,10 +326,12 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
     };
     const Case cases[] = {
         {"a single 1' grid: its rule unchanged", {{60, 180}}, one},
+        {"a single 20' grid: its rule unchanged", {{1200, 180}}, *PresetZones(preset, 1200)},
         {"a 1' global grid before a 15' one: the 1' rule", {{60, 180}, {900, 180}}, one},
-        {"a 3\" tile (reaching 1.4 degrees) before a 20' global grid", {{3, 1.4}, {1200, 180}}, nested},
-        {"the same with the grids given the other way round", {{1200, 180}, {3, 1.4}}, nested},
-        {"a 3\" tile reaching 1.99 degrees", {{3, 1.99}, {1200, 180}}, sliver},
+        {"a 3\" tile (reaching 1.4 degrees) before a 20' global grid", {{3, 1.4}, {1200, 180}}, in20},
+        {"the same with the grids given the other way round", {{1200, 180}, {3, 1.4}}, in20},
+        {"a 3\" tile before a 30\" global grid", {{3, 1.4}, {30, 180}}, in30},
+        {"a 3\" tile reaching 9.99 degrees before a 20' grid", {{3, 9.99}, {1200, 180}}, sliver},
         {"a 3\" tile and a 20' grid, both reaching 180 degrees", {{3, 180}, {1200, 180}}, srtm},
     };
     for (const Case& c : cases) EXPECT_EQ(*PresetZones(preset, c.spacings), c.zones) << c.what;
