@@ -108,9 +108,9 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
 // the rule of the finest spacing that reaches it. Beyond the first piece
 // a spacing counts as at most 1': the rules' far bands were measured on
 // 1' grids only, and the 20' rule's band of point samples from 20 degrees
-// on (4500" in `standard`, 2250" in `fine`) misses by 0.058 and 0.020
+// on (4500" in `standard`, 2250" in `fine`) misses by 0.100 and 0.020
 // mGal on the real 20' grid, where the 1' rule's far bands on block means
-// miss by 0.022 and 0.0035 (docs/zones.md).
+// miss by 0.022 and 0.0055 (docs/zones.md).
 std::optional<std::vector<TZone>> PresetZones(std::string_view name, const std::vector<TPresetSpacing>& spacings) {
   constexpr double kFullDeg = 180;           // degrees: the presets' outer distance
   constexpr double kMeasuredArcSec = 60;     // arc-seconds: the spacing the far bands were measured on
