@@ -106,7 +106,9 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
 // 2.25 degrees alone has 16.7 million segments of 180" per point
 // (`standard`), sampling a 20' grid there. Each piece of distance takes
 // the rule of the finest spacing that reaches it. Beyond the first piece
-// a spacing counts as at most 1': the rules' far bands were measured on
+// a spacing counts as at most 1', and never as finer than the piece's
+// before (the rule of a grid coarser than 1' goes on to 180 degrees, as
+// does a single grid's): the rules' far bands were measured on
 // 1' grids only, and the 20' rule's band of point samples from 20 degrees
 // on (4500" in `standard`, 2250" in `fine`) misses by 0.100 and 0.020
 // mGal on the real 20' grid, where the 1' rule's far bands on block means
@@ -131,7 +133,7 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, const std::
       if (h == 0 || s.spacingArcSec < h) h = s.spacingArcSec;
     }
     if (h == 0) h = spacings.back().spacingArcSec;  // nothing reaches on: a caller's list without 180
-    if (fromDeg > 0) h = std::min(h, kMeasuredArcSec);
+    if (!pieces.empty()) h = std::max(pieces.back().spacingArcSec, std::min(h, kMeasuredArcSec));
     // h holds out to the nearest reach beyond: there a spacing may end.
     for (const TPresetSpacing& s : spacings) {
       if (s.reachDeg > fromDeg && s.reachDeg < toDeg) toDeg = s.reachDeg;

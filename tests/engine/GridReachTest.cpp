@@ -5,6 +5,7 @@
 // grids.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -219,6 +220,48 @@ TEST_F(ReachRun, AFarBandOfMuchCoarserSegmentsTakesTheGlobalGridOfTheList) {
   }
 }
 
+// A preset on a list of a 15" tile and the 1-degree global grid: the
+// tile's rule out to the tile's reach, the 1' rule's far bands beyond (not
+// the tile's 900" far band). The bands come from the grids' files alone,
+// so a station beside the tile gets the same; and the windows that the
+// run plans from them must give the bytes of whole grids.
+TEST_F(ReachRun, APresetOnAListTakesTheCoarseGridsSizesBeyondTheFineGrid) {
+  const auto fine = [](double x, double y) { return float(800 * std::sin(x * 40) * std::cos(y * 30) + 1500); };
+  const std::string tile = testing_fixtures::WriteSurfer6(dir.File("tile.grd"), 121, 121, 10, 10.5, 45, 45.5, fine);
+  const std::vector<TZone> tileRule = *PresetZones("standard", 15);
+  ASSERT_EQ(tileRule.back().segmentSizeArcSec, 900);  // 60 h
+  // The tile's corners lie 0.622 degrees apart (0.63 with a spacing beyond each edge, rounded up).
+  TGridImports loaded;
+  test::TRecordingPrompts<> quiet;
+  ASSERT_TRUE(LoadGrid(loaded, tile, quiet));
+  ASSERT_DOUBLE_EQ(ExtentDiameterDeg(loaded), 0.63);
+  struct Case {
+    const char* what;
+    std::string points, top;
+    std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees: what the bands must follow
+  };
+  const std::string inside = "10.2 45.1 1 1500\n10.41 45.33 2 1700\n";
+  const Case cases[] = {
+      {"the global grid alone: its own rule", inside, global, {{3600, 180}}},
+      {"stations on the tile", inside, tile + " | " + global, {{15, 0.63}, {3600, 180}}},
+      {"a station 5 degrees beside the tile", "15.3 44 1 300\n", tile + " | " + global, {{15, 0.63}, {3600, 180}}},
+  };
+  for (const Case& c : cases) {
+    const std::string windowed = Run(c.points, c.top, false, TZonePreset{"standard"});
+    const std::vector<TZone> used = engine.UsedZones();
+    EXPECT_EQ(used, *PresetZones("standard", c.spacings)) << c.what;
+    EXPECT_EQ(Run(c.points, c.top, true, TZonePreset{"standard"}), windowed) << c.what;
+  }
+  // Beyond the tile: 0.63 .. 1 degree at 28.125" and on to 180 degrees in
+  // the 1' rule, the last band 3600" on block means.
+  const std::vector<TZone> nested = *PresetZones("standard", cases[1].spacings);
+  const auto cut = std::find_if(nested.begin(), nested.end(), [](const TZone& z) { return z.psiFromDeg == 0.63; });
+  ASSERT_NE(cut, nested.end());
+  EXPECT_EQ(cut->segmentSizeArcSec, 28.125);
+  EXPECT_EQ(nested.back().segmentSizeArcSec, 3600);
+  EXPECT_TRUE(nested.back().blockMeans);
+}
+
 TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
   const auto geometry = [](double xMin, double xMax, double yMin, double yMax, double step) {
     TGridImports g;
@@ -282,7 +325,8 @@ TEST(GridReachPresets, ExtentDiameterIsTheFarthestCornersRoundedUp) {
 
 // Preset bands of a run whose grids reach different distances: each
 // distance in the rule of the finest spacing that reaches it, a coarse
-// grid's beyond the first taken as at most 1'. The expectations cut the
+// grid's beyond the first taken as at most 1' and never finer than the
+// rule before. The expectations cut the
 // one-spacing rules by hand where the next grid takes over.
 TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
   const auto band = [](double from, double to, const TZone& sized) {  // degrees
@@ -333,6 +377,8 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
         {"a 3\" tile before a 30\" global grid", {{3, 1.4}, {30, 180}}, in30},
         {"a 3\" tile reaching 9.99 degrees before a 20' grid", {{3, 9.99}, {1200, 180}}, sliver},
         {"a 3\" tile and a 20' grid, both reaching 180 degrees", {{3, 180}, {1200, 180}}, srtm},
+        {"a 450\" grid reaching 8.6 degrees before a 1 degree one: its own rule", {{450, 8.6}, {3600, 180}},
+         *PresetZones(preset, 450)},
     };
     for (const Case& c : cases) EXPECT_EQ(*PresetZones(preset, c.spacings), c.zones) << c.what;
     EXPECT_FALSE(PresetZones(preset, std::vector<TPresetSpacing>{}));
