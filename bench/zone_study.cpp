@@ -47,6 +47,7 @@
 #include "Geodesy.h"
 #include "GridImports.h"
 #include "GridMeans.h"
+#include "GridReach.h"
 #include "GridSampler.h"
 #include "LayerModel.h"
 #include "PointEvaluation.h"
@@ -801,9 +802,12 @@ std::vector<gl::TCalcPoint> RealStations(const gl::TLayerModel& model, const std
   return points;
 }
 
-gl::TRunContext RealContext(const gl::TLayerModel& model, const TBuiltLayout& built) {
+gl::TRunContext RealContext(const gl::TLayerModel& model, const TBuiltLayout& built,
+                            const gl::TZoneGridMeans* means = nullptr) {
   std::vector<gl::TZoneRings> zones;
-  for (std::size_t z = 0; z < built.bands.size(); ++z) zones.push_back({*built.rings[z], *built.tables[z], nullptr});
+  for (std::size_t z = 0; z < built.bands.size(); ++z) {
+    zones.push_back({*built.rings[z], *built.tables[z], means ? means->ForZone(z) : nullptr});
+  }
   return gl::TRunContext{.model = model,
                          .zones = zones,
                          .rowCount = 2,
@@ -983,6 +987,178 @@ int RealTerrainStudy(const std::string& folder) {
   return 0;
 }
 
+// ---- Real terrain beyond 0.4 degrees: the far bands on the tiles ----
+//   globelayers_zone_study realfar DEM_FOLDER [PLACES]
+// The same places as `real` (PLACES near the Everest tile's centre, 12 if
+// not given, a third of them near Kangchenjunga's, and each tile's summit
+// and steepest node), stations on the surface. The presets on the list
+// `tile | etopo20` take the tile's 3" rule out to the tile's reach (1.4
+// degrees) and, beyond, the 1' rule (a coarser spacing than 1' counts as
+// 1' there; the 20' grid's own rule was tried too: its point samples from
+// 20 degrees on missed by 0.100 mGal in `standard` and 0.020 in `fine`,
+// on means at the same sizes by 0.021 and 0.0086, at 1125" by 0.0042, with
+// one place near each tile's centre).
+// Measured band by band between
+// the presets' bounds from 0.4 degrees out, against point samples at sizes
+// where the band no longer changes: a reference at size s, shown converged
+// by its change from 2 s. Block means where the preset asks for them,
+// formed from both grids as a run forms them.
+
+struct TFarRow {
+  TSpread change;                   // reference against twice its size
+  TSpread miss[2];                  // standard, fine
+  double sizeArcSec[2] = {0, 0};    // the presets' sizes in the band
+  bool means[2] = {false, false};
+  std::int64_t segments[2] = {0, 0};
+};
+
+int RealFarStudy(const std::string& folder, int nearCentre) {
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+  std::unique_ptr<gl::TGridImports> etopo = LoadRealGrid(folder + "/etopo20_global.tif");
+  if (!etopo) return 1;
+  struct TTile {
+    const char* file;
+    int nearCentre;  // places near the centre
+  };
+  const TTile tiles[] = {{"srtm3_N27E086_everest.tif", nearCentre},
+                         {"srtm3_N27E088_kangchenjunga.tif", std::max(1, nearCentre / 3)}};
+  // Study bands and the sizes of their references (arc-seconds, point
+  // samples): about 10 to 35 million segments a station each.
+  struct TStudyBand {
+    double fromDeg, toDeg, refArcSec;
+  };
+  const TStudyBand study[] = {{0.4, 0.5, 0.703125}, {0.5, 1.4, 1.40625}, {1.4, 10, 28.125}, {10, 45, 112.5},
+                              {45, 180, 225}};
+  constexpr std::size_t kBands = std::size(study);
+  const char* presets[2] = {"standard", "fine"};
+  std::vector<TFarRow> rows(kBands);
+  TSpread total[2], totalHalved[2];  // beyond 0.4 degrees; the same with the presets' sizes halved
+
+  for (const TTile& t : tiles) {
+    std::printf("\n=== %s nested in etopo20_global.tif\n", t.file);
+    gl::TLayerModel model;
+    model[0].elevationGrid = LoadRealGrid(folder + "/" + t.file);
+    if (!model[0].elevationGrid) return 1;
+    model[0].elevationMore.push_back(std::make_unique<gl::TGridImports>(*etopo));
+    model[1].elevation = 0;  // metres: sea level
+    model[1].density = kDensity;
+    const std::vector<gl::TCalcPoint> both = RealStations(model, RealSites(*model[0].elevationGrid, t.nearCentre));
+    std::vector<gl::TCalcPoint> points;  // on the surface
+    for (std::size_t i = 0; i < both.size(); i += 2) points.push_back(both[i]);
+    const std::size_t n = points.size();
+    const std::vector<gl::TPresetSpacing> spacings =
+        gl::PresetSpacings({{model[0].elevationGrid.get(), model[0].elevationMore[0].get()}});
+    const std::vector<gl::TRoledGrid> grids = {{model[0].elevationGrid.get(), gl::TGridRole::Elevation},
+                                               {model[0].elevationMore[0].get(), gl::TGridRole::Elevation}};
+    // One band list evaluated, its block means formed as a run forms them.
+    const auto run = [&](const std::vector<gl::TZone>& bands) {
+      const TBuiltLayout built = Build(bands);
+      const gl::TZoneGridMeans means(grids, built.bands, kEarthRadiusM);
+      return std::make_pair(Evaluate(RealContext(model, built, &means), points, 2).dteMGal, built.segments);
+    };
+    std::vector<double> sum[2], sumHalved[2];
+    for (int p = 0; p < 2; ++p) sum[p].assign(n, 0), sumHalved[p].assign(n, 0);
+    for (std::size_t b = 0; b < kBands; ++b) {
+      const TStudyBand& band = study[b];
+      const std::vector<double> ref = run({{band.fromDeg, band.toDeg, band.refArcSec}}).first;
+      const std::vector<double> check = run({{band.fromDeg, band.toDeg, 2 * band.refArcSec}}).first;
+      for (std::size_t i = 0; i < n; ++i) rows[b].change.Add(check[i] - ref[i]);
+      std::printf("  band %g..%g deg, reference at %g\", change from twice that %.5f [%.0f s]\n", band.fromDeg,
+                  band.toDeg, band.refArcSec, MaxAbsDiff(ref, check), elapsed());
+      for (int p = 0; p < 2; ++p) {
+        // The preset's bands within the study band, cut at its bounds.
+        std::vector<gl::TZone> cut;
+        const std::vector<gl::TZone> preset = *gl::PresetZones(presets[p], spacings);
+        for (const gl::TZone& z : preset) {
+          const double from = std::max(z.psiFromDeg, band.fromDeg), to = std::min(z.psiToDeg, band.toDeg);
+          if (to > from) cut.push_back({from, to, z.segmentSizeArcSec, z.blockMeans});
+        }
+        rows[b].sizeArcSec[p] = cut.front().segmentSizeArcSec;
+        rows[b].means[p] = cut.front().blockMeans;
+        const auto [dte, segments] = run(cut);
+        rows[b].segments[p] = segments;
+        std::printf("    %-8s at %g\"%s:", presets[p], cut.front().segmentSizeArcSec, cut.front().blockMeans ? " means" : "");
+        for (std::size_t i = 0; i < n; ++i) {
+          rows[b].miss[p].Add(dte[i] - ref[i]);
+          sum[p][i] += dte[i] - ref[i];
+          std::printf(" %+.4f", dte[i] - ref[i]);
+        }
+        std::printf("\n");
+        for (gl::TZone& z : cut) z.segmentSizeArcSec /= 2;
+        const std::vector<double> halved = run(cut).first;
+        for (std::size_t i = 0; i < n; ++i) sumHalved[p][i] += halved[i] - ref[i];
+      }
+      // Other sizes and samplings tried in the band (arc-seconds; m: block means).
+      std::vector<std::vector<gl::TZone>> tried;
+      if (band.fromDeg >= 10) {
+        for (double size : {3600.0, 1800.0, 900.0}) {
+          tried.push_back({{band.fromDeg, band.toDeg, size, false}});
+          tried.push_back({{band.fromDeg, band.toDeg, size, true}});
+        }
+      } else if (band.fromDeg == 0.5) {
+        for (double size : {90.0, 45.0, 22.5, 11.25}) {
+          tried.push_back({{0.5, 1.4, size, false}});
+          tried.push_back({{0.5, 1.4, size, true}});
+        }
+      }
+      for (const std::vector<gl::TZone>& layout : tried) {
+        const auto [dte, segments] = run(layout);
+        TSpread miss;
+        for (std::size_t i = 0; i < n; ++i) miss.Add(dte[i] - ref[i]);
+        std::printf("    tried");
+        for (const gl::TZone& z : layout) std::printf(" %g..%g@%g%s", z.psiFromDeg, z.psiToDeg, z.segmentSizeArcSec, z.blockMeans ? "m" : "");
+        std::printf(": %6.4f / %6.4f (%lld segments)\n", miss.max, miss.Rms(), static_cast<long long>(segments));
+      }
+      std::fflush(stdout);
+    }
+    for (int p = 0; p < 2; ++p) {
+      for (std::size_t i = 0; i < n; ++i) {
+        total[p].Add(sum[p][i]);
+        totalHalved[p].Add(sumHalved[p][i]);
+      }
+    }
+  }
+
+  std::printf("\nreal tiles beyond 0.4 deg: |preset band - reference|, max / RMS over the stations on the surface, "
+              "mGal [%.0f s]\n", elapsed());
+  std::printf("%-12s %10s %10s %22s %22s\n", "band (deg)", "reference", "change", "standard", "fine");
+  for (std::size_t b = 0; b < kBands; ++b) {
+    std::printf("%g..%-8g %9g\" %10.5f", study[b].fromDeg, study[b].toDeg, study[b].refArcSec, rows[b].change.max);
+    for (int p = 0; p < 2; ++p) {
+      std::printf("   %7g\"%s %6.4f / %6.4f (%lld)", rows[b].sizeArcSec[p], rows[b].means[p] ? "m" : " ",
+                  rows[b].miss[p].max, rows[b].miss[p].Rms(), static_cast<long long>(rows[b].segments[p]));
+    }
+    std::printf("\n");
+  }
+  for (int p = 0; p < 2; ++p) {
+    std::printf("%-8s 0.4..180 deg: %6.4f / %6.4f; at half its sizes %6.4f / %6.4f\n", presets[p], total[p].max,
+                total[p].Rms(), totalHalved[p].max, totalHalved[p].Rms());
+  }
+  // Segments per point of the presets on this list, before (the tile's rule
+  // to 180 degrees) and now.
+  gl::TGridImports tileGeometry = *etopo;  // a geometry only: 86 .. 87 E, 27 .. 28 N at 3"
+  tileGeometry.xStep = 1.0 / 1200, tileGeometry.yStep = -1.0 / 1200;
+  tileGeometry.xMin = 86, tileGeometry.xMax = 87, tileGeometry.yMin = 28, tileGeometry.yMax = 27;
+  const std::vector<gl::TPresetSpacing> spacings = gl::PresetSpacings({{&tileGeometry, etopo.get()}});
+  for (int p = 0; p < 2; ++p) {
+    std::int64_t before = 0, now = 0;
+    const std::vector<gl::TZone> tileRule = *gl::PresetZones(presets[p], kRealSpacingArcSec);
+    const std::vector<gl::TZone> nested = *gl::PresetZones(presets[p], spacings);
+    const auto count = [](const gl::TZone& z) {  // from the rings alone: no tables of 66 million entries
+      const auto layout = gl::BuildRingLayout(z.psiFromDeg * gl::kDegToRad, z.psiToDeg * gl::kDegToRad, 0, 2 * gl::kPi,
+                                              z.segmentSizeArcSec, kEarthRadiusM);
+      return layout ? gl::SegmentTotal(*layout) : std::int64_t{-1};
+    };
+    for (const gl::TZone& z : tileRule) before += count(z);
+    for (const gl::TZone& z : nested) now += count(z);
+    std::printf("%-8s segments per point on tile | etopo20: %lld before, %lld now\n", presets[p],
+                static_cast<long long>(before), static_cast<long long>(now));
+  }
+  std::printf("\ntotal %.0f s\n", elapsed());
+  return 0;
+}
+
 // Where a layout's time goes: each band alone, 2 threads, median of 5
 // rounds, per point and per segment, so that point samples of the full
 // grid and block means can be told apart.
@@ -1009,6 +1185,7 @@ int main(int argc, char** argv) {
   const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
 
   if (argc > 2 && std::string(argv[1]) == "real") return RealTerrainStudy(argv[2]);
+  if (argc > 2 && std::string(argv[1]) == "realfar") return RealFarStudy(argv[2], argc > 3 ? std::atoi(argv[3]) : 12);
   if (argc > 1 && std::string(argv[1]) == "roughness") {  // the surfaces' figures only
     for (const TSurface& surface : kSurfaces) {
       if (argc > 2 && surface.name != std::string(argv[2])) continue;

@@ -283,7 +283,11 @@ std::optional<TRunRefusal> LayOutKnownBands(const TRunParameters& params, TRunBa
 // the run cannot go on.
 std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
   if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
-    const std::vector<TZone> zones = *PresetZones(preset->name, FinestGridSpacingArcSec(model, params.rowCount));
+    // Each distance in the rule of the finest grid that reaches it; without
+    // grids (or with a grid of no spacing) the finest spacing's rule.
+    std::optional<std::vector<TZone>> formed = PresetZones(preset->name, PresetSpacings(GridLists(model, params.rowCount)));
+    if (!formed) formed = PresetZones(preset->name, FinestGridSpacingArcSec(model, params.rowCount));
+    const std::vector<TZone> zones = *formed;
     std::optional<TRunRefusal> refusal = CheckZones(params, zones);
     if (!refusal) refusal = LayOut(params, zones, bands.layouts);
     if (refusal) return Refuse(TRunFault::PresetZones, preset->name.c_str(), refusal->message.c_str());
@@ -577,16 +581,19 @@ class TRunSetUp {
     }
     std::vector<TZone> zones = bands_.zones;
     if (const auto* preset = std::get_if<TZonePreset>(&params_.zone)) {
-      double finest = 0;  // arc-seconds
+      // The bands that CompleteBands forms once the grids are loaded, from
+      // the same geometries.
+      std::vector<std::vector<const TGridImports*>> geometries;
       for (const auto& paths : lists) {
+        std::vector<const TGridImports*>& list = geometries.emplace_back();
         for (const std::string& path : paths) {
           const TGridImports* g = geometry(path);
-          if (g == nullptr) return {};
-          const double spacing = FinerSpacingArcSec(*g);
-          if (spacing > 0 && (finest == 0 || spacing < finest)) finest = spacing;
+          if (g == nullptr || !(FinerSpacingArcSec(*g) > 0)) return {};
+          list.push_back(g);
         }
       }
-      const auto presetZones = PresetZones(preset->name, finest > 0 ? finest : 60);
+      const auto presetZones = geometries.empty() ? PresetZones(preset->name, 60.0)
+                                                  : PresetZones(preset->name, PresetSpacings(geometries));
       if (!presetZones) return {};
       zones = *presetZones;
     }

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "GridMeans.h"
 
 namespace globelayers {
 namespace {
@@ -68,6 +72,56 @@ bool BandReadsGrid(const TZone& zone, const std::vector<const TGridImports*>& li
     if (CoversGlobe(*list[m]) && coarse <= zone.segmentSizeArcSec) return false;
   }
   return true;
+}
+
+double ExtentDiameterDeg(const TGridImports& g) {
+  constexpr double kFullDeg = 180;  // degrees
+  const double dx = std::fabs(g.xStep), dy = std::fabs(g.yStep);  // degrees
+  // A window's file: its first node and node counts.
+  const double x0 = g.windowed() ? g.fileXMin : g.xMin, y0 = g.windowed() ? g.fileYMin : g.yMin;  // degrees
+  const double x1 = g.windowed() ? x0 + (g.fileNx - 1) * g.xStep : g.xMax;                       // degrees
+  const double y1 = g.windowed() ? y0 + (g.fileNy - 1) * g.yStep : g.yMax;                       // degrees
+  const double west = std::min(x0, x1) - dx, east = std::max(x0, x1) + dx;                      // degrees
+  const double south = std::max(-90.0, std::min(y0, y1) - dy), north = std::min(90.0, std::max(y0, y1) + dy);
+  if (!(east - west < kFullDeg) || !(north >= south)) return kFullDeg;
+  // Within half a turn of longitude no antipode of a position lies inside,
+  // so the farthest pair lies on the edges: sampled along them, and widened
+  // by the sampling step.
+  constexpr int kSteps = 64;  // samples per edge, no unit
+  std::vector<std::pair<double, double>> edge;  // latitude, longitude in radians
+  for (int i = 0; i <= kSteps; ++i) {
+    const double t = double(i) / kSteps;
+    const double lon = west + t * (east - west), lat = south + t * (north - south);  // degrees
+    for (const auto& [a, b] : {std::pair{south, lon}, std::pair{north, lon}, std::pair{lat, west}, std::pair{lat, east}})
+      edge.emplace_back(a * kDegToRadReach, b * kDegToRadReach);
+  }
+  double widest = 0;  // radians
+  for (const auto& [latA, lonA] : edge) {
+    for (const auto& [latB, lonB] : edge) {
+      const double s1 = std::sin(0.5 * (latB - latA)), s2 = std::sin(0.5 * (lonB - lonA));
+      const double h = s1 * s1 + std::cos(latA) * std::cos(latB) * s2 * s2;
+      widest = std::max(widest, 2 * std::asin(std::min(1.0, std::sqrt(h))));
+    }
+  }
+  const double stepDeg = std::max(east - west, north - south) / kSteps;  // degrees
+  // Rounded up to two digits, for bounds that read well in a run log.
+  const double reach = widest / kDegToRadReach + stepDeg;            // degrees
+  // Divided by a power of ten rather than multiplied by its inverse, so
+  // that 1.4 comes out as the double nearest 1.4.
+  const double scale = std::pow(10.0, 1 - std::floor(std::log10(reach)));  // per degree
+  return std::min(kFullDeg, std::ceil(reach * scale) / scale);
+}
+
+std::vector<TPresetSpacing> PresetSpacings(const std::vector<std::vector<const TGridImports*>>& lists) {
+  std::vector<TPresetSpacing> spacings;
+  for (const auto& list : lists) {
+    for (std::size_t n = 0; n < list.size(); ++n) {
+      const TGridImports& g = *list[n];
+      const bool everywhere = n + 1 == list.size() || CoversGlobe(g);
+      spacings.push_back({.spacingArcSec = FinerSpacingArcSec(g), .reachDeg = everywhere ? 180 : ExtentDiameterDeg(g)});
+    }
+  }
+  return spacings;
 }
 
 void TStationArea::Add(double latDeg, double lonDeg) {

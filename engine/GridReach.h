@@ -41,6 +41,20 @@ bool CoversGlobe(const TGridImports& grid);
 // Whether `zone` reads grid n of `list` (geometries, finest first).
 bool BandReadsGrid(const TZone& zone, const std::vector<const TGridImports*>& list, std::size_t n);
 
+// The largest spherical distance, degrees, between two positions of the
+// file that `grid` (a geometry, or a window of the file) was read from,
+// its edge cells widened by a spacing each way: a band around a station
+// on the grid reads it only within this distance. 180 for an extent of
+// half a turn or more in longitude.
+double ExtentDiameterDeg(const TGridImports& grid);
+
+// What a preset is formed from (PresetZones): each grid of `lists`
+// (geometries, finest first) with its finer spacing; the last grid of a
+// list, and one that covers the globe, reaches 180 degrees, every other
+// its extent's diameter. A run of single grids gets every spacing at 180
+// degrees, and so the finest spacing's rule.
+std::vector<TPresetSpacing> PresetSpacings(const std::vector<std::vector<const TGridImports*>>& lists);
+
 class TStationArea {
  public:
   // A station at latDeg, lonDeg (degrees). A position that is no finite

@@ -48,6 +48,23 @@ inline constexpr int kMaxZones = 1000;
 // An unknown name gives nullopt.
 std::optional<std::vector<TZone>> PresetZones(std::string_view name, double finestSpacingArcSec);
 
+// The spacing of the finest grid that a run's bands may read out to a
+// distance from a station: a grid of a list before its last one holds
+// positions only within its extent, so beyond the extent's diameter no
+// band around a station on it reads that grid.
+struct TPresetSpacing {
+  double spacingArcSec = 0;  // arc-seconds
+  double reachDeg = 180;     // degrees of spherical distance
+};
+
+// A preset for grids of different reach: out to each distance, the rule
+// of the finest spacing that reaches that far, the bands of each rule cut
+// where the next takes over (a cut-off piece narrower than two of its
+// segments joins the band before). One spacing that reaches 180 degrees
+// gives PresetZones(name, spacing) exactly. Empty `spacings`, a spacing
+// that is not positive or an unknown name give nullopt.
+std::optional<std::vector<TZone>> PresetZones(std::string_view name, const std::vector<TPresetSpacing>& spacings);
+
 // The preset names, for pickers; and joined for messages: "standard, fine".
 std::vector<std::string> PresetNames();
 std::string PresetNameList();

@@ -101,6 +101,75 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
   return zones;
 }
 
+// Far sizes that follow the grids the bands read. A 3" tile nested in a
+// 20' global grid: with the tile's rule to 180 degrees the band beyond
+// 2.25 degrees alone has 16.7 million segments of 180" per point
+// (`standard`), sampling a 20' grid there. Each piece of distance takes
+// the rule of the finest spacing that reaches it. Beyond the first piece
+// a spacing counts as at most 1', and never as finer than the piece's
+// before (the rule of a grid coarser than 1' goes on to 180 degrees, as
+// does a single grid's): the rules' far bands were measured on
+// 1' grids only, and the 20' rule's band of point samples from 20 degrees
+// on (4500" in `standard`, 2250" in `fine`) misses by 0.100 and 0.020
+// mGal on the real 20' grid, where the 1' rule's far bands on block means
+// miss by 0.022 and 0.0055 (docs/zones.md).
+std::optional<std::vector<TZone>> PresetZones(std::string_view name, const std::vector<TPresetSpacing>& spacings) {
+  constexpr double kFullDeg = 180;           // degrees: the presets' outer distance
+  constexpr double kMeasuredArcSec = 60;     // arc-seconds: the spacing the far bands were measured on
+  if (spacings.empty()) return std::nullopt;
+  for (const TPresetSpacing& s : spacings) {
+    if (!(s.spacingArcSec > 0) || !std::isfinite(s.spacingArcSec) || !(s.reachDeg > 0)) return std::nullopt;
+  }
+  // The pieces of distance, each with the finest spacing that reaches
+  // beyond its inner end: outwards from the point, ever coarser.
+  struct TPiece {
+    double fromDeg, toDeg, spacingArcSec;  // degrees, degrees, arc-seconds
+  };
+  std::vector<TPiece> pieces;
+  for (double fromDeg = 0; fromDeg < kFullDeg;) {
+    double h = 0, toDeg = kFullDeg;  // arc-seconds, degrees
+    for (const TPresetSpacing& s : spacings) {
+      if (!(s.reachDeg > fromDeg)) continue;
+      if (h == 0 || s.spacingArcSec < h) h = s.spacingArcSec;
+    }
+    if (h == 0) h = spacings.back().spacingArcSec;  // nothing reaches on: a caller's list without 180
+    if (!pieces.empty()) h = std::max(pieces.back().spacingArcSec, std::min(h, kMeasuredArcSec));
+    // h holds out to the nearest reach beyond: there a spacing may end.
+    for (const TPresetSpacing& s : spacings) {
+      if (s.reachDeg > fromDeg && s.reachDeg < toDeg) toDeg = s.reachDeg;
+    }
+    toDeg = std::min(toDeg, kFullDeg);
+    if (!pieces.empty() && pieces.back().spacingArcSec == h) {
+      pieces.back().toDeg = toDeg;
+    } else {
+      pieces.push_back({fromDeg, toDeg, h});
+    }
+    fromDeg = toDeg;
+  }
+
+  std::vector<TZone> zones;
+  for (const TPiece& piece : pieces) {
+    const std::optional<std::vector<TZone>> rule = PresetZones(name, piece.spacingArcSec);
+    if (!rule) return std::nullopt;
+    for (const TZone& band : *rule) {
+      const double fromDeg = std::max(band.psiFromDeg, piece.fromDeg);
+      const double toDeg = std::min(band.psiToDeg, piece.toDeg);
+      if (!(toDeg > fromDeg)) continue;
+      // A piece too narrow for rings of its size would add nothing: the
+      // finer band before covers it.
+      if (!zones.empty() && (toDeg - fromDeg) * 3600 < 2 * band.segmentSizeArcSec) {
+        zones.back().psiToDeg = toDeg;
+        continue;
+      }
+      TZone cut = band;
+      cut.psiFromDeg = zones.empty() ? fromDeg : zones.back().psiToDeg;
+      cut.psiToDeg = toDeg;
+      zones.push_back(cut);
+    }
+  }
+  return zones;
+}
+
 }  // namespace globelayers
 
 namespace globelayers {

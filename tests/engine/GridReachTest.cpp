@@ -5,6 +5,7 @@
 // grids.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -219,6 +220,48 @@ TEST_F(ReachRun, AFarBandOfMuchCoarserSegmentsTakesTheGlobalGridOfTheList) {
   }
 }
 
+// A preset on a list of a 15" tile and the 1-degree global grid: the
+// tile's rule out to the tile's reach, the 1' rule's far bands beyond (not
+// the tile's 900" far band). The bands come from the grids' files alone,
+// so a station beside the tile gets the same; and the windows that the
+// run plans from them must give the bytes of whole grids.
+TEST_F(ReachRun, APresetOnAListTakesTheCoarseGridsSizesBeyondTheFineGrid) {
+  const auto fine = [](double x, double y) { return float(800 * std::sin(x * 40) * std::cos(y * 30) + 1500); };
+  const std::string tile = testing_fixtures::WriteSurfer6(dir.File("tile.grd"), 121, 121, 10, 10.5, 45, 45.5, fine);
+  const std::vector<TZone> tileRule = *PresetZones("standard", 15);
+  ASSERT_EQ(tileRule.back().segmentSizeArcSec, 900);  // 60 h
+  // The tile's corners lie 0.622 degrees apart (0.63 with a spacing beyond each edge, rounded up).
+  TGridImports loaded;
+  test::TRecordingPrompts<> quiet;
+  ASSERT_TRUE(LoadGrid(loaded, tile, quiet));
+  ASSERT_DOUBLE_EQ(ExtentDiameterDeg(loaded), 0.63);
+  struct Case {
+    const char* what;
+    std::string points, top;
+    std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees: what the bands must follow
+  };
+  const std::string inside = "10.2 45.1 1 1500\n10.41 45.33 2 1700\n";
+  const Case cases[] = {
+      {"the global grid alone: its own rule", inside, global, {{3600, 180}}},
+      {"stations on the tile", inside, tile + " | " + global, {{15, 0.63}, {3600, 180}}},
+      {"a station 5 degrees beside the tile", "15.3 44 1 300\n", tile + " | " + global, {{15, 0.63}, {3600, 180}}},
+  };
+  for (const Case& c : cases) {
+    const std::string windowed = Run(c.points, c.top, false, TZonePreset{"standard"});
+    const std::vector<TZone> used = engine.UsedZones();
+    EXPECT_EQ(used, *PresetZones("standard", c.spacings)) << c.what;
+    EXPECT_EQ(Run(c.points, c.top, true, TZonePreset{"standard"}), windowed) << c.what;
+  }
+  // Beyond the tile: 0.63 .. 1 degree at 28.125" and on to 180 degrees in
+  // the 1' rule, the last band 3600" on block means.
+  const std::vector<TZone> nested = *PresetZones("standard", cases[1].spacings);
+  const auto cut = std::find_if(nested.begin(), nested.end(), [](const TZone& z) { return z.psiFromDeg == 0.63; });
+  ASSERT_NE(cut, nested.end());
+  EXPECT_EQ(cut->segmentSizeArcSec, 28.125);
+  EXPECT_EQ(nested.back().segmentSizeArcSec, 3600);
+  EXPECT_TRUE(nested.back().blockMeans);
+}
+
 TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
   const auto geometry = [](double xMin, double xMax, double yMin, double yMax, double step) {
     TGridImports g;
@@ -253,6 +296,125 @@ TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
   EXPECT_FALSE(CoversGlobe(regional));
   EXPECT_TRUE(CoversGlobe(nodes));
   EXPECT_TRUE(CoversGlobe(pixels));
+}
+
+// The diameter of a grid's extent, against the distance of its farthest
+// corners by the textbook formula; a window stands for its whole file.
+TEST(GridReachPresets, ExtentDiameterIsTheFarthestCornersRoundedUp) {
+  const auto corners = [](double lat0, double lon0, double lat1, double lon1) {  // degrees
+    const double a = std::sin(0.5 * (lat1 - lat0) * kRad), b = std::sin(0.5 * (lon1 - lon0) * kRad);
+    return 2 * std::asin(std::sqrt(a * a + std::cos(lat0 * kRad) * std::cos(lat1 * kRad) * b * b)) / kRad;
+  };
+  TGridImports tile;  // an SRTM 3" tile: nodes from 86 to 87 E, 27 to 28 N
+  const double h = 1.0 / 1200;  // degrees
+  tile.nx = tile.ny = 1201, tile.xStep = h, tile.yStep = -h;
+  tile.xMin = 86, tile.xMax = 87, tile.yMin = 28, tile.yMax = 27;
+  const double diagonal = corners(27 - h, 86 - h, 28 + h, 87 + h);  // 1.339 degrees, a spacing beyond each edge
+  EXPECT_GE(ExtentDiameterDeg(tile), diagonal);
+  EXPECT_DOUBLE_EQ(ExtentDiameterDeg(tile), 1.4);
+
+  TGridImports window = tile;  // its nodes near 86.5 E 27.5 N
+  window.fileNx = window.fileNy = 1201, window.fileXMin = 86, window.fileYMin = 28;
+  window.nx = window.ny = 101, window.xMin = 86.45, window.xMax = 86.55, window.yMin = 27.55, window.yMax = 27.45;
+  EXPECT_DOUBLE_EQ(ExtentDiameterDeg(window), 1.4);
+
+  TGridImports wide = tile;  // half a turn of longitude: an antipode may lie inside
+  wide.xMin = -90, wide.xMax = 90;
+  EXPECT_EQ(ExtentDiameterDeg(wide), 180);
+}
+
+// Preset bands of a run whose grids reach different distances: each
+// distance in the rule of the finest spacing that reaches it, a coarse
+// grid's beyond the first taken as at most 1' and never finer than the
+// rule before. The expectations cut the
+// one-spacing rules by hand where the next grid takes over.
+TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
+  const auto band = [](double from, double to, const TZone& sized) {  // degrees
+    return TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = sized.segmentSizeArcSec,
+                 .blockMeans = sized.blockMeans};
+  };
+  for (const char* preset : {"standard", "fine"}) {
+    SCOPED_TRACE(preset);
+    const std::vector<TZone> srtm = *PresetZones(preset, 3);   // a 3" tile
+    const std::vector<TZone> one = *PresetZones(preset, 60);   // a 1' grid
+    const std::vector<TZone> r30 = *PresetZones(preset, 30);   // a 30" grid
+    // The 3" rule: decades to 0.05 degrees, 0.05 .. 0.5, 0.5 .. 2.25, on;
+    // the 1' rule: ..., 1 .. 10, 10 .. 45, 45 .. 180; the 30" rule: ...,
+    // 0.5 .. 5, 5 .. 22.5, 22.5 .. 180 degrees.
+    ASSERT_EQ(srtm.size(), 8u);
+    ASSERT_DOUBLE_EQ(srtm[6].psiToDeg, 2.25);
+    ASSERT_EQ(one.size(), 8u);
+    ASSERT_DOUBLE_EQ(one[5].psiFromDeg, 1);
+    ASSERT_EQ(r30.size(), 8u);
+    ASSERT_DOUBLE_EQ(r30[5].psiFromDeg, 0.5);
+    std::vector<TZone> in20(srtm.begin(), srtm.begin() + 6);  // to 0.5 degrees
+    in20.push_back(band(0.5, 1.4, srtm[6]));
+    in20.push_back(band(1.4, 10, one[5]));
+    in20.push_back(one[6]);
+    in20.push_back(one[7]);
+    std::vector<TZone> in30(srtm.begin(), srtm.begin() + 6);
+    in30.push_back(band(0.5, 1.4, srtm[6]));
+    in30.push_back(band(1.4, 5, r30[5]));
+    in30.push_back(r30[6]);
+    in30.push_back(r30[7]);
+    // The 1' rule's band before 10 degrees, cut to 0.01 degrees, is narrower
+    // than two of its segments: the 3" band before takes it.
+    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 7);
+    sliver.push_back(band(2.25, 10, srtm[7]));
+    sliver.push_back(one[6]);
+    sliver.push_back(one[7]);
+    struct Case {
+      const char* what;
+      std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees
+      std::vector<TZone> zones;
+    };
+    const Case cases[] = {
+        {"a single 1' grid: its rule unchanged", {{60, 180}}, one},
+        {"a single 20' grid: its rule unchanged", {{1200, 180}}, *PresetZones(preset, 1200)},
+        {"a 1' global grid before a 15' one: the 1' rule", {{60, 180}, {900, 180}}, one},
+        {"a 3\" tile (reaching 1.4 degrees) before a 20' global grid", {{3, 1.4}, {1200, 180}}, in20},
+        {"the same with the grids given the other way round", {{1200, 180}, {3, 1.4}}, in20},
+        {"a 3\" tile before a 30\" global grid", {{3, 1.4}, {30, 180}}, in30},
+        {"a 3\" tile reaching 9.99 degrees before a 20' grid", {{3, 9.99}, {1200, 180}}, sliver},
+        {"a 3\" tile and a 20' grid, both reaching 180 degrees", {{3, 180}, {1200, 180}}, srtm},
+        {"a 450\" grid reaching 8.6 degrees before a 1 degree one: its own rule", {{450, 8.6}, {3600, 180}},
+         *PresetZones(preset, 450)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(*PresetZones(preset, c.spacings), c.zones) << c.what;
+    EXPECT_FALSE(PresetZones(preset, std::vector<TPresetSpacing>{}));
+    EXPECT_FALSE(PresetZones(preset, std::vector<TPresetSpacing>{{0, 180}}));
+  }
+  // The documented 1' rule of `fine`, as the settings file would give it.
+  const std::vector<TZone> fine1 = {
+      {0, 0.0001, 0.005625, false}, {0.0001, 0.001, 0.05625, false}, {0.001, 0.01, 0.5625, false},
+      {0.01, 0.1, 5.625, false},     {0.1, 1, 14.0625, false},       {1, 10, 112.5, false},
+      {10, 45, 900, true},           {45, 180, 1800, true}};
+  const std::vector<TZone> formed = *PresetZones("fine", std::vector<TPresetSpacing>{{60, 180}});
+  ASSERT_EQ(formed.size(), fine1.size());
+  for (std::size_t k = 0; k < fine1.size(); ++k) {  // the rule's bounds are products in h: to the last bits
+    EXPECT_DOUBLE_EQ(formed[k].psiFromDeg, fine1[k].psiFromDeg) << k;
+    EXPECT_DOUBLE_EQ(formed[k].psiToDeg, fine1[k].psiToDeg) << k;
+    EXPECT_DOUBLE_EQ(formed[k].segmentSizeArcSec, fine1[k].segmentSizeArcSec) << k;
+    EXPECT_EQ(formed[k].blockMeans, fine1[k].blockMeans) << k;
+  }
+}
+
+// What a run's grid lists give the presets: the last grid of a list
+// reaches everywhere, a grid before it as far as its extent's diameter.
+TEST(GridReachPresets, ListsReachAsFarAsTheirGridsExtend) {
+  TGridImports tile;
+  tile.xStep = 1.0 / 1200, tile.yStep = -1.0 / 1200;  // degrees: 3"
+  tile.xMin = 86, tile.xMax = 87, tile.yMin = 28, tile.yMax = 27;
+  TGridImports etopo;
+  etopo.xStep = etopo.yStep = 1.0 / 3;  // degrees: 20'
+  etopo.xMin = -180, etopo.xMax = 180, etopo.yMin = -90, etopo.yMax = 90;
+  const std::vector<TPresetSpacing> spacings = PresetSpacings({{&tile, &etopo}, {&tile}});
+  ASSERT_EQ(spacings.size(), 3u);
+  EXPECT_DOUBLE_EQ(spacings[0].spacingArcSec, 3);
+  EXPECT_DOUBLE_EQ(spacings[0].reachDeg, 1.4);
+  EXPECT_DOUBLE_EQ(spacings[1].spacingArcSec, 1200);
+  EXPECT_EQ(spacings[1].reachDeg, 180);
+  EXPECT_EQ(spacings[2].reachDeg, 180);  // the tile alone: its rule everywhere
 }
 
 }  // namespace
