@@ -375,7 +375,7 @@ bool TResultView::SaveMap(const std::string& fileName, QSize size) {
 bool TResultView::SaveTable(const std::string& fileName) {
   if (!table_) return false;
   std::string message;
-  if (WriteResultCsv(*table_, fileName, message)) return true;
+  if (SaveResultCsv(*table_, fileName, message)) return true;
   prompts_.ShowMessage(message);
   return false;
 }
