@@ -221,22 +221,24 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
   const TLonLatBox v = frame.Visible();
   if (lattice_ && !latticeImage_.isNull()) {
     // Only the visible part of the image is scaled, so that a deep zoom
-    // costs no more than the whole grid: cells of one colour each.
+    // costs no more than the whole grid: cells of one colour each. Panned
+    // past the date line, the grid shows again a turn east or west.
     const TResultLattice& g = *lattice_;
-    const double west = g.westDeg - g.lonStepDeg / 2, north = g.NorthDeg() + g.latStepDeg / 2;
-    const double x0 = std::clamp((v.lonMinDeg - west) / g.lonStepDeg, 0.0, double(g.columns));
-    const double x1 = std::clamp((v.lonMaxDeg - west) / g.lonStepDeg, 0.0, double(g.columns));
-    const double y0 = std::clamp((north - v.latMaxDeg) / g.latStepDeg, 0.0, double(g.rows));
-    const double y1 = std::clamp((north - v.latMinDeg) / g.latStepDeg, 0.0, double(g.rows));
-    if (x1 > x0 && y1 > y0) {
+    painter.save();
+    painter.setClipRect(m);
+    for (double shift : {0.0, 360.0, -360.0}) {
+      const double west = g.westDeg - g.lonStepDeg / 2 + shift, north = g.NorthDeg() + g.latStepDeg / 2;
+      const double x0 = std::clamp((v.lonMinDeg - west) / g.lonStepDeg, 0.0, double(g.columns));
+      const double x1 = std::clamp((v.lonMaxDeg - west) / g.lonStepDeg, 0.0, double(g.columns));
+      const double y0 = std::clamp((north - v.latMaxDeg) / g.latStepDeg, 0.0, double(g.rows));
+      const double y1 = std::clamp((north - v.latMinDeg) / g.latStepDeg, 0.0, double(g.rows));
+      if (!(x1 > x0 && y1 > y0)) continue;
       const TPixelPoint a = frame.ToPixel(west + x0 * g.lonStepDeg, north - y0 * g.latStepDeg);
       const TPixelPoint b = frame.ToPixel(west + x1 * g.lonStepDeg, north - y1 * g.latStepDeg);
-      painter.save();
-      painter.setClipRect(m);
       painter.drawImage(QRectF(m.left() + a.x, m.top() + a.y, b.x - a.x, b.y - a.y), latticeImage_,
                         QRectF(x0, y0, x1 - x0, y1 - y0));
-      painter.restore();
     }
+    painter.restore();
   }
   if (!coastline_.empty()) {
     painter.save();
@@ -380,7 +382,10 @@ std::optional<std::size_t> TResultMap::StationAt(QPointF p, double radiusPx) con
     const QPoint topLeft = MapRect(size()).topLeft();
     double lon = 0, lat = 0;
     frame.ToLonLat({p.x() - topLeft.x(), p.y() - topLeft.y()}, lon, lat);
-    return lattice_->RowAt(lon, lat);
+    // The grid repeated a turn east or west, as drawn.
+    for (double shift : {0.0, 360.0, -360.0})
+      if (const auto row = lattice_->RowAt(lon - shift, lat)) return row;
+    return std::nullopt;
   }
   std::optional<std::size_t> best;
   double bestSq = radiusPx * radiusPx;

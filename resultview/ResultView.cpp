@@ -306,7 +306,10 @@ bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const s
     cb_column->setCurrentIndex(int(column) - 3);
   }
   const QString path = QString::fromStdString(resultFile);
-  lbl_file->setText(QFileInfo(path).fileName() + QString(" - %1 stations").arg(qulonglong(table_->RowCount())));
+  const auto& lattice = map->Lattice();
+  lbl_file->setText(QFileInfo(path).fileName() +
+                    (lattice ? QString(" - grid of %1 x %2 nodes").arg(lattice->columns).arg(lattice->rows)
+                             : QString(" - %1 stations").arg(qulonglong(table_->RowCount()))));
   lbl_file->setToolTip(path);
   setWindowTitle("Result - " + QFileInfo(QString::fromStdString(resultFile)).fileName());
   return true;

@@ -575,6 +575,7 @@ class ResultViewTest : public QObject {
     TResultView view(prompts);
     QVERIFY(view.OpenFile(WriteGridResult(dir).toStdString(), false, ""));
     QVERIFY(view.map->Lattice().has_value());
+    QCOMPARE(view.lbl_file->text(), QString("grid_dce.dat - grid of 4 x 3 nodes"));
     const QSize size(640, 420);
     const QImage image = RenderMap(*view.map, size);
     const TColourScale scale = view.map->Scale();
@@ -600,6 +601,14 @@ class ResultViewTest : public QObject {
     QCOMPARE(view.map->StationAt(node6 + (node7 - node6) * 0.55), std::optional<std::size_t>(7));
     QVERIFY(view.map->StationText(6).contains("Lambda 12.000000 deg, Fi 41.000000 deg"));
     QVERIFY(view.map->StationText(6).contains("DTE 21.00000 mGal"));
+    // Panned a whole turn east, the grid shows again where it was, and
+    // its cells are picked there.
+    const TLonLatBox v = view.map->Visible();
+    view.map->PanBy(360 / (v.lonMaxDeg - v.lonMinDeg), 0);
+    QVERIFY(std::abs(view.map->Visible().lonMinDeg - (v.lonMinDeg + 360)) < 1e-9);
+    QCOMPARE(view.map->StationAt(node6), std::optional<std::size_t>(6));
+    const QPoint inCell6 = (node6 + (node7 - node6) * 0.3).toPoint() + QPoint(0, 3);
+    QCOMPARE(RenderMap(*view.map, view.map->size()).pixel(inCell6), colourOf(2, 1));
     // Scattered stations stay discs.
     QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
     QVERIFY(!view.map->Lattice().has_value());
