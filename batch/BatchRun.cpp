@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "Calculation.h"
-#include "FileReplacement.h"
 #include "NumberText.h"
 #include "ResultCsv.h"
 #include "ResultFile.h"
@@ -394,11 +393,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
         resultName, setup.params.outputUnit == TOutputUnit::MicroGal,
         TResultShape{.gradient = setup.params.increment != 0, .rowCount = setup.params.rowCount});
     std::string message = read.message;
-    TFileReplacement replacement;
-    const int fd = read.ok() ? replacement.Open(csvName) : -1;
-    if (fd >= 0) ::close(fd);
-    bool written = fd >= 0 && WriteResultCsv(*read.table, replacement.writtenPath(), message) && replacement.Commit();
-    if (read.ok() && fd < 0) message = FormatMessage("Error by opening file %s", csvName);
+    const bool written = read.ok() && SaveResultCsv(*read.table, csvName, message);
     if (!written) {
       console.Message(message.empty() ? FormatMessage("Error by writing file %s", csvName) : message);
       return kBatchFailed;

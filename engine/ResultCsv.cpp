@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 #include "FilePtr.h"
+#include "FileReplacement.h"
 #include "InputFile.h"
 #include "NumberText.h"
 
@@ -44,6 +47,20 @@ bool WriteResultCsv(const TResultTable& table, const std::string& fileName, std:
   ok = std::fclose(f.release()) == 0 && ok;
   if (!ok) message = FormatMessage("Error by writing file %s", fileName);
   return ok;
+}
+
+bool SaveResultCsv(const TResultTable& table, const std::string& fileName, std::string& message) {
+  TFileReplacement replacement;
+  const int fd = replacement.Open(fileName);
+  if (fd < 0) {
+    message = FormatMessage("Error by opening file %s", fileName);
+    return false;
+  }
+  ::close(fd);
+  if (WriteResultCsv(table, replacement.writtenPath(), message) && replacement.Commit()) return true;
+  // The user knows the file by its final name, not by the temporary one.
+  message = FormatMessage("Error by writing file %s", fileName);
+  return false;
 }
 
 }  // namespace globelayers

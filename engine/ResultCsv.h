@@ -1,5 +1,5 @@
-// A result table as comma-separated text, for spreadsheets: the result
-// view's table export.
+// A result table as comma-separated text, for spreadsheets: the batch's
+// `--output csv` and the result view's save, the same bytes.
 #pragma once
 
 #include <string>
@@ -13,5 +13,10 @@ namespace globelayers {
 // number as the result file writes it (decimal point whatever the locale).
 // False when the file cannot be written; `message` then names it.
 bool WriteResultCsv(const TResultTable& table, const std::string& fileName, std::string& message);
+
+// The same, written under a temporary name beside `fileName` and put in
+// place only once whole: a save that fails leaves an earlier file as it
+// was. False with `message` naming `fileName`.
+bool SaveResultCsv(const TResultTable& table, const std::string& fileName, std::string& message);
 
 }  // namespace globelayers

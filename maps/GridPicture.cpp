@@ -146,6 +146,21 @@ float RasterValueAt(const TGridRaster& r, const TGridFacts& f, double lonDeg, do
   return kNaN;
 }
 
+std::vector<TContourLine> ZeroLineOf(const TGridRaster& r, const TGridFacts& f) {
+  if (r.width < 2 || r.height < 2) return {};
+  // The raster's cells share out the grid's extent, half a spacing beyond
+  // the outer nodes (as RasterValueAt reads them).
+  TContourRaster c;
+  c.width = r.width;
+  c.height = r.height;
+  c.values = r.values.data();
+  c.westEdgeDeg = f.xMinDeg - f.xStepDeg / 2;
+  c.northEdgeDeg = f.yMaxDeg + f.yStepDeg / 2;
+  c.cellWidthDeg = (f.xMaxDeg - f.xMinDeg + f.xStepDeg) / r.width;
+  c.cellHeightDeg = (f.yMaxDeg - f.yMinDeg + f.yStepDeg) / r.height;
+  return ContourLines(c, 0.0);
+}
+
 float RasterValueSmooth(const TGridRaster& r, const TGridFacts& f, double lonDeg, double latDeg) {
   const float nearest = RasterValueAt(r, f, lonDeg, latDeg);
   if (std::isnan(nearest)) return nearest;

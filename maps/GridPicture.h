@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "GridContour.h"
 #include "GridImports.h"
 
 namespace globelayers {
@@ -59,6 +60,12 @@ float RasterValueAt(const TGridRaster& raster, const TGridFacts& facts, double l
 // The same, interpolated bilinearly between the four cells around the
 // place; the nearest cell where one of them is blank.
 float RasterValueSmooth(const TGridRaster& raster, const TGridFacts& facts, double lonDeg, double latDeg);
+
+// The raster's 0 line (the coast of a height grid) in degrees as the grid
+// counts them: contoured on the picture's small raster, so that a global
+// grid of any resolution costs the same bounded memory and time. Empty
+// without GDAL.
+std::vector<TContourLine> ZeroLineOf(const TGridRaster& raster, const TGridFacts& facts);
 
 // Shaded relief of the raster: brightness 0 (dark) to 1 per cell under a
 // light from the north-west, 45 degrees high; slopes are scaled by their

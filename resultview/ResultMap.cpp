@@ -26,6 +26,8 @@ constexpr double kZoomStep = 1.25;   // zoom of one wheel notch or key press
 constexpr double kPanStep = 0.25;    // share of the width or height an arrow key pans
 constexpr double kMinViewDeg = 1e-4; // the nearest zoom, degrees across
 constexpr double kHighlightRadiusPx = 8;
+constexpr double kDragStartPx = 4;   // a press that moves less is a click
+const QColor kCoastColour(20, 20, 20);
 const QColor kSeaBackground(250, 250, 250);
 
 QColor ToQColor(TRgb c) { return QColor(c.r, c.g, c.b); }
@@ -55,6 +57,14 @@ void TResultMap::SetTable(const TResultTable* table, std::size_t column) {
       box_.latMaxDeg = std::max(box_.latMaxDeg, table_->At(r, 1));
     }
   }
+  lattice_ = table_ != nullptr ? FindLattice(*table_) : std::nullopt;
+  if (lattice_) {
+    // The outer cells are whole on the map.
+    box_.lonMinDeg -= lattice_->lonStepDeg / 2;
+    box_.lonMaxDeg += lattice_->lonStepDeg / 2;
+    box_.latMinDeg -= lattice_->latStepDeg / 2;
+    box_.latMaxDeg += lattice_->latStepDeg / 2;
+  }
   SetColumn(column);
 }
 
@@ -69,6 +79,14 @@ void TResultMap::SetColumn(std::size_t column) {
     }
     scale_ = MakeColourScale(lo, hi);
   }
+  latticeImage_ = QImage();
+  if (lattice_ && column < table_->columns.size()) {
+    const std::vector<std::uint32_t> pixels = LatticeColours(*lattice_, *table_, column, scale_);
+    latticeImage_ = QImage(lattice_->columns, lattice_->rows, QImage::Format_RGB32);
+    for (int y = 0; y < lattice_->rows; ++y)
+      std::copy_n(pixels.begin() + std::ptrdiff_t(y) * lattice_->columns, lattice_->columns,
+                  reinterpret_cast<QRgb*>(latticeImage_.scanLine(y)));
+  }
   update();
 }
 
@@ -76,6 +94,11 @@ void TResultMap::SetRelief(std::shared_ptr<const TGridPicture> relief) {
   relief_ = relief && relief->ok ? std::move(relief) : nullptr;
   shade_ = relief_ ? ShadeRelief(relief_->raster) : std::vector<float>{};
   reliefImageFor_ = QSize();
+  update();
+}
+
+void TResultMap::SetCoastline(std::vector<TContourLine> lines) {
+  coastline_ = std::move(lines);
   update();
 }
 
@@ -135,6 +158,13 @@ void TResultMap::PanBy(double eastFraction, double northFraction) {
   SetView({v.lonMinDeg + east, v.lonMaxDeg + east, v.latMinDeg + north, v.latMaxDeg + north});
 }
 
+void TResultMap::DragBy(QPointF delta) {
+  const TMapFrame frame = Frame(size());
+  if (!(frame.WidthPx() > 0) || !(frame.HeightPx() > 0)) return;
+  // Dragging right brings the west into view: the view moves west.
+  PanBy(-delta.x() / frame.WidthPx(), delta.y() / frame.HeightPx());
+}
+
 void TResultMap::ResetView() {
   view_.reset();
   reliefImageFor_ = QSize();
@@ -188,9 +218,52 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
   painter.fillRect(m, kSeaBackground);
   const TMapFrame frame = Frame(size);
   if (relief_) painter.drawImage(m.topLeft(), ReliefImage(size));
+  const TLonLatBox v = frame.Visible();
+  if (lattice_ && !latticeImage_.isNull()) {
+    // Only the visible part of the image is scaled, so that a deep zoom
+    // costs no more than the whole grid: cells of one colour each. Panned
+    // past the date line, the grid shows again a turn east or west.
+    const TResultLattice& g = *lattice_;
+    painter.save();
+    painter.setClipRect(m);
+    for (double shift : {0.0, 360.0, -360.0}) {
+      const double west = g.westDeg - g.lonStepDeg / 2 + shift, north = g.NorthDeg() + g.latStepDeg / 2;
+      const double x0 = std::clamp((v.lonMinDeg - west) / g.lonStepDeg, 0.0, double(g.columns));
+      const double x1 = std::clamp((v.lonMaxDeg - west) / g.lonStepDeg, 0.0, double(g.columns));
+      const double y0 = std::clamp((north - v.latMaxDeg) / g.latStepDeg, 0.0, double(g.rows));
+      const double y1 = std::clamp((north - v.latMinDeg) / g.latStepDeg, 0.0, double(g.rows));
+      if (!(x1 > x0 && y1 > y0)) continue;
+      const TPixelPoint a = frame.ToPixel(west + x0 * g.lonStepDeg, north - y0 * g.latStepDeg);
+      const TPixelPoint b = frame.ToPixel(west + x1 * g.lonStepDeg, north - y1 * g.latStepDeg);
+      painter.drawImage(QRectF(m.left() + a.x, m.top() + a.y, b.x - a.x, b.y - a.y), latticeImage_,
+                        QRectF(x0, y0, x1 - x0, y1 - y0));
+    }
+    painter.restore();
+  }
+  if (!coastline_.empty()) {
+    painter.save();
+    painter.setClipRect(m);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(kCoastColour, 1.0));
+    // A grid may count longitudes from 0 to 360 and the stations from -180
+    // to 180: the line is drawn a turn east and west too.
+    for (double shift : {0.0, 360.0, -360.0}) {
+      for (const TContourLine& line : coastline_) {
+        QPolygonF polygon;
+        polygon.reserve(qsizetype(line.size()));
+        for (const TContourPoint& p : line) {
+          const TPixelPoint q = frame.ToPixel(p.lonDeg + shift, p.latDeg);
+          polygon << QPointF(m.left() + q.x, m.top() + q.y);
+        }
+        // A meridian's or parallel's box has no width or height: widened
+        // by a pixel, or it would never meet the map.
+        if (polygon.boundingRect().adjusted(-1, -1, 1, 1).intersects(QRectF(m))) painter.drawPolyline(polygon);
+      }
+    }
+    painter.restore();
+  }
 
   // Graticule, clipped to the map, its labels outside it.
-  const TLonLatBox v = frame.Visible();
   const QFontMetrics metrics(painter.font());
   const double stepLon = GraticuleStep(v.lonMaxDeg - v.lonMinDeg, 6);
   const double stepLat = GraticuleStep(v.latMaxDeg - v.latMinDeg, 6);
@@ -236,7 +309,8 @@ void TResultMap::Render(QPainter& painter, QSize size) const {
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.setClipRect(m);
   painter.setPen(QPen(QColor(40, 40, 40), 0.8));
-  for (std::size_t r = 0; r < table_->RowCount(); ++r) {
+  // A grid's nodes are its image's cells: no disc over them.
+  for (std::size_t r = 0; !lattice_ && r < table_->RowCount(); ++r) {
     painter.setBrush(ToQColor(ColourOf(scale_, table_->At(r, column_))));
     painter.drawEllipse(StationPixel(r, frame, m.topLeft()), kStationRadiusPx, kStationRadiusPx);
   }
@@ -302,6 +376,17 @@ QString TResultMap::BarMinLabel() const {
 
 std::optional<std::size_t> TResultMap::StationAt(QPointF p, double radiusPx) const {
   if (table_ == nullptr) return std::nullopt;
+  if (lattice_) {
+    if (!QRectF(MapRect(size())).contains(p)) return std::nullopt;
+    const TMapFrame frame = Frame(size());
+    const QPoint topLeft = MapRect(size()).topLeft();
+    double lon = 0, lat = 0;
+    frame.ToLonLat({p.x() - topLeft.x(), p.y() - topLeft.y()}, lon, lat);
+    // The grid repeated a turn east or west, as drawn.
+    for (double shift : {0.0, 360.0, -360.0})
+      if (const auto row = lattice_->RowAt(lon - shift, lat)) return row;
+    return std::nullopt;
+  }
   std::optional<std::size_t> best;
   double bestSq = radiusPx * radiusPx;
   const TMapFrame frame = Frame(size());
@@ -334,6 +419,17 @@ void TResultMap::paintEvent(QPaintEvent*) {
 }
 
 void TResultMap::mouseMoveEvent(QMouseEvent* event) {
+  if (pressedAt_ && (event->buttons() & Qt::LeftButton)) {
+    const QPointF at = event->position();
+    if (!dragging_ && QLineF(*pressedAt_, at).length() >= kDragStartPx) dragging_ = true;
+    if (dragging_) {
+      QToolTip::hideText();
+      DragBy(at - lastDragAt_);
+      lastDragAt_ = at;
+      event->accept();
+      return;
+    }
+  }
   const auto row = StationAt(event->position());
   if (row)
     QToolTip::showText(event->globalPosition().toPoint(), StationText(*row), this);
@@ -366,8 +462,19 @@ void TResultMap::keyPressEvent(QKeyEvent* event) {
 }
 
 void TResultMap::mousePressEvent(QMouseEvent* event) {
-  if (const auto row = StationAt(event->position()); row && onStationClicked) onStationClicked(*row);
+  if (event->button() == Qt::LeftButton) {
+    pressedAt_ = lastDragAt_ = event->position();
+    dragging_ = false;
+  }
   QWidget::mousePressEvent(event);
+}
+
+void TResultMap::mouseReleaseEvent(QMouseEvent* event) {
+  // A press released where it began picks the station; a drag only pans.
+  if (event->button() == Qt::LeftButton && pressedAt_ && !dragging_)
+    if (const auto row = StationAt(*pressedAt_); row && onStationClicked) onStationClicked(*row);
+  if (event->button() == Qt::LeftButton) pressedAt_.reset(), dragging_ = false;
+  QWidget::mouseReleaseEvent(event);
 }
 
 }  // namespace globelayers

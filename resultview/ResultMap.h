@@ -1,7 +1,9 @@
 // The result map: the stations of a result file on an equirectangular map,
 // coloured by one column, over the shaded relief of the first layer's top
-// grid, with a graticule labelled in degrees and a colour bar. The same
-// Render draws the widget, the PNG and the SVG.
+// grid and its 0 m line (land and sea), with a graticule labelled in
+// degrees and a colour bar. Stations that form a regular grid (a run over
+// a grid of points) are drawn as an image of cells. The same Render draws
+// the widget, the PNG and the SVG.
 #pragma once
 
 #include <QImage>
@@ -13,9 +15,11 @@
 #include <vector>
 
 #include "ColourMap.h"
+#include "GridContour.h"
 #include "GridPicture.h"
 #include "MapProjection.h"
 #include "ResultFileReader.h"
+#include "ResultLattice.h"
 
 namespace globelayers {
 
@@ -30,6 +34,13 @@ class TResultMap : public QWidget {
   // The grid drawn under the stations as shaded relief; nullptr for none.
   void SetRelief(std::shared_ptr<const TGridPicture> relief);
   bool HasRelief() const { return relief_ != nullptr; }
+  // The coast drawn over the map, degrees of longitude and latitude as the
+  // relief grid counts them; empty for none.
+  void SetCoastline(std::vector<TContourLine> lines);
+  const std::vector<TContourLine>& Coastline() const { return coastline_; }
+  // The grid the stations form, when they form one: the map then shows
+  // its cells as an image.
+  const std::optional<TResultLattice>& Lattice() const { return lattice_; }
   // The station drawn larger and ringed; none when empty.
   void SetHighlight(std::optional<std::size_t> row);
   std::optional<std::size_t> Highlight() const { return highlight_; }
@@ -45,7 +56,8 @@ class TResultMap : public QWidget {
   QString BarTitle() const;
   QString BarMaxLabel() const;
   QString BarMinLabel() const;
-  // The nearest station within `radiusPx` of `p` (widget pixels).
+  // The nearest station within `radiusPx` of `p` (widget pixels); on a
+  // grid's image, the node whose cell is under `p`.
   std::optional<std::size_t> StationAt(QPointF p, double radiusPx = 8) const;
 
   // The part of the earth the widget shows at its present size.
@@ -55,6 +67,9 @@ class TResultMap : public QWidget {
   // height shown (positive east and north); resets to all the stations.
   void ZoomBy(double factor, QPointF anchor);
   void PanBy(double eastFraction, double northFraction);
+  // Pans as a drag of the mouse by `delta` widget pixels does: the place
+  // under the pointer follows it.
+  void DragBy(QPointF delta);
   void ResetView();
   bool IsZoomed() const { return view_.has_value(); }
 
@@ -68,6 +83,7 @@ class TResultMap : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -95,6 +111,13 @@ class TResultMap : public QWidget {
   mutable QImage reliefImage_;
   mutable QSize reliefImageFor_;  // the map size reliefImage_ was made for
   std::optional<std::size_t> highlight_;
+  std::optional<TResultLattice> lattice_;
+  QImage latticeImage_;  // the grid's cells in the column's colours, north up
+  std::vector<TContourLine> coastline_;
+  // A press of the left button: where, and whether it has become a drag.
+  std::optional<QPointF> pressedAt_;
+  QPointF lastDragAt_;
+  bool dragging_ = false;
 };
 
 }  // namespace globelayers

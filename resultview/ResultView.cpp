@@ -215,21 +215,26 @@ bool TResultView::eventFilter(QObject* watched, QEvent* event) {
 void TResultView::StartReliefLoad(const std::string& gridName) {
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   auto picture = std::make_shared<std::shared_ptr<const TGridPicture>>();
+  auto coast = std::make_shared<std::vector<TContourLine>>();
   reliefCancel_ = cancel;
-  reliefThread_.reset(QThread::create([gridName, cancel, picture] {
+  reliefThread_.reset(QThread::create([gridName, cancel, picture, coast] {
     const TThreadStopScope scope(*cancel);
     try {
       *picture = SharedGridPictures().Get(gridName);
+      // The coast from the picture's small raster: the same bounded cost
+      // for a grid of any size.
+      if (*picture && (*picture)->ok && !cancel->load()) *coast = ZeroLineOf((*picture)->raster, (*picture)->facts);
     } catch (...) {
       // No picture: the map goes without relief.
     }
   }));
-  connect(reliefThread_.get(), &QThread::finished, this, [this, cancel, picture] {
+  connect(reliefThread_.get(), &QThread::finished, this, [this, cancel, picture, coast] {
     if (cancel->load()) return;
     // A grid that cannot be read is left out without a message (the run
     // itself reports it).
     if (*picture && (*picture)->ok) {
       map->SetRelief(*picture);
+      map->SetCoastline(std::move(*coast));
     } else {
       reliefGrid_.clear();
     }
@@ -280,6 +285,7 @@ bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const s
   reliefGrid_ = LocateGrid(log.firstElevationGrid.empty() ? reliefGrid : log.firstElevationGrid,
                            resultFile);
   map->SetRelief(nullptr);
+  map->SetCoastline({});
   // The relief is a backdrop, read in the background: a large grid does
   // not hold up the window.
   if (!reliefGrid_.empty()) StartReliefLoad(reliefGrid_);
@@ -300,7 +306,10 @@ bool TResultView::OpenFile(const std::string& resultFile, bool microGal, const s
     cb_column->setCurrentIndex(int(column) - 3);
   }
   const QString path = QString::fromStdString(resultFile);
-  lbl_file->setText(QFileInfo(path).fileName() + QString(" - %1 stations").arg(qulonglong(table_->RowCount())));
+  const auto& lattice = map->Lattice();
+  lbl_file->setText(QFileInfo(path).fileName() +
+                    (lattice ? QString(" - grid of %1 x %2 nodes").arg(lattice->columns).arg(lattice->rows)
+                             : QString(" - %1 stations").arg(qulonglong(table_->RowCount()))));
   lbl_file->setToolTip(path);
   setWindowTitle("Result - " + QFileInfo(QString::fromStdString(resultFile)).fileName());
   return true;
@@ -369,7 +378,7 @@ bool TResultView::SaveMap(const std::string& fileName, QSize size) {
 bool TResultView::SaveTable(const std::string& fileName) {
   if (!table_) return false;
   std::string message;
-  if (WriteResultCsv(*table_, fileName, message)) return true;
+  if (SaveResultCsv(*table_, fileName, message)) return true;
   prompts_.ShowMessage(message);
   return false;
 }

@@ -47,6 +47,8 @@ static_assert(std::size(kLogKeys) == static_cast<std::size_t>(TLogKey::Calculati
 // The log's name beside the result file: kResultFileEnding replaced by this.
 constexpr char kRunLogFileEnding[] = "_dce.con";
 constexpr const char* kCalculationKind = "Globe layers";
+// The data file line of a run over a grid of points.
+constexpr const char* kGridPointsDataFile = "none: the points are the nodes of the grid below";
 
 // A layer row's line: "Layer 3: " and each cell followed by one blank.
 constexpr const char* kLayerLineFormat = "Layer %d: ";
@@ -237,7 +239,9 @@ std::string RunLogText(const TWindowState& typedState, TClockTime start, TClockT
   std::string log;
   log += LogLine(TLogKey::StartTime, ClockText(start));
   log += LogLine(TLogKey::EndTime, ClockText(end));
-  log += LogLine(TLogKey::DataFile, state.pointFile);
+  // A grid of points leaves the point file unused (a file may hold both):
+  // naming it would say that its points were computed.
+  log += LogLine(TLogKey::DataFile, state.points.keys.empty() ? state.pointFile : kGridPointsDataFile);
   log += LogLine(TLogKey::AppendText, state.appendText);
   log += LogLine(TLogKey::Increment, state.incrementMText);
   log += LogLine(TLogKey::GravityConstant, state.gravityConstantText);

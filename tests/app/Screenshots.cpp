@@ -1,8 +1,8 @@
 // Renders the three windows into PNG files for the documentation:
 //   globelayers_screenshots <folder>
 // writes main-window.png, main-window-zones.png, layer-dialog.png,
-// progress-dialog.png, zone-dialog.png, result-view.png and
-// result-view-everest.png. The windows are the real ones,
+// progress-dialog.png, zone-dialog.png, result-view.png,
+// result-view-grid.png and result-view-everest.png. The windows are the real ones,
 // filled with a small example layer stack; the layer dialog's grid picture
 // and the result view show the example run of examples/.
 #include <QDir>
@@ -108,6 +108,16 @@ int main(int argc, char** argv) {
   resultView.resize(1100, 640);
   resultView.SelectStation(6);
   ok = Save(resultView, folder, "result-view.png") && ok;
+
+  // A grid run: global.ini with a 10-degree step (step 10 in its grid=
+  // key; the 1-degree run takes minutes), its stored result as an image of
+  // cells, the coast of the topography over it, one node picked.
+  TResultView gridView(prompts);
+  ok = gridView.OpenFile("expected/global10_10km_dce.dat", false, "topography.grd") && ok;
+  gridView.WaitForRelief();
+  gridView.resize(1100, 640);
+  gridView.SelectStation(13 * 37 + 20);  // 20 E, 40 N: row 13 from the south, column 20 from 180 W
+  ok = Save(gridView, folder, "result-view-grid.png") && ok;
 
   // The real example: the Khumbu stations over the SRTM tile of Everest.
   TResultView everestView(prompts);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "ColourMap.h"
@@ -278,6 +279,55 @@ TEST(GridPicture, ReliefIsLitFromTheNorthWest) {
       EXPECT_TRUE(v >= 0 && v <= 1);
     }
   }
+}
+
+// The coast is the grid's 0 line, interpolated between nodes, in the
+// grid's degrees: a height that is 0 along a known meridian or parallel
+// must give a line along it, across the whole of the grid's cells (half a
+// spacing beyond the outer nodes, as the relief is drawn).
+TEST(GridPicture, ZeroLineFollowsTheCoast) {
+  if (!ContourLinesAvailable()) GTEST_SKIP() << "a build without GDAL draws no coast";
+  struct TCase {
+    const char* name;
+    std::function<float(double, double)> height;  // metres at longitude, latitude (degrees)
+    bool alongMeridian;
+    double atDeg;  // where the line lies, degrees
+  };
+  const TCase cases[] = {
+      {"sea to the west", [](double x, double) { return float(100 * (x - 11.5)); }, true, 11.5},
+      {"sea to the north", [](double, double y) { return float(41.25 - y); }, false, 41.25},
+      {"uneven slope", [](double x, double) { return float(x < 12 ? (x - 12.25) * 10 : (x - 12.25) * 1000); },
+       true, 12.25},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = WriteSurfer6(dir.File("coast.grd"), 5, 3, 10, 14, 40, 42, c.height);
+    const TGridPicture p = ReadGridPicture(path, 64);
+    ASSERT_TRUE(p.ok) << p.message;
+    const std::vector<TContourLine> lines = ZeroLineOf(p.raster, p.facts);
+    ASSERT_FALSE(lines.empty());
+    double lo = 1e9, hi = -1e9;
+    for (const TContourLine& line : lines)
+      for (const TContourPoint& q : line) {
+        EXPECT_NEAR(c.alongMeridian ? q.lonDeg : q.latDeg, c.atDeg, 1e-6);
+        lo = std::min(lo, c.alongMeridian ? q.latDeg : q.lonDeg);
+        hi = std::max(hi, c.alongMeridian ? q.latDeg : q.lonDeg);
+      }
+    EXPECT_NEAR(lo, c.alongMeridian ? 39.5 : 9.5, 1e-6);
+    EXPECT_NEAR(hi, c.alongMeridian ? 42.5 : 14.5, 1e-6);
+  }
+  // All land: no coast; a blank node breaks the line rather than bridging it.
+  TempDir dir;
+  const std::string land = WriteSurfer6(dir.File("land.grd"), 5, 3, 10, 14, 40, 42, [](double, double) { return 5.f; });
+  const TGridPicture p = ReadGridPicture(land, 64);
+  EXPECT_TRUE(ZeroLineOf(p.raster, p.facts).empty());
+  const std::string holed = WriteSurfer6(dir.File("holed.grd"), 5, 3, 10, 14, 40, 42, [](double x, double y) {
+    return x == 11 && y == 41 ? 1.70141e38f : float(100 * (x - 11.5));
+  });
+  const TGridPicture h = ReadGridPicture(holed, 64);
+  for (const TContourLine& line : ZeroLineOf(h.raster, h.facts))
+    for (const TContourPoint& q : line) EXPECT_FALSE(q.latDeg > 40.5 && q.latDeg < 41.5) << q.latDeg;
 }
 
 TEST(GridPictureCache, ReadsAFileOnceUntilItChanges) {

@@ -205,6 +205,31 @@ check "a rank that dies: mpirun names it" grep -q 'rank 2' "$work/die.err"
 check "a rank that dies: whole lines, or the file was never put in place" \
   whole_lines_or_none "$work/die/stations_example_dce.dat"
 
+# ---- a grid of points: rank 0 writes the rasters, the batch's bytes ----
+
+# 5 x 4 nodes at 10 km with a GeoTIFF; the point file is left unused. A
+# build without GDAL refuses the run alike on both.
+fresh grid-batch && fresh grid-np3
+for d in grid-batch grid-np3; do
+  printf '\n[points]\ngrid=10;14;40;43;1\nheight=10000\ngeotiff=1\n' >>"$work/$d/example.ini"
+done
+(cd "$work/grid-batch" && "$batch" example.ini) >"$work/grid-batch.out" 2>&1
+batch_status=$?
+(cd "$work/grid-np3" && run_mpi 3 example.ini) >"$work/grid-np3.out" 2>&1
+status=$?
+check "a grid run: the batch's exit status ($batch_status, got $status)" test "$status" = "$batch_status"
+if [ "$batch_status" = 0 ]; then
+  for f in example_example_dce.dat example_example_dce.nc example_example_dce.tif; do
+    check "a grid run: $f as the batch writes it" cmp -s "$work/grid-batch/$f" "$work/grid-np3/$f"
+  done
+  check "a grid run: the batch's run log" \
+    diff <(log_body "$work/grid-batch/example_example_dce.con") <(log_body "$work/grid-np3/example_example_dce.con")
+  check "a grid run: 20 nodes" test "$(($(wc -l <"$work/grid-np3/example_example_dce.dat") - 1))" = 20
+else
+  check "a grid run refused: the batch's message" diff "$work/grid-batch.out" "$work/grid-np3.out"
+  check "a grid run refused: no raster" test ! -e "$work/grid-np3/example_example_dce.nc"
+fi
+
 # ---- a stop: SIGTERM at mpirun while the points are computed ----
 
 fresh long

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTableView>
@@ -22,7 +23,9 @@
 
 #include "GridFixtures.h"
 #include "RecordingPrompts.h"
+#include "GridContour.h"
 #include "ResultFile.h"
+#include "ResultLattice.h"
 #include "ResultMap.h"
 #include "ResultView.h"
 
@@ -65,6 +68,37 @@ QImage RenderMap(const TResultMap& map, QSize size) {
 }
 
 QRgb ToQRgb(TRgb c) { return qRgb(c.r, c.g, c.b); }
+
+// A run over a grid of points as its text file holds it: 4 x 3 nodes, 1
+// degree apart from 10 E, 40 N, written row by row from the south; DTE is
+// 10 * column + row, so each node has its own colour.
+QString WriteGridResult(const QTemporaryDir& dir) {
+  const TResultLayout L = MakeResultLayout(0, true, 3);
+  std::string text = ResultHeader(L);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) {
+      const TCalcPoint p{.lambda = 10.0 + c, .phi = 40.0 + r, .pointNumber = double(r * 4 + c + 1), .height = 0};
+      text += ResultLineEnd(L, p, {.dte = 10.0 * c + r});
+    }
+  const QString path = dir.filePath("grid_dce.dat");
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write(QByteArray::fromStdString(text));
+  return path;
+}
+
+// A table of longitudes and latitudes alone, for finding grids.
+TResultTable PositionsTable(const std::vector<std::pair<double, double>>& places) {
+  TResultTable t;
+  t.columns.resize(5);
+  for (const auto& [lon, lat] : places) t.values.insert(t.values.end(), {lon, lat, 0, 0, 0});
+  return t;
+}
+
+void SendMouse(QWidget& w, QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+  QMouseEvent event(type, at, w.mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(&w, &event);
+}
 
 }  // namespace
 
@@ -499,6 +533,146 @@ class ResultViewTest : public QObject {
 
   // The run log beside the result file gives the unit and the first
   // layer's top grid, drawn as grey relief under the stations.
+  // Stations form a grid only when every node of an evenly spaced lattice
+  // is there once, whatever the order of the lines.
+  void latticeIsFoundOnlyForAWholeEvenGrid() {
+    const double third = 0.333333, twoThirds = 0.666667;  // 1/3 and 2/3 as printed with 6 decimals
+    const struct {
+      const char* name;
+      std::vector<std::pair<double, double>> places;
+      int columns, rows;  // 0: no grid
+      double lonStep, latStep;
+    } cases[] = {
+        {"3 x 2, lines in any order", {{12, 40.5}, {10, 40}, {11, 40.5}, {12, 40}, {10, 40.5}, {11, 40}}, 3, 2, 1, 0.5},
+        {"a third of a degree, rounded", {{0, 0}, {third, 0}, {twoThirds, 0}, {1, 0}, {0, 1}, {third, 1},
+                                          {twoThirds, 1}, {1, 1}}, 4, 2, 1.0 / 3, 1},
+        {"one node twice, one missing", {{10, 40}, {11, 40}, {10, 41}, {10, 41}}, 0, 0, 0, 0},
+        {"uneven columns", {{0, 0}, {1, 0}, {3, 0}, {0, 1}, {1, 1}, {3, 1}}, 0, 0, 0, 0},
+        {"one row", {{0, 0}, {1, 0}, {2, 0}, {3, 0}}, 0, 0, 0, 0},
+        {"scattered stations", {{10, 40}, {14, 40.5}, {12, 42}, {11, 41}}, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+      const std::optional<TResultLattice> g = FindLattice(PositionsTable(c.places));
+      QVERIFY2(g.has_value() == (c.columns > 0), c.name);
+      if (!g) continue;
+      QVERIFY2(g->columns == c.columns && g->rows == c.rows, c.name);
+      QVERIFY2(std::abs(g->lonStepDeg - c.lonStep) < 1e-6 && std::abs(g->latStepDeg - c.latStep) < 1e-6, c.name);
+    }
+    // The node under a place: the one whose cell holds it, by its line.
+    const std::optional<TResultLattice> g = FindLattice(PositionsTable(cases[0].places));
+    QCOMPARE(g->RowAt(11.4, 40.3), std::optional<std::size_t>(2));   // 11 E, 40.5 N
+    QCOMPARE(g->RowAt(9.6, 39.8), std::optional<std::size_t>(1));    // 10 E, 40 N
+    QCOMPARE(g->RowAt(12.6, 40.0), std::optional<std::size_t>());    // east of the last cell
+    QCOMPARE(g->RowAt(11.0, 40.8), std::optional<std::size_t>());    // north of the last cell
+  }
+
+  // A grid run's result is an image of cells: each node's cell has the
+  // colour of its value up to halfway to the next node, no disc hides it,
+  // and the node under the pointer is the one shown and picked.
+  void gridResultShowsAsAnImage() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteGridResult(dir).toStdString(), false, ""));
+    QVERIFY(view.map->Lattice().has_value());
+    QCOMPARE(view.lbl_file->text(), QString("grid_dce.dat - grid of 4 x 3 nodes"));
+    const QSize size(640, 420);
+    const QImage image = RenderMap(*view.map, size);
+    const TColourScale scale = view.map->Scale();
+    QCOMPARE(scale.minValue, 0.0);
+    QCOMPARE(scale.maxValue, 32.0);
+    const auto colourOf = [&](int c, int r) { return ToQRgb(ColourOf(scale, 10.0 * c + r)); };
+    // A cell reaches halfway to the next node (beyond the outer nodes too):
+    // looked at off the node, where a graticule line could pass.
+    const QPointF east = view.map->StationPixel(1, size) - view.map->StationPixel(0, size);
+    const QPointF north = view.map->StationPixel(4, size) - view.map->StationPixel(0, size);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 4; ++c) {
+        const QPointF at = view.map->StationPixel(std::size_t(r * 4 + c), size);
+        for (const QPointF corner : {(east + north) * 0.45, (east - north) * 0.45, -(east + north) * 0.45,
+                                     (north - east) * 0.45})
+          QCOMPARE(image.pixel((at + corner).toPoint()), colourOf(c, r));
+      }
+    view.resize(900, 500);
+    const QPointF node6 = view.map->StationPixel(6, view.map->size());  // 12 E, 41 N
+    const QPointF node7 = view.map->StationPixel(7, view.map->size());
+    QCOMPARE(view.map->StationAt(node6), std::optional<std::size_t>(6));
+    QCOMPARE(view.map->StationAt(node6 + (node7 - node6) * 0.45), std::optional<std::size_t>(6));
+    QCOMPARE(view.map->StationAt(node6 + (node7 - node6) * 0.55), std::optional<std::size_t>(7));
+    QVERIFY(view.map->StationText(6).contains("Lambda 12.000000 deg, Fi 41.000000 deg"));
+    QVERIFY(view.map->StationText(6).contains("DTE 21.00000 mGal"));
+    // Panned a whole turn east, the grid shows again where it was, and
+    // its cells are picked there.
+    const TLonLatBox v = view.map->Visible();
+    view.map->PanBy(360 / (v.lonMaxDeg - v.lonMinDeg), 0);
+    QVERIFY(std::abs(view.map->Visible().lonMinDeg - (v.lonMinDeg + 360)) < 1e-9);
+    QCOMPARE(view.map->StationAt(node6), std::optional<std::size_t>(6));
+    const QPoint inCell6 = (node6 + (node7 - node6) * 0.3).toPoint() + QPoint(0, 3);
+    QCOMPARE(RenderMap(*view.map, view.map->size()).pixel(inCell6), colourOf(2, 1));
+    // Scattered stations stay discs.
+    QVERIFY(view.OpenFile(WriteResult(dir).toStdString(), false, ""));
+    QVERIFY(!view.map->Lattice().has_value());
+  }
+
+  // Dragging with the left button pans: what was under the pointer stays
+  // under it (within a pixel: a view moved north has its standard parallel
+  // further north); only a press released where it began picks a station.
+  void dragPansAndClickPicks() {
+    QTemporaryDir dir;
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteGridResult(dir).toStdString(), false, ""));
+    view.resize(1000, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    TResultMap& map = *view.map;
+    const QPointF before = map.StationPixel(5, map.size());
+    const QPointF delta(-60, 25);
+    SendMouse(map, QEvent::MouseButtonPress, before, Qt::LeftButton);
+    SendMouse(map, QEvent::MouseMove, before + delta / 2, Qt::LeftButton);
+    SendMouse(map, QEvent::MouseMove, before + delta, Qt::LeftButton);
+    SendMouse(map, QEvent::MouseButtonRelease, before + delta, Qt::NoButton);
+    QVERIFY(map.IsZoomed());
+    const QPointF after = map.StationPixel(5, map.size());
+    QVERIFY2(std::abs(after.y() - (before + delta).y()) < 1e-6 && std::abs(after.x() - (before + delta).x()) < 1,
+             qPrintable(QString("%1 %2 -> %3 %4").arg(before.x()).arg(before.y()).arg(after.x()).arg(after.y())));
+    QCOMPARE(map.Highlight(), std::optional<std::size_t>());
+    // A press that moves a pixel or two is still a click.
+    const QPointF node2 = map.StationPixel(2, map.size());
+    SendMouse(map, QEvent::MouseButtonPress, node2, Qt::LeftButton);
+    SendMouse(map, QEvent::MouseMove, node2 + QPointF(2, 1), Qt::LeftButton);
+    SendMouse(map, QEvent::MouseButtonRelease, node2 + QPointF(2, 1), Qt::NoButton);
+    QCOMPARE(map.Highlight(), std::optional<std::size_t>(2));
+    QVERIFY((map.StationPixel(2, map.size()) - node2).manhattanLength() < 1e-6);
+  }
+
+  // The first layer's top grid sets land apart from sea by its 0 m line,
+  // drawn thin and dark over the result.
+  void coastlineFromTheReliefGrid() {
+    if (!ContourLinesAvailable()) QSKIP("a build without GDAL draws no coast");
+    QTemporaryDir dir;
+    const std::string grid = dir.filePath("topo.grd").toStdString();
+    // Sea west of 11.5 E, land east of it.
+    testing_fixtures::WriteSurfer6(grid, 31, 31, 5, 20, 35, 50, [](double x, double) { return float(100 * (x - 11.5)); });
+    Recorder prompts;
+    TResultView view(prompts);
+    QVERIFY(view.OpenFile(WriteGridResult(dir).toStdString(), false, grid));
+    view.WaitForRelief();
+    QVERIFY(!view.map->Coastline().empty());
+    for (const TContourLine& line : view.map->Coastline())
+      for (const TContourPoint& p : line) QVERIFY(std::abs(p.lonDeg - 11.5) < 1e-6);
+    const QSize size(640, 420);
+    const QImage image = RenderMap(*view.map, size);
+    // Halfway between the nodes of 11 E and 12 E: the line, darker than both cells.
+    const QPointF a = view.map->StationPixel(5, size), b = view.map->StationPixel(6, size);
+    const QPoint mid = ((a + b) / 2).toPoint() + QPoint(0, 7);  // off the parallel of 41 N
+    const int darkest = std::min({qGray(image.pixel(mid - QPoint(1, 0))), qGray(image.pixel(mid)),
+                                  qGray(image.pixel(mid + QPoint(1, 0)))});
+    const int cells = std::min(qGray(ToQRgb(ColourOf(view.map->Scale(), 11))), qGray(ToQRgb(ColourOf(view.map->Scale(), 21))));
+    QVERIFY2(darkest < cells - 30, qPrintable(QString("%1 against %2").arg(darkest).arg(cells)));
+    QCOMPARE(image.pixel((a + (b - a) * 0.3).toPoint() + QPoint(0, 7)), ToQRgb(ColourOf(view.map->Scale(), 11)));
+  }
+
   void reliefAndUnitFromTheRunLog() {
     QTemporaryDir dir;
     const std::string grid = dir.filePath("topo.grd").toStdString();

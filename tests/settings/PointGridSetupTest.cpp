@@ -142,13 +142,18 @@ TEST(PointGridFile, SavedAsItStandsAndReadBack) {
   EXPECT_NE(ReadFileText(path).find("[Other]\nleft=10\n"), std::string::npos);
 }
 
-TEST(PointGridFile, RunLogNamesTheGridBeforeTheEnding) {
+TEST(PointGridFile, RunLogNamesTheGridNotThePointFile) {
   TWindowState state = RunnableState();
   state.pointFile = "/d/points.dat";
   std::string plain = RunLogText(state, {9, 5, 7}, {10, 0, 59});
   const std::string completed = "Run completed.\n";
   ASSERT_TRUE(plain.ends_with(completed));
   plain.resize(plain.size() - completed.size());
+  // The grid replaces the point file, which stays in the settings: the
+  // log says where the points came from instead of naming it.
+  const std::string named = "Data file: /d/points.dat\n";
+  ASSERT_NE(plain.find(named), std::string::npos);
+  plain.replace(plain.find(named), named.size(), "Data file: none: the points are the nodes of the grid below\n");
   state.points = {"/d/map.ini", {{"grid", "0;10;40;50;0.5"}, {"height", "surface+5"}}};
   EXPECT_EQ(RunLogText(state, {9, 5, 7}, {10, 0, 59}),
             plain + "Points grid=0;10;40;50;0.5\nPoints height=surface+5\n" + completed);
