@@ -12,7 +12,7 @@
 # flattest) the largest |run - reference| and the reference's change from
 # half its size (mGal).
 #
-#   bash bench/survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]
+#   [REUSE=1] bash bench/survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]
 #
 # BUILD_DIR needs -DGLOBELAYERS_BENCH=ON and GDAL. WORK_DIR (on a disk with
 # 3 GB free for 20 tiles: they compress to about 2.7 MB each, the global grid
@@ -98,8 +98,11 @@ settings load first.dat "${runBands[@]}"
 
 # The load: a run of the first station alone (its own time is the run's
 # time per station, taken off).
-/usr/bin/time -f "%e %M" -o load.time nice "$build/batch/globelayers-batch" --threads 2 "${zoneOption[@]}" load.ini > /dev/null
-/usr/bin/time -f "%e %M" -o run.time nice "$build/batch/globelayers-batch" --threads 2 "${zoneOption[@]}" run.ini > /dev/null
+# REUSE=1 takes the run's times and results of an earlier call.
+if [ -z "${REUSE:-}" ] || [ ! -s run.time ] || [ ! -s load.time ]; then
+  /usr/bin/time -f "%e %M" -o load.time nice "$build/batch/globelayers-batch" --threads 2 "${zoneOption[@]}" load.ini > /dev/null
+  /usr/bin/time -f "%e %M" -o run.time nice "$build/batch/globelayers-batch" --threads 2 "${zoneOption[@]}" run.ini > /dev/null
+fi
 read -r loadWall loadPeak < load.time
 read -r wall peak < run.time
 awk -v w="$wall" -v n="$stations" -v l="$loadWall" -v p="$peak" -v lp="$loadPeak" 'BEGIN {
@@ -109,8 +112,9 @@ awk -v w="$wall" -v n="$stations" -v l="$loadWall" -v p="$peak" -v lp="$loadPeak
 }'
 
 # References: the steepest and the flattest stations.
-sort -k2,2gr slopes.dat | head -n $((refs - refs / 3)) > refs.ids
-sort -k2,2g slopes.dat | head -n $((refs / 3)) >> refs.ids
+sort -k2,2gr slopes.dat > bysteep.ids  # whole, so that head cuts no pipe
+head -n $((refs - refs / 3)) bysteep.ids > refs.ids
+tail -n $((refs / 3)) bysteep.ids >> refs.ids
 awk 'NR == FNR { want[$1] = $2; next } ($3 in want) { print }' refs.ids stations.dat > refs.dat
 echo "reference stations (id, slope deg): $(awk '{printf "%s %s; ", $1, $2}' refs.ids)"
 for div in 2 4; do
