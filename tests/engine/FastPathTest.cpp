@@ -306,6 +306,121 @@ TEST(FastPath, GridListsGiveTheReferenceNumbers) {
   EXPECT_LE(oneUnitOff, 1);
 }
 
+// A far band that skips the fine grids of its lists samples, for each of
+// them, a grid that holds no position (its only cell beyond the poles), so
+// the list goes on to the block means of the global grid. The fast path
+// must print the reference's numbers there, and the band must print the
+// bytes of the same band on the global grids alone: nothing of the fine
+// grids may leak in, at the patch's edges or over its blanks.
+TEST(FastPath, AFarBandThatSkipsTheFineGridsGivesTheReferenceNumbers) {
+  std::mt19937_64 rng(2718);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const auto grid = [&rng, &unit](double xMin, double yMin, double step, int nx, int ny, double base, double amplitude,
+                                  double blanks) {
+    auto g = std::make_unique<TGridImports>();
+    g->fileFormat = TGridFormat::kSurfer6;
+    g->nx = nx, g->ny = ny, g->xMin = xMin, g->yMin = yMin, g->xStep = step, g->yStep = step;
+    g->values.resize(std::size_t(nx) * std::size_t(ny));
+    for (int ix = 0; ix < nx; ++ix) {
+      for (int iy = 0; iy < ny; ++iy) {
+        const double x = xMin + ix * step, y = yMin + iy * step;
+        g->at(ix, iy) =
+            unit(rng) < blanks ? 1.70141e38f : float(base + amplitude * std::sin(x * 0.37) * std::cos(y * 0.53));
+      }
+    }
+    return g;
+  };
+  // A patch of 0.25 degrees (900") with blanks, before a 1-degree global
+  // grid, for the surface and for a density.
+  const auto topPatch = grid(-6, 34, 0.25, 49, 49, 900, 1500, 0.05);
+  const auto rhoPatch = grid(-6, 34, 0.25, 49, 49, 2.9, 0.2, 0.05);
+  const auto topGlobal = grid(-180, -90, 1, 361, 181, 200, 2500, 0);
+  const auto rhoGlobal = grid(-180, -90, 1, 361, 181, 2.67, 0.3, 0);
+  const auto rows = [&](TLayerModel& m, bool withPatches) {
+    // Copies: the model owns its grids.
+    const auto copy = [](const std::unique_ptr<TGridImports>& g) { return std::make_unique<TGridImports>(*g); };
+    m[0].elevationGrid = copy(withPatches ? topPatch : topGlobal);
+    if (withPatches) m[0].elevationMore.push_back(copy(topGlobal));
+    m[0].elevation = NoValue;
+    m[1].elevation = 0;
+    m[1].density = 2.67;
+    m[2].elevation = -4000;
+    m[2].densityGrid = copy(withPatches ? rhoPatch : rhoGlobal);
+    if (withPatches) m[2].densityMore.push_back(copy(rhoGlobal));
+    m[2].density = NoValue;
+  };
+  TLayerModel onList, onGlobal;
+  rows(onList, true);
+  rows(onGlobal, false);
+  const TGridImports& listTop = *onList[0].elevationMore[0];
+  const TGridImports& listRho = *onList[2].densityMore[0];
+
+  // The far band: segments of 3 degrees, twelve times the patch's spacing
+  // and coarser than the global grids', on block means.
+  const double nearDeg = 2, farDeg = 40;
+  const std::vector<TZone> far = {{nearDeg, farDeg, 10800, true}};
+  const TZoneGridMeans listMeans({{&listTop, TGridRole::Elevation}, {&listRho, TGridRole::Density}}, far, 6371001);
+  const TZoneGridMeans globalMeans(
+      {{onGlobal[0].elevationGrid.get(), TGridRole::Elevation}, {onGlobal[2].densityGrid.get(), TGridRole::Density}},
+      far, 6371001);
+  TGridImports nowhere;
+  nowhere.fileFormat = TGridFormat::kSurfer6;
+  nowhere.nx = nowhere.ny = 2, nowhere.xMin = 0, nowhere.xStep = 1, nowhere.yMin = 1000, nowhere.yStep = 1;
+  nowhere.values.assign(4, 1.70141e38f);
+  TGridStandIns skipping = *listMeans.ForZone(0);
+  skipping.emplace_back(onList[0].elevationGrid.get(), &nowhere);
+  skipping.emplace_back(onList[2].densityGrid.get(), &nowhere);
+
+  const auto nearRings = BuildRingLayout(0, nearDeg * kDegToRad, 0, 2 * kPi, 600, 6371001);
+  const auto farRings = BuildRingLayout(nearDeg * kDegToRad, farDeg * kDegToRad, 0, 2 * kPi, 10800, 6371001);
+  ASSERT_TRUE(nearRings && farRings);
+  const TRingTable nearTable = BuildRingTable(*nearRings, 6371001), farTable = BuildRingTable(*farRings, 6371001);
+  const auto context = [&](const TLayerModel& m, std::vector<TZoneRings> zones, double fromDeg) {
+    return TRunContext{.model = m,
+                       .zones = std::move(zones),
+                       .rowCount = 3,
+                       .earthRadius = 6371001,
+                       .psiFrom = fromDeg * kDegToRad,
+                       .psiTo = farDeg * kDegToRad,
+                       .increment = 1,
+                       .priority = 0,
+                       .twoPiG = 2.0 * kPi * 0.006673,
+                       .unitFactor = 1,
+                       .layout = MakeResultLayout(1, false, 3)};
+  };
+  const TRunContext farOnList = context(onList, {{.rings = *farRings, .table = farTable, .standIns = &skipping}}, nearDeg);
+  const TRunContext farOnGlobal =
+      context(onGlobal, {{.rings = *farRings, .table = farTable, .standIns = globalMeans.ForZone(0)}}, nearDeg);
+  const TRunContext bothOnList = context(onList,
+                                         {{.rings = *nearRings, .table = nearTable},
+                                          {.rings = *farRings, .table = farTable, .standIns = &skipping}},
+                                         0);
+  TPointEvaluator fastFarOnList(farOnList), fastFarOnGlobal(farOnGlobal), fastBoth(bothOnList);
+  int oneUnitOff = 0;
+  struct Case {
+    const char* what;
+    TCalcPoint p;
+  };
+  const Case cases[] = {
+      {"inside the patch", {.lambda = 0.3, .phi = 40.2, .pointNumber = 1, .height = 700}},
+      {"on the patch's edge", {.lambda = -6, .phi = 37.1, .pointNumber = 2, .height = 0}},
+      {"beside the patch", {.lambda = 8.5, .phi = 45, .pointNumber = 3, .height = 1200}},
+      {"far from it", {.lambda = -120, .phi = -30, .pointNumber = 4, .height = 50}},
+  };
+  for (const Case& c : cases) {
+    const std::string farLine = fastFarOnList.Evaluate(c.p);
+    EXPECT_EQ(farLine, fastFarOnGlobal.Evaluate(c.p)) << c.what;
+    TLineMatch match = CompareLines(farLine, EvaluatePointReference(farOnList, c.p));
+    EXPECT_NE(match, TLineMatch::Different) << c.what;
+    oneUnitOff += match == TLineMatch::OneUnitOff ? 1 : 0;
+    const std::string both = fastBoth.Evaluate(c.p), want = EvaluatePointReference(bothOnList, c.p);
+    match = CompareLines(both, want);
+    EXPECT_NE(match, TLineMatch::Different) << c.what << "\n" << both << want;
+    oneUnitOff += match == TLineMatch::OneUnitOff ? 1 : 0;
+  }
+  EXPECT_LE(oneUnitOff, 1);
+}
+
 TEST(FastPath, MemoryBudgetsDoNotChangeALine) {
   struct Budget {
     const char* name;
