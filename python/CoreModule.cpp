@@ -81,13 +81,16 @@ class TCollectedPrompts : public IUserPrompts {
 // One grid handed over as an array: row-major values, row 0 at yMin.
 struct TArraySource {
   std::vector<double> values;
-  TArrayGridValues geometry;  // its span points into `values`
+  TArrayGridValues geometry;  // counts and bounds; its span is set where it loads
 };
 
 // Everything a run needs, converted from Python before the GIL is released.
 struct TRunInput {
   TRunParameters params;
   std::vector<TCalcPoint> points;           // when no grid of points is given
+  // The grid of points, walked here: the record has none, as the module
+  // writes no raster (and a build without GDAL refuses a grid run for that).
+  std::optional<TPointGrid> pointGrid;
   std::vector<TArraySource> arrays;         // grids "<array N>" of the layer rows
   int threads = 1;                          // worker threads; 0 = all cores
 };
@@ -166,8 +169,8 @@ class TModuleRun {
   explicit TModuleRun(TRunInput input) : input_(std::move(input)) {}
 
   long total() const {
-    if (input_.params.pointGrid) {
-      return static_cast<long>(GridColumns(*input_.params.pointGrid) * GridRows(*input_.params.pointGrid));
+    if (input_.pointGrid) {
+      return static_cast<long>(GridColumns(*input_.pointGrid) * GridRows(*input_.pointGrid));
     }
     return static_cast<long>(input_.points.size());
   }
@@ -223,7 +226,10 @@ class TModuleRun {
       options.loadGrid = [this](TGridImports& grid, const std::string& name, IUserPrompts& prompts) {
         if (name.rfind(kArrayGridPrefix, 0) == 0) {
           const std::size_t n = std::stoul(name.substr(sizeof kArrayGridPrefix - 1));
-          const std::optional<std::string> fault = LoadArrayGrid(grid, input_.arrays.at(n - 1).geometry, name);
+          const TArraySource& source = input_.arrays.at(n - 1);
+          TArrayGridValues array = source.geometry;
+          array.values = source.values;
+          const std::optional<std::string> fault = LoadArrayGrid(grid, array, name);
           if (fault) prompts.ShowMessage(*fault);
           return !fault;
         }
@@ -255,9 +261,9 @@ class TModuleRun {
     values_.reserve(static_cast<std::size_t>(count) * static_cast<std::size_t>(columns_));
     long read = 0, taken = 0;
     const auto next = [&](long index) {
-      if (!input_.params.pointGrid) return input_.points[static_cast<std::size_t>(index)];
-      TCalcPoint point = GridNode(*input_.params.pointGrid, index);
-      if (input_.params.pointGrid->aboveSurface) point.height += TopAt(ctx.model, point);
+      if (!input_.pointGrid) return input_.points[static_cast<std::size_t>(index)];
+      TCalcPoint point = GridNode(*input_.pointGrid, index);
+      if (input_.pointGrid->aboveSurface) point.height += TopAt(ctx.model, point);
       return point;
     };
     while (taken < count && !stop_) {
@@ -316,7 +322,7 @@ py::dict RunFromPython(const py::list& rows, const py::object& points, const py:
   p.dataFile = "python";
   if (!pointGrid.is_none()) {
     const py::tuple g = pointGrid.cast<py::tuple>();
-    p.pointGrid = TPointGrid{.westDeg = g[0].cast<double>(),
+    input.pointGrid = TPointGrid{.westDeg = g[0].cast<double>(),
                              .eastDeg = g[1].cast<double>(),
                              .southDeg = g[2].cast<double>(),
                              .northDeg = g[3].cast<double>(),
@@ -324,7 +330,7 @@ py::dict RunFromPython(const py::list& rows, const py::object& points, const py:
                              .heightM = g[5].cast<double>(),
                              .aboveSurface = g[6].cast<bool>(),
                              .geotiff = false};
-    if (const std::optional<std::string> fault = CheckPointGrid(*p.pointGrid)) throw py::value_error(*fault);
+    if (const std::optional<std::string> fault = CheckPointGrid(*input.pointGrid)) throw py::value_error(*fault);
   } else {
     // (lon, lat, number, height) as float64 arrays of one length.
     const py::tuple t = points.cast<py::tuple>();
