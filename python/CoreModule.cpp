@@ -29,6 +29,7 @@
 
 #include "ArrayGrid.h"
 #include "Calculation.h"
+#include "GridReach.h"
 #include "InputFile.h"
 #include "NumberText.h"
 #include "PointEvaluation.h"
@@ -236,9 +237,23 @@ class TModuleRun {
         return LoadGrid(grid, name, prompts);
       };
     }
-    const bool served = engine_.ServeRun(input_.params, prompts_, options, [this](const TRunContext& ctx) {
-      Serve(ctx);
-    });
+    // Grid files are read only round the points, as the batch reads them.
+    TStationArea stations;
+    if (input_.pointGrid) {
+      const TPointGrid& grid = *input_.pointGrid;
+      const std::int64_t columns = GridColumns(grid);
+      const std::int64_t northRow = (GridRows(grid) - 1) * columns;
+      for (std::int64_t c = 0; c < columns; ++c) {
+        for (const std::int64_t index : {c, northRow + c}) {
+          const TCalcPoint node = GridNode(grid, index);
+          stations.Add(node.phi, node.lambda);
+        }
+      }
+    } else {
+      for (const TCalcPoint& point : input_.points) stations.Add(point.phi, point.lambda);
+    }
+    const bool served = engine_.ServeRun(
+        input_.params, prompts_, options, [this](const TRunContext& ctx) { Serve(ctx); }, &stations);
     if (!served) failed_ = !stop_;
   }
 

@@ -288,6 +288,16 @@ class Points:
 read_points = Points.from_file
 
 
+def _nodes(start, end, step):
+    # As the engine places a grid's nodes: both ends exact, whatever the
+    # rounding of the step.
+    steps = int(np.rint((end - start) / step))
+    i = np.arange(steps + 1, dtype=np.float64)
+    nodes = start + (end - start) * i / steps
+    nodes[-1] = end
+    return nodes
+
+
 @dataclass
 class PointGrid:
     """A regular grid of computation points, row by row from the south-west corner.
@@ -319,18 +329,12 @@ class PointGrid:
     @property
     def lon(self) -> np.ndarray:
         """Longitudes of the columns, degrees (as the nodes are formed)."""
-        n = int(round((self.east - self.west) / self.step)) + 1
-        lon = self.west + np.arange(n) * self.step
-        lon[-1] = self.east
-        return lon
+        return _nodes(self.west, self.east, self.step)
 
     @property
     def lat(self) -> np.ndarray:
         """Latitudes of the rows, south first, degrees."""
-        n = int(round((self.north - self.south) / self.step)) + 1
-        lat = self.south + np.arange(n) * self.step
-        lat[-1] = self.north
-        return lat
+        return _nodes(self.south, self.north, self.step)
 
 
 @dataclass(frozen=True)
