@@ -43,8 +43,9 @@ std::optional<std::string> LoadArrayGrid(TGridImports& grid, const TArrayGridVal
   if (work.values.size() != static_cast<std::size_t>(a.nx) * static_cast<std::size_t>(a.ny)) {
     return CFormat("Grid %s was not loaded: the run is stopping.", name.c_str());
   }
-  // No blank value of its own: only values that are no finite float are blanks.
-  TValueDecoder decoder(kNoBlankValue, true);
+  // Blanks as in a Surfer 6 file: NaN (any value that is no finite float) and
+  // Surfer's blank value, for arrays taken from such files.
+  TValueDecoder decoder(kSurferBlank, true);
   for (std::int32_t iy = 0; iy < work.ny; ++iy) {
     const double* row = a.values.data() + std::size_t(iy) * std::size_t(work.nx);
     for (std::int32_t ix = 0; ix < work.nx; ++ix) work.at(ix, iy) = decoder.Stored(row[ix]);

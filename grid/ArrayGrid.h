@@ -3,7 +3,8 @@
 // from the same nodes, so the sampler gives the same bits. Bounds are the
 // outer nodes' positions and the spacings follow from them as a Surfer
 // file's do; the values become floats by the readers' one rule (a value
-// that is no finite float is a blank).
+// that is no finite float, NaN included, is a blank, and so is a value at
+// or above Surfer's blank value, as in a Surfer 6 file).
 #pragma once
 
 #include <cstdint>

@@ -412,7 +412,6 @@ py::dict RunFromPython(const py::list& rows, const py::object& points, const py:
   } else {
     out["raised"] = py::none();
   }
-  if (!raised && !run.failed() && !progress.is_none()) progress(run.done(), run.total());
   return out;
 }
 

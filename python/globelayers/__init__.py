@@ -596,6 +596,8 @@ class Calculation:
                 raise Interrupted(result) from raised
             raised.result = result
             raise raised
+        if progress is not None:
+            progress(len(result), result.total)
         return result
 
 
@@ -660,7 +662,8 @@ def compute(surfaces, points, *, distance=(0.0, 180.0), segment_size=3600.0, zon
     Notes
     -----
     The calculation releases the GIL and runs on the engine's threads;
-    Ctrl-C stops it within a fraction of a second, also while grids load.
+    Ctrl-C stops it within a fraction of a second (a grid file being read
+    gives up between blocks).
     """
     return Calculation(surfaces, points, distance=distance, segment_size=segment_size, zones=zones,
                        preset=preset, azimuth=azimuth, increment=increment, crossing=crossing, unit=unit,

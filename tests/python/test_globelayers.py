@@ -84,9 +84,13 @@ def example_dir(tmp_path):
 # --- the batch's numbers ---------------------------------------------------
 
 def test_example_gives_the_expected_result_file_to_every_digit():
-    r = gl.from_settings(EXAMPLES / "example.ini").run(threads=2)
+    calls = []
+    r = gl.from_settings(EXAMPLES / "example.ini").run(threads=2, progress=lambda d, t: calls.append((d, t)))
     assert r.complete and len(r) == 20
+    assert calls[-1] == (20, 20) and all(t == 20 and 0 <= d <= 20 for d, t in calls)
     assert result_lines(r, False) == file_lines(EXAMPLES / "expected" / "stations_example_dce.dat")
+    # Full doubles, not the file's five decimals read back.
+    assert np.all(np.abs(r.dte * 1e5 - np.round(r.dte * 1e5)) > 1e-6)
 
 
 # Variants of the example, each run by the batch and by the module: the unit,
@@ -154,21 +158,24 @@ def test_arrays_and_data_arrays_give_the_files_bits():
             np.testing.assert_array_equal(getattr(r, name), getattr(files, name), err_msg=name)
 
 
-def test_a_nan_node_is_a_blank_as_in_a_file():
-    # A surface blank at every node under the station's band drops those
-    # segments; the same grid with NaN in place of Surfer's blank value must
-    # give the same numbers as the grid file with blanks would. Here: a grid
-    # whose only non-blank nodes are far away contributes less than the full one.
+def test_a_nan_node_is_a_blank_as_surfers_blank_value_in_a_file(tmp_path):
+    # Blank nodes round the station: its segments there are dropped, the same
+    # with NaN in an array as with Surfer's blank value in a Surfer 6 file.
     lon = np.linspace(-180, 180, 37)
     lat = np.linspace(-90, 90, 19)
-    full = np.full((19, 37), 1000.0)
-    holey = full.copy()
-    holey[8:11, 17:20] = np.nan  # round (0, 0)
-    pts = gl.Points(lon=[0.0], lat=[0.0], height=[2000.0])
-    surf = lambda g: [gl.Surface(gl.Grid(g, lon, lat)), gl.Surface(0.0, density=2.67)]
-    a = gl.compute(surf(full), pts, threads=1, segment_size=1800)
-    b = gl.compute(surf(holey), pts, threads=1, segment_size=1800)
-    assert np.isfinite(b.dte).all() and abs(b.dte[0]) < abs(a.dte[0])
+    values = np.full((19, 37), 1000.0)
+    values[8:11, 17:20] = np.nan  # round (0, 0)
+    path = tmp_path / "holey.grd"
+    header = struct.pack("<4shh6d", b"DSBB", 37, 19, -180.0, 180.0, -90.0, 90.0, 1000.0, 1000.0)
+    path.write_bytes(header + np.where(np.isnan(values), 1.70141e38, values).astype("<f4").tobytes())
+    pts = gl.Points(lon=[0.0, 5.0], lat=[0.0, 1.0], height=[2000.0, 2000.0])
+    run = lambda top: gl.compute([gl.Surface(top), gl.Surface(0.0, density=2.67)], pts, threads=1,
+                                 segment_size=1800)
+    array = run(gl.Grid(values, lon, lat))
+    file = run(path)
+    full = run(gl.Grid(np.full((19, 37), 1000.0), lon, lat))
+    np.testing.assert_array_equal(array.dte, file.dte)
+    assert np.all(np.abs(array.dte) < np.abs(full.dte))
 
 
 # --- refusals --------------------------------------------------------------
