@@ -956,12 +956,13 @@ TRunOutcome TCalcEngine::RunCalculation(const TRunParameters& params, IRunProgre
 }
 
 bool TCalcEngine::ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
-                           const std::function<void(const TRunContext& ctx)>& serve) {
+                           const std::function<void(const TRunContext& ctx)>& serve,
+                           const TStationArea* stations) {
   RequireRows(params, "ServeRun");
   TSilentProgress noProgress;
   // The same refusals as RunCalculation's, bar the point file's.
   TRunSetUp setUp(layerModel, usedZones_, lastFault_, params, noProgress, prompts, options);
-  if (!setUp.CheckValues() || !setUp.LayOutBands() || setUp.Complete() != TStepEnd::Passed) return false;
+  if (!setUp.CheckValues() || !setUp.LayOutBands() || setUp.Complete(stations) != TStepEnd::Passed) return false;
   serve(setUp.Context());
   return true;
 }

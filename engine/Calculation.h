@@ -70,6 +70,7 @@ struct TRunParameters {
 };
 
 class IPointLines;  // PointPipeline.h
+class TStationArea;  // GridReach.h
 struct TRunContext;  // PointEvaluation.h
 class IRunProgress;
 
@@ -149,8 +150,11 @@ class TCalcEngine {
   // run context: for a process that evaluates points which another process
   // reads and writes. False after a message to `prompts` when the run
   // cannot be set up; the grids are released on every path out.
+  // With `stations`, grids read from files are read only where the bands
+  // reach round them, as RunCalculation reads them round its points.
   bool ServeRun(const TRunParameters& params, IUserPrompts& prompts, const TRunOptions& options,
-                const std::function<void(const TRunContext& ctx)>& serve);
+                const std::function<void(const TRunContext& ctx)>& serve,
+                const TStationArea* stations = nullptr);
 
   // The bands that the zone of the last run resolved into, once its grids
   // were loaded (a preset's are known only then); empty for a run that

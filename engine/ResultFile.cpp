@@ -42,8 +42,23 @@ std::string ResultHeader(const TResultLayout& L) {
   return h;
 }
 
+namespace {
+
+// The exact forms of ResultLayerPiece and ResultLineEnd: the same numbers in
+// the same places, each one round-tripping to its double.
+std::string ExactPoint(const TCalcPoint& p) {
+  return CFormat("%.17g %.17g %.17g %.17g", p.lambda, p.phi, p.pointNumber, p.height);
+}
+std::string ExactGroup(const TResultLayout& L, const TResultGroup& g) {
+  if (L.gradient) return CFormat(" %.17g %.17g %.17g", g.dte, g.dteI, g.vgdre);
+  return CFormat(" %.17g", g.dte);
+}
+
+}  // namespace
+
 std::string ResultLayerPiece(const TResultLayout& L, const TCalcPoint& p, int layerIndex,
                              const TResultGroup& g) {
+  if (L.exact) return (layerIndex == 0 ? ExactPoint(p) : std::string()) + ExactGroup(L, g);
   if (layerIndex == 0) {
     if (L.gradient) {
       return CFormat("%11.6lf %11.6lf %10.0lf %10.3lf %12.5lf %12.5lf %12.5lf", p.lambda, p.phi,
@@ -57,6 +72,7 @@ std::string ResultLayerPiece(const TResultLayout& L, const TCalcPoint& p, int la
 }
 
 std::string ResultLineEnd(const TResultLayout& L, const TCalcPoint& p, const TResultGroup& s) {
+  if (L.exact) return (L.perLayer ? std::string() : ExactPoint(p)) + ExactGroup(L, s) + "\n";
   if (L.perLayer) {
     if (L.gradient) return CFormat(" %12.5lf %12.5lf %12.5lf\n", s.dte, s.dteI, s.vgdre);
     return CFormat(" %12.5lf\n", s.dte);

@@ -26,6 +26,10 @@ struct TResultLayout {
   bool gradient = false;  // increment != 0: DTE(i) and VGDRE are written
   bool perLayer = false;  // !sumOnly && rowCount > 2
   int rowCount = 2;       // layer rows; layers are numbered 1 .. rowCount-1
+  // Every number to the last bit ("%.17g", single spaces) instead of the
+  // file's fixed columns: for a caller that reads the values back from the
+  // line (the Python module). Never written to a result file.
+  bool exact = false;
 };
 
 TResultLayout MakeResultLayout(double increment,  // metres; 0: no raised point

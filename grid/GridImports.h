@@ -50,6 +50,7 @@ enum class TGridFormat : std::uint8_t {
   kGeosoft16 = 2,   // Geosoft binary, 16-bit integers
   kNone = 3,        // nothing loaded: no reader loaded the file
   kGdalRaster = 4,  // a raster read through GDAL
+  kArray = 5,       // values handed over in memory (ArrayGrid.h), never shipped between ranks
 };
 
 struct TGridImports {

@@ -31,6 +31,7 @@ const char* FormatName(TGridFormat format) {
     case TGridFormat::kSurfer6: return "Surfer 6 grid";
     case TGridFormat::kGeosoft16: return "Geosoft 16-bit grid";
     case TGridFormat::kGdalRaster:
+    case TGridFormat::kArray:
     case TGridFormat::kNone: break;
   }
   return "grid";

@@ -8,7 +8,8 @@
 #    database: its dependencies are checked against this system instead).
 # 3. From that root: --version of every front end prints the version of
 #    project(), and the installed batch runs the installed example into the
-#    expected result file, byte for byte.
+#    expected result file, byte for byte; in a build with the Python module,
+#    the installed module prints the same lines from the installed example.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -20,6 +21,7 @@ fail() { echo "install test: $*" >&2; exit 1; }
 version=$(sed -n 's/^project(globelayers VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || fail "no version in CMakeLists.txt's project()"
 gui=$(sed -n 's/^GLOBELAYERS_GUI:BOOL=//p' "$build/CMakeCache.txt")
+python=$(sed -n 's/^GLOBELAYERS_PYTHON:BOOL=//p' "$build/CMakeCache.txt")
 
 # 1. A staging root.
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
@@ -38,6 +40,12 @@ fi
 for f in "${expected_files[@]}"; do
   [ -f "$stage/$f" ] || fail "cmake --install left out $f"
 done
+if [ "$python" = ON ]; then
+  ls "$stage"/lib/python3/dist-packages/globelayers/_core.*.so >/dev/null 2>&1 ||
+    fail "cmake --install left out the Python module's extension"
+  [ -f "$stage/lib/python3/dist-packages/globelayers/__init__.py" ] ||
+    fail "cmake --install left out the Python module's __init__.py"
+fi
 if [ "$gui" != OFF ] && command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$stage/share/applications/globelayers.desktop" || fail "desktop entry refused"
 fi
@@ -52,6 +60,11 @@ echo "package $(basename "$deb"), Depends: $depends"
 for need in libc6 libstdc++6; do
   [[ "$depends" == *"$need"* ]] || fail "Depends lacks $need"
 done
+if [ "$python" = ON ]; then
+  for need in python3 python3-numpy; do
+    [[ "$depends" == *"$need"* ]] || fail "Depends lacks $need"
+  done
+fi
 if [ "$gui" != OFF ]; then
   for need in libqt6widgets6 qt6-qpa-plugins fonts-liberation; do
     [[ "$depends" == *"$need"* ]] || fail "Depends lacks $need"
@@ -83,4 +96,22 @@ cp -r "$root/usr/share/doc/globelayers/examples" "$work/run"
 (cd "$work/run" && "$root/usr/bin/globelayers-batch" example.ini) || fail "the installed batch failed on the example"
 cmp "$work/run/stations_example_dce.dat" "$work/run/expected/stations_example_dce.dat" ||
   fail "the installed batch's result differs from examples/expected"
+if [ "$python" = ON ]; then
+  # Debian's interpreter, with the fresh root's dist-packages in place of /usr's.
+  (cd "$work/run" && PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c "
+import globelayers as gl
+r = gl.from_settings('example.ini').run(threads=2)
+for i in range(len(r)):
+    print('%11.6f %11.6f %10.0f %10.3f' % (r.lon[i], r.lat[i], r.number[i], r.height[i])
+          + ''.join(' %12.5f %12.5f %12.5f' % (r.layer_dte[i, k], r.layer_dte_i[i, k], r.layer_vgdre[i, k])
+                    for k in range(r.layer_dte.shape[1]))
+          + ' %12.5f %12.5f %12.5f' % (r.dte[i], r.dte_i[i], r.vgdre[i]))
+" >"$work/python.txt") || fail "the installed Python module failed on the example"
+  grep -q "$root/usr/lib/python3/dist-packages/globelayers" <(cd "$work/run" &&
+    PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c "import globelayers; print(globelayers.__file__)") ||
+    fail "python3 imported another globelayers than the installed one"
+  tail -n +2 "$work/run/expected/stations_example_dce.dat" | cmp - "$work/python.txt" ||
+    fail "the installed Python module's numbers differ from examples/expected"
+  head -n 3 "$work/python.txt"
+fi
 echo "install test passed: $(basename "$deb") installed into a fresh root and run"

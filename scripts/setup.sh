@@ -19,6 +19,9 @@ packages=(
   libopenmpi-dev openmpi-bin  # the MPI front end globelayers-mpi and its tests
   gdal-bin                  # gdalinfo: the example's netCDF read back (examples/README.md)
   python3-xarray python3-netcdf4  # a grid run's netCDF read back with xarray in the tests
+  python3-dev pybind11-dev python3-numpy  # the Python module globelayers (python/)
+  python3-pytest            # the Python module's tests
+  python3-matplotlib        # the map of docs/python.md
 )
 
 missing=()
