@@ -480,12 +480,17 @@ struct TReferenceBand {
   std::vector<double> previous;  // the same one halving coarser, mGal per station
 };
 
-// The band's reference is its value at the finest size; its change from the
-// value at twice the size says how far it is converged. Where the order of
-// convergence shows (within half a unit of p), Richardson's term
-// (R(s) - R(2 s)) / (2^p - 1) estimates what is left; returned, max over
-// the stations, mGal (0 where the order does not show).
-double Settle(TReferenceBand& band, int order) {
+// The band's reference, and how far it is converged: the value at the
+// finest size, measured against the value at twice the size; or, where the
+// order of convergence shows, Richardson's estimate
+// R(s) + (R(s) - R(2 s)) / (2^p - 1), measured against the same estimate
+// one halving coarser (from 2 s and 4 s). The order shows where the
+// observed order (of the RMS over the stations) is within half a unit of p
+// and the two estimates agree better than the two values do, station by
+// station at most: on the far bands the RMS can look second order while
+// single stations are not, and there the estimates move more than the
+// values. Returns whether the band was extrapolated.
+bool Settle(TReferenceBand& band, int order) {
   const std::size_t n = band.atSize[0].size();
   double fine2 = 0, coarse2 = 0;  // mGal^2
   for (std::size_t i = 0; i < n; ++i) {
@@ -495,8 +500,17 @@ double Settle(TReferenceBand& band, int order) {
   band.observedOrder = fine2 > 0 && coarse2 > 0 ? 0.5 * std::log2(coarse2 / fine2) : 0;
   band.best = band.atSize[0];
   band.previous = band.atSize[1];
-  if (std::fabs(band.observedOrder - order) > 0.5) return 0;
-  return MaxAbsDiff(band.atSize[0], band.atSize[1]) / (std::pow(2.0, order) - 1);
+  if (std::fabs(band.observedOrder - order) > 0.5) return false;
+  const double divisor = std::pow(2.0, order) - 1;
+  std::vector<double> best(n), previous(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    best[i] = band.atSize[0][i] + (band.atSize[0][i] - band.atSize[1][i]) / divisor;
+    previous[i] = band.atSize[1][i] + (band.atSize[1][i] - band.atSize[2][i]) / divisor;
+  }
+  if (MaxAbsDiff(best, previous) >= MaxAbsDiff(band.best, band.previous)) return false;
+  band.best = best;
+  band.previous = previous;
+  return true;
 }
 
 // Nodes and weights of n-point Gauss-Legendre on [-1, 1], by Newton on P_n.
@@ -645,11 +659,12 @@ std::vector<TReferenceBand> Reference(const gl::TLayerModel& model, const TMeans
         std::fclose(out);
       }
     }
-    const double left = Settle(bands[b], band.order);
-    std::printf("    %g..%g deg @ %g\": s vs 2s %.5f, 2s vs 4s %.5f, order %.2f (expected %d), Richardson's rest %s%.5f%s  [%.0f s]\n",
+    const bool extrapolated = Settle(bands[b], band.order);
+    std::printf("    %g..%g deg @ %g\": s vs 2s %.5f, 2s vs 4s %.5f, order %.2f (expected %d), %s %.5f%s  [%.0f s]\n",
                 band.fromDeg, band.toDeg, band.refArcSec, MaxAbsDiff(bands[b].atSize[0], bands[b].atSize[1]),
                 MaxAbsDiff(bands[b].atSize[1], bands[b].atSize[2]), bands[b].observedOrder, band.order,
-                left > 0 ? "" : "(order not shown) ", left, fromCache ? " (cache)" : "", elapsed());
+                extrapolated ? "Richardson's estimate vs the same from 2s and 4s" : "not extrapolated, s vs 2s",
+                MaxAbsDiff(bands[b].best, bands[b].previous), fromCache ? " (cache)" : "", elapsed());
     if (b == 0) {
       // Next to the point the rings are first order and noisy: the band's
       // reference is the quadrature over the disc, its convergence the
