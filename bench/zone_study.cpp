@@ -278,6 +278,7 @@ void AddBand(TBuiltLayout& built, const gl::TZone& band) {
     AddBand(built, outer);
     return;
   }
+  layout->nearPointKernel = band.nearPointKernel;
   built.bands.push_back(band);
   built.rings.push_back(std::make_unique<gl::TRingLayout>(*layout));
   built.tables.push_back(std::make_unique<gl::TRingTable>(gl::BuildRingTable(*layout, kEarthRadiusM)));
@@ -480,12 +481,17 @@ struct TReferenceBand {
   std::vector<double> previous;  // the same one halving coarser, mGal per station
 };
 
-// The band's reference is its value at the finest size; its change from the
-// value at twice the size says how far it is converged. Where the order of
-// convergence shows (within half a unit of p), Richardson's term
-// (R(s) - R(2 s)) / (2^p - 1) estimates what is left; returned, max over
-// the stations, mGal (0 where the order does not show).
-double Settle(TReferenceBand& band, int order) {
+// The band's reference, and how far it is converged: the value at the
+// finest size, measured against the value at twice the size; or, where the
+// order of convergence shows, Richardson's estimate
+// R(s) + (R(s) - R(2 s)) / (2^p - 1), measured against the same estimate
+// one halving coarser (from 2 s and 4 s). The order shows where the
+// observed order (of the RMS over the stations) is within half a unit of p
+// and the two estimates agree better than the two values do, station by
+// station at most: on the far bands the RMS can look second order while
+// single stations are not, and there the estimates move more than the
+// values. Returns whether the band was extrapolated.
+bool Settle(TReferenceBand& band, int order) {
   const std::size_t n = band.atSize[0].size();
   double fine2 = 0, coarse2 = 0;  // mGal^2
   for (std::size_t i = 0; i < n; ++i) {
@@ -495,8 +501,17 @@ double Settle(TReferenceBand& band, int order) {
   band.observedOrder = fine2 > 0 && coarse2 > 0 ? 0.5 * std::log2(coarse2 / fine2) : 0;
   band.best = band.atSize[0];
   band.previous = band.atSize[1];
-  if (std::fabs(band.observedOrder - order) > 0.5) return 0;
-  return MaxAbsDiff(band.atSize[0], band.atSize[1]) / (std::pow(2.0, order) - 1);
+  if (std::fabs(band.observedOrder - order) > 0.5) return false;
+  const double divisor = std::pow(2.0, order) - 1;
+  std::vector<double> best(n), previous(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    best[i] = band.atSize[0][i] + (band.atSize[0][i] - band.atSize[1][i]) / divisor;
+    previous[i] = band.atSize[1][i] + (band.atSize[1][i] - band.atSize[2][i]) / divisor;
+  }
+  if (MaxAbsDiff(best, previous) >= MaxAbsDiff(band.best, band.previous)) return false;
+  band.best = best;
+  band.previous = previous;
+  return true;
 }
 
 // Nodes and weights of n-point Gauss-Legendre on [-1, 1], by Newton on P_n.
@@ -521,15 +536,62 @@ std::vector<std::pair<double, double>> GaussLegendre(int n) {
   return nodes;
 }
 
+// What the sphere adds to the plane's column integral: for a column at
+// sea-level distance x (metres, psi = x / R) from sea level to its top T,
+// seen from height H (metres), the integral over the column's height of the
+// sphere's radial attraction per unit of x dx dalpha, minus the plane's
+// (H - z) / (x^2 + (H - z)^2)^(3/2). On the sphere the column at height z
+// lies (1 + z / R) farther out and is (1 + z / R)^2 wider: near the station
+// that makes its band 0..0.001 deg about H / R larger, up to 0.0013 mGal at
+// H = 1000 m, which the plane alone misses. Gauss-Legendre in z on panels
+// graded towards z = H, where the integrand peaks over a width of about x.
+// Result in 1/metre.
+double SphereOverPlane(double x, double T, double H, const std::vector<std::pair<double, double>>& gauss) {
+  const double R = kEarthRadiusM;
+  const double psi = x / R;                                  // radians
+  const double halfSine = std::sin(0.5 * psi);
+  const double d = 2 * halfSine * halfSine;                  // 1 - cos(psi), no cancellation
+  const double areaRatio = psi > 0 ? std::sin(psi) / psi : 1;
+  const auto sphere = [&](double z) {
+    const double r = R + H, r1 = R + z;
+    const double l2 = (H - z) * (H - z) + 2 * r * r1 * d;
+    const double s = r1 / R;
+    return s * s * areaRatio * ((H - z) + r1 * d) / (l2 * std::sqrt(l2));
+  };
+  const auto plane = [&](double z) {
+    const double l2 = x * x + (H - z) * (H - z);
+    return (H - z) / (l2 * std::sqrt(l2));
+  };
+  const double lo = std::min(0.0, T), hi = std::max(0.0, T);
+  std::vector<double> cuts = {lo, hi};
+  for (double c : {0.1, 0.3, 1.0, 3.0, 10.0, 30.0, 100.0, 300.0, 1000.0, 3000.0}) {
+    for (double z : {H - c * x, H + c * x}) {
+      if (z > lo && z < hi) cuts.push_back(z);
+    }
+  }
+  if (H > lo && H < hi) cuts.push_back(H);
+  std::sort(cuts.begin(), cuts.end());
+  double sum = 0;
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    const double z0 = cuts[k], z1 = cuts[k + 1];
+    for (const auto& [xz, wz] : gauss) {
+      const double z = 0.5 * (z0 + z1) + 0.5 * (z1 - z0) * xz;
+      sum += 0.5 * (z1 - z0) * wz * (sphere(z) - plane(z));
+    }
+  }
+  return T >= 0 ? sum : -sum;  // the column runs from 0 to T: downwards where T < 0
+}
+
 // The innermost band 0..radiusDeg of one station, mGal, without rings: the
 // vertical attraction of the columns between sea level and the surface,
-// radial integral in closed form, over the disc by Gauss-Legendre in
-// distance and azimuth (panels of 0..1, 1..10, 10..40 m and on; azimuth
-// panels of 11.25 degrees, their bounds on the node lines through a station
-// at a node). Within 111 m the sphere is a plane to a millimetre, so this
-// is exact to about 1e-4 mGal, where the rings' cap (flat-topped) and the
-// kernel's rounding next to the point (cos(psi) within 1e-16 of 1) leave
-// the engine's band first order and noisy. nodes: per panel and axis.
+// radial integral in closed form on the plane, plus what the sphere adds
+// (SphereOverPlane), over the disc by Gauss-Legendre in distance and
+// azimuth (panels of 0..1, 1..10, 10..40 m and on; azimuth panels of 11.25
+// degrees, their bounds on the node lines through a station at a node).
+// Independent of the engine's kernel and its rings: their cap
+// (flat-topped) and the kernel's rounding next to the point leave the
+// engine's band first order, and noisy where it forms cos(psi). nodes: per
+// panel and axis.
 double InnermostBandPlanar(const gl::TGridImports& topo, const gl::TCalcPoint& p, double radiusDeg, int nodes) {
   const double a = kEarthRadiusM * radiusDeg * gl::kDegToRad;  // metres
   const double cosPhi = std::cos(p.phi * gl::kDegToRad);
@@ -551,7 +613,9 @@ double InnermostBandPlanar(const gl::TGridImports& topo, const gl::TCalcPoint& p
           const double top = gl::SampleGrid(topo, p.lambda + east / (kEarthRadiusM * cosPhi) / gl::kDegToRad,
                                             p.phi + north / kEarthRadiusM / gl::kDegToRad);
           const double dz = p.height - top;  // metres
-          ring += 0.5 * (a1 - a0) * wa * (1 / std::sqrt(r * r + dz * dz) - 1 / std::sqrt(r * r + p.height * p.height));
+          ring += 0.5 * (a1 - a0) * wa *
+                  (1 / std::sqrt(r * r + dz * dz) - 1 / std::sqrt(r * r + p.height * p.height) +
+                   SphereOverPlane(r, top, p.height, gauss));
         }
       }
       sum += 0.5 * (r1 - r0) * wr * r * ring;
@@ -596,11 +660,12 @@ std::vector<TReferenceBand> Reference(const gl::TLayerModel& model, const TMeans
         std::fclose(out);
       }
     }
-    const double left = Settle(bands[b], band.order);
-    std::printf("    %g..%g deg @ %g\": s vs 2s %.5f, 2s vs 4s %.5f, order %.2f (expected %d), Richardson's rest %s%.5f%s  [%.0f s]\n",
+    const bool extrapolated = Settle(bands[b], band.order);
+    std::printf("    %g..%g deg @ %g\": s vs 2s %.5f, 2s vs 4s %.5f, order %.2f (expected %d), %s %.5f%s  [%.0f s]\n",
                 band.fromDeg, band.toDeg, band.refArcSec, MaxAbsDiff(bands[b].atSize[0], bands[b].atSize[1]),
                 MaxAbsDiff(bands[b].atSize[1], bands[b].atSize[2]), bands[b].observedOrder, band.order,
-                left > 0 ? "" : "(order not shown) ", left, fromCache ? " (cache)" : "", elapsed());
+                extrapolated ? "Richardson's estimate vs the same from 2s and 4s" : "not extrapolated, s vs 2s",
+                MaxAbsDiff(bands[b].best, bands[b].previous), fromCache ? " (cache)" : "", elapsed());
     if (b == 0) {
       // Next to the point the rings are first order and noisy: the band's
       // reference is the quadrature over the disc, its convergence the
@@ -645,14 +710,17 @@ struct TSpread {
   double Rms() const { return count ? std::sqrt(sum2 / count) : 0; }
 };
 
-// Decade bands from the point to 60 h (1 degree): 0 .. 0.006 h, then
-// 0.006 h .. 0.06 h and so on to 6 h .. 60 h, band i at its outer bound over
-// rings[i]; then the far bands.
-std::vector<gl::TZone> Decades(std::vector<double> rings, std::vector<gl::TZone> far) {
+// Decade bands from the point to 60 h (1 degree): with n ring counts, the
+// first from the point to 60 h / 10^(n - 1) (0.006 h for five, 0.0006 h for
+// six), then a decade each up to 6 h .. 60 h, band i at its outer bound over
+// rings[i]; then the far bands. All but the last decade take the kernel for
+// rings next to the point, as the presets do, unless nearKernel is false.
+std::vector<gl::TZone> Decades(std::vector<double> rings, std::vector<gl::TZone> far, bool nearKernel = true) {
   std::vector<gl::TZone> out;
-  double fromArcSec = 0, toArcSec = 0.006 * kSpacingArcSec;
-  for (double k : rings) {
-    out.push_back({fromArcSec / 3600, toArcSec / 3600, toArcSec / k});
+  double fromArcSec = 0, toArcSec = 60 * kSpacingArcSec / std::pow(10.0, double(rings.size()) - 1);
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    out.push_back({.psiFromDeg = fromArcSec / 3600, .psiToDeg = toArcSec / 3600,
+                   .segmentSizeArcSec = toArcSec / rings[i], .nearPointKernel = nearKernel && i + 1 < rings.size()});
     fromArcSec = toArcSec;
     toArcSec *= 10;
   }
@@ -670,7 +738,6 @@ struct TCandidate {
 
 std::vector<TCandidate> Candidates() {
   const double h = kSpacingArcSec;
-  const auto five = [](double k) { return std::vector<double>(5, k); };
   std::vector<TCandidate> c;
   const auto add = [&c](std::string name, std::vector<gl::TZone> bands) {
     TCandidate t;
@@ -680,26 +747,23 @@ std::vector<TCandidate> Candidates() {
   };
   add("standard", *gl::PresetZones("standard", h));
   add("fine", *gl::PresetZones("fine", h));
-  // Earlier candidates (docs/zones.md): bands 1..10 degrees on means, or
-  // near bands at 16 to 32 rings, miss on the steep surface by 0.1 to 0.7.
-  add("S32-450pt-1800m-3600m", Decades(five(32), {{1, 10, 7.5 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
-  add("S48-450pt-1800m-3600m", Decades(five(48), {{1, 10, 7.5 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
-  add("S64-450pt-3600m", Decades(five(64), {{1, 10, 7.5 * h}, {10, 180, 60 * h, true}}));
-  add("F64-225pt-900m-900m", Decades(five(64), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
-  add("F64-225pt-900m-3600m", Decades(five(64), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 60 * h, true}}));
-  add("F96-225pt-900m-1800m", Decades(five(96), {{1, 10, 3.75 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
-  add("F64-112pt-900m-1800m", Decades(five(64), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
-  // With eight places per surface, steep ones among them, the near bands
-  // at 64 rings miss by 0.012 at 0.01..0.1 degrees: more rings there, and
-  // the far bands at 900".
-  add("S96-225pt-1800m-1800m", Decades(five(96), {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 30 * h, true}}));
-  add("F128-112pt-900m-900m", Decades(five(128), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
-  // The presets with more rings in the decade 6 h .. 60 h (128 and 256),
-  // as real 3" relief asks, and `fine` so with its far band at 900".
-  add("S-last128", Decades({64, 64, 64, 64, 128}, {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
-  add("F-last256", Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
-  add("F-last256-900m-900m",
-      Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  // The presets before the kernel for rings next to the point: five decades
+  // from the point, the kernel from cos(psi).
+  add("S-last128-cos", Decades({64, 64, 64, 64, 128}, {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}, false));
+  add("F-last256-cos", Decades({64, 64, 64, 64, 256}, {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}, false));
+  // Six decades, the kernel next to the point; rings per decade and far
+  // sizes. Names: S or F, rings of the first five decades, the size of
+  // 1..10 deg on point samples, of 10..45 and 45..180 deg on means.
+  const auto six = [](double k, double last) { return std::vector<double>{k, k, k, k, k, last}; };
+  add("S64-225pt-1800m-3600m", Decades(six(64, 128), {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
+  add("S96-225pt-1800m-3600m", Decades(six(96, 128), {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 60 * h, true}}));
+  add("S64-225pt-1800m-1800m", Decades(six(64, 128), {{1, 10, 3.75 * h}, {10, 45, 30 * h, true}, {45, 180, 30 * h, true}}));
+  add("F64-112pt-900m-1800m", Decades(six(64, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  add("F96-112pt-900m-1800m", Decades(six(96, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  add("F128-112pt-900m-1800m", Decades(six(128, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 30 * h, true}}));
+  add("F96-112pt-900m-900m", Decades(six(96, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  add("F128-112pt-900m-900m", Decades(six(128, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  add("F128-75pt-900m-900m", Decades(six(128, 256), {{1, 10, 1.25 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   return c;
 }
 
@@ -714,6 +778,55 @@ void PrintSpreads(const std::vector<TCandidate>& candidates, const char* title) 
     std::printf("  %6.4f/%6.4f %9lld\n", c.total.max, c.total.Rms(), static_cast<long long>(c.segments));
   }
   std::fflush(stdout);
+}
+
+// The innermost study band (0 .. 0.06 h) of layouts that differ only next
+// to the point, against the quadrature over the disc: the kernel from
+// cos(psi) or from 1 - cos(psi) formed apart, 64 or 128 rings, and decades
+// of 64 rings added inwards (each a tenth of the one outside it).
+void InnermostStudy(const gl::TLayerModel& model, const TMeansByLevel& means,
+                    const std::vector<gl::TCalcPoint>& points) {
+  const TStudyBand& band = kStudyBands[0];
+  const std::size_t n = points.size();
+  std::vector<double> quadrature(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    quadrature[i] = InnermostBandPlanar(*model[0].elevationGrid, points[i], band.toDeg, 16);
+  }
+  // Decades from 0.06 h inwards: `decades` of them, each at its outer bound
+  // over `rings`, the innermost from the point.
+  const auto layout = [&](int decades, double rings, bool nearKernel) {
+    std::vector<gl::TZone> bands;
+    double toDeg = band.toDeg;
+    for (int d = 0; d < decades; ++d) {
+      const double fromDeg = d + 1 == decades ? 0 : toDeg / 10;
+      bands.insert(bands.begin(), gl::TZone{.psiFromDeg = fromDeg, .psiToDeg = toDeg,
+                                            .segmentSizeArcSec = toDeg * 3600 / rings,
+                                            .nearPointKernel = nearKernel});
+      toDeg = fromDeg;
+    }
+    return bands;
+  };
+  struct TInner {
+    const char* name;
+    std::vector<gl::TZone> bands;
+  };
+  const TInner layouts[] = {
+      {"2x64 cos", layout(2, 64, false)},        {"2x64 near", layout(2, 64, true)},
+      {"2x128 near", layout(2, 128, true)},      {"3x64 near", layout(3, 64, true)},
+      {"4x64 near", layout(4, 64, true)},        {"5x64 near", layout(5, 64, true)},
+      {"3x64 cos", layout(3, 64, false)},        {"4x64 cos", layout(4, 64, false)},
+  };
+  std::printf("  band 0..%g deg minus the quadrature, mGal: max / RMS, segments; per station\n", band.toDeg);
+  for (const TInner& l : layouts) {
+    const TBuiltLayout built = Build(l.bands);
+    const std::vector<double> dte = Evaluate(Context(model, built, means), points, 2).dteMGal;
+    TSpread spread;
+    for (std::size_t i = 0; i < n; ++i) spread.Add(dte[i] - quadrature[i]);
+    std::printf("  %-12s %.5f / %.5f %7lld:", l.name, spread.max, spread.Rms(), static_cast<long long>(built.segments));
+    for (std::size_t i = 0; i < n; ++i) std::printf(" %+.5f", dte[i] - quadrature[i]);
+    std::printf("\n");
+    std::fflush(stdout);
+  }
 }
 
 // ---- Real terrain: the SRTM 3" tiles, nested in the ETOPO 20' grid ----
@@ -1193,6 +1306,19 @@ int main(int argc, char** argv) {
       const std::unique_ptr<gl::TGridImports> topo = surface.make();
       PrintRoughness(*topo);
       SteepSites(*topo);
+    }
+    return 0;
+  }
+  if (argc > 1 && std::string(argv[1]) == "inner") {  // the band 0..0.06 h against the quadrature only
+    const int sites = argc > 2 ? std::max(1, std::min(8, std::atoi(argv[2]))) : 8;
+    for (const TSurface& surface : kSurfaces) {
+      if (argc > 3 && surface.name != std::string(argv[3])) continue;
+      std::printf("\n=== surface %s\n", surface.name);
+      gl::TLayerModel model = OneLayer(surface.make());
+      const gl::TGridImports& topo = *model[0].elevationGrid;
+      const std::vector<gl::TCalcPoint> points = Stations(surface, topo, sites);
+      const TMeansByLevel means(topo);
+      InnermostStudy(model, means, points);
     }
     return 0;
   }

@@ -84,8 +84,11 @@ class TRunEnd {
 constexpr double kMaxEarthRadius = 1e9;
 
 std::optional<TRingLayout> ZoneLayout(const TRunParameters& params, const TZone& zone) {
-  return BuildRingLayout(zone.psiFromDeg * kDegToRad, zone.psiToDeg * kDegToRad, params.azimuthFromDeg * kDegToRad,
-                         params.azimuthToDeg * kDegToRad, zone.segmentSizeArcSec, params.earthRadius);
+  auto layout = BuildRingLayout(zone.psiFromDeg * kDegToRad, zone.psiToDeg * kDegToRad,
+                                params.azimuthFromDeg * kDegToRad, params.azimuthToDeg * kDegToRad,
+                                zone.segmentSizeArcSec, params.earthRadius);
+  if (layout) layout->nearPointKernel = zone.nearPointKernel;
+  return layout;
 }
 
 // Whether the rings of a zone reach from its inner to its outer distance.

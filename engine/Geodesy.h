@@ -51,6 +51,32 @@ inline TKernelTerms KernelTerms(double t, double r1, double r) {
   return {.cl = c * l, .Q = Q, .u = u};
 }
 
+// The same terms for rings next to the point, from d = 1 - cos(psi) given
+// apart (formed as 2 sin^2(psi / 2), without cancellation). Within 1e-8
+// radians t = cos(psi) holds only the rounding of 1, and the squared distance
+// r^2 + r1^2 - 2 r r1 t loses every digit of the part that depends on psi;
+// here it is (r1 - r)^2 + 2 r r1 d, t^3 - t is -t d (2 - d), and where the
+// element lies below the point (r1 < r) the sum l + (r1 - r) in u is formed
+// as 2 r r1 d / (l - (r1 - r)). Equal to KernelTerms(1 - d, r1, r) in exact
+// arithmetic, not to its bits: only bands that ask for it take it.
+inline TKernelTerms KernelTermsNear(double t, double d, double r1, double r) {
+  const double A = r1 * r1;
+  const double B = r * r;
+  const double c = A / (3 * B) + (r1 * t) / (3 * r) + t * t - 0.6666666666666666;
+  const double dr = r1 - r;  // metres
+  const double l = std::sqrt(dr * dr + 2 * r * r1 * d);
+  const double Q = -t * d * (2 - d) * r;
+  const double lPlusDr = dr < 0 ? 2 * r * r1 * d / (l - dr) : l + dr;
+  const double u = 2 * (lPlusDr + r * d);
+  return {.cl = c * l, .Q = Q, .u = u};
+}
+
+// d = 1 - cos(psi) without cancellation, psi in radians; no unit.
+inline double OneMinusCos(double psi) {
+  const double s = std::sin(0.5 * psi);
+  return 2 * s * s;
+}
+
 // ln u is taken only where it exists; at psi = 0 with r1 <= r, Q is 0 too.
 inline bool KernelTakesLog(double u) { return u > 0 || std::isnan(u); }
 
@@ -61,6 +87,12 @@ inline double KernelFinish(const TKernelTerms& k, double logU) {
 // The kernel with t = cos(psi) already known: same operations, same bits.
 inline double AttractionKernelCos(double t, double r1, double r) {
   const TKernelTerms k = KernelTerms(t, r1, r);
+  return KernelTakesLog(k.u) ? k.cl + k.Q * std::log(k.u) : k.cl;
+}
+
+// The kernel from both t = cos(psi) and d = 1 - cos(psi) (see KernelTermsNear).
+inline double AttractionKernelNear(double t, double d, double r1, double r) {
+  const TKernelTerms k = KernelTermsNear(t, d, r1, r);
   return KernelTakesLog(k.u) ? k.cl + k.Q * std::log(k.u) : k.cl;
 }
 

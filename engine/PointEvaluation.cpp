@@ -59,6 +59,14 @@ double BandIntegral(double psiIn, double psiOut, double rT, double rB, double rP
          (AttractionKernel(psiOut, rB, rP) - AttractionKernel(psiIn, rB, rP));
 }
 
+// The same for a band that takes the kernel for rings next to the point.
+double BandIntegralNear(double psiIn, double psiOut, double rT, double rB, double rP) {
+  const auto kernel = [rP](double psi, double r1) {
+    return AttractionKernelNear(std::cos(psi), OneMinusCos(psi), r1, rP);
+  };
+  return (kernel(psiOut, rT) - kernel(psiIn, rT)) - (kernel(psiOut, rB) - kernel(psiIn, rB));
+}
+
 // A result file never holds NaN or infinity: a value that is not finite
 // (a height at or below the centre of the Earth, grid values near the float
 // limit) fails the run, naming the point.
@@ -138,6 +146,11 @@ TRingTable BuildRingTable(const TRingLayout& L, double earthRadius, const TEvalu
     ring.psiOut = b.psiOut;
     ring.tIn = std::cos(b.psiIn);
     ring.tOut = std::cos(b.psiOut);
+    ring.nearPoint = L.nearPointKernel;
+    if (ring.nearPoint) {
+      ring.dIn = OneMinusCos(b.psiIn);
+      ring.dOut = OneMinusCos(b.psiOut);
+    }
     ring.cap = b.cap;
     ring.segments = L.segmentCounts[k];
     ring.first = table.segmentCount();
@@ -205,11 +218,12 @@ std::string EvaluatePointReference(const TRunContext& ctx, const TCalcPoint& p) 
           double sign = +1;
           ApplyCrossingRule(ctx.priority, T, B, sign);
           const double rT = R + T, rB = R + B;
-          const double c = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height) * sign / m;
+          const auto band = L.nearPointKernel ? BandIntegralNear : BandIntegral;
+          const double c = rho * band(b.psiIn, b.psiOut, rT, rB, R + p.height) * sign / m;
           layer.dte += c;
           total.dte += c;
           if (withIncrement) {
-            const double ci = rho * BandIntegral(b.psiIn, b.psiOut, rT, rB, R + p.height + ctx.increment) * sign / m;
+            const double ci = rho * band(b.psiIn, b.psiOut, rT, rB, R + p.height + ctx.increment) * sign / m;
             layer.dteI += ci;
             total.dteI += ci;
           }
@@ -311,6 +325,9 @@ namespace {
 // K(out) - K(in) for one radius: the part of the band integral that a
 // surface contributes. Same operations as BandIntegral's halves.
 inline double KernelPair(const TRingTable::Ring& ring, double r1, double rP) {
+  if (ring.nearPoint) {
+    return AttractionKernelNear(ring.tOut, ring.dOut, r1, rP) - AttractionKernelNear(ring.tIn, ring.dIn, r1, rP);
+  }
   return AttractionKernelCos(ring.tOut, r1, rP) - AttractionKernelCos(ring.tIn, r1, rP);
 }
 
@@ -497,6 +514,10 @@ void TPointEvaluator::SampleListStretch(const TStretch& s, const TSampledGrid& g
 }
 
 void TPointEvaluator::KernelPairs(const TRingTable::Ring& ring, int n, double rPoint) {
+  if (ring.nearPoint) {  // a few rings next to the point: no need of the vector loops
+    for (int k = 0; k < n; ++k) jobPair_[k] = KernelPair(ring, jobR_[k], rPoint);
+    return;
+  }
   // The terms of both bounds for every radius, then every logarithm in one
   // tight loop, then the sums: the same operations as KernelPair, in an
   // order that keeps the processor busy.

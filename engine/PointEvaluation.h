@@ -48,6 +48,8 @@ struct TRingTable {
   struct Ring {
     double psiIn = 0, psiOut = 0;  // spherical distances of the bounds, radians
     double tIn = 0, tOut = 0;      // cosines of the bounds, no unit
+    double dIn = 0, dOut = 0;      // 1 - those cosines without cancellation, no unit (nearPoint only)
+    bool nearPoint = false;        // the kernel for rings next to the point (KernelTermsNear)
     double sinSigma = 0;           // sine and cosine of the arc to the segment
     double cosSigma = 0;           //   centres (radians before the sine), no unit
     int segments = 0;              // m_k: segments round the ring

@@ -30,6 +30,7 @@ struct TRingLayout {
   double farWidth = 0;       // d2: width of a ring beyond 90 degrees, radians
   double farBase = 0;        // b: inner distance of the first far ring, radians
   std::vector<int> segmentCounts;  // m_k: segments of ring k, one per ring (ringCount())
+  bool nearPointKernel = false;    // its rings take the kernel for rings next to the point (TZone)
 
   int ringCount() const { return nearCount + farCount; }
 };

@@ -18,6 +18,10 @@ struct TZone {
   // the grids themselves (GridMeans.h): for far bands, where point samples
   // alias the relief between them.
   bool blockMeans = false;
+  // Rings next to the point: the kernel from 1 - cos(psi) formed without
+  // cancellation (KernelTermsNear in Geodesy.h). Only presets set it, so that
+  // every zone list a user writes gives the bytes it always gave.
+  bool nearPointKernel = false;
   bool operator==(const TZone&) const = default;
 };
 

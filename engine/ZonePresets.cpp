@@ -1,7 +1,7 @@
 // The zone presets. Both cut the band from the point to 180 degrees at the
-// same bounds, all in the finest grid spacing h: decades 0.006 h x 10^i up
-// to 60 h, then 600 h, then 180 degrees (for h = 1': 0.0001, 0.001, 0.01,
-// 0.1, 1, 10, 180 degrees). Up to 60 h a band's segment size is its outer
+// same bounds, all in the finest grid spacing h: decades 0.0006 h x 10^i up
+// to 60 h, then 600 h, then 180 degrees (for h = 1': 0.00001, 0.0001,
+// 0.001, 0.01, 0.1, 1, 10, 180 degrees). Up to 60 h a band's segment size is its outer
 // bound over a fixed number of rings (more in the decade 6 h .. 60 h, where
 // that size would come near h); beyond, a multiple of h. The far
 // bands sample block means of the grids. docs/zones.md gives the study
@@ -16,12 +16,13 @@ namespace {
 
 struct TPresetRule {
   const char* name;
-  double decadeRings;         // near bands (to 6 h): segment = outer bound / this
+  double decadeRings[5];      // near decades, the point .. 0.0006 h .. 6 h: segment = outer bound / this
   double lastDecadeRings;     // 6 h .. 60 h: segment = 60 h / this
   double middleSpacings;      // 60 h .. 600 h: segment = this times h
   bool middleMeans;           // 60 h .. 600 h on block means
   double farBounds[2];        // degrees per h (times h in arc-seconds / 3600): bounds beyond 600 h, 0 = none
   double farSpacings[3];      // segment sizes of the far bands, times h
+  double lastMinArcSec;       // arc-seconds: the last band's segment size at least this
   // The promise, mGal, as the run log quotes it: what the study measured
   // at most on every surface and station (docs/zones.md), rounded up.
   const char* boundMGal;
@@ -35,9 +36,20 @@ struct TPresetRule {
 // sizes near the node spacing miss by up to 0.07 mGal at a summit, not
 // falling steadily with the size; 128 rings (0.47 h) keep `standard`
 // within 0.03 there and 256 (0.23 h) keep `fine` within 0.008 (docs/zones.md).
+// The decades to 6 h take the kernel for rings next to the point (from
+// 1 - cos(psi) without cancellation): with cos(psi) itself the innermost
+// band missed by 0.005 mGal whatever its rings. So the decades can start at
+// 0.0006 h (1.1 m at h = 1'), where the flat-topped cap and the first
+// ring's first-order error fall below 0.0002 mGal. `fine` needs 128 rings
+// per decade (at 64 the band 0.6 h .. 6 h misses by 0.028 on steep relief)
+// and both far bands at 15 h (at 30 h the last misses by 0.02 on a globe
+// that is rough everywhere); docs/zones.md has the study's tables. Below
+// h = 6" fine's last band stays at 90" (30 h at h = 3", as before): at 15 h
+// the band from 2700 h to 180 degrees would need more rings than a band may
+// have (MaxRings), and the study measured h = 1' only.
 constexpr TPresetRule kPresets[] = {
-    {"standard", 64, 128, 3.75, false, {2700, 0}, {30, 60, 0}, "0.05"},
-    {"fine", 64, 256, 1.875, false, {2700, 0}, {15, 30, 0}, "0.026"},
+    {"standard", {64, 64, 64, 64, 64}, 128, 3.75, false, {2700, 0}, {30, 60, 0}, 0, "0.05"},
+    {"fine", {128, 128, 128, 128, 128}, 256, 1.875, false, {2700, 0}, {15, 15, 0}, 90, "0.01"},
 };
 
 std::string LowerCase(std::string_view text) {
@@ -79,17 +91,19 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
   constexpr double kArcSecPerDeg = 3600;
 
   std::vector<TZone> zones;
-  const auto add = [&](double toDeg, double segmentArcSec, bool means) {
+  const auto add = [&](double toDeg, double segmentArcSec, bool means, bool nearKernel = false) {
     const double fromDeg = zones.empty() ? 0 : zones.back().psiToDeg;
     if (fromDeg >= kFullDeg) return;
     toDeg = std::min(toDeg, kFullDeg);
     zones.push_back({.psiFromDeg = fromDeg, .psiToDeg = toDeg, .segmentSizeArcSec = segmentArcSec,
-                     .blockMeans = means});
+                     .blockMeans = means, .nearPointKernel = nearKernel});
   };
-  // Near bands: decades up to 60 h.
-  for (const double spacings : {0.006, 0.06, 0.6, 6.0}) {
-    const double toArcSec = spacings * h;
-    add(toArcSec / kArcSecPerDeg, toArcSec / rule->decadeRings, false);
+  // Near bands: decades up to 60 h, those to 6 h with the kernel for rings
+  // next to the point.
+  const double decadeBounds[] = {0.0006, 0.006, 0.06, 0.6, 6.0};  // times h
+  for (int d = 0; d < 5; ++d) {
+    const double toArcSec = decadeBounds[d] * h;
+    add(toArcSec / kArcSecPerDeg, toArcSec / rule->decadeRings[d], false, true);
   }
   add(60 * h / kArcSecPerDeg, 60 * h / rule->lastDecadeRings, false);
   add(600 * h / kArcSecPerDeg, rule->middleSpacings * h, rule->middleMeans);
@@ -97,7 +111,7 @@ std::optional<std::vector<TZone>> PresetZones(std::string_view name, double h) {
   for (; far < 2 && rule->farBounds[far] > 0; ++far) {
     add(rule->farBounds[far] * h / kArcSecPerDeg, rule->farSpacings[far] * h, true);
   }
-  add(kFullDeg, rule->farSpacings[far] * h, true);
+  add(kFullDeg, std::max(rule->farSpacings[far] * h, rule->lastMinArcSec), true);
   return zones;
 }
 

@@ -56,6 +56,7 @@ void ForEachZoneField(Zone& z, Visit&& field) {
   field(z.psiToDeg);
   field(z.segmentSizeArcSec);
   field(z.blockMeans);
+  field(z.nearPointKernel);
 }
 
 template <typename Grid, typename Visit>

@@ -73,7 +73,7 @@ TZoneDialog::TZoneDialog(IUserPrompts& prompts, QWidget* owner) : QDialog(owner)
   presetBox->addItem(kNoPreset);
   for (const std::string& name : PresetNames()) presetBox->addItem(QString::fromStdString(name));
   presetBox->setToolTip("A zone list measured on rough 1-arc-minute topography, formed from the finest grid "
-                        "spacing of the run: standard (within 0.05 mGal), fine (within 0.026 mGal)");
+                        "spacing of the run: standard (within 0.05 mGal), fine (within 0.01 mGal)");
   presetLabel->setBuddy(presetBox);
   presetNote = new QLabel(this);
   presetNote->setObjectName("presetNote");

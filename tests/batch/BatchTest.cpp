@@ -458,14 +458,15 @@ TEST_F(BatchFolder, ZonePresetFromTheCommandLine) {
   // The example's grids are 1-degree grids: the bands end before any far
   // band with block means would begin.
   EXPECT_TRUE(log.ends_with("\nZone preset: fine\n"
-                            "Zone preset fine: within 0.026 mGal of a converged reference, as measured on three "
+                            "Zone preset fine: within 0.01 mGal of a converged reference, as measured on three "
                             "synthetic 1' global reliefs, smooth, rough and steep (docs/zones.md)\n"
-                            "Zone 1: 0 - 0.006 deg, segment 0.3375\"\n"
-                            "Zone 2: 0.006 - 0.06 deg, segment 3.375\"\n"
-                            "Zone 3: 0.06 - 0.6 deg, segment 33.75\"\n"
-                            "Zone 4: 0.6 - 6 deg, segment 337.5\"\n"
-                            "Zone 5: 6 - 60 deg, segment 843.75\"\n"
-                            "Zone 6: 60 - 180 deg, segment 6750\"\n"
+                            "Zone 1: 0 - 0.0006 deg, segment 0.016875\"\n"
+                            "Zone 2: 0.0006 - 0.006 deg, segment 0.16875\"\n"
+                            "Zone 3: 0.006 - 0.06 deg, segment 1.6875\"\n"
+                            "Zone 4: 0.06 - 0.6 deg, segment 16.875\"\n"
+                            "Zone 5: 0.6 - 6 deg, segment 168.75\"\n"
+                            "Zone 6: 6 - 60 deg, segment 843.75\"\n"
+                            "Zone 7: 60 - 180 deg, segment 6750\"\n"
                             "Run completed.\n"))
       << log;
 

@@ -242,6 +242,64 @@ TEST(FastPath, ZoneListsGiveTheReferenceNumbers) {
   EXPECT_LE(oneUnitOff, 2);
 }
 
+// Bands next to the point with the kernel from 1 - cos(psi) (as the presets
+// form them): the fast path takes it for the grids' surfaces and for the
+// constant ones alike, and gives the reference's numbers. A plain band
+// follows, so that both kernels meet in one point's sums.
+TEST(FastPath, NearPointKernelGivesTheReferenceNumbers) {
+  std::mt19937_64 rng(31415);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int lines = 0, oneUnitOff = 0;
+  for (int run = 0; run < 30; ++run) {
+    SCOPED_TRACE(run);
+    TLayerModel model;
+    const int rowCount = RandomStack(rng, model);
+    const double innerDeg = 0.0001 + unit(rng) * 0.01;  // degrees: the near band's outer distance
+    const double bounds[] = {0, innerDeg, 2};           // degrees
+    const double sizes[] = {innerDeg * 3600 / 40, 1800};  // arc-seconds
+    std::vector<TRingLayout> layouts;
+    std::vector<TRingTable> tables;
+    layouts.reserve(2);
+    tables.reserve(2);
+    std::vector<TZoneRings> zones;
+    for (int z = 0; z < 2; ++z) {
+      auto layout = BuildRingLayout(bounds[z] * kDegToRad, bounds[z + 1] * kDegToRad, 0, 2 * kPi, sizes[z], 6371001);
+      ASSERT_TRUE(layout);
+      layout->nearPointKernel = z == 0;
+      layouts.push_back(*layout);
+      tables.push_back(BuildRingTable(layouts.back(), 6371001));
+      zones.push_back({.rings = layouts.back(), .table = tables.back()});
+    }
+    const double increment = run % 2 == 0 ? 0 : 0.5 + unit(rng) * 100;
+    const TRunContext ctx{.model = model,
+                          .zones = zones,
+                          .rowCount = rowCount,
+                          .earthRadius = 6371001,
+                          .psiFrom = 0,
+                          .psiTo = 2 * kDegToRad,
+                          .increment = increment,
+                          .priority = run % 3,
+                          .twoPiG = 2.0 * kPi * 0.006673,
+                          .unitFactor = 1.0,
+                          .layout = MakeResultLayout(increment, run % 4 == 0, rowCount)};
+    TPointEvaluator fast(ctx);
+    const TCalcPoint points[] = {
+        {.lambda = -180 + 360 * unit(rng), .phi = -80 + 160 * unit(rng), .pointNumber = 1, .height = 3000 * unit(rng)},
+        {.lambda = 179.9999, .phi = 45, .pointNumber = 2, .height = 0},
+        {.lambda = 360 * unit(rng), .phi = -89.999, .pointNumber = 3, .height = -50},
+    };
+    for (const TCalcPoint& p : points) {
+      const std::string got = fast.Evaluate(p), want = EvaluatePointReference(ctx, p);
+      const TLineMatch match = CompareLines(got, want);
+      ASSERT_NE(match, TLineMatch::Different) << p.lambda << " " << p.phi << "\n" << got << want;
+      oneUnitOff += match == TLineMatch::OneUnitOff ? 1 : 0;
+      ++lines;
+    }
+  }
+  EXPECT_EQ(lines, 90);
+  EXPECT_LE(oneUnitOff, 2);
+}
+
 // Memory budgets decide how the evaluation walks the rings (samples shared
 // by the layers or formed per layer, azimuths from the tables or formed per
 // point, rings whole or in stretches); none may change a bit of a line.

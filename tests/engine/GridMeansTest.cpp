@@ -334,10 +334,12 @@ TEST(ZoneGridMeans, BandOnMeansPrintsTheMeansGridsRun) {
 
 TEST(ZonePresets, RulesInTheGridSpacing) {
   const std::vector<TZone> standard = *PresetZones("Standard", 60);
-  const std::vector<TZone> expected = {{0, 0.0001, 0.005625, false},  {0.0001, 0.001, 0.05625, false},
-                                       {0.001, 0.01, 0.5625, false},   {0.01, 0.1, 5.625, false},
-                                       {0.1, 1, 28.125, false},        {1, 10, 225, false},
-                                       {10, 45, 1800, true},           {45, 180, 3600, true}};
+  // The decades to 6 h take the kernel for rings next to the point.
+  const std::vector<TZone> expected = {{0, 0.00001, 0.0005625, false, true},     {0.00001, 0.0001, 0.005625, false, true},
+                                       {0.0001, 0.001, 0.05625, false, true},    {0.001, 0.01, 0.5625, false, true},
+                                       {0.01, 0.1, 5.625, false, true},          {0.1, 1, 28.125, false, false},
+                                       {1, 10, 225, false, false},               {10, 45, 1800, true, false},
+                                       {45, 180, 3600, true, false}};
   ASSERT_EQ(standard.size(), expected.size());
   for (std::size_t z = 0; z < expected.size(); ++z) {
     SCOPED_TRACE(z);
@@ -345,14 +347,16 @@ TEST(ZonePresets, RulesInTheGridSpacing) {
     EXPECT_DOUBLE_EQ(standard[z].psiToDeg, expected[z].psiToDeg);
     EXPECT_DOUBLE_EQ(standard[z].segmentSizeArcSec, expected[z].segmentSizeArcSec);
     EXPECT_EQ(standard[z].blockMeans, expected[z].blockMeans);
+    EXPECT_EQ(standard[z].nearPointKernel, expected[z].nearPointKernel);
   }
   EXPECT_FALSE(PresetZones("coarse", 60));
   EXPECT_FALSE(PresetZones("fine", 0));
   EXPECT_FALSE(PresetZones("fine", std::nan("")));
 
-  // Whatever the spacing, the bands join from the point to 180 degrees.
+  // Whatever the spacing, the bands join from the point to 180 degrees; from
+  // h = 3" (SRTM tiles) on, each band fits the ring limit, so a run takes it.
   for (const std::string& name : PresetNames()) {
-    for (const double h : {1.0, 30.0, 60.0, 300.0, 3600.0, 36000.0}) {
+    for (const double h : {1.0, 3.0, 5.0, 30.0, 60.0, 300.0, 3600.0, 36000.0}) {
       SCOPED_TRACE(name + " " + std::to_string(h));
       const std::vector<TZone> zones = *PresetZones(name, h);
       ASSERT_FALSE(zones.empty());
@@ -361,6 +365,11 @@ TEST(ZonePresets, RulesInTheGridSpacing) {
       for (std::size_t z = 0; z < zones.size(); ++z) {
         EXPECT_LT(zones[z].psiFromDeg, zones[z].psiToDeg);
         EXPECT_GT(zones[z].segmentSizeArcSec, 0);
+        if (h >= 3) {
+          EXPECT_TRUE(BuildRingLayout(zones[z].psiFromDeg * kDegToRad, zones[z].psiToDeg * kDegToRad, 0, 2 * kPi,
+                                      zones[z].segmentSizeArcSec, 6371001))
+              << "zone " << z + 1;
+        }
         if (z > 0) {
           EXPECT_EQ(zones[z].psiFromDeg, zones[z - 1].psiToDeg);
         }

@@ -107,5 +107,66 @@ TEST(AttractionKernel, AgreesWithNumericalIntegration) {
   }
 }
 
+// Four-corner combination with the kernel for rings next to the point.
+double NearBand(double psiIn, double psiOut, double rTop, double rBot, double r) {
+  const auto k = [r](double psi, double r1) {
+    return AttractionKernelNear(std::cos(psi), OneMinusCos(psi), r1, r);
+  };
+  return (k(psiOut, rTop) - k(psiIn, rTop)) - (k(psiOut, rBot) - k(psiIn, rBot));
+}
+
+// A cap of radius a (metres along the sphere) over a layer 0..D metres below
+// sea level, seen from height H: within metres of the point the sphere is a
+// plane to a few parts in a million, where a disc's vertical attraction per
+// unit azimuth is the closed form
+//   integral over w = H .. H + D of (1 - w / sqrt(a^2 + w^2))
+//   = D - (sqrt(a^2 + (H + D)^2) - sqrt(a^2 + H^2)).
+// Caps from a millimetre to ten metres: there cos(psi) keeps at most a few
+// digits of 1 - cos(psi) (none below about 2 cm), so the kernel formed from
+// cos(psi) is far off, while the one from 1 - cos(psi) holds all digits.
+TEST(AttractionKernelNear, SmallCapsAttractAsAPlaneDisc) {
+  struct Case {
+    double a, D, H;  // metres
+  };
+  const Case cases[] = {
+      {0.001, 10, 0}, {0.02, 10, 0},   {0.3, 10, 0},  {10, 1000, 0},  // station on the layer's top
+      {0.001, 10, 0.002}, {0.3, 500, 1}, {2, 50, 10},                  // and above it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "a " << c.a << " D " << c.D << " H " << c.H);
+    const double psi = c.a / kR;
+    const double plane = c.D - (std::hypot(c.a, c.H + c.D) - std::hypot(c.a, c.H));  // metres
+    const double got = NearBand(0, psi, kR, kR - c.D, kR + c.H);
+    // The sphere departs from the plane by about (a + D + H) / R of the value.
+    EXPECT_NEAR(got, plane, 1e-5 * plane + 1e-15);
+    // The ring from a / 2 to a: the difference of two caps, no cancellation lost.
+    const double half = c.D - (std::hypot(c.a / 2, c.H + c.D) - std::hypot(c.a / 2, c.H));
+    EXPECT_NEAR(NearBand(psi / 2, psi, kR, kR - c.D, kR + c.H), plane - half, 1e-5 * (plane - half) + 1e-15);
+  }
+  // What the kernel from cos(psi) gives next to the point: a 2 cm cap
+  // attracts nothing, a 30 cm one is off by more than a part in a thousand.
+  EXPECT_EQ(Band(0, 0.02 / kR, kR, kR - 10, kR), 0.0);
+  const double plane30 = 10 - (std::hypot(0.3, 10.0) - 0.3);
+  EXPECT_GT(std::fabs(Band(0, 0.3 / kR, kR, kR - 10, kR) - plane30), 1e-3 * plane30);
+}
+
+// Away from the point both kernels agree to rounding: the near one is the
+// same function, only formed without the cancellation.
+TEST(AttractionKernelNear, AgreesWithTheKernelAwayFromThePoint) {
+  for (const double psi : {1e-3, 0.05, 0.7, 2.0}) {
+    for (const double r1 : {kR - 30000, kR + 800, kR + 1500}) {
+      SCOPED_TRACE(testing::Message() << "psi " << psi << " r1 " << r1);
+      const double r = kR + 1000;
+      EXPECT_NEAR(AttractionKernelNear(std::cos(psi), OneMinusCos(psi), r1, r), AttractionKernel(psi, r1, r),
+                  1e-9 * std::abs(AttractionKernel(psi, r1, r)) + 1e-9);
+    }
+  }
+  // At the point itself: 0 for an element at the point's radius, and the
+  // whole column's (r^3 - r1^3) / (3 r^2) for one below it.
+  EXPECT_EQ(AttractionKernelNear(1, 0, kR, kR), 0.0);
+  const double r = kR + 100, r1 = kR - 500;
+  EXPECT_NEAR(AttractionKernelNear(1, 0, r1, r), (r * r * r - r1 * r1 * r1) / (3 * r * r), 1e-12 * r);
+}
+
 }  // namespace
 }  // namespace globelayers

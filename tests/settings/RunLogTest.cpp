@@ -236,7 +236,7 @@ TEST(RunLog, ZoneLines) {
   }
   state.zones = {"run.ini", {{"preset", "fine"}}};
   // The bound line's words are asserted with the standard preset above.
-  EXPECT_NE(PresetBoundLine("fine").find("Zone preset fine: within 0.026 mGal"), std::string::npos);
+  EXPECT_NE(PresetBoundLine("fine").find("Zone preset fine: within 0.01 mGal"), std::string::npos);
   EXPECT_NE(RunLogText(state, {9, 5, 7}, {10, 0, 59}).find("\n" + PresetBoundLine("fine")), std::string::npos);
 
   // The unused texts as the settings file holds them, whatever the window's
