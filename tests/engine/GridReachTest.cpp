@@ -341,28 +341,28 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
     // The 3" rule: decades to 0.05 degrees, 0.05 .. 0.5, 0.5 .. 2.25, on;
     // the 1' rule: ..., 1 .. 10, 10 .. 45, 45 .. 180; the 30" rule: ...,
     // 0.5 .. 5, 5 .. 22.5, 22.5 .. 180 degrees.
-    ASSERT_EQ(srtm.size(), 8u);
-    ASSERT_DOUBLE_EQ(srtm[6].psiToDeg, 2.25);
-    ASSERT_EQ(one.size(), 8u);
-    ASSERT_DOUBLE_EQ(one[5].psiFromDeg, 1);
-    ASSERT_EQ(r30.size(), 8u);
-    ASSERT_DOUBLE_EQ(r30[5].psiFromDeg, 0.5);
-    std::vector<TZone> in20(srtm.begin(), srtm.begin() + 6);  // to 0.5 degrees
-    in20.push_back(band(0.5, 1.4, srtm[6]));
-    in20.push_back(band(1.4, 10, one[5]));
-    in20.push_back(one[6]);
+    ASSERT_EQ(srtm.size(), 9u);
+    ASSERT_DOUBLE_EQ(srtm[7].psiToDeg, 2.25);
+    ASSERT_EQ(one.size(), 9u);
+    ASSERT_DOUBLE_EQ(one[6].psiFromDeg, 1);
+    ASSERT_EQ(r30.size(), 9u);
+    ASSERT_DOUBLE_EQ(r30[6].psiFromDeg, 0.5);
+    std::vector<TZone> in20(srtm.begin(), srtm.begin() + 7);  // to 0.5 degrees
+    in20.push_back(band(0.5, 1.4, srtm[7]));
+    in20.push_back(band(1.4, 10, one[6]));
     in20.push_back(one[7]);
-    std::vector<TZone> in30(srtm.begin(), srtm.begin() + 6);
-    in30.push_back(band(0.5, 1.4, srtm[6]));
-    in30.push_back(band(1.4, 5, r30[5]));
-    in30.push_back(r30[6]);
+    in20.push_back(one[8]);
+    std::vector<TZone> in30(srtm.begin(), srtm.begin() + 7);
+    in30.push_back(band(0.5, 1.4, srtm[7]));
+    in30.push_back(band(1.4, 5, r30[6]));
     in30.push_back(r30[7]);
+    in30.push_back(r30[8]);
     // The 1' rule's band before 10 degrees, cut to 0.01 degrees, is narrower
     // than two of its segments: the 3" band before takes it.
-    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 7);
-    sliver.push_back(band(2.25, 10, srtm[7]));
-    sliver.push_back(one[6]);
+    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 8);
+    sliver.push_back(band(2.25, 10, srtm[8]));
     sliver.push_back(one[7]);
+    sliver.push_back(one[8]);
     struct Case {
       const char* what;
       std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees
@@ -385,10 +385,13 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
     EXPECT_FALSE(PresetZones(preset, std::vector<TPresetSpacing>{{0, 180}}));
   }
   // The documented 1' rule of `fine`, as the settings file would give it.
+  // The decades to 6 h take the kernel for rings next to the point.
   const std::vector<TZone> fine1 = {
-      {0, 0.0001, 0.005625, false}, {0.0001, 0.001, 0.05625, false}, {0.001, 0.01, 0.5625, false},
-      {0.01, 0.1, 5.625, false},     {0.1, 1, 14.0625, false},       {1, 10, 112.5, false},
-      {10, 45, 900, true},           {45, 180, 1800, true}};
+      {0, 0.00001, 0.00028125, false, true},   {0.00001, 0.0001, 0.0028125, false, true},
+      {0.0001, 0.001, 0.028125, false, true},  {0.001, 0.01, 0.28125, false, true},
+      {0.01, 0.1, 2.8125, false, true},        {0.1, 1, 14.0625, false},
+      {1, 10, 112.5, false},                   {10, 45, 900, true},
+      {45, 180, 900, true}};
   const std::vector<TZone> formed = *PresetZones("fine", std::vector<TPresetSpacing>{{60, 180}});
   ASSERT_EQ(formed.size(), fine1.size());
   for (std::size_t k = 0; k < fine1.size(); ++k) {  // the rule's bounds are products in h: to the last bits
@@ -396,6 +399,7 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
     EXPECT_DOUBLE_EQ(formed[k].psiToDeg, fine1[k].psiToDeg) << k;
     EXPECT_DOUBLE_EQ(formed[k].segmentSizeArcSec, fine1[k].segmentSizeArcSec) << k;
     EXPECT_EQ(formed[k].blockMeans, fine1[k].blockMeans) << k;
+    EXPECT_EQ(formed[k].nearPointKernel, fine1[k].nearPointKernel) << k;
   }
 }
 
