@@ -291,10 +291,13 @@ TBuiltLayout Build(const std::vector<gl::TZone>& bands) {
   return built;
 }
 
-gl::TRunContext Context(const gl::TLayerModel& model, const TBuiltLayout& built, const TMeansByLevel& means) {
+// The run context of a layout; meansOf(z) gives band z's block means or
+// nullptr.
+template <typename MeansOfBand>
+gl::TRunContext ContextWith(const gl::TLayerModel& model, const TBuiltLayout& built, MeansOfBand meansOf) {
   std::vector<gl::TZoneRings> zones;
   for (std::size_t z = 0; z < built.bands.size(); ++z) {
-    zones.push_back({*built.rings[z], *built.tables[z], means.For(built.bands[z])});
+    zones.push_back({*built.rings[z], *built.tables[z], meansOf(z)});
   }
   return gl::TRunContext{.model = model,
                          .zones = zones,
@@ -307,6 +310,10 @@ gl::TRunContext Context(const gl::TLayerModel& model, const TBuiltLayout& built,
                          .twoPiG = 2.0 * gl::kPi * kGravityConstant,
                          .unitFactor = 1.0,
                          .layout = gl::MakeResultLayout(0, true, 2)};
+}
+
+gl::TRunContext Context(const gl::TLayerModel& model, const TBuiltLayout& built, const TMeansByLevel& means) {
+  return ContextWith(model, built, [&](std::size_t z) { return means.For(built.bands[z]); });
 }
 
 // DTE of every point (mGal) and the wall time of the whole set (seconds),
@@ -917,21 +924,7 @@ std::vector<gl::TCalcPoint> RealStations(const gl::TLayerModel& model, const std
 
 gl::TRunContext RealContext(const gl::TLayerModel& model, const TBuiltLayout& built,
                             const gl::TZoneGridMeans* means = nullptr) {
-  std::vector<gl::TZoneRings> zones;
-  for (std::size_t z = 0; z < built.bands.size(); ++z) {
-    zones.push_back({*built.rings[z], *built.tables[z], means ? means->ForZone(z) : nullptr});
-  }
-  return gl::TRunContext{.model = model,
-                         .zones = zones,
-                         .rowCount = 2,
-                         .earthRadius = kEarthRadiusM,
-                         .psiFrom = built.bands.front().psiFromDeg * gl::kDegToRad,
-                         .psiTo = built.bands.back().psiToDeg * gl::kDegToRad,
-                         .increment = 0,
-                         .priority = 0,
-                         .twoPiG = 2.0 * gl::kPi * kGravityConstant,
-                         .unitFactor = 1.0,
-                         .layout = gl::MakeResultLayout(0, true, 2)};
+  return ContextWith(model, built, [&](std::size_t z) { return means ? means->ForZone(z) : nullptr; });
 }
 
 // The study bands on the tiles: the presets' near decades (from the point

@@ -230,6 +230,12 @@ TPointCount CountFilePoints(const std::string& fileName) {
     out.message = format.fault;
     return out;
   }
+  const auto notFiniteAt = [&](const std::string& text) {
+    out.fault = TPointFileFault::NotFinite;
+    out.message = CFormat("Line %ld of %s holds a number that is not finite: '%s'", lineNumber, fileName.c_str(),
+                          text.c_str());
+    return out;
+  };
   if (format.csv) {
     TPointReader reader(file.get(), format);
     while (!atEnd) {
@@ -237,10 +243,7 @@ TPointCount CountFilePoints(const std::string& fileName) {
       if (reader.Next(atEnd, &notFinite)) {
         ++count;
       } else if (!notFinite.empty()) {
-        out.fault = TPointFileFault::NotFinite;
-        out.message = CFormat("Line %ld of %s holds a number that is not finite: '%s'", lineNumber, fileName.c_str(),
-                              notFinite.c_str());
-        return out;
+        return notFiniteAt(notFinite);
       }
       if (reader.EndedLine()) ++lineNumber;
     }
@@ -253,10 +256,7 @@ TPointCount CountFilePoints(const std::string& fileName) {
     if (JudgePiece(piece, notFinite)) {
       ++count;
     } else if (!notFinite.empty()) {
-      out.fault = TPointFileFault::NotFinite;
-      out.message = CFormat("Line %ld of %s holds a number that is not finite: '%s'", lineNumber, fileName.c_str(),
-                            notFinite.c_str());
-      return out;
+      return notFiniteAt(notFinite);
     }
     if (!piece.empty() && piece.back() == '\n') ++lineNumber;
   }
