@@ -15,7 +15,8 @@
 // The reference of a point is the sum of references of the bands 0..0.001,
 // 0.001..0.01, 0.01..0.1, 0.1..1, 1..10, 10..45 and 45..180 degrees, each at
 // a fine size on point samples of the grid (1/512 of the outer bound up to
-// 1 degree, 28.125" to 10 degrees, 56.25" beyond) and at twice and four
+// 1 degree, 28.125" to 10 degrees, 56.25" beyond, 28.125" on the steep
+// surface, where 56.25" was not converged enough) and at twice and four
 // times that size: a Richardson estimate where the band's order of
 // convergence shows, and shown converged by its change from the same
 // estimate one halving coarser. A layout is measured band by band (its bands cut at
@@ -375,6 +376,11 @@ struct TSurface {
   const char* name;
   std::unique_ptr<gl::TGridImports> (*make)();
   std::vector<TSite> sites;  // the first `sites` are taken
+  // arc-seconds: the reference's size in 10..45 and 45..180 degrees, the
+  // coarsest whose change from twice the size keeps the reference's total
+  // within a tenth of 0.01 mGal on this surface (each halving costs 4
+  // times: 45..180 degrees at 28.125" is 576 million segments a station).
+  double farReferenceArcSec;
 };
 
 const TSurface kSurfaces[] = {
@@ -384,11 +390,13 @@ const TSurface kSurfaces[] = {
      {{"rough1", kRoughLonDeg + 0.013, kRoughLatDeg - 0.027},
       {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31},
       {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
-      {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
+      {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}},
+     56.25},
     // Rough everywhere: a k^-2.87 spectrum down to 2 h, RMS 1.2 km.
     {"rough",
      [] { return MakeRoughEverywhere(2); },
-     {{"r1", 10.313, 35.173}, {"r2", -71.29, -12.83}, {"r3", 120.71, 48.22}, {"r4", -150.18, 20.47}}},
+     {{"r1", 10.313, 35.173}, {"r2", -71.29, -12.83}, {"r3", 120.71, 48.22}, {"r4", -150.18, 20.47}},
+     56.25},
     // Today's with short wavelengths 1.8 times as high: slopes to about 0.9
     // (42 degrees), steeper than 30 degrees over wide areas.
     {"steep",
@@ -396,7 +404,10 @@ const TSurface kSurfaces[] = {
      {{"rough1", kRoughLonDeg + 0.013, kRoughLatDeg - 0.027},
       {"rough2", kRoughLonDeg + 50.37, kRoughLatDeg - 39.79},
       {"smooth", kRoughLonDeg + 25.11, kRoughLatDeg + 0.31},
-      {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}}},
+      {"edge", kRoughLonDeg - 12.4, kRoughLatDeg + 9.7}},
+     // At 56.25" its far bands still moved by 0.0009 and 0.0011 from twice
+     // that size, 0.0018 summed at the station `edge`.
+     28.125},
 };
 
 // The steepest place of each quarter of the globe (west and east of the
@@ -462,8 +473,9 @@ std::vector<gl::TCalcPoint> Stations(const TSurface& surface, const gl::TGridImp
 // The bands of the reference: decades to 1 degree at 1/512 of the outer
 // bound, but the first at 1/128 (finer sizes next to the point meet the
 // kernel's rounding floor near psi = 0, about 0.002 mGal), then 1..10 at
-// 28.125" and 10..45 and 45..180 degrees on point samples at 56.25" (finer
-// than h). Each band is also run at twice and four times its size: the
+// 28.125" and 10..45 and 45..180 degrees on point samples at the surface's
+// farReferenceArcSec (56.25" or 28.125", finer than h; the sizes below are
+// then not used). Each band is also run at twice and four times its size: the
 // three give its order of convergence and a Richardson estimate.
 // order: the order the band is expected to converge in (1 where the cap
 // at the point, flat-topped, misses the slope around a station on the
@@ -478,6 +490,11 @@ constexpr TStudyBand kStudyBands[] = {{0, 0.001, 0.028125, 1}, {0.001, 0.01, 0.0
                                       {1, 10, 28.125, 2},       {10, 45, 56.25, 2},
                                       {45, 180, 56.25, 2}};
 constexpr int kStudyBandCount = int(std::size(kStudyBands));
+
+// The finest size of study band b on a surface, arc-seconds.
+double ReferenceArcSec(int b, const TSurface& surface) {
+  return kStudyBands[b].fromDeg >= 10 ? surface.farReferenceArcSec : kStudyBands[b].refArcSec;
+}
 
 // One band of the reference: its DTE per station at sizes s, 2 s and 4 s
 // (mGal), and what they make of it.
@@ -631,45 +648,47 @@ double InnermostBandPlanar(const gl::TGridImports& topo, const gl::TCalcPoint& p
   return kGravityConstant * kDensity * sum;
 }
 
-// The reference of every study band for these stations, each read from
-// the cache folder when an earlier run with the same stations left it
-// there (one file per band, so that a run stopped half way keeps what it
-// finished), else evaluated and stored.
+// The reference of every study band for these stations, each size read
+// from the cache folder when an earlier run with the same stations left it
+// there (one file per band and size, so that a run stopped half way keeps
+// what it finished and a finer reference reuses the coarser sizes), else
+// evaluated and stored.
 std::vector<TReferenceBand> Reference(const gl::TLayerModel& model, const TMeansByLevel& means,
-                                      const std::vector<gl::TCalcPoint>& points, const std::string& cacheStem,
-                                      const std::function<double()>& elapsed) {
+                                      const std::vector<gl::TCalcPoint>& points, const TSurface& surface,
+                                      const std::string& cacheStem, const std::function<double()>& elapsed) {
   const std::size_t n = points.size();
   std::vector<TReferenceBand> bands(kStudyBandCount);
   std::printf("  reference bands: changes from doubling the size, max over the stations, mGal\n");
   for (int b = 0; b < kStudyBandCount; ++b) {
     const TStudyBand& band = kStudyBands[b];
-    const std::string cacheName = cacheStem.empty() ? std::string() : cacheStem + "_b" + std::to_string(b) + ".ref";
-    std::vector<double> cached;
-    if (std::FILE* in = cacheName.empty() ? nullptr : std::fopen(cacheName.c_str(), "r")) {
-      double v = 0;
-      while (std::fscanf(in, "%lf", &v) == 1) cached.push_back(v);
-      std::fclose(in);
-    }
-    const bool fromCache = cached.size() == 3 * n;
+    const double sizeArcSec = ReferenceArcSec(b, surface);
+    bool fromCache = true;
     for (int k = 0; k < 3; ++k) {
-      if (fromCache) {
-        bands[b].atSize[k].assign(cached.begin() + std::ptrdiff_t(k * n), cached.begin() + std::ptrdiff_t((k + 1) * n));
-      } else {
-        const TBuiltLayout built = Build({{band.fromDeg, band.toDeg, band.refArcSec * std::pow(2.0, k)}});
-        bands[b].atSize[k] = Evaluate(Context(model, built, means), points, 2).dteMGal;
+      const double size = sizeArcSec * std::pow(2.0, k);  // arc-seconds
+      char suffix[48];
+      std::snprintf(suffix, sizeof suffix, "_b%d_%g.ref", b, size);
+      const std::string cacheName = cacheStem.empty() ? std::string() : cacheStem + suffix;
+      std::vector<double> cached;
+      if (std::FILE* in = cacheName.empty() ? nullptr : std::fopen(cacheName.c_str(), "r")) {
+        double v = 0;
+        while (std::fscanf(in, "%lf", &v) == 1) cached.push_back(v);
+        std::fclose(in);
       }
-    }
-    if (!fromCache && !cacheName.empty()) {
-      if (std::FILE* out = std::fopen(cacheName.c_str(), "w")) {
-        for (int k = 0; k < 3; ++k) {
-          for (double v : bands[b].atSize[k]) std::fprintf(out, "%.17g\n", v);
-        }
+      if (cached.size() == n) {
+        bands[b].atSize[k] = cached;
+        continue;
+      }
+      fromCache = false;
+      const TBuiltLayout built = Build({{band.fromDeg, band.toDeg, size}});
+      bands[b].atSize[k] = Evaluate(Context(model, built, means), points, 2).dteMGal;
+      if (std::FILE* out = cacheName.empty() ? nullptr : std::fopen(cacheName.c_str(), "w")) {
+        for (double v : bands[b].atSize[k]) std::fprintf(out, "%.17g\n", v);
         std::fclose(out);
       }
     }
     const bool extrapolated = Settle(bands[b], band.order);
     std::printf("    %g..%g deg @ %g\": s vs 2s %.5f, 2s vs 4s %.5f, order %.2f (expected %d), %s %.5f%s  [%.0f s]\n",
-                band.fromDeg, band.toDeg, band.refArcSec, MaxAbsDiff(bands[b].atSize[0], bands[b].atSize[1]),
+                band.fromDeg, band.toDeg, sizeArcSec, MaxAbsDiff(bands[b].atSize[0], bands[b].atSize[1]),
                 MaxAbsDiff(bands[b].atSize[1], bands[b].atSize[2]), bands[b].observedOrder, band.order,
                 extrapolated ? "Richardson's estimate vs the same from 2s and 4s" : "not extrapolated, s vs 2s",
                 MaxAbsDiff(bands[b].best, bands[b].previous), fromCache ? " (cache)" : "", elapsed());
@@ -1379,7 +1398,7 @@ int main(int argc, char** argv) {
     const std::string cacheStem = cacheDir.empty() ? std::string()
                                                    : cacheDir + "/zone_study_" + surface.name + "_" +
                                                          std::to_string(sites);
-    const std::vector<TReferenceBand> reference = Reference(model, means, points, cacheStem, elapsed);
+    const std::vector<TReferenceBand> reference = Reference(model, means, points, surface, cacheStem, elapsed);
     std::vector<std::vector<double>> ref(kStudyBandCount);
     std::vector<double> refTotal(n, 0), previousTotal(n, 0);
     for (int b = 0; b < kStudyBandCount; ++b) {
