@@ -379,7 +379,7 @@ struct TSurface {
   // arc-seconds: the reference's size in 10..45 and 45..180 degrees, the
   // coarsest whose change from twice the size keeps the reference's total
   // within a tenth of 0.01 mGal on this surface (each halving costs 4
-  // times: 45..180 degrees at 28.125" is 576 million segments a station).
+  // times: 45..180 degrees at 28.125" is about 576 million segments a station).
   double farReferenceArcSec;
 };
 
