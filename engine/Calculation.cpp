@@ -558,10 +558,10 @@ class TRunSetUp {
  private:
   // The window of each grid that the bands sample around `stations`, by
   // the grid's path: empty (whole grids) without stations and for a front
-  // end that loads the grids whole itself (loadGrid). A grid that a band on block means
-  // reads is read whole: its means are formed from the whole grid. The
-  // geometries that a preset's bands and the lists need come from a read
-  // of each file's first cell.
+  // end that loads the grids whole itself (loadGrid). A grid that a band on
+  // block means reads is read whole: its means are formed from the whole
+  // grid. The geometries that a preset's bands and the lists need come from
+  // a read of each file's first cell.
   TGridWindowPlan PlanReach(const TStationArea* stations) const {
     if (stations == nullptr || stations->empty() || options_.loadGrid) return {};
     std::map<std::string, TGridImports> geometries;
