@@ -352,6 +352,7 @@ int Run(const TBatchArgs& args, TConsole& console, bool showProgress, const TBat
   options.threads = args.threads;
   options.pointLines = frontEnd.pointLines;
   options.loadGrid = frontEnd.loadGrid;
+  options.loadGridWindow = frontEnd.loadGridWindow;
   options.loadOnCallingThread = frontEnd.loadOnCallingThread;
   options.beforeGrids = frontEnd.beforeGrids;
   // Until the log is written, so that a second signal cannot cut it short.

@@ -71,8 +71,9 @@ struct TBatchFrontEnd {
   int defaultThreads = 0;                         // worker threads without --threads; 0 = all cores
   TPointLinesMaker pointLines;                    // empty: the points are evaluated in this process
   TGridLoader loadGrid;                           // empty: each grid is read by this process alone
+  TGridWindowLoader loadGridWindow;               // see TRunOptions::loadGridWindow
   bool loadOnCallingThread = false;               // see TRunOptions::loadOnCallingThread
-  std::function<void(const TRunParameters&)> beforeGrids;  // see TRunOptions::beforeGrids
+  std::function<void(const TRunParameters&, const TStationArea*)> beforeGrids;  // see TRunOptions::beforeGrids
 };
 
 // Runs the front end on `args` (without the program name). Help and the

@@ -403,7 +403,6 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
                              const TRunOptions& options, const std::function<TGridWindowPlan()>& planReach,
                              IRunProgress& progress, IUserPrompts& prompts, std::optional<TRunRefusal>& refusal) {
-  const TGridLoader& loadGrid = options.loadGrid;
   TDeferredMessages deferred;
   std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
   bool rowsLoaded = true;
@@ -412,6 +411,15 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
     const TThreadStopScope stopScope(giveUp);
     try {
       const TGridWindowPlan plan = planReach ? planReach() : TGridWindowPlan{};
+      TGridLoader loadGrid = options.loadGrid;
+      if (options.loadGridWindow) {
+        // The front end's loader reads the windows that the plan picks.
+        loadGrid = [&options, &plan](TGridImports& grid, const std::string& path, IUserPrompts& gridPrompts) {
+          TWindowChooser choose;
+          if (plan) choose = [&plan, &path](const TGridImports& geometry) { return plan(path, geometry); };
+          return options.loadGridWindow(grid, path, gridPrompts, choose);
+        };
+      }
       for (int k = 0; k < params.rowCount && rowsLoaded; ++k) {
         rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid, plan);
       }
@@ -526,7 +534,7 @@ class TRunSetUp {
   // holds the bands of the run and Context() may be called. Given the
   // stations of the run, each grid is read only within their reach.
   TStepEnd Complete(const TStationArea* stations = nullptr) {
-    if (options_.beforeGrids) options_.beforeGrids(params_);
+    if (options_.beforeGrids) options_.beforeGrids(params_, stations);
     std::optional<TRunRefusal> refusal;
     const auto plan = [this, stations] { return PlanReach(stations); };
     switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, progress_, prompts_, refusal)) {
@@ -550,10 +558,10 @@ class TRunSetUp {
  private:
   // The window of each grid that the bands sample around `stations`, by
   // the grid's path: empty (whole grids) without stations and for a front
-  // end that loads the grids itself. A grid that a band on block means
-  // reads is read whole: its means are formed from the whole grid. The
-  // geometries that a preset's bands and the lists need come from a read
-  // of each file's first cell.
+  // end that loads the grids whole itself (loadGrid). A grid that a band on
+  // block means reads is read whole: its means are formed from the whole
+  // grid. The geometries that a preset's bands and the lists need come from
+  // a read of each file's first cell.
   TGridWindowPlan PlanReach(const TStationArea* stations) const {
     if (stations == nullptr || stations->empty() || options_.loadGrid) return {};
     std::map<std::string, TGridImports> geometries;

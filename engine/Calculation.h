@@ -89,15 +89,20 @@ struct TRunOptions {
   // Empty: LoadGrid. A front end that shares one copy of each grid between
   // the processes of a machine plugs in its own.
   TGridLoader loadGrid = {};
+  // In place of loadGrid: a loader that reads the window of each grid that
+  // the run picks round its stations, as the run reads it without a loader
+  // (the same windows, so the same bytes), and shares it as it likes.
+  TGridWindowLoader loadGridWindow = {};
   // The grids are loaded on a thread of their own while the calling thread
   // keeps the progress display answering (Cancel works while they load).
   // True: on the calling thread, for a loader that makes calls only that
   // thread may make (MPI's, initialised for the main thread only).
   bool loadOnCallingThread = false;
-  // Called once with the run record, right before the grids are loaded:
-  // a front end whose other processes load the same grids in step with
-  // this one starts them here. Empty: nothing.
-  std::function<void(const TRunParameters&)> beforeGrids = {};
+  // Called once with the run record and the area of its stations (null or
+  // empty: the grids are read whole), right before the grids are loaded: a
+  // front end whose other processes load the same grids in step with this
+  // one starts them here. Empty: nothing.
+  std::function<void(const TRunParameters&, const TStationArea* stations)> beforeGrids = {};
 };
 
 // The progress display of a run, and the Cancel button.

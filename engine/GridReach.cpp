@@ -125,30 +125,30 @@ std::vector<TPresetSpacing> PresetSpacings(const std::vector<std::vector<const T
 }
 
 void TStationArea::Add(double latDeg, double lonDeg) {
-  ++count_;
+  ++b_.count;
   if (!std::isfinite(latDeg) || !std::isfinite(lonDeg) || std::fabs(latDeg) > 90 || std::fabs(lonDeg) > 1e6) {
-    anywhere_ = true;
+    b_.anywhere = true;
     return;
   }
-  latMin_ = std::min(latMin_, latDeg);
-  latMax_ = std::max(latMax_, latDeg);
+  b_.latMin = std::min(b_.latMin, latDeg);
+  b_.latMax = std::max(b_.latMax, latDeg);
   double a = std::fmod(lonDeg, 360.0);  // -360 .. 360
   if (a >= 180) a -= 360;
   if (a < -180) a += 360;
   const double b = a < 0 ? a + 360 : a;
-  westA_ = std::min(westA_, a);
-  eastA_ = std::max(eastA_, a);
-  westB_ = std::min(westB_, b);
-  eastB_ = std::max(eastB_, b);
+  b_.westA = std::min(b_.westA, a);
+  b_.eastA = std::max(b_.eastA, a);
+  b_.westB = std::min(b_.westB, b);
+  b_.eastB = std::max(b_.eastB, b);
 }
 
 TNodeWindow TStationArea::WindowOf(const TGridImports& g, double psiDeg) const {
   const TNodeWindow whole{.column0 = 0, .columns = g.nx, .row0 = 0, .rows = g.ny};
   const double reach = psiDeg * (1 + kReachShare) + kReachDeg;  // degrees
-  if (count_ == 0 || anywhere_ || !(reach < 180)) return whole;
+  if (b_.count == 0 || b_.anywhere || !(reach < 180)) return whole;
 
   // Rows: the stations' latitudes widened by the reach.
-  const double south = latMin_ - reach, north = latMax_ + reach;  // degrees
+  const double south = b_.latMin - reach, north = b_.latMax + reach;  // degrees
   std::int64_t row0 = 0, rowLast = 0;
   AxisNodes(std::max(south, -90.0), std::min(north, 90.0), g.yMin, g.yStep, g.ny, row0, rowLast);
 
@@ -156,12 +156,12 @@ TNodeWindow TStationArea::WindowOf(const TGridImports& g, double psiDeg) const {
   // else the stations' longitudes (the narrower of the two ways of counting
   // them) widened by the widest cap, that of the station nearest a pole.
   std::int64_t column0 = 0, columnLast = g.nx - 1;
-  const double nearestPole = std::max(std::fabs(latMin_), std::fabs(latMax_));  // degrees
+  const double nearestPole = std::max(std::fabs(b_.latMin), std::fabs(b_.latMax));  // degrees
   const double capSine = std::sin(reach * kDegToRadReach) / std::cos(nearestPole * kDegToRadReach);
   if (south > -90 && north < 90 && capSine < 1) {
     const double halfWidth = std::asin(capSine) / kDegToRadReach * (1 + kReachShare) + kReachDeg;  // degrees
-    const bool countA = eastA_ - westA_ <= eastB_ - westB_;
-    const double west = (countA ? westA_ : westB_) - halfWidth, east = (countA ? eastA_ : eastB_) + halfWidth;
+    const bool countA = b_.eastA - b_.westA <= b_.eastB - b_.westB;
+    const double west = (countA ? b_.westA : b_.westB) - halfWidth, east = (countA ? b_.eastA : b_.eastB) + halfWidth;
     if (east - west < 360) ColumnsWithin(g, west, east, column0, columnLast);
   }
   return {.column0 = std::int32_t(column0), .columns = std::int32_t(columnLast - column0 + 1),

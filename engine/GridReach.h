@@ -55,12 +55,29 @@ double ExtentDiameterDeg(const TGridImports& grid);
 // degrees, and so the finest spacing's rule.
 std::vector<TPresetSpacing> PresetSpacings(const std::vector<std::vector<const TGridImports*>>& lists);
 
+// What TStationArea keeps of its stations: enough to choose every window
+// again elsewhere (the MPI front end ships it to its other ranks, which
+// then read the windows that rank 0 reads).
+struct TStationBounds {
+  long count = 0;                        // stations added
+  bool anywhere = false;                 // a station at no finite position
+  double latMin = 90, latMax = -90;      // degrees
+  double westA = 180, eastA = -180;      // longitudes taken into -180 .. 180, degrees
+  double westB = 360, eastB = 0;         // the same taken into 0 .. 360, degrees
+  bool operator==(const TStationBounds&) const = default;
+};
+
 class TStationArea {
  public:
+  TStationArea() = default;
+  // The area of the stations that `bounds` describes.
+  explicit TStationArea(const TStationBounds& bounds) : b_(bounds) {}
+
   // A station at latDeg, lonDeg (degrees). A position that is no finite
   // number makes the reach the whole globe.
   void Add(double latDeg, double lonDeg);
-  bool empty() const { return count_ == 0; }
+  bool empty() const { return b_.count == 0; }
+  const TStationBounds& bounds() const { return b_; }
 
   // The nodes of `geometry` (a file's, no values) within psiDeg (degrees of
   // spherical distance) of some station, as LoadGridWindow takes them: the
@@ -69,11 +86,7 @@ class TStationArea {
   TNodeWindow WindowOf(const TGridImports& geometry, double psiDeg) const;
 
  private:
-  long count_ = 0;
-  bool anywhere_ = false;  // a station at no finite position
-  double latMin_ = 90, latMax_ = -90;            // degrees
-  double westA_ = 180, eastA_ = -180;            // longitudes taken into -180 .. 180, degrees
-  double westB_ = 360, eastB_ = 0;               // the same taken into 0 .. 360, degrees
+  TStationBounds b_;
 };
 
 }  // namespace globelayers

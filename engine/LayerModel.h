@@ -66,6 +66,12 @@ struct TLayerRow {
 // caller that keeps grids elsewhere than on this process's heap.
 using TGridLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts)>;
 
+// Loads one grid file as LoadGridWindow does, reading the nodes that
+// `choose` picks (every node for an empty chooser), for a caller that keeps
+// grids elsewhere than on this process's heap.
+using TGridWindowLoader = std::function<bool(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
+                                             const TWindowChooser& choose)>;
+
 // Picks the nodes of a grid file to read, by its path as the row names it
 // and the file's geometry (LoadGridWindow).
 using TGridWindowPlan = std::function<TNodeWindow(const std::string& path, const TGridImports& geometry)>;

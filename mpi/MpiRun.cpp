@@ -80,12 +80,14 @@ int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ost
     // A value the batch refuses never reaches a run.
     if (int threads = 0; !value.empty() && TextToInt(value, threads)) threadsPerRank = threads;
   }
-  frontEnd.beforeGrids = [&threadsPerRank](const TRunParameters& params) {
-    StartOtherRanks(params, threadsPerRank);
+  frontEnd.beforeGrids = [&threadsPerRank](const TRunParameters& params, const TStationArea* stations) {
+    StartOtherRanks(params, stations, threadsPerRank);
   };
   TNodeGrids grids(node);
-  frontEnd.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
-    return grids.Load(grid, fileName, gridPrompts);
+  // The grids in the batch's windows round the stations.
+  frontEnd.loadGridWindow = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts,
+                                     const TWindowChooser& choose) {
+    return grids.Load(grid, fileName, gridPrompts, choose);
   };
   frontEnd.loadOnCallingThread = true;  // the node's grids are shared through MPI calls
   frontEnd.pointLines = [](const TRunParameters&, const TRunContext& ctx, int workers,

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "Messaging.h"
+#include "RecordCodec.h"
 #include "WireFormat.h"
 
 namespace globelayers {
@@ -29,31 +30,6 @@ class TWindowResource : public std::pmr::memory_resource {
   void* base_;
   std::size_t bytes_;
 };
-
-// The header travels as the grid without its values; the format as the
-// number of the grid record's format field.
-void WriteHeader(TWireWriter& w, const TGridImports& g) {
-  w.Int(static_cast<std::uint8_t>(g.fileFormat));
-  w.Real(g.blankValue);
-  w.Int(g.blankCount);
-  w.Int(g.nx);
-  w.Int(g.ny);
-  for (double v : {g.xMin, g.xMax, g.xRange, g.xStep, g.yMin, g.yMax, g.yRange, g.yStep, g.zMin, g.zMax, g.zRange}) {
-    w.Real(v);
-  }
-}
-
-void ReadHeader(TWireReader& r, TGridImports& g) {
-  g.fileFormat = static_cast<TGridFormat>(static_cast<std::uint8_t>(r.Int()));
-  g.blankValue = r.Real();
-  g.blankCount = static_cast<decltype(g.blankCount)>(r.Int());
-  g.nx = static_cast<decltype(g.nx)>(r.Int());
-  g.ny = static_cast<decltype(g.ny)>(r.Int());
-  for (double* v : {&g.xMin, &g.xMax, &g.xRange, &g.xStep, &g.yMin, &g.yMax, &g.yRange, &g.yStep, &g.zMin, &g.zMax,
-                    &g.zRange}) {
-    *v = r.Real();
-  }
-}
 
 // Values a broadcast carries at once: its count is an int.
 constexpr std::size_t kBroadcastFloats = std::size_t{1} << 28;
@@ -79,13 +55,14 @@ void TNodeGrids::Free() {
   resources_.clear();
 }
 
-bool TNodeGrids::Load(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {
+bool TNodeGrids::Load(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
+                      const TWindowChooser& choose) {
   TGridImports read;
   TRecordedPrompts readerMessages;
   std::int64_t loaded = 0;
   if (nodeRank_ == 0) {
     try {
-      loaded = LoadGrid(read, fileName, readerMessages) ? 1 : 0;
+      loaded = LoadGridWindow(read, fileName, readerMessages, choose).fault == TGridFault::kNone ? 1 : 0;
     } catch (const std::bad_alloc&) {
       readerMessages.ShowMessage("Not enough memory to read the grid " + fileName);
     }
@@ -93,7 +70,7 @@ bool TNodeGrids::Load(TGridImports& grid, const std::string& fileName, IUserProm
   TWireWriter header;
   header.Int(loaded);
   header.Text(readerMessages.message);
-  WriteHeader(header, read);
+  WriteGridHeader(header, read);
   header.Int(nodeRank_ == 0 && !WindowFits(std::size_t(read.nx) * std::size_t(read.ny) * sizeof(float)) ? 0 : 1);
   std::string bytes = header.bytes();
   std::int64_t size = static_cast<std::int64_t>(bytes.size());
@@ -105,7 +82,7 @@ bool TNodeGrids::Load(TGridImports& grid, const std::string& fileName, IUserProm
   const std::string messages = r.Text();
   if (!messages.empty()) prompts.ShowMessage(messages);
   if (!loaded) return false;
-  ReadHeader(r, grid);
+  ReadGridHeader(r, grid);
   const bool share = r.Int() != 0;
 
   const std::size_t count = std::size_t(grid.nx) * std::size_t(grid.ny);

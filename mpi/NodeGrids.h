@@ -1,6 +1,6 @@
 // The grids of the ranks of one node: the first rank of the node reads each
-// file, and every rank of the node samples one copy in an MPI shared-memory
-// window.
+// file (or the part of it that the run reaches), and every rank of the node
+// samples one copy in an MPI shared-memory window.
 #pragma once
 
 #include <mpi.h>
@@ -26,11 +26,13 @@ class TNodeGrids {
   // the grids are released.
   void Free();
 
-  // LoadGrid for the node: the node's first rank reads, and its messages
-  // reach `prompts` on every rank of the node. When the node cannot share
-  // memory (a file size limit below the grid's size, as shared memory is a
-  // file), each rank gets a copy of its own, sent by the first.
-  bool Load(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
+  // LoadGridWindow for the node: the node's first rank reads the nodes that
+  // `choose` picks (every node for an empty chooser; the other ranks'
+  // choosers are not called), and its messages reach `prompts` on every
+  // rank of the node. When the node cannot share memory (a file size limit
+  // below the grid's size, as shared memory is a file), each rank gets a
+  // copy of its own, sent by the first.
+  bool Load(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts, const TWindowChooser& choose);
 
  private:
   // The values in a shared window, or a copy on each rank.

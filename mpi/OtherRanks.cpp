@@ -121,14 +121,18 @@ bool ServeRun(const TMessage& start, TNodeGrids& grids, TRankZeroWord& word, TRe
   const int requested = static_cast<int>(r.Int());
   const int threads = requested > 0 ? requested : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const TRunParameters params = ReadRecord(r);
+  const TStationArea stations = ReadStationArea(r);
   TRunOptions options;
   options.threads = threads;
-  options.loadGrid = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts) {
-    return grids.Load(grid, fileName, gridPrompts);
+  options.loadGridWindow = [&grids](TGridImports& grid, const std::string& fileName, IUserPrompts& gridPrompts,
+                                    const TWindowChooser& choose) {
+    return grids.Load(grid, fileName, gridPrompts, choose);
   };
   options.loadOnCallingThread = true;  // the node's grids are shared through MPI calls
   TCalcEngine engine;
-  return engine.ServeRun(params, prompts, options, [&](const TRunContext& ctx) { ServePoints(ctx, threads, word); });
+  // The stations' area: each node's first rank reads the windows that rank 0 reads.
+  return engine.ServeRun(
+      params, prompts, options, [&](const TRunContext& ctx) { ServePoints(ctx, threads, word); }, &stations);
 }
 
 }  // namespace

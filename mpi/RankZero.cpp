@@ -79,10 +79,11 @@ void TRankZeroLines::Serve() {
   }
 }
 
-void StartOtherRanks(const TRunParameters& params, int threadsPerRank) {
+void StartOtherRanks(const TRunParameters& params, const TStationArea* stations, int threadsPerRank) {
   TWireWriter start;
   start.Int(threadsPerRank);
   WriteRecord(start, params);
+  WriteStationArea(start, stations != nullptr ? *stations : TStationArea{});
   for (int rank = 1; rank < RankCount(); ++rank) Send(rank, kTagStart, start.bytes());
 }
 

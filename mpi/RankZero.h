@@ -42,10 +42,12 @@ class TRankZeroLines : public IPointLines {
   TPointPipeline local_;             // last: its workers stop before the rest goes
 };
 
-// Sends every other rank the run record and the threads per rank: they set
-// up the same run and load the grids in step with rank 0, the ranks of its
-// node into the same shared windows.
-void StartOtherRanks(const TRunParameters& params, int threadsPerRank);
+// Sends every other rank the run record, the area of its stations (null:
+// none, the grids are read whole) and the threads per rank: they set up the
+// same run and load the grids in step with rank 0, in the windows round the
+// stations that rank 0 reads, the ranks of its node into the same shared
+// memory.
+void StartOtherRanks(const TRunParameters& params, const TStationArea* stations, int threadsPerRank);
 
 // Tells every other rank the exit status, runs `whileTheyEnd` (collective
 // calls that the other ranks make once they know the status), and waits

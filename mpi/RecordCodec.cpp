@@ -83,6 +83,47 @@ void ForEachLayerValueField(Value& value, Visit&& field) {
   field(value.grids);
 }
 
+// The stations' area, which the other ranks read their windows round.
+template <typename Bounds, typename Visit>
+void ForEachStationBoundsField(Bounds& b, Visit&& field) {
+  field(b.count);
+  field(b.anywhere);
+  field(b.latMin);
+  field(b.latMax);
+  field(b.westA);
+  field(b.eastA);
+  field(b.westB);
+  field(b.eastB);
+}
+
+// A loaded grid but for its values, which go through shared memory: a
+// window's place in its file too, by which the sampler places its nodes.
+template <typename Grid, typename Visit>
+void ForEachGridHeaderField(Grid& g, Visit&& field) {
+  field(g.fileFormat);
+  field(g.blankValue);
+  field(g.blankCount);
+  field(g.nx);
+  field(g.ny);
+  field(g.xMin);
+  field(g.xMax);
+  field(g.xRange);
+  field(g.xStep);
+  field(g.yMin);
+  field(g.yMax);
+  field(g.yRange);
+  field(g.yStep);
+  field(g.zMin);
+  field(g.zMax);
+  field(g.zRange);
+  field(g.fileXMin);
+  field(g.fileYMin);
+  field(g.fileNx);
+  field(g.fileNy);
+  field(g.column0);
+  field(g.row0);
+}
+
 template <typename T>
 struct IsVector : std::false_type {};
 template <typename T, typename A>
@@ -133,6 +174,10 @@ void ForEachInnerField(T& value, Visit&& field) {
     ForEachLayerRowField(value, field);
   } else if constexpr (std::is_same_v<Plain, TLayerValue>) {
     ForEachLayerValueField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TStationBounds>) {
+    ForEachStationBoundsField(value, field);
+  } else if constexpr (std::is_same_v<Plain, TGridImports>) {
+    ForEachGridHeaderField(value, field);
   } else {
     static_assert(sizeof(T) == 0, "a field type the codec does not know");
   }
@@ -249,6 +294,22 @@ std::size_t PointGridFieldCount() { return InnerFieldCount<TPointGrid>(); }
 std::size_t LayerRowFieldCount() { return InnerFieldCount<TLayerRow>(); }
 
 std::size_t LayerValueFieldCount() { return InnerFieldCount<TLayerValue>(); }
+
+std::size_t StationBoundsFieldCount() { return InnerFieldCount<TStationBounds>(); }
+
+std::size_t GridHeaderFieldCount() { return InnerFieldCount<TGridImports>(); }
+
+void WriteStationArea(TWireWriter& w, const TStationArea& area) { TFieldWriter{w}(area.bounds()); }
+
+TStationArea ReadStationArea(TWireReader& r) {
+  TStationBounds bounds;
+  TFieldReader{r}(bounds);
+  return TStationArea(bounds);
+}
+
+void WriteGridHeader(TWireWriter& w, const TGridImports& grid) { ForEachGridHeaderField(grid, TFieldWriter{w}); }
+
+void ReadGridHeader(TWireReader& r, TGridImports& grid) { ForEachGridHeaderField(grid, TFieldReader{r}); }
 
 void WritePoint(TWireWriter& w, long index, const TCalcPoint& point) {
   w.Int(index);

@@ -1,11 +1,14 @@
-// The run record and the points as the ranks send them. The record's fields
-// are listed once (RecordCodec.cpp), and both directions walk that list, so
-// the two cannot drift apart; a test holds the list to the record's fields.
+// The run record, its stations' area, the grids' headers and the points as
+// the ranks send them. The fields of each are listed once
+// (RecordCodec.cpp), and both directions walk that list, so the two cannot
+// drift apart; a test holds the lists to the records' fields.
 #pragma once
 
 #include <cstddef>
 
 #include "Calculation.h"
+#include "GridImports.h"
+#include "GridReach.h"
 #include "PointFile.h"
 #include "WireFormat.h"
 
@@ -25,6 +28,19 @@ std::size_t ZonePresetFieldCount();
 std::size_t PointGridFieldCount();
 std::size_t LayerRowFieldCount();
 std::size_t LayerValueFieldCount();
+std::size_t StationBoundsFieldCount();
+std::size_t GridHeaderFieldCount();
+
+// The area of the run's stations: the other ranks read each grid in the
+// windows round it that rank 0 reads. Throws as ReadRecord.
+void WriteStationArea(TWireWriter& w, const TStationArea& area);
+TStationArea ReadStationArea(TWireReader& r);
+
+// A grid that the first rank of a node loaded, but for its values (which
+// the node shares): what the node's other ranks need to sample them,
+// where the window lies in its file included. Throws as ReadRecord.
+void WriteGridHeader(TWireWriter& w, const TGridImports& grid);
+void ReadGridHeader(TWireReader& r, TGridImports& grid);
 
 // One point of the point file with its index in the file.
 void WritePoint(TWireWriter& w, long index, const TCalcPoint& point);

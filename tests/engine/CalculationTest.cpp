@@ -23,6 +23,7 @@
 #include "LayerRowText.h"
 #include "GridFaults.h"
 #include "GridFixtures.h"
+#include "GridReach.h"
 #include "PointFile.h"
 #include "PointPipeline.h"
 #include "RingLayout.h"
@@ -691,9 +692,13 @@ TEST_F(SpreadRun, ServedRunGivesTheLinesOfTheWholeRun) {
     return std::make_unique<TCountingLines>(ctx, workers, progress, submitted);
   };
   // The record goes out once, before the first grid is loaded: other
-  // processes that load the same grids in step start there.
+  // processes that load the same grids in step start there. The area of
+  // every station goes with it, so that they can read the same windows.
   std::vector<std::string> events;
-  options.beforeGrids = [&events](const TRunParameters& record) { events.push_back("record " + record.dataFile); };
+  options.beforeGrids = [&events](const TRunParameters& record, const TStationArea* stations) {
+    const long count = stations != nullptr ? stations->bounds().count : -1;
+    events.push_back("record " + record.dataFile + " stations " + std::to_string(count));
+  };
   options.loadGrid = [&events](TGridImports& g, const std::string& file, IUserPrompts& p) {
     events.push_back("grid " + file);
     return LoadGrid(g, file, p);
@@ -701,7 +706,8 @@ TEST_F(SpreadRun, ServedRunGivesTheLinesOfTheWholeRun) {
   ASSERT_EQ(Calc(options), TRunOutcome::Completed);
   EXPECT_EQ(submitted, static_cast<int>(points.size()));
   EXPECT_EQ(Lines(Result()), whole);
-  EXPECT_EQ(events, (std::vector<std::string>{"record " + params.dataFile, "grid " + grid, "grid " + grid}));
+  const std::string record = "record " + params.dataFile + " stations " + std::to_string(points.size());
+  EXPECT_EQ(events, (std::vector<std::string>{record, "grid " + grid, "grid " + grid}));
 
   // Set up elsewhere: the same context, the grids through the loader, one
   // call per grid cell in row order.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "GridReach.h"
 #include "GridSampler.h"
 #include "LayerRowText.h"
+#include "PointEvaluation.h"
 #include "RecordingPrompts.h"
 
 namespace globelayers {
@@ -260,6 +262,70 @@ TEST_F(ReachRun, APresetOnAListTakesTheCoarseGridsSizesBeyondTheFineGrid) {
   EXPECT_EQ(cut->segmentSizeArcSec, 28.125);
   EXPECT_EQ(nested.back().segmentSizeArcSec, 3600);
   EXPECT_TRUE(nested.back().blockMeans);
+}
+
+// A front end that loads the grids itself, in another process (the MPI
+// ranks): given the stations, its window loader is handed the choice of
+// the run's own reads, so it reads the same windows and prints the same
+// bytes; a loader of whole grids reads them whole.
+TEST_F(ReachRun, AWindowLoaderReadsTheWindowsOfTheRunsOwnReads) {
+  TStationArea stations;  // the points "0.3 0.2 ..." and "-0.45 0.6 ..." (longitude, latitude)
+  stations.Add(0.2, 0.3);
+  stations.Add(0.6, -0.45);
+  params.dataFile = dir.Write("served.dat", "");
+  params.increment = 1;
+  params.layers = LayerRowsFromTexts({"@;" + local + " | " + global + ";@;@", "0;@;2.67;@", "-3000;@;@;" + rho}, '.');
+  params.rowCount = 3;
+  // Where each grid of the run lies in its file, row by row: first column
+  // and row, columns and rows, and the file's columns (0 when read whole).
+  using TPlaces = std::vector<std::vector<std::int32_t>>;
+  const auto served = [&](const TRunOptions& options) {
+    TPlaces places;
+    TCalcEngine other;
+    EXPECT_TRUE(other.ServeRun(
+        params, prompts, options,
+        [&places](const TRunContext& ctx) {
+          const auto place = [&places](const TGridImports& g) {
+            places.push_back({g.column0, g.row0, g.nx, g.ny, g.fileNx});
+          };
+          place(*ctx.model[0].elevationGrid);
+          for (const auto& more : ctx.model[0].elevationMore) place(*more);
+          place(*ctx.model[2].densityGrid);
+        },
+        &stations));
+    return places;
+  };
+  struct Case {
+    TZoneChoice zone;
+    bool windows;  // whether the run reads the local grid in a window
+  };
+  const Case cases[] = {
+      {TZoneList{{{.psiFromDeg = 0, .psiToDeg = 0.5, .segmentSizeArcSec = 300},
+                  {.psiFromDeg = 0.5, .psiToDeg = 3, .segmentSizeArcSec = 1800}}},
+       true},
+      // Its far bands take block means of every grid: whole grids.
+      {TZonePreset{"standard"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zone.index());
+    params.zone = c.zone;
+    const TPlaces own = served({});
+    ASSERT_EQ(own.size(), 3u);
+    EXPECT_EQ(own[0][4] > 0, c.windows);
+    TRunOptions windowLoader;
+    int calls = 0;
+    windowLoader.loadGridWindow = [&calls](TGridImports& g, const std::string& file, IUserPrompts& p,
+                                           const TWindowChooser& choose) {
+      ++calls;
+      return LoadGridWindow(g, file, p, choose).fault == TGridFault::kNone;
+    };
+    EXPECT_EQ(served(windowLoader), own);
+    EXPECT_EQ(calls, 3);
+    TRunOptions wholeLoader;
+    wholeLoader.loadGrid = [](TGridImports& g, const std::string& f, IUserPrompts& p) { return LoadGrid(g, f, p); };
+    for (const auto& place : served(wholeLoader)) EXPECT_EQ(place[4], 0);
+  }
+  EXPECT_TRUE(prompts.messages.empty());
 }
 
 TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {

@@ -3,11 +3,14 @@
 #include "RecordCodec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <variant>
 
 #include <gtest/gtest.h>
@@ -42,6 +45,9 @@ TEST(RecordCodec, ListsEveryFieldOfTheRecord) {
   EXPECT_EQ(PointGridFieldCount(), AggregateFieldCount<TPointGrid>());
   EXPECT_EQ(LayerRowFieldCount(), AggregateFieldCount<TLayerRow>());
   EXPECT_EQ(LayerValueFieldCount(), AggregateFieldCount<TLayerValue>());
+  EXPECT_EQ(StationBoundsFieldCount(), AggregateFieldCount<TStationBounds>());
+  // A grid's values go through shared memory, every other field in its header.
+  EXPECT_EQ(GridHeaderFieldCount(), AggregateFieldCount<TGridImports>() - 1);
 }
 
 // Every field away from its default, so that a field the reader skips or
@@ -129,6 +135,76 @@ TEST(RecordCodec, UnknownZoneKindIsRefused) {
   std::memcpy(damaged.data() + (at - a.bytes().begin()), &unknown, sizeof unknown);
   TWireReader r(damaged);
   EXPECT_THROW(ReadRecord(r), std::runtime_error);
+}
+
+// The other ranks read their windows round the area that rank 0 sends:
+// the same area must come back, and so the same window of every grid.
+TEST(RecordCodec, StationAreaRoundTripGivesTheSameWindows) {
+  TStationArea survey;  // on both sides of the antimeridian, near the north pole
+  for (const auto& [lat, lon] : {std::pair{62.5, 179.25}, {64.75, -178.5}, {61.125, -179.875}}) survey.Add(lat, lon);
+  TStationArea lost = survey;  // a station at no finite position: whole grids
+  lost.Add(std::nan(""), 10);
+  TGridImports global;  // a 6' grid from 0 to 360 degrees of longitude
+  global.nx = 3601, global.ny = 1801, global.xMin = 0, global.xMax = 360, global.xStep = 0.1;
+  global.yMin = -90, global.yMax = 90, global.yStep = 0.1;
+  const TStationArea* const areas[] = {&survey, &lost, nullptr};  // null: a run without stations
+  for (const TStationArea* sent : areas) {
+    const TStationArea area = sent != nullptr ? *sent : TStationArea{};
+    SCOPED_TRACE(area.bounds().count);
+    TWireWriter w;
+    WriteStationArea(w, area);
+    TWireReader r(w.bytes());
+    const TStationArea read = ReadStationArea(r);
+    EXPECT_TRUE(r.AtEnd());
+    EXPECT_EQ(read.bounds(), area.bounds());
+    EXPECT_EQ(read.empty(), sent == nullptr);
+    for (const double reachDeg : {0.5, 3.0, 30.0}) {  // degrees
+      const TNodeWindow want = area.WindowOf(global, reachDeg), got = read.WindowOf(global, reachDeg);
+      EXPECT_EQ(std::tie(got.column0, got.columns, got.row0, got.rows),
+                std::tie(want.column0, want.columns, want.row0, want.rows))
+          << reachDeg;
+    }
+    for (std::size_t size = 0; size < w.bytes().size(); ++size) {
+      const std::string cut = w.bytes().substr(0, size);
+      TWireReader shortened(cut);
+      EXPECT_THROW(ReadStationArea(shortened), std::runtime_error) << size;
+    }
+  }
+  // The windows compared above are windows, not the whole grid.
+  const TNodeWindow near = survey.WindowOf(global, 0.5);
+  EXPECT_LT(near.columns, global.nx);
+  EXPECT_LT(near.rows, global.ny);
+}
+
+// A window's place in its file travels with it: without it the node's
+// other ranks would place the window's nodes at the file's first node.
+TEST(RecordCodec, GridHeaderRoundTripKeepsTheWindowsPlace) {
+  TGridImports sent;
+  sent.fileFormat = TGridFormat::kGdalRaster;
+  sent.blankValue = 1.70141e38;
+  sent.blankCount = 17;
+  sent.nx = 121, sent.ny = 81;
+  sent.xMin = 86.25, sent.xMax = 86.75, sent.xRange = 0.5, sent.xStep = 1.0 / 240;
+  sent.yMin = 27.75, sent.yMax = 27.4166, sent.yRange = -0.3333, sent.yStep = -1.0 / 240;
+  sent.zMin = -12.5, sent.zMax = 8848.5, sent.zRange = 8861;
+  sent.fileXMin = 86, sent.fileYMin = 28, sent.fileNx = 241, sent.fileNy = 241, sent.column0 = 60, sent.row0 = 60;
+  sent.values.assign(5, 1.5f);  // not in the header
+  TWireWriter w;
+  WriteGridHeader(w, sent);
+  TWireReader r(w.bytes());
+  TGridImports read;
+  ReadGridHeader(r, read);
+  EXPECT_TRUE(r.AtEnd());
+  EXPECT_TRUE(read.values.empty());
+  EXPECT_TRUE(read.windowed());
+  EXPECT_EQ(
+      std::tie(read.fileFormat, read.blankCount, read.nx, read.ny, read.fileNx, read.fileNy, read.column0, read.row0),
+      std::tie(sent.fileFormat, sent.blankCount, sent.nx, sent.ny, sent.fileNx, sent.fileNy, sent.column0, sent.row0));
+  const double want[] = {sent.blankValue, sent.xMin, sent.xMax, sent.xRange, sent.xStep, sent.yMin, sent.yMax,
+                         sent.yRange, sent.yStep, sent.zMin, sent.zMax, sent.zRange, sent.fileXMin, sent.fileYMin};
+  const double got[] = {read.blankValue, read.xMin, read.xMax, read.xRange, read.xStep, read.yMin, read.yMax,
+                        read.yRange, read.yStep, read.zMin, read.zMax, read.zRange, read.fileXMin, read.fileYMin};
+  for (std::size_t k = 0; k < std::size(want); ++k) EXPECT_EQ(got[k], want[k]) << k;
 }
 
 TEST(RecordCodec, PointRoundTrip) {

@@ -107,6 +107,61 @@ done
 (cd "$work/record-np3" && run_mpi 3 --zones standard example.ini) >/dev/null 2>&1
 check "summed columns, crossing rule 2, a zone preset on 3 ranks: the batch's files" same_run record-batch record-np3
 
+# ---- a tile before a global grid, read in windows round the stations ----
+
+# A 0.05-degree tile (Surfer 6, 81 x 61 nodes over 10 .. 14 E, 40 .. 43 N)
+# before the example's 1-degree global grid, 40 stations on and beside the
+# tile and bands to 12 degrees without block means: the batch reads the
+# grids only round the stations, and so must every node, whose other ranks
+# sample the windows that its first rank read. A window's nodes in the
+# wrong place would change the results.
+write_tile() {  # FILE
+  perl -e '
+    my ($nx, $ny, $x0, $y0, $h) = (81, 61, 10, 40, 0.05);
+    my @z;
+    for my $r (0 .. $ny - 1) {
+      for my $c (0 .. $nx - 1) {
+        my ($x, $y) = ($x0 + $c * $h, $y0 + $r * $h);
+        push @z, int(600 + 500 * sin(3 * $x) * cos(2 * $y) + 200 * sin(7 * $x + 5 * $y));
+      }
+    }
+    my ($lo, $hi) = (sort { $a <=> $b } @z)[0, -1];
+    print pack("a4 s< s< d< d< d< d< d< d<", "DSBB", $nx, $ny, $x0, $x0 + ($nx - 1) * $h, $y0, $y0 + ($ny - 1) * $h, $lo, $hi);
+    print pack("f<*", @z);
+  ' >"$1"
+}
+tile_run() {  # FOLDER
+  fresh "$1"
+  write_tile "$work/$1/tile.grd"
+  awk 'BEGIN { for (i = 0; i < 40; ++i) printf "%.4f %.4f %d %.1f\n", 10.2 + (i * 0.37) % 5.3, 40.1 + (i * 0.23) % 3.4, 500 + i, (i * 53) % 1500 }' \
+    >"$work/$1/stations.dat"
+  sed -i 's/^cell_row-1_col-2=topography.grd/cell_row-1_col-2=tile.grd | topography.grd/' "$work/$1/example.ini"
+  printf '[zones]\nzone1=0;0.5;120\nzone2=0.5;4;900\nzone3=4;12;1800\n' >>"$work/$1/example.ini"
+}
+tile_run tile-batch
+(cd "$work/tile-batch" && "$batch" --threads 2 example.ini) >/dev/null 2>&1
+check "a tile before a global grid: the batch completes" test -s "$work/tile-batch/stations_example_dce.dat"
+check "a tile before a global grid: the list is in the run log" \
+  grep -q -F 'tile.grd | topography.grd' "$work/tile-batch/stations_example_dce.con"
+for ranks in 1 2 3; do
+  tile_run "tile-np$ranks"
+  (cd "$work/tile-np$ranks" && run_mpi "$ranks" example.ini) >"$work/tile-np$ranks.out" 2>&1
+  status=$?
+  check "a tile before a global grid on $ranks ranks exits 0 (got $status)" test "$status" = 0
+  check "a tile before a global grid on $ranks ranks: the batch's result file and run log" \
+    same_run tile-batch "tile-np$ranks"
+done
+# The ranks after the first play a node of their own, whose first rank
+# reads the windows itself (the node of rank 0 shares rank 0's).
+tile_run tile-nodes
+(cd "$work/tile-nodes" &&
+  "$mpirun" --oversubscribe -np 3 bash -c \
+    'export GLOBELAYERS_MPI_NODE=$((OMPI_COMM_WORLD_RANK > 0)); exec "$0" "$@"' "$mpi" example.ini) \
+  >"$work/tile-nodes.out" 2>&1
+status=$?
+check "a tile before a global grid on two nodes exits 0 (got $status)" test "$status" = 0
+check "a tile before a global grid on two nodes: the batch's result file and run log" same_run tile-batch tile-nodes
+
 # ---- refusals and failures: rank 0's message once, status 1 ----
 
 fresh refused-batch && fresh refused-np3
