@@ -1269,7 +1269,7 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
 
 // ---- Real terrain from the point to 180 degrees: both presets whole ----
 //   globelayers_zone_study realall DEM_FOLDER [CACHE_FOLDER]
-// The 18 places of `real` (twelve near the Everest tile's centre, four
+// The 20 places of `real` (twelve near the Everest tile's centre, four
 // near Kangchenjunga's, each tile's summit and steepest node), each with a
 // station on the surface and one 10 m above. Both presets as a run forms
 // them on the list `tile | etopo20` (PresetZones with the list's
