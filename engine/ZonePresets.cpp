@@ -25,7 +25,7 @@ struct TPresetRule {
   double lastMinArcSec;       // arc-seconds: the last band's segment size at least this
   // A grid that holds positions near the stations only (a tile of a grid
   // list): 60 h .. 600 h at this times h, 600 h .. 2700 h on point
-  // samples at this times h.
+  // samples at this times h (no unit: multiples of h).
   double tileMiddleSpacings;
   double tileFarSpacings;
   // The promise, mGal, as the run log quotes it: what the study measured
@@ -91,8 +91,9 @@ namespace {
 
 // The rule's bands for spacing h, arc-seconds (finite, positive). On a
 // piece of a grid list whose grid holds positions only near the stations
-// (`tilePiece`), 600 h .. 2700 h samples the grid itself in place of its
-// block means (see PresetZones with spacings).
+// (`tilePiece`), 60 h .. 600 h takes the rule's tile size and 600 h ..
+// 2700 h samples the grid itself in place of its block means (see
+// PresetZones with spacings).
 std::vector<TZone> RuleZones(const TPresetRule& rule, double h, bool tilePiece) {
   constexpr double kFullDeg = 180;     // degrees: the presets' outer distance
   constexpr double kArcSecPerDeg = 3600;
