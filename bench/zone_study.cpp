@@ -6,6 +6,7 @@
 //   build/bench/globelayers_zone_study [sites [surface [cache]]]  (the study)
 //   build/bench/globelayers_zone_study cost [all]          (the time per point only)
 //   build/bench/globelayers_zone_study roughness [surface] (the surfaces' figures only)
+//   build/bench/globelayers_zone_study real|realfar|realall DEM_FOLDER ...  (the SRTM tiles, below)
 // sites: places per surface (1 to 8, default 8: four named, then the
 // steepest of each quarter of the globe), each with a station on the
 // surface and one 10 m above it; surface: today, rough or steep (default
@@ -42,6 +43,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "Calculation.h"
@@ -1284,6 +1286,325 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
   return 0;
 }
 
+// ---- Real terrain from the point to 180 degrees: both presets whole ----
+//   globelayers_zone_study realall DEM_FOLDER [CACHE_FOLDER]
+// The 20 places of `real` (twelve near the Everest tile's centre, four
+// near Kangchenjunga's, each tile's summit and steepest node), each with a
+// station on the surface and one 10 m above. Both presets as a run forms
+// them on the list `tile | etopo20` (PresetZones with the list's
+// spacings), band by band and whole, against a reference in the presets'
+// own bands: the near decades at 1024 rings, the bands beyond at sizes
+// where they no longer change (point samples). The reference is shown
+// converged by its change from twice its sizes, per station, summed over
+// the bands. A station's total miss is its whole run against the sum of
+// its reference bands, not the sum of the bands' maxima. Then the tile's
+// band 600 h .. 2700 h (cut at the tile's reach) at other sizes, on point
+// samples and on block means, and the totals it would give. The references
+// are kept in CACHE_FOLDER, one file per tile and band.
+
+// A band of the reference, and its size.
+struct TRealReference {
+  gl::TZone band;
+  std::vector<double> ref, check;  // per station: at the band's size and at twice it, mGal
+};
+
+// The reference size of a band of the presets on `tile | etopo20`,
+// arc-seconds: 1024 rings in the near decades, a sixteenth of the 64-ring
+// size (512 had left 0.0027 in 0.005 .. 0.05 degrees); beyond, the sizes
+// that `real` and `realfar` found converged.
+double RealReferenceSize(const gl::TZone& band) {
+  if (band.psiToDeg <= 0.05 * (1 + 1e-9)) return band.psiToDeg * 3600 / 1024;
+  if (band.psiToDeg <= 0.5 * (1 + 1e-9)) return 0.703125;
+  if (band.psiToDeg <= 1.4 * (1 + 1e-9)) return 1.40625;
+  if (band.psiToDeg <= 10 * (1 + 1e-9)) return 28.125;
+  if (band.psiToDeg <= 45 * (1 + 1e-9)) return 112.5;
+  return 225;
+}
+
+// Reads a band's reference kept by an earlier run: its first line names
+// the band, its size and the station count, so that a file of another
+// band or station set is never taken.
+bool ReadRealReference(const std::string& name, const std::string& header, std::size_t n, TRealReference& r) {
+  std::FILE* in = std::fopen(name.c_str(), "r");
+  if (!in) return false;
+  char line[256] = {};
+  const bool same = std::fgets(line, sizeof line, in) && header + "\n" == line;
+  std::vector<double> values;
+  double v = 0;
+  while (same && std::fscanf(in, "%lf", &v) == 1) values.push_back(v);
+  std::fclose(in);
+  if (values.size() != 2 * n) return false;
+  r.ref.assign(values.begin(), values.begin() + std::ptrdiff_t(n));
+  r.check.assign(values.begin() + std::ptrdiff_t(n), values.end());
+  return true;
+}
+
+void WriteRealReference(const std::string& name, const std::string& header, const TRealReference& r) {
+  std::FILE* out = std::fopen(name.c_str(), "w");
+  if (!out) return;
+  std::fprintf(out, "%s\n", header.c_str());
+  for (double v : r.ref) std::fprintf(out, "%.17g\n", v);
+  for (double v : r.check) std::fprintf(out, "%.17g\n", v);
+  std::fclose(out);
+}
+
+// Misses per station of one layout, the stations on the surface at even
+// indices and those 10 m above at odd ones.
+struct TStationMiss {
+  std::vector<double> d;  // mGal
+  TSpread OnSurface() const {
+    TSpread s;
+    for (std::size_t i = 0; i < d.size(); i += 2) s.Add(d[i]);
+    return s;
+  }
+  TSpread Above() const {
+    TSpread s;
+    for (std::size_t i = 1; i < d.size(); i += 2) s.Add(d[i]);
+    return s;
+  }
+};
+
+int RealAllStudy(const std::string& folder, const std::string& cacheDir) {
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+  std::unique_ptr<gl::TGridImports> etopo = LoadRealGrid(folder + "/etopo20_global.tif");
+  if (!etopo) return 1;
+  struct TTile {
+    const char* file;
+    const char* stem;  // for the cache's file names
+    int nearCentre;    // places near the centre
+  };
+  const TTile tiles[] = {{"srtm3_N27E086_everest.tif", "everest", 12},
+                         {"srtm3_N27E088_kangchenjunga.tif", "kangchenjunga", 4}};
+  const char* presets[2] = {"standard", "fine"};
+  // Other sizes tried (arc-seconds) in the tile's band 600 h .. 2700 h, on
+  // point samples and on means, and in the band before it, 60 h .. 600 h.
+  const double triedTile[] = {90, 45, 30, 22.5, 11.25};
+  const double triedMiddle[] = {11.25, 5.625, 3.75, 2.8125, 1.875};
+  struct TVariant {
+    bool tile;  // the tile's band, else the band before it
+    gl::TZone band;
+    std::int64_t segments = 0;
+    TStationMiss miss;
+  };
+  std::vector<TVariant> variants;
+
+  std::vector<gl::TZone> bounds;            // the reference bands: the presets' bands
+  std::vector<TStationMiss> refChange;      // per band
+  std::vector<TStationMiss> bandMiss[2];    // per preset and band
+  TStationMiss wholeMiss[2], bandSum[2], refTotalChange;
+  std::vector<std::int64_t> bandSegments[2];
+  std::vector<gl::TZone> presetZones[2];
+  std::size_t tileBand = 0;  // index of the tile's band 600 h .. 2700 h
+
+  for (const TTile& t : tiles) {
+    std::printf("\n=== %s nested in etopo20_global.tif\n", t.file);
+    gl::TLayerModel model;
+    model[0].elevationGrid = LoadRealGrid(folder + "/" + t.file);
+    if (!model[0].elevationGrid) return 1;
+    model[0].elevationMore.push_back(std::make_unique<gl::TGridImports>(*etopo));
+    model[1].elevation = 0;  // metres: sea level
+    model[1].density = kDensity;
+    const std::vector<gl::TCalcPoint> points = RealStations(model, RealSites(*model[0].elevationGrid, t.nearCentre));
+    const std::size_t n = points.size();
+    const std::vector<gl::TPresetSpacing> spacings =
+        gl::PresetSpacings({{model[0].elevationGrid.get(), model[0].elevationMore[0].get()}});
+    const std::vector<gl::TRoledGrid> grids = {{model[0].elevationGrid.get(), gl::TGridRole::Elevation},
+                                               {model[0].elevationMore[0].get(), gl::TGridRole::Elevation}};
+    const auto run = [&](const std::vector<gl::TZone>& bands) {
+      const TBuiltLayout built = Build(bands);
+      const gl::TZoneGridMeans means(grids, built.bands, kEarthRadiusM);
+      return std::make_pair(Evaluate(RealContext(model, built, &means), points, 2).dteMGal, built.segments);
+    };
+    const std::vector<gl::TZone> zones[2] = {*gl::PresetZones(presets[0], spacings),
+                                             *gl::PresetZones(presets[1], spacings)};
+    if (!presetZones[0].empty() && (zones[0] != presetZones[0] || zones[1] != presetZones[1])) {
+      std::fprintf(stderr, "the tiles give different preset bands: no common table\n");
+      return 1;
+    }
+    presetZones[0] = zones[0], presetZones[1] = zones[1];
+    // Both presets cut the distance at the same bounds: those are the
+    // reference's bands.
+    if (zones[0].size() != zones[1].size()) {
+      std::fprintf(stderr, "the presets' bands differ in number: no common reference\n");
+      return 1;
+    }
+    for (std::size_t b = 0; b < zones[0].size(); ++b) {
+      if (zones[0][b].psiFromDeg != zones[1][b].psiFromDeg || zones[0][b].psiToDeg != zones[1][b].psiToDeg) {
+        std::fprintf(stderr, "the presets' bands differ at band %zu: no common reference\n", b);
+        return 1;
+      }
+    }
+    if (bounds.empty()) {
+      bounds = zones[1];
+      refChange.resize(bounds.size());
+      for (int p = 0; p < 2; ++p) bandMiss[p].resize(bounds.size()), bandSegments[p].assign(bounds.size(), 0);
+      for (std::size_t b = 0; b < bounds.size(); ++b) {
+        if (bounds[b].psiFromDeg < 1 && bounds[b].psiToDeg < 180 && bounds[b].psiToDeg > 1) tileBand = b;
+      }
+    }
+    std::vector<double> refSum(n, 0), checkSum(n, 0);  // mGal
+    std::vector<std::vector<double>> ref(bounds.size());
+    for (std::size_t b = 0; b < bounds.size(); ++b) {
+      TRealReference r;
+      r.band = {bounds[b].psiFromDeg, bounds[b].psiToDeg, RealReferenceSize(bounds[b]), false,
+                bounds[b].nearPointKernel};
+      char header[160];
+      std::snprintf(header, sizeof header, "%.17g %.17g %.17g %d %zu", r.band.psiFromDeg, r.band.psiToDeg,
+                    r.band.segmentSizeArcSec, int(r.band.nearPointKernel), n);
+      const std::string cacheName =
+          cacheDir.empty() ? std::string() : cacheDir + "/realall_" + t.stem + "_b" + std::to_string(b) + ".ref";
+      const bool fromCache = !cacheName.empty() && ReadRealReference(cacheName, header, n, r);
+      if (!fromCache) {
+        r.ref = run({r.band}).first;
+        gl::TZone twice = r.band;
+        twice.segmentSizeArcSec *= 2;
+        r.check = run({twice}).first;
+        if (!cacheName.empty()) WriteRealReference(cacheName, header, r);
+      }
+      for (std::size_t i = 0; i < n; ++i) {
+        refSum[i] += r.ref[i];
+        checkSum[i] += r.check[i];
+        refChange[b].d.push_back(r.check[i] - r.ref[i]);
+      }
+      std::printf("  band %g..%g deg, reference at %g\", change from twice that %.5f%s [%.0f s]\n", r.band.psiFromDeg,
+                  r.band.psiToDeg, r.band.segmentSizeArcSec, MaxAbsDiff(r.ref, r.check), fromCache ? " (cache)" : "",
+                  elapsed());
+      std::fflush(stdout);
+      ref[b] = std::move(r.ref);
+    }
+    for (std::size_t i = 0; i < n; ++i) refTotalChange.d.push_back(checkSum[i] - refSum[i]);
+
+    if (variants.empty()) {
+      for (double size : triedTile) {
+        for (bool means : {false, true}) {
+          gl::TZone band = zones[1][tileBand];
+          band.segmentSizeArcSec = size, band.blockMeans = means;
+          variants.push_back({true, band, 0, {}});
+        }
+      }
+      for (double size : triedMiddle) {
+        gl::TZone band = zones[1][tileBand - 1];
+        band.segmentSizeArcSec = size;
+        variants.push_back({false, band, 0, {}});
+      }
+    }
+    for (TVariant& v : variants) {
+      const std::size_t b = v.tile ? tileBand : tileBand - 1;
+      const auto [dte, segments] = run({v.band});
+      v.segments = segments;
+      for (std::size_t i = 0; i < n; ++i) v.miss.d.push_back(dte[i] - ref[b][i]);
+    }
+    for (int p = 0; p < 2; ++p) {
+      std::vector<double> sum(n, 0);  // mGal
+      for (std::size_t b = 0; b < bounds.size(); ++b) {
+        const auto [dte, segments] = run({zones[p][b]});
+        bandSegments[p][b] = segments;
+        for (std::size_t i = 0; i < n; ++i) {
+          bandMiss[p][b].d.push_back(dte[i] - ref[b][i]);
+          sum[i] += dte[i] - ref[b][i];
+        }
+      }
+      const std::vector<double> whole = run(zones[p]).first;
+      std::printf("    %-8s whole, per station:", presets[p]);
+      for (std::size_t i = 0; i < n; ++i) {
+        wholeMiss[p].d.push_back(whole[i] - refSum[i]);
+        bandSum[p].d.push_back(sum[i]);
+        std::printf(" %+.4f", whole[i] - refSum[i]);
+      }
+      std::printf("\n");
+      std::fflush(stdout);
+    }
+  }
+
+  std::printf("\nreal tiles, 0..180 deg: |preset - reference|, max / RMS over the stations on the surface and "
+              "as many 10 m above, mGal (m: block means) [%.0f s]\n", elapsed());
+  std::printf("%-20s %9s %15s", "band (deg)", "ref (\")", "its change");
+  for (const char* p : presets) std::printf(" | %-8s %9s %15s %15s", p, "segments", "surface", "10 m above");
+  std::printf("\n");
+  const auto size = [](const gl::TZone& z) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g\"%s", z.segmentSizeArcSec, z.blockMeans ? "m" : "");
+    return std::string(text);
+  };
+  std::int64_t segments[2] = {0, 0};
+  for (std::size_t b = 0; b < bounds.size(); ++b) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%.3g..%.3g", bounds[b].psiFromDeg, bounds[b].psiToDeg);
+    std::printf("%-20s %9.4g %7.5f/%7.5f", name, RealReferenceSize(bounds[b]), refChange[b].OnSurface().max,
+                refChange[b].Above().max);
+    for (int p = 0; p < 2; ++p) {
+      const TSpread s = bandMiss[p][b].OnSurface(), a = bandMiss[p][b].Above();
+      segments[p] += bandSegments[p][b];
+      std::printf(" | %-8s %9lld %6.4f/%6.4f %6.4f/%6.4f", size(presetZones[p][b]).c_str(),
+                  static_cast<long long>(bandSegments[p][b]), s.max, s.Rms(), a.max, a.Rms());
+    }
+    std::printf("\n");
+  }
+  std::printf("%-20s %9s %7.5f/%7.5f", "0..180, per station", "", refTotalChange.OnSurface().max,
+              refTotalChange.Above().max);
+  for (int p = 0; p < 2; ++p) {
+    const TSpread s = wholeMiss[p].OnSurface(), a = wholeMiss[p].Above();
+    std::printf(" | %-8s %9lld %6.4f/%6.4f %6.4f/%6.4f", "", static_cast<long long>(segments[p]), s.max, s.Rms(),
+                a.max, a.Rms());
+  }
+  std::printf("\n");
+  for (int p = 0; p < 2; ++p) {
+    std::printf("%-8s whole run against the sum of its bands run apart: %.2g mGal at most\n", presets[p],
+                MaxAbsDiff(wholeMiss[p].d, bandSum[p].d));
+  }
+
+  // Per station and band, for each preset: where the misses add up.
+  for (int p = 0; p < 2; ++p) {
+    std::printf("\n%s per station (surface, 10 m above, ...), mGal:\n", presets[p]);
+    for (std::size_t b = 0; b < bounds.size(); ++b) {
+      std::printf("%-14s", (std::to_string(bounds[b].psiFromDeg).substr(0, 8) + "..").c_str());
+      for (double v : bandMiss[p][b].d) std::printf(" %+.4f", v);
+      std::printf("\n");
+    }
+    std::printf("%-14s", "total");
+    for (double v : wholeMiss[p].d) std::printf(" %+.4f", v);
+    std::printf("\n");
+  }
+
+  // The variants alone, then each preset's total with the band before the
+  // tile's band (rows) and the tile's band (columns) as the preset has
+  // them or as a variant: max over the stations on the surface and 10 m above.
+  std::printf("\nother sizes: the band's miss, max / RMS on the surface, max 10 m above, mGal\n");
+  for (const TVariant& v : variants) {
+    const TSpread s = v.miss.OnSurface();
+    std::printf("  %s %9lld %6.4f/%6.4f %6.4f\n", Describe({v.band}).c_str(), static_cast<long long>(v.segments), s.max,
+                s.Rms(), v.miss.Above().max);
+  }
+  for (int p = 0; p < 2; ++p) {
+    const std::size_t m = tileBand - 1;
+    std::vector<const TVariant*> rows = {nullptr}, columns = {nullptr};  // null: the preset's own
+    for (const TVariant& v : variants) (v.tile ? columns : rows).push_back(&v);
+    std::printf("\n%s, total 0..180 deg, max over all stations (rows: %s; columns: %s), mGal\n%-22s", presets[p],
+                Describe({presetZones[p][m]}).c_str(), Describe({presetZones[p][tileBand]}).c_str(), "");
+    for (const TVariant* c : columns) {
+      std::printf(" %9s", c ? Describe({c->band}).substr(Describe({c->band}).find('@') + 1).c_str() : "preset");
+    }
+    std::printf("\n");
+    for (const TVariant* r : rows) {
+      std::printf("%-22s", r ? Describe({r->band}).c_str() : ("preset " + Describe({presetZones[p][m]})).c_str());
+      for (const TVariant* c : columns) {
+        TSpread t;
+        for (std::size_t i = 0; i < wholeMiss[p].d.size(); ++i) {
+          double d = wholeMiss[p].d[i];
+          if (r) d += r->miss.d[i] - bandMiss[p][m].d[i];
+          if (c) d += c->miss.d[i] - bandMiss[p][tileBand].d[i];
+          t.Add(d);
+        }
+        std::printf(" %9.4f", t.max);
+      }
+      std::printf("\n");
+    }
+  }
+  std::printf("\ntotal %.0f s\n", elapsed());
+  return 0;
+}
+
 // Where a layout's time goes: each band alone, 2 threads, median of 5
 // rounds, per point and per segment, so that point samples of the full
 // grid and block means can be told apart.
@@ -1310,6 +1631,7 @@ int main(int argc, char** argv) {
   const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
 
   if (argc > 2 && std::string(argv[1]) == "real") return RealTerrainStudy(argv[2]);
+  if (argc > 2 && std::string(argv[1]) == "realall") return RealAllStudy(argv[2], argc > 3 ? argv[3] : "");
   if (argc > 2 && std::string(argv[1]) == "realfar") return RealFarStudy(argv[2], argc > 3 ? std::atoi(argv[3]) : 12);
   if (argc > 1 && std::string(argv[1]) == "roughness") {  // the surfaces' figures only
     for (const TSurface& surface : kSurfaces) {

@@ -64,7 +64,9 @@ struct TPresetSpacing {
 // A preset for grids of different reach: out to each distance, the rule
 // of the finest spacing that reaches that far, the bands of each rule cut
 // where the next takes over (a cut-off piece narrower than two of its
-// segments joins the band before). One spacing that reaches 180 degrees
+// segments joins the band before). A piece that ends before 180 degrees
+// (a tile's) takes 600 h .. 2700 h on point samples, and in `fine` 60 h ..
+// 600 h finer. One spacing that reaches 180 degrees
 // gives PresetZones(name, spacing) exactly. Empty `spacings`, a spacing
 // that is not positive or an unknown name give nullopt.
 std::optional<std::vector<TZone>> PresetZones(std::string_view name, const std::vector<TPresetSpacing>& spacings);

@@ -392,8 +392,10 @@ TEST(GridReachPresets, ExtentDiameterIsTheFarthestCornersRoundedUp) {
 // Preset bands of a run whose grids reach different distances: each
 // distance in the rule of the finest spacing that reaches it, a coarse
 // grid's beyond the first taken as at most 1' and never finer than the
-// rule before. The expectations cut the
-// one-spacing rules by hand where the next grid takes over.
+// rule before; on a tile, 60 h .. 600 h finer in `fine` and 600 h .. 2700 h
+// on point samples of the tile.
+// The expectations cut the one-spacing rules by hand where the next grid
+// takes over.
 TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
   const auto band = [](double from, double to, const TZone& sized) {  // degrees
     return TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = sized.segmentSizeArcSec,
@@ -413,19 +415,34 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
     ASSERT_DOUBLE_EQ(one[6].psiFromDeg, 1);
     ASSERT_EQ(r30.size(), 9u);
     ASSERT_DOUBLE_EQ(r30[6].psiFromDeg, 0.5);
-    std::vector<TZone> in20(srtm.begin(), srtm.begin() + 7);  // to 0.5 degrees
-    in20.push_back(band(0.5, 1.4, srtm[7]));
+    // On a tile, 0.05 .. 0.5 degrees in `fine` at 3.75" (1.25 h, not the
+    // rule's 1.875 h), and the band 0.5 .. 2.25 degrees, cut where the tile
+    // ends, on point samples of the tile itself (arc-seconds), not means.
+    const bool standard = std::string(preset) == "standard";
+    TZone tileMiddle = srtm[6];
+    tileMiddle.segmentSizeArcSec = standard ? 11.25 : 3.75;
+    const TZone tileBand{.psiFromDeg = 0.5, .psiToDeg = 1.4, .segmentSizeArcSec = standard ? 90.0 : 45.0,
+                         .blockMeans = false};
+    ASSERT_DOUBLE_EQ(srtm[6].psiToDeg, 0.5);
+    ASSERT_EQ(srtm[6].segmentSizeArcSec, standard ? 11.25 : 5.625);  // a grid that reaches everywhere
+    ASSERT_TRUE(srtm[7].blockMeans);                                  // keeps its rule
+    std::vector<TZone> in20(srtm.begin(), srtm.begin() + 6);  // to 0.05 degrees
+    in20.push_back(tileMiddle);
+    in20.push_back(tileBand);
     in20.push_back(band(1.4, 10, one[6]));
     in20.push_back(one[7]);
     in20.push_back(one[8]);
-    std::vector<TZone> in30(srtm.begin(), srtm.begin() + 7);
-    in30.push_back(band(0.5, 1.4, srtm[7]));
+    std::vector<TZone> in30(srtm.begin(), srtm.begin() + 6);
+    in30.push_back(tileMiddle);
+    in30.push_back(tileBand);
     in30.push_back(band(1.4, 5, r30[6]));
     in30.push_back(r30[7]);
     in30.push_back(r30[8]);
     // The 1' rule's band before 10 degrees, cut to 0.01 degrees, is narrower
     // than two of its segments: the 3" band before takes it.
-    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 8);
+    std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 6);
+    sliver.push_back(tileMiddle);
+    sliver.push_back(band(0.5, 2.25, tileBand));
     sliver.push_back(band(2.25, 10, srtm[8]));
     sliver.push_back(one[7]);
     sliver.push_back(one[8]);
