@@ -239,7 +239,7 @@ gl::TLayerModel OneLayer(std::unique_ptr<gl::TGridImports> top) {
 // a band at segment size s samples the level MeanLevel(h, s), as in a run.
 class TMeansByLevel {
  public:
-  explicit TMeansByLevel(const gl::TGridImports& topography) {
+  explicit TMeansByLevel(const gl::TGridImports& topography) : topography_(&topography) {
     std::vector<gl::TZone> levels;
     for (int level = 1; level <= kLevels; ++level) {
       levels.push_back({.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = kSpacingArcSec * std::pow(2.0, level),
@@ -250,13 +250,35 @@ class TMeansByLevel {
   }
   const gl::TGridStandIns* For(const gl::TZone& band) const {
     if (!band.blockMeans) return nullptr;
+    if (band.boxMeans) return Box(band.segmentSizeArcSec);
     const int level = std::min(kLevels, gl::MeanLevel(kSpacingArcSec, band.segmentSizeArcSec));
     return level > 0 ? means_->ForZone(level - 1) : nullptr;
+  }
+
+  // Sliding box means of a segment size, formed when first asked for:
+  // nodes every 2^L h with L = max(1, floor(log2(size / h) - 0.5)), about
+  // two nodes per box.
+  const gl::TGridStandIns* Box(double sizeArcSec) const {
+    for (const auto& [size, standIns] : boxes_) {
+      if (size == sizeArcSec) return standIns.get();
+    }
+    const int level = gl::BoxLevel(kSpacingArcSec, sizeArcSec);
+    const auto start = std::chrono::steady_clock::now();
+    grids_.push_back(gl::SlidingBoxMeans(*topography_, level, sizeArcSec, true, kEarthRadiusM));
+    std::printf("    box means of %g\" at level %d formed in %.1f s\n", sizeArcSec, level,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    auto standIns = std::make_unique<gl::TGridStandIns>();
+    standIns->emplace_back(topography_, grids_.back().get());
+    boxes_.emplace_back(sizeArcSec, std::move(standIns));
+    return boxes_.back().second.get();
   }
 
  private:
   static constexpr int kLevels = 8;  // up to 256 h
   std::unique_ptr<gl::TZoneGridMeans> means_;
+  const gl::TGridImports* topography_;
+  mutable std::vector<std::unique_ptr<gl::TGridImports>> grids_;
+  mutable std::vector<std::pair<double, std::unique_ptr<gl::TGridStandIns>>> boxes_;
 };
 
 // A zone layout ready to run: its bands (split where one exceeds the ring
@@ -359,7 +381,7 @@ std::string Describe(const std::vector<gl::TZone>& bands) {
   for (const auto& b : bands) {
     char piece[96];
     std::snprintf(piece, sizeof piece, "%s%g..%g@%g\"%s", s.empty() ? "" : " ", b.psiFromDeg, b.psiToDeg,
-                  b.segmentSizeArcSec, b.blockMeans ? "m" : "");
+                  b.segmentSizeArcSec, b.boxMeans ? "b" : b.blockMeans ? "m" : "");
     s += piece;
   }
   return s;
@@ -771,6 +793,41 @@ std::vector<TCandidate> Candidates() {
   add("F96-112pt-900m-900m", Decades(six(96, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   add("F128-112pt-900m-900m", Decades(six(128, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   add("F128-75pt-900m-900m", Decades(six(128, 256), {{1, 10, 1.25 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  // Sliding box means of the segment's own size (b) in the far bands and
+  // beyond 3 degrees: the bands 1..3 deg on point samples (p), 3..10 on
+  // box means.
+  const auto box = [](double from, double to, double size) {
+    return gl::TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = size, .blockMeans = true, .boxMeans = true};
+  };
+  const auto points = [](double from, double to, double size) {
+    return gl::TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = size};
+  };
+  add("F-112p-900b-900b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 900), box(45, 180, 900)}));
+  add("F-112p-1800b-1800b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 1800), box(45, 180, 1800)}));
+  add("F-112p-1800b-3600b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("F-112p3-225b-1800b-1800b",
+      Decades(six(128, 256), {points(1, 3, 112.5), box(3, 10, 225), box(10, 45, 1800), box(45, 180, 1800)}));
+  add("F-112p3-450b-1800b-3600b",
+      Decades(six(128, 256), {points(1, 3, 112.5), box(3, 10, 450), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("F-225b-1800b-1800b", Decades(six(128, 256), {box(1, 10, 225), box(10, 45, 1800), box(45, 180, 1800)}));
+  add("S-225p-3600b-3600b", Decades(six(64, 128), {points(1, 10, 225), box(10, 45, 3600), box(45, 180, 3600)}));
+  add("S-225p3-450b-1800b-3600b",
+      Decades(six(64, 128), {points(1, 3, 225), box(3, 10, 450), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("S-450b-3600b-3600b", Decades(six(64, 128), {box(1, 10, 450), box(10, 45, 3600), box(45, 180, 3600)}));
+  add("S-225p3-900b-3600b", Decades(six(64, 128), {points(1, 3, 225), box(3, 10, 900), box(10, 180, 3600)}));
+  // Second round: box means where the first round kept the bounds (far
+  // bands), point samples coarser beyond 3 or 5 degrees.
+  add("F2-112p-900b-1800b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 900), box(45, 180, 1800)}));
+  add("F2-112p3-225p-900b-1800b",
+      Decades(six(128, 256), {points(1, 3, 112.5), points(3, 10, 225), box(10, 45, 900), box(45, 180, 1800)}));
+  add("F2-112p5-225p-900b-1800b",
+      Decades(six(128, 256), {points(1, 5, 112.5), points(5, 10, 225), box(10, 45, 900), box(45, 180, 1800)}));
+  add("F2-112p3-150p-900b-1800b",
+      Decades(six(128, 256), {points(1, 3, 112.5), points(3, 10, 150), box(10, 45, 900), box(45, 180, 1800)}));
+  add("S2-225p-1800b-3600b", Decades(six(64, 128), {points(1, 10, 225), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("S2-225p-900b-3600b", Decades(six(64, 128), {points(1, 10, 225), box(10, 45, 900), box(45, 180, 3600)}));
+  add("S2-225p3-450p-1800b-3600b",
+      Decades(six(64, 128), {points(1, 3, 225), points(3, 10, 450), box(10, 45, 1800), box(45, 180, 3600)}));
   return c;
 }
 
@@ -1364,7 +1421,19 @@ int main(int argc, char** argv) {
   const int sites = argc > 1 ? std::max(1, std::min(8, std::atoi(argv[1]))) : 8;
   const std::string only = argc > 2 && std::string(argv[2]) != "all" ? argv[2] : "";
   const std::string cacheDir = argc > 3 ? argv[3] : "";
-  std::vector<TCandidate> all = Candidates();
+  // A fourth argument keeps only the candidates whose names contain it
+  // (and the presets).
+  const std::string keep = argc > 4 ? argv[4] : "";
+  const auto kept = [&keep] {
+    std::vector<TCandidate> out;
+    for (TCandidate& c : Candidates()) {
+      if (keep.empty() || c.name == "standard" || c.name == "fine" || c.name.find(keep) != std::string::npos) {
+        out.push_back(std::move(c));
+      }
+    }
+    return out;
+  };
+  std::vector<TCandidate> all = kept();
   for (const TSurface& surface : kSurfaces) {
     if (!only.empty() && only != surface.name) continue;
     std::printf("\n=== surface %s\n", surface.name);
@@ -1394,7 +1463,7 @@ int main(int argc, char** argv) {
     for (double v : refTotal) std::printf(" %.5f", v);
     std::printf("\n");
 
-    std::vector<TCandidate> here = Candidates();
+    std::vector<TCandidate> here = kept();
     for (std::size_t c = 0; c < here.size(); ++c) {
       for (int b = 0; b < kStudyBandCount; ++b) {
         const TBuiltLayout built = Build(Clipped(here[c].bands, kStudyBands[b]));
