@@ -3,8 +3,8 @@
 // and what a point costs. Rerun it to check the presets in docs/zones.md.
 //   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_BENCH=ON
 //   cmake --build build -j2 --target globelayers_zone_study
-//   build/bench/globelayers_zone_study [sites [surface [cache]]]  (the study)
-//   build/bench/globelayers_zone_study cost [all]          (the time per point only)
+//   build/bench/globelayers_zone_study [sites [surface [cache [NAME]]]]  (the study; NAME: only the candidates named so)
+//   build/bench/globelayers_zone_study cost [all|NAME]     (the time per point only)
 //   build/bench/globelayers_zone_study roughness [surface] (the surfaces' figures only)
 // sites: places per surface (1 to 8, default 8: four named, then the
 // steepest of each quarter of the globe), each with a station on the
@@ -263,6 +263,7 @@ class TMeansByLevel {
       if (size == sizeArcSec) return standIns.get();
     }
     const int level = gl::BoxLevel(kSpacingArcSec, sizeArcSec);
+    if (level == 0) return nullptr;  // the grid itself, as in a run
     const auto start = std::chrono::steady_clock::now();
     grids_.push_back(gl::SlidingBoxMeans(*topography_, level, sizeArcSec, true, kEarthRadiusM));
     std::printf("    box means of %g\" at level %d formed in %.1f s\n", sizeArcSec, level,
@@ -1235,7 +1236,11 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
         const std::vector<gl::TZone> preset = *gl::PresetZones(presets[p], spacings);
         for (const gl::TZone& z : preset) {
           const double from = std::max(z.psiFromDeg, band.fromDeg), to = std::min(z.psiToDeg, band.toDeg);
-          if (to > from) cut.push_back({from, to, z.segmentSizeArcSec, z.blockMeans});
+          if (!(to > from)) continue;
+          gl::TZone piece = z;  // its means of either kind with it
+          piece.psiFromDeg = from;
+          piece.psiToDeg = to;
+          cut.push_back(piece);
         }
         rows[b].sizeArcSec[p] = cut.front().segmentSizeArcSec;
         rows[b].means[p] = cut.front().blockMeans;
@@ -1263,6 +1268,8 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
         for (double size : {90.0, 45.0, 22.5, 11.25}) {
           tried.push_back({{0.5, 1.4, size, false}});
           tried.push_back({{0.5, 1.4, size, true}});
+          tried.push_back({{.psiFromDeg = 0.5, .psiToDeg = 1.4, .segmentSizeArcSec = size, .blockMeans = true,
+                            .boxMeans = true}});
         }
       }
       for (const std::vector<gl::TZone>& layout : tried) {
@@ -1270,7 +1277,10 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
         TSpread miss;
         for (std::size_t i = 0; i < n; ++i) miss.Add(dte[i] - ref[i]);
         std::printf("    tried");
-        for (const gl::TZone& z : layout) std::printf(" %g..%g@%g%s", z.psiFromDeg, z.psiToDeg, z.segmentSizeArcSec, z.blockMeans ? "m" : "");
+        for (const gl::TZone& z : layout) {
+          std::printf(" %g..%g@%g%s", z.psiFromDeg, z.psiToDeg, z.segmentSizeArcSec,
+                      z.boxMeans ? "b" : z.blockMeans ? "m" : "");
+        }
         std::printf(": %6.4f / %6.4f (%lld segments)\n", miss.max, miss.Rms(), static_cast<long long>(segments));
       }
       std::fflush(stdout);
@@ -1373,7 +1383,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc > 1 && std::string(argv[1]) == "cost") {
-    const bool timeAll = argc > 2 && std::string(argv[2]) == "all";  // every candidate, not the presets only
+    // every candidate, or those whose names contain the argument, besides the presets
+    const std::string which = argc > 2 ? argv[2] : "";
+    const auto timed_ = [&which](const std::string& name) {
+      return name == "standard" || name == "fine" || which == "all" ||
+             (!which.empty() && name.find(which) != std::string::npos);
+    };
     // The default and the presets in turn, seven rounds, so that a drift of
     // the machine's speed touches them alike; medians per point.
     const TSurface& surface = kSurfaces[0];
@@ -1389,7 +1404,7 @@ int main(int argc, char** argv) {
     };
     std::vector<TTimed> timed = {{"default", {{0, 180, 3600}}, {}, {}}};
     for (const TCandidate& c : Candidates()) {
-      if (c.name == "standard" || c.name == "fine" || timeAll) timed.push_back({c.name, c.bands, {}, {}});
+      if (timed_(c.name)) timed.push_back({c.name, c.bands, {}, {}});
     }
     const double before = elapsed();
     const TMeansByLevel means(topo);
@@ -1413,7 +1428,7 @@ int main(int argc, char** argv) {
     }
     PrintBandCosts(model, means, points, timed[0].bands, "default");
     for (const TCandidate& c : Candidates()) {
-      if (c.name == "standard" || c.name == "fine") PrintBandCosts(model, means, points, c.bands, c.name.c_str());
+      if (timed_(c.name)) PrintBandCosts(model, means, points, c.bands, c.name.c_str());
     }
     return 0;
   }

@@ -117,10 +117,10 @@ int MeanLevel(double gridSpacingArcSec, double segmentSizeArcSec) {
 }
 
 int BoxLevel(double gridSpacingArcSec, double boxArcSec) {
-  if (!(gridSpacingArcSec > 0) || !(boxArcSec > 0)) return 1;
+  if (!(gridSpacingArcSec > 0) || !(boxArcSec > 0)) return 0;
   constexpr int kDeepestLevel = 30;  // far beyond any grid's node count
   const double level = std::floor(std::log2(boxArcSec / gridSpacingArcSec) - 0.5);
-  return static_cast<int>(std::clamp(level, 1.0, double{kDeepestLevel}));
+  return static_cast<int>(std::clamp(level, 0.0, double{kDeepestLevel}));
 }
 
 double FinerSpacingArcSec(const TGridImports& grid) {
@@ -145,8 +145,13 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
         perZone_[z].emplace_back(grid, known->second);
         continue;
       }
-      std::unique_ptr<TGridImports> box = SlidingBoxMeans(*grid, BoxLevel(FinerSpacingArcSec(*grid), size), size,
-                                                          roled.role == TGridRole::Elevation, earthRadius);
+      // A box of less than about 2.8 spacings is near the grid's own
+      // sample, and a level of its nodes every second node would drop
+      // half the grid: such a band samples the grid itself.
+      const int level = BoxLevel(FinerSpacingArcSec(*grid), size);
+      if (level == 0) continue;
+      std::unique_ptr<TGridImports> box =
+          SlidingBoxMeans(*grid, level, size, roled.role == TGridRole::Elevation, earthRadius);
       if (!box) continue;  // a grid of one node along an axis: sampled itself
       boxes.emplace_back(size, box.get());
       perZone_[z].emplace_back(grid, box.get());

@@ -387,7 +387,7 @@ TEST(SlidingBoxMeans, HeightsKeepTheMass) {
 
 // A band on box means samples a level of its own at two nodes per box at
 // most (BoxLevel); two bands of one size share it, a band on the pyramid
-// does not.
+// does not, and a box of less than 2.8 spacings samples the grid.
 TEST(SlidingBoxMeans, ZonesOnBoxMeans) {
   const auto grid = MemoryGrid(361, 181, -180, -90, 1, 1, [](int ix, int iy) { return float(ix * iy % 7); });
   const std::vector<TZone> zones = {
@@ -406,17 +406,23 @@ TEST(SlidingBoxMeans, ZonesOnBoxMeans) {
   EXPECT_EQ(BoxLevel(60, 225), 1);
   EXPECT_EQ(BoxLevel(60, 1800), 4);
   EXPECT_EQ(BoxLevel(60, 3600), 5);
-  EXPECT_EQ(BoxLevel(60, 30), 1);
+  // A box near the grid's spacing: the grid itself, not every second node.
+  EXPECT_EQ(BoxLevel(60, 160), 0);
+  EXPECT_EQ(BoxLevel(1200, 900), 0);
+  const std::vector<TZone> small = {
+      {.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true, .boxMeans = true}};
+  EXPECT_EQ(TZoneGridMeans({{grid.get(), TGridRole::Elevation}}, small, 6371001).ForZone(0), nullptr);
 }
 
 TEST(ZonePresets, RulesInTheGridSpacing) {
   const std::vector<TZone> standard = *PresetZones("Standard", 60);
   // The decades to 6 h take the kernel for rings next to the point.
+  // The far bands on box means of the segment's size.
   const std::vector<TZone> expected = {{0, 0.00001, 0.0005625, false, true},     {0.00001, 0.0001, 0.005625, false, true},
                                        {0.0001, 0.001, 0.05625, false, true},    {0.001, 0.01, 0.5625, false, true},
                                        {0.01, 0.1, 5.625, false, true},          {0.1, 1, 28.125, false, false},
-                                       {1, 10, 225, false, false},               {10, 45, 1800, true, false},
-                                       {45, 180, 3600, true, false}};
+                                       {1, 3, 225, false, false},                {3, 10, 450, false, false},
+                                       {10, 45, 1800, true, false, true},        {45, 180, 3600, true, false, true}};
   ASSERT_EQ(standard.size(), expected.size());
   for (std::size_t z = 0; z < expected.size(); ++z) {
     SCOPED_TRACE(z);
@@ -425,6 +431,7 @@ TEST(ZonePresets, RulesInTheGridSpacing) {
     EXPECT_DOUBLE_EQ(standard[z].segmentSizeArcSec, expected[z].segmentSizeArcSec);
     EXPECT_EQ(standard[z].blockMeans, expected[z].blockMeans);
     EXPECT_EQ(standard[z].nearPointKernel, expected[z].nearPointKernel);
+    EXPECT_EQ(standard[z].boxMeans, expected[z].boxMeans);
   }
   EXPECT_FALSE(PresetZones("coarse", 60));
   EXPECT_FALSE(PresetZones("fine", 0));
