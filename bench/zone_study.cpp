@@ -262,8 +262,8 @@ class TMeansByLevel {
     for (const auto& [size, standIns] : boxes_) {
       if (size == sizeArcSec) return standIns.get();
     }
+    if (!(sizeArcSec > kSpacingArcSec)) return nullptr;  // the grid itself, as in a run
     const int level = gl::BoxLevel(kSpacingArcSec, sizeArcSec);
-    if (level == 0) return nullptr;  // the grid itself, as in a run
     const auto start = std::chrono::steady_clock::now();
     grids_.push_back(gl::SlidingBoxMeans(*topography_, level, sizeArcSec, true, kEarthRadiusM));
     std::printf("    box means of %g\" at level %d formed in %.1f s\n", sizeArcSec, level,

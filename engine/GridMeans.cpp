@@ -145,11 +145,13 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
         perZone_[z].emplace_back(grid, known->second);
         continue;
       }
-      // A box of less than about 2.8 spacings is near the grid's own
-      // sample, and a level of its nodes every second node would drop
-      // half the grid: such a band samples the grid itself.
+      // A box within one spacing is the grid's own sample. A box of less
+      // than about 2.8 spacings keeps every node (level 0): a level of every
+      // second node would drop half the grid. That happens only on a grid
+      // at least 5 times coarser than the finest one of the run, whose
+      // rule the band follows, so the copy stays small.
+      if (!(size > FinerSpacingArcSec(*grid))) continue;
       const int level = BoxLevel(FinerSpacingArcSec(*grid), size);
-      if (level == 0) continue;
       std::unique_ptr<TGridImports> box =
           SlidingBoxMeans(*grid, level, size, roled.role == TGridRole::Elevation, earthRadius);
       if (!box) continue;  // a grid of one node along an axis: sampled itself

@@ -85,9 +85,8 @@ double HeightOfMass(double mass, double earthRadius);
 int MeanLevel(double gridSpacingArcSec, double segmentSizeArcSec);
 
 // The level of sliding box means for boxes of `boxArcSec`: nodes about two
-// per box, 2^level spacings apart and no more than box / 1.41 apart; 0 for
-// a box of less than 2.8 spacings, where a band samples the grid itself
-// (a level 1 would take a quarter of the grid's memory at most).
+// per box, 2^level spacings apart and no more than box / 1.41 apart; 0 (a
+// node on every node of the grid) for a box of less than 2.8 spacings.
 // gridSpacingArcSec: the grid's finer node spacing, arc-seconds.
 int BoxLevel(double gridSpacingArcSec, double boxArcSec);
 

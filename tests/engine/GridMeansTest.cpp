@@ -387,7 +387,7 @@ TEST(SlidingBoxMeans, HeightsKeepTheMass) {
 
 // A band on box means samples a level of its own at two nodes per box at
 // most (BoxLevel); two bands of one size share it, a band on the pyramid
-// does not, and a box of less than 2.8 spacings samples the grid.
+// does not.
 TEST(SlidingBoxMeans, ZonesOnBoxMeans) {
   const auto grid = MemoryGrid(361, 181, -180, -90, 1, 1, [](int ix, int iy) { return float(ix * iy % 7); });
   const std::vector<TZone> zones = {
@@ -406,12 +406,17 @@ TEST(SlidingBoxMeans, ZonesOnBoxMeans) {
   EXPECT_EQ(BoxLevel(60, 225), 1);
   EXPECT_EQ(BoxLevel(60, 1800), 4);
   EXPECT_EQ(BoxLevel(60, 3600), 5);
-  // A box near the grid's spacing: the grid itself, not every second node.
+  // A box near the grid's spacing keeps every node, not every second one;
+  // a box within one spacing samples the grid itself.
   EXPECT_EQ(BoxLevel(60, 160), 0);
-  EXPECT_EQ(BoxLevel(1200, 900), 0);
+  EXPECT_EQ(BoxLevel(1200, 1800), 0);
   const std::vector<TZone> small = {
-      {.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = 7200, .blockMeans = true, .boxMeans = true}};
-  EXPECT_EQ(TZoneGridMeans({{grid.get(), TGridRole::Elevation}}, small, 6371001).ForZone(0), nullptr);
+      {.psiFromDeg = 0, .psiToDeg = 90, .segmentSizeArcSec = 5400, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 90, .psiToDeg = 180, .segmentSizeArcSec = 3600, .blockMeans = true, .boxMeans = true}};
+  const TZoneGridMeans smallMeans({{grid.get(), TGridRole::Elevation}}, small, 6371001);
+  ASSERT_NE(smallMeans.ForZone(0), nullptr);
+  EXPECT_EQ(ZoneGrid(smallMeans.ForZone(0), *grid).xStep, 1.0);
+  EXPECT_EQ(smallMeans.ForZone(1), nullptr);
 }
 
 TEST(ZonePresets, RulesInTheGridSpacing) {
