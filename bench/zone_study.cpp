@@ -3,8 +3,8 @@
 // and what a point costs. Rerun it to check the presets in docs/zones.md.
 //   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOBELAYERS_BENCH=ON
 //   cmake --build build -j2 --target globelayers_zone_study
-//   build/bench/globelayers_zone_study [sites [surface [cache]]]  (the study)
-//   build/bench/globelayers_zone_study cost [all]          (the time per point only)
+//   build/bench/globelayers_zone_study [sites [surface [cache [NAME]]]]  (the study; NAME: only the candidates named so)
+//   build/bench/globelayers_zone_study cost [all|NAME]     (the time per point only)
 //   build/bench/globelayers_zone_study roughness [surface] (the surfaces' figures only)
 //   build/bench/globelayers_zone_study real|realfar|realall DEM_FOLDER ...  (the SRTM tiles, below)
 // sites: places per surface (1 to 8, default 8: four named, then the
@@ -242,7 +242,7 @@ gl::TLayerModel OneLayer(std::unique_ptr<gl::TGridImports> top) {
 // a band at segment size s samples the level MeanLevel(h, s), as in a run.
 class TMeansByLevel {
  public:
-  explicit TMeansByLevel(const gl::TGridImports& topography) {
+  explicit TMeansByLevel(const gl::TGridImports& topography) : topography_(&topography) {
     std::vector<gl::TZone> levels;
     for (int level = 1; level <= kLevels; ++level) {
       levels.push_back({.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = kSpacingArcSec * std::pow(2.0, level),
@@ -253,13 +253,36 @@ class TMeansByLevel {
   }
   const gl::TGridStandIns* For(const gl::TZone& band) const {
     if (!band.blockMeans) return nullptr;
+    if (band.boxMeans) return Box(band.segmentSizeArcSec);
     const int level = std::min(kLevels, gl::MeanLevel(kSpacingArcSec, band.segmentSizeArcSec));
     return level > 0 ? means_->ForZone(level - 1) : nullptr;
+  }
+
+  // Sliding box means of a segment size, formed when first asked for:
+  // nodes every 2^L h with L = max(1, floor(log2(size / h) - 0.5)), about
+  // two nodes per box.
+  const gl::TGridStandIns* Box(double sizeArcSec) const {
+    for (const auto& [size, standIns] : boxes_) {
+      if (size == sizeArcSec) return standIns.get();
+    }
+    if (!(sizeArcSec > kSpacingArcSec)) return nullptr;  // the grid itself, as in a run
+    const int level = gl::BoxLevel(kSpacingArcSec, sizeArcSec);
+    const auto start = std::chrono::steady_clock::now();
+    grids_.push_back(gl::SlidingBoxMeans(*topography_, level, sizeArcSec, true, kEarthRadiusM));
+    std::printf("    box means of %g\" at level %d formed in %.1f s\n", sizeArcSec, level,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    auto standIns = std::make_unique<gl::TGridStandIns>();
+    standIns->emplace_back(topography_, grids_.back().get());
+    boxes_.emplace_back(sizeArcSec, std::move(standIns));
+    return boxes_.back().second.get();
   }
 
  private:
   static constexpr int kLevels = 8;  // up to 256 h
   std::unique_ptr<gl::TZoneGridMeans> means_;
+  const gl::TGridImports* topography_;
+  mutable std::vector<std::unique_ptr<gl::TGridImports>> grids_;
+  mutable std::vector<std::pair<double, std::unique_ptr<gl::TGridStandIns>>> boxes_;
 };
 
 // A zone layout ready to run: its bands (split where one exceeds the ring
@@ -362,7 +385,7 @@ std::string Describe(const std::vector<gl::TZone>& bands) {
   for (const auto& b : bands) {
     char piece[96];
     std::snprintf(piece, sizeof piece, "%s%g..%g@%g\"%s", s.empty() ? "" : " ", b.psiFromDeg, b.psiToDeg,
-                  b.segmentSizeArcSec, b.blockMeans ? "m" : "");
+                  b.segmentSizeArcSec, b.boxMeans ? "b" : b.blockMeans ? "m" : "");
     s += piece;
   }
   return s;
@@ -792,6 +815,41 @@ std::vector<TCandidate> Candidates() {
   add("F96-112pt-900m-900m", Decades(six(96, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   add("F128-112pt-900m-900m", Decades(six(128, 256), {{1, 10, 1.875 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
   add("F128-75pt-900m-900m", Decades(six(128, 256), {{1, 10, 1.25 * h}, {10, 45, 15 * h, true}, {45, 180, 15 * h, true}}));
+  // Sliding box means of the segment's own size (b) in the far bands and
+  // beyond 3 degrees: the bands 1..3 deg on point samples (p), 3..10 on
+  // box means.
+  const auto box = [](double from, double to, double size) {
+    return gl::TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = size, .blockMeans = true, .boxMeans = true};
+  };
+  const auto points = [](double from, double to, double size) {
+    return gl::TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = size};
+  };
+  add("F-112p-900b-900b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 900), box(45, 180, 900)}));
+  add("F-112p-1800b-1800b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 1800), box(45, 180, 1800)}));
+  add("F-112p-1800b-3600b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("F-112p3-225b-1800b-1800b",
+      Decades(six(128, 256), {points(1, 3, 112.5), box(3, 10, 225), box(10, 45, 1800), box(45, 180, 1800)}));
+  add("F-112p3-450b-1800b-3600b",
+      Decades(six(128, 256), {points(1, 3, 112.5), box(3, 10, 450), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("F-225b-1800b-1800b", Decades(six(128, 256), {box(1, 10, 225), box(10, 45, 1800), box(45, 180, 1800)}));
+  add("S-225p-3600b-3600b", Decades(six(64, 128), {points(1, 10, 225), box(10, 45, 3600), box(45, 180, 3600)}));
+  add("S-225p3-450b-1800b-3600b",
+      Decades(six(64, 128), {points(1, 3, 225), box(3, 10, 450), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("S-450b-3600b-3600b", Decades(six(64, 128), {box(1, 10, 450), box(10, 45, 3600), box(45, 180, 3600)}));
+  add("S-225p3-900b-3600b", Decades(six(64, 128), {points(1, 3, 225), box(3, 10, 900), box(10, 180, 3600)}));
+  // Second round: box means where the first round kept the bounds (far
+  // bands), point samples coarser beyond 3 or 5 degrees.
+  add("F2-112p-900b-1800b", Decades(six(128, 256), {points(1, 10, 112.5), box(10, 45, 900), box(45, 180, 1800)}));
+  add("F2-112p3-225p-900b-1800b",
+      Decades(six(128, 256), {points(1, 3, 112.5), points(3, 10, 225), box(10, 45, 900), box(45, 180, 1800)}));
+  add("F2-112p5-225p-900b-1800b",
+      Decades(six(128, 256), {points(1, 5, 112.5), points(5, 10, 225), box(10, 45, 900), box(45, 180, 1800)}));
+  add("F2-112p3-150p-900b-1800b",
+      Decades(six(128, 256), {points(1, 3, 112.5), points(3, 10, 150), box(10, 45, 900), box(45, 180, 1800)}));
+  add("S2-225p-1800b-3600b", Decades(six(64, 128), {points(1, 10, 225), box(10, 45, 1800), box(45, 180, 3600)}));
+  add("S2-225p-900b-3600b", Decades(six(64, 128), {points(1, 10, 225), box(10, 45, 900), box(45, 180, 3600)}));
+  add("S2-225p3-450p-1800b-3600b",
+      Decades(six(64, 128), {points(1, 3, 225), points(3, 10, 450), box(10, 45, 1800), box(45, 180, 3600)}));
   return c;
 }
 
@@ -1199,7 +1257,11 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
         const std::vector<gl::TZone> preset = *gl::PresetZones(presets[p], spacings);
         for (const gl::TZone& z : preset) {
           const double from = std::max(z.psiFromDeg, band.fromDeg), to = std::min(z.psiToDeg, band.toDeg);
-          if (to > from) cut.push_back({from, to, z.segmentSizeArcSec, z.blockMeans});
+          if (!(to > from)) continue;
+          gl::TZone piece = z;  // its means of either kind with it
+          piece.psiFromDeg = from;
+          piece.psiToDeg = to;
+          cut.push_back(piece);
         }
         rows[b].sizeArcSec[p] = cut.front().segmentSizeArcSec;
         rows[b].means[p] = cut.front().blockMeans;
@@ -1227,6 +1289,8 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
         for (double size : {90.0, 45.0, 22.5, 11.25}) {
           tried.push_back({{0.5, 1.4, size, false}});
           tried.push_back({{0.5, 1.4, size, true}});
+          tried.push_back({{.psiFromDeg = 0.5, .psiToDeg = 1.4, .segmentSizeArcSec = size, .blockMeans = true,
+                            .boxMeans = true}});
         }
       }
       for (const std::vector<gl::TZone>& layout : tried) {
@@ -1234,7 +1298,10 @@ int RealFarStudy(const std::string& folder, int nearCentre) {
         TSpread miss;
         for (std::size_t i = 0; i < n; ++i) miss.Add(dte[i] - ref[i]);
         std::printf("    tried");
-        for (const gl::TZone& z : layout) std::printf(" %g..%g@%g%s", z.psiFromDeg, z.psiToDeg, z.segmentSizeArcSec, z.blockMeans ? "m" : "");
+        for (const gl::TZone& z : layout) {
+          std::printf(" %g..%g@%g%s", z.psiFromDeg, z.psiToDeg, z.segmentSizeArcSec,
+                      z.boxMeans ? "b" : z.blockMeans ? "m" : "");
+        }
         std::printf(": %6.4f / %6.4f (%lld segments)\n", miss.max, miss.Rms(), static_cast<long long>(segments));
       }
       std::fflush(stdout);
@@ -1657,7 +1724,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc > 1 && std::string(argv[1]) == "cost") {
-    const bool timeAll = argc > 2 && std::string(argv[2]) == "all";  // every candidate, not the presets only
+    // every candidate, or those whose names contain the argument, besides the presets
+    const std::string which = argc > 2 ? argv[2] : "";
+    const auto timed_ = [&which](const std::string& name) {
+      return name == "standard" || name == "fine" || which == "all" ||
+             (!which.empty() && name.find(which) != std::string::npos);
+    };
     // The default and the presets in turn, seven rounds, so that a drift of
     // the machine's speed touches them alike; medians per point.
     const TSurface& surface = kSurfaces[0];
@@ -1673,7 +1745,7 @@ int main(int argc, char** argv) {
     };
     std::vector<TTimed> timed = {{"default", {{0, 180, 3600}}, {}, {}}};
     for (const TCandidate& c : Candidates()) {
-      if (c.name == "standard" || c.name == "fine" || timeAll) timed.push_back({c.name, c.bands, {}, {}});
+      if (timed_(c.name)) timed.push_back({c.name, c.bands, {}, {}});
     }
     const double before = elapsed();
     const TMeansByLevel means(topo);
@@ -1697,7 +1769,7 @@ int main(int argc, char** argv) {
     }
     PrintBandCosts(model, means, points, timed[0].bands, "default");
     for (const TCandidate& c : Candidates()) {
-      if (c.name == "standard" || c.name == "fine") PrintBandCosts(model, means, points, c.bands, c.name.c_str());
+      if (timed_(c.name)) PrintBandCosts(model, means, points, c.bands, c.name.c_str());
     }
     return 0;
   }
@@ -1705,7 +1777,19 @@ int main(int argc, char** argv) {
   const int sites = argc > 1 ? std::max(1, std::min(8, std::atoi(argv[1]))) : 8;
   const std::string only = argc > 2 && std::string(argv[2]) != "all" ? argv[2] : "";
   const std::string cacheDir = argc > 3 ? argv[3] : "";
-  std::vector<TCandidate> all = Candidates();
+  // A fourth argument keeps only the candidates whose names contain it
+  // (and the presets).
+  const std::string keep = argc > 4 ? argv[4] : "";
+  const auto kept = [&keep] {
+    std::vector<TCandidate> out;
+    for (TCandidate& c : Candidates()) {
+      if (keep.empty() || c.name == "standard" || c.name == "fine" || c.name.find(keep) != std::string::npos) {
+        out.push_back(std::move(c));
+      }
+    }
+    return out;
+  };
+  std::vector<TCandidate> all = kept();
   for (const TSurface& surface : kSurfaces) {
     if (!only.empty() && only != surface.name) continue;
     std::printf("\n=== surface %s\n", surface.name);
@@ -1735,7 +1819,7 @@ int main(int argc, char** argv) {
     for (double v : refTotal) std::printf(" %.5f", v);
     std::printf("\n");
 
-    std::vector<TCandidate> here = Candidates();
+    std::vector<TCandidate> here = kept();
     for (std::size_t c = 0; c < here.size(); ++c) {
       for (int b = 0; b < kStudyBandCount; ++b) {
         const TBuiltLayout built = Build(Clipped(here[c].bands, kStudyBands[b]));

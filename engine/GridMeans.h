@@ -55,6 +55,20 @@ std::unique_ptr<TGridImports> HalvedMeans(const TGridImports& grid);
 // Null as for HalvedMeans.
 std::unique_ptr<TGridImports> HalvedMassMeans(const TGridImports& grid, double earthRadius);
 
+// A level of sliding box means: nodes every 2^level spacings of `grid`
+// (on its nodes, first node and extent kept), each the area-weighted mean
+// over a box of `boxArcSec` on the ground centred on the node: that many
+// arc-seconds of latitude and boxArcSec / cos(latitude) of longitude (at
+// most once round). Sampled bilinearly at a segment's centre, a level whose
+// box is the segment's own size stands in for the segment's footprint,
+// where a pyramid level smooths over about two of its spacings. Elevation
+// grids (`massMeans`) average the mass above the sphere of radius
+// `earthRadius` (metres), as HalvedMassMeans; blanks as there. Null when
+// the grid has fewer than 2 nodes along either axis or the box is not
+// positive.
+std::unique_ptr<TGridImports> SlidingBoxMeans(const TGridImports& grid, int level, double boxArcSec, bool massMeans,
+                                              double earthRadius);
+
 // Mass above the sphere of a surface at height h, as the means average it,
 // and the height back from it: metres^3 (per steradian times 3), metres.
 // Exact inverses up to rounding, without cancellation for small h.
@@ -69,6 +83,12 @@ double HeightOfMass(double mass, double earthRadius);
 // gridSpacingArcSec: the grid's finer node spacing, arc-seconds.
 // segmentSizeArcSec: the zone's segment size, arc-seconds.
 int MeanLevel(double gridSpacingArcSec, double segmentSizeArcSec);
+
+// The level of sliding box means for boxes of `boxArcSec`: nodes about two
+// per box, 2^level spacings apart and no more than box / 1.41 apart; 0 (a
+// node on every node of the grid) for a box of less than 2.8 spacings.
+// gridSpacingArcSec: the grid's finer node spacing, arc-seconds.
+int BoxLevel(double gridSpacingArcSec, double boxArcSec);
 
 // The finer of a grid's two node spacings, arc-seconds.
 double FinerSpacingArcSec(const TGridImports& grid);

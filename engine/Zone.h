@@ -22,6 +22,11 @@ struct TZone {
   // cancellation (KernelTermsNear in Geodesy.h). Only presets set it, so that
   // every zone list a user writes gives the bytes it always gave.
   bool nearPointKernel = false;
+  // With blockMeans: sliding box means of the segment's own size on the
+  // ground (SlidingBoxMeans in GridMeans.h) instead of the pyramid's
+  // levels. Only presets set it, so that every zone list a user writes
+  // gives the bytes it always gave.
+  bool boxMeans = false;
   bool operator==(const TZone&) const = default;
 };
 

@@ -1,11 +1,12 @@
 // The zone presets. Both cut the band from the point to 180 degrees at the
 // same bounds, all in the finest grid spacing h: decades 0.0006 h x 10^i up
-// to 60 h, then 600 h, then 180 degrees (for h = 1': 0.00001, 0.0001,
-// 0.001, 0.01, 0.1, 1, 10, 180 degrees). Up to 60 h a band's segment size is its outer
-// bound over a fixed number of rings (more in the decade 6 h .. 60 h, where
-// that size would come near h); beyond, a multiple of h. The far
-// bands sample block means of the grids. docs/zones.md gives the study
-// that chose these numbers and the error of each preset.
+// to 60 h, then 180 h, 600 h, 2700 h and 180 degrees (for h = 1': 0.00001,
+// 0.0001, 0.001, 0.01, 0.1, 1, 3, 10, 45, 180 degrees). Up to 60 h a band's
+// segment size is its outer bound over a fixed number of rings (more in the
+// decade 6 h .. 60 h, where that size would come near h); beyond, a
+// multiple of h. The far bands sample box means of the segment's size
+// (SlidingBoxMeans). docs/zones.md gives the study that chose these
+// numbers and the error of each preset.
 #include <algorithm>
 #include <cmath>
 
@@ -18,8 +19,7 @@ struct TPresetRule {
   const char* name;
   double decadeRings[5];      // near decades, the point .. 0.0006 h .. 6 h: segment = outer bound / this
   double lastDecadeRings;     // 6 h .. 60 h: segment = 60 h / this
-  double middleSpacings;      // 60 h .. 600 h: segment = this times h
-  bool middleMeans;           // 60 h .. 600 h on block means
+  double middleSpacings[2];   // 60 h .. 180 h and 180 h .. 600 h: segment = this times h, point samples
   double farBounds[2];        // degrees per h (times h in arc-seconds / 3600): bounds beyond 600 h, 0 = none
   double farSpacings[3];      // segment sizes of the far bands, times h
   double lastMinArcSec;       // arc-seconds: the last band's segment size at least this
@@ -46,15 +46,22 @@ struct TPresetRule {
 // band missed by 0.005 mGal whatever its rings. So the decades can start at
 // 0.0006 h (1.1 m at h = 1'), where the flat-topped cap and the first
 // ring's first-order error fall below 0.0002 mGal. `fine` needs 128 rings
-// per decade (at 64 the band 0.6 h .. 6 h misses by 0.028 on steep relief)
-// and both far bands at 15 h (at 30 h the last misses by 0.02 on a globe
-// that is rough everywhere); docs/zones.md has the study's tables. Below
-// h = 6" fine's last band stays at 90" (30 h at h = 3", as before): at 15 h
-// the band from 2700 h to 180 degrees would need more rings than a band may
-// have (MaxRings), and the study measured h = 1' only.
+// per decade (at 64 the band 0.6 h .. 6 h misses by 0.028 on steep relief).
+// The far bands sample box means of each segment's own size on the ground:
+// on the pyramid's levels, which smooth over about twice the segment, the
+// last band at 30 h missed by 0.02 mGal on a globe rough everywhere, on
+// box means by 0.006 (at 15 h 0.004 and 0.0025). Box means do not keep
+// where in height a block's mass lies, and nearer than 10 degrees that
+// counts: 3 .. 10 degrees on box means of 3.75 h miss by 0.02 on steep
+// relief, always in the same direction. So from 60 h to 600 h the bands keep
+// point samples, twice as coarse beyond 180 h (3 degrees at h = 1'), where
+// the area is but the cost is not much finer than needed. Below h = 3"
+// fine's last band stays at 90": at 30 h the band from 2700 h to 180
+// degrees would need more rings than a band may have (MaxRings), and the
+// study measured h = 1' only.
 constexpr TPresetRule kPresets[] = {
-    {"standard", {64, 64, 64, 64, 64}, 128, 3.75, false, {2700, 0}, {30, 60, 0}, 0, 3.75, 30, "0.05"},
-    {"fine", {128, 128, 128, 128, 128}, 256, 1.875, false, {2700, 0}, {15, 15, 0}, 90, 1.25, 15, "0.01"},
+    {"standard", {64, 64, 64, 64, 64}, 128, {3.75, 7.5}, {2700, 0}, {30, 60, 0}, 0, 3.75, 30, "0.05"},
+    {"fine", {128, 128, 128, 128, 128}, 256, {1.875, 3.75}, {2700, 0}, {15, 30, 0}, 90, 1.25, 15, "0.01"},
 };
 
 std::string LowerCase(std::string_view text) {
@@ -104,7 +111,7 @@ std::vector<TZone> RuleZones(const TPresetRule& rule, double h, bool tilePiece) 
     if (fromDeg >= kFullDeg) return;
     toDeg = std::min(toDeg, kFullDeg);
     zones.push_back({.psiFromDeg = fromDeg, .psiToDeg = toDeg, .segmentSizeArcSec = segmentArcSec,
-                     .blockMeans = means, .nearPointKernel = nearKernel});
+                     .blockMeans = means, .nearPointKernel = nearKernel, .boxMeans = means});
   };
   // Near bands: decades up to 60 h, those to 6 h with the kernel for rings
   // next to the point.
@@ -114,7 +121,12 @@ std::vector<TZone> RuleZones(const TPresetRule& rule, double h, bool tilePiece) 
     add(toArcSec / kArcSecPerDeg, toArcSec / rule.decadeRings[d], false, true);
   }
   add(60 * h / kArcSecPerDeg, 60 * h / rule.lastDecadeRings, false);
-  add(600 * h / kArcSecPerDeg, (tilePiece ? rule.tileMiddleSpacings : rule.middleSpacings) * h, rule.middleMeans);
+  if (tilePiece) {
+    add(600 * h / kArcSecPerDeg, rule.tileMiddleSpacings * h, false);
+  } else {
+    add(180 * h / kArcSecPerDeg, rule.middleSpacings[0] * h, false);
+    add(600 * h / kArcSecPerDeg, rule.middleSpacings[1] * h, false);
+  }
   int far = 0;
   for (; far < 2 && rule.farBounds[far] > 0; ++far) {
     if (far == 0 && tilePiece) {

@@ -57,6 +57,7 @@ void ForEachZoneField(Zone& z, Visit&& field) {
   field(z.segmentSizeArcSec);
   field(z.blockMeans);
   field(z.nearPointKernel);
+  field(z.boxMeans);
 }
 
 template <typename Grid, typename Visit>

@@ -332,14 +332,102 @@ TEST(ZoneGridMeans, BandOnMeansPrintsTheMeansGridsRun) {
   }
 }
 
+// Sliding box means on a 1-degree global grid (its columns wrap round):
+// each node of the level the mean over a box of the given size on the
+// ground, every node standing for its own cell. A step in longitude shows
+// how much of the box each side holds; towards the poles the box spans
+// 1 / cos(latitude) as many degrees of longitude. Expected fractions from
+// the cells inside each box (rows a little off the node's latitude widen
+// their boxes slightly: the tolerance).
+TEST(SlidingBoxMeans, BoxOfTheSizeOnTheGround) {
+  // 1 east of the zero meridian (column 180 on), and in 170..180 E.
+  const auto step = MemoryGrid(361, 181, -180, -90, 1, 1, [](int ix, int) { return ix >= 180 ? 1.0f : 0.0f; });
+  const auto nearSeam =
+      MemoryGrid(361, 181, -180, -90, 1, 1, [](int ix, int) { return ix >= 351 && ix <= 359 ? 1.0f : 0.0f; });
+  struct Case {
+    const char* what;
+    const TGridImports* grid;
+    int jx, jy;       // level-1 node: 2 degrees apart from 180 W, 90 S
+    double expected;  // no unit
+    double tolerance;
+  };
+  const Case cases[] = {
+      {"on the step, equator: 3 of 5 cells east", step.get(), 90, 45, 0.6, 1e-4},
+      {"2 degrees east of it: all 5", step.get(), 91, 45, 1.0, 1e-3},
+      {"on the step at 60 N: 5.5 of 10 cells", step.get(), 90, 75, 0.55, 2e-3},
+      {"on the seam: 178 and 179 E of 178 E .. 178 W", nearSeam.get(), 0, 45, 0.4, 1e-4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto level = SlidingBoxMeans(*c.grid, 1, 5 * 3600, false, 6371001);
+    ASSERT_TRUE(level);
+    EXPECT_EQ(level->nx, 181);
+    EXPECT_EQ(level->ny, 91);
+    EXPECT_EQ(level->xStep, 2.0);
+    EXPECT_EQ(level->xMin, -180);
+    EXPECT_NEAR(level->at(c.jx, c.jy), c.expected, c.tolerance);
+  }
+  const auto constant = SlidingBoxMeans(*MemoryGrid(37, 19, -180, -90, 10, 10, [](int, int) { return 1234.5f; }), 2,
+                                        30 * 3600, false, 6371001);
+  for (const float v : constant->values) EXPECT_EQ(v, 1234.5f);
+  EXPECT_FALSE(SlidingBoxMeans(*step, 1, 0, false, 6371001));
+}
+
+// Heights average as the mass above the sphere: columns alternately at sea
+// level and 20 km, a box of two cells at the equator: (R + h*)^3 is the
+// mean of R^3 and (R + 20 km)^3, 15.7 m above the mean height.
+TEST(SlidingBoxMeans, HeightsKeepTheMass) {
+  constexpr long double R = 6371001, H = 20000;  // metres
+  const auto ridges = MemoryGrid(361, 181, -180, -90, 1, 1, [](int ix, int) { return ix % 2 ? float(H) : 0.0f; });
+  const auto level = SlidingBoxMeans(*ridges, 1, 2 * 3600, true, double(R));
+  const long double kept = std::cbrt((R * R * R + (R + H) * (R + H) * (R + H)) / 2) - R;
+  EXPECT_NEAR(level->at(90, 45), double(kept), 2.0);
+  EXPECT_GT(level->at(90, 45), double(H / 2) + 12);
+}
+
+// A band on box means samples a level of its own at two nodes per box at
+// most (BoxLevel); two bands of one size share it, a band on the pyramid
+// does not.
+TEST(SlidingBoxMeans, ZonesOnBoxMeans) {
+  const auto grid = MemoryGrid(361, 181, -180, -90, 1, 1, [](int ix, int iy) { return float(ix * iy % 7); });
+  const std::vector<TZone> zones = {
+      {.psiFromDeg = 0, .psiToDeg = 10, .segmentSizeArcSec = 3600},
+      {.psiFromDeg = 10, .psiToDeg = 45, .segmentSizeArcSec = 4 * 3600, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 45, .psiToDeg = 90, .segmentSizeArcSec = 4 * 3600, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 90, .psiToDeg = 180, .segmentSizeArcSec = 4 * 3600, .blockMeans = true}};
+  const TZoneGridMeans means({{grid.get(), TGridRole::Elevation}}, zones, 6371001);
+  EXPECT_EQ(means.ForZone(0), nullptr);
+  ASSERT_NE(means.ForZone(1), nullptr);
+  const TGridImports& box = ZoneGrid(means.ForZone(1), *grid);
+  EXPECT_EQ(box.xStep, 2.0);  // BoxLevel(1 deg, 4 deg) = 1: 2 nodes per box
+  EXPECT_EQ(&ZoneGrid(means.ForZone(2), *grid), &box);
+  const TGridImports& pyramid = ZoneGrid(means.ForZone(3), *grid);
+  EXPECT_EQ(pyramid.xStep, 4.0);
+  EXPECT_EQ(BoxLevel(60, 225), 1);
+  EXPECT_EQ(BoxLevel(60, 1800), 4);
+  EXPECT_EQ(BoxLevel(60, 3600), 5);
+  // A box near the grid's spacing keeps every node, not every second one;
+  // a box within one spacing samples the grid itself.
+  EXPECT_EQ(BoxLevel(60, 160), 0);
+  EXPECT_EQ(BoxLevel(1200, 1800), 0);
+  const std::vector<TZone> small = {
+      {.psiFromDeg = 0, .psiToDeg = 90, .segmentSizeArcSec = 5400, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 90, .psiToDeg = 180, .segmentSizeArcSec = 3600, .blockMeans = true, .boxMeans = true}};
+  const TZoneGridMeans smallMeans({{grid.get(), TGridRole::Elevation}}, small, 6371001);
+  ASSERT_NE(smallMeans.ForZone(0), nullptr);
+  EXPECT_EQ(ZoneGrid(smallMeans.ForZone(0), *grid).xStep, 1.0);
+  EXPECT_EQ(smallMeans.ForZone(1), nullptr);
+}
+
 TEST(ZonePresets, RulesInTheGridSpacing) {
   const std::vector<TZone> standard = *PresetZones("Standard", 60);
   // The decades to 6 h take the kernel for rings next to the point.
+  // The far bands on box means of the segment's size.
   const std::vector<TZone> expected = {{0, 0.00001, 0.0005625, false, true},     {0.00001, 0.0001, 0.005625, false, true},
                                        {0.0001, 0.001, 0.05625, false, true},    {0.001, 0.01, 0.5625, false, true},
                                        {0.01, 0.1, 5.625, false, true},          {0.1, 1, 28.125, false, false},
-                                       {1, 10, 225, false, false},               {10, 45, 1800, true, false},
-                                       {45, 180, 3600, true, false}};
+                                       {1, 3, 225, false, false},                {3, 10, 450, false, false},
+                                       {10, 45, 1800, true, false, true},        {45, 180, 3600, true, false, true}};
   ASSERT_EQ(standard.size(), expected.size());
   for (std::size_t z = 0; z < expected.size(); ++z) {
     SCOPED_TRACE(z);
@@ -348,6 +436,7 @@ TEST(ZonePresets, RulesInTheGridSpacing) {
     EXPECT_DOUBLE_EQ(standard[z].segmentSizeArcSec, expected[z].segmentSizeArcSec);
     EXPECT_EQ(standard[z].blockMeans, expected[z].blockMeans);
     EXPECT_EQ(standard[z].nearPointKernel, expected[z].nearPointKernel);
+    EXPECT_EQ(standard[z].boxMeans, expected[z].boxMeans);
   }
   EXPECT_FALSE(PresetZones("coarse", 60));
   EXPECT_FALSE(PresetZones("fine", 0));

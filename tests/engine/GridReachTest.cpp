@@ -397,55 +397,63 @@ TEST(GridReachPresets, ExtentDiameterIsTheFarthestCornersRoundedUp) {
 // The expectations cut the one-spacing rules by hand where the next grid
 // takes over.
 TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
-  const auto band = [](double from, double to, const TZone& sized) {  // degrees
-    return TZone{.psiFromDeg = from, .psiToDeg = to, .segmentSizeArcSec = sized.segmentSizeArcSec,
-                 .blockMeans = sized.blockMeans};
+  const auto band = [](double from, double to, TZone sized) {  // degrees
+    sized.psiFromDeg = from;
+    sized.psiToDeg = to;
+    return sized;
   };
   for (const char* preset : {"standard", "fine"}) {
     SCOPED_TRACE(preset);
     const std::vector<TZone> srtm = *PresetZones(preset, 3);   // a 3" tile
     const std::vector<TZone> one = *PresetZones(preset, 60);   // a 1' grid
     const std::vector<TZone> r30 = *PresetZones(preset, 30);   // a 30" grid
-    // The 3" rule: decades to 0.05 degrees, 0.05 .. 0.5, 0.5 .. 2.25, on;
-    // the 1' rule: ..., 1 .. 10, 10 .. 45, 45 .. 180; the 30" rule: ...,
-    // 0.5 .. 5, 5 .. 22.5, 22.5 .. 180 degrees.
-    ASSERT_EQ(srtm.size(), 9u);
-    ASSERT_DOUBLE_EQ(srtm[7].psiToDeg, 2.25);
-    ASSERT_EQ(one.size(), 9u);
+    // The 3" rule: decades to 0.05 degrees, 0.05 .. 0.15, 0.15 .. 0.5,
+    // 0.5 .. 2.25, on; the 1' rule: ..., 1 .. 3, 3 .. 10, 10 .. 45,
+    // 45 .. 180; the 30" rule: ..., 0.5 .. 1.5, 1.5 .. 5, 5 .. 22.5,
+    // 22.5 .. 180 degrees.
+    ASSERT_EQ(srtm.size(), 10u);
+    ASSERT_DOUBLE_EQ(srtm[8].psiToDeg, 2.25);
+    ASSERT_EQ(one.size(), 10u);
     ASSERT_DOUBLE_EQ(one[6].psiFromDeg, 1);
-    ASSERT_EQ(r30.size(), 9u);
+    ASSERT_DOUBLE_EQ(one[7].psiFromDeg, 3);
+    ASSERT_EQ(r30.size(), 10u);
     ASSERT_DOUBLE_EQ(r30[6].psiFromDeg, 0.5);
-    // On a tile, 0.05 .. 0.5 degrees in `fine` at 3.75" (1.25 h, not the
-    // rule's 1.875 h), and the band 0.5 .. 2.25 degrees, cut where the tile
-    // ends, on point samples of the tile itself (arc-seconds), not means.
+    ASSERT_DOUBLE_EQ(r30[7].psiFromDeg, 1.5);
+    // On a tile, 0.05 .. 0.5 degrees in one band, in `fine` at 3.75" (1.25 h,
+    // not the rule's 1.875 h and 3.75 h), and the band 0.5 .. 2.25 degrees,
+    // cut where the tile ends, on point samples of the tile itself
+    // (arc-seconds), not means.
     const bool standard = std::string(preset) == "standard";
-    TZone tileMiddle = srtm[6];
+    TZone tileMiddle = band(0.05, 0.5, srtm[6]);
     tileMiddle.segmentSizeArcSec = standard ? 11.25 : 3.75;
     const TZone tileBand{.psiFromDeg = 0.5, .psiToDeg = 1.4, .segmentSizeArcSec = standard ? 90.0 : 45.0,
                          .blockMeans = false};
-    ASSERT_DOUBLE_EQ(srtm[6].psiToDeg, 0.5);
+    ASSERT_DOUBLE_EQ(srtm[7].psiToDeg, 0.5);
     ASSERT_EQ(srtm[6].segmentSizeArcSec, standard ? 11.25 : 5.625);  // a grid that reaches everywhere
-    ASSERT_TRUE(srtm[7].blockMeans);                                  // keeps its rule
+    ASSERT_TRUE(srtm[8].blockMeans);                                  // keeps its rule
     std::vector<TZone> in20(srtm.begin(), srtm.begin() + 6);  // to 0.05 degrees
     in20.push_back(tileMiddle);
     in20.push_back(tileBand);
-    in20.push_back(band(1.4, 10, one[6]));
+    in20.push_back(band(1.4, 3, one[6]));
     in20.push_back(one[7]);
     in20.push_back(one[8]);
+    in20.push_back(one[9]);
+    // 1.4 .. 1.5 degrees is wider than two of the 30" rule's segments there.
     std::vector<TZone> in30(srtm.begin(), srtm.begin() + 6);
     in30.push_back(tileMiddle);
     in30.push_back(tileBand);
-    in30.push_back(band(1.4, 5, r30[6]));
+    in30.push_back(band(1.4, 1.5, r30[6]));
     in30.push_back(r30[7]);
     in30.push_back(r30[8]);
+    in30.push_back(r30[9]);
     // The 1' rule's band before 10 degrees, cut to 0.01 degrees, is narrower
     // than two of its segments: the 3" band before takes it.
     std::vector<TZone> sliver(srtm.begin(), srtm.begin() + 6);
     sliver.push_back(tileMiddle);
     sliver.push_back(band(0.5, 2.25, tileBand));
-    sliver.push_back(band(2.25, 10, srtm[8]));
-    sliver.push_back(one[7]);
+    sliver.push_back(band(2.25, 10, srtm[9]));
     sliver.push_back(one[8]);
+    sliver.push_back(one[9]);
     struct Case {
       const char* what;
       std::vector<TPresetSpacing> spacings;  // arc-seconds, degrees
@@ -473,8 +481,8 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
       {0, 0.00001, 0.00028125, false, true},   {0.00001, 0.0001, 0.0028125, false, true},
       {0.0001, 0.001, 0.028125, false, true},  {0.001, 0.01, 0.28125, false, true},
       {0.01, 0.1, 2.8125, false, true},        {0.1, 1, 14.0625, false},
-      {1, 10, 112.5, false},                   {10, 45, 900, true},
-      {45, 180, 900, true}};
+      {1, 3, 112.5, false},                    {3, 10, 225, false},
+      {10, 45, 900, true, false, true},        {45, 180, 1800, true, false, true}};
   const std::vector<TZone> formed = *PresetZones("fine", std::vector<TPresetSpacing>{{60, 180}});
   ASSERT_EQ(formed.size(), fine1.size());
   for (std::size_t k = 0; k < fine1.size(); ++k) {  // the rule's bounds are products in h: to the last bits
@@ -483,6 +491,7 @@ TEST(GridReachPresets, FarSizesFollowTheGridsThatReachThem) {
     EXPECT_DOUBLE_EQ(formed[k].segmentSizeArcSec, fine1[k].segmentSizeArcSec) << k;
     EXPECT_EQ(formed[k].blockMeans, fine1[k].blockMeans) << k;
     EXPECT_EQ(formed[k].nearPointKernel, fine1[k].nearPointKernel) << k;
+    EXPECT_EQ(formed[k].boxMeans, fine1[k].boxMeans) << k;
   }
 }
 
