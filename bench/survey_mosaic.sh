@@ -40,6 +40,14 @@ if [ ! -s global30.tif ] || [ ! -s stations.dat ]; then
   /usr/bin/time -f "generation: %e s, peak %M KB" nice "$build/bench/globelayers_surveymosaic" . 5 35 "$tiles" "$stations"
 fi
 [ -s mosaic.vrt ] || /usr/bin/time -f "gdalbuildvrt: %e s" gdalbuildvrt -q mosaic.vrt tiles/*.tif
+# Overviews of the global grid (plain means of 2 x 2 .. 64 x 64 nodes, in
+# the file): the far bands' block means read them instead of the whole
+# grid. NOOVERVIEWS=1 leaves them out (a global grid that has them already
+# keeps them: generate afresh).
+if [ -z "${NOOVERVIEWS:-}" ] && ! gdalinfo global30.tif | grep -q "Overviews:"; then
+  /usr/bin/time -f "gdaladdo: %e s, peak %M KB" nice gdaladdo -q -r average --config COMPRESS_OVERVIEW ZSTD \
+    --config ZSTD_LEVEL 1 --config PREDICTOR_OVERVIEW 2 global30.tif 2 4 8 16 32 64
+fi
 du -sh tiles global30.tif | tr '\n' ' '; echo
 
 settings() {  # name datafile zone-line...
@@ -111,7 +119,8 @@ awk -v w="$wall" -v n="$stations" -v l="$loadWall" -v p="$peak" -v lp="$loadPeak
   printf "time per station on 2 threads %.3f s; the grids load in about %.2f s (one station less its time)\n", s, l - s
 }'
 
-# References: the steepest and the flattest stations.
+# References: the steepest and the flattest stations (REFS=0: none).
+[ "$refs" -gt 0 ] || exit 0
 sort -k2,2gr slopes.dat > bysteep.ids  # whole, so that head cuts no pipe
 head -n $((refs - refs / 3)) bysteep.ids > refs.ids
 tail -n $((refs / 3)) bysteep.ids >> refs.ids

@@ -284,7 +284,11 @@ std::optional<TRunRefusal> LayOutKnownBands(const TRunParameters& params, TRunBa
 // Completes the bands once the grids of `model` are loaded: a preset's
 // bands, the block means and the azimuth tables. The refusal's message when
 // the run cannot go on.
-std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
+// The overviews of a loaded grid's file (TGridOverview), by the grid.
+using TOverviewsOf = std::function<std::vector<TGridOverview>(const TGridImports* grid)>;
+
+std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands,
+                                         const TOverviewsOf& overviewsOf) {
   if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
     // Each distance in the rule of the finest grid that reaches it; without
     // grids (or with a grid of no spacing) the finest spacing's rule.
@@ -328,7 +332,7 @@ std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunPar
   for (int k = 0; k < params.rowCount; ++k) {
     // Every grid of a list has its own means.
     const auto add = [&](const TGridImports* grid, TGridRole role) {
-      if (readByMeans(grid)) grids.push_back({grid, role});
+      if (readByMeans(grid)) grids.push_back({grid, role, overviewsOf ? overviewsOf(grid) : std::vector<TGridOverview>{}});
     };
     if (model[k].elevationGrid) add(model[k].elevationGrid.get(), TGridRole::Elevation);
     for (const auto& grid : model[k].elevationMore) add(grid.get(), TGridRole::Elevation);
@@ -341,6 +345,9 @@ std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunPar
     bands.means = TZoneGridMeans(grids, bands.zones, params.earthRadius);
   } catch (const std::bad_alloc&) {
     return Refuse(TRunFault::MeansOutOfMemory);
+  } catch (const TOverviewNotLoaded&) {
+    // The reader said why; given up for a stop request, it says nothing.
+    if (!LongStepStopRequested()) return TRunRefusal{TRunFault::GridNotLoaded, {}};
   } catch (const std::exception&) {
     // Given up for a stop request: the caller ends the run as stopped.
     if (!LongStepStopRequested()) throw;
@@ -400,8 +407,49 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // asks "Cancel calculation?" as it does between points, and Yes (or a stop
 // request) gives the loading up within a block of the file. `refusal` gets
 // the message of a refused zone layout.
+// The overviews of the model's grids, each loaded when the block means ask
+// for it: by each grid's path (the rows' references and the model's grids
+// in the same order), within the reach that `window` gives around the
+// stations (whole without it).
+TOverviewsOf OverviewsOfModel(const TLayerModel& model, const TRunParameters& params, IUserPrompts& prompts,
+                              const std::function<TNodeWindow(const TGridImports&, double)>& window) {
+  auto paths = std::make_shared<std::map<const TGridImports*, std::string>>();
+  for (int k = 0; k < params.rowCount; ++k) {
+    const auto add = [&paths](const std::unique_ptr<TGridImports>& first, const TGridTail& more,
+                              const TLayerValue& value) {
+      if (!first || value.grids.size() != more.size() + 1) return;
+      (*paths)[first.get()] = value.grids.front().path;
+      for (std::size_t n = 0; n < more.size(); ++n) (*paths)[more[n].get()] = value.grids[n + 1].path;
+    };
+    add(model[k].elevationGrid, model[k].elevationMore, params.layers[k].elevation);
+    if (k >= 1) add(model[k].densityGrid, model[k].densityMore, params.layers[k].density);
+  }
+  return [paths, &prompts, window](const TGridImports* grid) {
+    std::vector<TGridOverview> overviews;
+    const auto found = paths->find(grid);
+    if (found == paths->end()) return overviews;
+    const std::string path = found->second;
+    const std::vector<TGridImports> geometries = GridOverviews(path);
+    for (std::size_t n = 0; n < geometries.size(); ++n) {
+      const int level = OverviewLevel(FinerSpacingArcSec(*grid), FinerSpacingArcSec(geometries[n]));
+      if (level < 1) continue;
+      overviews.push_back({.level = level, .load = [path, n, &prompts, window](double reachDeg) {
+                             auto overview = std::make_unique<TGridImports>();
+                             TWindowChooser choose;
+                             if (window && reachDeg < 180)
+                               choose = [&window, reachDeg](const TGridImports& g) { return window(g, reachDeg); };
+                             if (LoadGridOverview(*overview, path, prompts, int(n), choose).fault != TGridFault::kNone)
+                               return std::unique_ptr<TGridImports>{};
+                             return overview;
+                           }});
+    }
+    return overviews;
+  };
+}
+
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
                              const TRunOptions& options, const std::function<TGridWindowPlan()>& planReach,
+                             const std::function<TNodeWindow(const TGridImports&, double)>& overviewWindow,
                              IRunProgress& progress, IUserPrompts& prompts, std::optional<TRunRefusal>& refusal) {
   const TGridLoader& loadGrid = options.loadGrid;
   TDeferredMessages deferred;
@@ -415,7 +463,14 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
       for (int k = 0; k < params.rowCount && rowsLoaded; ++k) {
         rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid, plan);
       }
-      if (rowsLoaded) refusal = CompleteBands(model, params, bands);
+      if (rowsLoaded) {
+        refusal = CompleteBands(model, params, bands, OverviewsOfModel(model, params, deferred, overviewWindow));
+        // An overview that did not load: its reader's message is the run's.
+        if (refusal && refusal->fault == TRunFault::GridNotLoaded) {
+          rowsLoaded = false;
+          refusal.reset();
+        }
+      }
     } catch (...) {
       thrown = std::current_exception();
     }
@@ -529,7 +584,12 @@ class TRunSetUp {
     if (options_.beforeGrids) options_.beforeGrids(params_);
     std::optional<TRunRefusal> refusal;
     const auto plan = [this, stations] { return PlanReach(stations); };
-    switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, progress_, prompts_, refusal)) {
+    // Overviews in the stations' reach, as the grids are; whole for a front
+    // end that loads the grids itself.
+    std::function<TNodeWindow(const TGridImports&, double)> overviewWindow;
+    if (stations != nullptr && !stations->empty() && !options_.loadGrid)
+      overviewWindow = [stations](const TGridImports& g, double reachDeg) { return stations->WindowOf(g, reachDeg); };
+    switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, overviewWindow, progress_, prompts_, refusal)) {
       case TGridSetUp::Ready:
         break;
       case TGridSetUp::Cancelled:
@@ -551,7 +611,8 @@ class TRunSetUp {
   // The window of each grid that the bands sample around `stations`, by
   // the grid's path: empty (whole grids) without stations and for a front
   // end that loads the grids itself. A grid that a band on block means
-  // reads is read whole: its means are formed from the whole grid. The
+  // reads is read whole, its means formed from the whole grid, unless its
+  // file has an overview that serves the band's level. The
   // geometries that a preset's bands and the lists need come from a read
   // of each file's first cell.
   TGridWindowPlan PlanReach(const TStationArea* stations) const {
@@ -602,8 +663,24 @@ class TRunSetUp {
     }
     if (zones.empty()) return {};
 
+    // The levels of each path's overviews (OverviewLevel), looked up once.
+    std::map<std::string, std::vector<int>> overviewLevels;
+    const auto servedByOverview = [&](const std::string& path, const TZone& zone) {
+      const TGridImports* g = geometry(path);
+      if (g == nullptr) return false;
+      auto found = overviewLevels.find(path);
+      if (found == overviewLevels.end()) {
+        std::vector<int> levels;
+        for (const TGridImports& overview : GridOverviews(path))
+          levels.push_back(OverviewLevel(FinerSpacingArcSec(*g), FinerSpacingArcSec(overview)));
+        found = overviewLevels.emplace(path, std::move(levels)).first;
+      }
+      const int level = MeanLevel(FinerSpacingArcSec(*g), zone.segmentSizeArcSec);
+      return level >= 1 && OverviewForLevel(found->second, level) >= 0;
+    };
     // Per path the farthest band that reads it; 180 degrees for a band on
-    // block means.
+    // block means of the grid's own, none for one whose means come from
+    // the file's overviews (loaded apart, in their own windows).
     std::map<std::string, double> reachDeg;
     for (const auto& paths : lists) {
       std::vector<const TGridImports*> list;
@@ -616,6 +693,7 @@ class TRunSetUp {
         double& reach = reachDeg[paths[n]];
         for (const TZone& zone : zones) {
           if (paths.size() > 1 && !BandReadsGrid(zone, list, n)) continue;
+          if (zone.blockMeans && servedByOverview(paths[n], zone)) continue;
           reach = std::max(reach, zone.blockMeans ? 180.0 : zone.psiToDeg);
         }
       }

@@ -120,49 +120,99 @@ double FinerSpacingArcSec(const TGridImports& grid) {
   return 3600 * std::min(std::fabs(grid.xStep), std::fabs(grid.yStep));
 }
 
+int OverviewLevel(double gridSpacingArcSec, double overviewSpacingArcSec) {
+  return MeanLevel(gridSpacingArcSec, overviewSpacingArcSec);
+}
+
+int OverviewForLevel(const std::vector<int>& overviewLevels, int level) {
+  int chosen = -1;
+  for (std::size_t n = 0; n < overviewLevels.size(); ++n) {
+    const int candidate = overviewLevels[n];
+    if (candidate >= 1 && candidate <= level && (chosen < 0 || candidate > overviewLevels[std::size_t(chosen)]))
+      chosen = static_cast<int>(n);
+  }
+  return chosen;
+}
+
+void TZoneGridMeans::AddLevels(const TGridImports* grid, const TGridImports* start,
+                               std::unique_ptr<TGridImports> owned, int startLevel, TZonesOfLevel wanted,
+                               const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved) {
+  const TGridImports* finer = start;
+  std::unique_ptr<TGridImports> passing = std::move(owned);  // a level no zone samples
+  if (const auto here = wanted.find(startLevel); here != wanted.end()) {
+    if (passing) levels_.push_back(std::move(passing));
+    for (const std::size_t z : here->second) perZone_[z].emplace_back(grid, finer);
+    wanted.erase(here);
+  }
+  if (wanted.empty()) return;
+  // Halve level by level; keep a level that a zone samples, drop the others
+  // once the next is formed. A grid too small to halve further serves the
+  // deeper levels with its coarsest.
+  const int deepest = wanted.rbegin()->first;
+  for (int level = startLevel + 1; level <= deepest; ++level) {
+    std::unique_ptr<TGridImports> next = halved(*finer);
+    if (!next) break;
+    passing.reset();
+    finer = next.get();
+    if (wanted.count(level) != 0) {
+      levels_.push_back(std::move(next));
+    } else {
+      passing = std::move(next);
+    }
+    if (const auto found = wanted.find(level); found != wanted.end()) {
+      for (const std::size_t z : found->second) perZone_[z].emplace_back(grid, finer);
+      wanted.erase(found);
+    }
+  }
+  // Levels beyond the coarsest that could be formed sample the coarsest.
+  if (!wanted.empty() && finer != grid) {
+    if (passing) levels_.push_back(std::move(passing));
+    for (const auto& [level, zoneList] : wanted) {
+      for (const std::size_t z : zoneList) perZone_[z].emplace_back(grid, finer);
+    }
+  }
+}
+
 TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::vector<TZone>& zones,
                                double earthRadius) {
   perZone_.resize(zones.size());
   for (const TRoledGrid& roled : grids) {
     const TGridImports* grid = roled.grid;
-    const auto halved = [elevation = roled.role == TGridRole::Elevation, earthRadius](const TGridImports& finer) {
-      return elevation ? HalvedMassMeans(finer, earthRadius) : HalvedMeans(finer);
-    };
-    // The levels this grid needs, and the zones that need each.
-    std::map<int, std::vector<std::size_t>> zonesOfLevel;
+    const std::function<std::unique_ptr<TGridImports>(const TGridImports&)> halved =
+        [elevation = roled.role == TGridRole::Elevation, earthRadius](const TGridImports& finer) {
+          return elevation ? HalvedMassMeans(finer, earthRadius) : HalvedMeans(finer);
+        };
+    // The levels this grid needs, and the zones that need each: from the
+    // grid's own pyramid, or from the overview that serves the level.
+    std::vector<int> overviewLevels;
+    for (const TGridOverview& overview : roled.overviews) overviewLevels.push_back(overview.level);
+    TZonesOfLevel own;
+    std::map<int, TZonesOfLevel> fromOverview;  // by the overview's index
     for (std::size_t z = 0; z < zones.size(); ++z) {
       if (!zones[z].blockMeans) continue;
       const int level = MeanLevel(FinerSpacingArcSec(*grid), zones[z].segmentSizeArcSec);
-      if (level > 0) zonesOfLevel[level].push_back(z);
-    }
-    if (zonesOfLevel.empty()) continue;
-    // Halve level by level; keep a level that a zone samples, drop the others
-    // once the next is formed. A grid too small to halve further serves the
-    // deeper levels with its coarsest.
-    const TGridImports* finer = grid;
-    std::unique_ptr<TGridImports> passing;  // a level no zone samples
-    const int deepest = zonesOfLevel.rbegin()->first;
-    for (int level = 1; level <= deepest; ++level) {
-      std::unique_ptr<TGridImports> next = halved(*finer);
-      if (!next) break;
-      passing.reset();
-      finer = next.get();
-      if (zonesOfLevel.count(level) != 0) {
-        levels_.push_back(std::move(next));
+      if (level <= 0) continue;
+      const int overview = OverviewForLevel(overviewLevels, level);
+      if (overview < 0) {
+        own[level].push_back(z);
       } else {
-        passing = std::move(next);
-      }
-      if (const auto wanted = zonesOfLevel.find(level); wanted != zonesOfLevel.end()) {
-        for (const std::size_t z : wanted->second) perZone_[z].emplace_back(grid, finer);
-        zonesOfLevel.erase(wanted);
+        fromOverview[overview][level].push_back(z);
       }
     }
-    // Levels beyond the coarsest that could be formed sample the coarsest.
-    if (!zonesOfLevel.empty() && finer != grid) {
-      if (passing) levels_.push_back(std::move(passing));
-      for (const auto& [level, zoneList] : zonesOfLevel) {
-        for (const std::size_t z : zoneList) perZone_[z].emplace_back(grid, finer);
+    if (!own.empty()) AddLevels(grid, grid, nullptr, 0, std::move(own), halved);
+    for (auto& [index, wanted] : fromOverview) {
+      const TGridOverview& overview = roled.overviews[std::size_t(index)];
+      // Sampled as it is, it is read within the farthest of its bands;
+      // halved further, whole (the halving needs the nodes around each).
+      double reachDeg = 0;  // degrees
+      for (const auto& [level, zoneList] : wanted) {
+        for (const std::size_t z : zoneList)
+          reachDeg = std::max(reachDeg, level == overview.level ? zones[z].psiToDeg : 180.0);
       }
+      std::unique_ptr<TGridImports> start = overview.load ? overview.load(reachDeg) : nullptr;
+      if (!start) throw TOverviewNotLoaded();
+      const TGridImports* first = start.get();
+      AddLevels(grid, first, std::move(start), overview.level, std::move(wanted), halved);
     }
   }
 }
