@@ -284,11 +284,12 @@ std::optional<TRunRefusal> LayOutKnownBands(const TRunParameters& params, TRunBa
 // Completes the bands once the grids of `model` are loaded: a preset's
 // bands, the block means and the azimuth tables. The refusal's message when
 // the run cannot go on.
-// The overviews of a loaded grid's file (TGridOverview), by the grid.
-using TOverviewsOf = std::function<std::vector<TGridOverview>(const TGridImports* grid)>;
+// Fills in where a loaded grid's means may come from besides the grid
+// itself: its file's overviews and its file's rows (TRoledGrid).
+using TMeansSources = std::function<void(TRoledGrid& grid)>;
 
 std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands,
-                                         const TOverviewsOf& overviewsOf) {
+                                         const TMeansSources& meansSources) {
   if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
     // Each distance in the rule of the finest grid that reaches it; without
     // grids (or with a grid of no spacing) the finest spacing's rule.
@@ -332,7 +333,10 @@ std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunPar
   for (int k = 0; k < params.rowCount; ++k) {
     // Every grid of a list has its own means.
     const auto add = [&](const TGridImports* grid, TGridRole role) {
-      if (readByMeans(grid)) grids.push_back({grid, role, overviewsOf ? overviewsOf(grid) : std::vector<TGridOverview>{}});
+      if (!readByMeans(grid)) return;
+      TRoledGrid roled{grid, role};
+      if (meansSources) meansSources(roled);
+      grids.push_back(std::move(roled));
     };
     if (model[k].elevationGrid) add(model[k].elevationGrid.get(), TGridRole::Elevation);
     for (const auto& grid : model[k].elevationMore) add(grid.get(), TGridRole::Elevation);
@@ -345,7 +349,7 @@ std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunPar
     bands.means = TZoneGridMeans(grids, bands.zones, params.earthRadius);
   } catch (const std::bad_alloc&) {
     return Refuse(TRunFault::MeansOutOfMemory);
-  } catch (const TOverviewNotLoaded&) {
+  } catch (const TMeansSourceNotLoaded&) {
     // The reader said why; given up for a stop request, it says nothing.
     if (!LongStepStopRequested()) return TRunRefusal{TRunFault::GridNotLoaded, {}};
   } catch (const std::exception&) {
@@ -408,10 +412,11 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // request) gives the loading up within a block of the file. `refusal` gets
 // the message of a refused zone layout.
 // The overviews of the model's grids, each loaded when the block means ask
-// for it: by each grid's path (the rows' references and the model's grids
-// in the same order), within the reach that `window` gives around the
-// stations (whole without it).
-TOverviewsOf OverviewsOfModel(const TLayerModel& model, const TRunParameters& params, IUserPrompts& prompts,
+// for it, and the readers of their files' rows: by each grid's path (the
+// rows' references and the model's grids in the same order); overviews
+// within the reach that `window` gives around the stations (whole without
+// it).
+TMeansSources MeansSourcesOfModel(const TLayerModel& model, const TRunParameters& params, IUserPrompts& prompts,
                               const std::function<TNodeWindow(const TGridImports&, double)>& window) {
   auto paths = std::make_shared<std::map<const TGridImports*, std::string>>();
   for (int k = 0; k < params.rowCount; ++k) {
@@ -424,11 +429,18 @@ TOverviewsOf OverviewsOfModel(const TLayerModel& model, const TRunParameters& pa
     add(model[k].elevationGrid, model[k].elevationMore, params.layers[k].elevation);
     if (k >= 1) add(model[k].densityGrid, model[k].densityMore, params.layers[k].density);
   }
-  return [paths, &prompts, window](const TGridImports* grid) {
-    std::vector<TGridOverview> overviews;
+  return [paths, &prompts, window](TRoledGrid& roled) {
+    const TGridImports* grid = roled.grid;
     const auto found = paths->find(grid);
-    if (found == paths->end()) return overviews;
+    if (found == paths->end()) return;
     const std::string path = found->second;
+    roled.readRows = [path, &prompts](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
+      const TWindowChooser choose = [row0, rows](const TGridImports& g) {
+        return TNodeWindow{.column0 = 0, .columns = g.nx, .row0 = row0, .rows = rows};
+      };
+      return LoadGridWindow(strip, path, prompts, choose).fault == TGridFault::kNone;
+    };
+    std::vector<TGridOverview>& overviews = roled.overviews;
     const std::vector<TGridImports> geometries = GridOverviews(path);
     for (std::size_t n = 0; n < geometries.size(); ++n) {
       const int level = OverviewLevel(FinerSpacingArcSec(*grid), FinerSpacingArcSec(geometries[n]));
@@ -443,7 +455,6 @@ TOverviewsOf OverviewsOfModel(const TLayerModel& model, const TRunParameters& pa
                              return overview;
                            }});
     }
-    return overviews;
   };
 }
 
@@ -464,8 +475,8 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
         rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid, plan);
       }
       if (rowsLoaded) {
-        refusal = CompleteBands(model, params, bands, OverviewsOfModel(model, params, deferred, overviewWindow));
-        // An overview that did not load: its reader's message is the run's.
+        refusal = CompleteBands(model, params, bands, MeansSourcesOfModel(model, params, deferred, overviewWindow));
+        // An overview or rows that did not load: the reader's message is the run's.
         if (refusal && refusal->fault == TRunFault::GridNotLoaded) {
           rowsLoaded = false;
           refusal.reset();
@@ -610,9 +621,9 @@ class TRunSetUp {
  private:
   // The window of each grid that the bands sample around `stations`, by
   // the grid's path: empty (whole grids) without stations and for a front
-  // end that loads the grids itself. A grid that a band on block means
-  // reads is read whole, its means formed from the whole grid, unless its
-  // file has an overview that serves the band's level. The
+  // end that loads the grids itself. The block means of a grid read in a
+  // window come from its file's overviews or from the file read in strips
+  // (TZoneGridMeans), never from the grid read whole. The
   // geometries that a preset's bands and the lists need come from a read
   // of each file's first cell.
   TGridWindowPlan PlanReach(const TStationArea* stations) const {
@@ -663,24 +674,16 @@ class TRunSetUp {
     }
     if (zones.empty()) return {};
 
-    // The levels of each path's overviews (OverviewLevel), looked up once.
-    std::map<std::string, std::vector<int>> overviewLevels;
-    const auto servedByOverview = [&](const std::string& path, const TZone& zone) {
+    // Whether a band on block means takes its means from elsewhere than the
+    // grid read for the run: from the file's overviews or from its rows
+    // read in strips (TZoneGridMeans), at every level but 0.
+    const auto meansApart = [&](const std::string& path, const TZone& zone) {
       const TGridImports* g = geometry(path);
-      if (g == nullptr) return false;
-      auto found = overviewLevels.find(path);
-      if (found == overviewLevels.end()) {
-        std::vector<int> levels;
-        for (const TGridImports& overview : GridOverviews(path))
-          levels.push_back(OverviewLevel(FinerSpacingArcSec(*g), FinerSpacingArcSec(overview)));
-        found = overviewLevels.emplace(path, std::move(levels)).first;
-      }
-      const int level = MeanLevel(FinerSpacingArcSec(*g), zone.segmentSizeArcSec);
-      return level >= 1 && OverviewForLevel(found->second, level) >= 0;
+      return g != nullptr && MeanLevel(FinerSpacingArcSec(*g), zone.segmentSizeArcSec) >= 1;
     };
-    // Per path the farthest band that reads it; 180 degrees for a band on
-    // block means of the grid's own, none for one whose means come from
-    // the file's overviews (loaded apart, in their own windows).
+    // Per path the farthest band that reads it at full resolution (a band
+    // on block means at level 0 samples the grid itself); 180 degrees when
+    // the grid's geometry could not be had.
     std::map<std::string, double> reachDeg;
     for (const auto& paths : lists) {
       std::vector<const TGridImports*> list;
@@ -693,7 +696,7 @@ class TRunSetUp {
         double& reach = reachDeg[paths[n]];
         for (const TZone& zone : zones) {
           if (paths.size() > 1 && !BandReadsGrid(zone, list, n)) continue;
-          if (zone.blockMeans && servedByOverview(paths[n], zone)) continue;
+          if (zone.blockMeans && meansApart(paths[n], zone)) continue;
           reach = std::max(reach, zone.blockMeans ? 180.0 : zone.psiToDeg);
         }
       }

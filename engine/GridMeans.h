@@ -24,6 +24,7 @@
 // means.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -55,17 +56,25 @@ struct TGridOverview {
   std::function<std::unique_ptr<TGridImports>(double reachDeg)> load;
 };
 
-// A grid of a run with its role, and its file's overviews, finest first.
+// Reads the rows row0 .. row0 + rows - 1 of a grid's file, every column,
+// into `strip` (a window of the file, perhaps of more rows); false when
+// they did not load (the reader said why, or a stop request gave it up).
+using TGridRowReader = std::function<bool(std::int32_t row0, std::int32_t rows, TGridImports& strip)>;
+
+// A grid of a run with its role, its file's overviews, finest first, and
+// how to read its file in strips of rows.
 struct TRoledGrid {
   const TGridImports* grid;
   TGridRole role;
   std::vector<TGridOverview> overviews = {};
+  TGridRowReader readRows = {};
 };
 
-// An overview that did not load: the run fails with the reader's message.
-class TOverviewNotLoaded : public std::runtime_error {
+// An overview or a strip of a grid's file that did not load: the run fails
+// with the reader's message (or stops, for a stop request).
+class TMeansSourceNotLoaded : public std::runtime_error {
  public:
-  TOverviewNotLoaded() : std::runtime_error("an overview of a grid did not load") {}
+  TMeansSourceNotLoaded() : std::runtime_error("a grid's overview or rows did not load") {}
 };
 
 // The pyramid level that an overview stands for: its finer spacing over
@@ -127,8 +136,11 @@ inline const TGridImports& ZoneGrid(const TGridStandIns* standIns, const TGridIm
 // dropped as soon as the next one is formed, so the means take at most a
 // third of the grids' memory. A level that an overview serves
 // (OverviewForLevel) starts from the overview instead of the grid: the
-// overview itself, or its pyramid halved down to the level. Throws
-// TOverviewNotLoaded when an overview does not load.
+// overview itself, or its pyramid halved down to the level. The other
+// levels of a grid read in a window (a part of its file) are formed from
+// the whole file read in strips of rows (readRows), the very bits of the
+// pyramid of the whole grid, which is never held. Throws
+// TMeansSourceNotLoaded when an overview or a strip does not load.
 class TZoneGridMeans {
  public:
   TZoneGridMeans() = default;
@@ -147,6 +159,11 @@ class TZoneGridMeans {
   void AddLevels(const TGridImports* grid, const TGridImports* start, std::unique_ptr<TGridImports> owned,
                  int startLevel, TZonesOfLevel wanted,
                  const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved);
+
+  // The levels of `wanted` for `grid`, a window of its file, from the file
+  // read in strips through `readRows`.
+  void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, TZonesOfLevel wanted,
+                         bool elevation, double earthRadius);
 
   std::vector<std::unique_ptr<TGridImports>> levels_;  // the levels that zones sample
   std::vector<TGridStandIns> perZone_;

@@ -1,8 +1,8 @@
 // Block means from a file's overviews: a band on block means whose level an
 // overview of the file serves samples that overview (GDAL's plain block
 // means) and the grid itself is read only where the bands on point samples
-// reach; a file without overviews keeps the means formed from the whole
-// grid. The fixtures are GeoTIFFs with overviews that GDAL builds here, as
+// reach; a file without overviews has its means formed from its rows read
+// in strips, to the bits of the means of the whole grid. The fixtures are GeoTIFFs with overviews that GDAL builds here, as
 // `gdaladdo -r average` does.
 #include <gtest/gtest.h>
 
@@ -147,13 +147,14 @@ TEST_F(OverviewMeans, FarBandsSampleTheOverviewsAndTheGridIsReadNearTheStationsO
   EXPECT_EQ(Serve(path, false), windowed);
 }
 
-TEST_F(OverviewMeans, WithoutOverviewsTheMeansAreFormedFromTheWholeGrid) {
+TEST_F(OverviewMeans, WithoutOverviewsTheMeansComeFromTheFileInStripsAndPrintTheWholeGridsBytes) {
   test::TNodes nodes;
   const std::string plain = WriteGlobal(dir.File("plain.tif"), false, nodes);
   const auto look = [&](const TRunContext& ctx) {
-    EXPECT_FALSE(ctx.model[0].elevationGrid->windowed());
-    EXPECT_EQ(ctx.model[0].elevationGrid->nx, 1440);
-    // The mass-keeping pyramid on the grid's own nodes: level 2 from the
+    // The grid near the stations only, as with overviews.
+    EXPECT_TRUE(ctx.model[0].elevationGrid->windowed());
+    EXPECT_EQ(ctx.model[0].elevationGrid->nx, 512);
+    // The mass-keeping pyramid on the file's own nodes: level 2 from the
     // first node, (1440 - 1) / 4 + 1 nodes.
     const TGridImports* degree = StandIn(ctx, 1);
     ASSERT_NE(degree, nullptr);
@@ -161,6 +162,7 @@ TEST_F(OverviewMeans, WithoutOverviewsTheMeansAreFormedFromTheWholeGrid) {
     EXPECT_EQ(degree->xMin, -179.875);
   };
   const std::vector<std::string> own = Serve(plain, true, look);
+  // Whole grids, means formed in memory: the same bytes.
   EXPECT_EQ(Serve(plain, false), own);
   // The overviews' plain means differ from the mass-keeping ones.
   const std::string path = WriteGlobal(dir.File("ov.tif"), true, nodes);
