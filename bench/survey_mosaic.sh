@@ -3,7 +3,9 @@
 # degree GeoTIFF tiles of 1" (a generated surface written through GDAL,
 # Int16, ZSTD; 20 x 20 tiles are 5.2e9 nodes, 10 GB as raw Int16) joined by
 # gdalbuildvrt into mosaic.vrt, a 30" global GeoTIFF of the same surface's
-# cell means, and STATIONS stations on the surface in the degree at the
+# cell means with overviews (gdaladdo -r average, 2 .. 64: the far bands'
+# block means read them, not the whole grid), and STATIONS stations on the
+# surface in the degree at the
 # middle of the tiles (bench/survey_mosaic.cpp). The layer's surface is
 # `mosaic.vrt | global30.tif`. Prints the generation's time, then for the
 # run on all stations its wall time, peak memory, the grids' load time (a
@@ -24,8 +26,9 @@
 # (600 h .. 600 H on point samples at 1.875 H, then block means at 15 H to
 # 2700 H and 30 H to 180 degrees), given as a zone list. `--zones fine`
 # itself takes h = 1" for every band, so its band 600 h .. 2700 h (15" on
-# block means) reads the mosaic whole and its last band has 6e8 segments
-# per station: ZONES=preset runs it all the same.
+# block means) forms its means from the whole mosaic (5.2e9 nodes read in
+# strips, which has no overviews) and its last band has 6e8 segments per
+# station: ZONES=preset runs it all the same.
 set -euo pipefail
 build=$(cd "${1:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}" && pwd)
 work=${2:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}

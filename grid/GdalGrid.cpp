@@ -19,8 +19,13 @@
 //
 // Memory: the values are the only large allocation. They are read a block
 // of whole rows at a time (a few megabytes, a whole number of the band's
-// natural blocks) through GDAL's block cache, which is kept small: every
-// block is used whole by the one read that fetched it.
+// natural blocks), or for a tiled GeoTIFF a row of tiles at a time in
+// stripes of whole tiles, through GDAL's block cache, which is kept small:
+// every block is used whole by the one read that fetched it.
+//
+// Overviews: band 1's overviews (a GeoTIFF's own, or a .ovr file that GDAL
+// finds beside the file) are read as grids of their own pixel centres, on
+// request (LoadGridOverview), with the band's values rules.
 #include <unistd.h>
 
 #include <algorithm>
