@@ -17,7 +17,13 @@
 # list; prints the largest and RMS |far bands - reference| over the DTE
 # and DTE(i) of the stations.
 #
-#   [REF=120] bash bench/grid_reach.sh BUILD_DIR [WORK_DIR] [RUNS]
+# With OVERVIEWS=1 it also writes G1 as a GeoTIFF with overviews
+# (G1ov.tif: Float32, `gdaladdo -r average` 2 .. 64) and measures the run
+# on it alone, whose far bands sample the overviews' plain means of the
+# heights instead of the mass-keeping means formed from G1 (GridMeans.h);
+# with REF, that run's far bands against the reference too.
+#
+#   [REF=120] [OVERVIEWS=1] bash bench/grid_reach.sh BUILD_DIR [WORK_DIR] [RUNS]
 #
 # BUILD_DIR needs -DGLOBELAYERS_BENCH=ON and GDAL. The grids (0.93 GB) are
 # generated into WORK_DIR (default /tmp/globelayers-grid-reach) and removed
@@ -28,8 +34,13 @@ work=${2:-/tmp/globelayers-grid-reach}
 runs=${3:-3}
 mkdir -p "$work"
 cd "$work"
-trap 'rm -f "$work/G1.grd" "$work/G15.tif"' EXIT
+trap 'rm -f "$work/G1.grd" "$work/G15.tif" "$work/G1ov.tif"' EXIT
 [ -s G1.grd ] && [ -s G15.tif ] || "$build/bench/globelayers_gridreach" G1.grd G15.tif
+if [ -n "${OVERVIEWS:-}" ] && [ ! -s G1ov.tif ]; then
+  gdal_translate -q -ot Float32 -co TILED=YES -co COMPRESS=ZSTD -co ZSTD_LEVEL=1 -co BIGTIFF=IF_SAFER G1.grd G1ov.tif
+  /usr/bin/time -f "gdaladdo: %e s, peak %M KB" gdaladdo -q -r average --config COMPRESS_OVERVIEW ZSTD \
+    G1ov.tif 2 4 8 16 32 64
+fi
 
 # 20 stations on a 4 x 5 lattice 0.47 by 0.53 degrees apart, 300 m up.
 : > stations.dat
@@ -68,6 +79,7 @@ INI
 }
 settings alone G1.grd
 settings list "G1.grd | G15.tif"
+settings overviews G1ov.tif
 
 measure() {  # name: prints "seconds peak-MB" of each run, then the medians
   local name=$1 t=() m=()
@@ -85,10 +97,18 @@ measure() {  # name: prints "seconds peak-MB" of each run, then the medians
 read -r tAlone mAlone < <(measure alone)
 read -r tList mList < <(measure list)
 awk -v a="$tAlone" -v b="$tList" 'BEGIN{printf "list / alone: %.3f of the time\n", b / a}'
-paste stations_alone_dce.dat stations_list_dce.dat | awk 'NR > 1 {
-  n = NF / 2
-  for (c = 5; c <= n; ++c) { d = $c - $(c + n); if (d < 0) d = -d; if (d > m) m = d }
-} END { printf "largest difference list - alone: %.5f mGal over %d stations\n", m, NR - 1 }'
+largest() {  # file-a file-b label
+  paste "$1" "$2" | awk -v label="$3" 'NR > 1 {
+    n = NF / 2
+    for (c = 5; c <= n; ++c) { d = $c - $(c + n); if (d < 0) d = -d; if (d > m) m = d }
+  } END { printf "largest difference %s: %.5f mGal over %d stations\n", label, m, NR - 1 }'
+}
+largest stations_alone_dce.dat stations_list_dce.dat "list - alone"
+if [ -n "${OVERVIEWS:-}" ]; then
+  read -r tOver mOver < <(measure overviews)
+  awk -v a="$tAlone" -v b="$tOver" 'BEGIN{printf "G1 with overviews / alone: %.3f of the time\n", b / a}'
+  largest stations_alone_dce.dat stations_overviews_dce.dat "G1 with overviews - alone"
+fi
 
 [ -n "${REF:-}" ] || exit 0
 far() {  # name grid-cell zone...
@@ -100,7 +120,12 @@ far() {  # name grid-cell zone...
 far farAlone G1.grd "10;45;900;mean" "45;180;1800;mean"
 far farList "G1.grd | G15.tif" "10;45;900;mean" "45;180;1800;mean"
 far farRef G1.grd "10;45;$REF" "45;180;$REF"
-for name in farAlone farList; do
+names=(farAlone farList)
+if [ -n "${OVERVIEWS:-}" ]; then
+  far farOverviews G1ov.tif "10;45;900;mean" "45;180;1800;mean"
+  names+=(farOverviews)
+fi
+for name in "${names[@]}"; do
   paste "stations_${name}_dce.dat" stations_farRef_dce.dat | awk -v name="$name" -v ref="$REF" 'NR > 1 {
     n = NF / 2
     for (c = 5; c <= 6; ++c) { d = $c - $(c + n); s += d * d; k++; if (d < 0) d = -d; if (d > m) m = d }

@@ -3,7 +3,9 @@
 # degree GeoTIFF tiles of 1" (a generated surface written through GDAL,
 # Int16, ZSTD; 20 x 20 tiles are 5.2e9 nodes, 10 GB as raw Int16) joined by
 # gdalbuildvrt into mosaic.vrt, a 30" global GeoTIFF of the same surface's
-# cell means, and STATIONS stations on the surface in the degree at the
+# cell means with overviews (gdaladdo -r average, 2 .. 64: the far bands'
+# block means read them, not the whole grid), and STATIONS stations on the
+# surface in the degree at the
 # middle of the tiles (bench/survey_mosaic.cpp). The layer's surface is
 # `mosaic.vrt | global30.tif`. Prints the generation's time, then for the
 # run on all stations its wall time, peak memory, the grids' load time (a
@@ -24,8 +26,9 @@
 # (600 h .. 600 H on point samples at 1.875 H, then block means at 15 H to
 # 2700 H and 30 H to 180 degrees), given as a zone list. `--zones fine`
 # itself takes h = 1" for every band, so its band 600 h .. 2700 h (15" on
-# block means) reads the mosaic whole and its last band has 6e8 segments
-# per station: ZONES=preset runs it all the same.
+# block means) forms its means from the whole mosaic (5.2e9 nodes read in
+# strips, which has no overviews) and its last band has 6e8 segments per
+# station: ZONES=preset runs it all the same.
 set -euo pipefail
 build=$(cd "${1:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}" && pwd)
 work=${2:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}
@@ -40,6 +43,14 @@ if [ ! -s global30.tif ] || [ ! -s stations.dat ]; then
   /usr/bin/time -f "generation: %e s, peak %M KB" nice "$build/bench/globelayers_surveymosaic" . 5 35 "$tiles" "$stations"
 fi
 [ -s mosaic.vrt ] || /usr/bin/time -f "gdalbuildvrt: %e s" gdalbuildvrt -q mosaic.vrt tiles/*.tif
+# Overviews of the global grid (plain means of 2 x 2 .. 64 x 64 nodes, in
+# the file): the far bands' block means read them instead of the whole
+# grid. NOOVERVIEWS=1 leaves them out (a global grid that has them already
+# keeps them: generate afresh).
+if [ -z "${NOOVERVIEWS:-}" ] && ! gdalinfo global30.tif | grep -q "Overviews:"; then
+  /usr/bin/time -f "gdaladdo: %e s, peak %M KB" nice gdaladdo -q -r average --config COMPRESS_OVERVIEW ZSTD \
+    --config ZSTD_LEVEL 1 --config PREDICTOR_OVERVIEW 2 global30.tif 2 4 8 16 32 64
+fi
 du -sh tiles global30.tif | tr '\n' ' '; echo
 
 settings() {  # name datafile zone-line...
@@ -111,7 +122,8 @@ awk -v w="$wall" -v n="$stations" -v l="$loadWall" -v p="$peak" -v lp="$loadPeak
   printf "time per station on 2 threads %.3f s; the grids load in about %.2f s (one station less its time)\n", s, l - s
 }'
 
-# References: the steepest and the flattest stations.
+# References: the steepest and the flattest stations (REFS=0: none).
+[ "$refs" -gt 0 ] || exit 0
 sort -k2,2gr slopes.dat > bysteep.ids  # whole, so that head cuts no pipe
 head -n $((refs - refs / 3)) bysteep.ids > refs.ids
 tail -n $((refs / 3)) bysteep.ids >> refs.ids

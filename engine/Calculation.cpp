@@ -284,7 +284,12 @@ std::optional<TRunRefusal> LayOutKnownBands(const TRunParameters& params, TRunBa
 // Completes the bands once the grids of `model` are loaded: a preset's
 // bands, the block means and the azimuth tables. The refusal's message when
 // the run cannot go on.
-std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands) {
+// Fills in where a loaded grid's means may come from besides the grid
+// itself: its file's overviews and its file's rows (TRoledGrid).
+using TMeansSources = std::function<void(TRoledGrid& grid)>;
+
+std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunParameters& params, TRunBands& bands,
+                                         const TMeansSources& meansSources) {
   if (const auto* preset = std::get_if<TZonePreset>(&params.zone)) {
     // Each distance in the rule of the finest grid that reaches it; without
     // grids (or with a grid of no spacing) the finest spacing's rule.
@@ -328,7 +333,10 @@ std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunPar
   for (int k = 0; k < params.rowCount; ++k) {
     // Every grid of a list has its own means.
     const auto add = [&](const TGridImports* grid, TGridRole role) {
-      if (readByMeans(grid)) grids.push_back({grid, role});
+      if (!readByMeans(grid)) return;
+      TRoledGrid roled{grid, role};
+      if (meansSources) meansSources(roled);
+      grids.push_back(std::move(roled));
     };
     if (model[k].elevationGrid) add(model[k].elevationGrid.get(), TGridRole::Elevation);
     for (const auto& grid : model[k].elevationMore) add(grid.get(), TGridRole::Elevation);
@@ -341,6 +349,9 @@ std::optional<TRunRefusal> CompleteBands(const TLayerModel& model, const TRunPar
     bands.means = TZoneGridMeans(grids, bands.zones, params.earthRadius);
   } catch (const std::bad_alloc&) {
     return Refuse(TRunFault::MeansOutOfMemory);
+  } catch (const TMeansSourceNotLoaded&) {
+    // The reader said why; given up for a stop request, it says nothing.
+    if (!LongStepStopRequested()) return TRunRefusal{TRunFault::GridNotLoaded, {}};
   } catch (const std::exception&) {
     // Given up for a stop request: the caller ends the run as stopped.
     if (!LongStepStopRequested()) throw;
@@ -400,8 +411,56 @@ enum class TGridSetUp { Ready, Failed, Refused, Cancelled };
 // asks "Cancel calculation?" as it does between points, and Yes (or a stop
 // request) gives the loading up within a block of the file. `refusal` gets
 // the message of a refused zone layout.
+// The overviews of the model's grids, each loaded when the block means ask
+// for it, and the readers of their files' rows: by each grid's path (the
+// rows' references and the model's grids in the same order); overviews
+// within the reach that `window` gives around the stations (whole without
+// it).
+TMeansSources MeansSourcesOfModel(const TLayerModel& model, const TRunParameters& params, IUserPrompts& prompts,
+                              const std::function<TNodeWindow(const TGridImports&, double)>& window) {
+  auto paths = std::make_shared<std::map<const TGridImports*, std::string>>();
+  for (int k = 0; k < params.rowCount; ++k) {
+    const auto add = [&paths](const std::unique_ptr<TGridImports>& first, const TGridTail& more,
+                              const TLayerValue& value) {
+      if (!first || value.grids.size() != more.size() + 1) return;
+      (*paths)[first.get()] = value.grids.front().path;
+      for (std::size_t n = 0; n < more.size(); ++n) (*paths)[more[n].get()] = value.grids[n + 1].path;
+    };
+    add(model[k].elevationGrid, model[k].elevationMore, params.layers[k].elevation);
+    if (k >= 1) add(model[k].densityGrid, model[k].densityMore, params.layers[k].density);
+  }
+  return [paths, &prompts, window](TRoledGrid& roled) {
+    const TGridImports* grid = roled.grid;
+    const auto found = paths->find(grid);
+    if (found == paths->end()) return;
+    const std::string path = found->second;
+    roled.readRows = [path, &prompts](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
+      const TWindowChooser choose = [row0, rows](const TGridImports& g) {
+        return TNodeWindow{.column0 = 0, .columns = g.nx, .row0 = row0, .rows = rows};
+      };
+      return LoadGridWindow(strip, path, prompts, choose).fault == TGridFault::kNone;
+    };
+    std::vector<TGridOverview>& overviews = roled.overviews;
+    const std::vector<TGridImports> geometries = GridOverviews(path);
+    for (std::size_t n = 0; n < geometries.size(); ++n) {
+      const int level = OverviewLevel(FinerSpacingArcSec(*grid), FinerSpacingArcSec(geometries[n]));
+      if (level < 1) continue;
+      overviews.push_back({.level = level, .load = [path, n, &prompts, window](double reachDeg) {
+                             auto overview = std::make_unique<TGridImports>();
+                             TWindowChooser choose;
+                             if (window && reachDeg < 180)
+                               choose = [&window, reachDeg](const TGridImports& g) { return window(g, reachDeg); };
+                             if (LoadGridOverview(*overview, path, prompts, int(n), choose).fault != TGridFault::kNone)
+                               return std::unique_ptr<TGridImports>{};
+                             return overview;
+                           }});
+    }
+  };
+}
+
 TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, TRunBands& bands,
                              const TRunOptions& options, const std::function<TGridWindowPlan()>& planReach,
+                             const std::function<TNodeWindow(const TGridImports&, double)>& overviewWindow,
                              IRunProgress& progress, IUserPrompts& prompts, std::optional<TRunRefusal>& refusal) {
   TDeferredMessages deferred;
   std::atomic<bool> giveUp{false};  // set by this thread, looked at by the loading one
@@ -423,7 +482,14 @@ TGridSetUp LoadGridsAndMeans(TLayerModel& model, const TRunParameters& params, T
       for (int k = 0; k < params.rowCount && rowsLoaded; ++k) {
         rowsLoaded = SetupLayerRow(model, k, params.layers[k], deferred, loadGrid, plan);
       }
-      if (rowsLoaded) refusal = CompleteBands(model, params, bands);
+      if (rowsLoaded) {
+        refusal = CompleteBands(model, params, bands, MeansSourcesOfModel(model, params, deferred, overviewWindow));
+        // An overview or rows that did not load: the reader's message is the run's.
+        if (refusal && refusal->fault == TRunFault::GridNotLoaded) {
+          rowsLoaded = false;
+          refusal.reset();
+        }
+      }
     } catch (...) {
       thrown = std::current_exception();
     }
@@ -537,7 +603,12 @@ class TRunSetUp {
     if (options_.beforeGrids) options_.beforeGrids(params_, stations);
     std::optional<TRunRefusal> refusal;
     const auto plan = [this, stations] { return PlanReach(stations); };
-    switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, progress_, prompts_, refusal)) {
+    // Overviews in the stations' reach, as the grids are; whole for a front
+    // end that loads the grids itself.
+    std::function<TNodeWindow(const TGridImports&, double)> overviewWindow;
+    if (stations != nullptr && !stations->empty() && !options_.loadGrid)
+      overviewWindow = [stations](const TGridImports& g, double reachDeg) { return stations->WindowOf(g, reachDeg); };
+    switch (LoadGridsAndMeans(model_, params_, bands_, options_, plan, overviewWindow, progress_, prompts_, refusal)) {
       case TGridSetUp::Ready:
         break;
       case TGridSetUp::Cancelled:
@@ -558,10 +629,12 @@ class TRunSetUp {
  private:
   // The window of each grid that the bands sample around `stations`, by
   // the grid's path: empty (whole grids) without stations and for a front
-  // end that loads the grids whole itself (loadGrid). A grid that a band on
-  // block means reads is read whole: its means are formed from the whole
-  // grid. The geometries that a preset's bands and the lists need come from
-  // a read of each file's first cell.
+  // end that loads the grids itself. The block means of a grid read in a
+  // window come from its file's overviews or from the file read in strips
+  // (TZoneGridMeans), never from the grid read whole; a grid that a band
+  // on box means reads is read whole (its boxes are formed from the whole
+  // grid). The geometries that a preset's bands and the lists need come
+  // from a read of each file's first cell.
   TGridWindowPlan PlanReach(const TStationArea* stations) const {
     if (stations == nullptr || stations->empty() || options_.loadGrid) return {};
     std::map<std::string, TGridImports> geometries;
@@ -610,8 +683,17 @@ class TRunSetUp {
     }
     if (zones.empty()) return {};
 
-    // Per path the farthest band that reads it; 180 degrees for a band on
-    // block means.
+    // Whether a band on block means takes its means from elsewhere than the
+    // grid read for the run: from the file's overviews or from its rows
+    // read in strips (TZoneGridMeans), at every level but 0. Box means are
+    // formed from the grid read for the run.
+    const auto meansApart = [&](const std::string& path, const TZone& zone) {
+      const TGridImports* g = geometry(path);
+      return !zone.boxMeans && g != nullptr && MeanLevel(FinerSpacingArcSec(*g), zone.segmentSizeArcSec) >= 1;
+    };
+    // Per path the farthest band that reads it at full resolution (a band
+    // on block means at level 0 samples the grid itself); 180 degrees when
+    // the grid's geometry could not be had.
     std::map<std::string, double> reachDeg;
     for (const auto& paths : lists) {
       std::vector<const TGridImports*> list;
@@ -624,6 +706,7 @@ class TRunSetUp {
         double& reach = reachDeg[paths[n]];
         for (const TZone& zone : zones) {
           if (paths.size() > 1 && !BandReadsGrid(zone, list, n)) continue;
+          if (zone.blockMeans && meansApart(paths[n], zone)) continue;
           reach = std::max(reach, zone.blockMeans ? 180.0 : zone.psiToDeg);
         }
       }

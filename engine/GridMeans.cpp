@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <stdexcept>
+#include <vector>
 
 #include "Zone.h"
 #include "StopRequest.h"
@@ -20,12 +22,9 @@ bool WrapsRound(const TGridImports& grid) {
   return grid.nx > 2 && std::fabs(spanDeg - kTurnDeg) < 1e-6 * std::fabs(grid.xStep);
 }
 
-// One level of the pyramid: node values go through `toMean` before the
-// weighted mean and come back through `fromMean` (both identity for linear
-// means).
-template <typename ToMean, typename FromMean>
-std::unique_ptr<TGridImports> Halved(const TGridImports& fine, ToMean toMean, FromMean fromMean) {
-  if (fine.nx < 3 || fine.ny < 3) return nullptr;
+// The next level's geometry: the first node kept, spacings doubled, node
+// counts (n - 1) / 2 + 1; no values.
+std::unique_ptr<TGridImports> CoarseShape(const TGridImports& fine) {
   auto coarse = std::make_unique<TGridImports>();
   coarse->fileFormat = fine.fileFormat;
   coarse->blankValue = kBlankMarker;
@@ -35,59 +34,182 @@ std::unique_ptr<TGridImports> Halved(const TGridImports& fine, ToMean toMean, Fr
   coarse->yMin = fine.yMin;
   coarse->xStep = 2 * fine.xStep;
   coarse->yStep = 2 * fine.yStep;
-  BoundsFromSteps(*coarse);  // and the values, all zero
+  return coarse;
+}
 
+// Node (jx, jy) of the next level from the finer level's nodes, which
+// `fine(ix, iy)` gives, on a finer level of nx x ny nodes: the weighted
+// mean of the 3 x 3 around (2 jx, 2 jy), or kBlankMarker. Both the pyramid
+// in memory and the one formed from strips of a file take every node from
+// here, so that they agree to the bit.
+template <typename Fine, typename ToMean, typename FromMean>
+float CoarseNode(int jx, int jy, int nx, int ny, bool wraps, const Fine& fine, const ToMean& toMean,
+                 const FromMean& fromMean) {
   constexpr double kEdgeWeight = 0.25, kCentreWeight = 0.5;  // per axis, no unit
-  const int nx = fine.nx, ny = fine.ny;
   // On a grid round the globe, the column west of the first is the one
   // before the last (the last repeats the first's meridian), and so on.
-  const bool wraps = WrapsRound(fine);
   const auto column = [nx, wraps](int ix) {
     if (!wraps) return ix;
     return ix < 0 ? ix + nx - 1 : ix >= nx ? ix - nx + 1 : ix;
   };
+  double sum = 0, weight = 0, blankWeight = 0;  // mean's unit times weight; weights
+  for (int dx = -1; dx <= 1; ++dx) {
+    const int ix = column(2 * jx + dx);
+    if (ix < 0 || ix >= nx) continue;
+    const double wx = dx == 0 ? kCentreWeight : kEdgeWeight;
+    for (int dy = -1; dy <= 1; ++dy) {
+      const int iy = 2 * jy + dy;
+      if (iy < 0 || iy >= ny) continue;
+      const double w = wx * (dy == 0 ? kCentreWeight : kEdgeWeight);
+      const float v = fine(ix, iy);
+      if (v >= kBlankThreshold) {
+        blankWeight += w;
+      } else {
+        sum += w * toMean(double{v});
+        weight += w;
+      }
+    }
+  }
+  return blankWeight < weight ? static_cast<float>(fromMean(sum / weight)) : kBlankMarker;
+}
+
+// A level's value range and blanks, gathered node by node.
+struct TLevelTally {
   double zMin = std::numeric_limits<double>::infinity();
-  double zMax = -zMin;
+  double zMax = -std::numeric_limits<double>::infinity();
   std::int64_t blanks = 0;
+  void Add(float mean) {
+    if (mean == kBlankMarker) {
+      ++blanks;
+    } else {
+      zMin = std::min(zMin, double{mean});
+      zMax = std::max(zMax, double{mean});
+    }
+  }
+  void Into(TGridImports& level) const {
+    level.blankCount = static_cast<std::int32_t>(std::min<std::int64_t>(blanks, INT32_MAX));
+    level.zMin = std::isfinite(zMin) ? zMin : 0;
+    level.zMax = std::isfinite(zMax) ? zMax : 0;
+    level.zRange = level.zMax - level.zMin;
+  }
+};
+
+// One level of the pyramid: node values go through `toMean` before the
+// weighted mean and come back through `fromMean` (both identity for linear
+// means).
+template <typename ToMean, typename FromMean>
+std::unique_ptr<TGridImports> Halved(const TGridImports& fine, ToMean toMean, FromMean fromMean) {
+  if (fine.nx < 3 || fine.ny < 3) return nullptr;
+  std::unique_ptr<TGridImports> coarse = CoarseShape(fine);
+  BoundsFromSteps(*coarse);  // and the values, all zero
+  const bool wraps = WrapsRound(fine);
+  const auto node = [&fine](int ix, int iy) { return fine.at(ix, iy); };
+  TLevelTally tally;
   for (int jx = 0; jx < coarse->nx; ++jx) {
     // A stop request leaves the level unfinished: the run is abandoned.
     if (jx % 64 == 0 && LongStepStopRequested()) break;
     for (int jy = 0; jy < coarse->ny; ++jy) {
-      double sum = 0, weight = 0, blankWeight = 0;  // mean's unit times weight; weights
-      for (int dx = -1; dx <= 1; ++dx) {
-        const int ix = column(2 * jx + dx);
-        if (ix < 0 || ix >= nx) continue;
-        const double wx = dx == 0 ? kCentreWeight : kEdgeWeight;
-        for (int dy = -1; dy <= 1; ++dy) {
-          const int iy = 2 * jy + dy;
-          if (iy < 0 || iy >= ny) continue;
-          const double w = wx * (dy == 0 ? kCentreWeight : kEdgeWeight);
-          const float v = fine.at(ix, iy);
-          if (v >= kBlankThreshold) {
-            blankWeight += w;
-          } else {
-            sum += w * toMean(double{v});
-            weight += w;
-          }
-        }
-      }
-      float mean = kBlankMarker;
-      if (blankWeight < weight) {
-        mean = static_cast<float>(fromMean(sum / weight));
-        zMin = std::min(zMin, double{mean});
-        zMax = std::max(zMax, double{mean});
-      } else {
-        ++blanks;
-      }
+      const float mean = CoarseNode(jx, jy, fine.nx, fine.ny, wraps, node, toMean, fromMean);
+      tally.Add(mean);
       coarse->at(jx, jy) = mean;
     }
   }
-  coarse->blankCount = static_cast<std::int32_t>(std::min<std::int64_t>(blanks, INT32_MAX));
-  coarse->zMin = std::isfinite(zMin) ? zMin : 0;
-  coarse->zMax = std::isfinite(zMax) ? zMax : 0;
-  coarse->zRange = coarse->zMax - coarse->zMin;
+  tally.Into(*coarse);
   return coarse;
 }
+
+// The pyramid of a file formed from strips of its rows, so that the file
+// is never held whole: each level keeps its last three rows (a row of the
+// next level needs rows 2 j - 1 .. 2 j + 1 of it), and the levels that
+// zones sample are kept whole. Rows come in from the south (row 0) up.
+template <typename ToMean, typename FromMean>
+class TRowPyramid {
+ public:
+  // `file`: the file's geometry (no values); `kept`: for levels 1 ..
+  // deepest, whether it is kept whole.
+  TRowPyramid(const TGridImports& file, const std::vector<bool>& kept, ToMean toMean, FromMean fromMean)
+      : toMean_(toMean), fromMean_(fromMean) {
+    levels_.resize(kept.size());
+    for (std::size_t l = 0; l < kept.size(); ++l) {
+      TLevel& level = levels_[l];
+      const TGridImports& finer = l == 0 ? file : *levels_[l - 1].shape;
+      level.shape = CoarseShape(finer);
+      level.shape->xRange = (level.shape->nx - 1) * level.shape->xStep;
+      level.shape->xMax = level.shape->xMin + level.shape->xRange;
+      level.shape->yRange = (level.shape->ny - 1) * level.shape->yStep;
+      level.shape->yMax = level.shape->yMin + level.shape->yRange;
+      if (kept[l]) BoundsFromSteps(*level.shape);
+      level.kept = kept[l];
+    }
+    finest_.shape = std::make_unique<TGridImports>();
+    finest_.shape->nx = file.nx;
+    finest_.shape->ny = file.ny;
+    finest_.shape->xStep = file.xStep;
+    finest_.shape->xMin = file.xMin;
+    finest_.shape->xMax = file.xMax;
+    for (TLevel* level : All()) {
+      for (auto& row : level->rows) row.resize(std::size_t(level->shape->nx));
+    }
+  }
+  // Row iy of the file, its nodes from column 0 east, in order.
+  void PushFileRow(int iy, const float* values) { Push(0, iy, values); }
+  // After the file's last row: the last rows of every level.
+  void Finish() {
+    for (std::size_t l = 0; l < levels_.size(); ++l) {
+      TLevel& finer = Level(l);
+      const int last = finer.shape->ny - 1;
+      if (last % 2 == 0) Emit(l, last / 2);
+    }
+    for (TLevel& level : levels_) level.tally.Into(*level.shape);
+  }
+  // Level l (from 1), kept whole; handed over once.
+  std::unique_ptr<TGridImports> Take(int l) { return std::move(levels_[std::size_t(l) - 1].shape); }
+
+ private:
+  struct TLevel {
+    std::unique_ptr<TGridImports> shape;  // geometry; the values when kept
+    bool kept = false;
+    std::vector<float> rows[3];  // row iy in rows[iy % 3]
+    TLevelTally tally;
+  };
+  std::vector<TLevel*> All() {
+    std::vector<TLevel*> all{&finest_};
+    for (TLevel& level : levels_) all.push_back(&level);
+    return all;
+  }
+  TLevel& Level(std::size_t l) { return l == 0 ? finest_ : levels_[l - 1]; }
+
+  // Row iy of level l (0: the file) arrives.
+  void Push(std::size_t l, int iy, const float* values) {
+    TLevel& level = Level(l);
+    std::copy(values, values + level.shape->nx, level.rows[iy % 3].begin());
+    if (l < levels_.size() && iy % 2 == 1) Emit(l, (iy - 1) / 2);
+  }
+  // Row jy of level l + 1 from the rows of level l that it needs.
+  void Emit(std::size_t l, int jy) {
+    TLevel& finer = Level(l);
+    TLevel& coarse = levels_[l];
+    const int nx = finer.shape->nx, ny = finer.shape->ny;
+    const bool wraps = WrapsRound(*finer.shape);
+    const auto node = [&finer](int ix, int iy) { return finer.rows[iy % 3][std::size_t(ix)]; };
+    std::vector<float>& row = coarseRow_;
+    row.resize(std::size_t(coarse.shape->nx));
+    for (int jx = 0; jx < coarse.shape->nx; ++jx) {
+      const float mean = CoarseNode(jx, jy, nx, ny, wraps, node, toMean_, fromMean_);
+      row[std::size_t(jx)] = mean;
+      coarse.tally.Add(mean);
+      if (coarse.kept) coarse.shape->at(jx, jy) = mean;
+    }
+    const std::vector<float> copy = row;  // the next level's push reuses coarseRow_
+    Push(l + 1, jy, copy.data());
+  }
+
+  ToMean toMean_;
+  FromMean fromMean_;
+  TLevel finest_;
+  std::vector<TLevel> levels_;
+  std::vector<float> coarseRow_;
+};
 
 }  // namespace
 
@@ -127,14 +249,139 @@ double FinerSpacingArcSec(const TGridImports& grid) {
   return 3600 * std::min(std::fabs(grid.xStep), std::fabs(grid.yStep));
 }
 
+int OverviewLevel(double gridSpacingArcSec, double overviewSpacingArcSec) {
+  return MeanLevel(gridSpacingArcSec, overviewSpacingArcSec);
+}
+
+int OverviewForLevel(const std::vector<int>& overviewLevels, int level) {
+  int chosen = -1;
+  for (std::size_t n = 0; n < overviewLevels.size(); ++n) {
+    const int candidate = overviewLevels[n];
+    if (candidate >= 1 && candidate <= level && (chosen < 0 || candidate > overviewLevels[std::size_t(chosen)]))
+      chosen = static_cast<int>(n);
+  }
+  return chosen;
+}
+
+void TZoneGridMeans::AddLevels(const TGridImports* grid, const TGridImports* start,
+                               std::unique_ptr<TGridImports> owned, int startLevel, TZonesOfLevel wanted,
+                               const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved) {
+  const TGridImports* finer = start;
+  std::unique_ptr<TGridImports> passing = std::move(owned);  // a level no zone samples
+  if (const auto here = wanted.find(startLevel); here != wanted.end()) {
+    if (passing) levels_.push_back(std::move(passing));
+    for (const std::size_t z : here->second) perZone_[z].emplace_back(grid, finer);
+    wanted.erase(here);
+  }
+  if (wanted.empty()) return;
+  // Halve level by level; keep a level that a zone samples, drop the others
+  // once the next is formed. A grid too small to halve further serves the
+  // deeper levels with its coarsest.
+  const int deepest = wanted.rbegin()->first;
+  for (int level = startLevel + 1; level <= deepest; ++level) {
+    std::unique_ptr<TGridImports> next = halved(*finer);
+    if (!next) break;
+    passing.reset();
+    finer = next.get();
+    if (wanted.count(level) != 0) {
+      levels_.push_back(std::move(next));
+    } else {
+      passing = std::move(next);
+    }
+    if (const auto found = wanted.find(level); found != wanted.end()) {
+      for (const std::size_t z : found->second) perZone_[z].emplace_back(grid, finer);
+      wanted.erase(found);
+    }
+  }
+  // Levels beyond the coarsest that could be formed sample the coarsest.
+  if (!wanted.empty() && finer != grid) {
+    if (passing) levels_.push_back(std::move(passing));
+    for (const auto& [level, zoneList] : wanted) {
+      for (const std::size_t z : zoneList) perZone_[z].emplace_back(grid, finer);
+    }
+  }
+}
+
+void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows,
+                                       TZonesOfLevel wanted, bool elevation, double earthRadius) {
+  // The file's geometry, as a whole read would give it.
+  TGridImports file;
+  file.fileFormat = grid->fileFormat;
+  file.nx = grid->fileNx, file.ny = grid->fileNy;
+  file.xMin = grid->fileXMin, file.yMin = grid->fileYMin;
+  file.xStep = grid->xStep, file.yStep = grid->yStep;
+  file.xRange = (file.nx - 1) * file.xStep, file.xMax = file.xMin + file.xRange;
+  file.yRange = (file.ny - 1) * file.yStep, file.yMax = file.yMin + file.yRange;
+  // The levels that can be formed (a level of fewer than 3 nodes either
+  // way is not halved), and which of them are kept: those that zones
+  // sample, and the coarsest for the zones beyond it.
+  const int deepest = wanted.rbegin()->first;
+  int formed = 0;
+  for (std::int64_t nx = file.nx, ny = file.ny; formed < deepest && nx >= 3 && ny >= 3; ++formed) {
+    nx = (nx - 1) / 2 + 1;
+    ny = (ny - 1) / 2 + 1;
+  }
+  if (formed == 0) return;
+  std::vector<bool> kept(std::size_t(formed), false);
+  for (int level = 1; level <= formed; ++level)
+    kept[std::size_t(level) - 1] = wanted.count(level) != 0 || (level == formed && deepest > formed);
+
+  const auto build = [&](auto toMean, auto fromMean) {
+    TRowPyramid<decltype(toMean), decltype(fromMean)> pyramid(file, kept, toMean, fromMean);
+    constexpr std::int64_t kStripNodes = std::int64_t{16} << 20;  // nodes of a strip: 64 MiB of floats
+    constexpr int kRowsAtOnce = 16;  // rows taken out of a column-major strip together (a cache line each)
+    const int rowsPerStrip = int(std::clamp<std::int64_t>(kStripNodes / file.nx, 2, file.ny));
+    std::vector<float> rows(std::size_t(kRowsAtOnce) * std::size_t(file.nx));
+    for (int row0 = 0; row0 < file.ny;) {
+      // A strip holds at least 2 rows: the last is asked with the one before.
+      const int first = std::min(row0, file.ny - 2);
+      TGridImports strip;
+      if (LongStepStopRequested() || !readRows(first, std::min(rowsPerStrip, file.ny - first), strip))
+        throw TMeansSourceNotLoaded();
+      const int stripRow0 = strip.windowed() ? strip.row0 : 0;
+      if (strip.nx != file.nx || (strip.windowed() && strip.column0 != 0) || stripRow0 > row0)
+        throw std::logic_error("a strip of a grid's file without all its columns");
+      const int end = std::min(file.ny, stripRow0 + strip.ny);
+      for (int iy = row0; iy < end; iy += kRowsAtOnce) {
+        const int count = std::min(kRowsAtOnce, end - iy);
+        for (int ix = 0; ix < file.nx; ++ix) {
+          const float* column = &strip.values[std::size_t(ix) * std::size_t(strip.ny) + std::size_t(iy - stripRow0)];
+          for (int r = 0; r < count; ++r) rows[std::size_t(r) * std::size_t(file.nx) + std::size_t(ix)] = column[r];
+        }
+        for (int r = 0; r < count; ++r) pyramid.PushFileRow(iy + r, &rows[std::size_t(r) * std::size_t(file.nx)]);
+      }
+      row0 = end;
+    }
+    pyramid.Finish();
+    for (int level = 1; level <= formed; ++level) {
+      if (!kept[std::size_t(level) - 1]) continue;
+      std::unique_ptr<TGridImports> means = pyramid.Take(level);
+      const TGridImports* sampled = means.get();
+      levels_.push_back(std::move(means));
+      for (const auto& [wantedLevel, zoneList] : wanted) {
+        if (wantedLevel != level && !(level == formed && wantedLevel > formed)) continue;
+        for (const std::size_t z : zoneList) perZone_[z].emplace_back(grid, sampled);
+      }
+    }
+  };
+  if (elevation) {
+    build([earthRadius](double h) { return MassOfHeight(h, earthRadius); },
+          [earthRadius](double m) { return HeightOfMass(m, earthRadius); });
+  } else {
+    const auto same = [](double v) { return v; };
+    build(same, same);
+  }
+}
+
 TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::vector<TZone>& zones,
                                double earthRadius) {
   perZone_.resize(zones.size());
   for (const TRoledGrid& roled : grids) {
     const TGridImports* grid = roled.grid;
-    const auto halved = [elevation = roled.role == TGridRole::Elevation, earthRadius](const TGridImports& finer) {
-      return elevation ? HalvedMassMeans(finer, earthRadius) : HalvedMeans(finer);
-    };
+    const std::function<std::unique_ptr<TGridImports>(const TGridImports&)> halved =
+        [elevation = roled.role == TGridRole::Elevation, earthRadius](const TGridImports& finer) {
+          return elevation ? HalvedMassMeans(finer, earthRadius) : HalvedMeans(finer);
+        };
     // Box means: a level of their own per segment size.
     std::vector<std::pair<double, const TGridImports*>> boxes;  // arc-seconds, level
     for (std::size_t z = 0; z < zones.size(); ++z) {
@@ -159,41 +406,43 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
       perZone_[z].emplace_back(grid, box.get());
       levels_.push_back(std::move(box));
     }
-    // The levels this grid needs, and the zones that need each.
-    std::map<int, std::vector<std::size_t>> zonesOfLevel;
+    // The levels this grid needs, and the zones that need each: from the
+    // grid's own pyramid, or from the overview that serves the level.
+    std::vector<int> overviewLevels;
+    for (const TGridOverview& overview : roled.overviews) overviewLevels.push_back(overview.level);
+    TZonesOfLevel own;
+    std::map<int, TZonesOfLevel> fromOverview;  // by the overview's index
     for (std::size_t z = 0; z < zones.size(); ++z) {
       if (!zones[z].blockMeans || zones[z].boxMeans) continue;
       const int level = MeanLevel(FinerSpacingArcSec(*grid), zones[z].segmentSizeArcSec);
-      if (level > 0) zonesOfLevel[level].push_back(z);
-    }
-    if (zonesOfLevel.empty()) continue;
-    // Halve level by level; keep a level that a zone samples, drop the others
-    // once the next is formed. A grid too small to halve further serves the
-    // deeper levels with its coarsest.
-    const TGridImports* finer = grid;
-    std::unique_ptr<TGridImports> passing;  // a level no zone samples
-    const int deepest = zonesOfLevel.rbegin()->first;
-    for (int level = 1; level <= deepest; ++level) {
-      std::unique_ptr<TGridImports> next = halved(*finer);
-      if (!next) break;
-      passing.reset();
-      finer = next.get();
-      if (zonesOfLevel.count(level) != 0) {
-        levels_.push_back(std::move(next));
+      if (level <= 0) continue;
+      const int overview = OverviewForLevel(overviewLevels, level);
+      if (overview < 0) {
+        own[level].push_back(z);
       } else {
-        passing = std::move(next);
-      }
-      if (const auto wanted = zonesOfLevel.find(level); wanted != zonesOfLevel.end()) {
-        for (const std::size_t z : wanted->second) perZone_[z].emplace_back(grid, finer);
-        zonesOfLevel.erase(wanted);
+        fromOverview[overview][level].push_back(z);
       }
     }
-    // Levels beyond the coarsest that could be formed sample the coarsest.
-    if (!zonesOfLevel.empty() && finer != grid) {
-      if (passing) levels_.push_back(std::move(passing));
-      for (const auto& [level, zoneList] : zonesOfLevel) {
-        for (const std::size_t z : zoneList) perZone_[z].emplace_back(grid, finer);
+    if (!own.empty()) {
+      if (grid->windowed() && roled.readRows) {
+        AddStreamedLevels(grid, roled.readRows, std::move(own), roled.role == TGridRole::Elevation, earthRadius);
+      } else {
+        AddLevels(grid, grid, nullptr, 0, std::move(own), halved);
       }
+    }
+    for (auto& [index, wanted] : fromOverview) {
+      const TGridOverview& overview = roled.overviews[std::size_t(index)];
+      // Sampled as it is, it is read within the farthest of its bands;
+      // halved further, whole (the halving needs the nodes around each).
+      double reachDeg = 0;  // degrees
+      for (const auto& [level, zoneList] : wanted) {
+        for (const std::size_t z : zoneList)
+          reachDeg = std::max(reachDeg, level == overview.level ? zones[z].psiToDeg : 180.0);
+      }
+      std::unique_ptr<TGridImports> start = overview.load ? overview.load(reachDeg) : nullptr;
+      if (!start) throw TMeansSourceNotLoaded();
+      const TGridImports* first = start.get();
+      AddLevels(grid, first, std::move(start), overview.level, std::move(wanted), halved);
     }
   }
 }

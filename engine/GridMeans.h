@@ -24,7 +24,11 @@
 // means.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -40,11 +44,49 @@ enum class TGridRole {
   Density,    // densities, g/cm3: linear means
 };
 
-// A grid of a run with its role.
+// A reduced copy of a grid that its file keeps (a GDAL overview, such as
+// `gdaladdo -r average` makes): plain means of the heights or densities
+// over blocks of about 2^level nodes, read in place of forming that level
+// of the pyramid from the whole grid.
+struct TGridOverview {
+  int level = 0;  // the pyramid level it stands for (OverviewLevel), at least 1
+  // Loads it, read where positions within reachDeg (degrees of spherical
+  // distance, 180 for everywhere) of the run's stations lie; null when it
+  // did not load (the reader said why, or a stop request gave it up).
+  std::function<std::unique_ptr<TGridImports>(double reachDeg)> load;
+};
+
+// Reads the rows row0 .. row0 + rows - 1 of a grid's file, every column,
+// into `strip` (a window of the file, perhaps of more rows); false when
+// they did not load (the reader said why, or a stop request gave it up).
+using TGridRowReader = std::function<bool(std::int32_t row0, std::int32_t rows, TGridImports& strip)>;
+
+// A grid of a run with its role, its file's overviews, finest first, and
+// how to read its file in strips of rows.
 struct TRoledGrid {
   const TGridImports* grid;
   TGridRole role;
+  std::vector<TGridOverview> overviews = {};
+  TGridRowReader readRows = {};
 };
+
+// An overview or a strip of a grid's file that did not load: the run fails
+// with the reader's message (or stops, for a stop request).
+class TMeansSourceNotLoaded : public std::runtime_error {
+ public:
+  TMeansSourceNotLoaded() : std::runtime_error("a grid's overview or rows did not load") {}
+};
+
+// The pyramid level that an overview stands for: its finer spacing over
+// the grid's (arc-seconds both), as a power of two rounded to the nearest;
+// 0 when it is no coarser than about 1.41 spacings of the grid.
+int OverviewLevel(double gridSpacingArcSec, double overviewSpacingArcSec);
+
+// Which overview serves pyramid level `level`: the coarsest whose level
+// (overviewLevels, in any order) is at most `level`, which the pyramid then
+// halves the rest of the way (never a coarser one, whose means would blur
+// the band's segments); -1 when none is, or for level 0.
+int OverviewForLevel(const std::vector<int>& overviewLevels, int level);
 
 // The next level of the pyramid with linear means (densities); null when the
 // grid has fewer than 3 nodes along either axis (it cannot be halved).
@@ -112,7 +154,13 @@ inline const TGridImports& ZoneGrid(const TGridStandIns* standIns, const TGridIm
 // the zone's segment size, averaged as its role says (elevations over the
 // sphere of radius `earthRadius`, metres). Levels that no zone uses are
 // dropped as soon as the next one is formed, so the means take at most a
-// third of the grids' memory.
+// third of the grids' memory. A level that an overview serves
+// (OverviewForLevel) starts from the overview instead of the grid: the
+// overview itself, or its pyramid halved down to the level. The other
+// levels of a grid read in a window (a part of its file) are formed from
+// the whole file read in strips of rows (readRows), the very bits of the
+// pyramid of the whole grid, which is never held. Throws
+// TMeansSourceNotLoaded when an overview or a strip does not load.
 class TZoneGridMeans {
  public:
   TZoneGridMeans() = default;
@@ -124,6 +172,19 @@ class TZoneGridMeans {
   }
 
  private:
+  using TZonesOfLevel = std::map<int, std::vector<std::size_t>>;  // level: the zones that sample it
+  // Halves `start`, level startLevel of the pyramid of `grid` (the grid
+  // itself at 0, or an overview that `owned` holds), down to the deepest
+  // level of `wanted`, keeping the levels that zones sample.
+  void AddLevels(const TGridImports* grid, const TGridImports* start, std::unique_ptr<TGridImports> owned,
+                 int startLevel, TZonesOfLevel wanted,
+                 const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved);
+
+  // The levels of `wanted` for `grid`, a window of its file, from the file
+  // read in strips through `readRows`.
+  void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, TZonesOfLevel wanted,
+                         bool elevation, double earthRadius);
+
   std::vector<std::unique_ptr<TGridImports>> levels_;  // the levels that zones sample
   std::vector<TGridStandIns> perZone_;
 };

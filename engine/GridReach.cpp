@@ -58,8 +58,12 @@ void ColumnsWithin(const TGridImports& g, double west, double east, std::int64_t
 
 bool CoversGlobe(const TGridImports& g) {
   const double dx = std::fabs(g.xStep), dy = std::fabs(g.yStep);  // degrees
-  const double south = std::min(g.yMin, g.yMax), north = std::max(g.yMin, g.yMax);  // degrees
-  return std::fabs(g.xMax - g.xMin) >= 360 - dx * (1 + kReachShare) && south <= -90 + dy * (0.5 + kReachShare) &&
+  // A window's file: the rule is the file's, however little of it was read.
+  const double x0 = g.windowed() ? g.fileXMin : g.xMin, y0 = g.windowed() ? g.fileYMin : g.yMin;  // degrees
+  const double x1 = g.windowed() ? x0 + (g.fileNx - 1) * g.xStep : g.xMax;                       // degrees
+  const double y1 = g.windowed() ? y0 + (g.fileNy - 1) * g.yStep : g.yMax;                       // degrees
+  const double south = std::min(y0, y1), north = std::max(y0, y1);  // degrees
+  return std::fabs(x1 - x0) >= 360 - dx * (1 + kReachShare) && south <= -90 + dy * (0.5 + kReachShare) &&
          north >= 90 - dy * (0.5 + kReachShare);
 }
 

@@ -33,9 +33,9 @@ namespace globelayers {
 // segments (a 20' grid behind a 3" tile).
 inline constexpr double kSkipSpacings = 10;  // segment size over grid spacing, no unit
 
-// Whether `grid` (a geometry) holds every position of the sphere: columns
-// over a whole turn and rows from pole to pole, within half a spacing
-// (pixel-centred rasters).
+// Whether `grid` (a geometry, or a window of a file: then the file's)
+// holds every position of the sphere: columns over a whole turn and rows
+// from pole to pole, within half a spacing (pixel-centred rasters).
 bool CoversGlobe(const TGridImports& grid);
 
 // Whether `zone` reads grid n of `list` (geometries, finest first).

@@ -19,8 +19,13 @@
 //
 // Memory: the values are the only large allocation. They are read a block
 // of whole rows at a time (a few megabytes, a whole number of the band's
-// natural blocks) through GDAL's block cache, which is kept small: every
-// block is used whole by the one read that fetched it.
+// natural blocks), or for a tiled GeoTIFF a row of tiles at a time in
+// stripes of whole tiles, through GDAL's block cache, which is kept small:
+// every block is used whole by the one read that fetched it.
+//
+// Overviews: band 1's overviews (a GeoTIFF's own, or a .ovr file that GDAL
+// finds beside the file) are read as grids of their own pixel centres, on
+// request (LoadGridOverview), with the band's values rules.
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,20 +144,22 @@ float StoredValue(T raw, const TValueRule& rule, TValueTally& tally) {
   return stored;
 }
 
-// Rows firstRow .. firstRow + rows - 1 of GDAL (counted from the raster's
-// first row) into the column-major values; GDAL row r is grid row ny-1-r
-// when GDAL's rows run from the north.
-void PlaceRows(TGridImports& grid, bool northUp, int firstRow, int rows, const float* rowMajor) {
-  const std::size_t nx = std::size_t(grid.nx), ny = std::size_t(grid.ny);
-  for (std::size_t ix = 0; ix < nx; ++ix) {
-    float* column = grid.values.data() + ix * ny;
-    const float* source = rowMajor + ix;
+// A block of GDAL rows firstRow .. firstRow + rows - 1 and of the grid's
+// columns column0 .. column0 + columns - 1 (rows counted from the raster's
+// first row, row-major, `columns` values a row) into the column-major
+// values; GDAL row r is grid row ny-1-r when GDAL's rows run from the north.
+void PlaceBlock(TGridImports& grid, bool northUp, int column0, int columns, int firstRow, int rows,
+                const float* rowMajor) {
+  const std::size_t ny = std::size_t(grid.ny), width = std::size_t(columns);
+  for (std::size_t c = 0; c < width; ++c) {
+    float* column = grid.values.data() + (std::size_t(column0) + c) * ny;
+    const float* source = rowMajor + c;
     if (northUp) {
       float* target = column + (ny - 1 - std::size_t(firstRow));
-      for (int r = 0; r < rows; ++r, source += nx) *(target - r) = *source;
+      for (int r = 0; r < rows; ++r, source += width) *(target - r) = *source;
     } else {
       float* target = column + std::size_t(firstRow);
-      for (int r = 0; r < rows; ++r, source += nx) target[r] = *source;
+      for (int r = 0; r < rows; ++r, source += width) target[r] = *source;
     }
   }
 }
@@ -176,61 +183,87 @@ struct TRasterOffset {
   int row = 0;
 };
 
+// The pieces in which the values are read: whole rows (a whole number of
+// the band's blocks when they are rows of a sensible height), or, for a
+// tiled GeoTIFF, one row of tiles at a time in stripes of whole tiles. A
+// row of tiles of a global 30" grid is 169 tiles, more than GDAL's block
+// cache holds: reading it a few rows at a time would decode every tile
+// again for each read, and a tile-aligned stripe decodes each tile once.
+struct TReadPieces {
+  int rows = 1;     // GDAL rows a piece
+  int columns = 1;  // columns a piece
+};
+
+TReadPieces PiecesOf(GDALDataset& dataset, GDALRasterBand& band, int nx, int ny, std::size_t valueBytes) {
+  int blockX = 0, blockY = 0;
+  band.GetBlockSize(&blockX, &blockY);
+  const char* driver = dataset.GetDriver() != nullptr ? dataset.GetDriver()->GetDescription() : "";
+  const bool tiles = EQUAL(driver, "GTiff") && blockX > 1 && blockY > 1 && blockX < band.GetXSize() &&
+                     std::size_t(blockX) * std::size_t(blockY) * valueBytes <= kRowBlockBytes;
+  if (!tiles) return {.rows = RowsPerRead(band, nx, ny, valueBytes), .columns = nx};
+  const std::size_t tilesPerRead = std::max<std::size_t>(1, kRowBlockBytes / (std::size_t(blockX) * std::size_t(blockY) * valueBytes));
+  return {.rows = std::min(blockY, ny), .columns = int(std::min<std::size_t>(tilesPerRead * std::size_t(blockX), std::size_t(nx)))};
+}
+
+// `at` lies on the band's blocks where they are tiles (BlockWindow), so
+// that every piece is whole tiles.
 template <class T>
-std::string ReadValues(GDALRasterBand& band, TGridImports& grid, bool northUp, TRasterOffset at,
+std::string ReadValues(GDALRasterBand& band, TReadPieces pieces, TGridImports& grid, bool northUp, TRasterOffset at,
                        const TValueRule& rule, TValueTally& tally) {
   constexpr GDALDataType kBufferType = std::is_same_v<T, float> ? GDT_Float32 : GDT_Float64;
   const int nx = grid.nx, ny = grid.ny;
-  const int perRead = RowsPerRead(band, nx, ny, sizeof(T));
-  std::vector<T> raw(std::size_t(perRead) * std::size_t(nx));
+  std::vector<T> raw(std::size_t(pieces.rows) * std::size_t(pieces.columns));
   std::vector<float> decoded;
   if constexpr (!std::is_same_v<T, float>) decoded.resize(raw.size());
-  for (int first = 0; first < ny; first += perRead) {
-    if (LongStepStopRequested()) return "the run was stopped while the grid was read";
-    const int rows = std::min(perRead, ny - first);
-    if (band.RasterIO(GF_Read, at.column, at.row + first, nx, rows, raw.data(), nx, rows, kBufferType, 0, 0,
-                      nullptr) != CE_None) {
-      return CFormat("GDAL could not read its rows %d to %d: ", at.row + first + 1, at.row + first + rows) +
-             LastGdalMessage();
-    }
-    const std::size_t count = std::size_t(rows) * std::size_t(nx);
-    float* out = nullptr;
-    if constexpr (std::is_same_v<T, float>) {
-      out = raw.data();  // decoded in place
-    } else {
-      out = decoded.data();
-    }
-    if constexpr (std::is_same_v<T, float>) {
-      // Values that a float holds as they are: the same rule without the
-      // widening, the common case of large grids.
-      const float noData = rule.hasNoData ? float(rule.noData) : std::nanf("");
-      const float blank = float(kSurferBlank);  // the least float at or above it
-      std::int64_t blanks = 0;
-      float zMin = float(tally.zMin <= double(FLT_MAX) ? tally.zMin : FLT_MAX);
-      float zMax = float(tally.zMax >= -double(FLT_MAX) ? tally.zMax : -FLT_MAX);
-      bool any = false;
-      for (std::size_t i = 0; i < count; ++i) {
-        const float v = raw[i];
-        if (!std::isfinite(v) || v == noData) {
-          ++blanks;
-          out[i] = kBlankMarker;
-        } else if (v >= blank) {
-          ++blanks;
-        } else {
-          any = true;
-          zMin = std::min(zMin, v);
-          zMax = std::max(zMax, v);
+  for (int first = 0; first < ny; first += pieces.rows) {
+    const int rows = std::min(pieces.rows, ny - first);
+    for (int column0 = 0; column0 < nx; column0 += pieces.columns) {
+      if (LongStepStopRequested()) return "the run was stopped while the grid was read";
+      const int columns = std::min(pieces.columns, nx - column0);
+      if (band.RasterIO(GF_Read, at.column + column0, at.row + first, columns, rows, raw.data(), columns, rows,
+                        kBufferType, 0, 0, nullptr) != CE_None) {
+        return CFormat("GDAL could not read its rows %d to %d: ", at.row + first + 1, at.row + first + rows) +
+               LastGdalMessage();
+      }
+      const std::size_t count = std::size_t(rows) * std::size_t(columns);
+      float* out = nullptr;
+      if constexpr (std::is_same_v<T, float>) {
+        out = raw.data();  // decoded in place
+      } else {
+        out = decoded.data();
+      }
+      if constexpr (std::is_same_v<T, float>) {
+        // Values that a float holds as they are: the same rule without the
+        // widening, the common case of large grids.
+        const float noData = rule.hasNoData ? float(rule.noData) : std::nanf("");
+        const float blank = float(kSurferBlank);  // the least float at or above it
+        std::int64_t blanks = 0;
+        float zMin = float(tally.zMin <= double(FLT_MAX) ? tally.zMin : FLT_MAX);
+        float zMax = float(tally.zMax >= -double(FLT_MAX) ? tally.zMax : -FLT_MAX);
+        bool any = false;
+        for (std::size_t i = 0; i < count; ++i) {
+          const float v = raw[i];
+          if (!std::isfinite(v) || v == noData) {
+            ++blanks;
+            out[i] = kBlankMarker;
+          } else if (v >= blank) {
+            ++blanks;
+          } else {
+            any = true;
+            zMin = std::min(zMin, v);
+            zMax = std::max(zMax, v);
+          }
         }
+        tally.blanks += blanks;
+        if (any) {
+          tally.zMin = std::min(tally.zMin, double(zMin));
+          tally.zMax = std::max(tally.zMax, double(zMax));
+        }
+      } else {
+        for (std::size_t i = 0; i < count; ++i) out[i] = StoredValue(raw[i], rule, tally);
       }
-      tally.blanks += blanks;
-      if (any) {
-        tally.zMin = std::min(tally.zMin, double(zMin));
-        tally.zMax = std::max(tally.zMax, double(zMax));
-      }
-    } else {
-      for (std::size_t i = 0; i < count; ++i) out[i] = StoredValue(raw[i], rule, tally);
+      PlaceBlock(grid, northUp, column0, columns, first, rows, out);
     }
-    PlaceRows(grid, northUp, first, rows, out);
   }
   return {};
 }
@@ -371,15 +404,22 @@ TRasterOffset BlockWindow(GDALRasterBand& band, const TGridImports& geometry, bo
   return {.column = window.column0, .row = gdalRow};
 }
 
-TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChooser* choose) {
+// Band 1, or its overview `overview` (counted from 0, the finest first;
+// -1 for the band itself). An overview covers the band's extent with fewer
+// pixels: its geotransform is the band's with the pixel size scaled.
+TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChooser* choose, int overview) {
   if (dataset.GetRasterCount() < 1) return Refused(TGridFault::kNoSingleRaster, SubdatasetHint(dataset));
-  GDALRasterBand& band = *dataset.GetRasterBand(1);
-  const GDALDataType type = band.GetRasterDataType();
-  if (!TypeRead(type))
+  GDALRasterBand& base = *dataset.GetRasterBand(1);
+  GDALRasterBand* chosen = &base;
+  if (overview >= 0 && (overview >= base.GetOverviewCount() || (chosen = base.GetOverview(overview)) == nullptr))
+    return Refused(TGridFault::kReadFailed, CFormat("it has no overview %d", overview + 1));
+  GDALRasterBand& band = *chosen;
+  const GDALDataType type = base.GetRasterDataType();
+  if (!TypeRead(type) || !TypeRead(band.GetRasterDataType()))
     return Refused(TGridFault::kValueType, std::string("its values are of the type ") + GDALGetDataTypeName(type) +
                    "; Byte, Int16, UInt16, Int32, UInt32, Float32 and Float64 are read");
 
-  const int nx = dataset.GetRasterXSize(), ny = dataset.GetRasterYSize();
+  const int nx = band.GetXSize(), ny = band.GetYSize();
   if (nx < 2 || ny < 2)
     return Refused(TGridFault::kGeometry, CFormat("it has %d x %d nodes; a grid needs at least 2 each way", nx, ny));
 
@@ -395,6 +435,10 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
       return Refused(TGridFault::kGeometry,
                      CFormat("its geotransform holds a number that is not finite (%g, %g, %g, %g)", gt[0], gt[1],
                              gt[3], gt[5]));
+  if (&band != &base) {
+    gt[1] *= double(dataset.GetRasterXSize()) / nx;
+    gt[5] *= double(dataset.GetRasterYSize()) / ny;
+  }
   if (gt[1] == 0 || gt[5] == 0)
     return Refused(TGridFault::kGeometry,
                    CFormat("its node spacing is zero (%g by %g degrees)", gt[1], std::fabs(gt[5])));
@@ -429,7 +473,7 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
 
   TValueRule rule;
   int hasNoData = 0;
-  const double noData = band.GetNoDataValue(&hasNoData);
+  const double noData = base.GetNoDataValue(&hasNoData);
   rule.hasNoData = hasNoData != 0 && !std::isnan(noData);  // a NaN NoData is a NaN value: blank anyway
   rule.noData = noData;
   if (rule.hasNoData && type == GDT_Float32) {
@@ -440,8 +484,8 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
       rule.hasNoData = false;  // no float equals it
   }
   int hasScale = 0, hasOffset = 0;
-  const double scale = band.GetScale(&hasScale);
-  const double offset = band.GetOffset(&hasOffset);
+  const double scale = base.GetScale(&hasScale);
+  const double offset = base.GetOffset(&hasOffset);
   rule.scale = hasScale ? scale : 1;
   rule.offset = hasOffset ? offset : 0;
   rule.scaled = rule.scale != 1 || rule.offset != 0;
@@ -449,13 +493,13 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
     return Refused(TGridFault::kValueType,
                    CFormat("its scale %g or offset %g is not a finite number", rule.scale, rule.offset));
   if (type == GDT_Byte) {
-    const char* pixelType = band.GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
+    const char* pixelType = base.GetMetadataItem("PIXELTYPE", "IMAGE_STRUCTURE");
     rule.signedBytes = pixelType != nullptr && std::strcmp(pixelType, "SIGNEDBYTE") == 0;
   }
 
   // The values must be in the files and fit in memory: refused before
   // anything is allocated.
-  const std::uint64_t nodes = std::uint64_t(nx) * std::uint64_t(ny);
+  const std::uint64_t nodes = std::uint64_t(dataset.GetRasterXSize()) * std::uint64_t(dataset.GetRasterYSize());
   if (std::string refusal = DeclaredNodesRefusal(dataset, type, nodes); !refusal.empty())
     return Refused(TGridFault::kOverclaimed, std::move(refusal));
   const std::uint64_t bytes = std::uint64_t(work.nx) * std::uint64_t(work.ny) * sizeof(float);
@@ -473,8 +517,10 @@ TGridLoad ReadOpened(GDALDataset& dataset, TGridImports& grid, const TWindowChoo
   }
 
   TValueTally tally;
-  const std::string failure = ReadAsFloat(type, rule) ? ReadValues<float>(band, work, northUp, at, rule, tally)
-                                                      : ReadValues<double>(band, work, northUp, at, rule, tally);
+  const bool asFloat = ReadAsFloat(type, rule);
+  const TReadPieces pieces = PiecesOf(dataset, band, work.nx, work.ny, asFloat ? sizeof(float) : sizeof(double));
+  const std::string failure = asFloat ? ReadValues<float>(band, pieces, work, northUp, at, rule, tally)
+                                      : ReadValues<double>(band, pieces, work, northUp, at, rule, tally);
   if (!failure.empty()) return Refused(TGridFault::kReadFailed, failure);
   work.blankValue = kSurferBlank;
   work.blankCount = std::int32_t(std::min<std::int64_t>(tally.blanks, INT32_MAX));
@@ -512,9 +558,23 @@ TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input) {
     const TDatasetPtr dataset(
         GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
     if (!dataset) return {TGridFault::kUnknownFormat, {}};
-    return ReadOpened(*dataset, grid, input.choose);
+    return ReadOpened(*dataset, grid, input.choose, input.overview);
   } catch (const std::exception& e) {
     return Refused(TGridFault::kReadFailed, std::string("reading it failed: ") + e.what());
+  }
+}
+
+int GdalOverviewCount(const std::string& name) {
+  try {
+    InitialiseGdal();
+    TQuietGdal quiet;
+    if (!GdalFenceRefusal(name, GdalFilePart(name)).empty()) return 0;
+    const TDatasetPtr dataset(
+        GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
+    if (!dataset || dataset->GetRasterCount() < 1) return 0;
+    return std::max(0, dataset->GetRasterBand(1)->GetOverviewCount());
+  } catch (const std::exception&) {
+    return 0;
   }
 }
 

@@ -24,6 +24,7 @@ struct TGridInput {
   std::span<const unsigned char> header;  // its first bytes, fewer when it is shorter; empty when not opened
   IGridSource* source = nullptr;          // the opened file; null for a name that is read without opening
   const TWindowChooser* choose = nullptr;  // the nodes to read; null: all of them
+  int overview = -1;                       // a GDAL overview, from 0 the finest; -1: the grid itself
 };
 
 
@@ -51,6 +52,9 @@ bool IsGdalCandidate(std::span<const unsigned char> header);
 // not read it as a raster, or the fault and its reason when it makes no
 // usable grid (GridFaults.h). No exception leaves it.
 TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input);
+// The number of overviews of band 1 of `name` (a GeoTIFF's own or its .ovr
+// file's); 0 for a name that GDAL does not read or that the fence refuses.
+int GdalOverviewCount(const std::string& name);
 #endif
 
 }  // namespace globelayers

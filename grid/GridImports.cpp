@@ -6,6 +6,7 @@
 // fault is reported once, with its message from GridFaults.cpp.
 #include "GridImports.h"
 
+#include <algorithm>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
@@ -98,13 +99,22 @@ TGridLoad LoadFromSource(std::span<const TGridFormatEntry> formats, TGridImports
   return {TGridFault::kUnknownFormat, {}};
 }
 
-TGridLoad LoadNamed(TGridImports& grid, const std::string& fileName, const TWindowChooser* choose) {
+TGridLoad LoadNamed(TGridImports& grid, const std::string& fileName, const TWindowChooser* choose, int overview = -1) {
   for (const TGridFormatEntry& entry : kFormats)
     if (entry.identifyName != nullptr && entry.identifyName(fileName))
-      return RunReader(entry, grid, TGridInput{fileName, {}, nullptr, choose});
+      return RunReader(entry, grid, TGridInput{fileName, {}, nullptr, choose, overview});
   const auto source = OpenGridFile(fileName);
   if (!source) return {TGridFault::kNotOpened, {}};
-  return LoadFromSource(kFormats, grid, *source, fileName, choose);
+  if (overview < 0) return LoadFromSource(kFormats, grid, *source, fileName, choose);
+  // Only GDAL's rasters have overviews.
+  const std::vector<unsigned char> header = ReadHeader(*source);
+  for (std::size_t f = 0; f < kNativeFormats; ++f)
+    if (kFormats[f].identifyHeader(header)) return {TGridFault::kUnknownFormat, {}};
+#ifdef GLOBELAYERS_HAVE_GDAL
+  return RunReader(EntryOf(TGridFormat::kGdalRaster), grid, TGridInput{fileName, header, source.get(), choose, overview});
+#else
+  return {TGridFault::kUnknownFormat, {}};
+#endif
 }
 
 // One format's reader on its own: a source of another format is left
@@ -144,6 +154,40 @@ TGridLoad LoadGridWindow(TGridImports& grid, const std::string& fileName, IUserP
   TGridLoad outcome = LoadNamed(grid, fileName, choose ? &choose : nullptr);
   if (outcome.fault != TGridFault::kNone) grid.fileFormat = TGridFormat::kNone;
   return Reported(std::move(outcome), fileName, prompts);
+}
+
+TGridLoad LoadGridOverview(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts, int overview,
+                           const TWindowChooser& choose) {
+  TGridLoad outcome = LoadNamed(grid, fileName, choose ? &choose : nullptr, std::max(0, overview));
+  if (outcome.fault != TGridFault::kNone) grid.fileFormat = TGridFormat::kNone;
+  return Reported(std::move(outcome), fileName, prompts);
+}
+
+std::vector<TGridImports> GridOverviews(const std::string& fileName) {
+  std::vector<TGridImports> overviews;
+#ifdef GLOBELAYERS_HAVE_GDAL
+  if (!NamesGdalSubdataset(fileName)) {
+    const auto source = OpenGridFile(fileName);
+    if (!source) return overviews;
+    const std::vector<unsigned char> header = ReadHeader(*source);
+    for (std::size_t f = 0; f < kNativeFormats; ++f)
+      if (kFormats[f].identifyHeader(header)) return overviews;
+  }
+  const int count = GdalOverviewCount(fileName);
+  for (int n = 0; n < count; ++n) {
+    // The geometry as the reader sees it, from a read of the first cell.
+    TGridImports seen, cell;
+    const TWindowChooser firstCell = [&seen](const TGridImports& g) {
+      seen = g;
+      return TNodeWindow{.column0 = 0, .columns = 2, .row0 = 0, .rows = 2};
+    };
+    if (LoadNamed(cell, fileName, &firstCell, n).fault != TGridFault::kNone) return {};
+    overviews.push_back(std::move(seen));
+  }
+#else
+  (void)fileName;
+#endif
+  return overviews;
 }
 
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts) {

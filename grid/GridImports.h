@@ -111,6 +111,20 @@ using TWindowChooser = std::function<TNodeWindow(const TGridImports& geometry)>;
 TGridLoad LoadGridWindow(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts,
                          const TWindowChooser& choose);
 
+// The overviews of a file that GDAL reads (reduced copies of its grid over
+// the same extent, as `gdaladdo` makes them): their geometries, nx, ny,
+// bounds and spacings, no values; in the file's order, finest first. Empty
+// for a file of the native formats, one without overviews and one that
+// does not load.
+std::vector<TGridImports> GridOverviews(const std::string& fileName);
+
+// LoadGridWindow reading overview `overview` of the file (counted from 0,
+// as GridOverviews lists them) instead of its grid: its nodes are the
+// overview's pixel centres, its values pass the file's NoData, scale and
+// offset as the grid's do.
+TGridLoad LoadGridOverview(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts, int overview,
+                           const TWindowChooser& choose);
+
 // The same, true when the grid loaded.
 bool LoadGrid(TGridImports& grid, const std::string& fileName, IUserPrompts& prompts);
 

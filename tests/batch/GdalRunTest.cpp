@@ -97,6 +97,13 @@ const LayoutCase kLayouts[] = {
     {"GeoTiffNorthUp", [](const TNodes& n) { return GeoTiff(n, "topography.tif", TRows::kNorthFirst, false); }},
     {"GeoTiffSouthUp", [](const TNodes& n) { return GeoTiff(n, "topography.tif", TRows::kSouthFirst, false); }},
     {"GeoTiffPixelIsPoint", [](const TNodes& n) { return GeoTiff(n, "topography.tif", TRows::kNorthFirst, true); }},
+    // Read a row of tiles at a time in stripes of whole tiles.
+    {"GeoTiffTiled",
+     [](const TNodes& n) {
+       auto mem = MemRaster(n, TRows::kNorthFirst);
+       test::SetGeographic(*mem);
+       return CopyWith(*mem, "GTiff", "topography.tif", {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE"});
+     }},
     {"NetcdfGmtGridline", [](const TNodes& n) { return test::WriteGmtNetcdf(n, "topography.nc"); }},
     {"NetcdfCf",
      [](const TNodes& n) {

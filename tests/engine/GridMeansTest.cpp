@@ -4,7 +4,9 @@
 // the bands it names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -285,6 +287,92 @@ TEST(ZoneGridMeans, EachBandItsLevel) {
   EXPECT_EQ(deepest.nx, 3);
   EXPECT_EQ(deepest.ny, 2);
 }
+
+// A window of `whole` (columns c0 .. c0 + nc - 1, rows r0 .. r0 + nr - 1),
+// as LoadGridWindow reads one.
+std::unique_ptr<TGridImports> WindowOf(const TGridImports& whole, int c0, int nc, int r0, int nr) {
+  auto part = MemoryGrid(nc, nr, whole.xMin + c0 * whole.xStep, whole.yMin + r0 * whole.yStep, whole.xStep,
+                         whole.yStep, [&](int ix, int iy) { return whole.at(c0 + ix, r0 + iy); });
+  part->fileXMin = whole.xMin, part->fileYMin = whole.yMin;
+  part->fileNx = whole.nx, part->fileNy = whole.ny;
+  part->column0 = c0, part->row0 = r0;
+  return part;
+}
+
+// The pyramid of a grid read in a window comes from its file read in
+// strips of rows, never held whole: every level that a band samples must
+// hold the bits of the pyramid of the whole grid. The strips come as a
+// GDAL window would give them: from a block of 5 rows at or before the
+// row asked, at most 7 rows, so that a strip starts before the row the
+// pyramid needs next and holds fewer rows than asked.
+struct StripCase {
+  const char* name;
+  int nx, ny;
+  double xMin, yMin, step;  // degrees
+  TGridRole role;
+};
+void PrintTo(const StripCase& c, std::ostream* os) { *os << c.name; }
+
+const StripCase kStrips[] = {
+    // 73 columns over a whole turn: the pyramid wraps at the seam; 37 rows
+    // (odd) halve to 19, 10, 5, 3, 2.
+    {"GlobeOfElevationsOddRows", 73, 37, -180, -90, 5, TGridRole::Elevation},
+    // 40 x 26 nodes (even), densities, no wrap.
+    {"RegionOfDensitiesEvenRows", 40, 26, 10, 40, 0.5, TGridRole::Density},
+};
+
+class ZoneGridMeansStrips : public testing::TestWithParam<StripCase> {};
+
+TEST_P(ZoneGridMeansStrips, HoldTheBitsOfThePyramidOfTheWholeGrid) {
+  const StripCase& c = GetParam();
+  const auto whole = MemoryGrid(c.nx, c.ny, c.xMin, c.yMin, c.step, c.step, [](int ix, int iy) {
+    // Rough, and blank in a patch that covers more than half of some
+    // coarse nodes' weight and less of others'.
+    if (ix >= 7 && ix <= 9 && iy >= 4 && iy <= 6) return kBlankMarker;
+    return float(2000 * std::sin(ix * 1.7) * std::cos(iy * 0.9) + 37 * ix - 11 * iy);
+  });
+  const auto window = WindowOf(*whole, 10, 11, 5, 11);
+  const double spacing = c.step * 3600;  // arc-seconds
+  // Levels 1, 2 and 3, and one beyond the coarsest that can be formed.
+  const std::vector<TZone> zones = {{0, 10, spacing, false},
+                                    {10, 40, 2 * spacing, true},
+                                    {40, 90, 4 * spacing, true},
+                                    {90, 120, 8 * spacing, true},
+                                    {120, 180, 1024 * spacing, true}};
+  int strips = 0;
+  const TGridRowReader readRows = [&](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
+    EXPECT_GE(rows, 2);
+    ++strips;
+    const int first = row0 / 5 * 5, count = std::min({7, row0 + rows - first, c.ny - first});
+    strip = *WindowOf(*whole, 0, c.nx, first, count);
+    return true;
+  };
+  const TZoneGridMeans fromWhole({{whole.get(), c.role}}, zones, 6371001);
+  const TZoneGridMeans fromStrips({{.grid = window.get(), .role = c.role, .readRows = readRows}}, zones, 6371001);
+  EXPECT_GT(strips, 3);
+  for (std::size_t z = 1; z < zones.size(); ++z) {
+    SCOPED_TRACE(z);
+    const TGridImports& a = ZoneGrid(fromWhole.ForZone(z), *whole);
+    const TGridImports& b = ZoneGrid(fromStrips.ForZone(z), *window);
+    ASSERT_NE(&a, whole.get());
+    ASSERT_NE(&b, window.get());
+    EXPECT_EQ(b.nx, a.nx);
+    EXPECT_EQ(b.ny, a.ny);
+    EXPECT_EQ(b.xMin, a.xMin);
+    EXPECT_EQ(b.yMin, a.yMin);
+    EXPECT_EQ(b.xStep, a.xStep);
+    EXPECT_EQ(b.yMax, a.yMax);
+    EXPECT_EQ(b.blankCount, a.blankCount);
+    EXPECT_EQ(b.zMin, a.zMin);
+    EXPECT_EQ(b.zMax, a.zMax);
+    ASSERT_EQ(b.values.size(), a.values.size());
+    EXPECT_EQ(std::memcmp(b.values.data(), a.values.data(), a.values.size() * sizeof(float)), 0);
+  }
+  EXPECT_GT(ZoneGrid(fromWhole.ForZone(1), *whole).blankCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, ZoneGridMeansStrips, testing::ValuesIn(kStrips),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A band on block means is, to the printed digit, a band whose layers hold
 // the block means as their grids: the fast evaluation and the reference

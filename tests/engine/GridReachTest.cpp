@@ -362,6 +362,16 @@ TEST(GridReachBands, ReadAGridOfAListUnlessMuchCoarserAndAGlobalGridFollows) {
   EXPECT_FALSE(CoversGlobe(regional));
   EXPECT_TRUE(CoversGlobe(nodes));
   EXPECT_TRUE(CoversGlobe(pixels));
+  // A window of a global file, read around a few stations, is the file's
+  // to the rule: a band must not read the fine grid because less of the
+  // global one was read.
+  TGridImports window = geometry(8, 12, 40, 44, 0.25);
+  window.nx = 17, window.ny = 17;
+  window.fileXMin = -180, window.fileYMin = -90, window.fileNx = 1441, window.fileNy = 721;
+  window.column0 = 752, window.row0 = 520;
+  EXPECT_TRUE(CoversGlobe(window));
+  const TZone far{.psiFromDeg = 1, .psiToDeg = 180, .segmentSizeArcSec = 900, .blockMeans = true};
+  EXPECT_FALSE(BandReadsGrid(far, {&fine, &window}, 0));
 }
 
 // The diameter of a grid's extent, against the distance of its farthest

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -415,6 +416,145 @@ const GdalWindowCase kGdalWindows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Gdal, GdalWindow, testing::ValuesIn(kGdalWindows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A tiled GeoTIFF is read a row of tiles at a time in stripes of whole
+// tiles (a few megabytes each: 512 x 512 tiles make two stripes of
+// 2600 columns as floats, three as doubles). Every node, blank count and
+// value range must be the file's, read whole or in a window across the
+// stripes.
+struct GdalTileCase {
+  const char* name;
+  GDALDataType type;
+  double fraction;  // added to every value: 0 for Int16, 0.5 for Float64
+};
+void PrintTo(const GdalTileCase& c, std::ostream* os) { *os << c.name; }
+
+class GdalTiles : public testing::TestWithParam<GdalTileCase> {};
+
+TEST_P(GdalTiles, StripesOfWholeTilesHoldTheFilesNodes) {
+  const GdalTileCase& c = GetParam();
+  TTempFolder folder;
+  constexpr double kNoData = -32768;
+  TNodes n{.nx = 2600, .ny = 700, .xMin = -10.0125, .xStep = 0.025, .yMin = 30.0125, .yStep = 0.025, .values = {}};
+  n.values.resize(std::size_t(n.nx) * n.ny);
+  std::int32_t blanks = 0;
+  double zMin = 1e9, zMax = -1e9;
+  for (int ix = 0; ix < n.nx; ++ix) {
+    for (int iy = 0; iy < n.ny; ++iy) {
+      double v = (ix * 7 + iy * 13) % 30000 - 15000 + c.fraction;
+      if ((ix * 31 + iy * 17) % 997 == 0) {
+        v = kNoData;
+        ++blanks;
+      } else {
+        zMin = std::min(zMin, v);
+        zMax = std::max(zMax, v);
+      }
+      n.values[std::size_t(ix) * n.ny + iy] = v;
+    }
+  }
+  auto mem = MemRaster(n, TRows::kNorthFirst, c.type);
+  mem->GetRasterBand(1)->SetNoDataValue(kNoData);
+  test::SetGeographic(*mem);
+  const std::string path = CopyWith(*mem, "GTiff", folder.File("t.tif"),
+                                    {"TILED=YES", "BLOCKXSIZE=512", "BLOCKYSIZE=512", "COMPRESS=DEFLATE"});
+  const auto expected = [&n](int ix, int iy) {
+    const double v = n.at(ix, iy);
+    return v == kNoData ? kBlankMarker : float(v);
+  };
+  test::TRecordingPrompts<> prompts;
+  TGridImports whole, part;
+  ASSERT_TRUE(LoadGrid(whole, path, prompts));
+  ASSERT_EQ(whole.nx, n.nx);
+  ASSERT_EQ(whole.ny, n.ny);
+  EXPECT_EQ(whole.blankCount, blanks);
+  EXPECT_EQ(whole.zMin, zMin);
+  EXPECT_EQ(whole.zMax, zMax);
+  for (int ix = 0; ix < n.nx; ++ix)
+    for (int iy = 0; iy < n.ny; ++iy) ASSERT_EQ(whole.at(ix, iy), expected(ix, iy)) << ix << "," << iy;
+
+  // Columns 600 .. 2570, rows 100 .. 649: tiles from column 512 and GDAL
+  // row 0 (the north-up raster's rows 50 .. 599) out to the file's edges,
+  // two stripes as floats and as doubles.
+  const TWindowChooser choose = [](const TGridImports&) { return TNodeWindow{600, 1971, 100, 550}; };
+  ASSERT_EQ(LoadGridWindow(part, path, prompts, choose).fault, TGridFault::kNone);
+  EXPECT_TRUE(prompts.messages.empty());
+  ASSERT_TRUE(part.windowed());
+  EXPECT_EQ(part.column0, 512);
+  EXPECT_EQ(part.nx, 2088);
+  EXPECT_EQ(part.row0, 0);
+  EXPECT_EQ(part.ny, 700);
+  for (int ix = 0; ix < part.nx; ++ix)
+    for (int iy = 0; iy < part.ny; ++iy)
+      ASSERT_EQ(part.at(ix, iy), expected(ix + part.column0, iy + part.row0)) << ix << "," << iy;
+}
+
+const GdalTileCase kTiles[] = {
+    {"Int16ReadAsFloat", GDT_Int16, 0},
+    {"Float64ReadAsDouble", GDT_Float64, 0.5},
+};
+
+INSTANTIATE_TEST_SUITE_P(Gdal, GdalTiles, testing::ValuesIn(kTiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Overviews that GDAL builds (as `gdaladdo -r average` does) are listed
+// with the geometry of their pixel centres and read in place of the grid:
+// each node the plain mean of the block of nodes that it covers.
+TEST(GdalOverviews, ListedAndReadAsBlockMeansOfTheFile) {
+  TTempFolder folder;
+  // 64 x 32 nodes of 0.5 degrees from (0.25, 0.25): pixels from (0, 0).
+  TNodes n{.nx = 64, .ny = 32, .xMin = 0.25, .xStep = 0.5, .yMin = 0.25, .yStep = 0.5, .values = {}};
+  n.values.resize(std::size_t(n.nx) * n.ny);
+  for (int ix = 0; ix < n.nx; ++ix)
+    for (int iy = 0; iy < n.ny; ++iy) n.values[std::size_t(ix) * n.ny + iy] = ix + 100 * iy;
+  auto mem = MemRaster(n, TRows::kNorthFirst);
+  test::SetGeographic(*mem);
+  const std::string plain = CopyWith(*mem, "GTiff", folder.File("plain.tif"));
+  const std::string path = CopyWith(*mem, "GTiff", folder.File("ov.tif"));
+  {
+    test::TDataset update(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
+    ASSERT_TRUE(update);
+    int factors[] = {2, 4};
+    ASSERT_EQ(update->BuildOverviews("AVERAGE", 2, factors, 0, nullptr, nullptr, nullptr), CE_None);
+  }
+  EXPECT_TRUE(GridOverviews(plain).empty());
+  const std::vector<TGridImports> overviews = GridOverviews(path);
+  ASSERT_EQ(overviews.size(), 2u);
+  struct Expected {
+    int nx, ny;
+    double xMin, yMin, step;  // degrees
+  };
+  const Expected geometry[] = {{32, 16, 0.5, 0.5, 1}, {16, 8, 1, 1, 2}};
+  for (std::size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(overviews[k].nx, geometry[k].nx) << k;
+    EXPECT_EQ(overviews[k].ny, geometry[k].ny) << k;
+    EXPECT_EQ(overviews[k].xMin, geometry[k].xMin) << k;
+    EXPECT_EQ(overviews[k].yMin, geometry[k].yMin) << k;
+    EXPECT_EQ(overviews[k].xStep, geometry[k].step) << k;
+    EXPECT_EQ(overviews[k].yStep, geometry[k].step) << k;
+  }
+  // Node (jx, jy) of the coarser one: the mean of nodes 4 jx .. 4 jx + 3,
+  // 4 jy .. 4 jy + 3, that is 4 jx + 1.5 + 100 (4 jy + 1.5).
+  test::TRecordingPrompts<> prompts;
+  TGridImports coarse, part;
+  ASSERT_EQ(LoadGridOverview(coarse, path, prompts, 1, {}).fault, TGridFault::kNone);
+  ASSERT_EQ(coarse.nx, 16);
+  ASSERT_EQ(coarse.ny, 8);
+  for (int jx = 0; jx < 16; ++jx)
+    for (int jy = 0; jy < 8; ++jy) ASSERT_EQ(coarse.at(jx, jy), float(4 * jx + 1.5 + 100 * (4 * jy + 1.5))) << jx << "," << jy;
+  // In a window, placed by the overview's first node.
+  const TWindowChooser choose = [](const TGridImports&) { return TNodeWindow{4, 3, 2, 3}; };
+  ASSERT_EQ(LoadGridOverview(part, path, prompts, 1, choose).fault, TGridFault::kNone);
+  ASSERT_TRUE(part.windowed());
+  EXPECT_EQ(part.fileNx, 16);
+  EXPECT_EQ(part.fileXMin, 1);
+  for (int ix = 0; ix < part.nx; ++ix)
+    for (int iy = 0; iy < part.ny; ++iy)
+      ASSERT_EQ(part.at(ix, iy), coarse.at(ix + part.column0, iy + part.row0)) << ix << "," << iy;
+  EXPECT_TRUE(prompts.messages.empty());
+  // An overview that the file does not have fails as a read.
+  TGridImports none;
+  EXPECT_EQ(LoadGridOverview(none, path, prompts, 2, {}).fault, TGridFault::kReadFailed);
+}
 
 // The window runs under the user's locale: a decimal comma must change
 // neither the text grid's values nor the numbers of a refusal.
