@@ -94,10 +94,16 @@ int RunMpiRank(const std::vector<std::string>& args, std::ostream& out, std::ost
                            IRunProgress& progress) -> std::unique_ptr<IPointLines> {
     return std::make_unique<TRankZeroLines>(ctx, workers, progress);
   };
-  const int status = RunBatch(args, out, err, errIsTerminal, frontEnd);
+  int status = RunBatch(args, out, err, errIsTerminal, frontEnd);
   // The run has released its grids; the windows go with the node's other
-  // ranks, once they know the status.
-  EndOtherRanks(status, [&grids] { grids.Free(); });
+  // ranks, once they know the status. A rank that failed (a grid its node
+  // cannot read) after rank 0 had done every point fails the job all the
+  // same, with its message: the job did not run as set up.
+  const std::optional<std::string> lateFailure = EndOtherRanks(status, [&grids] { grids.Free(); });
+  if (lateFailure && status == 0) {
+    err << *lateFailure << '\n';
+    status = 1;
+  }
   MPI_Comm_free(&node);
   return status;
 }

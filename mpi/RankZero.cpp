@@ -87,14 +87,20 @@ void StartOtherRanks(const TRunParameters& params, const TStationArea* stations,
   for (int rank = 1; rank < RankCount(); ++rank) Send(rank, kTagStart, start.bytes());
 }
 
-void EndOtherRanks(int status, const std::function<void()>& whileTheyEnd) {
+std::optional<std::string> EndOtherRanks(int status, const std::function<void()>& whileTheyEnd) {
   const int ranks = RankCount();
   for (int rank = 1; rank < ranks; ++rank) SendInt(rank, kTagStatus, status);
   whileTheyEnd();
+  std::optional<std::string> lateFailure;
   for (int rank = 1; rank < ranks; ++rank) {
-    while (WaitFor(rank).tag != kTagDone) {
+    for (TMessage message = WaitFor(rank); message.tag != kTagDone; message = WaitFor(rank)) {
+      if (message.tag == kTagFailed && !lateFailure) {
+        TWireReader r(message.body);
+        lateFailure = r.Text();
+      }
     }
   }
+  return lateFailure;
 }
 
 }  // namespace globelayers

@@ -53,6 +53,9 @@ void StartOtherRanks(const TRunParameters& params, const TStationArea* stations,
 // calls that the other ranks make once they know the status), and waits
 // until each has answered, reading and dropping whatever they still send,
 // so that no rank is left blocked in a send when the job finalises.
-void EndOtherRanks(int status, const std::function<void()>& whileTheyEnd);
+// Returns the first failure a rank reported after the run had ended (a
+// rank whose setup failed while rank 0 did every point itself): the run
+// then did not complete on every rank.
+std::optional<std::string> EndOtherRanks(int status, const std::function<void()>& whileTheyEnd);
 
 }  // namespace globelayers
