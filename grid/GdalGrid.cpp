@@ -536,6 +536,26 @@ std::string GdalFilePart(const std::string& name) {
   return NamesGdalSubdataset(name) ? SubdatasetFile(name) : name;
 }
 
+// GDAL looks for a file's overviews beside it as well, when asked for
+// them: FILE.ovr (or .OVR), and an Erdas FILE.aux or FILE with its
+// extension replaced by .aux. Each such file that exists must be a regular
+// file behind the same fence as the grid (a FIFO there would block the
+// read for ever, a VRT could fetch); empty when none is in the way.
+std::string OverviewFilesRefusal(const std::string& path) {
+  namespace fs = std::filesystem;
+  const std::string stem = fs::path(path).replace_extension().string();
+  for (const std::string& beside : {path + ".ovr", path + ".OVR", path + ".aux", path + ".AUX", stem + ".aux",
+                                    stem + ".AUX"}) {
+    std::error_code error;
+    const fs::file_status status = fs::status(beside, error);  // through links
+    if (status.type() == fs::file_type::not_found) continue;
+    if (error || status.type() != fs::file_type::regular)
+      return "the file beside it that would hold its overviews, " + beside + ", is no regular file";
+    if (std::string refusal = GdalFenceRefusal(beside, beside); !refusal.empty()) return refusal;
+  }
+  return {};
+}
+
 }  // namespace
 
 bool IsGdalCandidate(std::span<const unsigned char>) { return true; }
@@ -555,6 +575,10 @@ TGridLoad ReadGdalRaster(TGridImports& grid, const TGridInput& input) {
     // them that could block or fetch.
     if (std::string refusal = GdalFenceRefusal(name, GdalFilePart(name)); !refusal.empty())
       return Refused(TGridFault::kFenced, std::move(refusal));
+    if (input.overview >= 0) {
+      if (std::string refusal = OverviewFilesRefusal(GdalFilePart(name)); !refusal.empty())
+        return Refused(TGridFault::kFenced, std::move(refusal));
+    }
     const TDatasetPtr dataset(
         GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
     if (!dataset) return {TGridFault::kUnknownFormat, {}};
@@ -569,6 +593,7 @@ int GdalOverviewCount(const std::string& name) {
     InitialiseGdal();
     TQuietGdal quiet;
     if (!GdalFenceRefusal(name, GdalFilePart(name)).empty()) return 0;
+    if (!OverviewFilesRefusal(GdalFilePart(name)).empty()) return 0;
     const TDatasetPtr dataset(
         GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, AllowedGridDrivers()));
     if (!dataset || dataset->GetRasterCount() < 1) return 0;

@@ -4,6 +4,7 @@
 // band's NoData, scale and offset; every unusable raster is refused with
 // its reason before anything is allocated.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -554,6 +555,54 @@ TEST(GdalOverviews, ListedAndReadAsBlockMeansOfTheFile) {
   // An overview that the file does not have fails as a read.
   TGridImports none;
   EXPECT_EQ(LoadGridOverview(none, path, prompts, 2, {}).fault, TGridFault::kReadFailed);
+}
+
+// GDAL looks for a file's overviews beside it as well (FILE.ovr, FILE.aux)
+// when asked for them. Such a file that is no regular file, or one that
+// the fence refuses, leaves the grid without overviews: a FIFO there would
+// block the read for ever. A writer opens the FIFO after 2 s at the
+// latest, so that a read that does block ends and the test fails instead
+// of hanging.
+TEST(GdalOverviews, AFileBesideTheGridThatIsNoPlainFileGivesNoOverviews) {
+  TTempFolder folder;
+  TNodes n{.nx = 8, .ny = 4, .xMin = 0.25, .xStep = 0.5, .yMin = 0.25, .yStep = 0.5, .values = {}};
+  n.values.assign(std::size_t(n.nx) * n.ny, 1.0f);
+  auto mem = MemRaster(n, TRows::kNorthFirst);
+  test::SetGeographic(*mem);
+  struct Case {
+    const char* grid;
+    const char* beside;  // the file GDAL would take for its overviews
+  };
+  for (const Case c : {Case{"a.tif", "a.tif.ovr"}, Case{"b.tif", "b.tif.OVR"}, Case{"c.tif", "c.aux"},
+                       Case{"d.tif", "d.tif.aux"}}) {
+    SCOPED_TRACE(c.beside);
+    const std::string path = CopyWith(*mem, "GTiff", folder.File(c.grid));
+    const std::string fifo = folder.File(c.beside);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (!done && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int k = 0; k < 300 && !done; ++k) {  // a reader waits: let it go
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          ::close(fd);
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<TGridImports> overviews = GridOverviews(path);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    done = true;
+    writer.join();
+    EXPECT_TRUE(overviews.empty());
+    EXPECT_LT(seconds, 1.5) << "the overview scan opened the FIFO";
+    test::TRecordingPrompts<> prompts;
+    TGridImports overview;
+    EXPECT_NE(LoadGridOverview(overview, path, prompts, 0, {}).fault, TGridFault::kNone);
+  }
 }
 
 // The window runs under the user's locale: a decimal comma must change
