@@ -29,6 +29,7 @@
 # generated into WORK_DIR (default /tmp/globelayers-grid-reach) and removed
 # at the end; nothing is committed.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/settings.sh"
 build=$(cd "${1:?usage: grid_reach.sh BUILD_DIR [WORK_DIR] [RUNS]}" && pwd)
 work=${2:-/tmp/globelayers-grid-reach}
 runs=${3:-3}
@@ -42,40 +43,10 @@ if [ -n "${OVERVIEWS:-}" ] && [ ! -s G1ov.tif ]; then
     G1ov.tif 2 4 8 16 32 64
 fi
 
-# 20 stations on a 4 x 5 lattice 0.47 by 0.53 degrees apart, 300 m up.
-: > stations.dat
-for i in 0 1 2 3; do
-  for j in 0 1 2 3 4; do
-    echo "$(awk -v j="$j" 'BEGIN{printf "%.4f", 8.1 + 0.47 * j}') $(awk -v i="$i" 'BEGIN{printf "%.4f", 44.2 + 0.53 * i}') $((10 * i + j + 1)) 300" >> stations.dat
-  done
-done
+lattice_stations
 
 settings() {  # name grid-cell
-  cat > "$1.ini" <<INI
-[frmMain]
-datafile=stations.dat
-appendtext=_$1
-gravc=0.006673
-t3dist=0
-t4dist=180
-R=6371001
-LonFrom=0
-LonTo=360
-incr=1
-priority=0
-number=2
-nlayer=2
-segsize=3600
-sum=0
-cell_row-1_col-1= 
-cell_row-1_col-2=$2
-cell_row-1_col-3= 
-cell_row-1_col-4= 
-cell_row-2_col-1=0
-cell_row-2_col-2= 
-cell_row-2_col-3=2.67
-cell_row-2_col-4= 
-INI
+  one_layer_settings stations.dat "$1" "$2" >"$1.ini"
 }
 settings alone G1.grd
 settings list "G1.grd | G15.tif"

@@ -16,6 +16,7 @@
 # are generated into WORK_DIR (default /tmp/globelayers-mpi-windows) and
 # removed at the end; nothing is committed.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/settings.sh"
 build=$(cd "${1:?usage: mpi_windows.sh BUILD_DIR [OTHER_BUILD_DIR] [WORK_DIR]}" && pwd)
 other=${2:+$(cd "$2" && pwd)}
 work=${3:-/tmp/globelayers-mpi-windows}
@@ -25,39 +26,8 @@ cd "$work"
 trap 'rm -f "$work/G1.grd" "$work/G15.tif"' EXIT
 [ -s G1.grd ] && [ -s G15.tif ] || "$build/bench/globelayers_gridreach" G1.grd G15.tif
 
-# The stations of bench/grid_reach.sh: a 4 x 5 lattice 0.47 by 0.53 degrees apart, 300 m up.
-: >stations.dat
-for i in 0 1 2 3; do
-  for j in 0 1 2 3 4; do
-    awk -v i="$i" -v j="$j" 'BEGIN { printf "%.4f %.4f %d 300\n", 8.1 + 0.47 * j, 44.2 + 0.53 * i, 10 * i + j + 1 }' \
-      >>stations.dat
-  done
-done
-cat >list.ini <<'INI'
-[frmMain]
-datafile=stations.dat
-appendtext=_list
-gravc=0.006673
-t3dist=0
-t4dist=180
-R=6371001
-LonFrom=0
-LonTo=360
-incr=1
-priority=0
-number=2
-nlayer=2
-segsize=3600
-sum=0
-cell_row-1_col-1= 
-cell_row-1_col-2=G1.grd | G15.tif
-cell_row-1_col-3= 
-cell_row-1_col-4= 
-cell_row-2_col-1=0
-cell_row-2_col-2= 
-cell_row-2_col-3=2.67
-cell_row-2_col-4= 
-INI
+lattice_stations
+one_layer_settings stations.dat list "G1.grd | G15.tif" >list.ini
 
 # The largest sum of the Pss of the processes named NAME in the session of
 # PID while it runs, in MB.

@@ -30,6 +30,7 @@
 # strips, which has no overviews) and its last band has 6e8 segments per
 # station: ZONES=preset runs it all the same.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/settings.sh"
 build=$(cd "${1:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}" && pwd)
 work=${2:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}
 tiles=${3:-20}
@@ -54,36 +55,9 @@ fi
 du -sh tiles global30.tif | tr '\n' ' '; echo
 
 settings() {  # name datafile zone-line...
-  local name=$1 data=$2 k=1; shift 2
-  {
-    cat <<INI
-[frmMain]
-datafile=$data
-appendtext=_$name
-gravc=0.006673
-t3dist=0
-t4dist=180
-R=6371001
-LonFrom=0
-LonTo=360
-incr=1
-priority=0
-number=2
-nlayer=2
-segsize=3600
-sum=0
-cell_row-1_col-1= 
-cell_row-1_col-2=mosaic.vrt | global30.tif
-cell_row-1_col-3= 
-cell_row-1_col-4= 
-cell_row-2_col-1=0
-cell_row-2_col-2= 
-cell_row-2_col-3=2.67
-cell_row-2_col-4= 
-INI
-    [ $# -gt 0 ] && echo "[zones]"
-    for zone in "$@"; do echo "zone$k=$zone"; k=$((k + 1)); done
-  } > "$name.ini"
+  local name=$1 data=$2
+  shift 2
+  one_layer_settings "$data" "$name" "mosaic.vrt | global30.tif" "$@" >"$name.ini"
 }
 
 # The bands, all sizes divided by DIV (1: the run; 2 and 4: references on
