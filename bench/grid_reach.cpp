@@ -5,11 +5,19 @@
 //   build/bench/globelayers_gridreach G1.grd [G15.tif]
 // The surface: a sum of waves from 30 degrees down to 4 arc-minutes
 // (5 to 2400 m), slopes up to about 35 degrees.
+//
+// A second mode runs a settings file of the script over bands that a
+// settings file cannot write: those of the presets' far bands, on box
+// means of the segment's size (TZone::boxMeans), beside bands on point
+// samples, each band FROM;TO;SIZE (degrees, degrees, arc-seconds) with
+// ";box" for box means. The result file is the batch's.
+//   build/bench/globelayers_gridreach bands SETTINGS.ini THREADS BAND...
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +25,13 @@
 #include <gdal_priv.h>
 #include <gdal_utils.h>
 #endif
+
+#include "Calculation.h"
+#include "NumberText.h"
+#include "RunSetup.h"
+#include "UserPrompts.h"
+#include "WindowState.h"
+#include "ZoneChoice.h"
 
 namespace {
 
@@ -69,9 +84,78 @@ bool WriteG1(const char* path) {
   return std::fclose(f) == 0;
 }
 
+namespace gl = globelayers;
+
+// Messages of the run on standard error; every question answered No.
+class TErrorPrompts : public gl::IUserPrompts {
+ public:
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  bool AskYesNo(const std::string& text) override {
+    std::fprintf(stderr, "%s (answered No)\n", text.c_str());
+    return false;
+  }
+};
+
+// A band FROM;TO;SIZE[;box]; nullopt for another text.
+std::optional<gl::TZone> BandOf(const std::string& text) {
+  std::vector<std::string> fields(1);
+  for (const char c : text) {
+    if (c == ';') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  if (fields.size() < 3 || fields.size() > 4 || (fields.size() == 4 && fields[3] != "box")) return std::nullopt;
+  gl::TZone band;
+  if (!gl::TextToFloat(fields[0], '.', band.psiFromDeg) || !gl::TextToFloat(fields[1], '.', band.psiToDeg) ||
+      !gl::TextToFloat(fields[2], '.', band.segmentSizeArcSec)) {
+    return std::nullopt;
+  }
+  band.blockMeans = band.boxMeans = fields.size() == 4;
+  return band;
+}
+
+int RunBands(const std::string& settingsPath, int threads, const std::vector<std::string>& bandTexts) {
+  gl::TZoneList list;
+  for (const std::string& text : bandTexts) {
+    const std::optional<gl::TZone> band = BandOf(text);
+    if (!band) {
+      std::fprintf(stderr, "not a band FROM;TO;SIZE[;box]: %s\n", text.c_str());
+      return 2;
+    }
+    list.bands.push_back(*band);
+  }
+  gl::TWindowState state = gl::TWindowState::StartValues(gl::kFileDecimalSeparator);
+  const gl::TSettingsRead read = gl::ReadSettingsFile(state, settingsPath, gl::kFileDecimalSeparator);
+  if (!read.ok()) {
+    std::fprintf(stderr, "cannot read %s: %s\n", settingsPath.c_str(), read.message.c_str());
+    return 1;
+  }
+  const gl::TRunSetup setup = gl::PrepareRun(state, gl::kFileDecimalSeparator, gl::TZoneChoice{list});
+  if (!setup.ok()) {
+    std::fprintf(stderr, "%s\n", setup.message.c_str());
+    return 1;
+  }
+  TErrorPrompts prompts;
+  gl::TSilentProgress progress;
+  gl::TRunOptions options;
+  options.threads = threads;
+  gl::TCalcEngine engine;
+  return engine.RunCalculation(setup.params, progress, prompts, options) == gl::TRunOutcome::Completed ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "bands") == 0) {
+    int threads = 0;
+    if (argc < 5 || !gl::TextToInt(argv[3], threads) || threads < 1) {
+      std::fprintf(stderr, "usage: %s bands SETTINGS.ini THREADS FROM;TO;SIZE[;box]...\n", argv[0]);
+      return 2;
+    }
+    return RunBands(argv[2], threads, std::vector<std::string>(argv + 4, argv + argc));
+  }
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s G1.grd [G15.tif]\n", argv[0]);
     return 2;
