@@ -245,6 +245,17 @@ int BoxLevel(double gridSpacingArcSec, double boxArcSec) {
   return static_cast<int>(std::clamp(level, 0.0, double{kDeepestLevel}));
 }
 
+bool BoxWithinCell(const TGridImports& grid, double boxArcSec) {
+  const double boxDeg = boxArcSec / 3600;  // degrees
+  if (!(boxDeg <= std::fabs(grid.yStep))) return false;
+  // The row farthest from the equator widens the box most in longitude:
+  // the same cosine as SlidingBoxMeans takes there.
+  constexpr double kDegToRadLocal = 3.14159265358979323846 / 180;
+  const double farthestDeg = std::max(std::fabs(grid.yMin), std::fabs(grid.yMin + (grid.ny - 1) * grid.yStep));
+  const double c = std::max(1e-6, std::cos(std::min(farthestDeg, 90.0) * kDegToRadLocal));
+  return std::min(boxDeg / c, 360.0) <= std::fabs(grid.xStep);
+}
+
 double FinerSpacingArcSec(const TGridImports& grid) {
   return 3600 * std::min(std::fabs(grid.xStep), std::fabs(grid.yStep));
 }
@@ -392,12 +403,13 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
         perZone_[z].emplace_back(grid, known->second);
         continue;
       }
-      // A box within one spacing is the grid's own sample. A box of less
-      // than about 2.8 spacings keeps every node (level 0): a level of every
-      // second node would drop half the grid. That happens only on a grid
-      // at least 5 times coarser than the finest one of the run, whose
-      // rule the band follows, so the copy stays small.
-      if (!(size > FinerSpacingArcSec(*grid))) continue;
+      // A box within one cell of the grid at every latitude it holds is
+      // the grid's own sample. A box of less than about 2.8 spacings keeps
+      // every node (level 0): a level of every second node would drop half
+      // the grid. That happens only on a grid at least 5 times coarser than
+      // the finest one of the run, whose rule the band follows, so the copy
+      // stays small.
+      if (BoxWithinCell(*grid, size)) continue;
       const int level = BoxLevel(FinerSpacingArcSec(*grid), size);
       std::unique_ptr<TGridImports> box =
           SlidingBoxMeans(*grid, level, size, roled.role == TGridRole::Elevation, earthRadius);

@@ -494,17 +494,75 @@ TEST(SlidingBoxMeans, ZonesOnBoxMeans) {
   EXPECT_EQ(BoxLevel(60, 225), 1);
   EXPECT_EQ(BoxLevel(60, 1800), 4);
   EXPECT_EQ(BoxLevel(60, 3600), 5);
-  // A box near the grid's spacing keeps every node, not every second one;
-  // a box within one spacing samples the grid itself.
+  // A box near the grid's spacing keeps every node, not every second one
+  // (BoxWithinCell below for a box of one spacing).
   EXPECT_EQ(BoxLevel(60, 160), 0);
   EXPECT_EQ(BoxLevel(1200, 1800), 0);
   const std::vector<TZone> small = {
-      {.psiFromDeg = 0, .psiToDeg = 90, .segmentSizeArcSec = 5400, .blockMeans = true, .boxMeans = true},
-      {.psiFromDeg = 90, .psiToDeg = 180, .segmentSizeArcSec = 3600, .blockMeans = true, .boxMeans = true}};
+      {.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = 5400, .blockMeans = true, .boxMeans = true}};
   const TZoneGridMeans smallMeans({{grid.get(), TGridRole::Elevation}}, small, 6371001);
   ASSERT_NE(smallMeans.ForZone(0), nullptr);
   EXPECT_EQ(ZoneGrid(smallMeans.ForZone(0), *grid).xStep, 1.0);
-  EXPECT_EQ(smallMeans.ForZone(1), nullptr);
+}
+
+// A box no wider than the spacing of latitude lies within one cell only
+// where the rows stay near enough the equator: beyond the latitude whose
+// cosine is box / (spacing of longitude) it spans more than a column.
+TEST(BoxWithinCell, OnlyWhereNoRowWidensTheBoxBeyondAColumn) {
+  struct Case {
+    const char* what;
+    double xStepDeg, yMinDeg, yStepDeg;  // degrees
+    int ny;
+    double boxArcSec;
+    bool within;
+  };
+  const Case cases[] = {
+      {"15' pole to pole, box 900\"", 0.25, -90, 0.25, 721, 900, false},
+      {"15' to 40 N, box 900\": 1175\" of longitude there", 0.25, 0, 0.25, 161, 900, false},
+      {"20' to 40 N, box 900\": 1175\" of 1200\"", 1.0 / 3, 0, 1.0 / 3, 121, 900, true},
+      {"20' to 45 N, box 900\": 1273\" of 1200\"", 1.0 / 3, 0, 1.0 / 3, 136, 900, false},
+      {"20' from 40 N south to the equator", 1.0 / 3, 40, -1.0 / 3, 121, 900, true},
+      {"20' from 45 S north to the equator", 1.0 / 3, -45, 1.0 / 3, 136, 900, false},
+      {"20' pole to pole, box 900\"", 1.0 / 3, -90, 1.0 / 3, 541, 900, false},
+      {"1', box 900\": 15 rows", 1.0 / 60, -10, 1.0 / 60, 1201, 900, false},
+      {"15' within 10 degrees of the equator, box 800\": 812\" of 900\"", 0.25, -10, 0.25, 81, 800, true},
+      {"15' just off the equator, box of the spacing", 0.25, -0.25, 0.25, 3, 900, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto grid = MemoryGrid(9, c.ny, 0, c.yMinDeg, c.xStepDeg, c.yStepDeg, [](int, int) { return 0.0f; });
+    EXPECT_EQ(BoxWithinCell(*grid, c.boxArcSec), c.within);
+  }
+}
+
+// A global grid whose spacing is the box of a band: towards the poles the
+// segments of that band span several columns, and sampling the grid itself
+// there aliases its relief between them (on the 15' grid of `G1 | G15`, the
+// band 10..45 degrees at 900" missed by 0.010 mGal where the 1' grid's box
+// means missed by 0.0045). So the band samples box means of every node: the
+// grid's own values at the equator, at 60 degrees (a box of two columns)
+// the node with half of each neighbour. A regional grid whose rows keep the
+// box within a cell is sampled itself.
+TEST(BoxWithinCell, BandOfTheGridSpacingSamplesBoxMeansWhereTheBoxIsWider) {
+  const auto alternate = [](int ix, int) { return float(ix % 2); };
+  const auto global = MemoryGrid(361, 181, -180, -90, 1, 1, alternate);
+  const std::vector<TZone> band = {
+      {.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = 3600, .blockMeans = true, .boxMeans = true}};
+  const TZoneGridMeans means({{global.get(), TGridRole::Density}}, band, 6371001);
+  ASSERT_NE(means.ForZone(0), nullptr);
+  const TGridImports& box = ZoneGrid(means.ForZone(0), *global);
+  ASSERT_EQ(box.nx, 361);
+  ASSERT_EQ(box.ny, 181);
+  for (const int ix : {0, 1, 180, 181}) {
+    SCOPED_TRACE(ix);
+    EXPECT_NEAR(box.at(ix, 90), double(ix % 2), 1e-12);  // equator: the node's own cell
+    EXPECT_NEAR(box.at(ix, 150), 0.5, 1e-12);            // 60 N: (v + (1 - v)) / 2
+    EXPECT_NEAR(box.at(ix, 30), 0.5, 1e-12);             // 60 S
+  }
+  const auto regional = MemoryGrid(61, 121, 0, 0, 1.0 / 3, 1.0 / 3, alternate);
+  const std::vector<TZone> narrow = {
+      {.psiFromDeg = 0, .psiToDeg = 180, .segmentSizeArcSec = 900, .blockMeans = true, .boxMeans = true}};
+  EXPECT_EQ(TZoneGridMeans({{regional.get(), TGridRole::Density}}, narrow, 6371001).ForZone(0), nullptr);
 }
 
 TEST(ZonePresets, RulesInTheGridSpacing) {
