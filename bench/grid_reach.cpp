@@ -10,7 +10,8 @@
 // settings file cannot write: those of the presets' far bands, on box
 // means of the segment's size (TZone::boxMeans), beside bands on point
 // samples, each band FROM;TO;SIZE (degrees, degrees, arc-seconds) with
-// ";box" for box means. The result file is the batch's.
+// ";box" for box means or ";mean" for the pyramid's levels, as a [zones]
+// key writes it. The result file is the batch's.
 //   build/bench/globelayers_gridreach bands SETTINGS.ini THREADS BAND...
 #include <array>
 #include <cmath>
@@ -96,7 +97,7 @@ class TErrorPrompts : public gl::IUserPrompts {
   }
 };
 
-// A band FROM;TO;SIZE[;box]; nullopt for another text.
+// A band FROM;TO;SIZE[;box|;mean]; nullopt for another text.
 std::optional<gl::TZone> BandOf(const std::string& text) {
   std::vector<std::string> fields(1);
   for (const char c : text) {
@@ -106,13 +107,16 @@ std::optional<gl::TZone> BandOf(const std::string& text) {
       fields.back() += c;
     }
   }
-  if (fields.size() < 3 || fields.size() > 4 || (fields.size() == 4 && fields[3] != "box")) return std::nullopt;
+  if (fields.size() < 3 || fields.size() > 4 || (fields.size() == 4 && fields[3] != "box" && fields[3] != "mean")) {
+    return std::nullopt;
+  }
   gl::TZone band;
   if (!gl::TextToFloat(fields[0], '.', band.psiFromDeg) || !gl::TextToFloat(fields[1], '.', band.psiToDeg) ||
       !gl::TextToFloat(fields[2], '.', band.segmentSizeArcSec)) {
     return std::nullopt;
   }
-  band.blockMeans = band.boxMeans = fields.size() == 4;
+  band.blockMeans = fields.size() == 4;
+  band.boxMeans = band.blockMeans && fields[3] == "box";
   return band;
 }
 
@@ -121,7 +125,7 @@ int RunBands(const std::string& settingsPath, int threads, const std::vector<std
   for (const std::string& text : bandTexts) {
     const std::optional<gl::TZone> band = BandOf(text);
     if (!band) {
-      std::fprintf(stderr, "not a band FROM;TO;SIZE[;box]: %s\n", text.c_str());
+      std::fprintf(stderr, "not a band FROM;TO;SIZE[;box|;mean]: %s\n", text.c_str());
       return 2;
     }
     list.bands.push_back(*band);
@@ -151,7 +155,7 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "bands") == 0) {
     int threads = 0;
     if (argc < 5 || !gl::TextToInt(argv[3], threads) || threads < 1) {
-      std::fprintf(stderr, "usage: %s bands SETTINGS.ini THREADS FROM;TO;SIZE[;box]...\n", argv[0]);
+      std::fprintf(stderr, "usage: %s bands SETTINGS.ini THREADS FROM;TO;SIZE[;box|;mean]...\n", argv[0]);
       return 2;
     }
     return RunBands(argv[2], threads, std::vector<std::string>(argv + 4, argv + argc));
