@@ -135,9 +135,9 @@ int BoxLevel(double gridSpacingArcSec, double boxArcSec);
 // Whether a box of `boxArcSec` on the ground (arc-seconds of latitude,
 // boxArcSec / cos(latitude) of longitude) lies within one cell of the grid
 // round every node: then the box means of the grid are its own nodes. A
-// box as large as the spacing of latitude is not within a cell where the
-// rows come nearer a pole than the cosine of their latitude allows: there
-// it spans more than a column.
+// box of one spacing of latitude is within a cell only on a grid whose
+// rows stay near the equator: towards the poles it spans more than a
+// column, and sampling the grid itself would alias the relief there.
 bool BoxWithinCell(const TGridImports& grid, double boxArcSec);
 
 // The finer of a grid's two node spacings, arc-seconds.
