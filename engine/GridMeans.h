@@ -111,6 +111,65 @@ std::unique_ptr<TGridImports> HalvedMassMeans(const TGridImports& grid, double e
 std::unique_ptr<TGridImports> SlidingBoxMeans(const TGridImports& grid, int level, double boxArcSec, bool massMeans,
                                               double earthRadius);
 
+// A level of sliding box means (as SlidingBoxMeans) formed from a grid's
+// rows pushed one by one from the south (row 0) up, so that the grid is
+// never held: it keeps the level and a few rows. Along a row the box's
+// sums for every node of the level come from running sums of the row
+// (whatever the box's reach); the row then goes, with its weight, into the
+// (about two) rows of the level whose boxes hold it, and a row of the level
+// is finished once its box is passed. SlidingBoxMeans pushes a grid in
+// memory through it, and the strips of a file push the very same rows: the
+// two give the same bits.
+class TBoxMeansRows {
+ public:
+  // `grid`: the whole grid's geometry (node counts, first node, spacings;
+  // no values needed); the other arguments as for SlidingBoxMeans.
+  TBoxMeansRows(const TGridImports& grid, int level, double boxArcSec, bool massMeans, double earthRadius);
+  // False where SlidingBoxMeans gives null: nothing is formed.
+  bool Forms() const { return level_ != nullptr; }
+  // Row iy of the grid, nx nodes from column 0 east. Rows come in
+  // increasing order; a row that no box holds is skipped, and so may be
+  // left out.
+  void PushRow(int iy, const float* values);
+  // The level, once every row was pushed (rows left out by a stop request
+  // leave it unfinished: the run is abandoned). Handed over once.
+  std::unique_ptr<TGridImports> Finish();
+
+ private:
+  struct TRowWindow {  // rows of the grid in a row of the level's box
+    long first = 0, last = -1;  // rows, unclipped: the weights below apply there
+    double firstWeight = 0, lastWeight = 0;  // no unit
+    long from = 0, to = -1;  // rows within the grid
+  };
+  struct TOpenRow {  // a row of the level whose box is being summed
+    std::vector<double> sum, weight, blank;  // mean's unit times weight; weights; per node of the level
+  };
+  void SumAlongRow(int iy, const float* values);
+  void FinishRow(long jy);
+
+  std::unique_ptr<TGridImports> level_;
+  bool massMeans_ = false;
+  double earthRadius_ = 0;  // metres
+  long nx_ = 0, ny_ = 0, stride_ = 1;  // the grid's nodes; its spacings per node of the level
+  bool wraps_ = false;
+  long period_ = 0;  // columns once round, where the grid wraps
+  std::vector<double> halfColumns_, areaWeight_;  // per row: half the box in columns; cos(latitude)
+  std::vector<TRowWindow> windows_;  // per row of the level
+  long nextOpen_ = 0, nextFinished_ = 0;  // rows of the level
+  std::vector<TOpenRow> open_;  // row jy of the level in open_[jy % open_.size()]
+  // The row being summed: running sums of the mean's quantity (a double
+  // and its rounding error, so that a difference of two keeps its digits)
+  // and of the nodes that are not blank, then the box's sums per node of
+  // the level.
+  std::vector<double> runningHigh_, runningLow_;
+  std::vector<std::int64_t> runningCount_;
+  std::vector<double> mean_;  // the row's values as averaged; blank rows hold 0
+  std::vector<char> blankNode_;
+  std::vector<double> rowSum_, rowWeight_, rowBlank_;
+  double zMin_ = 0, zMax_ = 0;
+  std::int64_t blanks_ = 0;
+};
+
 // Mass above the sphere of a surface at height h, as the means average it,
 // and the height back from it: metres^3 (per steradian times 3), metres.
 // Exact inverses up to rounding, without cancellation for small h.
@@ -180,10 +239,17 @@ class TZoneGridMeans {
                  int startLevel, TZonesOfLevel wanted,
                  const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved);
 
-  // The levels of `wanted` for `grid`, a window of its file, from the file
-  // read in strips through `readRows`.
+  // A level of box means that zones sample.
+  struct TBoxRequest {
+    double boxArcSec = 0;  // the box's size on the ground, arc-seconds
+    int level = 0;  // BoxLevel
+    std::vector<std::size_t> zones;  // the zones that sample it
+  };
+  // The pyramid's levels of `wanted` and the box levels of `boxes` for
+  // `grid`, a window of its file, from one pass over the file read in
+  // strips through `readRows`.
   void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, TZonesOfLevel wanted,
-                         bool elevation, double earthRadius);
+                         const std::vector<TBoxRequest>& boxes, bool elevation, double earthRadius);
 
   std::vector<std::unique_ptr<TGridImports>> levels_;  // the levels that zones sample
   std::vector<TGridStandIns> perZone_;

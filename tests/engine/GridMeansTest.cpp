@@ -48,6 +48,56 @@ std::unique_ptr<TGridImports> MemoryGrid(int nx, int ny, double xMinDeg, double 
   return g;
 }
 
+// Sliding box means summed directly, node by node of the box (the sums
+// that the running sums of TBoxMeansRows stand for): the node (jx, jy) of
+// level `level`, or kBlankMarker. Each node of `grid` stands for its cell:
+// weight 1 inside the box, the part of its cell inside at the box's ends;
+// rows weighted by cos(latitude), each by its share of blanks; the grid's
+// last column repeats its first where it spans a whole turn.
+double DirectBoxNode(const TGridImports& grid, int level, double boxArcSec, bool massMeans, double R, int jx,
+                     int jy) {
+  const long stride = 1L << level, nx = grid.nx, ny = grid.ny;
+  const bool wraps = std::fabs(std::fabs((nx - 1) * grid.xStep) - 360) < 1e-9;
+  const double boxDeg = boxArcSec / 3600;  // degrees
+  // The weight of node i of a box [centre - half, centre + half] (in
+  // spacings): the length of [i - 1/2, i + 1/2] inside it.
+  const auto inside = [](double centre, double half, long i) {
+    const double lo = std::max(centre - half, i - 0.5), hi = std::min(centre + half, i + 0.5);
+    return std::max(0.0, hi - lo);
+  };
+  const double halfRows = 0.5 * boxDeg / std::fabs(grid.yStep);
+  double sum = 0, weight = 0, blank = 0;
+  for (long iy = std::max(0L, long(std::floor(jy * stride - halfRows)));
+       iy <= std::min(ny - 1, long(std::ceil(jy * stride + halfRows))); ++iy) {
+    const double wy = inside(double(jy * stride), halfRows, iy);
+    if (wy <= 0) continue;
+    const double c = std::max(1e-6, std::cos((grid.yMin + iy * grid.yStep) * kDegToRad));
+    const double halfColumns = std::min(0.5 * boxDeg / c, 180.0) / std::fabs(grid.xStep);
+    double rowSum = 0, rowWeight = 0, rowBlank = 0;
+    const long centre = jx * stride;
+    for (long k = long(std::floor(centre - halfColumns)); k <= long(std::ceil(centre + halfColumns)); ++k) {
+      const double wx = inside(double(centre), halfColumns, k);
+      long column = k;
+      if (wraps) column = ((k % (nx - 1)) + (nx - 1)) % (nx - 1);
+      if (wx <= 0 || column < 0 || column >= nx) continue;
+      const float v = grid.at(int(column), int(iy));
+      if (v >= kBlankThreshold) {
+        rowBlank += wx;
+      } else {
+        rowSum += wx * (massMeans ? MassOfHeight(v, R) : v);
+        rowWeight += wx;
+      }
+    }
+    const double rowAll = rowWeight + rowBlank;
+    if (!(rowAll > 0)) continue;
+    sum += wy * c * rowSum / rowAll;
+    weight += wy * c * rowWeight / rowAll;
+    blank += wy * c * rowBlank / rowAll;
+  }
+  if (!(blank < weight)) return kBlankMarker;
+  return massMeans ? HeightOfMass(sum / weight, R) : sum / weight;
+}
+
 TEST(HalvedMeans, KeepsTheFrameAndHalvesTheNodes) {
   struct Case {
     int nx, ny;          // fine nodes
@@ -299,9 +349,9 @@ std::unique_ptr<TGridImports> WindowOf(const TGridImports& whole, int c0, int nc
   return part;
 }
 
-// The pyramid of a grid read in a window comes from its file read in
-// strips of rows, never held whole: every level that a band samples must
-// hold the bits of the pyramid of the whole grid. The strips come as a
+// The pyramid and the box means of a grid read in a window come from its
+// file read in strips of rows, never held whole: every level that a band
+// samples must hold the bits of the same level of the whole grid. The strips come as a
 // GDAL window would give them: from a block of 5 rows at or before the
 // row asked, at most 7 rows, so that a strip starts before the row the
 // pyramid needs next and holds fewer rows than asked.
@@ -333,12 +383,17 @@ TEST_P(ZoneGridMeansStrips, HoldTheBitsOfThePyramidOfTheWholeGrid) {
   });
   const auto window = WindowOf(*whole, 10, 11, 5, 11);
   const double spacing = c.step * 3600;  // arc-seconds
-  // Levels 1, 2 and 3, and one beyond the coarsest that can be formed.
-  const std::vector<TZone> zones = {{0, 10, spacing, false},
-                                    {10, 40, 2 * spacing, true},
-                                    {40, 90, 4 * spacing, true},
-                                    {90, 120, 8 * spacing, true},
-                                    {120, 180, 1024 * spacing, true}};
+  // Levels 1, 2 and 3, and one beyond the coarsest that can be formed;
+  // box means of 3 and 11 spacings (levels 0 and 2), formed in the same
+  // pass.
+  const std::vector<TZone> zones = {
+      {0, 10, spacing, false},
+      {10, 40, 2 * spacing, true},
+      {40, 90, 4 * spacing, true},
+      {90, 120, 8 * spacing, true},
+      {120, 140, 1024 * spacing, true},
+      {.psiFromDeg = 140, .psiToDeg = 160, .segmentSizeArcSec = 3 * spacing, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 160, .psiToDeg = 180, .segmentSizeArcSec = 11 * spacing, .blockMeans = true, .boxMeans = true}};
   int strips = 0;
   const TGridRowReader readRows = [&](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
     EXPECT_GE(rows, 2);
@@ -460,6 +515,80 @@ TEST(SlidingBoxMeans, BoxOfTheSizeOnTheGround) {
   for (const float v : constant->values) EXPECT_EQ(v, 1234.5f);
   EXPECT_FALSE(SlidingBoxMeans(*step, 1, 0, false, 6371001));
 }
+
+// The running sums of TBoxMeansRows against the direct sums over every
+// node of each box (DirectBoxNode): equal to float rounding, blanks where
+// the direct sums have them. The cases reach each branch: boxes across the
+// seam, a box of half a turn near a pole (on an even and an odd number of
+// columns round), a regional grid whose boxes the edges cut, blanks, level
+// 0, a box narrower than a column near the equator, steps.
+struct BoxCase {
+  const char* name;
+  int nx, ny;
+  double xMin, yMin, xStep, yStep;  // degrees
+  int level;
+  double boxDeg;  // degrees of latitude
+  bool massMeans;
+  float (*value)(int ix, int iy);
+};
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
+
+float Rough(int ix, int iy) { return float(2000 * std::sin(ix * 1.7) * std::cos(iy * 0.9) + 37 * ix - 11 * iy + 3000); }
+float RoughWithBlanks(int ix, int iy) {
+  if ((ix >= 7 && ix <= 9 && iy >= 4 && iy <= 6) || ix * iy % 11 == 3) return kBlankMarker;
+  return Rough(ix, iy);
+}
+
+const BoxCase kBoxes[] = {
+    {"StepAtTheEquator", 361, 181, -180, -90, 1, 1, 1, 5, true, [](int, int iy) { return iy >= 90 ? 1000.0f : 0.0f; }},
+    {"StepsAtTheSeam", 361, 181, -180, -90, 1, 1, 2, 9, false,
+     [](int ix, int) { return ix >= 355 || ix < 3 ? 1.0f : 0.0f; }},
+    {"BlanksOnAGlobe", 73, 37, -180, -90, 5, 5, 1, 17, true, RoughWithBlanks},
+    {"HalfATurnNearThePole", 181, 91, -180, -90, 2, 2, 3, 30, true, Rough},
+    {"HalfATurnOnAnOddTurn", 74, 37, -180, -90, 360.0 / 73, 5, 2, 40, false, Rough},
+    {"RegionalDensitiesCutAtTheEdges", 40, 26, 10, 40, 0.5, 0.5, 1, 2, false, RoughWithBlanks},
+    {"LevelZero", 121, 61, 0, -30, 0.25, 0.25, 0, 0.6, true, Rough},
+    {"NarrowerThanAColumn", 37, 73, -180, -90, 10, 2.5, 0, 3, false, Rough},
+};
+
+class BoxMeansRows : public testing::TestWithParam<BoxCase> {};
+
+TEST_P(BoxMeansRows, EqualTheDirectSums) {
+  const BoxCase& c = GetParam();
+  constexpr double R = 6371001;  // metres
+  const auto grid = MemoryGrid(c.nx, c.ny, c.xMin, c.yMin, c.xStep, c.yStep, c.value);
+  const auto level = SlidingBoxMeans(*grid, c.level, c.boxDeg * 3600, c.massMeans, R);
+  ASSERT_TRUE(level);
+  ASSERT_EQ(level->nx, (c.nx - 1) / (1 << c.level) + 1);
+  ASSERT_EQ(level->ny, (c.ny - 1) / (1 << c.level) + 1);
+  int blanks = 0;
+  for (int jx = 0; jx < level->nx; ++jx) {
+    for (int jy = 0; jy < level->ny; ++jy) {
+      const double expected = DirectBoxNode(*grid, c.level, c.boxDeg * 3600, c.massMeans, R, jx, jy);
+      const float got = level->at(jx, jy);
+      if (expected == double{kBlankMarker}) {
+        EXPECT_EQ(got, kBlankMarker) << jx << ", " << jy;
+        ++blanks;
+      } else {
+        EXPECT_NEAR(got, expected, 4e-7 * std::max(1.0, std::fabs(expected))) << jx << ", " << jy;
+      }
+    }
+  }
+  EXPECT_EQ(level->blankCount, blanks);
+}
+
+// A constant grid stays exactly constant, in every geometry of the table.
+TEST_P(BoxMeansRows, KeepAConstantGridExactly) {
+  const BoxCase& c = GetParam();
+  const auto grid = MemoryGrid(c.nx, c.ny, c.xMin, c.yMin, c.xStep, c.yStep, [](int, int) { return 1234.5f; });
+  const auto level = SlidingBoxMeans(*grid, c.level, c.boxDeg * 3600, c.massMeans, 6371001);
+  ASSERT_TRUE(level);
+  for (const float v : level->values) ASSERT_EQ(v, 1234.5f);
+  EXPECT_EQ(level->blankCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, BoxMeansRows, testing::ValuesIn(kBoxes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Heights average as the mass above the sphere: columns alternately at sea
 // level and 20 km, a box of two cells at the equator: (R + h*)^3 is the
