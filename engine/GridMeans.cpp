@@ -592,8 +592,6 @@ TBoxMeansRows::TBoxMeansRows(const TGridImports& grid, int level, double boxArcS
   runningHigh_.resize(columns + 1);
   runningLow_.resize(columns + 1);
   runningCount_.resize(columns + 1);
-  mean_.resize(columns);
-  blankNode_.resize(columns);
   rowSum_.resize(std::size_t(levelNx));
   rowWeight_.resize(std::size_t(levelNx));
   rowBlank_.resize(std::size_t(levelNx));
@@ -629,11 +627,9 @@ void TBoxMeansRows::PushRow(int iy, const float* values) {
     TOpenRow& row = open_[std::size_t(jy % openRows)];
     for (long jx = 0; jx < levelNx; ++jx) {
       const std::size_t j = std::size_t(jx);
-      const double rowAll = rowWeight_[j] + rowBlank_[j];
-      if (!(rowAll > 0)) continue;
-      row.sum[j] += wy * rowSum_[j] / rowAll;
-      row.weight[j] += wy * rowWeight_[j] / rowAll;
-      row.blank[j] += wy * rowBlank_[j] / rowAll;
+      row.sum[j] += wy * rowSum_[j];
+      row.weight[j] += wy * rowWeight_[j];
+      row.blank[j] += wy * rowBlank_[j];
     }
   }
   while (nextFinished_ < nextOpen_ && windows_[std::size_t(nextFinished_)].to <= iy) FinishRow(nextFinished_);
@@ -648,29 +644,31 @@ void TBoxMeansRows::SumAlongRow(int iy, const float* values) {
   const long columns = wraps_ ? period_ : nx_;
   runningHigh_[0] = runningLow_[0] = 0;
   runningCount_[0] = 0;
+  const auto meanOf = [this](float v) { return massMeans_ ? MassOfHeight(double{v}, earthRadius_) : double{v}; };
+  double high = 0, low = 0;  // the running sum and its rounding error
+  std::int32_t count = 0;
   for (long k = 0; k < columns; ++k) {
     const std::size_t i = std::size_t(k);
     const float v = values[k];
     const bool blank = v >= kBlankThreshold;
-    const double m = blank ? 0.0 : massMeans_ ? MassOfHeight(double{v}, earthRadius_) : double{v};
-    mean_[i] = m;
-    blankNode_[i] = blank;
-    const double a = runningHigh_[i];
-    const double s = a + m;
-    const double back = s - a;
-    const double error = (a - (s - back)) + (m - back);
-    runningHigh_[i + 1] = s;
-    runningLow_[i + 1] = runningLow_[i] + error;
-    runningCount_[i + 1] = runningCount_[i] + (blank ? 0 : 1);
+    const double m = blank ? 0.0 : meanOf(v);
+    const double s = high + m;
+    const double back = s - high;
+    low += (high - (s - back)) + (m - back);
+    high = s;
+    count += blank ? 0 : 1;
+    runningHigh_[i + 1] = high;
+    runningLow_[i + 1] = low;
+    runningCount_[i + 1] = count;
   }
   const auto column = [this, columns](long k) {
-    if (!wraps_) return k;
+    if (!wraps_ || (k >= 0 && k < columns)) return k;
     k %= columns;
     return k < 0 ? k + columns : k;
   };
   // Columns a .. b (unwrapped, inclusive): the sum over those not blank,
   // their count, and the count of all of them.
-  const auto interior = [&](long a, long b, double& sum, std::int64_t& count, std::int64_t& all) {
+  const auto interior = [&](long a, long b, double& sum, std::int32_t& count, std::int64_t& all) {
     sum = 0, count = 0, all = 0;
     if (!wraps_) {
       a = std::max(a, 0L), b = std::min(b, nx_ - 1);
@@ -697,7 +695,7 @@ void TBoxMeansRows::SumAlongRow(int iy, const float* values) {
     }
     if (turns > 0) {
       sum += double(turns) * (runningHigh_[n] + runningLow_[n]);
-      count += turns * runningCount_[n];
+      count += std::int32_t(turns) * runningCount_[n];
     }
   };
   // Along the row the box reaches D = floor(half + 0.5) columns either
@@ -712,7 +710,8 @@ void TBoxMeansRows::SumAlongRow(int iy, const float* values) {
     const long centre = jx * stride_;
     double sum = 0, weight = 0, blank = 0;
     if (reach > 0) {
-      std::int64_t count = 0, all = 0;
+      std::int32_t count = 0;
+      std::int64_t all = 0;
       interior(centre - reach + 1, centre + reach - 1, sum, count, all);
       weight = double(count);
       blank = double(all - count);
@@ -720,15 +719,23 @@ void TBoxMeansRows::SumAlongRow(int iy, const float* values) {
     for (const long end : {centre - reach, centre + reach}) {
       const long k = column(end);
       if (k < 0 || k >= columns) continue;
-      if (blankNode_[std::size_t(k)]) {
+      const float v = values[k];
+      if (v >= kBlankThreshold) {
         blank += endWeight;
       } else {
-        sum += endWeight * mean_[std::size_t(k)];
+        sum += endWeight * meanOf(v);
         weight += endWeight;
       }
       if (reach == 0) break;  // one node, counted once
     }
-    rowSum_[j] = sum, rowWeight_[j] = weight, rowBlank_[j] = blank;
+    // Each row counts by its share of blanks: its sums over the box's width.
+    const double all = weight + blank;
+    if (all > 0) {
+      const double share = 1 / all;
+      rowSum_[j] = sum * share, rowWeight_[j] = weight * share, rowBlank_[j] = blank * share;
+    } else {
+      rowSum_[j] = rowWeight_[j] = rowBlank_[j] = 0;
+    }
   }
 }
 

@@ -159,12 +159,10 @@ class TBoxMeansRows {
   std::vector<TOpenRow> open_;  // row jy of the level in open_[jy % open_.size()]
   // The row being summed: running sums of the mean's quantity (a double
   // and its rounding error, so that a difference of two keeps its digits)
-  // and of the nodes that are not blank, then the box's sums per node of
-  // the level.
+  // and of the nodes that are not blank; then per node of the level the
+  // box's sums along the row over the box's width (sum, weight, blank).
   std::vector<double> runningHigh_, runningLow_;
-  std::vector<std::int64_t> runningCount_;
-  std::vector<double> mean_;  // the row's values as averaged; blank rows hold 0
-  std::vector<char> blankNode_;
+  std::vector<std::int32_t> runningCount_;
   std::vector<double> rowSum_, rowWeight_, rowBlank_;
   double zMin_ = 0, zMax_ = 0;
   std::int64_t blanks_ = 0;
