@@ -296,6 +296,18 @@ int OverviewForLevel(const std::vector<int>& overviewLevels, int level) {
   return chosen;
 }
 
+int OverviewForBox(const std::vector<int>& overviewLevels, double gridSpacingArcSec, double boxArcSec) {
+  constexpr int kSpacingsPerBox = 4;  // an overview's spacing at most this part of the box
+  int chosen = -1;
+  for (std::size_t n = 0; n < overviewLevels.size(); ++n) {
+    const int candidate = overviewLevels[n];
+    if (candidate < 1 || candidate > 30) continue;
+    if (!(std::ldexp(gridSpacingArcSec, candidate) * kSpacingsPerBox <= boxArcSec)) continue;
+    if (chosen < 0 || candidate > overviewLevels[std::size_t(chosen)]) chosen = static_cast<int>(n);
+  }
+  return chosen;
+}
+
 void TZoneGridMeans::AddLevels(const TGridImports* grid, const TGridImports* start,
                                std::unique_ptr<TGridImports> owned, int startLevel, TZonesOfLevel wanted,
                                const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved) {
@@ -445,6 +457,29 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
         boxes.push_back({.boxArcSec = size, .level = BoxLevel(FinerSpacingArcSec(*grid), size), .zones = {z}});
       }
     }
+    // A box that an overview of the file serves comes from the overview,
+    // read whole (a box reaches across its neighbours) and dropped once
+    // the level is formed: no pass over the file.
+    std::vector<int> overviewLevels;
+    for (const TGridOverview& overview : roled.overviews) overviewLevels.push_back(overview.level);
+    for (auto request = boxes.begin(); request != boxes.end();) {
+      const int overview = OverviewForBox(overviewLevels, FinerSpacingArcSec(*grid), request->boxArcSec);
+      if (overview < 0) {
+        ++request;
+        continue;
+      }
+      const TGridOverview& source = roled.overviews[std::size_t(overview)];
+      const std::unique_ptr<TGridImports> start = source.load ? source.load(180) : nullptr;
+      if (!start) throw TMeansSourceNotLoaded();
+      std::unique_ptr<TGridImports> box =
+          SlidingBoxMeans(*start, BoxLevel(FinerSpacingArcSec(*start), request->boxArcSec), request->boxArcSec,
+                          roled.role == TGridRole::Elevation, earthRadius);
+      if (box) {
+        for (const std::size_t z : request->zones) perZone_[z].emplace_back(grid, box.get());
+        levels_.push_back(std::move(box));
+      }
+      request = boxes.erase(request);
+    }
     const bool streamed = grid->windowed() && roled.readRows;
     if (!streamed) {
       for (const TBoxRequest& request : boxes) {
@@ -457,8 +492,6 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
     }
     // The levels this grid needs, and the zones that need each: from the
     // grid's own pyramid, or from the overview that serves the level.
-    std::vector<int> overviewLevels;
-    for (const TGridOverview& overview : roled.overviews) overviewLevels.push_back(overview.level);
     TZonesOfLevel own;
     std::map<int, TZonesOfLevel> fromOverview;  // by the overview's index
     for (std::size_t z = 0; z < zones.size(); ++z) {

@@ -88,6 +88,12 @@ int OverviewLevel(double gridSpacingArcSec, double overviewSpacingArcSec);
 // the band's segments); -1 when none is, or for level 0.
 int OverviewForLevel(const std::vector<int>& overviewLevels, int level);
 
+// Which overview a level of box means of `boxArcSec` is formed from: the
+// coarsest whose spacing, 2^level spacings of the grid, is at most a
+// quarter of the box, so that a box still spans four of its nodes each way
+// (overviewLevels in any order; arc-seconds both); -1 when none is.
+int OverviewForBox(const std::vector<int>& overviewLevels, double gridSpacingArcSec, double boxArcSec);
+
 // The next level of the pyramid with linear means (densities); null when the
 // grid has fewer than 3 nodes along either axis (it cannot be halved).
 std::unique_ptr<TGridImports> HalvedMeans(const TGridImports& grid);
@@ -211,7 +217,10 @@ inline const TGridImports& ZoneGrid(const TGridStandIns* standIns, const TGridIm
 // the zone's segment size, averaged as its role says (elevations over the
 // sphere of radius `earthRadius`, metres). Levels that no zone uses are
 // dropped as soon as the next one is formed, so the means take at most a
-// third of the grids' memory. A level that an overview serves
+// third of the grids' memory. A box level that an overview serves
+// (OverviewForBox) is formed from the overview read whole; the others of a
+// grid read in a window from its file read in strips, in the pass that
+// forms its pyramid. A level that an overview serves
 // (OverviewForLevel) starts from the overview instead of the grid: the
 // overview itself, or its pyramid halved down to the level. The other
 // levels of a grid read in a window (a part of its file) are formed from

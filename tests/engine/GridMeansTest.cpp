@@ -590,6 +590,51 @@ TEST_P(BoxMeansRows, KeepAConstantGridExactly) {
 INSTANTIATE_TEST_SUITE_P(Engine, BoxMeansRows, testing::ValuesIn(kBoxes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A box level comes from the coarsest overview whose spacing is at most a
+// quarter of the box, read whole (the box reaches across its nodes), as
+// the box means of the overview; a box too small for every overview comes
+// from the grid itself.
+TEST(SlidingBoxMeans, FromTheCoarsestOverviewOfAQuarterOfTheBox) {
+  struct Case {
+    std::vector<int> levels;
+    double boxArcSec;
+    int expected;  // index into levels, -1: none
+  };
+  const Case cases[] = {
+      {{1, 2, 3}, 90, -1},   // 60" is more than a quarter of 90"
+      {{1, 2, 3}, 240, 0},   // 60" exactly a quarter
+      {{1, 2, 3}, 900, 1},   // 120"; 240" would be more than 225"
+      {{3, 1, 2}, 960, 0},   // 240" exactly a quarter, in any order
+      {{0}, 100000, -1},     // no coarser than the grid
+      {{}, 900, -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OverviewForBox(c.levels, 30, c.boxArcSec), c.expected) << c.boxArcSec;
+
+  constexpr double R = 6371001;  // metres
+  const auto grid = MemoryGrid(361, 181, -180, -90, 1, 1, Rough);
+  const auto overview = MemoryGrid(181, 91, -180, -90, 2, 2, [](int ix, int iy) { return Rough(2 * ix, 2 * iy) + 1; });
+  std::vector<double> reaches;  // degrees
+  const TGridOverview source{.level = 1, .load = [&](double reachDeg) {
+                               reaches.push_back(reachDeg);
+                               return std::make_unique<TGridImports>(*overview);
+                             }};
+  const std::vector<TZone> zones = {
+      {.psiFromDeg = 0, .psiToDeg = 45, .segmentSizeArcSec = 5 * 3600, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 45, .psiToDeg = 90, .segmentSizeArcSec = 10 * 3600, .blockMeans = true, .boxMeans = true}};
+  const TZoneGridMeans means({{.grid = grid.get(), .role = TGridRole::Elevation, .overviews = {source}}}, zones, R);
+  EXPECT_EQ(reaches, std::vector<double>{180});
+  const auto fromGrid = SlidingBoxMeans(*grid, BoxLevel(3600, 5 * 3600), 5 * 3600, true, R);
+  const auto fromOverview = SlidingBoxMeans(*overview, BoxLevel(7200, 10 * 3600), 10 * 3600, true, R);
+  const TGridImports& small = ZoneGrid(means.ForZone(0), *grid);
+  const TGridImports& large = ZoneGrid(means.ForZone(1), *grid);
+  EXPECT_EQ(small.xStep, fromGrid->xStep);
+  EXPECT_EQ(large.xStep, fromOverview->xStep);
+  ASSERT_EQ(small.values.size(), fromGrid->values.size());
+  ASSERT_EQ(large.values.size(), fromOverview->values.size());
+  EXPECT_EQ(std::memcmp(small.values.data(), fromGrid->values.data(), small.values.size() * sizeof(float)), 0);
+  EXPECT_EQ(std::memcmp(large.values.data(), fromOverview->values.data(), large.values.size() * sizeof(float)), 0);
+}
+
 // Heights average as the mass above the sphere: columns alternately at sea
 // level and 20 km, a box of two cells at the equator: (R + h*)^3 is the
 // mean of R^3 and (R + 20 km)^3, 15.7 m above the mean height.
