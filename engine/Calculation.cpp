@@ -440,6 +440,7 @@ TMeansSources MeansSourcesOfModel(const TLayerModel& model, const TRunParameters
       };
       return LoadGridWindow(strip, path, prompts, choose).fault == TGridFault::kNone;
     };
+    roled.windowOf = window;
     std::vector<TGridOverview>& overviews = roled.overviews;
     const std::vector<TGridImports> geometries = GridOverviews(path);
     for (std::size_t n = 0; n < geometries.size(); ++n) {

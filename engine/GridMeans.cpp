@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "GridChecks.h"
 #include "Zone.h"
 #include "StopRequest.h"
 
@@ -348,6 +349,7 @@ void TZoneGridMeans::AddLevels(const TGridImports* grid, const TGridImports* sta
 }
 
 void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows,
+                                       const TLevelWindow& windowOf, const std::vector<TZone>& zones,
                                        TZonesOfLevel wanted, const std::vector<TBoxRequest>& boxes, bool elevation,
                                        double earthRadius) {
   // The file's geometry, as a whole read would give it.
@@ -371,10 +373,26 @@ void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowR
   for (int level = 1; level <= formed; ++level)
     kept[std::size_t(level) - 1] = wanted.count(level) != 0 || (level == formed && deepest > formed);
   // The box levels, formed in the same pass over the file.
+  // A level whose bands stop short of 180 degrees keeps the rows within
+  // their reach.
   std::vector<TBoxMeansRows> boxRows;
   bool anyBox = false;
+  long rowFrom = formed > 0 ? 0 : file.ny, rowTo = formed > 0 ? file.ny - 1 : -1;  // rows of the file read
   for (const TBoxRequest& box : boxes) {
-    anyBox = boxRows.emplace_back(file, box.level, box.boxArcSec, elevation, earthRadius).Forms() || anyBox;
+    TBoxMeansRows& rows = boxRows.emplace_back(file, box.level, box.boxArcSec, elevation, earthRadius);
+    if (!rows.Forms()) continue;
+    anyBox = true;
+    if (windowOf) {
+      double reachDeg = 0;  // degrees
+      for (const std::size_t z : box.zones) reachDeg = std::max(reachDeg, zones[z].psiToDeg);
+      if (reachDeg < 180) {
+        const TNodeWindow window = windowOf(*rows.Shape(), reachDeg);
+        rows.KeepOnlyRows(window.row0, window.rows);
+      }
+    }
+    const auto [first, last] = rows.NeededRows();
+    rowFrom = std::min(rowFrom, first);
+    rowTo = std::max(rowTo, last);
   }
   if (formed == 0 && !anyBox) return;
 
@@ -388,16 +406,17 @@ void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowR
     constexpr std::int64_t kStripNodes = std::int64_t{16} << 20;  // nodes of a strip: 64 MiB of floats
     const int rowsPerStrip = int(std::clamp<std::int64_t>(kStripNodes / file.nx, 2, file.ny));
     std::vector<float> rows;
-    for (int row0 = 0; row0 < file.ny;) {
+    const int endRow = int(rowTo) + 1;
+    for (int row0 = int(rowFrom); row0 < endRow;) {
       // A strip holds at least 2 rows: the last is asked with the one before.
       const int first = std::min(row0, file.ny - 2);
       TGridImports strip;
-      if (LongStepStopRequested() || !readRows(first, std::min(rowsPerStrip, file.ny - first), strip))
+      if (LongStepStopRequested() || !readRows(first, std::clamp(endRow - first, 2, rowsPerStrip), strip))
         throw TMeansSourceNotLoaded();
       const int stripRow0 = strip.windowed() ? strip.row0 : 0;
       if (strip.nx != file.nx || (strip.windowed() && strip.column0 != 0) || stripRow0 > row0)
         throw std::logic_error("a strip of a grid's file without all its columns");
-      const int end = std::min(file.ny, stripRow0 + strip.ny);
+      const int end = std::min(endRow, stripRow0 + strip.ny);
       PushRows(strip, stripRow0, row0, end, rows, onRow);
       row0 = end;
     }
@@ -508,8 +527,8 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
     // A grid read in a window forms its box levels and its own pyramid
     // from one pass over its file.
     if (streamed && (!own.empty() || !boxes.empty())) {
-      AddStreamedLevels(grid, roled.readRows, std::move(own), boxes, roled.role == TGridRole::Elevation,
-                        earthRadius);
+      AddStreamedLevels(grid, roled.readRows, roled.windowOf, zones, std::move(own), boxes,
+                        roled.role == TGridRole::Elevation, earthRadius);
     } else if (!own.empty()) {
       AddLevels(grid, grid, nullptr, 0, std::move(own), halved);
     }
@@ -578,7 +597,8 @@ TBoxMeansRows::TBoxMeansRows(const TGridImports& grid, int level, double boxArcS
   level_->yMin = grid.yMin;
   level_->xStep = double(stride_) * grid.xStep;
   level_->yStep = double(stride_) * grid.yStep;
-  BoundsFromSteps(*level_);
+  // The values once the rows it keeps are known (KeepOnlyRows).
+  CompleteBoundsFromSteps(*level_);
 
   wraps_ = WrapsRound(grid);
   period_ = nx_ - 1;
@@ -615,6 +635,7 @@ TBoxMeansRows::TBoxMeansRows(const TGridImports& grid, int level, double boxArcS
     while (past < levelNy && windows_[std::size_t(past)].from <= windows_[std::size_t(jy)].to) ++past;
     most = std::max(most, past - jy);
   }
+  firstRow_ = 0, endRow_ = levelNy;
   open_.resize(std::size_t(most));
   for (TOpenRow& row : open_) {
     row.sum.resize(std::size_t(levelNx));
@@ -632,9 +653,31 @@ TBoxMeansRows::TBoxMeansRows(const TGridImports& grid, int level, double boxArcS
   zMax_ = -zMin_;
 }
 
+void TBoxMeansRows::KeepOnlyRows(std::int32_t row0, std::int32_t rows) {
+  if (!level_ || nextOpen_ != firstRow_) return;
+  const long levelNy = level_->ny;
+  const long first = std::clamp<long>(row0, 0, levelNy - 1);
+  const long count = std::clamp<long>(rows, 1, levelNy - first);
+  if (first == 0 && count == levelNy) return;
+  TGridImports& level = *level_;
+  level.fileXMin = level.xMin, level.fileYMin = level.yMin;
+  level.fileNx = level.nx, level.fileNy = level.ny;
+  level.column0 = 0, level.row0 = static_cast<std::int32_t>(first);
+  level.ny = static_cast<std::int32_t>(count);
+  level.yMin = level.fileYMin + double(first) * level.yStep;
+  CompleteBoundsFromSteps(level);
+  firstRow_ = nextOpen_ = nextFinished_ = first;
+  endRow_ = first + count;
+}
+
+std::pair<long, long> TBoxMeansRows::NeededRows() const {
+  if (!level_) return {0, -1};
+  return {windows_[std::size_t(firstRow_)].from, windows_[std::size_t(endRow_ - 1)].to};
+}
+
 void TBoxMeansRows::PushRow(int iy, const float* values) {
   if (!level_) return;
-  const long levelNy = level_->ny, openRows = static_cast<long>(open_.size());
+  const long levelNy = endRow_, openRows = static_cast<long>(open_.size());
   // Finish the rows of the level whose boxes lie south of this row, and
   // open those whose boxes begin here.
   for (;;) {
@@ -773,6 +816,7 @@ void TBoxMeansRows::SumAlongRow(int iy, const float* values) {
 }
 
 void TBoxMeansRows::FinishRow(long jy) {
+  if (level_->values.empty()) AllocateValues(*level_);
   TOpenRow& row = open_[std::size_t(jy % static_cast<long>(open_.size()))];
   for (long jx = 0; jx < level_->nx; ++jx) {
     const std::size_t j = std::size_t(jx);
@@ -785,7 +829,7 @@ void TBoxMeansRows::FinishRow(long jy) {
     } else {
       ++blanks_;
     }
-    level_->at(int(jx), int(jy)) = mean;
+    level_->at(int(jx), int(jy - firstRow_)) = mean;
   }
   ++nextFinished_;
 }
@@ -793,9 +837,10 @@ void TBoxMeansRows::FinishRow(long jy) {
 std::unique_ptr<TGridImports> TBoxMeansRows::Finish() {
   if (!level_) return nullptr;
   // Rows of the level whose boxes reach the last row of the grid.
-  if (nextOpen_ == level_->ny) {
+  if (nextOpen_ == endRow_) {
     while (nextFinished_ < nextOpen_) FinishRow(nextFinished_);
   }
+  if (level_->values.empty()) AllocateValues(*level_);
   level_->blankCount = static_cast<std::int32_t>(std::min<std::int64_t>(blanks_, INT32_MAX));
   level_->zMin = std::isfinite(zMin_) ? zMin_ : 0;
   level_->zMax = std::isfinite(zMax_) ? zMax_ : 0;

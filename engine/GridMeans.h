@@ -68,6 +68,11 @@ struct TRoledGrid {
   TGridRole role;
   std::vector<TGridOverview> overviews = {};
   TGridRowReader readRows = {};
+  // The nodes of a level's geometry (no values) within reachDeg (degrees
+  // of spherical distance) of the run's stations; empty: every node. A
+  // box level of bands that stop short of 180 degrees keeps only the rows
+  // of the level in it.
+  std::function<TNodeWindow(const TGridImports& geometry, double reachDeg)> windowOf = {};
 };
 
 // An overview or a strip of a grid's file that did not load: the run fails
@@ -133,6 +138,15 @@ class TBoxMeansRows {
   TBoxMeansRows(const TGridImports& grid, int level, double boxArcSec, bool massMeans, double earthRadius);
   // False where SlidingBoxMeans gives null: nothing is formed.
   bool Forms() const { return level_ != nullptr; }
+  // The level's geometry (its values not yet formed); null where it does
+  // not form.
+  const TGridImports* Shape() const { return level_.get(); }
+  // Before the first row: form only `rows` rows of the level from row
+  // `row0` on (clipped to the level), a window of the level as
+  // LoadGridWindow makes one, which the sampler places by its whole.
+  void KeepOnlyRows(std::int32_t row0, std::int32_t rows);
+  // The rows of the grid that the level's boxes hold, first and last.
+  std::pair<long, long> NeededRows() const;
   // Row iy of the grid, nx nodes from column 0 east. Rows come in
   // increasing order; a row that no box holds is skipped, and so may be
   // left out.
@@ -161,6 +175,7 @@ class TBoxMeansRows {
   long period_ = 0;  // columns once round, where the grid wraps
   std::vector<double> halfColumns_, areaWeight_;  // per row: half the box in columns; cos(latitude)
   std::vector<TRowWindow> windows_;  // per row of the level
+  long firstRow_ = 0, endRow_ = 0;  // the rows of the level formed: firstRow_ .. endRow_ - 1
   long nextOpen_ = 0, nextFinished_ = 0;  // rows of the level
   std::vector<TOpenRow> open_;  // row jy of the level in open_[jy % open_.size()]
   // The row being summed: running sums of the mean's quantity (a double
@@ -254,9 +269,12 @@ class TZoneGridMeans {
   };
   // The pyramid's levels of `wanted` and the box levels of `boxes` for
   // `grid`, a window of its file, from one pass over the file read in
-  // strips through `readRows`.
-  void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, TZonesOfLevel wanted,
-                         const std::vector<TBoxRequest>& boxes, bool elevation, double earthRadius);
+  // strips through `readRows` (only the rows that box levels in the
+  // stations' reach, windowOf, hold, when no level of the pyramid is asked).
+  using TLevelWindow = std::function<TNodeWindow(const TGridImports& geometry, double reachDeg)>;
+  void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, const TLevelWindow& windowOf,
+                         const std::vector<TZone>& zones, TZonesOfLevel wanted, const std::vector<TBoxRequest>& boxes,
+                         bool elevation, double earthRadius);
 
   std::vector<std::unique_ptr<TGridImports>> levels_;  // the levels that zones sample
   std::vector<TGridStandIns> perZone_;

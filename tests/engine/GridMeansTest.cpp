@@ -98,6 +98,14 @@ double DirectBoxNode(const TGridImports& grid, int level, double boxArcSec, bool
   return massMeans ? HeightOfMass(sum / weight, R) : sum / weight;
 }
 
+// Rough relief (metres), and the same with a blank patch and scattered
+// blank nodes.
+float Rough(int ix, int iy) { return float(2000 * std::sin(ix * 1.7) * std::cos(iy * 0.9) + 37 * ix - 11 * iy + 3000); }
+float RoughWithBlanks(int ix, int iy) {
+  if ((ix >= 7 && ix <= 9 && iy >= 4 && iy <= 6) || ix * iy % 11 == 3) return kBlankMarker;
+  return Rough(ix, iy);
+}
+
 TEST(HalvedMeans, KeepsTheFrameAndHalvesTheNodes) {
   struct Case {
     int nx, ny;          // fine nodes
@@ -429,6 +437,63 @@ TEST_P(ZoneGridMeansStrips, HoldTheBitsOfThePyramidOfTheWholeGrid) {
 INSTANTIATE_TEST_SUITE_P(Engine, ZoneGridMeansStrips, testing::ValuesIn(kStrips),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A box level whose bands stop short of 180 degrees keeps only the rows of
+// the level within the stations' reach (windowOf), a window with the bits
+// of those rows of the whole level, and only the file's rows under their
+// boxes are read; a level for bands to 180 degrees is whole.
+TEST(ZoneGridMeans, BoxLevelWithinTheReachKeepsItsRows) {
+  const auto whole = MemoryGrid(73, 37, -180, -90, 5, 5, RoughWithBlanks);
+  const auto window = WindowOf(*whole, 10, 11, 5, 11);
+  const std::vector<TZone> zones = {
+      {.psiFromDeg = 0, .psiToDeg = 30, .segmentSizeArcSec = 15 * 3600, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 30, .psiToDeg = 180, .segmentSizeArcSec = 45 * 3600, .blockMeans = true, .boxMeans = true}};
+  std::vector<double> reaches;  // degrees
+  const auto windowOf = [&reaches](const TGridImports& level, double reachDeg) {
+    reaches.push_back(reachDeg);
+    return TNodeWindow{.column0 = 0, .columns = level.nx, .row0 = 6, .rows = 4};
+  };
+  int lowest = 1 << 30, highest = -1;  // rows of the file read
+  const auto readRows = [&](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
+    lowest = std::min(lowest, int(row0));
+    highest = std::max(highest, int(row0 + rows - 1));
+    strip = *WindowOf(*whole, 0, whole->nx, row0, rows);
+    return true;
+  };
+  // The 45-degree box reaches every row: read once with only the 15-degree
+  // one, so that the rows read show.
+  const TZoneGridMeans near({{.grid = window.get(), .role = TGridRole::Elevation, .readRows = readRows,
+                              .windowOf = windowOf}},
+                            {zones[0]}, 6371001);
+  EXPECT_EQ(reaches, std::vector<double>{30});
+  // Level 1 (every second row, 10 degrees apart), rows 6 .. 9 at 30 .. 0 S:
+  // rows 12 .. 18 of the grid and 1.5 rows either side.
+  EXPECT_GE(lowest, 9);
+  EXPECT_LE(highest, 21);
+  const TZoneGridMeans both({{.grid = window.get(), .role = TGridRole::Elevation, .readRows = readRows,
+                              .windowOf = windowOf}},
+                            zones, 6371001);
+  const TZoneGridMeans fromWhole({{whole.get(), TGridRole::Elevation}}, zones, 6371001);
+  for (const auto* means : {&near, &both}) {
+    const TGridImports& kept = ZoneGrid(means->ForZone(0), *window);
+    const TGridImports& all = ZoneGrid(fromWhole.ForZone(0), *whole);
+    ASSERT_TRUE(kept.windowed());
+    EXPECT_EQ(kept.row0, 6);
+    EXPECT_EQ(kept.ny, 4);
+    EXPECT_EQ(kept.fileNy, all.ny);
+    EXPECT_EQ(kept.fileYMin, all.yMin);
+    EXPECT_EQ(kept.yMin, all.yMin + 6 * all.yStep);
+    ASSERT_EQ(kept.nx, all.nx);
+    for (int jx = 0; jx < kept.nx; ++jx) {
+      for (int jy = 0; jy < kept.ny; ++jy) ASSERT_EQ(kept.at(jx, jy), all.at(jx, jy + 6)) << jx << ", " << jy;
+    }
+  }
+  const TGridImports& far = ZoneGrid(both.ForZone(1), *window);
+  const TGridImports& farWhole = ZoneGrid(fromWhole.ForZone(1), *whole);
+  EXPECT_FALSE(far.windowed());
+  ASSERT_EQ(far.values.size(), farWhole.values.size());
+  EXPECT_EQ(std::memcmp(far.values.data(), farWhole.values.data(), far.values.size() * sizeof(float)), 0);
+}
+
 // A band on block means is, to the printed digit, a band whose layers hold
 // the block means as their grids: the fast evaluation and the reference
 // sample the same stand-ins.
@@ -533,11 +598,6 @@ struct BoxCase {
 };
 void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
 
-float Rough(int ix, int iy) { return float(2000 * std::sin(ix * 1.7) * std::cos(iy * 0.9) + 37 * ix - 11 * iy + 3000); }
-float RoughWithBlanks(int ix, int iy) {
-  if ((ix >= 7 && ix <= 9 && iy >= 4 && iy <= 6) || ix * iy % 11 == 3) return kBlankMarker;
-  return Rough(ix, iy);
-}
 
 const BoxCase kBoxes[] = {
     {"StepAtTheEquator", 361, 181, -180, -90, 1, 1, 1, 5, true, [](int, int iy) { return iy >= 90 ? 1000.0f : 0.0f; }},
