@@ -9,7 +9,12 @@
 # of the process, its exit status (143 expected), whether the result file
 # ends with a whole line and the run log's last line.
 #
-#   bash bench/stop_latency.sh BUILD_DIR [WORK_DIR]
+#   [CLUSTER=1] bash bench/stop_latency.sh BUILD_DIR [WORK_DIR]
+#
+# The stations lie all over the globe, so that each grid is read whole and
+# its means are formed in memory; CLUSTER=1 puts them in one degree
+# (10..11 E, 45..46 N), so that the grids are read in windows and the far
+# bands' box means come from the files read in strips.
 #
 # The grids are generated here (a few repeated rows: the values do not
 # matter) and left in WORK_DIR (about 3 GB) for the next run; nothing is
@@ -57,9 +62,15 @@ HDR
 fi
 cp "$here"/examples/crustbase.grd .
 # Enough stations that the point loop outlasts the last signal.
-for i in $(seq 0 1999); do
-  echo "$(( (i * 37) % 360 - 180 )).5 $(( (i * 17) % 170 - 85 )).25 $i 10"
-done > stations.dat
+if [ -n "${CLUSTER:-}" ]; then
+  for i in $(seq 0 1999); do
+    echo "10.$(( (i * 37) % 1000 )) 45.$(( (i * 17) % 1000 )) $i 10"
+  done > stations.dat
+else
+  for i in $(seq 0 1999); do
+    echo "$(( (i * 37) % 360 - 180 )).5 $(( (i * 17) % 170 - 85 )).25 $i 10"
+  done > stations.dat
+fi
 sed 's/=topography.grd/=global1m.grd/' "$here/examples/example.ini" > stop1m.ini
 sed 's/=topography.grd/=global30s.bil/' "$here/examples/example.ini" > stop30s.ini
 # Timed from Python: the shell's own job handling blurs the end of a process.

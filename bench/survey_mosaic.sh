@@ -24,11 +24,12 @@
 # The bands: the fine preset's near bands at h = 1" (to 600 h = 10'), and
 # beyond, the fine preset's rule at the 30" spacing H of the global grid
 # (600 h .. 600 H on point samples at 1.875 H, then block means at 15 H to
-# 2700 H and 30 H to 180 degrees), given as a zone list. `--zones fine`
-# itself takes h = 1" for every band, so its band 600 h .. 2700 h (15" on
-# block means) forms its means from the whole mosaic (5.2e9 nodes read in
-# strips, which has no overviews) and its last band has 6e8 segments per
-# station: ZONES=preset runs it all the same.
+# 2700 H and 30 H to 180 degrees), given as a zone list. ZONES=preset runs
+# `--zones fine` instead: the mosaic is a tile of the list, so its rule
+# reaches 0.75 degrees (15" on point samples beyond 10'), and the global
+# grid's rule gives 0.75 .. 25 degrees on box means of 90" (formed from the
+# global grid's rows in the stations' reach, read in strips) and 25 .. 180
+# degrees on box means of 900" (from its 120" overview).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/settings.sh"
 build=$(cd "${1:?usage: survey_mosaic.sh BUILD_DIR WORK_DIR [TILES] [STATIONS] [REFS]}" && pwd)

@@ -440,6 +440,7 @@ TMeansSources MeansSourcesOfModel(const TLayerModel& model, const TRunParameters
       };
       return LoadGridWindow(strip, path, prompts, choose).fault == TGridFault::kNone;
     };
+    roled.windowOf = window;
     std::vector<TGridOverview>& overviews = roled.overviews;
     const std::vector<TGridImports> geometries = GridOverviews(path);
     for (std::size_t n = 0; n < geometries.size(); ++n) {
@@ -631,9 +632,8 @@ class TRunSetUp {
   // the grid's path: empty (whole grids) without stations and for a front
   // end that loads the grids itself. The block means of a grid read in a
   // window come from its file's overviews or from the file read in strips
-  // (TZoneGridMeans), never from the grid read whole; a grid that a band
-  // on box means reads is read whole (its boxes are formed from the whole
-  // grid). The geometries that a preset's bands and the lists need come
+  // (TZoneGridMeans), and its box means from the file read in strips: never
+  // from the grid read whole. The geometries that a preset's bands and the lists need come
   // from a read of each file's first cell.
   TGridWindowPlan PlanReach(const TStationArea* stations) const {
     if (stations == nullptr || stations->empty() || options_.loadGrid) return {};
@@ -685,11 +685,15 @@ class TRunSetUp {
 
     // Whether a band on block means takes its means from elsewhere than the
     // grid read for the run: from the file's overviews or from its rows
-    // read in strips (TZoneGridMeans), at every level but 0. Box means are
-    // formed from the grid read for the run.
+    // read in strips (TZoneGridMeans), at every level of the pyramid but 0
+    // and for every box wider than a cell (one within a cell samples the
+    // grid itself: BoxWithinCell).
     const auto meansApart = [&](const std::string& path, const TZone& zone) {
       const TGridImports* g = geometry(path);
-      return !zone.boxMeans && g != nullptr && MeanLevel(FinerSpacingArcSec(*g), zone.segmentSizeArcSec) >= 1;
+      if (g == nullptr) return false;
+      const double spacingArcSec = FinerSpacingArcSec(*g);
+      if (zone.boxMeans) return !BoxWithinCell(*g, zone.segmentSizeArcSec) && g->nx >= 2 && g->ny >= 2;
+      return MeanLevel(spacingArcSec, zone.segmentSizeArcSec) >= 1;
     };
     // Per path the farthest band that reads it at full resolution (a band
     // on block means at level 0 samples the grid itself); 180 degrees when

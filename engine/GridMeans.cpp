@@ -4,9 +4,11 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
+#include "GridChecks.h"
 #include "Zone.h"
 #include "StopRequest.h"
 
@@ -71,6 +73,38 @@ float CoarseNode(int jx, int jy, int nx, int ny, bool wraps, const Fine& fine, c
     }
   }
   return blankWeight < weight ? static_cast<float>(fromMean(sum / weight)) : kBlankMarker;
+}
+
+// Rows row0 .. end - 1 of `grid` (nodes column by column; its row 0 is
+// row gridRow0 of the whole grid) to onRow(iy, values), iy counted in the
+// whole grid, values from column 0 east. Rows are taken out a few at a
+// time, so that each column is read a cache line at a time.
+template <typename OnRow>
+void PushRows(const TGridImports& grid, int gridRow0, int row0, int end, std::vector<float>& rows,
+              const OnRow& onRow) {
+  constexpr int kRowsAtOnce = 16;  // rows taken out together (a cache line of each column)
+  const std::size_t nx = std::size_t(grid.nx), ny = std::size_t(grid.ny);
+  rows.resize(std::size_t(kRowsAtOnce) * nx);
+  for (int iy = row0; iy < end; iy += kRowsAtOnce) {
+    const int count = std::min(kRowsAtOnce, end - iy);
+    for (std::size_t ix = 0; ix < nx; ++ix) {
+      const float* column = &grid.values[ix * ny + std::size_t(iy - gridRow0)];
+      for (int r = 0; r < count; ++r) rows[std::size_t(r) * nx + ix] = column[r];
+    }
+    for (int r = 0; r < count; ++r) onRow(iy + r, &rows[std::size_t(r) * nx]);
+  }
+}
+
+// Every row of a grid in memory to onRow, as PushRows; a stop request ends
+// it early (the run is abandoned).
+template <typename OnRow>
+void PushRowsOf(const TGridImports& grid, const OnRow& onRow) {
+  constexpr int kRowsPerLook = 64;  // rows between two looks at a stop request
+  std::vector<float> rows;
+  for (int row0 = 0; row0 < grid.ny; row0 += kRowsPerLook) {
+    if (LongStepStopRequested()) return;
+    PushRows(grid, 0, row0, std::min<int>(grid.ny, row0 + kRowsPerLook), rows, onRow);
+  }
 }
 
 // A level's value range and blanks, gathered node by node.
@@ -249,9 +283,13 @@ bool BoxWithinCell(const TGridImports& grid, double boxArcSec) {
   const double boxDeg = boxArcSec / 3600;  // degrees
   if (!(boxDeg <= std::fabs(grid.yStep))) return false;
   // The row farthest from the equator widens the box most in longitude:
-  // the same cosine as SlidingBoxMeans takes there.
+  // the same cosine as SlidingBoxMeans takes there. Of a window, the
+  // file's rows count, so that the window plan (which knows only the file)
+  // and the means agree on whether the grid is sampled itself.
   constexpr double kDegToRadLocal = 3.14159265358979323846 / 180;
-  const double farthestDeg = std::max(std::fabs(grid.yMin), std::fabs(grid.yMin + (grid.ny - 1) * grid.yStep));
+  const double y0 = grid.windowed() ? grid.fileYMin : grid.yMin;  // degrees
+  const int rows = grid.windowed() ? grid.fileNy : grid.ny;
+  const double farthestDeg = std::max(std::fabs(y0), std::fabs(y0 + (rows - 1) * grid.yStep));
   const double c = std::max(1e-6, std::cos(std::min(farthestDeg, 90.0) * kDegToRadLocal));
   return std::min(boxDeg / c, 360.0) <= std::fabs(grid.xStep);
 }
@@ -270,6 +308,18 @@ int OverviewForLevel(const std::vector<int>& overviewLevels, int level) {
     const int candidate = overviewLevels[n];
     if (candidate >= 1 && candidate <= level && (chosen < 0 || candidate > overviewLevels[std::size_t(chosen)]))
       chosen = static_cast<int>(n);
+  }
+  return chosen;
+}
+
+int OverviewForBox(const std::vector<int>& overviewLevels, double gridSpacingArcSec, double boxArcSec) {
+  constexpr int kSpacingsPerBox = 4;  // an overview's spacing at most this part of the box
+  int chosen = -1;
+  for (std::size_t n = 0; n < overviewLevels.size(); ++n) {
+    const int candidate = overviewLevels[n];
+    if (candidate < 1 || candidate > 30) continue;
+    if (!(std::ldexp(gridSpacingArcSec, candidate) * kSpacingsPerBox <= boxArcSec)) continue;
+    if (chosen < 0 || candidate > overviewLevels[std::size_t(chosen)]) chosen = static_cast<int>(n);
   }
   return chosen;
 }
@@ -314,7 +364,9 @@ void TZoneGridMeans::AddLevels(const TGridImports* grid, const TGridImports* sta
 }
 
 void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows,
-                                       TZonesOfLevel wanted, bool elevation, double earthRadius) {
+                                       const TLevelWindow& windowOf, const std::vector<TZone>& zones,
+                                       TZonesOfLevel wanted, const std::vector<TBoxRequest>& boxes, bool elevation,
+                                       double earthRadius) {
   // The file's geometry, as a whole read would give it.
   TGridImports file;
   file.fileFormat = grid->fileFormat;
@@ -323,50 +375,71 @@ void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowR
   file.xStep = grid->xStep, file.yStep = grid->yStep;
   file.xRange = (file.nx - 1) * file.xStep, file.xMax = file.xMin + file.xRange;
   file.yRange = (file.ny - 1) * file.yStep, file.yMax = file.yMin + file.yRange;
-  // The levels that can be formed (a level of fewer than 3 nodes either
-  // way is not halved), and which of them are kept: those that zones
-  // sample, and the coarsest for the zones beyond it.
-  const int deepest = wanted.rbegin()->first;
+  // The levels of the pyramid that can be formed (a level of fewer than 3
+  // nodes either way is not halved), and which of them are kept: those
+  // that zones sample, and the coarsest for the zones beyond it.
+  const int deepest = wanted.empty() ? 0 : wanted.rbegin()->first;
   int formed = 0;
   for (std::int64_t nx = file.nx, ny = file.ny; formed < deepest && nx >= 3 && ny >= 3; ++formed) {
     nx = (nx - 1) / 2 + 1;
     ny = (ny - 1) / 2 + 1;
   }
-  if (formed == 0) return;
   std::vector<bool> kept(std::size_t(formed), false);
   for (int level = 1; level <= formed; ++level)
     kept[std::size_t(level) - 1] = wanted.count(level) != 0 || (level == formed && deepest > formed);
+  // The box levels, formed in the same pass over the file.
+  // A level whose bands stop short of 180 degrees keeps the rows within
+  // their reach.
+  std::vector<TBoxMeansRows> boxRows;
+  bool anyBox = false;
+  long rowFrom = formed > 0 ? 0 : file.ny, rowTo = formed > 0 ? file.ny - 1 : -1;  // rows of the file read
+  for (const TBoxRequest& box : boxes) {
+    TBoxMeansRows& rows = boxRows.emplace_back(file, box.level, box.boxArcSec, elevation, earthRadius);
+    if (!rows.Forms()) continue;
+    anyBox = true;
+    if (windowOf) {
+      double reachDeg = 0;  // degrees
+      for (const std::size_t z : box.zones) reachDeg = std::max(reachDeg, zones[z].psiToDeg);
+      if (reachDeg < 180) {
+        const TNodeWindow window = windowOf(*rows.Shape(), reachDeg);
+        rows.KeepOnlyRows(window.row0, window.rows);
+      }
+    }
+    const auto [first, last] = rows.NeededRows();
+    rowFrom = std::min(rowFrom, first);
+    rowTo = std::max(rowTo, last);
+  }
+  if (formed == 0 && !anyBox) return;
 
   const auto build = [&](auto toMean, auto fromMean) {
-    TRowPyramid<decltype(toMean), decltype(fromMean)> pyramid(file, kept, toMean, fromMean);
+    std::optional<TRowPyramid<decltype(toMean), decltype(fromMean)>> pyramid;
+    if (formed > 0) pyramid.emplace(file, kept, toMean, fromMean);
+    const auto onRow = [&](int iy, const float* values) {
+      if (pyramid) pyramid->PushFileRow(iy, values);
+      for (TBoxMeansRows& box : boxRows) box.PushRow(iy, values);
+    };
     constexpr std::int64_t kStripNodes = std::int64_t{16} << 20;  // nodes of a strip: 64 MiB of floats
-    constexpr int kRowsAtOnce = 16;  // rows taken out of a column-major strip together (a cache line each)
     const int rowsPerStrip = int(std::clamp<std::int64_t>(kStripNodes / file.nx, 2, file.ny));
-    std::vector<float> rows(std::size_t(kRowsAtOnce) * std::size_t(file.nx));
-    for (int row0 = 0; row0 < file.ny;) {
+    std::vector<float> rows;
+    const int endRow = int(rowTo) + 1;
+    for (int row0 = int(rowFrom); row0 < endRow;) {
       // A strip holds at least 2 rows: the last is asked with the one before.
       const int first = std::min(row0, file.ny - 2);
       TGridImports strip;
-      if (LongStepStopRequested() || !readRows(first, std::min(rowsPerStrip, file.ny - first), strip))
+      if (LongStepStopRequested() || !readRows(first, std::clamp(endRow - first, 2, rowsPerStrip), strip))
         throw TMeansSourceNotLoaded();
       const int stripRow0 = strip.windowed() ? strip.row0 : 0;
       if (strip.nx != file.nx || (strip.windowed() && strip.column0 != 0) || stripRow0 > row0)
         throw std::logic_error("a strip of a grid's file without all its columns");
-      const int end = std::min(file.ny, stripRow0 + strip.ny);
-      for (int iy = row0; iy < end; iy += kRowsAtOnce) {
-        const int count = std::min(kRowsAtOnce, end - iy);
-        for (int ix = 0; ix < file.nx; ++ix) {
-          const float* column = &strip.values[std::size_t(ix) * std::size_t(strip.ny) + std::size_t(iy - stripRow0)];
-          for (int r = 0; r < count; ++r) rows[std::size_t(r) * std::size_t(file.nx) + std::size_t(ix)] = column[r];
-        }
-        for (int r = 0; r < count; ++r) pyramid.PushFileRow(iy + r, &rows[std::size_t(r) * std::size_t(file.nx)]);
-      }
+      const int end = std::min(endRow, stripRow0 + strip.ny);
+      PushRows(strip, stripRow0, row0, end, rows, onRow);
       row0 = end;
     }
-    pyramid.Finish();
+    if (!pyramid) return;
+    pyramid->Finish();
     for (int level = 1; level <= formed; ++level) {
       if (!kept[std::size_t(level) - 1]) continue;
-      std::unique_ptr<TGridImports> means = pyramid.Take(level);
+      std::unique_ptr<TGridImports> means = pyramid->Take(level);
       const TGridImports* sampled = means.get();
       levels_.push_back(std::move(means));
       for (const auto& [wantedLevel, zoneList] : wanted) {
@@ -382,6 +455,12 @@ void TZoneGridMeans::AddStreamedLevels(const TGridImports* grid, const TGridRowR
     const auto same = [](double v) { return v; };
     build(same, same);
   }
+  for (std::size_t b = 0; b < boxes.size(); ++b) {
+    std::unique_ptr<TGridImports> level = boxRows[b].Finish();
+    if (!level) continue;  // a file of one node along an axis: sampled itself
+    for (const std::size_t z : boxes[b].zones) perZone_[z].emplace_back(grid, level.get());
+    levels_.push_back(std::move(level));
+  }
 }
 
 TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::vector<TZone>& zones,
@@ -394,15 +473,10 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
           return elevation ? HalvedMassMeans(finer, earthRadius) : HalvedMeans(finer);
         };
     // Box means: a level of their own per segment size.
-    std::vector<std::pair<double, const TGridImports*>> boxes;  // arc-seconds, level
+    std::vector<TBoxRequest> boxes;
     for (std::size_t z = 0; z < zones.size(); ++z) {
       if (!zones[z].blockMeans || !zones[z].boxMeans) continue;
       const double size = zones[z].segmentSizeArcSec;
-      const auto known = std::find_if(boxes.begin(), boxes.end(), [size](const auto& b) { return b.first == size; });
-      if (known != boxes.end()) {
-        perZone_[z].emplace_back(grid, known->second);
-        continue;
-      }
       // A box within one cell of the grid at every latitude it holds is
       // the grid's own sample. A box of less than about 2.8 spacings keeps
       // every node (level 0): a level of every second node would drop half
@@ -410,18 +484,49 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
       // the finest one of the run, whose rule the band follows, so the copy
       // stays small.
       if (BoxWithinCell(*grid, size)) continue;
-      const int level = BoxLevel(FinerSpacingArcSec(*grid), size);
+      const auto known =
+          std::find_if(boxes.begin(), boxes.end(), [size](const TBoxRequest& b) { return b.boxArcSec == size; });
+      if (known != boxes.end()) {
+        known->zones.push_back(z);
+      } else {
+        boxes.push_back({.boxArcSec = size, .level = BoxLevel(FinerSpacingArcSec(*grid), size), .zones = {z}});
+      }
+    }
+    // A box that an overview of the file serves comes from the overview,
+    // read whole (a box reaches across its neighbours) and dropped once
+    // the level is formed: no pass over the file.
+    std::vector<int> overviewLevels;
+    for (const TGridOverview& overview : roled.overviews) overviewLevels.push_back(overview.level);
+    for (auto request = boxes.begin(); request != boxes.end();) {
+      const int overview = OverviewForBox(overviewLevels, FinerSpacingArcSec(*grid), request->boxArcSec);
+      if (overview < 0) {
+        ++request;
+        continue;
+      }
+      const TGridOverview& source = roled.overviews[std::size_t(overview)];
+      const std::unique_ptr<TGridImports> start = source.load ? source.load(180) : nullptr;
+      if (!start) throw TMeansSourceNotLoaded();
       std::unique_ptr<TGridImports> box =
-          SlidingBoxMeans(*grid, level, size, roled.role == TGridRole::Elevation, earthRadius);
-      if (!box) continue;  // a grid of one node along an axis: sampled itself
-      boxes.emplace_back(size, box.get());
-      perZone_[z].emplace_back(grid, box.get());
-      levels_.push_back(std::move(box));
+          SlidingBoxMeans(*start, BoxLevel(FinerSpacingArcSec(*start), request->boxArcSec), request->boxArcSec,
+                          roled.role == TGridRole::Elevation, earthRadius);
+      if (box) {
+        for (const std::size_t z : request->zones) perZone_[z].emplace_back(grid, box.get());
+        levels_.push_back(std::move(box));
+      }
+      request = boxes.erase(request);
+    }
+    const bool streamed = grid->windowed() && roled.readRows;
+    if (!streamed) {
+      for (const TBoxRequest& request : boxes) {
+        std::unique_ptr<TGridImports> box = SlidingBoxMeans(*grid, request.level, request.boxArcSec,
+                                                            roled.role == TGridRole::Elevation, earthRadius);
+        if (!box) continue;  // a grid of one node along an axis: sampled itself
+        for (const std::size_t z : request.zones) perZone_[z].emplace_back(grid, box.get());
+        levels_.push_back(std::move(box));
+      }
     }
     // The levels this grid needs, and the zones that need each: from the
     // grid's own pyramid, or from the overview that serves the level.
-    std::vector<int> overviewLevels;
-    for (const TGridOverview& overview : roled.overviews) overviewLevels.push_back(overview.level);
     TZonesOfLevel own;
     std::map<int, TZonesOfLevel> fromOverview;  // by the overview's index
     for (std::size_t z = 0; z < zones.size(); ++z) {
@@ -435,12 +540,13 @@ TZoneGridMeans::TZoneGridMeans(const std::vector<TRoledGrid>& grids, const std::
         fromOverview[overview][level].push_back(z);
       }
     }
-    if (!own.empty()) {
-      if (grid->windowed() && roled.readRows) {
-        AddStreamedLevels(grid, roled.readRows, std::move(own), roled.role == TGridRole::Elevation, earthRadius);
-      } else {
-        AddLevels(grid, grid, nullptr, 0, std::move(own), halved);
-      }
+    // A grid read in a window forms its box levels and its own pyramid
+    // from one pass over its file.
+    if (streamed && (!own.empty() || !boxes.empty())) {
+      AddStreamedLevels(grid, roled.readRows, roled.windowOf, zones, std::move(own), boxes,
+                        roled.role == TGridRole::Elevation, earthRadius);
+    } else if (!own.empty()) {
+      AddLevels(grid, grid, nullptr, 0, std::move(own), halved);
     }
     for (auto& [index, wanted] : fromOverview) {
       const TGridOverview& overview = roled.overviews[std::size_t(index)];
@@ -492,133 +598,278 @@ TBoxWindow BoxWindow(double centre, double half) {
 
 }  // namespace
 
-std::unique_ptr<TGridImports> SlidingBoxMeans(const TGridImports& fine, int level, double boxArcSec, bool massMeans,
-                                              double earthRadius) {
-  if (fine.nx < 2 || fine.ny < 2 || !(boxArcSec > 0) || level < 0 || level > 30) return nullptr;
-  const long stride = 1L << level;
-  auto coarse = std::make_unique<TGridImports>();
-  coarse->fileFormat = fine.fileFormat;
-  coarse->blankValue = kBlankMarker;
-  coarse->nx = static_cast<decltype(coarse->nx)>((fine.nx - 1) / stride + 1);
-  coarse->ny = static_cast<decltype(coarse->ny)>((fine.ny - 1) / stride + 1);
-  coarse->xMin = fine.xMin;
-  coarse->yMin = fine.yMin;
-  coarse->xStep = stride * fine.xStep;
-  coarse->yStep = stride * fine.yStep;
-  BoundsFromSteps(*coarse);
+TBoxMeansRows::TBoxMeansRows(const TGridImports& grid, int level, double boxArcSec, bool massMeans,
+                             double earthRadius)
+    : massMeans_(massMeans), earthRadius_(earthRadius) {
+  if (grid.nx < 2 || grid.ny < 2 || !(boxArcSec > 0) || level < 0 || level > 30) return;
+  stride_ = 1L << level;
+  nx_ = grid.nx, ny_ = grid.ny;
+  level_ = std::make_unique<TGridImports>();
+  level_->fileFormat = grid.fileFormat;
+  level_->blankValue = kBlankMarker;
+  level_->nx = static_cast<decltype(level_->nx)>((nx_ - 1) / stride_ + 1);
+  level_->ny = static_cast<decltype(level_->ny)>((ny_ - 1) / stride_ + 1);
+  level_->xMin = grid.xMin;
+  level_->yMin = grid.yMin;
+  level_->xStep = double(stride_) * grid.xStep;
+  level_->yStep = double(stride_) * grid.yStep;
+  // The values once the rows it keeps are known (KeepOnlyRows).
+  CompleteBoundsFromSteps(*level_);
 
-  const auto toMean = [massMeans, earthRadius](double v) { return massMeans ? MassOfHeight(v, earthRadius) : v; };
-  const auto fromMean = [massMeans, earthRadius](double m) { return massMeans ? HeightOfMass(m, earthRadius) : m; };
-  const long nx = fine.nx, ny = fine.ny;
-  const bool wraps = WrapsRound(fine);
-  const long period = nx - 1;  // columns once round, where the grid wraps
-  const double dxDeg = std::fabs(fine.xStep), dyDeg = std::fabs(fine.yStep);  // degrees
+  wraps_ = WrapsRound(grid);
+  period_ = nx_ - 1;
+  const double dxDeg = std::fabs(grid.xStep), dyDeg = std::fabs(grid.yStep);  // degrees
   const double boxDeg = boxArcSec / 3600;  // degrees
   constexpr double kDegToRadLocal = 3.14159265358979323846 / 180;
   // Per row: half the box in columns (longitude widened by 1 / cos
   // latitude, at most half a turn), and the area weight cos(latitude).
-  std::vector<double> halfColumns(ny), areaWeight(ny);
-  for (long iy = 0; iy < ny; ++iy) {
-    const double latDeg = fine.yMin + iy * fine.yStep;
+  halfColumns_.resize(std::size_t(ny_));
+  areaWeight_.resize(std::size_t(ny_));
+  for (long iy = 0; iy < ny_; ++iy) {
+    const double latDeg = grid.yMin + double(iy) * grid.yStep;
     const double c = std::max(1e-6, std::cos(latDeg * kDegToRadLocal));
-    areaWeight[iy] = c;
-    halfColumns[iy] = std::min(0.5 * boxDeg / c, 180.0) / dxDeg;
+    areaWeight_[std::size_t(iy)] = c;
+    halfColumns_[std::size_t(iy)] = std::min(0.5 * boxDeg / c, 180.0) / dxDeg;
   }
   const double halfRows = 0.5 * boxDeg / dyDeg;
-  const auto column = [&](long ix) -> long {
-    if (wraps) {
-      ix %= period;
-      return ix < 0 ? ix + period : ix;
-    }
-    return ix;
-  };
-  // Along a row the box reaches D = floor(half + 0.5) columns either side
-  // (BoxWindow about a node): those nearer weigh 1, the D-th the rest of the
-  // box, half - D + 0.5. D is least at the equator and
-  // grows towards the poles, so the rows that reach d columns or more are
-  // the first and the last ones, all but a run in the middle.
-  std::vector<long> reach(ny);  // columns, D per row
-  long widest = 0;
-  for (long iy = 0; iy < ny; ++iy) {
-    reach[iy] = static_cast<long>(std::floor(halfColumns[iy] + 0.5));
-    widest = std::max(widest, reach[iy]);
+  const long levelNy = level_->ny, levelNx = level_->nx;
+  windows_.resize(std::size_t(levelNy));
+  for (long jy = 0; jy < levelNy; ++jy) {
+    const TBoxWindow w = BoxWindow(double(jy * stride_), halfRows);
+    windows_[std::size_t(jy)] = {.first = w.first,
+                                 .last = w.last,
+                                 .firstWeight = w.firstWeight,
+                                 .lastWeight = w.lastWeight,
+                                 .from = std::max(0L, w.first),
+                                 .to = std::min(ny_ - 1, w.last)};
   }
-  const auto weightAt = [&](long d, long iy) {
-    const long D = reach[iy];
-    return d < D ? 1.0 : D == 0 ? 2 * halfColumns[iy] : halfColumns[iy] - double(D) + 0.5;
-  };
-  // The rows that reach d columns or more: [0, lowEnd[d]) and
-  // [highStart[d], ny).
-  std::vector<long> lowEnd(widest + 1), highStart(widest + 1);
-  for (long d = 0, low = ny, high = ny; d <= widest; ++d) {
-    if (low == ny) low = 0, high = ny;  // first pass: from the ends inwards
-    while (low < ny && reach[low] >= d) ++low;
-    while (low > 0 && reach[low - 1] < d) --low;
-    while (high > low && reach[high - 1] >= d) --high;
-    while (high < ny && reach[high] < d) ++high;
-    lowEnd[d] = low;
-    highStart[d] = std::max(high, low);
+  // The rows of the level open at once: those whose boxes begin before the
+  // lowest open one's ends (the boxes move north with the rows).
+  long most = 1;
+  for (long jy = 0, past = 0; jy < levelNy; ++jy) {
+    past = std::max(past, jy);
+    while (past < levelNy && windows_[std::size_t(past)].from <= windows_[std::size_t(jy)].to) ++past;
+    most = std::max(most, past - jy);
   }
-  std::vector<double> rowSum(ny), rowBlank(ny), rowWeight(ny);  // mean's unit times weight; weights
-  double zMin = std::numeric_limits<double>::infinity();
-  double zMax = -zMin;
-  std::int64_t blanks = 0;
-  for (long jx = 0; jx < coarse->nx; ++jx) {
-    if (jx % 16 == 0 && LongStepStopRequested()) break;
-    const long cx = jx * stride;
-    std::fill(rowSum.begin(), rowSum.end(), 0.0);
-    std::fill(rowWeight.begin(), rowWeight.end(), 0.0);
-    std::fill(rowBlank.begin(), rowBlank.end(), 0.0);
-    // Along each row: the box over the columns, a column at a time (the
-    // grid's nodes lie column by column).
-    for (long d = 0; d <= widest; ++d) {
-      for (int side = 0; side < (d == 0 ? 1 : 2); ++side) {
-        const long k = column(side == 0 ? cx - d : cx + d);
-        if (k < 0 || k >= nx) continue;
-        const auto add = [&](long iyFrom, long iyTo) {
-          for (long iy = iyFrom; iy < iyTo; ++iy) {
-            const double wx = weightAt(d, iy);
-            const float v = fine.at(int(k), int(iy));
-            if (v >= kBlankThreshold) {
-              rowBlank[iy] += wx;
-            } else {
-              rowSum[iy] += wx * toMean(double{v});
-              rowWeight[iy] += wx;
-            }
-          }
-        };
-        add(0, lowEnd[d]);
-        add(highStart[d], ny);
-      }
+  firstRow_ = 0, endRow_ = levelNy;
+  open_.resize(std::size_t(most));
+  for (TOpenRow& row : open_) {
+    row.sum.resize(std::size_t(levelNx));
+    row.weight.resize(std::size_t(levelNx));
+    row.blank.resize(std::size_t(levelNx));
+  }
+  const std::size_t columns = std::size_t(wraps_ ? period_ : nx_);
+  runningHigh_.resize(columns + 1);
+  runningLow_.resize(columns + 1);
+  runningCount_.resize(columns + 1);
+  rowSum_.resize(std::size_t(levelNx));
+  rowWeight_.resize(std::size_t(levelNx));
+  rowBlank_.resize(std::size_t(levelNx));
+  zMin_ = std::numeric_limits<double>::infinity();
+  zMax_ = -zMin_;
+}
+
+void TBoxMeansRows::KeepOnlyRows(std::int32_t row0, std::int32_t rows) {
+  if (!level_ || nextOpen_ != firstRow_) return;
+  const long levelNy = level_->ny;
+  const long first = std::clamp<long>(row0, 0, levelNy - 1);
+  const long count = std::clamp<long>(rows, 1, levelNy - first);
+  if (first == 0 && count == levelNy) return;
+  TGridImports& level = *level_;
+  level.fileXMin = level.xMin, level.fileYMin = level.yMin;
+  level.fileNx = level.nx, level.fileNy = level.ny;
+  level.column0 = 0, level.row0 = static_cast<std::int32_t>(first);
+  level.ny = static_cast<std::int32_t>(count);
+  level.yMin = level.fileYMin + double(first) * level.yStep;
+  CompleteBoundsFromSteps(level);
+  firstRow_ = nextOpen_ = nextFinished_ = first;
+  endRow_ = first + count;
+}
+
+std::pair<long, long> TBoxMeansRows::NeededRows() const {
+  if (!level_) return {0, -1};
+  return {windows_[std::size_t(firstRow_)].from, windows_[std::size_t(endRow_ - 1)].to};
+}
+
+void TBoxMeansRows::PushRow(int iy, const float* values) {
+  if (!level_) return;
+  const long levelNy = endRow_, openRows = static_cast<long>(open_.size());
+  // Finish the rows of the level whose boxes lie south of this row, and
+  // open those whose boxes begin here.
+  for (;;) {
+    while (nextFinished_ < nextOpen_ && windows_[std::size_t(nextFinished_)].to < iy) FinishRow(nextFinished_);
+    if (nextOpen_ < levelNy && windows_[std::size_t(nextOpen_)].from <= iy && nextOpen_ - nextFinished_ < openRows) {
+      TOpenRow& row = open_[std::size_t(nextOpen_ % openRows)];
+      std::fill(row.sum.begin(), row.sum.end(), 0.0);
+      std::fill(row.weight.begin(), row.weight.end(), 0.0);
+      std::fill(row.blank.begin(), row.blank.end(), 0.0);
+      ++nextOpen_;
+      continue;
     }
-    // Then over the rows, each row's mean weighted by its area.
-    for (long jy = 0; jy < coarse->ny; ++jy) {
-      const TBoxWindow w = BoxWindow(double(jy * stride), halfRows);
-      double sum = 0, weight = 0, blank = 0;
-      for (long iy = std::max(0L, w.first); iy <= std::min(ny - 1, w.last); ++iy) {
-        const double wy = (iy == w.first ? w.firstWeight : iy == w.last ? w.lastWeight : 1.0) * areaWeight[iy];
-        const double rowAll = rowWeight[iy] + rowBlank[iy];
-        if (!(rowAll > 0)) continue;
-        sum += wy * rowSum[iy] / rowAll;
-        weight += wy * rowWeight[iy] / rowAll;
-        blank += wy * rowBlank[iy] / rowAll;
-      }
-      float mean = kBlankMarker;
-      if (blank < weight) {
-        mean = static_cast<float>(fromMean(sum / weight));
-        zMin = std::min(zMin, double{mean});
-        zMax = std::max(zMax, double{mean});
+    break;
+  }
+  if (nextFinished_ == nextOpen_) return;  // no box holds this row
+  SumAlongRow(iy, values);
+  // Then into the rows of the level, each row's mean weighted by its area.
+  const long levelNx = level_->nx;
+  for (long jy = nextFinished_; jy < nextOpen_; ++jy) {
+    const TRowWindow& w = windows_[std::size_t(jy)];
+    const double wy =
+        (iy == w.first ? w.firstWeight : iy == w.last ? w.lastWeight : 1.0) * areaWeight_[std::size_t(iy)];
+    TOpenRow& row = open_[std::size_t(jy % openRows)];
+    for (long jx = 0; jx < levelNx; ++jx) {
+      const std::size_t j = std::size_t(jx);
+      row.sum[j] += wy * rowSum_[j];
+      row.weight[j] += wy * rowWeight_[j];
+      row.blank[j] += wy * rowBlank_[j];
+    }
+  }
+  while (nextFinished_ < nextOpen_ && windows_[std::size_t(nextFinished_)].to <= iy) FinishRow(nextFinished_);
+}
+
+void TBoxMeansRows::SumAlongRow(int iy, const float* values) {
+  // Running sums over the columns once round (the last column of a grid
+  // round the globe repeats the first): the sum over columns a .. b - 1 is
+  // running(b) - running(a). Each step's rounding error is carried along
+  // apart (two-sum), so that the difference keeps the digits of a box's
+  // sum however large the row's sum before it.
+  const long columns = wraps_ ? period_ : nx_;
+  runningHigh_[0] = runningLow_[0] = 0;
+  runningCount_[0] = 0;
+  const auto meanOf = [this](float v) { return massMeans_ ? MassOfHeight(double{v}, earthRadius_) : double{v}; };
+  double high = 0, low = 0;  // the running sum and its rounding error
+  std::int32_t count = 0;
+  for (long k = 0; k < columns; ++k) {
+    const std::size_t i = std::size_t(k);
+    const float v = values[k];
+    const bool blank = v >= kBlankThreshold;
+    const double m = blank ? 0.0 : meanOf(v);
+    const double s = high + m;
+    const double back = s - high;
+    low += (high - (s - back)) + (m - back);
+    high = s;
+    count += blank ? 0 : 1;
+    runningHigh_[i + 1] = high;
+    runningLow_[i + 1] = low;
+    runningCount_[i + 1] = count;
+  }
+  const auto column = [this, columns](long k) {
+    if (!wraps_ || (k >= 0 && k < columns)) return k;
+    k %= columns;
+    return k < 0 ? k + columns : k;
+  };
+  // Columns a .. b (unwrapped, inclusive): the sum over those not blank,
+  // their count, and the count of all of them.
+  const auto interior = [&](long a, long b, double& sum, std::int32_t& count, std::int64_t& all) {
+    sum = 0, count = 0, all = 0;
+    if (!wraps_) {
+      a = std::max(a, 0L), b = std::min(b, nx_ - 1);
+      if (b < a) return;
+      const std::size_t i = std::size_t(a), j = std::size_t(b + 1);
+      sum = (runningHigh_[j] - runningHigh_[i]) + (runningLow_[j] - runningLow_[i]);
+      count = runningCount_[j] - runningCount_[i];
+      all = b - a + 1;
+      return;
+    }
+    if (b < a) return;
+    all = b - a + 1;
+    const long turns = all / columns, rest = all - turns * columns;
+    const std::size_t i = std::size_t(column(a)), n = std::size_t(columns);
+    if (i + std::size_t(rest) <= n) {
+      const std::size_t j = i + std::size_t(rest);
+      sum = (runningHigh_[j] - runningHigh_[i]) + (runningLow_[j] - runningLow_[i]);
+      count = runningCount_[j] - runningCount_[i];
+    } else {  // over the seam
+      const std::size_t j = i + std::size_t(rest) - n;
+      sum = ((runningHigh_[n] - runningHigh_[i]) + runningHigh_[j]) +
+            ((runningLow_[n] - runningLow_[i]) + runningLow_[j]);
+      count = runningCount_[n] - runningCount_[i] + runningCount_[j];
+    }
+    if (turns > 0) {
+      sum += double(turns) * (runningHigh_[n] + runningLow_[n]);
+      count += std::int32_t(turns) * runningCount_[n];
+    }
+  };
+  // Along the row the box reaches D = floor(half + 0.5) columns either
+  // side of the node (BoxWindow about it): those nearer weigh 1, the D-th
+  // the rest of the box, half - D + 0.5; for D = 0 the node alone weighs
+  // the whole box.
+  const double half = halfColumns_[std::size_t(iy)];
+  const long reach = static_cast<long>(std::floor(half + 0.5));
+  const double endWeight = reach == 0 ? 2 * half : half - double(reach) + 0.5;  // no unit
+  for (long jx = 0; jx < level_->nx; ++jx) {
+    const std::size_t j = std::size_t(jx);
+    const long centre = jx * stride_;
+    double sum = 0, weight = 0, blank = 0;
+    if (reach > 0) {
+      std::int32_t count = 0;
+      std::int64_t all = 0;
+      interior(centre - reach + 1, centre + reach - 1, sum, count, all);
+      weight = double(count);
+      blank = double(all - count);
+    }
+    for (const long end : {centre - reach, centre + reach}) {
+      const long k = column(end);
+      if (k < 0 || k >= columns) continue;
+      const float v = values[k];
+      if (v >= kBlankThreshold) {
+        blank += endWeight;
       } else {
-        ++blanks;
+        sum += endWeight * meanOf(v);
+        weight += endWeight;
       }
-      coarse->at(int(jx), int(jy)) = mean;
+      if (reach == 0) break;  // one node, counted once
+    }
+    // Each row counts by its share of blanks: its sums over the box's width.
+    const double all = weight + blank;
+    if (all > 0) {
+      const double share = 1 / all;
+      rowSum_[j] = sum * share, rowWeight_[j] = weight * share, rowBlank_[j] = blank * share;
+    } else {
+      rowSum_[j] = rowWeight_[j] = rowBlank_[j] = 0;
     }
   }
-  coarse->blankCount = static_cast<std::int32_t>(std::min<std::int64_t>(blanks, INT32_MAX));
-  coarse->zMin = std::isfinite(zMin) ? zMin : 0;
-  coarse->zMax = std::isfinite(zMax) ? zMax : 0;
-  coarse->zRange = coarse->zMax - coarse->zMin;
-  return coarse;
+}
+
+void TBoxMeansRows::FinishRow(long jy) {
+  if (level_->values.empty()) AllocateValues(*level_);
+  TOpenRow& row = open_[std::size_t(jy % static_cast<long>(open_.size()))];
+  for (long jx = 0; jx < level_->nx; ++jx) {
+    const std::size_t j = std::size_t(jx);
+    float mean = kBlankMarker;
+    if (row.blank[j] < row.weight[j]) {
+      const double m = row.sum[j] / row.weight[j];
+      mean = static_cast<float>(massMeans_ ? HeightOfMass(m, earthRadius_) : m);
+      zMin_ = std::min(zMin_, double{mean});
+      zMax_ = std::max(zMax_, double{mean});
+    } else {
+      ++blanks_;
+    }
+    level_->at(int(jx), int(jy - firstRow_)) = mean;
+  }
+  ++nextFinished_;
+}
+
+std::unique_ptr<TGridImports> TBoxMeansRows::Finish() {
+  if (!level_) return nullptr;
+  // Rows of the level whose boxes reach the last row of the grid.
+  if (nextOpen_ == endRow_) {
+    while (nextFinished_ < nextOpen_) FinishRow(nextFinished_);
+  }
+  if (level_->values.empty()) AllocateValues(*level_);
+  level_->blankCount = static_cast<std::int32_t>(std::min<std::int64_t>(blanks_, INT32_MAX));
+  level_->zMin = std::isfinite(zMin_) ? zMin_ : 0;
+  level_->zMax = std::isfinite(zMax_) ? zMax_ : 0;
+  level_->zRange = level_->zMax - level_->zMin;
+  return std::move(level_);
+}
+
+std::unique_ptr<TGridImports> SlidingBoxMeans(const TGridImports& grid, int level, double boxArcSec, bool massMeans,
+                                              double earthRadius) {
+  TBoxMeansRows box(grid, level, boxArcSec, massMeans, earthRadius);
+  if (!box.Forms()) return nullptr;
+  PushRowsOf(grid, [&box](int iy, const float* row) { box.PushRow(iy, row); });
+  return box.Finish();
 }
 
 }  // namespace globelayers

@@ -68,6 +68,11 @@ struct TRoledGrid {
   TGridRole role;
   std::vector<TGridOverview> overviews = {};
   TGridRowReader readRows = {};
+  // The nodes of a level's geometry (no values) within reachDeg (degrees
+  // of spherical distance) of the run's stations; empty: every node. A
+  // box level of bands that stop short of 180 degrees keeps only the rows
+  // of the level in it.
+  std::function<TNodeWindow(const TGridImports& geometry, double reachDeg)> windowOf = {};
 };
 
 // An overview or a strip of a grid's file that did not load: the run fails
@@ -87,6 +92,12 @@ int OverviewLevel(double gridSpacingArcSec, double overviewSpacingArcSec);
 // halves the rest of the way (never a coarser one, whose means would blur
 // the band's segments); -1 when none is, or for level 0.
 int OverviewForLevel(const std::vector<int>& overviewLevels, int level);
+
+// Which overview a level of box means of `boxArcSec` is formed from: the
+// coarsest whose spacing, 2^level spacings of the grid, is at most a
+// quarter of the box, so that a box still spans four of its nodes each way
+// (overviewLevels in any order; arc-seconds both); -1 when none is.
+int OverviewForBox(const std::vector<int>& overviewLevels, double gridSpacingArcSec, double boxArcSec);
 
 // The next level of the pyramid with linear means (densities); null when the
 // grid has fewer than 3 nodes along either axis (it cannot be halved).
@@ -110,6 +121,73 @@ std::unique_ptr<TGridImports> HalvedMassMeans(const TGridImports& grid, double e
 // positive.
 std::unique_ptr<TGridImports> SlidingBoxMeans(const TGridImports& grid, int level, double boxArcSec, bool massMeans,
                                               double earthRadius);
+
+// A level of sliding box means (as SlidingBoxMeans) formed from a grid's
+// rows pushed one by one from the south (row 0) up, so that the grid is
+// never held: it keeps the level and a few rows. Along a row the box's
+// sums for every node of the level come from running sums of the row
+// (whatever the box's reach); the row then goes, with its weight, into the
+// (about two) rows of the level whose boxes hold it, and a row of the level
+// is finished once its box is passed. SlidingBoxMeans pushes a grid in
+// memory through it, and the strips of a file push the very same rows: the
+// two give the same bits.
+class TBoxMeansRows {
+ public:
+  // `grid`: the whole grid's geometry (node counts, first node, spacings;
+  // no values needed); the other arguments as for SlidingBoxMeans.
+  TBoxMeansRows(const TGridImports& grid, int level, double boxArcSec, bool massMeans, double earthRadius);
+  // False where SlidingBoxMeans gives null: nothing is formed.
+  bool Forms() const { return level_ != nullptr; }
+  // The level's geometry (its values not yet formed); null where it does
+  // not form.
+  const TGridImports* Shape() const { return level_.get(); }
+  // Before the first row: form only `rows` rows of the level from row
+  // `row0` on (clipped to the level), a window of the level as
+  // LoadGridWindow makes one, which the sampler places by its whole.
+  void KeepOnlyRows(std::int32_t row0, std::int32_t rows);
+  // The rows of the grid that the level's boxes hold, first and last.
+  std::pair<long, long> NeededRows() const;
+  // Row iy of the grid, nx nodes from column 0 east. Rows come in
+  // increasing order; a row that no box holds is skipped, and so may be
+  // left out.
+  void PushRow(int iy, const float* values);
+  // The level, once every row was pushed (rows left out by a stop request
+  // leave it unfinished: the run is abandoned). Handed over once.
+  std::unique_ptr<TGridImports> Finish();
+
+ private:
+  struct TRowWindow {  // rows of the grid in a row of the level's box
+    long first = 0, last = -1;  // rows, unclipped: the weights below apply there
+    double firstWeight = 0, lastWeight = 0;  // no unit
+    long from = 0, to = -1;  // rows within the grid
+  };
+  struct TOpenRow {  // a row of the level whose box is being summed
+    std::vector<double> sum, weight, blank;  // mean's unit times weight; weights; per node of the level
+  };
+  void SumAlongRow(int iy, const float* values);
+  void FinishRow(long jy);
+
+  std::unique_ptr<TGridImports> level_;
+  bool massMeans_ = false;
+  double earthRadius_ = 0;  // metres
+  long nx_ = 0, ny_ = 0, stride_ = 1;  // the grid's nodes; its spacings per node of the level
+  bool wraps_ = false;
+  long period_ = 0;  // columns once round, where the grid wraps
+  std::vector<double> halfColumns_, areaWeight_;  // per row: half the box in columns; cos(latitude)
+  std::vector<TRowWindow> windows_;  // per row of the level
+  long firstRow_ = 0, endRow_ = 0;  // the rows of the level formed: firstRow_ .. endRow_ - 1
+  long nextOpen_ = 0, nextFinished_ = 0;  // rows of the level
+  std::vector<TOpenRow> open_;  // row jy of the level in open_[jy % open_.size()]
+  // The row being summed: running sums of the mean's quantity (a double
+  // and its rounding error, so that a difference of two keeps its digits)
+  // and of the nodes that are not blank; then per node of the level the
+  // box's sums along the row over the box's width (sum, weight, blank).
+  std::vector<double> runningHigh_, runningLow_;
+  std::vector<std::int32_t> runningCount_;
+  std::vector<double> rowSum_, rowWeight_, rowBlank_;
+  double zMin_ = 0, zMax_ = 0;
+  std::int64_t blanks_ = 0;
+};
 
 // Mass above the sphere of a surface at height h, as the means average it,
 // and the height back from it: metres^3 (per steradian times 3), metres.
@@ -162,7 +240,10 @@ inline const TGridImports& ZoneGrid(const TGridStandIns* standIns, const TGridIm
 // the zone's segment size, averaged as its role says (elevations over the
 // sphere of radius `earthRadius`, metres). Levels that no zone uses are
 // dropped as soon as the next one is formed, so the means take at most a
-// third of the grids' memory. A level that an overview serves
+// third of the grids' memory. A box level that an overview serves
+// (OverviewForBox) is formed from the overview read whole; the others of a
+// grid read in a window from its file read in strips, in the pass that
+// forms its pyramid. A level that an overview serves
 // (OverviewForLevel) starts from the overview instead of the grid: the
 // overview itself, or its pyramid halved down to the level. The other
 // levels of a grid read in a window (a part of its file) are formed from
@@ -188,9 +269,19 @@ class TZoneGridMeans {
                  int startLevel, TZonesOfLevel wanted,
                  const std::function<std::unique_ptr<TGridImports>(const TGridImports&)>& halved);
 
-  // The levels of `wanted` for `grid`, a window of its file, from the file
-  // read in strips through `readRows`.
-  void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, TZonesOfLevel wanted,
+  // A level of box means that zones sample.
+  struct TBoxRequest {
+    double boxArcSec = 0;  // the box's size on the ground, arc-seconds
+    int level = 0;  // BoxLevel
+    std::vector<std::size_t> zones;  // the zones that sample it
+  };
+  // The pyramid's levels of `wanted` and the box levels of `boxes` for
+  // `grid`, a window of its file, from one pass over the file read in
+  // strips through `readRows` (only the rows that box levels in the
+  // stations' reach, windowOf, hold, when no level of the pyramid is asked).
+  using TLevelWindow = std::function<TNodeWindow(const TGridImports& geometry, double reachDeg)>;
+  void AddStreamedLevels(const TGridImports* grid, const TGridRowReader& readRows, const TLevelWindow& windowOf,
+                         const std::vector<TZone>& zones, TZonesOfLevel wanted, const std::vector<TBoxRequest>& boxes,
                          bool elevation, double earthRadius);
 
   std::vector<std::unique_ptr<TGridImports>> levels_;  // the levels that zones sample

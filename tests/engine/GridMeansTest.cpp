@@ -48,6 +48,64 @@ std::unique_ptr<TGridImports> MemoryGrid(int nx, int ny, double xMinDeg, double 
   return g;
 }
 
+// Sliding box means summed directly, node by node of the box (the sums
+// that the running sums of TBoxMeansRows stand for): the node (jx, jy) of
+// level `level`, or kBlankMarker. Each node of `grid` stands for its cell:
+// weight 1 inside the box, the part of its cell inside at the box's ends;
+// rows weighted by cos(latitude), each by its share of blanks; the grid's
+// last column repeats its first where it spans a whole turn.
+double DirectBoxNode(const TGridImports& grid, int level, double boxArcSec, bool massMeans, double R, int jx,
+                     int jy) {
+  const long stride = 1L << level, nx = grid.nx, ny = grid.ny;
+  const bool wraps = std::fabs(std::fabs((nx - 1) * grid.xStep) - 360) < 1e-9;
+  const double boxDeg = boxArcSec / 3600;  // degrees
+  // The weight of node i of a box [centre - half, centre + half] (in
+  // spacings): the length of [i - 1/2, i + 1/2] inside it.
+  const auto inside = [](double centre, double half, long i) {
+    const double lo = std::max(centre - half, i - 0.5), hi = std::min(centre + half, i + 0.5);
+    return std::max(0.0, hi - lo);
+  };
+  const double halfRows = 0.5 * boxDeg / std::fabs(grid.yStep);
+  double sum = 0, weight = 0, blank = 0;
+  for (long iy = std::max(0L, long(std::floor(jy * stride - halfRows)));
+       iy <= std::min(ny - 1, long(std::ceil(jy * stride + halfRows))); ++iy) {
+    const double wy = inside(double(jy * stride), halfRows, iy);
+    if (wy <= 0) continue;
+    const double c = std::max(1e-6, std::cos((grid.yMin + iy * grid.yStep) * kDegToRad));
+    const double halfColumns = std::min(0.5 * boxDeg / c, 180.0) / std::fabs(grid.xStep);
+    double rowSum = 0, rowWeight = 0, rowBlank = 0;
+    const long centre = jx * stride;
+    for (long k = long(std::floor(centre - halfColumns)); k <= long(std::ceil(centre + halfColumns)); ++k) {
+      const double wx = inside(double(centre), halfColumns, k);
+      long column = k;
+      if (wraps) column = ((k % (nx - 1)) + (nx - 1)) % (nx - 1);
+      if (wx <= 0 || column < 0 || column >= nx) continue;
+      const float v = grid.at(int(column), int(iy));
+      if (v >= kBlankThreshold) {
+        rowBlank += wx;
+      } else {
+        rowSum += wx * (massMeans ? MassOfHeight(v, R) : v);
+        rowWeight += wx;
+      }
+    }
+    const double rowAll = rowWeight + rowBlank;
+    if (!(rowAll > 0)) continue;
+    sum += wy * c * rowSum / rowAll;
+    weight += wy * c * rowWeight / rowAll;
+    blank += wy * c * rowBlank / rowAll;
+  }
+  if (!(blank < weight)) return kBlankMarker;
+  return massMeans ? HeightOfMass(sum / weight, R) : sum / weight;
+}
+
+// Rough relief (metres), and the same with a blank patch and scattered
+// blank nodes.
+float Rough(int ix, int iy) { return float(2000 * std::sin(ix * 1.7) * std::cos(iy * 0.9) + 37 * ix - 11 * iy + 3000); }
+float RoughWithBlanks(int ix, int iy) {
+  if ((ix >= 7 && ix <= 9 && iy >= 4 && iy <= 6) || ix * iy % 11 == 3) return kBlankMarker;
+  return Rough(ix, iy);
+}
+
 TEST(HalvedMeans, KeepsTheFrameAndHalvesTheNodes) {
   struct Case {
     int nx, ny;          // fine nodes
@@ -299,9 +357,9 @@ std::unique_ptr<TGridImports> WindowOf(const TGridImports& whole, int c0, int nc
   return part;
 }
 
-// The pyramid of a grid read in a window comes from its file read in
-// strips of rows, never held whole: every level that a band samples must
-// hold the bits of the pyramid of the whole grid. The strips come as a
+// The pyramid and the box means of a grid read in a window come from its
+// file read in strips of rows, never held whole: every level that a band
+// samples must hold the bits of the same level of the whole grid. The strips come as a
 // GDAL window would give them: from a block of 5 rows at or before the
 // row asked, at most 7 rows, so that a strip starts before the row the
 // pyramid needs next and holds fewer rows than asked.
@@ -333,12 +391,17 @@ TEST_P(ZoneGridMeansStrips, HoldTheBitsOfThePyramidOfTheWholeGrid) {
   });
   const auto window = WindowOf(*whole, 10, 11, 5, 11);
   const double spacing = c.step * 3600;  // arc-seconds
-  // Levels 1, 2 and 3, and one beyond the coarsest that can be formed.
-  const std::vector<TZone> zones = {{0, 10, spacing, false},
-                                    {10, 40, 2 * spacing, true},
-                                    {40, 90, 4 * spacing, true},
-                                    {90, 120, 8 * spacing, true},
-                                    {120, 180, 1024 * spacing, true}};
+  // Levels 1, 2 and 3, and one beyond the coarsest that can be formed;
+  // box means of 3 and 11 spacings (levels 0 and 2), formed in the same
+  // pass.
+  const std::vector<TZone> zones = {
+      {0, 10, spacing, false},
+      {10, 40, 2 * spacing, true},
+      {40, 90, 4 * spacing, true},
+      {90, 120, 8 * spacing, true},
+      {120, 140, 1024 * spacing, true},
+      {.psiFromDeg = 140, .psiToDeg = 160, .segmentSizeArcSec = 3 * spacing, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 160, .psiToDeg = 180, .segmentSizeArcSec = 11 * spacing, .blockMeans = true, .boxMeans = true}};
   int strips = 0;
   const TGridRowReader readRows = [&](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
     EXPECT_GE(rows, 2);
@@ -373,6 +436,63 @@ TEST_P(ZoneGridMeansStrips, HoldTheBitsOfThePyramidOfTheWholeGrid) {
 
 INSTANTIATE_TEST_SUITE_P(Engine, ZoneGridMeansStrips, testing::ValuesIn(kStrips),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A box level whose bands stop short of 180 degrees keeps only the rows of
+// the level within the stations' reach (windowOf), a window with the bits
+// of those rows of the whole level, and only the file's rows under their
+// boxes are read; a level for bands to 180 degrees is whole.
+TEST(ZoneGridMeans, BoxLevelWithinTheReachKeepsItsRows) {
+  const auto whole = MemoryGrid(73, 37, -180, -90, 5, 5, RoughWithBlanks);
+  const auto window = WindowOf(*whole, 10, 11, 5, 11);
+  const std::vector<TZone> zones = {
+      {.psiFromDeg = 0, .psiToDeg = 30, .segmentSizeArcSec = 15 * 3600, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 30, .psiToDeg = 180, .segmentSizeArcSec = 45 * 3600, .blockMeans = true, .boxMeans = true}};
+  std::vector<double> reaches;  // degrees
+  const auto windowOf = [&reaches](const TGridImports& level, double reachDeg) {
+    reaches.push_back(reachDeg);
+    return TNodeWindow{.column0 = 0, .columns = level.nx, .row0 = 6, .rows = 4};
+  };
+  int lowest = 1 << 30, highest = -1;  // rows of the file read
+  const auto readRows = [&](std::int32_t row0, std::int32_t rows, TGridImports& strip) {
+    lowest = std::min(lowest, int(row0));
+    highest = std::max(highest, int(row0 + rows - 1));
+    strip = *WindowOf(*whole, 0, whole->nx, row0, rows);
+    return true;
+  };
+  // The 45-degree box reaches every row: read once with only the 15-degree
+  // one, so that the rows read show.
+  const TZoneGridMeans near({{.grid = window.get(), .role = TGridRole::Elevation, .readRows = readRows,
+                              .windowOf = windowOf}},
+                            {zones[0]}, 6371001);
+  EXPECT_EQ(reaches, std::vector<double>{30});
+  // Level 1 (every second row, 10 degrees apart), rows 6 .. 9 at 30 .. 0 S:
+  // rows 12 .. 18 of the grid and 1.5 rows either side.
+  EXPECT_GE(lowest, 9);
+  EXPECT_LE(highest, 21);
+  const TZoneGridMeans both({{.grid = window.get(), .role = TGridRole::Elevation, .readRows = readRows,
+                              .windowOf = windowOf}},
+                            zones, 6371001);
+  const TZoneGridMeans fromWhole({{whole.get(), TGridRole::Elevation}}, zones, 6371001);
+  for (const auto* means : {&near, &both}) {
+    const TGridImports& kept = ZoneGrid(means->ForZone(0), *window);
+    const TGridImports& all = ZoneGrid(fromWhole.ForZone(0), *whole);
+    ASSERT_TRUE(kept.windowed());
+    EXPECT_EQ(kept.row0, 6);
+    EXPECT_EQ(kept.ny, 4);
+    EXPECT_EQ(kept.fileNy, all.ny);
+    EXPECT_EQ(kept.fileYMin, all.yMin);
+    EXPECT_EQ(kept.yMin, all.yMin + 6 * all.yStep);
+    ASSERT_EQ(kept.nx, all.nx);
+    for (int jx = 0; jx < kept.nx; ++jx) {
+      for (int jy = 0; jy < kept.ny; ++jy) ASSERT_EQ(kept.at(jx, jy), all.at(jx, jy + 6)) << jx << ", " << jy;
+    }
+  }
+  const TGridImports& far = ZoneGrid(both.ForZone(1), *window);
+  const TGridImports& farWhole = ZoneGrid(fromWhole.ForZone(1), *whole);
+  EXPECT_FALSE(far.windowed());
+  ASSERT_EQ(far.values.size(), farWhole.values.size());
+  EXPECT_EQ(std::memcmp(far.values.data(), farWhole.values.data(), far.values.size() * sizeof(float)), 0);
+}
 
 // A band on block means is, to the printed digit, a band whose layers hold
 // the block means as their grids: the fast evaluation and the reference
@@ -459,6 +579,120 @@ TEST(SlidingBoxMeans, BoxOfTheSizeOnTheGround) {
                                         30 * 3600, false, 6371001);
   for (const float v : constant->values) EXPECT_EQ(v, 1234.5f);
   EXPECT_FALSE(SlidingBoxMeans(*step, 1, 0, false, 6371001));
+}
+
+// The running sums of TBoxMeansRows against the direct sums over every
+// node of each box (DirectBoxNode): equal to float rounding, blanks where
+// the direct sums have them. The cases reach each branch: boxes across the
+// seam, a box of half a turn near a pole (on an even and an odd number of
+// columns round), a regional grid whose boxes the edges cut, blanks, level
+// 0, a box narrower than a column near the equator, steps.
+struct BoxCase {
+  const char* name;
+  int nx, ny;
+  double xMin, yMin, xStep, yStep;  // degrees
+  int level;
+  double boxDeg;  // degrees of latitude
+  bool massMeans;
+  float (*value)(int ix, int iy);
+};
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
+
+
+const BoxCase kBoxes[] = {
+    {"StepAtTheEquator", 361, 181, -180, -90, 1, 1, 1, 5, true, [](int, int iy) { return iy >= 90 ? 1000.0f : 0.0f; }},
+    {"StepsAtTheSeam", 361, 181, -180, -90, 1, 1, 2, 9, false,
+     [](int ix, int) { return ix >= 355 || ix < 3 ? 1.0f : 0.0f; }},
+    {"BlanksOnAGlobe", 73, 37, -180, -90, 5, 5, 1, 17, true, RoughWithBlanks},
+    {"HalfATurnNearThePole", 181, 91, -180, -90, 2, 2, 3, 30, true, Rough},
+    {"HalfATurnOnAnOddTurn", 74, 37, -180, -90, 360.0 / 73, 5, 2, 40, false, Rough},
+    {"RegionalDensitiesCutAtTheEdges", 40, 26, 10, 40, 0.5, 0.5, 1, 2, false, RoughWithBlanks},
+    {"LevelZero", 121, 61, 0, -30, 0.25, 0.25, 0, 0.6, true, Rough},
+    {"NarrowerThanAColumn", 37, 73, -180, -90, 10, 2.5, 0, 3, false, Rough},
+};
+
+class BoxMeansRows : public testing::TestWithParam<BoxCase> {};
+
+TEST_P(BoxMeansRows, EqualTheDirectSums) {
+  const BoxCase& c = GetParam();
+  constexpr double R = 6371001;  // metres
+  const auto grid = MemoryGrid(c.nx, c.ny, c.xMin, c.yMin, c.xStep, c.yStep, c.value);
+  const auto level = SlidingBoxMeans(*grid, c.level, c.boxDeg * 3600, c.massMeans, R);
+  ASSERT_TRUE(level);
+  ASSERT_EQ(level->nx, (c.nx - 1) / (1 << c.level) + 1);
+  ASSERT_EQ(level->ny, (c.ny - 1) / (1 << c.level) + 1);
+  int blanks = 0;
+  for (int jx = 0; jx < level->nx; ++jx) {
+    for (int jy = 0; jy < level->ny; ++jy) {
+      const double expected = DirectBoxNode(*grid, c.level, c.boxDeg * 3600, c.massMeans, R, jx, jy);
+      const float got = level->at(jx, jy);
+      if (expected == double{kBlankMarker}) {
+        EXPECT_EQ(got, kBlankMarker) << jx << ", " << jy;
+        ++blanks;
+      } else {
+        EXPECT_NEAR(got, expected, 4e-7 * std::max(1.0, std::fabs(expected))) << jx << ", " << jy;
+      }
+    }
+  }
+  EXPECT_EQ(level->blankCount, blanks);
+}
+
+// A constant grid stays exactly constant, in every geometry of the table.
+TEST_P(BoxMeansRows, KeepAConstantGridExactly) {
+  const BoxCase& c = GetParam();
+  const auto grid = MemoryGrid(c.nx, c.ny, c.xMin, c.yMin, c.xStep, c.yStep, [](int, int) { return 1234.5f; });
+  const auto level = SlidingBoxMeans(*grid, c.level, c.boxDeg * 3600, c.massMeans, 6371001);
+  ASSERT_TRUE(level);
+  for (const float v : level->values) ASSERT_EQ(v, 1234.5f);
+  EXPECT_EQ(level->blankCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, BoxMeansRows, testing::ValuesIn(kBoxes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A box level comes from the coarsest overview whose spacing is at most a
+// quarter of the box, read whole (the box reaches across its nodes), as
+// the box means of the overview; a box too small for every overview comes
+// from the grid itself.
+TEST(SlidingBoxMeans, FromTheCoarsestOverviewOfAQuarterOfTheBox) {
+  struct Case {
+    std::vector<int> levels;
+    double boxArcSec;
+    int expected;  // index into levels, -1: none
+  };
+  const Case cases[] = {
+      {{1, 2, 3}, 90, -1},   // 60" is more than a quarter of 90"
+      {{1, 2, 3}, 240, 0},   // 60" exactly a quarter
+      {{1, 2, 3}, 900, 1},   // 120"; 240" would be more than 225"
+      {{3, 1, 2}, 960, 0},   // 240" exactly a quarter, in any order
+      {{0}, 100000, -1},     // no coarser than the grid
+      {{}, 900, -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OverviewForBox(c.levels, 30, c.boxArcSec), c.expected) << c.boxArcSec;
+
+  constexpr double R = 6371001;  // metres
+  const auto grid = MemoryGrid(361, 181, -180, -90, 1, 1, Rough);
+  const auto overview = MemoryGrid(181, 91, -180, -90, 2, 2, [](int ix, int iy) { return Rough(2 * ix, 2 * iy) + 1; });
+  std::vector<double> reaches;  // degrees
+  const TGridOverview source{.level = 1, .load = [&](double reachDeg) {
+                               reaches.push_back(reachDeg);
+                               return std::make_unique<TGridImports>(*overview);
+                             }};
+  const std::vector<TZone> zones = {
+      {.psiFromDeg = 0, .psiToDeg = 45, .segmentSizeArcSec = 5 * 3600, .blockMeans = true, .boxMeans = true},
+      {.psiFromDeg = 45, .psiToDeg = 90, .segmentSizeArcSec = 10 * 3600, .blockMeans = true, .boxMeans = true}};
+  const TZoneGridMeans means({{.grid = grid.get(), .role = TGridRole::Elevation, .overviews = {source}}}, zones, R);
+  EXPECT_EQ(reaches, std::vector<double>{180});
+  const auto fromGrid = SlidingBoxMeans(*grid, BoxLevel(3600, 5 * 3600), 5 * 3600, true, R);
+  const auto fromOverview = SlidingBoxMeans(*overview, BoxLevel(7200, 10 * 3600), 10 * 3600, true, R);
+  const TGridImports& small = ZoneGrid(means.ForZone(0), *grid);
+  const TGridImports& large = ZoneGrid(means.ForZone(1), *grid);
+  EXPECT_EQ(small.xStep, fromGrid->xStep);
+  EXPECT_EQ(large.xStep, fromOverview->xStep);
+  ASSERT_EQ(small.values.size(), fromGrid->values.size());
+  ASSERT_EQ(large.values.size(), fromOverview->values.size());
+  EXPECT_EQ(std::memcmp(small.values.data(), fromGrid->values.data(), small.values.size() * sizeof(float)), 0);
+  EXPECT_EQ(std::memcmp(large.values.data(), fromOverview->values.data(), large.values.size() * sizeof(float)), 0);
 }
 
 // Heights average as the mass above the sphere: columns alternately at sea

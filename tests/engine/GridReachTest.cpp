@@ -187,6 +187,20 @@ TEST_F(ReachRun, WindowsPrintTheBytesOfWholeGrids) {
   EXPECT_EQ(Run(nearZero, local + " | " + global, false), Run(nearZero, local + " | " + global, true));
 }
 
+// A preset on a global 6' grid: its bands on point samples reach 600 h =
+// 60 degrees, so the grid is read in a window, and its far band's box means
+// (3 degrees, 60 .. 180 degrees) come from the file read in strips. The run
+// must print the bytes of the run on the whole grid, whose box means are
+// formed in memory.
+TEST_F(ReachRun, APresetsBoxMeansFromStripsPrintTheBytesOfTheWholeGrid) {
+  const auto relief = [](double x, double y) { return float(1800 * std::sin(x / 3) * std::cos(y / 2) + 400); };
+  const std::string sixMinutes = testing_fixtures::WriteSurfer6(dir.File("global6.grd"), 3601, 1801, -180, 180,
+                                                                -90, 90, relief);
+  const std::string points = "0.3 0.2 1 150\n-0.45 0.6 2 900\n";
+  EXPECT_EQ(Run(points, sixMinutes, false, TZonePreset{"standard"}),
+            Run(points, sixMinutes, true, TZonePreset{"standard"}));
+}
+
 TEST_F(ReachRun, ALocalGridOverTheReachPrintsItsOwnRunAndItsHalfChangesNothing) {
   // Stations east of 1 degree, bands to 3 degrees: inside the local grid and
   // inside its eastern half.
@@ -303,7 +317,9 @@ TEST_F(ReachRun, AWindowLoaderReadsTheWindowsOfTheRunsOwnReads) {
       {TZoneList{{{.psiFromDeg = 0, .psiToDeg = 0.5, .segmentSizeArcSec = 300},
                   {.psiFromDeg = 0.5, .psiToDeg = 3, .segmentSizeArcSec = 1800}}},
        true},
-      // Its far bands take block means of every grid: whole grids.
+      // Its bands on point samples reach past the local grid's edges, 10
+      // degrees from the stations: read whole (its box means no longer
+      // decide it).
       {TZonePreset{"standard"}, false},
   };
   for (const Case& c : cases) {
