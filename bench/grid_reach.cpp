@@ -20,6 +20,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef GLOBELAYERS_HAVE_GDAL
@@ -97,26 +98,16 @@ class TErrorPrompts : public gl::IUserPrompts {
   }
 };
 
-// A band FROM;TO;SIZE[;box|;mean]; nullopt for another text.
-std::optional<gl::TZone> BandOf(const std::string& text) {
-  std::vector<std::string> fields(1);
-  for (const char c : text) {
-    if (c == ';') {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  if (fields.size() < 3 || fields.size() > 4 || (fields.size() == 4 && fields[3] != "box" && fields[3] != "mean")) {
-    return std::nullopt;
-  }
+// A band FROM;TO;SIZE[;box|;mean] (a zone line of a settings file, or one
+// on box means as only presets ask for them); nullopt for another text.
+std::optional<gl::TZone> BandOf(std::string text) {
+  constexpr std::string_view kBox = ";box";
+  const bool box = text.ends_with(kBox);
+  if (box) text.resize(text.size() - kBox.size());
   gl::TZone band;
-  if (!gl::TextToFloat(fields[0], '.', band.psiFromDeg) || !gl::TextToFloat(fields[1], '.', band.psiToDeg) ||
-      !gl::TextToFloat(fields[2], '.', band.segmentSizeArcSec)) {
-    return std::nullopt;
-  }
-  band.blockMeans = fields.size() == 4;
-  band.boxMeans = band.blockMeans && fields[3] == "box";
+  if (!gl::ParseZone(text, band) || (box && band.blockMeans)) return std::nullopt;
+  band.blockMeans = band.blockMeans || box;
+  band.boxMeans = box;
   return band;
 }
 

@@ -87,8 +87,15 @@ int ZoneNumber(std::string_view key) {
   return number;
 }
 
-// "FROM;TO;SEGSIZE": three numbers with a decimal point, whatever the locale
-// of the window that wrote them, and optionally ";mean" (block means).
+TZoneListSetup ZoneFault(TZoneKeyFault fault, std::string message) {
+  TZoneListSetup setup;
+  setup.fault = fault;
+  setup.message = std::move(message);
+  return setup;
+}
+
+}  // namespace
+
 bool ParseZone(std::string_view value, TZone& zone) {
   if (const std::size_t last = value.rfind(';'); last != std::string_view::npos) {
     std::string_view flag = value.substr(last + 1);
@@ -108,15 +115,6 @@ bool ParseZone(std::string_view value, TZone& zone) {
   }
   return true;
 }
-
-TZoneListSetup ZoneFault(TZoneKeyFault fault, std::string message) {
-  TZoneListSetup setup;
-  setup.fault = fault;
-  setup.message = std::move(message);
-  return setup;
-}
-
-}  // namespace
 
 std::string RunCheckMessage(TRunCheck check) {
   for (const TCheckText& entry : kCheckTexts) {

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Calculation.h"
@@ -103,6 +104,11 @@ struct TZoneListSetup {
   bool ok() const { return fault == TZoneKeyFault::None; }
 };
 TZoneListSetup ConvertZoneList(const TZoneListText& text);
+
+// One zone line's value, "FROM;TO;SEGSIZE" (degrees, degrees, arc-seconds,
+// decimal point whatever the locale) optionally followed by ";mean" (block
+// means, any case), into `zone`; false when it does not convert.
+bool ParseZone(std::string_view value, TZone& zone);
 
 // The [points] keys as the run's grid of points (WindowState.h for the
 // keys). On a fault `message` names the settings file and the key at fault:
